@@ -1,0 +1,38 @@
+# Two commands on a fresh Debian 12 machine:
+#   make run    install what is missing, build, start Vexal
+#   make test   install what is missing, build, run every test
+BUILD ?= build
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: all deps configure build run test sanitize bench screenshots clean
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+configure: deps
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	@scripts/run.sh $(BUILD)
+
+test: build
+	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# AddressSanitizer + UndefinedBehaviorSanitizer build and test run.
+sanitize:
+	@$(MAKE) test BUILD=build-asan CMAKE_FLAGS="-DVEXAL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug"
+
+bench: build
+	@scripts/bench.sh $(BUILD)
+
+screenshots: build
+	@cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest -R Screenshot --output-on-failure
+
+clean:
+	@rm -rf $(BUILD) build-asan

@@ -1,0 +1,42 @@
+# One static library per layer. Sources are globbed so that adding a file needs
+# no CMake edit; the allowed dependencies of a layer are listed in src/CMakeLists.txt.
+function(vexal_layer name)
+  cmake_parse_arguments(ARG "QT" "" "PUBLIC_DEPS;PRIVATE_DEPS" ${ARGN})
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS
+       ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+  list(FILTER sources INCLUDE REGEX "\\.cpp$|\\.h$")
+  set(cpp ${sources})
+  list(FILTER cpp INCLUDE REGEX "\\.cpp$")
+  if(NOT cpp)
+    # A layer that so far has only headers.
+    add_library(vexal_${name} INTERFACE)
+    target_include_directories(vexal_${name} INTERFACE ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(vexal_${name} INTERFACE ${ARG_PUBLIC_DEPS})
+    return()
+  endif()
+  add_library(vexal_${name} STATIC ${sources})
+  target_include_directories(vexal_${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(vexal_${name} PUBLIC ${ARG_PUBLIC_DEPS} PRIVATE ${ARG_PRIVATE_DEPS})
+  if(ARG_QT)
+    set_target_properties(vexal_${name} PROPERTIES AUTOMOC ON)
+  endif()
+endfunction()
+
+# One test executable per layer, run through CTest.
+function(vexal_test_suite name)
+  cmake_parse_arguments(ARG "QT" "" "DEPS" ${ARGN})
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+  if(NOT sources)
+    return()
+  endif()
+  add_executable(${name}_tests ${sources})
+  target_link_libraries(${name}_tests PRIVATE ${ARG_DEPS} vexal_test_support GTest::gmock)
+  if(ARG_QT)
+    set_target_properties(${name}_tests PROPERTIES AUTOMOC ON)
+    target_link_libraries(${name}_tests PRIVATE vexal_test_qt_main)
+  else()
+    target_link_libraries(${name}_tests PRIVATE GTest::gmock_main)
+  endif()
+  gtest_discover_tests(${name}_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                       PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VEXAL_TEST_MODE=1" TIMEOUT 300)
+endfunction()

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+
+#include "model/conversion_error.h"
+
+namespace vexal {
+
+// What a source holds, as the audio-file layer reports it.
+struct AudioFileInfo {
+  std::filesystem::path url;
+  double sampleRate = 0;      // frames per second of the stored data
+  std::uint32_t channels = 0;
+  std::int64_t totalFrames = 0;
+  std::uint32_t formatID = 0;  // four-character code of the stored data ('lpcm', 'flac', ...)
+  bool operator==(const AudioFileInfo&) const = default;
+};
+
+// Fails with fileNotReadable when the file cannot be opened as audio, or with
+// extAudioFileError("Read file format" / "Read frame count", status).
+Expected<AudioFileInfo> readAudioFileInfo(const std::filesystem::path& url);
+
+}  // namespace vexal

@@ -1,0 +1,144 @@
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <type_traits>
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "engine/chunk_stage.h"
+#include "engine/encode_request.h"
+#include "model/conversion_error.h"
+#include "platform/audio_file.h"
+
+namespace vexal {
+
+inline constexpr std::uint32_t kChunkFrames = 8192;
+
+// Step names under which a reading stage reports its failing audio-file calls.
+struct ReadSteps {
+  std::string_view open;
+  std::string_view seek;
+  std::string_view setClientFormat;
+  std::string_view read;
+};
+
+// The range a stage reads, in client frames. `bounded` false means "until the end of
+// the file". Start and end are source frames; when the client rate differs from the
+// source rate the length is scaled to client frames (rounded to nearest), so a range
+// converts to the same duration at any output rate. An explicit end at or before the
+// start is an empty range, not "the whole file".
+struct FrameBudget {
+  bool bounded = false;
+  std::int64_t frames = 0;
+};
+FrameBudget frameBudget(const EncodeRequest& request, double clientRate);
+
+// The chunked reading loop shared by every encoder: opens the source, seeks to the
+// range start, sets the client format, then reads chunks of at most kChunkFrames into
+// one buffer allocated once, applies the gain/fade stage, hands each chunk to the
+// encoder, reports progress and polls for cancellation before the first chunk and
+// after every chunk.
+template <typename Sample>
+class ChunkReader {
+ public:
+  // Sample is float (float32 client format) or std::int16_t (int16 client format).
+  static Expected<ChunkReader> open(const EncodeRequest& request, double clientRate,
+                                    std::uint32_t clientChannels, const ReadSteps& steps);
+
+  // `consume(Sample* samples, std::uint32_t frames) -> Expected<>` encodes one chunk.
+  // Returns the number of frames read. Does not report the final 1.0: the encoder does,
+  // once its output is finished.
+  template <typename Consume>
+  Expected<std::int64_t> run(Consume&& consume);
+
+  std::uint32_t channels() const { return channels_; }
+  double sampleRate() const { return rate_; }
+  const FrameBudget& budget() const { return budget_; }
+
+ private:
+  ChunkReader() = default;
+
+  const EncodeRequest* request_ = nullptr;
+  ReadSteps steps_;
+  std::unique_ptr<platform::AudioFileReader> reader_;
+  std::vector<Sample> buffer_;
+  std::uint32_t channels_ = 0;
+  double rate_ = 0;
+  FrameBudget budget_;
+  ChunkStage stage_;
+};
+
+// Checks a client rate and channel count before anything is allocated for them.
+bool isSupportedClientFormat(double sampleRate, std::int64_t channels);
+
+template <typename Sample>
+Expected<ChunkReader<Sample>> ChunkReader<Sample>::open(const EncodeRequest& request,
+                                                        double clientRate,
+                                                        std::uint32_t clientChannels,
+                                                        const ReadSteps& steps) {
+  static_assert(std::is_same_v<Sample, float> || std::is_same_v<Sample, std::int16_t>);
+  ChunkReader chunks;
+  chunks.request_ = &request;
+  chunks.steps_ = steps;
+  const auto status = platform::AudioFileReader::open(request.source, chunks.reader_);
+  if (status != platform::kNoError || !chunks.reader_) {
+    return Unexpected(ConversionError::extAudioFileError(std::string(steps.open), status));
+  }
+  if (request.start) {
+    if (const auto s = chunks.reader_->seek(*request.start); s != platform::kNoError) {
+      return Unexpected(ConversionError::extAudioFileError(std::string(steps.seek), s));
+    }
+  }
+  if (!isSupportedClientFormat(clientRate, clientChannels)) {
+    return Unexpected(ConversionError::extAudioFileError(std::string(steps.setClientFormat),
+                                                         platform::kStatusBadClientFormat));
+  }
+  const auto client = std::is_same_v<Sample, float>
+                          ? platform::floatClientFormat(clientRate, clientChannels)
+                          : platform::int16ClientFormat(clientRate, clientChannels);
+  if (const auto s = chunks.reader_->setClientFormat(client); s != platform::kNoError) {
+    return Unexpected(ConversionError::extAudioFileError(std::string(steps.setClientFormat), s));
+  }
+  chunks.channels_ = clientChannels;
+  chunks.rate_ = clientRate;
+  chunks.budget_ = frameBudget(request, clientRate);
+  chunks.stage_ = ChunkStage{request.gain, request.fadeInFrames, request.fadeOutFrames,
+                             chunks.budget_.bounded ? chunks.budget_.frames : 0};
+  chunks.buffer_.assign(static_cast<std::size_t>(kChunkFrames) * clientChannels, Sample{});
+  return chunks;
+}
+
+template <typename Sample>
+template <typename Consume>
+Expected<std::int64_t> ChunkReader<Sample>::run(Consume&& consume) {
+  const EncodeRequest& request = *request_;
+  if (request.stop.stop_requested()) return Unexpected(ConversionError::cancelled());
+  std::int64_t processed = 0;
+  for (;;) {
+    std::uint32_t frames = kChunkFrames;
+    if (budget_.bounded) {
+      const std::int64_t remaining = budget_.frames - processed;
+      if (remaining <= 0) break;
+      frames = static_cast<std::uint32_t>(std::min<std::int64_t>(remaining, kChunkFrames));
+    }
+    if (const auto s = reader_->read(buffer_.data(), frames); s != platform::kNoError) {
+      return Unexpected(ConversionError::extAudioFileError(std::string(steps_.read), s));
+    }
+    if (frames == 0) break;
+    stage_.apply(buffer_.data(), frames, channels_, processed);
+    if (auto consumed = consume(buffer_.data(), frames); !consumed) {
+      return Unexpected(std::move(consumed.error()));
+    }
+    processed += frames;
+    if (budget_.bounded && budget_.frames > 0) {
+      request.reportProgress(static_cast<double>(processed) / static_cast<double>(budget_.frames));
+    }
+    if (request.stop.stop_requested()) return Unexpected(ConversionError::cancelled());
+  }
+  return processed;
+}
+
+}  // namespace vexal

@@ -1,0 +1,42 @@
+#include <opus/opusenc.h>
+#include <vorbis/codec.h>
+
+#include "metadata/metadata_service.h"
+
+namespace vexal::MetadataService {
+
+std::vector<std::pair<std::string, std::string>> commentFields(const AudioMetadata& metadata) {
+  std::vector<std::pair<std::string, std::string>> fields;
+  auto text = [&](const char* key, const std::optional<std::string>& value) {
+    if (value && !value->empty()) fields.emplace_back(key, *value);
+  };
+  auto number = [&](const char* key, const std::optional<std::int64_t>& value) {
+    if (value) fields.emplace_back(key, std::to_string(*value));
+  };
+  text("TITLE", metadata.title);
+  text("ARTIST", metadata.artist);
+  text("ALBUM", metadata.album);
+  text("ALBUMARTIST", metadata.albumArtist);
+  text("GENRE", metadata.genre);
+  text("COMPOSER", metadata.composer);
+  number("DATE", metadata.year);
+  number("TRACKNUMBER", metadata.trackNumber);
+  if (metadata.trackNumber) number("TRACKTOTAL", metadata.trackTotal);
+  number("DISCNUMBER", metadata.discNumber);
+  return fields;
+}
+
+void addVorbisComments(vorbis_comment* comments, const AudioMetadata& metadata) {
+  for (const auto& [key, value] : commentFields(metadata)) {
+    vorbis_comment_add_tag(comments, key.c_str(), value.c_str());
+  }
+}
+
+void addOpusComments(OggOpusComments* comments, const AudioMetadata& metadata) {
+  if (!comments) return;
+  for (const auto& [key, value] : commentFields(metadata)) {
+    ope_comments_add(comments, key.c_str(), value.c_str());
+  }
+}
+
+}  // namespace vexal::MetadataService

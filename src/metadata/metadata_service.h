@@ -1,0 +1,48 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "model/audio_metadata.h"
+
+typedef struct vorbis_comment vorbis_comment;
+struct OggOpusComments;
+
+namespace vexal {
+
+// Tag reading and writing. Stateless.
+namespace MetadataService {
+
+// The tags of a file; never fails: whatever cannot be read is absent.
+AudioMetadata readMetadata(const std::filesystem::path& url);
+
+// Why writeToM4A failed.
+struct WriteError {
+  enum class Kind { exportFailed, exporterUnavailable };
+  Kind kind = Kind::exportFailed;
+  std::string description;  // the underlying error, for exportFailed
+  std::string text() const;
+};
+
+// Rewrites an M4A (AAC or ALAC) file so it carries exactly the tags of `metadata`,
+// through a hidden temporary file in the same folder that then replaces it. The audio
+// stays byte-identical; on failure the original is untouched and no temporary remains.
+std::optional<WriteError> writeToM4A(const AudioMetadata& metadata,
+                                     const std::filesystem::path& url);
+
+// The Vorbis-comment fields of a record, in the order they are written
+// (TITLE, ARTIST, ALBUM, ALBUMARTIST, GENRE, COMPOSER, DATE, TRACKNUMBER, TRACKTOTAL,
+// DISCNUMBER). Shared by the Vorbis, Opus and FLAC writers.
+std::vector<std::pair<std::string, std::string>> commentFields(const AudioMetadata& metadata);
+
+void addVorbisComments(vorbis_comment* comments, const AudioMetadata& metadata);
+// Does nothing when `comments` is null.
+void addOpusComments(OggOpusComments* comments, const AudioMetadata& metadata);
+
+}  // namespace MetadataService
+
+}  // namespace vexal

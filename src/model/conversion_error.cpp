@@ -1,0 +1,31 @@
+#include "model/conversion_error.h"
+
+namespace vexal {
+
+ConversionError ConversionError::fileNotReadable(std::filesystem::path file) {
+  return ConversionError(Kind::fileNotReadable, file.filename().string());
+}
+
+ConversionError ConversionError::unsupportedFormat(std::string message) {
+  return ConversionError(Kind::unsupportedFormat, std::move(message));
+}
+
+ConversionError ConversionError::extAudioFileError(std::string step, std::int32_t status) {
+  return ConversionError(Kind::extAudioFileError, std::move(step), status);
+}
+
+std::string ConversionError::errorDescription() const {
+  switch (kind_) {
+    case Kind::fileNotReadable: return "Cannot read file: " + text_;
+    case Kind::unsupportedFormat: return "Unsupported format: " + text_;
+    case Kind::extAudioFileError:
+      return text_ + " failed (OSStatus " + std::to_string(status_) + ")";
+    case Kind::lameInitFailed: return "Failed to initialize MP3 encoder";
+    case Kind::lameEncodingFailed: return "MP3 encoding failed";
+    case Kind::cancelled: return "Cancelled";
+    case Kind::outputDirectoryNotWritable: return "Output directory is not writable";
+  }
+  return {};
+}
+
+}  // namespace vexal

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/audio_metadata.h"
+
+namespace vexal {
+
+struct NamingResult {
+  std::optional<std::string> subdirectory;  // components joined by "/", relative to the destination
+  std::string fileName;                     // without extension unless the template wrote one
+  bool operator==(const NamingResult&) const = default;
+};
+
+struct TemplateChoice {
+  std::string_view label;
+  std::string_view templateText;
+};
+
+// Turns tags and a base name into an output name: "{artist}/{album}/{track} - {title}".
+struct NamingTemplate {
+  static constexpr std::string_view kFilenameOnly = "{filename}";
+
+  std::string templateText{kFilenameOnly};
+
+  NamingResult expand(const std::optional<AudioMetadata>& metadata, std::string_view baseName,
+                      std::string_view fileExtension) const;
+
+  // Replaces the characters no file name may hold (: / \ ? * " < > | NUL) by "_"
+  // and trims blanks and tabs.
+  static std::string sanitizeComponent(std::string_view text);
+  static const std::vector<TemplateChoice>& templateChoices();
+
+  bool operator==(const NamingTemplate&) const = default;
+};
+
+}  // namespace vexal

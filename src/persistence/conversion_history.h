@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QDateTime>
+#include <QObject>
+#include <QTimer>
+#include <QString>
+#include <optional>
+#include <vector>
+
+#include "model/uuid.h"
+
+namespace vexal {
+
+// The application folder ($XDG_DATA_HOME/Vexal) joined with `fileName`; the folder is
+// created on every call, failures ignored.
+QString storageURL(const QString& fileName);
+// Size in bytes, or nothing when the item cannot be examined.
+std::optional<qint64> fileSize(const QString& path);
+
+struct ConversionHistoryEntry {
+  Uuid id = Uuid::random();
+  QDateTime date;  // stored as seconds since 2001-01-01 00:00:00 UTC
+  QString sourceFileName;
+  QString sourcePath;
+  QString outputFileName;
+  QString outputPath;
+  QString outputFormat;  // display name of the format, "FLAC", "Vorbis"
+  double duration = 0;   // seconds
+  bool successful = false;
+  std::optional<QString> errorMessage;
+  std::optional<qint64> fileSizeBefore;
+  std::optional<qint64> fileSizeAfter;
+  bool operator==(const ConversionHistoryEntry&) const = default;
+};
+
+// Finished conversions, newest first, at most kMaxEntries, kept in "history.json".
+// Main thread only.
+class ConversionHistoryManager : public QObject {
+  Q_OBJECT
+ public:
+  static constexpr int kMaxEntries = 500;
+  static constexpr int kSaveDelayMs = 2000;
+
+  // `fileName` defaults to storageURL("history.json"); tests pass their own.
+  explicit ConversionHistoryManager(QString filePath = {}, QObject* parent = nullptr);
+  ~ConversionHistoryManager() override;  // writes a pending save
+
+  const std::vector<ConversionHistoryEntry>& entries() const { return entries_; }
+  const QString& filePath() const { return filePath_; }
+
+  // Reads the file; a missing or undecodable file leaves the list empty (an undecodable
+  // one is first kept aside with a ".corrupt" suffix).
+  void load();
+  void add(ConversionHistoryEntry entry);  // saves 2 s after the last addition
+  void clear();                            // saves at once
+  void saveNow();
+
+ signals:
+  void entriesChanged();
+
+ private:
+  QString filePath_;
+  std::vector<ConversionHistoryEntry> entries_;
+  QTimer saveTimer_;
+};
+
+// JSON encoding shared by the two stores' tests and the command line.
+QByteArray encodeHistory(const std::vector<ConversionHistoryEntry>& entries);
+std::optional<std::vector<ConversionHistoryEntry>> decodeHistory(const QByteArray& json);
+
+}  // namespace vexal
