@@ -34,6 +34,11 @@ struct WriteError {
 std::optional<WriteError> writeToM4A(const AudioMetadata& metadata,
                                      const std::filesystem::path& url);
 
+// Writes the Vorbis comments of `metadata` and its cover as a picture block into a
+// finished FLAC file without touching the audio frames.
+std::optional<WriteError> writeToFlac(const AudioMetadata& metadata,
+                                      const std::filesystem::path& url);
+
 // The Vorbis-comment fields of a record, in the order they are written
 // (TITLE, ARTIST, ALBUM, ALBUMARTIST, GENRE, COMPOSER, DATE, TRACKNUMBER, TRACKTOTAL,
 // DISCNUMBER). Shared by the Vorbis, Opus and FLAC writers.
