@@ -17,7 +17,8 @@ Expected<AudioFileInfo> readAudioFileInfo(const std::filesystem::path& url) {
   if (const auto status = reader->getFileLengthFrames(frames); status != platform::kNoError) {
     return Unexpected(ConversionError::extAudioFileError("Read frame count", status));
   }
-  return AudioFileInfo{url, format.sampleRate, format.channelsPerFrame, frames, format.formatID};
+  return AudioFileInfo{url, format.sampleRate, format.channelsPerFrame, frames, format.formatID,
+                       format.bitsPerChannel};
 }
 
 }  // namespace vexal

@@ -90,7 +90,8 @@ class AudioFileReader {
   static Status open(const std::filesystem::path& path, std::unique_ptr<AudioFileReader>& out);
   ~AudioFileReader();
 
-  // Sample rate, channels and format ID of the stored data.
+  // Sample rate, channels, format ID and (for integer PCM, FLAC and ALAC) bits per
+  // channel of the stored data; for PCM also the flags (float, big-endian, signed).
   Status getFileDataFormat(StreamDescription& out) const;
   // Exact length in frames of the stored data, encoder delay and padding excluded.
   Status getFileLengthFrames(std::int64_t& out) const;
