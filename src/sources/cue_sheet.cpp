@@ -210,8 +210,9 @@ std::expected<CueSheet, CueSheetError> CueSheet::parseFile(const QString& path) 
   auto sheet = parse(text);
   if (!sheet) return sheet;
   // The jobs of a sheet are frame ranges of this file: without it there is nothing to do.
-  const QString audioPath = QFileInfo(path).dir().filePath(sheet->audioFileName);
-  if (!QFileInfo::exists(audioPath)) {
+  // An empty name (FILE "") would otherwise resolve to the sheet's own folder.
+  const QFileInfo audio(QFileInfo(path).dir().filePath(sheet->audioFileName));
+  if (!audio.exists() || audio.isDir()) {
     return std::unexpected(CueSheetError{CueSheetError::Kind::audioFileNotFound, sheet->audioFileName});
   }
   return sheet;
