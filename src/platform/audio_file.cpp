@@ -8,6 +8,10 @@
 
 #include "platform/ffmpeg_handles.h"
 
+extern "C" {
+#include <libavutil/intreadwrite.h>
+}
+
 namespace vexal::platform {
 
 using namespace ffmpeg;
@@ -529,6 +533,10 @@ Status AudioFileReader::open(const std::filesystem::path& path, std::unique_ptr<
       format.bitsPerChannel = static_cast<std::uint32_t>(bits);
     }
     format.framesPerPacket = decoder->frame_size > 0 ? static_cast<std::uint32_t>(decoder->frame_size) : 0;
+    // ALAC's magic cookie holds its frame length: big-endian, after size, tag and version.
+    if (impl->codecId == AV_CODEC_ID_ALAC && decoder->extradata_size >= 16) {
+      format.framesPerPacket = AV_RB32(decoder->extradata + 12);
+    }
   }
 
   out.reset(new AudioFileReader(std::move(impl)));
