@@ -37,11 +37,11 @@ inline constexpr std::string_view id3Year = "id3/TYER";
 
 // One tag of a file. Every value may be absent (a value that could not be read is).
 struct MediaItem {
-  std::optional<CommonKey> commonKey;
-  std::string identifier;  // "itsk/<atom>", "id3/<frame>", "xiph/<field>", "asf/<attribute>", ...
-  std::optional<std::string> stringValue;  // UTF-8
-  std::optional<std::int64_t> numberValue;
-  std::optional<std::vector<std::uint8_t>> dataValue;
+  std::optional<CommonKey> commonKey{};
+  std::string identifier{};  // "itsk/<atom>", "id3/<frame>", "xiph/<field>", "asf/<attribute>", ...
+  std::optional<std::string> stringValue{};  // UTF-8
+  std::optional<std::int64_t> numberValue{};
+  std::optional<std::vector<std::uint8_t>> dataValue{};
 
   bool operator==(const MediaItem&) const = default;
 };
@@ -67,6 +67,9 @@ std::optional<std::string> writeM4AItems(const std::filesystem::path& url,
 struct FlacPicture {
   std::vector<std::uint8_t> data;
   std::string mimeType;
+  std::uint32_t width = 0;  // pixels; 0 when unknown
+  std::uint32_t height = 0;
+  std::uint32_t colorDepth = 0;  // bits per pixel
 };
 
 // Replaces the Vorbis comments and pictures of a FLAC file by `comments` (key, value)
