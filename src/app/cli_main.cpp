@@ -413,10 +413,22 @@ int CommandLine::run(QCoreApplication& app) {
                      if (field != ConversionJob::Field::status) return;
                      if (const auto job = model_->job(id)) reportJobEnd(*job);
                    });
-  QObject::connect(model_.get(), &ConverterViewModel::batchFinished, [this](int, int) {
+  QObject::connect(model_.get(), &ConverterViewModel::batchFinished, [this](int completed, int total) {
     if (interrupted_) return;
-    printSummary();
-    if (!watching_) app_->exit(exitStatus());
+    if (!watching_) {
+      printSummary();
+      app_->exit(exitStatus());
+      return;
+    }
+    if (progressShown_) {
+      std::fputs("\r\033[K", stdout);
+      progressShown_ = false;
+    }
+    printOut(completionMessage(completed, total));
+    // Files that appeared while this batch ran wait for no further event.
+    QTimer::singleShot(0, model_.get(), [this] {
+      if (!model_->isConverting() && model_->remainingCount() > 0) model_->startConversion();
+    });
   });
   QObject::connect(model_.get(), &ConverterViewModel::workersIdle, [this] {
     if (!interrupted_) return;
