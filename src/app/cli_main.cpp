@@ -265,7 +265,10 @@ void CommandLine::reportJobEnd(const ConversionJob& job) {
   const auto kind = job.status().kind();
   if (kind != ConversionStatus::Kind::completed && kind != ConversionStatus::Kind::failed) return;
   if (!reported_.insert(job.id()).second || interactive_) return;
-  printOut(QStringLiteral("%1: %2").arg(jobName(job), QString::fromStdString(job.status().text())));
+  printOut(QStringLiteral("[%1/%2] %3: %4")
+               .arg(reported_.size())
+               .arg(model_->jobs().size())
+               .arg(jobName(job), QString::fromStdString(job.status().text())));
 }
 
 void CommandLine::printSummary() {
