@@ -350,9 +350,10 @@ TEST(BatchWithEngine, CueTrackTagsReachM4AOutputs) {
 
   const auto& coda = *model.jobs()[1];
   ASSERT_EQ(coda.status().kind(), ConversionStatus::Kind::completed) << coda.status().text();
-  const fs::path alac = dir / "out" / "Album X" / "02 Coda.m4a";
+  // aac sorts before alac, so it takes the plain name.
+  const fs::path alac = dir / "out" / "Album X" / "02 Coda (1).m4a";
   EXPECT_EQ(coda.outputURLs().at(OutputFormat::alac), alac);
-  EXPECT_EQ(coda.outputURLs().at(OutputFormat::aac), dir / "out" / "Album X" / "02 Coda (1).m4a");
+  EXPECT_EQ(coda.outputURLs().at(OutputFormat::aac), dir / "out" / "Album X" / "02 Coda.m4a");
   const AudioMetadata tags = MetadataService::readMetadata(alac);
   EXPECT_EQ(tags.title, "Coda");
   EXPECT_EQ(tags.artist, "Band");
