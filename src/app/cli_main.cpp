@@ -14,6 +14,7 @@
 #include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QTimer>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <optional>
@@ -249,7 +250,19 @@ void CommandLine::showProgress() {
   }
   QString names = current.join(QStringLiteral(", "));
   if (names.size() > kMaxCurrentNamesChars) names = names.left(kMaxCurrentNamesChars - 1) + QChar(0x2026);
-  const int percent = static_cast<int>(model_->overallProgress() * 100.0);
+  // A job's progress restarts at 0 for each of its outputs; the line counts the outputs
+  // already written so that the percentage only grows.
+  const double formats = std::max<std::size_t>(1, model_->settings().enabledFormats.size());
+  double sum = 0.0;
+  for (const auto& job : model_->jobs()) {
+    const auto kind = job->status().kind();
+    if (kind == ConversionStatus::Kind::completed) sum += 1.0;
+    if (kind == ConversionStatus::Kind::converting) {
+      const double written = static_cast<double>(job->outputURLs().size());
+      sum += std::min(1.0, (written + (job->progress() < 1.0 ? job->progress() : 0.0)) / formats);
+    }
+  }
+  const int percent = model_->jobs().empty() ? 0 : static_cast<int>(sum * 100.0 / model_->jobs().size());
   const QString line = QStringLiteral("[%1%] %2/%3 files done  %4")
                            .arg(percent, 3)
                            .arg(ended)
