@@ -302,6 +302,27 @@ TEST_F(Batch, VerificationFailsOnNaNSamplesAndPassesCleanOutput) {
   EXPECT_THAT(outputFiles(), testing::ElementsAre(out() / "s0.wav"));
 }
 
+// Tags are read off the main thread before planning, so the template sees them.
+TEST_F(Batch, MetadataPreloadFeedsTheNamingTemplate) {
+  const fs::path tagged = test::writeAudio(dir / "in", "tagged", test::sine(44100, 2, 0.2, 440, -6),
+                                           test::InputKind::flac16);
+  AudioMetadata tags;
+  tags.artist = "Band";
+  tags.title = "Song";
+  ASSERT_FALSE(MetadataService::writeToFlac(tags, tagged).has_value());
+  model.addFiles({q(tagged)});
+  ConversionSettings settings;
+  settings.enabledFormats = {OutputFormat::wav};
+  settings.namingTemplate.templateText = "{artist} - {title}";
+  model.setSettings(settings);
+  model.startConversion();
+  ASSERT_TRUE(runToEnd());
+  const auto& job = *model.jobs().front();
+  ASSERT_TRUE(job.metadata().has_value());
+  EXPECT_EQ(job.metadata()->title, "Song");
+  EXPECT_EQ(job.outputURLs().at(OutputFormat::wav), out() / "Band - Song.wav");
+}
+
 TEST_F(Batch, WatchedFilesStartABatchOnlyWhenNoneRuns) {
   useFormats({OutputFormat::wav});
   engine.delay = std::chrono::milliseconds(300);
