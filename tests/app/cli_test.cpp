@@ -177,3 +177,26 @@ TEST_F(Cli, InterruptCancelsAndLeavesNoPartialOutput) {
 
 }  // namespace
 }  // namespace vexal
+
+namespace vexal {
+namespace {
+
+// --watch converts files that appear in the folder until interrupted.
+TEST_F(Cli, WatchConvertsNewFilesUntilInterrupted) {
+  fs::create_directories(dir / "drop");
+  const fs::path out = dir / "out";
+  const CliRun result = run({"--format", "flac", "--output", q(out), "--watch", q(dir / "drop")},
+                            [&](QProcess& process) {
+                              process.waitForReadyRead(10'000);  // "Watching ..."
+                              test::writeWav(dir / "drop" / "new.wav", 4410, 44100, 2);
+                              test::waitFor([&] { return fs::exists(out / "new.flac") &&
+                                                         process.readAllStandardOutput().contains("1 of 1"); },
+                                            30'000);
+                              ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+                            });
+  EXPECT_EQ(result.status, 130);
+  EXPECT_EQ(framesOf(out / "new.flac"), 4410);
+}
+
+}  // namespace
+}  // namespace vexal
