@@ -147,7 +147,11 @@ void addId3v2(const TagLib::ID3v2::Tag& tag, Items& items) {
     } else if (id == "TCOM") {
       items.push_back(textItem("id3/TCOM", text, CommonKey::creator));
     } else if (id == "TCON") {
-      items.push_back(textItem(std::string(Id::id3ContentType), text));
+      // TagLib turns a version 2.3 genre reference "(17)" into "17" while reading; the
+      // reference is given back as written.
+      const bool reference = tag.header()->majorVersion() <= 3 && !text.empty() &&
+                             text.find_first_not_of("0123456789") == std::string::npos;
+      items.push_back(textItem(std::string(Id::id3ContentType), reference ? "(" + text + ")" : text));
     } else if (id == "TRCK") {
       items.push_back(textItem(std::string(Id::id3TrackNumber), text));
     } else if (id == "TYER" || id == "TDRC") {

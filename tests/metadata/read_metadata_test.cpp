@@ -257,6 +257,8 @@ TEST_F(ReadMetadataEdgeTest, Id3YearMustBeAWholeNumber) {
 
 TEST_F(ReadMetadataEdgeTest, Id3ContentTypeIsTheGenre) {
   EXPECT_EQ(MetadataService::readMetadata(mp3WithFrames({{"TCON", "Rock"}})).genre, "Rock");
+  // A numeric reference stays as written, not translated into a genre name.
+  EXPECT_EQ(MetadataService::readMetadata(mp3WithFrames({{"TCON", "(17)"}})).genre, "(17)");
 }
 
 TEST_F(ReadMetadataEdgeTest, TheLaterOfTwoTitleFramesWins) {
