@@ -6,6 +6,7 @@
 #include <taglib/asffile.h>
 #include <taglib/attachedpictureframe.h>
 #include <taglib/flacfile.h>
+#include <taglib/id3v1tag.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/infotag.h>
 #include <taglib/mp4file.h>
@@ -283,6 +284,46 @@ TEST_F(ReadMetadataEdgeTest, Mp4EmptyGenreStaysEmpty) {
   const auto metadata = MetadataService::readMetadata(file);
   EXPECT_EQ(metadata.title, "T");
   EXPECT_EQ(metadata.genre, "");
+}
+
+TEST_F(ReadMetadataEdgeTest, XiphTrackTotalInItsOwnField) {
+  const auto file = dir_ / "total.flac";
+  ASSERT_TRUE(test::writeTone(file, "-c:a flac", 0.3));
+  {
+    TagLib::FLAC::File flac(file.c_str());
+    auto* comment = flac.xiphComment(true);
+    comment->addField("TRACKNUMBER", "3");
+    comment->addField("TRACKTOTAL", "12");
+    comment->addField("DISCNUMBER", "1/2");
+    comment->addField("DATE", "1987");
+    ASSERT_TRUE(flac.save());
+  }
+  const auto metadata = MetadataService::readMetadata(file);
+  EXPECT_EQ(metadata.trackNumber, 3);
+  EXPECT_EQ(metadata.trackTotal, 12);
+  EXPECT_EQ(metadata.discNumber, 1);
+  EXPECT_EQ(metadata.year, 1987);
+}
+
+TEST_F(ReadMetadataEdgeTest, Id3v1AloneIsRead) {
+  const auto file = dir_ / "v1.mp3";
+  ASSERT_TRUE(test::writeTone(file, "-c:a libmp3lame -b:a 64k -id3v2_version 0", 0.3));
+  {
+    TagLib::MPEG::File mp3(file.c_str());
+    auto* tag = mp3.ID3v1Tag(true);
+    tag->setTitle("Old Title");
+    tag->setArtist("Old Artist");
+    tag->setGenre("Rock");
+    tag->setYear(1995);
+    tag->setTrack(9);
+    ASSERT_TRUE(mp3.save(TagLib::MPEG::File::ID3v1, TagLib::File::StripOthers));
+  }
+  const auto metadata = MetadataService::readMetadata(file);
+  EXPECT_EQ(metadata.title, "Old Title");
+  EXPECT_EQ(metadata.artist, "Old Artist");
+  EXPECT_EQ(metadata.genre, "Rock");
+  EXPECT_EQ(metadata.year, 1995);
+  EXPECT_EQ(metadata.trackNumber, 9);
 }
 
 TEST_F(ReadMetadataEdgeTest, WavInfoChunk) {
