@@ -53,8 +53,9 @@ std::vector<std::uint8_t> bytes(const TagLib::ByteVector& data) {
 
 // Plain decimal: optional sign, ASCII digits, nothing else.
 std::optional<std::int64_t> integer(std::string_view text) {
-  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-  if (text.empty() || text.front() == '+') return std::nullopt;
+  const bool plus = !text.empty() && text.front() == '+';
+  if (plus) text.remove_prefix(1);
+  if (text.empty() || (plus && text.front() == '-')) return std::nullopt;
   std::int64_t value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (error != std::errc{} || end != text.data() + text.size()) return std::nullopt;
@@ -169,7 +170,7 @@ void addId3v2(const TagLib::ID3v2::Tag& tag, Items& items) {
   }
 }
 
-void addXiph(const TagLib::Ogg::XiphComment& comment, Items& items) {
+void addXiph(TagLib::Ogg::XiphComment& comment, Items& items) {
   const auto& fields = comment.fieldListMap();
   std::optional<std::string> trackTotal;
   for (const char* totalKey : {"TRACKTOTAL", "TOTALTRACKS"}) {
@@ -207,7 +208,7 @@ void addXiph(const TagLib::Ogg::XiphComment& comment, Items& items) {
       }
     }
   }
-  for (const auto* picture : const_cast<TagLib::Ogg::XiphComment&>(comment).pictureList()) {
+  for (const auto* picture : comment.pictureList()) {
     items.push_back(artworkItem("xiph/METADATA_BLOCK_PICTURE", picture->data()));
   }
 }
