@@ -17,11 +17,11 @@ namespace {
 
 // A valid 1x1 PNG.
 const std::vector<std::uint8_t> kCover = {
-    0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0x00, 0x00, 0x0D, 0x49, 0x48, 0x44,
-    0x52, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x08, 0x06, 0x00, 0x00, 0x00, 0x1F,
-    0x15, 0xC4, 0x89, 0x00, 0x00, 0x00, 0x0D, 0x49, 0x44, 0x41, 0x54, 0x78, 0xDA, 0x63, 0x64,
-    0x60, 0xF8, 0x5F, 0x0F, 0x00, 0x02, 0x87, 0x01, 0x80, 0xEB, 0x47, 0xBA, 0x92, 0x00, 0x00,
-    0x00, 0x00, 0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82};
+    0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0x00, 0x00, 0x0D, 0x49, 0x48,
+    0x44, 0x52, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x08, 0x06, 0x00, 0x00,
+    0x00, 0x1F, 0x15, 0xC4, 0x89, 0x00, 0x00, 0x00, 0x0D, 0x49, 0x44, 0x41, 0x54, 0x78,
+    0xDA, 0x63, 0x64, 0x60, 0xF8, 0x5F, 0x0F, 0x00, 0x02, 0x87, 0x01, 0x80, 0xEB, 0x47,
+    0xBA, 0x92, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82};
 
 TagLib::StringList text(const char* utf8) {
   return TagLib::StringList(TagLib::String(utf8, TagLib::String::UTF8));
@@ -46,8 +46,8 @@ AudioMetadata sourceRecord() {
 // A two-second tone in FLAC, tagged with `properties` and, when asked, the cover.
 std::filesystem::path taggedSource(const test::TempDir& dir, const TagLib::PropertyMap& properties,
                                    bool cover) {
-  const auto file =
-      test::writeAudio(dir.path(), "source", test::sine(44100, 2, 2.0, 440, -6), test::InputKind::flac16);
+  const auto file = test::writeAudio(dir.path(), "source", test::sine(44100, 2, 2.0, 440, -6),
+                                     test::InputKind::flac16);
   TagLib::FLAC::File flac(file.c_str());
   flac.xiphComment(true)->setProperties(properties);
   if (cover) {
@@ -82,10 +82,14 @@ AudioMetadata expectedIn(OutputFormat format) {
   auto metadata = sourceRecord();
   switch (format) {
     case OutputFormat::wav:
-    case OutputFormat::aiff: return {};
+    case OutputFormat::aiff:
+      return {};
     case OutputFormat::aac:
-    case OutputFormat::alac: metadata.trackTotal.reset(); break;  // MP4 files carry no total
-    default: break;
+    case OutputFormat::alac:
+      metadata.trackTotal.reset();
+      break;  // MP4 files carry no total
+    default:
+      break;
   }
   return metadata;
 }
@@ -97,8 +101,8 @@ class TagRoundTripTest : public testing::TestWithParam<OutputFormat> {
     settings.enabledFormats = {GetParam()};
     settings.preserveMetadata = preserve;
     const auto output = dir_ / ("out." + std::string(fileExtension(GetParam())));
-    const auto result = AudioProcessor::convert(source, output, GetParam(), settings,
-                                                std::nullopt, std::nullopt, {});
+    const auto result = AudioProcessor::convert(source, output, GetParam(), settings, std::nullopt,
+                                                std::nullopt, {});
     EXPECT_TRUE(result.has_value());
     return output;
   }

@@ -33,9 +33,24 @@ TagLib::ByteVector byteVector(const std::vector<std::uint8_t>& data) {
   return {reinterpret_cast<const char*>(data.data()), static_cast<unsigned int>(data.size())};
 }
 
-TagLib::String utf8(const char* text) { return TagLib::String(text, TagLib::String::UTF8); }
+TagLib::String utf8(const char* text) {
+  return TagLib::String(text, TagLib::String::UTF8);
+}
 
-enum class Kind { mp3Id3v23, mp3Id3v24, mp3Ape, m4aAac, m4aAlac, flac, vorbis, opus, oggFlac, wma, aiff, wav };
+enum class Kind {
+  mp3Id3v23,
+  mp3Id3v24,
+  mp3Ape,
+  m4aAac,
+  m4aAlac,
+  flac,
+  vorbis,
+  opus,
+  oggFlac,
+  wma,
+  aiff,
+  wav
+};
 
 struct Source {
   Kind kind;
@@ -44,7 +59,9 @@ struct Source {
   std::string extension;
 };
 
-void PrintTo(const Source& source, std::ostream* out) { *out << source.name; }
+void PrintTo(const Source& source, std::ostream* out) {
+  *out << source.name;
+}
 
 // What a fully tagged source holds; ID3 frames hold a bare year (a version 2.3 TYER).
 TagLib::PropertyMap fullProperties(bool bareYear) {
@@ -189,7 +206,8 @@ TEST_P(ReadMetadataTest, ReadsEveryFieldOfAFullyTaggedFile) {
 TEST_P(ReadMetadataTest, AnUntaggedFileReadsAsEmpty) {
   const auto file = dir_ / ("plain." + GetParam().extension);
   const bool taggedByEncoder = GetParam().kind == Kind::oggFlac;
-  ASSERT_TRUE(test::writeTone(file, taggedByEncoder ? "-c:a flac -f ogg" : GetParam().encoder, 0.5));
+  ASSERT_TRUE(
+      test::writeTone(file, taggedByEncoder ? "-c:a flac -f ogg" : GetParam().encoder, 0.5));
   const auto metadata = MetadataService::readMetadata(file);
   EXPECT_FALSE(metadata.hasContent());
   EXPECT_FALSE(metadata.genre);
@@ -200,7 +218,8 @@ INSTANTIATE_TEST_SUITE_P(
     Containers, ReadMetadataTest,
     testing::Values(Source{Kind::mp3Id3v23, "Mp3Id3v23", "-c:a libmp3lame -b:a 96k", "mp3"},
                     Source{Kind::mp3Id3v24, "Mp3Id3v24", "-c:a libmp3lame -b:a 96k", "mp3"},
-                    Source{Kind::mp3Ape, "Mp3Ape", "-c:a libmp3lame -b:a 96k -write_xing 0 -id3v2_version 0", "mp3"},
+                    Source{Kind::mp3Ape, "Mp3Ape",
+                           "-c:a libmp3lame -b:a 96k -write_xing 0 -id3v2_version 0", "mp3"},
                     Source{Kind::m4aAac, "M4aAac", "-c:a aac -b:a 96k", "m4a"},
                     Source{Kind::m4aAlac, "M4aAlac", "-c:a alac", "m4a"},
                     Source{Kind::flac, "Flac", "-c:a flac", "flac"},
@@ -215,7 +234,8 @@ INSTANTIATE_TEST_SUITE_P(
 class ReadMetadataEdgeTest : public testing::Test {
  protected:
   // An MP3 whose ID3v2.3 tag holds exactly the given text frames.
-  std::filesystem::path mp3WithFrames(const std::vector<std::pair<const char*, const char*>>& frames) {
+  std::filesystem::path mp3WithFrames(
+      const std::vector<std::pair<const char*, const char*>>& frames) {
     const auto file = dir_ / ("edge" + std::to_string(count_++) + ".mp3");
     EXPECT_TRUE(test::writeTone(file, "-c:a libmp3lame -b:a 64k", 0.3));
     TagLib::MPEG::File mp3(file.c_str());
@@ -229,7 +249,8 @@ class ReadMetadataEdgeTest : public testing::Test {
     return file;
   }
 
-  std::filesystem::path m4aWithItems(const std::vector<std::pair<const char*, TagLib::MP4::Item>>& items) {
+  std::filesystem::path m4aWithItems(
+      const std::vector<std::pair<const char*, TagLib::MP4::Item>>& items) {
     const auto file = dir_ / ("edge" + std::to_string(count_++) + ".m4a");
     EXPECT_TRUE(test::writeTone(file, "-c:a aac -b:a 64k", 0.3));
     TagLib::MP4::File m4a(file.c_str());
@@ -269,9 +290,9 @@ TEST_F(ReadMetadataEdgeTest, TheLaterOfTwoTitleFramesWins) {
 }
 
 TEST_F(ReadMetadataEdgeTest, Mp4ReleaseDateTimestampGivesTheYear) {
-  const auto file = m4aWithItems(
-      {{"\xC2\xA9" "day", TagLib::MP4::Item(TagLib::StringList("2004-05-17T07:00:00Z"))},
-       {"trkn", TagLib::MP4::Item(7, 0)}});
+  const auto file =
+      m4aWithItems({{"\u00A9day", TagLib::MP4::Item(TagLib::StringList("2004-05-17T07:00:00Z"))},
+                    {"trkn", TagLib::MP4::Item(7, 0)}});
   const auto metadata = MetadataService::readMetadata(file);
   EXPECT_EQ(metadata.year, 2004);
   EXPECT_EQ(metadata.trackNumber, 7);
@@ -279,8 +300,8 @@ TEST_F(ReadMetadataEdgeTest, Mp4ReleaseDateTimestampGivesTheYear) {
 }
 
 TEST_F(ReadMetadataEdgeTest, Mp4EmptyGenreStaysEmpty) {
-  const auto file = m4aWithItems({{"\xC2\xA9gen", TagLib::MP4::Item(TagLib::StringList(""))},
-                                  {"\xC2\xA9nam", TagLib::MP4::Item(TagLib::StringList("T"))}});
+  const auto file = m4aWithItems({{"\u00A9gen", TagLib::MP4::Item(TagLib::StringList(""))},
+                                  {"\u00A9nam", TagLib::MP4::Item(TagLib::StringList("T"))}});
   const auto metadata = MetadataService::readMetadata(file);
   EXPECT_EQ(metadata.title, "T");
   EXPECT_EQ(metadata.genre, "");

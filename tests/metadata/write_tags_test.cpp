@@ -16,7 +16,9 @@
 namespace vexal {
 namespace {
 
-TagLib::String key(const char* utf8) { return TagLib::String(utf8, TagLib::String::UTF8); }
+TagLib::String key(const char* utf8) {
+  return TagLib::String(utf8, TagLib::String::UTF8);
+}
 
 AudioMetadata fullMetadata() {
   AudioMetadata metadata;
@@ -47,11 +49,12 @@ class WriteToM4ATest : public testing::TestWithParam<std::string> {
     ASSERT_TRUE(test::writeTone(file_, GetParam()));
     // Tags the encoder or an earlier tagger left, none of which may survive.
     TagLib::MP4::File m4a(file_.c_str());
-    m4a.tag()->setItem(key("\xC2\xA9" "cmt"), TagLib::StringList("old comment"));
-    m4a.tag()->setItem(key("\xC2\xA9too"), TagLib::StringList("some encoder"));
-    m4a.tag()->setItem(key("----:com.apple.iTunes:REPLAYGAIN_TRACK_GAIN"), TagLib::StringList("-3 dB"));
+    m4a.tag()->setItem(key("\u00A9cmt"), TagLib::StringList("old comment"));
+    m4a.tag()->setItem(key("\u00A9too"), TagLib::StringList("some encoder"));
+    m4a.tag()->setItem(key("----:com.apple.iTunes:REPLAYGAIN_TRACK_GAIN"),
+                       TagLib::StringList("-3 dB"));
     m4a.tag()->setItem(key("tmpo"), TagLib::MP4::Item(120));
-    m4a.tag()->setItem(key("\xC2\xA9nam"), TagLib::StringList("Old Title"));
+    m4a.tag()->setItem(key("\u00A9nam"), TagLib::StringList("Old Title"));
     ASSERT_TRUE(m4a.save());
   }
 
@@ -72,9 +75,9 @@ TEST_P(WriteToM4ATest, WritesExactlyTheListedItemsAndKeepsTheAudio) {
   EXPECT_EQ(test::rawAudioPackets(file_), packets);
   EXPECT_EQ(test::decodedPcm(file_), pcm);
 
-  const std::set<std::string> expected = {
-      "\xC2\xA9nam", "\xC2\xA9" "ART", "\xC2\xA9" "alb", "aART",  "\xC2\xA9gen",
-      "\xC2\xA9wrt", "\xC2\xA9" "day", "trkn",            "disk", "covr"};
+  const std::set<std::string> expected = {"\u00A9nam", "\u00A9ART", "\u00A9alb", "aART",
+                                          "\u00A9gen", "\u00A9wrt", "\u00A9day", "trkn",
+                                          "disk",      "covr"};
   EXPECT_EQ(m4aItemKeys(file_), expected);
 
   TagLib::MP4::File m4a(file_.c_str());
@@ -82,7 +85,7 @@ TEST_P(WriteToM4ATest, WritesExactlyTheListedItemsAndKeepsTheAudio) {
   EXPECT_EQ(items[key("trkn")].toIntPair().first, 5);
   EXPECT_EQ(items[key("trkn")].toIntPair().second, 0);  // no total in M4A files
   EXPECT_EQ(items[key("disk")].toIntPair().first, 2);
-  EXPECT_EQ(items[key("\xC2\xA9" "day")].toStringList().front(), "2021");
+  EXPECT_EQ(items[key("\u00A9day")].toStringList().front(), "2021");
   const auto covers = items[key("covr")].toCoverArtList();
   ASSERT_EQ(covers.size(), 1u);
   EXPECT_EQ(covers.front().format(), TagLib::MP4::CoverArt::JPEG);
@@ -98,7 +101,7 @@ TEST_P(WriteToM4ATest, SkipsEmptyTextsAndEmptyArtwork) {
   metadata.album = "";
   metadata.artwork = std::vector<std::uint8_t>{};
   ASSERT_FALSE(MetadataService::writeToM4A(metadata, file_));
-  EXPECT_EQ(m4aItemKeys(file_), std::set<std::string>{"\xC2\xA9nam"});
+  EXPECT_EQ(m4aItemKeys(file_), std::set<std::string>{"\u00A9nam"});
 }
 
 TEST_P(WriteToM4ATest, ASecondWriteReplacesTheFirst) {
@@ -108,7 +111,7 @@ TEST_P(WriteToM4ATest, ASecondWriteReplacesTheFirst) {
   job.title = "Track Two";
   job.trackNumber = 2;
   ASSERT_FALSE(MetadataService::writeToM4A(job, file_));
-  EXPECT_EQ(m4aItemKeys(file_), (std::set<std::string>{"\xC2\xA9nam", "trkn"}));
+  EXPECT_EQ(m4aItemKeys(file_), (std::set<std::string>{"\u00A9nam", "trkn"}));
   EXPECT_EQ(test::rawAudioPackets(file_), packets);
   EXPECT_TRUE(test::leftoverTemporaries(dir_.path()).empty());
 }
@@ -116,8 +119,8 @@ TEST_P(WriteToM4ATest, ASecondWriteReplacesTheFirst) {
 TEST_P(WriteToM4ATest, AReadOnlyFolderFailsAndLeavesTheFileAlone) {
   if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind the superuser";
   const auto before = test::readBytes(file_);
-  std::filesystem::permissions(dir_.path(), std::filesystem::perms::owner_read |
-                                                std::filesystem::perms::owner_exec);
+  std::filesystem::permissions(
+      dir_.path(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
   const auto error = MetadataService::writeToM4A(fullMetadata(), file_);
   std::filesystem::permissions(dir_.path(), std::filesystem::perms::owner_all);
   ASSERT_TRUE(error);
