@@ -15,7 +15,9 @@ namespace {
 namespace fs = std::filesystem;
 using test::TempDir;
 
-QString q(const fs::path& path) { return QString::fromStdString(path.string()); }
+QString q(const fs::path& path) {
+  return QString::fromStdString(path.string());
+}
 
 struct CliRun {
   int status = -1;
@@ -25,7 +27,8 @@ struct CliRun {
 
 class Cli : public testing::Test {
  protected:
-  CliRun run(const QStringList& arguments, const std::function<void(QProcess&)>& whileRunning = {}) {
+  CliRun run(const QStringList& arguments,
+             const std::function<void(QProcess&)>& whileRunning = {}) {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("XDG_DATA_HOME", q(dir / "data"));
@@ -99,7 +102,7 @@ TEST_F(Cli, ConvertsAlbumFolderAndCueSheetIntoSeveralFormats) {
                                              "TRACK 02 AUDIO\nINDEX 01 00:02:00\n";
   const fs::path out = dir / "out";
   const CliRun result = run({"--format", "flac,mp3,wav", "--output", q(out), q(dir / "Album"),
-                          q(dir / "cd" / "image.cue")});
+                             q(dir / "cd" / "image.cue")});
   ASSERT_EQ(result.status, 0) << result.err.toStdString() << result.out.toStdString();
   EXPECT_THAT(result.out.toStdString(), testing::HasSubstr("5 of 5 files converted successfully."));
   for (int i = 1; i <= 3; ++i) {
@@ -120,8 +123,8 @@ TEST_F(Cli, ConvertsAlbumFolderAndCueSheetIntoSeveralFormats) {
 TEST_F(Cli, ExitsOneWhenAJobFailsAndReportsIt) {
   test::writeWav(dir / "good.wav", 4410, 44100, 1);
   std::ofstream(dir / "bad.wav") << "this is not a wave file";
-  const CliRun result = run({"--format", "flac", "--output", q(dir / "out"), q(dir / "good.wav"),
-                          q(dir / "bad.wav")});
+  const CliRun result = run(
+      {"--format", "flac", "--output", q(dir / "out"), q(dir / "good.wav"), q(dir / "bad.wav")});
   EXPECT_EQ(result.status, 1);
   EXPECT_THAT(result.out.toStdString(), testing::HasSubstr("1 of 2 files converted successfully."));
   EXPECT_THAT(result.out.toStdString(), testing::HasSubstr("bad.wav: "));
@@ -137,7 +140,8 @@ TEST_F(Cli, SavedPresetIsListedAndAppliedWithOverrides) {
   EXPECT_THAT(listed.out.toStdString(), testing::HasSubstr("Podcast (built-in)"));
 
   test::writeWav(dir / "talk.wav", 4410, 44100, 1);
-  const CliRun result = run({"--preset", "Voice", "--format", "wav", "--output", q(dir / "out"), q(dir / "talk.wav")});
+  const CliRun result = run(
+      {"--preset", "Voice", "--format", "wav", "--output", q(dir / "out"), q(dir / "talk.wav")});
   EXPECT_EQ(result.status, 0) << result.err.toStdString();
   EXPECT_TRUE(fs::exists(dir / "out" / "talk.wav"));
   EXPECT_FALSE(fs::exists(dir / "out" / "talk.opus"));
@@ -151,20 +155,21 @@ TEST_F(Cli, InterruptCancelsAndLeavesNoPartialOutput) {
     test::writeWav(dir / "many" / ("t" + std::to_string(i) + ".wav"), 12 * 44100, 44100, 2);
   }
   const fs::path out = dir / "out";
-  const CliRun result = run({"--format", "flac,mp3", "--normalize", "lufs", "--output", q(out), q(dir / "many")},
-                         [&](QProcess& process) {
-                           // Interrupt once the first job has finished.
-                           while (process.state() == QProcess::Running &&
-                                  !process.canReadLine()) {
-                             process.waitForReadyRead(100);
-                           }
-                           ::kill(static_cast<pid_t>(process.processId()), SIGINT);
-                         });
+  const CliRun result =
+      run({"--format", "flac,mp3", "--normalize", "lufs", "--output", q(out), q(dir / "many")},
+          [&](QProcess& process) {
+            // Interrupt once the first job has finished.
+            while (process.state() == QProcess::Running && !process.canReadLine()) {
+              process.waitForReadyRead(100);
+            }
+            ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+          });
   EXPECT_EQ(result.status, 130) << result.err.toStdString();
   std::set<std::string> completed;
   for (const QString& line : result.out.split('\n')) {
     // Summary lines; "[n/m] ..." lines report jobs as they end.
-    if (!line.startsWith('[') && line.endsWith(": Completed")) completed.insert(line.section(':', 0, 0).toStdString());
+    if (!line.startsWith('[') && line.endsWith(": Completed"))
+      completed.insert(line.section(':', 0, 0).toStdString());
   }
   EXPECT_LT(completed.size(), 12u);
   for (const auto& entry : fs::recursive_directory_iterator(out)) {
@@ -189,9 +194,12 @@ TEST_F(Cli, WatchConvertsNewFilesUntilInterrupted) {
                             [&](QProcess& process) {
                               process.waitForReadyRead(10'000);  // "Watching ..."
                               test::writeWav(dir / "drop" / "new.wav", 4410, 44100, 2);
-                              test::waitFor([&] { return fs::exists(out / "new.flac") &&
-                                                         process.readAllStandardOutput().contains("1 of 1"); },
-                                            30'000);
+                              test::waitFor(
+                                  [&] {
+                                    return fs::exists(out / "new.flac") &&
+                                           process.readAllStandardOutput().contains("1 of 1");
+                                  },
+                                  30'000);
                               ::kill(static_cast<pid_t>(process.processId()), SIGINT);
                             });
   EXPECT_EQ(result.status, 130);

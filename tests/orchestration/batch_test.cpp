@@ -19,7 +19,9 @@ using test::FakeEngine;
 using test::TempDir;
 using test::waitFor;
 
-QString q(const fs::path& path) { return QString::fromStdString(path.string()); }
+QString q(const fs::path& path) {
+  return QString::fromStdString(path.string());
+}
 
 class Batch : public testing::Test {
  protected:
@@ -110,7 +112,7 @@ TEST_F(Batch, JobsStartTogetherAndConvertFormatsInRawValueOrder) {
   const auto& entry = model.historyManager().entries().front();
   EXPECT_TRUE(entry.successful);
   EXPECT_EQ(entry.outputFormat, "FLAC");
-  EXPECT_EQ(entry.fileSizeAfter, 7);  // "partial"
+  EXPECT_EQ(entry.fileSizeAfter, 7);   // "partial"
   EXPECT_EQ(entry.fileSizeBefore, 6);  // "source"
   EXPECT_FALSE(entry.errorMessage.has_value());
 }
@@ -357,9 +359,10 @@ TEST(BatchWithEngine, CueTrackTagsReachM4AOutputs) {
   fs::create_directories(dir / "out");
   ConverterViewModel model(options);
   test::writeWav(dir / "image.wav", 3 * 44100, 44100, 2);
-  std::ofstream(dir / "image.cue") << "PERFORMER \"Band\"\nTITLE \"Album X\"\nFILE \"image.wav\" WAVE\n"
-                                      "TRACK 01 AUDIO\nTITLE \"Intro\"\nINDEX 01 00:00:00\n"
-                                      "TRACK 02 AUDIO\nTITLE \"Coda\"\nINDEX 01 00:01:00\n";
+  std::ofstream(dir / "image.cue")
+      << "PERFORMER \"Band\"\nTITLE \"Album X\"\nFILE \"image.wav\" WAVE\n"
+         "TRACK 01 AUDIO\nTITLE \"Intro\"\nINDEX 01 00:00:00\n"
+         "TRACK 02 AUDIO\nTITLE \"Coda\"\nINDEX 01 00:01:00\n";
   model.importURLs({QString::fromStdString((dir / "image.cue").string())});
   ASSERT_EQ(model.jobs().size(), 2u);
   ConversionSettings settings;
@@ -367,7 +370,8 @@ TEST(BatchWithEngine, CueTrackTagsReachM4AOutputs) {
   settings.verifyAfterConversion = true;
   model.setSettings(settings);
   model.startConversion();
-  ASSERT_TRUE(waitFor([&] { return !model.isConverting() && model.activeWorkerCount() == 0; }, 60'000));
+  ASSERT_TRUE(
+      waitFor([&] { return !model.isConverting() && model.activeWorkerCount() == 0; }, 60'000));
 
   const auto& coda = *model.jobs()[1];
   ASSERT_EQ(coda.status().kind(), ConversionStatus::Kind::completed) << coda.status().text();
