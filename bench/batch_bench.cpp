@@ -1,6 +1,7 @@
 // A batch of 200 short generated files through the real engine. Compares the batch's
 // wall time with the sum of its conversions' own times divided by the cores used; the
-// goal is a ratio within 1.10. Usage: batch_bench [jobs] [seconds per file] [format]
+// goal is a ratio within 1.10. Usage: batch_bench [jobs] [seconds per file] [format] [concurrency
+// limit]
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -106,7 +107,8 @@ int main(int argc, char** argv) {
   model.setSettings(settings);
   model.addFiles(paths);
 
-  const int cores = vexal::availableCores();
+  const int cores = argc > 4 ? std::atoi(argv[4]) : vexal::availableCores();
+  model.setConcurrencyLimit(cores);
   int completed = 0;
   QElapsedTimer timer;
   QObject::connect(&model, &vexal::ConverterViewModel::batchFinished, [&](int done, int) {

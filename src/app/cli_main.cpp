@@ -141,7 +141,9 @@ class CommandLine {
 
 void CommandLine::addOptions() {
   parser_.setApplicationDescription(
-      QStringLiteral("Converts audio files, folders and cue sheets into one or more formats."));
+      QStringLiteral("Converts audio files, folders and cue sheets into one or more formats.\n"
+                     "Exit status: 0 when every file converted, 1 when any failed, 2 for a usage "
+                     "error, 130 when interrupted."));
   parser_.addHelpOption();
   parser_.addPositionalArgument(QStringLiteral("PATH"),
                                 QStringLiteral("Audio files, folders or cue sheets to convert."),
@@ -383,6 +385,10 @@ int CommandLine::run(QCoreApplication& app) {
     if (!folder.isDir()) {
       return usage(
           QStringLiteral("'%1' given to --watch is not a folder").arg(parser_.value("watch")));
+    }
+    // Outputs written into the watched folder would be picked up and converted again.
+    if (QFileInfo(model_->outputDirectory()).canonicalFilePath() == folder.canonicalFilePath()) {
+      return usage(QStringLiteral("the folder given to --watch must not be the output folder"));
     }
     watching_ = true;
   }

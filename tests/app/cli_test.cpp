@@ -33,6 +33,7 @@ class Cli : public testing::Test {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("XDG_DATA_HOME", q(dir / "data"));
     environment.insert("HOME", q(dir / "home"));
+    process.setWorkingDirectory(q(dir.path()));
     process.setProcessEnvironment(environment);
     process.start(VEXAL_CLI_PATH, arguments);
     EXPECT_TRUE(process.waitForStarted());
@@ -79,6 +80,7 @@ INSTANTIATE_TEST_SUITE_P(
                     UsageCase{{"--format", "wav", "--normalize", "loud"}, "--normalize"},
                     UsageCase{{"--format", "wav", "--fade-in", "-1"}, "--fade-in"},
                     UsageCase{{"--preset", "Nonexistent"}, "Nonexistent"},
+                    UsageCase{{"--format", "wav", "--output", ".", "--watch", "."}, "--watch"},
                     UsageCase{{}, "--format"}));
 
 TEST_F(Cli, HelpListsTheOptions) {
