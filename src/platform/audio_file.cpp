@@ -488,6 +488,7 @@ AudioFileReader::~AudioFileReader() = default;
 
 Status AudioFileReader::open(const std::filesystem::path& path, std::unique_ptr<AudioFileReader>& out) {
   out.reset();
+  ffmpeg::silenceLibraryLog();
   auto impl = std::make_unique<Impl>();
   impl->path = path;
   if (const Status status = impl->restart(); status != kNoError) return status;

@@ -203,6 +203,7 @@ AudioFileWriter::~AudioFileWriter() {
 Status AudioFileWriter::create(const std::filesystem::path& path, FileType type, const StreamDescription& destination,
                                std::unique_ptr<AudioFileWriter>& out) {
   out.reset();
+  ffmpeg::silenceLibraryLog();
   const double rate = destination.sampleRate;
   if (!std::isfinite(rate) || rate < kMinSampleRate || rate > kMaxSampleRate || std::floor(rate) != rate) {
     return kStatusBadDestination;

@@ -13,8 +13,16 @@ extern "C" {
 }
 
 #include <memory>
+#include <mutex>
 
 namespace vexal::platform::ffmpeg {
+
+// FFmpeg's own console chatter ("Qavg: nan", probe warnings) is not ours to print:
+// failures reach callers as statuses.
+inline void silenceLibraryLog() {
+  static std::once_flag once;
+  std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
+}
 
 struct InputFormatDeleter {
   void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
