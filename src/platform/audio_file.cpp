@@ -1,7 +1,10 @@
 #include "platform/audio_file.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstring>
+#include <fstream>
 #include <limits>
 #include <optional>
 #include <vector>
@@ -26,6 +29,12 @@ constexpr int kMaxConsecutiveBadPackets = 64;
 // soxr precision in bits: 28 is its "very high quality" setting.
 constexpr int kSoxrPrecision = 28;
 constexpr int kResamplerSlack = 256;  // frames
+// Ogg page header: capture pattern, version, flags, granule, serial, sequence, CRC and
+// segment count (bytes); flag bits of a stream's first and last page.
+constexpr std::size_t kOggHeaderBytes = 27;
+constexpr unsigned kOggBeginOfStream = 0x02;
+constexpr unsigned kOggEndOfStream = 0x04;
+constexpr int kVorbisHeaderPackets = 3;  // identification, comment, setup
 
 bool isLossless(AVCodecID id) {
   const AVCodecDescriptor* descriptor = avcodec_descriptor_get(id);
@@ -94,11 +103,57 @@ struct ChannelLayoutHolder {
   }
 };
 
+// The granule (samples from the start) of the last page of an Ogg file whose first audio
+// packet ends on that page, found from page headers alone. Empty for longer streams,
+// files with more than one logical stream (multiplexed or chained) and damaged ones.
+std::optional<std::int64_t> singleAudioPageEnd(const std::filesystem::path& path,
+                                               int headerPackets) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::array<unsigned char, kOggHeaderBytes> header{};
+  std::array<unsigned char, 255> lacing{};
+  std::optional<std::uint32_t> serial;
+  std::optional<std::int64_t> end;  // set at the end-of-stream page
+  int packetsEnded = 0;
+  while (in.read(reinterpret_cast<char*>(header.data()), header.size())) {
+    // Bytes after the last page that are no page (a trailing tag) do not matter.
+    if (std::memcmp(header.data(), "OggS", 4) != 0 || header[4] != 0) return end;
+    if (end) return std::nullopt;  // a page after the last one: a chain
+    const unsigned flags = header[5];
+    const auto granule = static_cast<std::int64_t>(AV_RL64(header.data() + 6));
+    const std::uint32_t pageSerial = AV_RL32(header.data() + 14);
+    const int segments = header[26];
+    // A truncated last page ends the walk; its body would be lost to the decoder too.
+    if (!in.read(reinterpret_cast<char*>(lacing.data()), segments)) break;
+    if (flags & kOggBeginOfStream) {
+      if (serial) return std::nullopt;
+      serial = pageSerial;
+    }
+    if (!serial || pageSerial != *serial) return std::nullopt;
+    std::streamoff body = 0;
+    int ends = 0;
+    for (int i = 0; i < segments; ++i) {
+      body += lacing[i];
+      if (lacing[i] < 255) ++ends;
+    }
+    if (packetsEnded <= headerPackets && packetsEnded + ends > headerPackets) {
+      // The first audio page: it must be the end-of-stream page.
+      if (!(flags & kOggEndOfStream) || granule < 0) return std::nullopt;
+      end = granule;
+    }
+    packetsEnded += ends;
+    if (!in.seekg(body, std::ios::cur)) break;
+  }
+  return end;
+}
+
 // One pass of demuxing and decoding over a file: frames in source order, each with the
 // source position of its first sample.
 class DecodeSession {
  public:
-  static Status open(const std::filesystem::path& path, std::unique_ptr<DecodeSession>& out) {
+  // `manualTrim` keeps every decoded sample, ignoring the container's start and end
+  // trimming.
+  static Status open(const std::filesystem::path& path, bool manualTrim, std::unique_ptr<DecodeSession>& out) {
     auto session = std::unique_ptr<DecodeSession>(new DecodeSession());
     AVFormatContext* raw = nullptr;
     if (const int status = avformat_open_input(&raw, path.c_str(), nullptr, nullptr); status < 0) return status;
@@ -120,6 +175,7 @@ class DecodeSession {
     decoder->pkt_timebase = session->stream_->time_base;
     // Jobs already run one per core; a decoder thread pool would only contend.
     decoder->thread_count = 1;
+    if (manualTrim) decoder->flags2 |= AV_CODEC_FLAG2_SKIP_MANUAL;
     if (const int status = avcodec_open2(decoder, codec, nullptr); status < 0) return status;
     if (decoder->ch_layout.nb_channels < 1 || decoder->ch_layout.nb_channels > kMaxSourceChannels ||
         !validRate(decoder->sample_rate)) {
@@ -315,9 +371,11 @@ struct AudioFileReader::Impl {
   AVCodecID codecId = AV_CODEC_ID_NONE;
   bool lossless = false;
   bool containerSeekable = false;
-  // MP4 edit lists give the exact playable length; the decoder's last AAC frame is whole.
+  // MP4 edit lists and the last granule of a one-page Ogg Vorbis stream give the exact
+  // playable length where the decoder's last frame is whole.
   std::int64_t endLimit = std::numeric_limits<std::int64_t>::max();
   bool exactDuration = false;  // the container's duration is the decoded length
+  bool manualTrim = false;     // see DecodeSession::open
   mutable std::optional<std::int64_t> length;
 
   StreamDescription client;
@@ -346,7 +404,7 @@ struct AudioFileReader::Impl {
 
 Status AudioFileReader::Impl::restart() {
   std::unique_ptr<DecodeSession> fresh;
-  if (const Status status = DecodeSession::open(path, fresh); status != kNoError) return status;
+  if (const Status status = DecodeSession::open(path, manualTrim, fresh); status != kNoError) return status;
   session = std::move(fresh);
   return kNoError;
 }
@@ -398,7 +456,7 @@ Status AudioFileReader::Impl::computeLength(std::int64_t& out) const {
   // Otherwise the decoder's own count, after encoder delay and padding are dropped, is
   // the only exact length.
   std::unique_ptr<DecodeSession> counter;
-  if (const Status status = DecodeSession::open(path, counter); status != kNoError) return status;
+  if (const Status status = DecodeSession::open(path, manualTrim, counter); status != kNoError) return status;
   std::int64_t frames = 0;
   for (bool end = false;;) {
     if (const Status status = counter->decode(end); status != kNoError) return status;
@@ -508,6 +566,19 @@ Status AudioFileReader::open(const std::filesystem::path& path, std::unique_ptr<
   // lists. Others (CAF packet counts, Ogg granules, MP3 and ADTS estimates) are not.
   impl->exactDuration = knownDuration && (isPcm(impl->codecId) || demuxer == "flac" ||
                                           impl->endLimit != std::numeric_limits<std::int64_t>::max());
+  if (demuxer == "ogg" && impl->codecId == AV_CODEC_ID_VORBIS) {
+    // When the first audio page is also the last, FFmpeg skips its first-page timing:
+    // it counts the first packet, which decodes to nothing, as audio, so its end trim
+    // is off by that packet (too long or too short). As in libvorbis, such a stream
+    // starts at 0 and its end is cut at the granule: keep every decoded sample up to it.
+    if (const auto end = singleAudioPageEnd(path, kVorbisHeaderPackets)) {
+      impl->manualTrim = true;
+      impl->endLimit = *end;
+      if (const Status status = impl->restart(); status != kNoError) return status;
+      stream = impl->session->stream();
+      decoder = impl->session->decoder();
+    }
+  }
 
   StreamDescription& format = impl->fileFormat;
   const auto channels = static_cast<std::uint32_t>(decoder->ch_layout.nb_channels);

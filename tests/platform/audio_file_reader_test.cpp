@@ -7,6 +7,10 @@
 #include "platform/audio_file.h"
 #include "support/test_support.h"
 
+#ifdef VEXAL_HAVE_VORBISFILE
+#include <vorbis/vorbisfile.h>
+#endif
+
 namespace vexal::platform {
 namespace {
 
@@ -160,6 +164,112 @@ TEST_P(InputKindTest, ReportsCodecName) {
 
 INSTANTIATE_TEST_SUITE_P(AllInputs, InputKindTest, ::testing::ValuesIn(test::kAllInputKinds),
                          [](const auto& info) { return test::nameOf(info.param); });
+
+// Short Ogg streams whose only audio page is also the last one: the final granule alone
+// fixes the length, and samples past it are cut from the end.
+struct SinglePageCase {
+  InputKind kind;
+  double rate;
+  std::uint32_t channels;
+  double seconds;
+};
+
+void PrintTo(const SinglePageCase& c, std::ostream* out) {
+  *out << test::nameOf(c.kind) << " " << c.rate << " Hz " << c.channels << " ch " << c.seconds
+       << " s";
+}
+
+class OggSinglePageTest : public ::testing::TestWithParam<SinglePageCase> {
+ protected:
+  test::TempDir dir_;
+};
+
+// Error energy against the source, relative to the source, in dB. Skips the edges where
+// lossy codecs fade in.
+double errorDb(const std::vector<float>& decoded, const std::vector<float>& source,
+               std::size_t edge) {
+  double error = 0;
+  double signal = 0;
+  for (std::size_t i = edge; i + edge < source.size() && i < decoded.size(); ++i) {
+    error += (decoded[i] - source[i]) * (decoded[i] - source[i]);
+    signal += source[i] * source[i];
+  }
+  return 10.0 * std::log10(error / signal);
+}
+
+#ifdef VEXAL_HAVE_VORBISFILE
+test::DecodedAudio decodeWithVorbisfile(const std::filesystem::path& path, std::int64_t& total) {
+  test::DecodedAudio audio;
+  OggVorbis_File file;
+  if (ov_fopen(path.c_str(), &file) != 0) return audio;
+  total = ov_pcm_total(&file, -1);
+  audio.channels = static_cast<std::uint32_t>(ov_info(&file, -1)->channels);
+  audio.sampleRate = static_cast<double>(ov_info(&file, -1)->rate);
+  float** pcm = nullptr;
+  int section = 0;
+  for (long frames; (frames = ov_read_float(&file, &pcm, 4096, &section)) > 0;) {
+    for (long i = 0; i < frames; ++i) {
+      for (std::uint32_t c = 0; c < audio.channels; ++c) audio.samples.push_back(pcm[c][i]);
+    }
+  }
+  ov_clear(&file);
+  return audio;
+}
+#endif
+
+TEST_P(OggSinglePageTest, LengthIsTheFinalGranuleAndTheStartStays) {
+  const SinglePageCase c = GetParam();
+  test::Signal signal = test::sine(c.rate, c.channels, c.seconds, 440.0, -6.0);
+  signal.frames += kOddExtra;
+  const auto path = test::writeAudio(dir_.path(), "short", signal, c.kind);
+
+  std::unique_ptr<AudioFileReader> reader;
+  ASSERT_EQ(AudioFileReader::open(path, reader), kNoError);
+  std::int64_t length = 0;
+  ASSERT_EQ(reader->getFileLengthFrames(length), kNoError);
+  EXPECT_EQ(length, signal.frames);
+  const test::DecodedAudio decoded = test::decodeFile(path);
+  EXPECT_EQ(decoded.frames(), length);
+  const std::vector<float> source = test::isLossless(c.kind)
+                                        ? test::quantised(signal, test::bitDepthOf(c.kind))
+                                        : test::render(signal);
+  if (test::isLossless(c.kind)) {
+    EXPECT_TRUE(decoded.samples == source) << "lossless decode is not bit-exact";
+  } else {
+    // Codecs reach -37 dB or better here; a start shifted by 64 frames (the smallest
+    // Vorbis block) lifts the error above 0 dB.
+    EXPECT_LT(errorDb(decoded.samples, source, 1024 * c.channels), -20.0);
+  }
+
+#ifdef VEXAL_HAVE_VORBISFILE
+  if (c.kind != InputKind::oggVorbis) return;
+  std::int64_t referenceTotal = -1;
+  const test::DecodedAudio reference = decodeWithVorbisfile(path, referenceTotal);
+  EXPECT_EQ(referenceTotal, length);
+  ASSERT_EQ(reference.samples.size(), decoded.samples.size());
+  float worst = 0;
+  for (std::size_t i = 0; i < reference.samples.size(); ++i) {
+    worst = std::max(worst, std::abs(reference.samples[i] - decoded.samples[i]));
+  }
+  EXPECT_LT(worst, 1e-4f) << "samples differ from libvorbisfile's";
+#endif
+}
+
+// FFmpeg's own trim of these Vorbis streams ends too late (0.3 s) or too early (0.5 s).
+INSTANTIATE_TEST_SUITE_P(ShortStreams, OggSinglePageTest,
+                         ::testing::Values(SinglePageCase{InputKind::oggVorbis, 22050, 2, 0.3},
+                                           SinglePageCase{InputKind::oggVorbis, 22050, 2, 0.5},
+                                           SinglePageCase{InputKind::oggVorbis, 44100, 1, 0.4},
+                                           SinglePageCase{InputKind::oggVorbis, 48000, 2, 0.6},
+                                           SinglePageCase{InputKind::oggOpus, 48000, 2, 0.3},
+                                           SinglePageCase{InputKind::oggFlac, 44100, 2, 0.3}),
+                         [](const auto& info) {
+                           return test::nameOf(info.param.kind) + "_" +
+                                  std::to_string(static_cast<int>(info.param.rate)) + "_" +
+                                  std::to_string(info.param.channels) + "ch_" +
+                                  std::to_string(static_cast<int>(info.param.seconds * 1000)) +
+                                  "ms";
+                         });
 
 }  // namespace
 }  // namespace vexal::platform
