@@ -154,6 +154,20 @@ TEST_F(MalformedTagsTest, FlacAndOggBlockLengthsBeyondTheFile) {
   readBoth(broken, "ogg");
 }
 
+TEST_F(MalformedTagsTest, AsfAttributeCountsRunningPastTheEnd) {
+  // The extended content description object, its count set to the maximum and the file
+  // cut right after it: the parser is left asking for 65535 attributes from nothing
+  // (about a fifth of a second of TagLib's time, then no items).
+  const auto wma = tagged("counts.wma", "-c:a wmav2");
+  const auto description = find(
+      wma,
+      std::string_view("\x40\xA4\xD0\xD2\x07\xE3\xD2\x11\x97\xF0\x00\xA0\xC9\x5E\xA8\x50", 16));
+  ASSERT_NE(description, std::string::npos);
+  auto broken = Bytes(wma.begin(), wma.begin() + static_cast<std::ptrdiff_t>(description + 26));
+  broken[description + 24] = broken[description + 25] = 0xFF;
+  readBoth(broken, "wma");
+}
+
 struct Fixture {
   std::string name;
   std::string encoder;
