@@ -1,19 +1,193 @@
 #include "metadata/metadata_service.h"
 
+#include <charconv>
+#include <system_error>
+
+#include "metadata/metadata_items.h"
+#include "metadata/picture_block.h"
+#include "model/uuid.h"
+#include "platform/media_assets.h"
+
 namespace vexal::MetadataService {
+namespace {
+
+using platform::CommonKey;
+using platform::MediaItem;
+namespace Id = platform::MediaIdentifier;
+
+const MediaItem* firstItem(const std::vector<MediaItem>& items, std::string_view identifier) {
+  for (const auto& item : items) {
+    if (item.identifier == identifier) return &item;
+  }
+  return nullptr;
+}
+
+WriteError failed(std::string description) {
+  return WriteError{WriteError::Kind::exportFailed, std::move(description)};
+}
+
+// Copies `url` to a hidden file beside it, lets `tag` write into the copy and moves the
+// copy over the original in one rename, so the original is never half-written.
+template <typename Tag>
+std::optional<WriteError> rewriteThroughTemporary(const std::filesystem::path& url,
+                                                  std::string_view extension, Tag&& tag) {
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(url, error)) {
+    return WriteError{WriteError::Kind::exporterUnavailable, {}};
+  }
+  const auto temporary = url.parent_path() / (".vexal-meta-" + Uuid::random().toString() +
+                                              std::string(extension));
+  auto discard = [&] {
+    std::error_code ignored;
+    std::filesystem::remove(temporary, ignored);
+  };
+  if (!std::filesystem::copy_file(url, temporary, error)) {
+    discard();
+    return failed("could not copy " + url.filename().string() + ": " + error.message());
+  }
+  if (auto reason = tag(temporary)) {
+    discard();
+    return failed(*reason);
+  }
+  std::filesystem::rename(temporary, url, error);
+  if (error) {
+    discard();
+    return failed("could not replace " + url.filename().string() + ": " + error.message());
+  }
+  return std::nullopt;
+}
+
+std::vector<MediaItem> m4aItems(const AudioMetadata& metadata) {
+  std::vector<MediaItem> items;
+  auto text = [&](std::string_view identifier, const std::optional<std::string>& value) {
+    if (!value || value->empty()) return;
+    items.push_back(MediaItem{.identifier = std::string(identifier), .stringValue = *value});
+  };
+  auto number = [&](std::string_view identifier, const std::optional<std::int64_t>& value) {
+    if (!value) return;
+    items.push_back(MediaItem{.identifier = std::string(identifier), .numberValue = *value});
+  };
+  text(Id::iTunesSongName, metadata.title);
+  text(Id::iTunesArtist, metadata.artist);
+  text(Id::iTunesAlbum, metadata.album);
+  text(Id::iTunesAlbumArtist, metadata.albumArtist);
+  text(Id::iTunesUserGenre, metadata.genre);
+  text(Id::iTunesComposer, metadata.composer);
+  if (metadata.year) text(Id::iTunesReleaseDate, std::to_string(*metadata.year));
+  number(Id::iTunesTrackNumber, metadata.trackNumber);
+  number(Id::iTunesDiscNumber, metadata.discNumber);
+  if (metadata.artwork && !metadata.artwork->empty()) {
+    items.push_back(MediaItem{.commonKey = CommonKey::artwork,
+                              .identifier = std::string(Id::iTunesCoverArt),
+                              .dataValue = *metadata.artwork});
+  }
+  return items;
+}
+
+}  // namespace
+
+std::optional<std::int64_t> parseInteger(std::string_view text) {
+  const bool plus = !text.empty() && text.front() == '+';
+  if (plus) text.remove_prefix(1);
+  // from_chars takes a minus but no plus; "+-5" is not a number.
+  if (text.empty() || (plus && text.front() == '-')) return std::nullopt;
+  std::int64_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc{} || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+void parseNumberAndTotal(std::string_view text, AudioMetadata& metadata) {
+  std::vector<std::string_view> pieces;
+  while (!text.empty()) {
+    const auto slash = text.find('/');
+    const auto piece = text.substr(0, slash);
+    if (!piece.empty()) pieces.push_back(piece);
+    if (slash == std::string_view::npos) break;
+    text.remove_prefix(slash + 1);
+  }
+  metadata.trackNumber = pieces.empty() ? std::nullopt : parseInteger(pieces[0]);
+  if (pieces.size() >= 2) metadata.trackTotal = parseInteger(pieces[1]);
+}
+
+AudioMetadata metadataFromItems(const std::vector<MediaItem>& items) {
+  AudioMetadata metadata;
+  // Common keys: a later item replaces an earlier one, even with an absent value.
+  for (const auto& item : items) {
+    if (!item.commonKey) continue;
+    switch (*item.commonKey) {
+      case CommonKey::title: metadata.title = item.stringValue; break;
+      case CommonKey::artist: metadata.artist = item.stringValue; break;
+      case CommonKey::albumName: metadata.album = item.stringValue; break;
+      case CommonKey::artwork: metadata.artwork = item.dataValue; break;
+      case CommonKey::creator: metadata.composer = item.stringValue; break;
+    }
+  }
+
+  if (const auto* track = firstItem(items, Id::iTunesTrackNumber)) {
+    if (track->stringValue) {
+      parseNumberAndTotal(*track->stringValue, metadata);
+    } else if (track->numberValue) {
+      metadata.trackNumber = track->numberValue;
+    }
+  }
+  if (const auto* disc = firstItem(items, Id::iTunesDiscNumber); disc && disc->numberValue) {
+    metadata.discNumber = disc->numberValue;
+  }
+  if (const auto* genre = firstItem(items, Id::iTunesUserGenre)) metadata.genre = genre->stringValue;
+  if (!metadata.genre) {
+    if (const auto* genre = firstItem(items, Id::id3ContentType)) metadata.genre = genre->stringValue;
+  }
+  if (!metadata.trackNumber) {
+    if (const auto* track = firstItem(items, Id::id3TrackNumber)) {
+      parseNumberAndTotal(track->stringValue.value_or(""), metadata);
+    }
+  }
+  if (const auto* albumArtist = firstItem(items, Id::iTunesAlbumArtist)) {
+    metadata.albumArtist = albumArtist->stringValue;
+  }
+  if (const auto* date = firstItem(items, Id::iTunesReleaseDate);
+      date && date->stringValue && date->stringValue->size() >= 4) {
+    metadata.year = parseInteger(std::string_view(*date->stringValue).substr(0, 4));
+  }
+  if (!metadata.year) {
+    if (const auto* year = firstItem(items, Id::id3Year); year && year->stringValue) {
+      metadata.year = parseInteger(*year->stringValue);
+    }
+  }
+  return metadata;
+}
 
 std::string WriteError::text() const {
   return kind == Kind::exporterUnavailable ? "no export session for the file" : description;
 }
 
-AudioMetadata readMetadata(const std::filesystem::path&) { return {}; }
-
-std::optional<WriteError> writeToM4A(const AudioMetadata&, const std::filesystem::path&) {
-  return WriteError{WriteError::Kind::exporterUnavailable, {}};
+AudioMetadata readMetadata(const std::filesystem::path& url) {
+  const auto items = platform::loadMetadataItems(url);
+  return items ? metadataFromItems(*items) : AudioMetadata{};
 }
 
-std::optional<WriteError> writeToFlac(const AudioMetadata&, const std::filesystem::path&) {
-  return WriteError{WriteError::Kind::exporterUnavailable, {}};
+std::optional<WriteError> writeToM4A(const AudioMetadata& metadata,
+                                     const std::filesystem::path& url) {
+  const auto items = m4aItems(metadata);
+  return rewriteThroughTemporary(url, ".m4a", [&](const std::filesystem::path& temporary) {
+    return platform::writeM4AItems(temporary, items);
+  });
+}
+
+std::optional<WriteError> writeToFlac(const AudioMetadata& metadata,
+                                      const std::filesystem::path& url) {
+  std::optional<platform::FlacPicture> picture;
+  if (metadata.artwork && !metadata.artwork->empty()) {
+    if (const auto info = imageInfo(*metadata.artwork)) {
+      picture = platform::FlacPicture{*metadata.artwork, info->mimeType, info->width,
+                                      info->height, info->colorDepth};
+    }
+  }
+  const auto comments = commentFields(metadata);
+  return rewriteThroughTemporary(url, ".flac", [&](const std::filesystem::path& temporary) {
+    return platform::writeFlacTags(temporary, comments, picture);
+  });
 }
 
 }  // namespace vexal::MetadataService

@@ -1,9 +1,12 @@
 #pragma once
 
 #include <QObject>
+#include <QThreadPool>
 #include <QString>
 #include <QStringList>
+#include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -20,6 +23,7 @@ namespace vexal {
 class ConversionHistoryManager;
 class PresetManager;
 class WatchFolderService;
+struct CueSheet;
 
 // The extensions accepted from drops, dialogs and the command line.
 const std::set<QString>& acceptedAudioExtensions();
@@ -48,6 +52,7 @@ class ConverterViewModel : public QObject {
     QString historyFile;  // empty: storageURL("history.json")
     QString presetsFile;  // empty: storageURL("presets.json")
     QString outputDirectory;  // empty: the Music folder
+    bool postNotifications = true;  // the desktop notice at the end of a batch
   };
 
   explicit ConverterViewModel(QObject* parent = nullptr);
@@ -83,6 +88,8 @@ class ConverterViewModel : public QObject {
   int convertingCount() const;
   int remainingCount() const;
   double overallProgress() const;
+  // Conversions still running on workers, including those of a cancelled batch.
+  int activeWorkerCount() const { return activeWorkers_; }
 
   // Tests and the command line.
   void setConcurrencyLimit(int limit);  // 0: the cores this process may use
@@ -98,10 +105,20 @@ class ConverterViewModel : public QObject {
   void selectionChanged();
   // A batch ended (not emitted for a cancelled batch).
   void batchFinished(int completed, int total);
+  // No conversion of any batch (a cancelled one included) is still running on a worker.
+  void workersIdle();
 
  private:
   struct Batch;
+  struct JobOutcome;
   void appendJob(JobPtr job);
+  void addFileGroups(const std::vector<std::pair<QStringList, std::optional<QString>>>& groups);
+  void beginBatch(const std::shared_ptr<Batch>& batch);
+  void planAndRun(const std::shared_ptr<Batch>& batch);
+  void startNextJobs(const std::shared_ptr<Batch>& batch);
+  void startJob(const std::shared_ptr<Batch>& batch, std::size_t planIndex);
+  void finishJob(const std::shared_ptr<Batch>& batch, const JobPtr& job, JobOutcome outcome);
+  void notifyCompletion(int completed, int total);
 
   std::vector<JobPtr> jobs_;
   ConversionSettings settings_;
@@ -114,11 +131,53 @@ class ConverterViewModel : public QObject {
   std::shared_ptr<Batch> batch_;
   int concurrencyLimit_ = 0;
   ConvertFunction convert_;
+  bool postNotifications_ = true;
+  int activeWorkers_ = 0;
+  std::map<Uuid, ConversionJob::ObserverId> observers_;
+  // Last member: destroyed first, so its workers finish while everything else still exists.
+  std::unique_ptr<QThreadPool> pool_;
 };
 
 // Output planning for one job and format: template, sub-folders, and a free name.
 // `taken` holds paths planned earlier in the batch; they count as existing.
 QString planOutput(OutputFormat format, const ConversionJob& job, const QString& outputDirectory,
                    const ConversionSettings& settings, std::set<QString>& taken);
+
+// One plan per job, in job order; outputs in `formats` order. Paths planned earlier
+// count as taken, so no two outputs of one batch share a path.
+std::vector<JobPlan> buildPlans(const std::vector<ConverterViewModel::JobPtr>& jobs,
+                                const std::vector<OutputFormat>& formats,
+                                const QString& outputDirectory, const ConversionSettings& settings);
+
+// Creates `planned` exclusively, or the next free " (n)" name beside it, just before an
+// output is written, so a file that appeared since planning is never overwritten.
+// Returns the path claimed, or `planned` unchanged with `created` false when the folder
+// refuses new files (the conversion then reports the failure).
+struct ClaimedPath {
+  std::filesystem::path path;
+  bool created = false;
+};
+ClaimedPath claimOutputPath(const std::filesystem::path& planned);
+
+// One job per track of a parsed sheet over an audio file of `totalFrames` frames at
+// `sampleRate`; `cueBaseName` is the sheet's file name without extension.
+std::vector<ConverterViewModel::JobPtr> makeCueTrackJobs(const CueSheet& sheet,
+                                                         const std::filesystem::path& audioFile,
+                                                         const QString& cueBaseName,
+                                                         double sampleRate,
+                                                         std::int64_t totalFrames);
+
+// Whether a finished output decodes from start to end without read errors and without
+// NaN or infinite samples.
+struct VerificationResult {
+  bool decodable = false;
+};
+VerificationResult verifyOutput(const std::filesystem::path& url, std::stop_token stop = {});
+
+// The body of the completion notice: "3 of 4 files converted successfully.".
+QString completionMessage(int completed, int total);
+
+// Processor cores this process may run on (its affinity mask), at least 1.
+int availableCores();
 
 }  // namespace vexal

@@ -41,7 +41,7 @@ class ConversionHistoryManager : public QObject {
   static constexpr int kMaxEntries = 500;
   static constexpr int kSaveDelayMs = 2000;
 
-  // `fileName` defaults to storageURL("history.json"); tests pass their own.
+  // `filePath` defaults to storageURL("history.json"); tests pass their own.
   explicit ConversionHistoryManager(QString filePath = {}, QObject* parent = nullptr);
   ~ConversionHistoryManager() override;  // writes a pending save
 
@@ -53,7 +53,9 @@ class ConversionHistoryManager : public QObject {
   void load();
   void add(ConversionHistoryEntry entry);  // saves 2 s after the last addition
   void clear();                            // saves at once
-  void saveNow();
+  // Writes the list now (cancelling a pending delayed save); false when the write failed.
+  bool saveNow();
+  bool hasPendingSave() const { return saveTimer_.isActive(); }
 
  signals:
   void entriesChanged();

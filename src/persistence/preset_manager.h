@@ -53,7 +53,9 @@ class PresetManager : public QObject {
   const QString& filePath() const { return filePath_; }
 
   void load();
-  void add(ConversionPreset preset);  // saves at once
+  // Appends and saves at once; false when the file could not be written (the preset
+  // stays in memory).
+  bool add(ConversionPreset preset);
   // Finds a built-in or saved preset by name (saved ones first).
   std::optional<ConversionPreset> find(const QString& name) const;
 
@@ -61,7 +63,7 @@ class PresetManager : public QObject {
   void presetsChanged();
 
  private:
-  void save();
+  bool save();  // false when the file could not be written
   QString filePath_;
   std::vector<ConversionPreset> presets_;
 };

@@ -29,7 +29,8 @@ struct CueSheet {
   std::optional<QString> albumPerformer;
   std::vector<CueTrack> tracks;  // ascending by number, stable
 
-  // Decodes UTF-8, falling back to Latin-1.
+  // Decodes UTF-8, falling back to Latin-1; audioFileNotFound when the named audio file
+  // is not beside the sheet.
   static std::expected<CueSheet, CueSheetError> parseFile(const QString& path);
   static std::expected<CueSheet, CueSheetError> parse(const QString& text);
 };

@@ -1,0 +1,463 @@
+// vexal-cli: the orchestrator without a window, for scripts and headless machines.
+// Imports files, folders and cue sheets through the same pass as the window and runs one
+// batch (or keeps converting what appears in a watched folder).
+
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QSocketNotifier>
+#include <QStandardPaths>
+#include <QTimer>
+#include <cmath>
+#include <cstdio>
+#include <optional>
+
+#include "model/output_format.h"
+#include "orchestration/converter_view_model.h"
+#include "persistence/conversion_history.h"
+#include "persistence/preset_manager.h"
+#include "sources/watch_folder_service.h"
+
+namespace vexal {
+namespace {
+
+constexpr int kExitCompleted = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitInterrupted = 130;  // 128 + SIGINT, as shells report it
+constexpr int kProgressIntervalMs = 200;
+constexpr int kMaxCurrentNamesChars = 60;
+
+// Written by the signal handler, read through a socket notifier on the main thread.
+int gSignalPipe[2] = {-1, -1};
+
+void onSignal(int) {
+  const char byte = 1;
+  // Nothing else is async-signal-safe here; a full pipe just drops the repeat.
+  [[maybe_unused]] const auto written = ::write(gSignalPipe[1], &byte, 1);
+}
+
+void printErr(const QString& text) {
+  std::fputs(text.toLocal8Bit().constData(), stderr);
+  std::fputc('\n', stderr);
+}
+
+void printOut(const QString& text) {
+  std::fputs(text.toLocal8Bit().constData(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+struct UsageError {
+  QString message;
+};
+
+// Reads a number option within [min, max]; the message names the option and the value.
+std::optional<UsageError> readNumber(const QCommandLineParser& parser, const QString& name,
+                                     double min, double max, const QString& unit,
+                                     const std::function<void(double)>& apply) {
+  if (!parser.isSet(name)) return std::nullopt;
+  const QString text = parser.value(name);
+  bool ok = false;
+  const double value = text.trimmed().toDouble(&ok);
+  if (!ok || !std::isfinite(value) || value < min || value > max) {
+    return UsageError{QStringLiteral("invalid value '%1' for --%2 (expected %3 from %4 to %5)")
+                          .arg(text, name, unit, QString::number(min), QString::number(max))};
+  }
+  apply(value);
+  return std::nullopt;
+}
+
+std::optional<UsageError> readChoice(const QCommandLineParser& parser, const QString& name,
+                                     const QStringList& choices,
+                                     const std::function<void(qsizetype)>& apply) {
+  if (!parser.isSet(name)) return std::nullopt;
+  const QString text = parser.value(name).trimmed().toLower();
+  const qsizetype index = choices.indexOf(text);
+  if (index < 0) {
+    return UsageError{QStringLiteral("invalid value '%1' for --%2 (expected one of %3)")
+                          .arg(parser.value(name), name, choices.join(QStringLiteral(", ")))};
+  }
+  apply(index);
+  return std::nullopt;
+}
+
+QString formatList(const std::set<OutputFormat>& formats) {
+  QStringList names;
+  for (OutputFormat format : orderedByRawValue(formats)) names << QString::fromUtf8(rawValue(format));
+  return names.isEmpty() ? QStringLiteral("(no format)") : names.join(QLatin1Char(','));
+}
+
+QString presetLine(const ConversionPreset& preset, bool builtIn) {
+  const ConversionSettings settings = preset.toSettings();
+  QString line = QStringLiteral("%1%2  formats %3")
+                     .arg(preset.name, builtIn ? QStringLiteral(" (built-in)") : QString(),
+                          formatList(settings.enabledFormats));
+  if (settings.customBitrate) line += QStringLiteral(", %1 kbit/s").arg(*settings.customBitrate / 1000);
+  if (settings.normalizationMode != NormalizationMode::off) {
+    line += QStringLiteral(", normalize %1 %2")
+                .arg(QString::fromUtf8(rawValue(settings.normalizationMode)))
+                .arg(settings.normalizationTarget);
+  }
+  return line;
+}
+
+QString jobName(const ConversionJob& job) {
+  if (job.trackTitle()) return QString::fromStdString(*job.trackTitle());
+  return QString::fromStdString(job.sourceURL().filename().string());
+}
+
+class CommandLine {
+ public:
+  int run(QCoreApplication& app);
+
+ private:
+  std::optional<UsageError> buildSettings(ConversionSettings& settings);
+  void addOptions();
+  void showProgress();
+  void reportJobEnd(const ConversionJob& job);
+  void printSummary();
+  int exitStatus() const;
+  void handleSignal();
+
+  QCommandLineParser parser_;
+  std::unique_ptr<ConverterViewModel> model_;
+  QCoreApplication* app_ = nullptr;
+  bool interactive_ = false;
+  bool watching_ = false;
+  bool interrupted_ = false;
+  bool progressShown_ = false;
+  std::set<Uuid> reported_;
+};
+
+void CommandLine::addOptions() {
+  parser_.setApplicationDescription(
+      QStringLiteral("Converts audio files, folders and cue sheets into one or more formats."));
+  parser_.addHelpOption();
+  parser_.addPositionalArgument(QStringLiteral("PATH"),
+                                QStringLiteral("Audio files, folders or cue sheets to convert."),
+                                QStringLiteral("PATH..."));
+  const auto valueOption = [this](const QString& name, const QString& help, const QString& value) {
+    parser_.addOption(QCommandLineOption(name, help, value));
+  };
+  const auto flagOption = [this](const QString& name, const QString& help) {
+    parser_.addOption(QCommandLineOption(name, help));
+  };
+  valueOption("format", "Output formats, comma-separated: aac,alac,flac,wav,aiff,mp3,opus,vorbis.", "LIST");
+  valueOption("output", "Destination folder (default: the Music folder).", "DIR");
+  valueOption("preset", "Start from a built-in or saved preset; other options override it.", "NAME");
+  valueOption("bitrate", "Bitrate of lossy formats in kbit/s.", "KBPS");
+  valueOption("mp3-mode", "MP3 bitrate mode: cbr or vbr.", "MODE");
+  valueOption("vbr-quality", "MP3 VBR quality: 0, 2, 4, 6 or 8.", "Q");
+  valueOption("aac-mode", "AAC strategy: cbr, vbr-low, vbr-medium or vbr-high.", "MODE");
+  valueOption("sample-rate", "Output sample rate in Hz.", "HZ");
+  valueOption("channels", "Output channels: 1 or 2.", "N");
+  valueOption("normalize", "Normalise: peak, rms or lufs.", "MODE");
+  valueOption("target", "Normalisation target in dB (LUFS for lufs).", "DB");
+  flagOption("trim-silence", "Trim leading and trailing silence.");
+  valueOption("silence-threshold", "Silence threshold in dBFS.", "DB");
+  valueOption("fade-in", "Fade-in length in seconds.", "S");
+  valueOption("fade-out", "Fade-out length in seconds.", "S");
+  valueOption("template", "Naming template, e.g. \"{artist}/{album}/{track} - {title}\".", "TEXT");
+  flagOption("no-metadata", "Do not carry tags and artwork into the outputs.");
+  flagOption("replaygain", "Let the MP3 encoder compute ReplayGain.");
+  flagOption("verify", "Decode every output once more to check it.");
+  valueOption("watch", "Keep watching DIR and convert what appears in it, until interrupted.", "DIR");
+  valueOption("save-preset", "Save the resulting settings as a preset named NAME.", "NAME");
+  flagOption("list-presets", "List the built-in and saved presets.");
+  flagOption("history", "List the conversion history.");
+}
+
+std::optional<UsageError> CommandLine::buildSettings(ConversionSettings& settings) {
+  if (parser_.isSet("preset")) {
+    const auto preset = model_->presetManager().find(parser_.value("preset").trimmed());
+    if (!preset) {
+      return UsageError{QStringLiteral("unknown preset '%1' for --preset (see --list-presets)")
+                            .arg(parser_.value("preset"))};
+    }
+    settings = preset->toSettings();
+  }
+  if (parser_.isSet("format")) {
+    settings.enabledFormats.clear();
+    for (const QString& piece : parser_.value("format").split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+      const auto format = outputFormatFromRaw(piece.trimmed().toLower().toStdString());
+      if (!format) {
+        return UsageError{QStringLiteral("invalid format '%1' for --format (expected aac, alac, flac, "
+                                         "wav, aiff, mp3, opus or vorbis)")
+                              .arg(piece.trimmed())};
+      }
+      settings.enabledFormats.insert(*format);
+    }
+    if (settings.enabledFormats.empty()) {
+      return UsageError{QStringLiteral("--format needs at least one format")};
+    }
+  }
+  std::optional<UsageError> error;
+  const auto check = [&](std::optional<UsageError> result) {
+    if (!error && result) error = std::move(result);
+  };
+  check(readNumber(parser_, "bitrate", 6, 640, "kbit/s",
+                   [&](double v) { settings.customBitrate = std::llround(v * 1000.0); }));
+  check(readChoice(parser_, "mp3-mode", {"cbr", "vbr"}, [&](qsizetype i) {
+    settings.bitrateMode = kAllBitrateModes[static_cast<std::size_t>(i)];
+  }));
+  check(readChoice(parser_, "vbr-quality", {"0", "2", "4", "6", "8"}, [&](qsizetype i) {
+    settings.vbrQuality = kAllVBRQualities[static_cast<std::size_t>(i)];
+  }));
+  check(readChoice(parser_, "aac-mode", {"cbr", "vbr-low", "vbr-medium", "vbr-high"}, [&](qsizetype i) {
+    settings.aacStrategy = kAllAACStrategies[static_cast<std::size_t>(i)];
+  }));
+  check(readNumber(parser_, "sample-rate", 1000, 768000, "Hz",
+                   [&](double v) { settings.customSampleRate = v; }));
+  check(readChoice(parser_, "channels", {"1", "2"}, [&](qsizetype i) {
+    settings.customChannels = static_cast<std::uint32_t>(i + 1);
+  }));
+  check(readChoice(parser_, "normalize", {"peak", "rms", "lufs"}, [&](qsizetype i) {
+    settings.normalizationMode = kAllNormalizationModes[static_cast<std::size_t>(i) + 1];
+  }));
+  check(readNumber(parser_, "target", -70, 0, "dB", [&](double v) { settings.normalizationTarget = v; }));
+  if (parser_.isSet("trim-silence")) settings.trimSilence = true;
+  check(readNumber(parser_, "silence-threshold", -120, 0, "dBFS",
+                   [&](double v) { settings.silenceThresholdDB = v; }));
+  check(readNumber(parser_, "fade-in", 0, 3600, "seconds", [&](double v) { settings.fadeInSeconds = v; }));
+  check(readNumber(parser_, "fade-out", 0, 3600, "seconds", [&](double v) { settings.fadeOutSeconds = v; }));
+  if (parser_.isSet("template")) {
+    const QString text = parser_.value("template");
+    if (text.trimmed().isEmpty()) return UsageError{QStringLiteral("--template needs a non-empty text")};
+    settings.namingTemplate.templateText = text.toStdString();
+  }
+  if (parser_.isSet("no-metadata")) settings.preserveMetadata = false;
+  if (parser_.isSet("replaygain")) settings.writeReplayGain = true;
+  if (parser_.isSet("verify")) settings.verifyAfterConversion = true;
+  return error;
+}
+
+void CommandLine::showProgress() {
+  if (!interactive_ || !model_->isConverting()) return;
+  int ended = 0;
+  QStringList current;
+  for (const auto& job : model_->jobs()) {
+    const auto kind = job->status().kind();
+    if (kind == ConversionStatus::Kind::converting) current << jobName(*job);
+    if (kind == ConversionStatus::Kind::completed || kind == ConversionStatus::Kind::failed) ++ended;
+  }
+  QString names = current.join(QStringLiteral(", "));
+  if (names.size() > kMaxCurrentNamesChars) names = names.left(kMaxCurrentNamesChars - 1) + QChar(0x2026);
+  const int percent = static_cast<int>(model_->overallProgress() * 100.0);
+  const QString line = QStringLiteral("[%1%] %2/%3 files done  %4")
+                           .arg(percent, 3)
+                           .arg(ended)
+                           .arg(model_->jobs().size())
+                           .arg(names);
+  // "\r" and erase-to-end keep the line in place.
+  std::fputs(("\r\033[K" + line).toLocal8Bit().constData(), stdout);
+  std::fflush(stdout);
+  progressShown_ = true;
+}
+
+void CommandLine::reportJobEnd(const ConversionJob& job) {
+  const auto kind = job.status().kind();
+  if (kind != ConversionStatus::Kind::completed && kind != ConversionStatus::Kind::failed) return;
+  if (!reported_.insert(job.id()).second || interactive_) return;
+  printOut(QStringLiteral("[%1/%2] %3: %4")
+               .arg(reported_.size())
+               .arg(model_->jobs().size())
+               .arg(jobName(job), QString::fromStdString(job.status().text())));
+}
+
+void CommandLine::printSummary() {
+  if (progressShown_) {
+    std::fputs("\r\033[K", stdout);
+    progressShown_ = false;
+  }
+  int completed = 0;
+  int total = 0;
+  for (const auto& job : model_->jobs()) {
+    const auto kind = job->status().kind();
+    ++total;
+    if (kind == ConversionStatus::Kind::completed) {
+      ++completed;
+      printOut(QStringLiteral("%1: Completed").arg(jobName(*job)));
+      for (const auto& [format, url] : job->outputURLs()) {
+        printOut(QStringLiteral("  %1 -> %2")
+                     .arg(QString::fromUtf8(displayName(format)), QString::fromStdString(url.string())));
+      }
+    } else {
+      printOut(QStringLiteral("%1: %2").arg(jobName(*job), QString::fromStdString(job->status().text())));
+    }
+  }
+  printOut(completionMessage(completed, total));
+}
+
+int CommandLine::exitStatus() const {
+  if (interrupted_) return kExitInterrupted;
+  for (const auto& job : model_->jobs()) {
+    if (job->status().kind() != ConversionStatus::Kind::completed) return kExitFailed;
+  }
+  return kExitCompleted;
+}
+
+void CommandLine::handleSignal() {
+  char buffer[16];
+  [[maybe_unused]] const auto drained = ::read(gSignalPipe[0], buffer, sizeof buffer);
+  if (interrupted_) return;
+  interrupted_ = true;
+  if (progressShown_) std::fputs("\n", stdout);
+  printErr(QStringLiteral("Interrupted: cancelling the conversion."));
+  model_->watchFolderService().stopWatching();
+  model_->cancelConversion();
+  // Partial outputs are removed on the workers; leave once they have all ended.
+  if (model_->activeWorkerCount() == 0) {
+    printSummary();
+    app_->exit(kExitInterrupted);
+  }
+}
+
+int CommandLine::run(QCoreApplication& app) {
+  app_ = &app;
+  addOptions();
+  const auto usage = [](const QString& message) {
+    printErr(QStringLiteral("vexal-cli: %1\nTry 'vexal-cli --help' for more information.").arg(message));
+    return kExitUsage;
+  };
+  if (!parser_.parse(app.arguments())) return usage(parser_.errorText());
+  if (parser_.isSet("help")) {
+    std::fputs(parser_.helpText().toLocal8Bit().constData(), stdout);
+    return kExitCompleted;
+  }
+
+  ConverterViewModel::Options options;
+  options.postNotifications = false;
+  if (parser_.isSet("output")) {
+    const QString folder = parser_.value("output");
+    if (folder.trimmed().isEmpty()) return usage(QStringLiteral("--output needs a folder"));
+    options.outputDirectory = QFileInfo(folder).absoluteFilePath();
+  }
+  model_ = std::make_unique<ConverterViewModel>(options);
+  QDir().mkpath(model_->outputDirectory());
+
+  ConversionSettings settings;
+  if (auto error = buildSettings(settings)) return usage(error->message);
+  model_->setSettings(settings);
+
+  const QStringList paths = parser_.positionalArguments();
+  const bool listing = parser_.isSet("list-presets") || parser_.isSet("history");
+  if (parser_.isSet("watch")) {
+    const QFileInfo folder(parser_.value("watch"));
+    if (!folder.isDir()) {
+      return usage(QStringLiteral("'%1' given to --watch is not a folder").arg(parser_.value("watch")));
+    }
+    watching_ = true;
+  }
+  if ((!paths.isEmpty() || watching_) && settings.enabledFormats.empty()) {
+    return usage(QStringLiteral("no output format: give --format or --preset"));
+  }
+
+  if (parser_.isSet("save-preset")) {
+    const QString name = parser_.value("save-preset").trimmed();
+    if (name.isEmpty()) return usage(QStringLiteral("--save-preset needs a name"));
+    model_->presetManager().add(ConversionPreset(name, settings));
+    printOut(QStringLiteral("Saved preset \"%1\".").arg(name));
+  }
+  if (parser_.isSet("list-presets")) {
+    for (const auto& preset : builtInPresets()) printOut(presetLine(preset, true));
+    for (const auto& preset : model_->presetManager().presets()) printOut(presetLine(preset, false));
+  }
+  if (parser_.isSet("history")) {
+    for (const auto& entry : model_->historyManager().entries()) {
+      printOut(QStringLiteral("%1  %2 -> %3  %4  %5")
+                   .arg(entry.date.toLocalTime().toString(Qt::ISODate), entry.sourcePath,
+                        entry.outputPath, entry.outputFormat,
+                        entry.successful ? QStringLiteral("ok")
+                                         : QStringLiteral("failed: ") + entry.errorMessage.value_or(QString())));
+    }
+  }
+  if (paths.isEmpty() && !watching_) {
+    if (listing || parser_.isSet("save-preset")) return kExitCompleted;
+    return usage(QStringLiteral("no input: give files, folders or cue sheets to convert"));
+  }
+
+  for (const QString& path : paths) {
+    if (!QFileInfo::exists(path)) printErr(QStringLiteral("vexal-cli: %1: no such file or folder").arg(path));
+  }
+  model_->importURLs(paths);
+  if (model_->jobs().empty() && !watching_) {
+    printErr(QStringLiteral("vexal-cli: no audio files or cue sheets found"));
+    return kExitFailed;
+  }
+
+  // Ctrl-C and termination cancel the batch as the Cancel button does.
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, gSignalPipe) != 0) {
+    printErr(QStringLiteral("vexal-cli: cannot install the interrupt handler"));
+    return kExitFailed;
+  }
+  QSocketNotifier signalNotifier(gSignalPipe[0], QSocketNotifier::Read);
+  QObject::connect(&signalNotifier, &QSocketNotifier::activated, [this] { handleSignal(); });
+  struct sigaction action = {};
+  action.sa_handler = onSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+
+  interactive_ = ::isatty(STDOUT_FILENO) == 1;
+  QTimer progressTimer;
+  QObject::connect(&progressTimer, &QTimer::timeout, [this] { showProgress(); });
+  if (interactive_) progressTimer.start(kProgressIntervalMs);
+
+  QObject::connect(model_.get(), &ConverterViewModel::jobChanged,
+                   [this](const Uuid& id, ConversionJob::Field field) {
+                     if (field != ConversionJob::Field::status) return;
+                     if (const auto job = model_->job(id)) reportJobEnd(*job);
+                   });
+  QObject::connect(model_.get(), &ConverterViewModel::batchFinished, [this](int completed, int total) {
+    if (interrupted_) return;
+    if (!watching_) {
+      printSummary();
+      app_->exit(exitStatus());
+      return;
+    }
+    if (progressShown_) {
+      std::fputs("\r\033[K", stdout);
+      progressShown_ = false;
+    }
+    printOut(completionMessage(completed, total));
+    // Files that appeared while this batch ran wait for no further event.
+    QTimer::singleShot(0, model_.get(), [this] {
+      if (!model_->isConverting() && model_->remainingCount() > 0) model_->startConversion();
+    });
+  });
+  QObject::connect(model_.get(), &ConverterViewModel::workersIdle, [this] {
+    if (!interrupted_) return;
+    printSummary();
+    app_->exit(kExitInterrupted);
+  });
+
+  if (watching_) {
+    const QString folder = QFileInfo(parser_.value("watch")).absoluteFilePath();
+    model_->watchFolderService().startWatching(folder);
+    printOut(QStringLiteral("Watching %1 (Ctrl-C to stop).").arg(folder));
+  }
+  if (!model_->jobs().empty()) model_->startConversion();
+  const int status = app.exec();
+  model_.reset();  // waits for workers and writes the history
+  ::close(gSignalPipe[0]);
+  ::close(gSignalPipe[1]);
+  return status;
+}
+
+}  // namespace
+}  // namespace vexal
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  QCoreApplication::setApplicationName(QStringLiteral("vexal-cli"));
+  vexal::CommandLine commandLine;
+  return commandLine.run(app);
+}

@@ -1,0 +1,152 @@
+#include "engine/audio_processor.h"
+
+#include <cmath>
+#include <string>
+
+#include "engine/chunk_reader.h"
+#include "engine/loudness.h"
+#include "metadata/metadata_service.h"
+#include "platform/logging.h"
+
+namespace vexal {
+
+namespace {
+
+// Upper end of the signed 64-bit range as a double (2^63); products at or above it
+// would overflow the conversion to a frame count.
+constexpr double kFrameCountLimit = 9223372036854775808.0;
+
+using Encoder = Expected<> (*)(const EncodeRequest&);
+using TagWriter = std::optional<MetadataService::WriteError> (*)(const AudioMetadata&,
+                                                                  const std::filesystem::path&);
+
+// How a format is produced: its encoder, whether the encoder writes the tags itself,
+// and the tag writer that runs on the finished file otherwise. A new encoder joins here.
+struct Route {
+  Encoder encode;
+  bool encoderWritesTags;
+  TagWriter writeTags;
+  const char* tagWriterName;
+};
+
+Route routeFor(OutputFormat format) {
+  switch (format) {
+    case OutputFormat::aac:
+    case OutputFormat::alac:
+      return {encodeWithExtAudioFile, false, MetadataService::writeToM4A, "writeToM4A"};
+    case OutputFormat::flac:
+      return {encodeWithExtAudioFile, false, MetadataService::writeToFlac, "writeToFlac"};
+    case OutputFormat::wav:
+    case OutputFormat::aiff: return {encodeWithExtAudioFile, false, nullptr, nullptr};
+    case OutputFormat::mp3: return {encodeMP3, true, nullptr, nullptr};
+    case OutputFormat::opus: return {encodeOpus, true, nullptr, nullptr};
+    case OutputFormat::vorbis: return {encodeVorbis, true, nullptr, nullptr};
+  }
+  return {nullptr, false, nullptr, nullptr};
+}
+
+// rate x seconds truncated toward zero; settings that would not fit a frame count
+// (infinite, NaN or beyond 2^63 frames, for example from a hand-edited preset) are
+// refused rather than overflowing.
+Expected<std::int64_t> fadeFrames(double rate, double seconds) {
+  const double frames = std::trunc(rate * seconds);
+  if (!std::isfinite(frames) || std::fabs(frames) >= kFrameCountLimit) {
+    return Unexpected(ConversionError::unsupportedFormat("Fade length out of range"));
+  }
+  return static_cast<std::int64_t>(frames);
+}
+
+}  // namespace
+
+Expected<> AudioProcessor::convert(const std::filesystem::path& source,
+                                   const std::filesystem::path& output, OutputFormat format,
+                                   const ConversionSettings& settings,
+                                   std::optional<std::int64_t> startFrame,
+                                   std::optional<std::int64_t> endFrame,
+                                   ProgressCallback progress, std::stop_token stop) {
+  const Route route = routeFor(format);
+  if (!route.encode) return Unexpected(ConversionError::unsupportedFormat("Unknown output format"));
+
+  auto info = readAudioFileInfo(source);
+  if (!info) return Unexpected(std::move(info.error()));
+
+  // The rate and channel count the output is made at; hostile values (0 channels, more
+  // than the layer handles, absurd rates) end here before any stage allocates for them.
+  const double rate = settings.customSampleRate.value_or(info->sampleRate);
+  const std::uint32_t channels = settings.customChannels.value_or(info->channels);
+  if (!isSupportedClientFormat(info->sampleRate, info->channels) ||
+      !isSupportedClientFormat(rate, channels)) {
+    return Unexpected(ConversionError::unsupportedFormat(
+        std::to_string(channels) + " channels at " + std::to_string(rate) + " Hz"));
+  }
+
+  std::optional<std::int64_t> start = startFrame;
+  std::optional<std::int64_t> end = endFrame;
+  if (settings.trimSilence) {
+    auto bounds = detectSilence(source, start, end, *info, settings.silenceThresholdDB);
+    if (!bounds) return Unexpected(std::move(bounds.error()));
+    // An untrimmed range keeps its own shape, so a file of unknown length still reads
+    // to its end.
+    if (*bounds != SilenceBounds{start.value_or(0), end.value_or(info->totalFrames)}) {
+      start = bounds->startFrame;
+      end = bounds->endFrame;
+    }
+  }
+
+  double gain = 1.0;
+  double offset = 0.0;
+  double scale = 1.0;
+  if (settings.normalizationMode != NormalizationMode::off) {
+    auto loudness = analyzeLoudness(source, start, end, stop, progress);
+    if (!loudness) return Unexpected(std::move(loudness.error()));
+    gain = normalizationGain(*loudness, settings.normalizationMode, settings.normalizationTarget);
+    offset = 0.3;
+    scale = 0.7;
+  }
+
+  auto fadeIn = fadeFrames(rate, settings.fadeInSeconds);
+  if (!fadeIn) return Unexpected(std::move(fadeIn.error()));
+  auto fadeOut = fadeFrames(rate, settings.fadeOutSeconds);
+  if (!fadeOut) return Unexpected(std::move(fadeOut.error()));
+
+  std::optional<AudioMetadata> metadata;
+  if (settings.preserveMetadata) {
+    AudioMetadata read = MetadataService::readMetadata(source);
+    if (read.hasContent()) metadata = std::move(read);
+  }
+
+  EncodeRequest request;
+  request.source = source;
+  request.output = output;
+  request.format = format;
+  request.settings = settings;
+  request.info = *info;
+  request.start = start;
+  request.end = end;
+  request.fadeInFrames = *fadeIn;
+  request.fadeOutFrames = *fadeOut;
+  if (route.encoderWritesTags) request.metadata = metadata;
+  if (progress) {
+    // The encoder's 0 ... 1 maps into the window after the analysis; its end is
+    // exactly 1.0.
+    request.progress = [progress, offset, scale](double p) {
+      progress(p >= 1.0 ? 1.0 : offset + p * scale);
+    };
+  }
+  request.stop = stop;
+  request.gain = gain;
+
+  if (auto encoded = route.encode(request); !encoded) return encoded;
+
+  if (route.writeTags && metadata) {
+    // Tags are auxiliary: a failure is logged and the conversion still succeeds.
+    if (const auto failure = route.writeTags(*metadata, output)) {
+      platform::log(platform::LogCategory::metadata, platform::LogLevel::error,
+                    std::string(route.tagWriterName) + " failed for " +
+                        output.filename().string() + ": " + failure->text());
+    }
+  }
+  return {};
+}
+
+}  // namespace vexal

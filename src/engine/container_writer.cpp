@@ -1,0 +1,111 @@
+#include <memory>
+
+#include "engine/aac_configuration.h"
+#include "engine/audio_processor.h"
+#include "engine/chunk_reader.h"
+#include "platform/audio_file.h"
+
+namespace vexal {
+
+namespace {
+
+constexpr ReadSteps kReadSteps{"Open source", "Seek to start frame", "Set source client format",
+                               "Read audio data"};
+
+struct Destination {
+  platform::FileType type;
+  platform::StreamDescription description;
+};
+
+// What each container format is asked to hold. WAV and AIFF are 24-bit integer PCM,
+// FLAC 24-bit; ALAC keeps 16 bits for 16-bit sources (no padding to 24), else 24.
+Destination destinationFor(OutputFormat format, double rate, std::uint32_t channels,
+                           const AudioFileInfo& info) {
+  using namespace platform;
+  StreamDescription d;
+  d.sampleRate = rate;
+  d.channelsPerFrame = channels;
+  switch (format) {
+    case OutputFormat::aac:
+      d.formatID = FormatID::kAAC;
+      d.framesPerPacket = 1024;
+      return {FileType::m4a, d};
+    case OutputFormat::alac:
+      d.formatID = FormatID::kALAC;
+      d.framesPerPacket = 4096;
+      d.bitsPerChannel = info.bitsPerChannel == 16 ? 16 : 24;
+      return {FileType::m4a, d};
+    case OutputFormat::flac:
+      d.formatID = FormatID::kFLAC;
+      d.bitsPerChannel = 24;
+      return {FileType::flac, d};
+    case OutputFormat::aiff:
+      d.formatID = FormatID::kLinearPCM;
+      d.formatFlags = FormatFlags::kBigEndian | FormatFlags::kSignedInteger | FormatFlags::kPacked;
+      d.bytesPerPacket = d.bytesPerFrame = 3 * channels;
+      d.framesPerPacket = 1;
+      d.bitsPerChannel = 24;
+      return {FileType::aiff, d};
+    case OutputFormat::wav:
+    default:
+      d.formatID = FormatID::kLinearPCM;
+      d.formatFlags = FormatFlags::kSignedInteger | FormatFlags::kPacked;
+      d.bytesPerPacket = d.bytesPerFrame = 3 * channels;
+      d.framesPerPacket = 1;
+      d.bitsPerChannel = 24;
+      return {FileType::wave, d};
+  }
+}
+
+Expected<> configureEncoder(platform::AudioFileWriter& writer, const EncodeRequest& request) {
+  if (request.format != OutputFormat::aac) return {};
+  if (request.settings.aacStrategy == AACStrategy::cbr) {
+    return configureAACBitrate(writer, request.settings.bitrateFor(OutputFormat::aac));
+  }
+  return configureAACVBR(writer, request.settings.aacStrategy);
+}
+
+}  // namespace
+
+Expected<> encodeWithExtAudioFile(const EncodeRequest& request) {
+  const auto& settings = request.settings;
+  const double rate = settings.customSampleRate.value_or(request.info.sampleRate);
+  const std::uint32_t channels = settings.customChannels.value_or(request.info.channels);
+
+  // Opens, seeks and sets the source's client format; refuses rates and channel counts
+  // outside the layer's limits before anything is created or allocated.
+  auto chunks = ChunkReader<float>::open(request, rate, channels, kReadSteps);
+  if (!chunks) return Unexpected(std::move(chunks.error()));
+
+  const Destination destination = destinationFor(request.format, rate, channels, request.info);
+  std::unique_ptr<platform::AudioFileWriter> writer;
+  const auto created = platform::AudioFileWriter::create(request.output, destination.type,
+                                                         destination.description, writer);
+  if (created != platform::kNoError || !writer) {
+    return Unexpected(ConversionError::extAudioFileError(
+        "Create destination", created != platform::kNoError ? created
+                                                            : platform::kStatusBadDestination));
+  }
+  if (const auto s = writer->setClientFormat(platform::floatClientFormat(rate, channels));
+      s != platform::kNoError) {
+    return Unexpected(ConversionError::extAudioFileError("Set destination client format", s));
+  }
+  if (auto configured = configureEncoder(*writer, request); !configured) return configured;
+
+  auto written = chunks->run([&](const float* samples, std::uint32_t frames) -> Expected<> {
+    if (const auto s = writer->write(samples, frames); s != platform::kNoError) {
+      return Unexpected(ConversionError::extAudioFileError("Write audio data", s));
+    }
+    return {};
+  });
+  if (!written) return Unexpected(std::move(written.error()));
+  // Closing flushes the encoder and finishes the container: a failure here is a
+  // failed write, not a success.
+  if (const auto s = writer->close(); s != platform::kNoError) {
+    return Unexpected(ConversionError::extAudioFileError("Write audio data", s));
+  }
+  request.reportProgress(1.0);
+  return {};
+}
+
+}  // namespace vexal

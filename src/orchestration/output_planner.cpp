@@ -1,0 +1,158 @@
+// Output planning: the file each job writes for each format, and the claim of that file
+// just before it is written.
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+#include "orchestration/converter_view_model.h"
+
+namespace vexal {
+
+namespace {
+
+// Linux NAME_MAX, in bytes.
+constexpr std::size_t kMaxComponentBytes = 255;
+// Room kept for a clash suffix " (n)" with up to six digits.
+constexpr std::size_t kSuffixRoomBytes = 9;
+constexpr std::string_view kFilenameOnly = NamingTemplate::kFilenameOnly;
+
+// Cuts `text` to at most `maxBytes` bytes without splitting a UTF-8 sequence.
+std::string cutUtf8(std::string text, std::size_t maxBytes) {
+  if (text.size() <= maxBytes) return text;
+  std::size_t end = maxBytes;
+  // Step back over continuation bytes (10xxxxxx) to the start of the cut character.
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  text.resize(end);
+  return text;
+}
+
+// One path component that stays where it is put: no separators, never "." or "..".
+std::string safeComponent(std::string text, std::size_t maxBytes) {
+  for (char& c : text) {
+    if (c == '/' || c == '\0') c = '_';
+  }
+  if (text.empty() || text == "." || text == "..") text = "_";
+  text = cutUtf8(std::move(text), maxBytes);
+  return text.empty() ? std::string("_") : text;
+}
+
+bool existsAt(const std::filesystem::path& path) {
+  std::error_code error;
+  // symlink_status: a dangling link still occupies the name.
+  return std::filesystem::symlink_status(path, error).type() !=
+             std::filesystem::file_type::not_found &&
+         !error;
+}
+
+std::filesystem::path withSuffix(const std::filesystem::path& folder, const std::string& name,
+                                 std::string_view extension, std::int64_t n) {
+  std::string file = name;
+  if (n > 0) file += " (" + std::to_string(n) + ")";
+  file += ".";
+  file += extension;
+  return folder / file;
+}
+
+std::filesystem::path toPath(const QString& text) { return std::filesystem::path(text.toStdString()); }
+QString toQString(const std::filesystem::path& path) { return QString::fromStdString(path.string()); }
+
+}  // namespace
+
+QString planOutput(OutputFormat format, const ConversionJob& job, const QString& outputDirectory,
+                   const ConversionSettings& settings, std::set<QString>& taken) {
+  const std::string baseName = job.sourceURL().stem().string();
+  std::string name = job.trackTitle().value_or(baseName);
+  std::optional<std::string> templateFolder;
+  const std::string_view extension = fileExtension(format);
+
+  if (settings.namingTemplate.templateText != kFilenameOnly) {
+    NamingResult expanded = settings.namingTemplate.expand(job.metadata(), baseName, extension);
+    name = std::move(expanded.fileName);
+    templateFolder = std::move(expanded.subdirectory);
+  }
+
+  std::filesystem::path folder = toPath(outputDirectory);
+  const std::optional<std::string>& subfolder =
+      templateFolder ? templateFolder : job.outputSubdirectory();
+  if (subfolder) {
+    bool appended = false;
+    std::size_t start = 0;
+    const std::string& text = *subfolder;
+    while (start <= text.size()) {
+      const auto slash = text.find('/', start);
+      const auto end = slash == std::string::npos ? text.size() : slash;
+      if (end > start) {
+        folder /= safeComponent(text.substr(start, end - start), kMaxComponentBytes);
+        appended = true;
+      }
+      if (slash == std::string::npos) break;
+      start = slash + 1;
+    }
+    if (appended) {
+      std::error_code ignored;  // a folder that cannot be made fails the write later
+      std::filesystem::create_directories(folder, ignored);
+    }
+  }
+
+  const std::size_t nameRoom = kMaxComponentBytes - kSuffixRoomBytes - 1 - extension.size();
+  name = safeComponent(std::move(name), nameRoom);
+
+  for (std::int64_t n = 0;; ++n) {
+    const QString candidate = toQString(withSuffix(folder, name, extension, n));
+    if (taken.contains(candidate) || existsAt(toPath(candidate))) continue;
+    taken.insert(candidate);
+    return candidate;
+  }
+}
+
+std::vector<JobPlan> buildPlans(const std::vector<ConverterViewModel::JobPtr>& jobs,
+                                const std::vector<OutputFormat>& formats,
+                                const QString& outputDirectory, const ConversionSettings& settings) {
+  std::vector<JobPlan> plans;
+  plans.reserve(jobs.size());
+  std::set<QString> taken;
+  for (std::size_t i = 0; i < jobs.size(); ++i) {
+    JobPlan plan;
+    plan.index = static_cast<int>(i);
+    for (OutputFormat format : formats) {
+      plan.outputURLs.emplace_back(format,
+                                   planOutput(format, *jobs[i], outputDirectory, settings, taken));
+    }
+    plans.push_back(std::move(plan));
+  }
+  return plans;
+}
+
+ClaimedPath claimOutputPath(const std::filesystem::path& planned) {
+  const std::filesystem::path folder = planned.parent_path();
+  const std::string extension = planned.extension().string();  // ".flac"
+  std::string name = planned.stem().string();
+  // A planned "Song (2)" goes on as "Song (3)", not "Song (2) (1)".
+  std::int64_t n = 0;
+  if (const auto open = name.rfind(" ("); open != std::string::npos && name.ends_with(')')) {
+    const std::string digits = name.substr(open + 2, name.size() - open - 3);
+    if (!digits.empty() && digits.size() < 10 &&
+        digits.find_first_not_of("0123456789") == std::string::npos) {
+      n = std::stoll(digits);
+      name.resize(open);
+    }
+  }
+  for (;; ++n) {
+    std::string file = name;
+    if (n > 0) file += " (" + std::to_string(n) + ")";
+    const std::filesystem::path candidate = folder / (file + extension);
+    const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+      ::close(fd);
+      return {candidate, true};
+    }
+    if (errno != EEXIST) return {planned, false};
+  }
+}
+
+}  // namespace vexal

@@ -1,0 +1,61 @@
+// Decoding a finished output once more, and the machine facts a batch needs.
+
+#include <sched.h>
+
+#include <QThread>
+#include <cmath>
+#include <vector>
+
+#include "orchestration/converter_view_model.h"
+#include "platform/audio_file.h"
+
+namespace vexal {
+
+namespace {
+constexpr std::uint32_t kVerifyChunkFrames = 8192;
+}  // namespace
+
+VerificationResult verifyOutput(const std::filesystem::path& url, std::stop_token stop) {
+  std::unique_ptr<platform::AudioFileReader> reader;
+  if (platform::AudioFileReader::open(url, reader) != platform::kNoError || !reader) return {};
+  platform::StreamDescription format;
+  if (reader->getFileDataFormat(format) != platform::kNoError) return {};
+  std::int64_t frames = 0;
+  if (reader->getFileLengthFrames(frames) != platform::kNoError) return {};
+  const std::uint32_t channels = format.channelsPerFrame;
+  if (channels == 0 ||
+      reader->setClientFormat(platform::floatClientFormat(format.sampleRate, channels)) !=
+          platform::kNoError) {
+    return {};
+  }
+  std::vector<float> buffer(static_cast<std::size_t>(kVerifyChunkFrames) * channels);
+  while (!stop.stop_requested()) {
+    std::uint32_t read = kVerifyChunkFrames;
+    if (reader->read(buffer.data(), read) != platform::kNoError) return {};
+    if (read == 0) return {true};
+    const std::size_t samples = static_cast<std::size_t>(read) * channels;
+    for (std::size_t i = 0; i < samples; ++i) {
+      if (!std::isfinite(buffer[i])) return {};
+    }
+  }
+  return {};
+}
+
+QString completionMessage(int completed, int total) {
+  return QStringLiteral("%1 of %2 file%3 converted successfully.")
+      .arg(completed)
+      .arg(total)
+      .arg(total == 1 ? QString() : QStringLiteral("s"));
+}
+
+int availableCores() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) == 0) {
+    const int count = CPU_COUNT(&set);
+    if (count > 0) return count;
+  }
+  return std::max(1, QThread::idealThreadCount());
+}
+
+}  // namespace vexal

@@ -1,0 +1,274 @@
+#include "persistence/preset_manager.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <limits>
+
+#include "persistence/conversion_history.h"
+#include "persistence/json_file.h"
+
+namespace vexal {
+
+namespace {
+
+QString toQString(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+ConversionPreset makeBuiltIn(const char* name, OutputFormat format, NormalizationMode mode, double target,
+                             bool trimSilence, std::string_view namingTemplate) {
+  ConversionSettings settings;
+  settings.enabledFormats = {format};
+  settings.normalizationMode = mode;
+  settings.normalizationTarget = target;
+  settings.trimSilence = trimSilence;
+  settings.namingTemplate.templateText = std::string(namingTemplate);
+  return ConversionPreset(QString::fromUtf8(name), settings);
+}
+
+constexpr std::string_view kAlbumTemplate = "{artist}/{album}/{track} - {title}";
+
+QJsonObject encodePreset(const ConversionPreset& preset) {
+  QJsonObject object;
+  object.insert("id", QString::fromStdString(preset.id.toString()));
+  object.insert("name", preset.name);
+  object.insert("enabledFormats", QJsonArray::fromStringList(preset.enabledFormats));
+  object.insert("bitrateMode", preset.bitrateMode);
+  if (preset.customBitrate) object.insert("customBitrate", *preset.customBitrate);
+  if (preset.customSampleRate) object.insert("customSampleRate", *preset.customSampleRate);
+  if (preset.customChannels) object.insert("customChannels", static_cast<qint64>(*preset.customChannels));
+  object.insert("vbrQuality", preset.vbrQuality);
+  object.insert("aacStrategy", preset.aacStrategy);
+  object.insert("normalizationMode", preset.normalizationMode);
+  object.insert("normalizationTarget", preset.normalizationTarget);
+  object.insert("trimSilence", preset.trimSilence);
+  object.insert("silenceThresholdDB", preset.silenceThresholdDB);
+  object.insert("fadeInSeconds", preset.fadeInSeconds);
+  object.insert("fadeOutSeconds", preset.fadeOutSeconds);
+  object.insert("preserveMetadata", preset.preserveMetadata);
+  object.insert("namingTemplate", preset.namingTemplate);
+  object.insert("writeReplayGain", preset.writeReplayGain);
+  object.insert("verifyAfterConversion", preset.verifyAfterConversion);
+  return object;
+}
+
+// Every key is required except the three custom values, which may be missing or null.
+std::optional<ConversionPreset> decodePreset(const QJsonValue& value) {
+  if (!value.isObject()) return std::nullopt;
+  const QJsonObject object = value.toObject();
+  ConversionPreset preset;
+
+  const auto idText = json_file::string(object.value("id"));
+  if (!idText) return std::nullopt;
+  const auto id = Uuid::fromString(idText->toStdString());
+  if (!id) return std::nullopt;
+  preset.id = *id;
+
+  const QJsonValue formats = object.value("enabledFormats");
+  if (!formats.isArray()) return std::nullopt;
+  preset.enabledFormats.clear();
+  for (const QJsonValue& format : formats.toArray()) {
+    const auto text = json_file::string(format);
+    if (!text) return std::nullopt;
+    preset.enabledFormats.append(*text);
+  }
+
+  const std::pair<const char*, QString*> strings[] = {{"name", &preset.name},
+                                                     {"bitrateMode", &preset.bitrateMode},
+                                                     {"normalizationMode", &preset.normalizationMode},
+                                                     {"namingTemplate", &preset.namingTemplate}};
+  for (const auto& [key, field] : strings) {
+    const auto text = json_file::string(object.value(QLatin1String(key)));
+    if (!text) return std::nullopt;
+    *field = *text;
+  }
+
+  const std::pair<const char*, qint64*> integers[] = {{"vbrQuality", &preset.vbrQuality},
+                                                     {"aacStrategy", &preset.aacStrategy}};
+  for (const auto& [key, field] : integers) {
+    const auto number = json_file::integer(object.value(QLatin1String(key)));
+    if (!number) return std::nullopt;
+    *field = *number;
+  }
+
+  const std::pair<const char*, double*> numbers[] = {{"normalizationTarget", &preset.normalizationTarget},
+                                                    {"silenceThresholdDB", &preset.silenceThresholdDB},
+                                                    {"fadeInSeconds", &preset.fadeInSeconds},
+                                                    {"fadeOutSeconds", &preset.fadeOutSeconds}};
+  for (const auto& [key, field] : numbers) {
+    const auto number = json_file::number(object.value(QLatin1String(key)));
+    if (!number) return std::nullopt;
+    *field = *number;
+  }
+
+  const std::pair<const char*, bool*> flags[] = {{"trimSilence", &preset.trimSilence},
+                                                {"preserveMetadata", &preset.preserveMetadata},
+                                                {"writeReplayGain", &preset.writeReplayGain},
+                                                {"verifyAfterConversion", &preset.verifyAfterConversion}};
+  for (const auto& [key, field] : flags) {
+    const auto flag = json_file::boolean(object.value(QLatin1String(key)));
+    if (!flag) return std::nullopt;
+    *field = *flag;
+  }
+
+  auto absent = [](const QJsonValue& v) { return v.isUndefined() || v.isNull(); };
+  const QJsonValue bitrate = object.value("customBitrate");
+  if (!absent(bitrate)) {
+    const auto number = json_file::integer(bitrate);
+    if (!number) return std::nullopt;
+    preset.customBitrate = *number;
+  }
+  const QJsonValue sampleRate = object.value("customSampleRate");
+  if (!absent(sampleRate)) {
+    const auto number = json_file::number(sampleRate);
+    if (!number) return std::nullopt;
+    preset.customSampleRate = *number;
+  }
+  const QJsonValue channels = object.value("customChannels");
+  if (!absent(channels)) {
+    const auto number = json_file::integer(channels);
+    if (!number || *number < 0 || *number > std::numeric_limits<quint32>::max()) return std::nullopt;
+    preset.customChannels = static_cast<quint32>(*number);
+  }
+  return preset;
+}
+
+}  // namespace
+
+ConversionPreset::ConversionPreset(QString presetName, const ConversionSettings& settings)
+    : name(std::move(presetName)),
+      bitrateMode(toQString(rawValue(settings.bitrateMode))),
+      customBitrate(settings.customBitrate),
+      customSampleRate(settings.customSampleRate),
+      customChannels(settings.customChannels),
+      vbrQuality(rawValue(settings.vbrQuality)),
+      aacStrategy(rawValue(settings.aacStrategy)),
+      normalizationMode(toQString(rawValue(settings.normalizationMode))),
+      normalizationTarget(settings.normalizationTarget),
+      trimSilence(settings.trimSilence),
+      silenceThresholdDB(settings.silenceThresholdDB),
+      fadeInSeconds(settings.fadeInSeconds),
+      fadeOutSeconds(settings.fadeOutSeconds),
+      preserveMetadata(settings.preserveMetadata),
+      namingTemplate(QString::fromStdString(settings.namingTemplate.templateText)),
+      writeReplayGain(settings.writeReplayGain),
+      verifyAfterConversion(settings.verifyAfterConversion) {
+  for (OutputFormat format : settings.enabledFormats) enabledFormats.append(toQString(rawValue(format)));
+}
+
+ConversionSettings ConversionPreset::toSettings() const {
+  ConversionSettings settings;
+  for (const QString& raw : enabledFormats) {
+    if (auto format = outputFormatFromRaw(raw.toStdString())) settings.enabledFormats.insert(*format);
+  }
+  settings.customBitrate = customBitrate;
+  settings.customSampleRate = customSampleRate;
+  settings.customChannels = customChannels;
+  settings.normalizationMode = normalizationModeFromRaw(normalizationMode.toStdString()).value_or(NormalizationMode::off);
+  settings.normalizationTarget = normalizationTarget;
+  settings.bitrateMode = bitrateMode == QLatin1String("vbr") ? BitrateMode::vbr : BitrateMode::cbr;
+  settings.vbrQuality = vbrQualityFromRaw(vbrQuality).value_or(VBRQuality::v2);
+  settings.aacStrategy = aacStrategyFromRaw(aacStrategy).value_or(AACStrategy::cbr);
+  settings.trimSilence = trimSilence;
+  settings.silenceThresholdDB = silenceThresholdDB;
+  settings.fadeInSeconds = fadeInSeconds;
+  settings.fadeOutSeconds = fadeOutSeconds;
+  settings.writeReplayGain = writeReplayGain;
+  settings.preserveMetadata = preserveMetadata;
+  settings.namingTemplate.templateText = namingTemplate.toStdString();
+  settings.verifyAfterConversion = verifyAfterConversion;
+  return settings;
+}
+
+const std::vector<ConversionPreset>& builtInPresets() {
+  static const std::vector<ConversionPreset> presets = [] {
+    std::vector<ConversionPreset> list;
+    ConversionPreset podcast = makeBuiltIn("Podcast", OutputFormat::mp3, NormalizationMode::lufs, -16.0, true,
+                                           NamingTemplate::kFilenameOnly);
+    podcast.customBitrate = 128000;
+    podcast.customChannels = 1;
+    list.push_back(podcast);
+
+    ConversionPreset streaming = makeBuiltIn("Streaming", OutputFormat::aac, NormalizationMode::lufs, -14.0,
+                                             false, NamingTemplate::kFilenameOnly);
+    streaming.customBitrate = 256000;
+    list.push_back(streaming);
+
+    list.push_back(makeBuiltIn("Archive", OutputFormat::flac, NormalizationMode::off, -14.0, false, kAlbumTemplate));
+
+    ConversionPreset vbr = makeBuiltIn("MP3 VBR V0", OutputFormat::mp3, NormalizationMode::off, -14.0, false,
+                                       NamingTemplate::kFilenameOnly);
+    vbr.bitrateMode = QStringLiteral("vbr");
+    vbr.vbrQuality = rawValue(VBRQuality::v0);
+    vbr.writeReplayGain = true;
+    list.push_back(vbr);
+
+    ConversionPreset bluetooth = makeBuiltIn("Bluetooth Max", OutputFormat::alac, NormalizationMode::off, -14.0,
+                                             false, kAlbumTemplate);
+    bluetooth.customSampleRate = 44100.0;
+    bluetooth.customChannels = 2;
+    list.push_back(bluetooth);
+    return list;
+  }();
+  return presets;
+}
+
+QByteArray encodePresets(const std::vector<ConversionPreset>& presets) {
+  QJsonArray array;
+  for (const auto& preset : presets) array.append(encodePreset(preset));
+  return QJsonDocument(array).toJson(QJsonDocument::Compact);
+}
+
+std::optional<std::vector<ConversionPreset>> decodePresets(const QByteArray& json) {
+  QJsonParseError error;
+  const QJsonDocument document = QJsonDocument::fromJson(json, &error);
+  if (error.error != QJsonParseError::NoError || !document.isArray()) return std::nullopt;
+  const QJsonArray array = document.array();
+  std::vector<ConversionPreset> presets;
+  presets.reserve(static_cast<std::size_t>(array.size()));
+  for (const QJsonValue& value : array) {
+    auto preset = decodePreset(value);
+    if (!preset) return std::nullopt;  // one bad preset rejects the whole file
+    presets.push_back(std::move(*preset));
+  }
+  return presets;
+}
+
+PresetManager::PresetManager(QString filePath, QObject* parent)
+    : QObject(parent), filePath_(filePath.isEmpty() ? storageURL(QStringLiteral("presets.json")) : std::move(filePath)) {}
+
+void PresetManager::load() {
+  const auto bytes = json_file::read(filePath_);
+  std::vector<ConversionPreset> loaded;
+  if (bytes) {
+    if (auto decoded = decodePresets(*bytes)) {
+      loaded = std::move(*decoded);
+    } else {
+      json_file::setAside(filePath_);
+    }
+  }
+  presets_ = std::move(loaded);
+  emit presetsChanged();
+}
+
+bool PresetManager::add(ConversionPreset preset) {
+  presets_.push_back(std::move(preset));
+  const bool saved = save();
+  emit presetsChanged();
+  return saved;
+}
+
+std::optional<ConversionPreset> PresetManager::find(const QString& name) const {
+  for (const auto& preset : presets_) {
+    if (preset.name == name) return preset;
+  }
+  for (const auto& preset : builtInPresets()) {
+    if (preset.name == name) return preset;
+  }
+  return std::nullopt;
+}
+
+bool PresetManager::save() { return json_file::writeAtomically(filePath_, encodePresets(presets_)); }
+
+}  // namespace vexal

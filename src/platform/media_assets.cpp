@@ -1,0 +1,484 @@
+#include "platform/media_assets.h"
+
+#include <taglib/aifffile.h>
+#include <taglib/apefile.h>
+#include <taglib/apetag.h>
+#include <taglib/asffile.h>
+#include <taglib/asftag.h>
+#include <taglib/attachedpictureframe.h>
+#include <taglib/fileref.h>
+#include <taglib/flacfile.h>
+#include <taglib/flacpicture.h>
+#include <taglib/id3v1tag.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/infotag.h>
+#include <taglib/mp4file.h>
+#include <taglib/mp4tag.h>
+#include <taglib/mpegfile.h>
+#include <taglib/tbytevectorstream.h>
+#include <taglib/tdebuglistener.h>
+#include <taglib/wavfile.h>
+#include <taglib/xiphcomment.h>
+
+#include <charconv>
+#include <map>
+#include <memory>
+#include <mutex>
+
+namespace vexal::platform {
+namespace {
+
+namespace Id = MediaIdentifier;
+
+// TagLib prints its complaints about malformed files to stderr; the files are the
+// user's and nothing else is logged, so they are dropped.
+class SilentDebugListener : public TagLib::DebugListener {
+ public:
+  void printMessage(const TagLib::String&) override {}
+};
+
+void silenceTagLib() {
+  static std::once_flag once;
+  static SilentDebugListener listener;
+  std::call_once(once, [] { TagLib::setDebugListener(&listener); });
+}
+
+std::string utf8(const TagLib::String& text) { return text.to8Bit(true); }
+
+std::vector<std::uint8_t> bytes(const TagLib::ByteVector& data) {
+  return {reinterpret_cast<const std::uint8_t*>(data.data()),
+          reinterpret_cast<const std::uint8_t*>(data.data()) + data.size()};
+}
+
+// Plain decimal: optional sign, ASCII digits, nothing else.
+std::optional<std::int64_t> integer(std::string_view text) {
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  if (text.empty() || text.front() == '+') return std::nullopt;
+  std::int64_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc{} || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+// The number before the first slash of "2/3" (empty pieces dropped).
+std::optional<std::int64_t> leadingNumber(std::string_view text) {
+  while (!text.empty() && text.front() == '/') text.remove_prefix(1);
+  return integer(text.substr(0, text.find('/')));
+}
+
+MediaItem textItem(std::string identifier, std::string value,
+                   std::optional<CommonKey> key = std::nullopt) {
+  MediaItem item;
+  item.commonKey = key;
+  item.identifier = std::move(identifier);
+  item.stringValue = std::move(value);
+  return item;
+}
+
+MediaItem artworkItem(std::string identifier, const TagLib::ByteVector& data) {
+  MediaItem item;
+  item.commonKey = CommonKey::artwork;
+  item.identifier = std::move(identifier);
+  item.dataValue = bytes(data);
+  return item;
+}
+
+// A disc number ("2" or "2/3") carries its number value as well.
+MediaItem discItem(std::string value) {
+  auto item = textItem(std::string(Id::iTunesDiscNumber), std::move(value));
+  item.numberValue = leadingNumber(*item.stringValue);
+  return item;
+}
+
+using Items = std::vector<MediaItem>;
+
+void addMp4(const TagLib::MP4::Tag& tag, Items& items) {
+  static const std::map<std::string, CommonKey> kCommon = {
+      {"\xC2\xA9nam", CommonKey::title},     {"\xC2\xA9" "ART", CommonKey::artist},
+      {"\xC2\xA9" "alb", CommonKey::albumName}, {"\xC2\xA9wrt", CommonKey::creator},
+      {"covr", CommonKey::artwork}};
+  for (const auto& [key, value] : tag.itemMap()) {
+    const std::string atom = utf8(key);
+    const std::string identifier = "itsk/" + atom;
+    if (atom == "covr") {
+      for (const auto& cover : value.toCoverArtList()) {
+        items.push_back(artworkItem(identifier, cover.data()));
+      }
+      continue;
+    }
+    MediaItem item;
+    if (const auto common = kCommon.find(atom); common != kCommon.end()) {
+      item.commonKey = common->second;
+    }
+    item.identifier = identifier;
+    if (atom == "trkn" || atom == "disk") {
+      const auto pair = value.toIntPair();
+      item.numberValue = pair.first;
+      item.stringValue = std::to_string(pair.first);
+      if (pair.second > 0) *item.stringValue += "/" + std::to_string(pair.second);
+    } else if (const auto strings = value.toStringList(); !strings.isEmpty()) {
+      item.stringValue = utf8(strings.front());
+    } else if (const auto data = value.toByteVectorList(); !data.isEmpty()) {
+      item.dataValue = bytes(data.front());
+    } else if (value.atomDataType() == TagLib::MP4::TypeInteger) {
+      item.numberValue = value.toLongLong();
+    }
+    items.push_back(std::move(item));
+  }
+}
+
+void addId3v2(const TagLib::ID3v2::Tag& tag, Items& items) {
+  for (const auto* frame : tag.frameList()) {
+    const std::string id(frame->frameID().data(), frame->frameID().size());
+    if (id == "APIC") {
+      if (const auto* picture = dynamic_cast<const TagLib::ID3v2::AttachedPictureFrame*>(frame)) {
+        items.push_back(artworkItem("id3/APIC", picture->picture()));
+      }
+      continue;
+    }
+    const std::string text = utf8(frame->toString());
+    if (id == "TIT2") {
+      items.push_back(textItem("id3/TIT2", text, CommonKey::title));
+    } else if (id == "TPE1") {
+      items.push_back(textItem("id3/TPE1", text, CommonKey::artist));
+    } else if (id == "TALB") {
+      items.push_back(textItem("id3/TALB", text, CommonKey::albumName));
+    } else if (id == "TCOM") {
+      items.push_back(textItem("id3/TCOM", text, CommonKey::creator));
+    } else if (id == "TCON") {
+      items.push_back(textItem(std::string(Id::id3ContentType), text));
+    } else if (id == "TRCK") {
+      items.push_back(textItem(std::string(Id::id3TrackNumber), text));
+    } else if (id == "TYER" || id == "TDRC") {
+      // TagLib upgrades a version 2.3 TYER to TDRC while reading.
+      items.push_back(textItem(std::string(Id::id3Year), text));
+    } else if (id == "TPE2") {
+      items.push_back(textItem(std::string(Id::iTunesAlbumArtist), text));
+    } else if (id == "TPOS") {
+      items.push_back(discItem(text));
+    } else {
+      items.push_back(textItem("id3/" + id, text));
+    }
+  }
+}
+
+void addXiph(const TagLib::Ogg::XiphComment& comment, Items& items) {
+  const auto& fields = comment.fieldListMap();
+  std::optional<std::string> trackTotal;
+  for (const char* totalKey : {"TRACKTOTAL", "TOTALTRACKS"}) {
+    if (const auto total = fields.find(totalKey);
+        !trackTotal && total != fields.end() && !total->second.isEmpty()) {
+      trackTotal = utf8(total->second.front());
+    }
+  }
+  for (const auto& [key, values] : fields) {
+    const std::string name = utf8(key);
+    for (const auto& value : values) {
+      const std::string text = utf8(value);
+      if (name == "TITLE") {
+        items.push_back(textItem("xiph/TITLE", text, CommonKey::title));
+      } else if (name == "ARTIST") {
+        items.push_back(textItem("xiph/ARTIST", text, CommonKey::artist));
+      } else if (name == "ALBUM") {
+        items.push_back(textItem("xiph/ALBUM", text, CommonKey::albumName));
+      } else if (name == "COMPOSER") {
+        items.push_back(textItem("xiph/COMPOSER", text, CommonKey::creator));
+      } else if (name == "TRACKNUMBER") {
+        const bool combined = text.find('/') == std::string::npos && trackTotal;
+        items.push_back(textItem(std::string(Id::iTunesTrackNumber),
+                                 combined ? text + "/" + *trackTotal : text));
+      } else if (name == "DISCNUMBER") {
+        items.push_back(discItem(text));
+      } else if (name == "GENRE") {
+        items.push_back(textItem(std::string(Id::iTunesUserGenre), text));
+      } else if (name == "ALBUMARTIST" || name == "ALBUM ARTIST") {
+        items.push_back(textItem(std::string(Id::iTunesAlbumArtist), text));
+      } else if (name == "DATE") {
+        items.push_back(textItem(std::string(Id::iTunesReleaseDate), text));
+      } else {
+        items.push_back(textItem("xiph/" + name, text));
+      }
+    }
+  }
+  for (const auto* picture : const_cast<TagLib::Ogg::XiphComment&>(comment).pictureList()) {
+    items.push_back(artworkItem("xiph/METADATA_BLOCK_PICTURE", picture->data()));
+  }
+}
+
+std::string asfText(const TagLib::ASF::Attribute& attribute) {
+  switch (attribute.type()) {
+    case TagLib::ASF::Attribute::UnicodeType: return utf8(attribute.toString());
+    case TagLib::ASF::Attribute::DWordType: return std::to_string(attribute.toUInt());
+    case TagLib::ASF::Attribute::QWordType: return std::to_string(attribute.toULongLong());
+    case TagLib::ASF::Attribute::WordType: return std::to_string(attribute.toUShort());
+    default: return {};
+  }
+}
+
+void addAsf(const TagLib::ASF::Tag& tag, Items& items) {
+  if (!tag.title().isEmpty()) {
+    items.push_back(textItem("asf/Title", utf8(tag.title()), CommonKey::title));
+  }
+  if (!tag.artist().isEmpty()) {
+    items.push_back(textItem("asf/Author", utf8(tag.artist()), CommonKey::artist));
+  }
+  for (const auto& [key, attributes] : tag.attributeListMap()) {
+    const std::string name = utf8(key);
+    for (const auto& attribute : attributes) {
+      if (name == "WM/Picture") {
+        const auto picture = attribute.toPicture();
+        if (picture.isValid()) items.push_back(artworkItem("asf/WM/Picture", picture.picture()));
+        continue;
+      }
+      const std::string text = asfText(attribute);
+      if (name == "WM/AlbumTitle") {
+        items.push_back(textItem("asf/" + name, text, CommonKey::albumName));
+      } else if (name == "WM/Composer") {
+        items.push_back(textItem("asf/" + name, text, CommonKey::creator));
+      } else if (name == "WM/TrackNumber") {
+        items.push_back(textItem(std::string(Id::iTunesTrackNumber), text));
+      } else if (name == "WM/PartOfSet") {
+        items.push_back(discItem(text));
+      } else if (name == "WM/Genre") {
+        items.push_back(textItem(std::string(Id::iTunesUserGenre), text));
+      } else if (name == "WM/AlbumArtist") {
+        items.push_back(textItem(std::string(Id::iTunesAlbumArtist), text));
+      } else if (name == "WM/Year") {
+        items.push_back(textItem(std::string(Id::iTunesReleaseDate), text));
+      } else {
+        items.push_back(textItem("asf/" + name, text));
+      }
+    }
+  }
+}
+
+void addApe(const TagLib::APE::Tag& tag, Items& items) {
+  for (const auto& [key, value] : tag.itemListMap()) {
+    const std::string name = utf8(key.upper());
+    if (value.type() == TagLib::APE::Item::Binary) {
+      if (name.starts_with("COVER ART")) {
+        // A file name, a NUL, then the image.
+        const auto data = value.binaryData();
+        const int nul = data.find('\0');
+        if (nul >= 0) items.push_back(artworkItem("ape/" + name, data.mid(nul + 1)));
+      }
+      continue;
+    }
+    const std::string text = utf8(value.toString());
+    if (name == "TITLE") {
+      items.push_back(textItem("ape/TITLE", text, CommonKey::title));
+    } else if (name == "ARTIST") {
+      items.push_back(textItem("ape/ARTIST", text, CommonKey::artist));
+    } else if (name == "ALBUM") {
+      items.push_back(textItem("ape/ALBUM", text, CommonKey::albumName));
+    } else if (name == "COMPOSER") {
+      items.push_back(textItem("ape/COMPOSER", text, CommonKey::creator));
+    } else if (name == "TRACK") {
+      items.push_back(textItem(std::string(Id::iTunesTrackNumber), text));
+    } else if (name == "DISC") {
+      items.push_back(discItem(text));
+    } else if (name == "GENRE") {
+      items.push_back(textItem(std::string(Id::iTunesUserGenre), text));
+    } else if (name == "ALBUM ARTIST" || name == "ALBUMARTIST") {
+      items.push_back(textItem(std::string(Id::iTunesAlbumArtist), text));
+    } else if (name == "YEAR") {
+      items.push_back(textItem(std::string(Id::iTunesReleaseDate), text));
+    } else {
+      items.push_back(textItem("ape/" + name, text));
+    }
+  }
+}
+
+void addInfo(const TagLib::RIFF::Info::Tag& tag, Items& items) {
+  for (const auto& [key, value] : tag.fieldListMap()) {
+    const std::string name(key.data(), key.size());
+    const std::string text = utf8(value);
+    if (name == "INAM") {
+      items.push_back(textItem("riff/INAM", text, CommonKey::title));
+    } else if (name == "IART") {
+      items.push_back(textItem("riff/IART", text, CommonKey::artist));
+    } else if (name == "IPRD") {
+      items.push_back(textItem("riff/IPRD", text, CommonKey::albumName));
+    } else if (name == "ITRK" || name == "IPRT") {
+      items.push_back(textItem(std::string(Id::iTunesTrackNumber), text));
+    } else if (name == "IGNR") {
+      items.push_back(textItem(std::string(Id::iTunesUserGenre), text));
+    } else if (name == "ICRD") {
+      items.push_back(textItem(std::string(Id::iTunesReleaseDate), text));
+    } else {
+      items.push_back(textItem("riff/" + name, text));
+    }
+  }
+}
+
+// Tags known only through TagLib's common interface (ID3v1, tracker modules, ...).
+void addGeneric(const TagLib::Tag& tag, Items& items) {
+  if (!tag.title().isEmpty()) items.push_back(textItem("tag/title", utf8(tag.title()), CommonKey::title));
+  if (!tag.artist().isEmpty()) items.push_back(textItem("tag/artist", utf8(tag.artist()), CommonKey::artist));
+  if (!tag.album().isEmpty()) items.push_back(textItem("tag/album", utf8(tag.album()), CommonKey::albumName));
+  if (!tag.genre().isEmpty()) items.push_back(textItem(std::string(Id::iTunesUserGenre), utf8(tag.genre())));
+  if (tag.year() > 0) items.push_back(textItem(std::string(Id::iTunesReleaseDate), std::to_string(tag.year())));
+  if (tag.track() > 0) items.push_back(textItem(std::string(Id::iTunesTrackNumber), std::to_string(tag.track())));
+}
+
+Items itemsOf(TagLib::File& file) {
+  Items items;
+  if (auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(&file)) {
+    if (mpeg->hasID3v2Tag()) addId3v2(*mpeg->ID3v2Tag(), items);
+    if (mpeg->hasAPETag()) addApe(*mpeg->APETag(), items);
+    if (!mpeg->hasID3v2Tag() && !mpeg->hasAPETag() && mpeg->hasID3v1Tag()) {
+      addGeneric(*mpeg->ID3v1Tag(), items);
+    }
+  } else if (auto* mp4 = dynamic_cast<TagLib::MP4::File*>(&file)) {
+    if (mp4->tag()) addMp4(*mp4->tag(), items);
+  } else if (auto* flac = dynamic_cast<TagLib::FLAC::File*>(&file)) {
+    if (flac->hasXiphComment()) addXiph(*flac->xiphComment(), items);
+    for (const auto* picture : flac->pictureList()) {
+      items.push_back(artworkItem("flac/PICTURE", picture->data()));
+    }
+    if (flac->hasID3v2Tag()) addId3v2(*flac->ID3v2Tag(), items);
+  } else if (auto* asf = dynamic_cast<TagLib::ASF::File*>(&file)) {
+    if (asf->tag()) addAsf(*asf->tag(), items);
+  } else if (auto* aiff = dynamic_cast<TagLib::RIFF::AIFF::File*>(&file)) {
+    if (aiff->hasID3v2Tag()) addId3v2(*aiff->tag(), items);
+  } else if (auto* wav = dynamic_cast<TagLib::RIFF::WAV::File*>(&file)) {
+    if (wav->hasID3v2Tag()) addId3v2(*wav->ID3v2Tag(), items);
+    if (wav->hasInfoTag()) addInfo(*wav->InfoTag(), items);
+  } else if (auto* ape = dynamic_cast<TagLib::APE::File*>(&file)) {
+    if (ape->hasAPETag()) addApe(*ape->APETag(), items);
+  } else if (auto* xiph = dynamic_cast<TagLib::Ogg::XiphComment*>(file.tag())) {
+    // Ogg Vorbis, Opus, Speex and FLAC.
+    addXiph(*xiph, items);
+  } else if (file.tag()) {
+    addGeneric(*file.tag(), items);
+  }
+  return items;
+}
+
+std::optional<Items> load(const TagLib::FileRef& ref) {
+  if (ref.isNull() || !ref.file()->isValid()) return std::nullopt;
+  return itemsOf(*ref.file());
+}
+
+TagLib::MP4::CoverArt::Format coverFormat(const std::vector<std::uint8_t>& data) {
+  auto starts = [&](std::initializer_list<std::uint8_t> magic) {
+    return data.size() >= magic.size() && std::equal(magic.begin(), magic.end(), data.begin());
+  };
+  if (starts({0xFF, 0xD8, 0xFF})) return TagLib::MP4::CoverArt::JPEG;
+  if (starts({0x89, 'P', 'N', 'G'})) return TagLib::MP4::CoverArt::PNG;
+  if (starts({'G', 'I', 'F', '8'})) return TagLib::MP4::CoverArt::GIF;
+  if (starts({'B', 'M'})) return TagLib::MP4::CoverArt::BMP;
+  return TagLib::MP4::CoverArt::Unknown;  // raw data
+}
+
+TagLib::ByteVector byteVector(const std::vector<std::uint8_t>& data) {
+  return {reinterpret_cast<const char*>(data.data()), static_cast<unsigned int>(data.size())};
+}
+
+}  // namespace
+
+std::optional<std::vector<MediaItem>> loadMetadataItems(const std::filesystem::path& url) {
+  silenceTagLib();
+  try {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(url, error)) return std::nullopt;
+    const TagLib::FileRef ref(url.c_str(), false);
+    return load(ref);
+  } catch (...) {
+    // Out of memory on an absurd size field, or anything else TagLib lets escape.
+    return std::nullopt;
+  }
+}
+
+std::optional<std::vector<MediaItem>> loadMetadataItems(std::span<const std::uint8_t> data) {
+  silenceTagLib();
+  try {
+    TagLib::ByteVector buffer(reinterpret_cast<const char*>(data.data()),
+                              static_cast<unsigned int>(data.size()));
+    TagLib::ByteVectorStream stream(buffer);
+    const TagLib::FileRef ref(&stream, false);
+    return load(ref);
+  } catch (...) {
+    return std::nullopt;
+  }
+}
+
+std::vector<MediaItem> metadataItems(const std::vector<MediaItem>& items,
+                                     std::string_view identifier) {
+  std::vector<MediaItem> found;
+  for (const auto& item : items) {
+    if (item.identifier == identifier) found.push_back(item);
+  }
+  return found;
+}
+
+std::optional<std::string> writeM4AItems(const std::filesystem::path& url,
+                                         const std::vector<MediaItem>& items) {
+  silenceTagLib();
+  try {
+    TagLib::MP4::File file(url.c_str(), false);
+    if (!file.isValid() || !file.tag()) return "not a readable MPEG-4 file";
+    auto* tag = file.tag();
+    // Exactly the given items: every item the file had goes, freeform ones included.
+    const auto existing = tag->itemMap();
+    for (const auto& [key, value] : existing) tag->removeItem(key);
+    for (const auto& item : items) {
+      std::string_view atom = item.identifier;
+      if (!atom.starts_with("itsk/")) continue;
+      atom.remove_prefix(5);
+      const TagLib::String key(std::string(atom), TagLib::String::UTF8);
+      if (item.dataValue) {
+        TagLib::MP4::CoverArtList covers;
+        covers.append(TagLib::MP4::CoverArt(coverFormat(*item.dataValue), byteVector(*item.dataValue)));
+        tag->setItem(key, TagLib::MP4::Item(covers));
+      } else if (item.numberValue) {
+        const int number = static_cast<int>(*item.numberValue);
+        tag->setItem(key, atom == "trkn" || atom == "disk" ? TagLib::MP4::Item(number, 0)
+                                                          : TagLib::MP4::Item(number));
+      } else if (item.stringValue) {
+        tag->setItem(key, TagLib::MP4::Item(
+                              TagLib::StringList(TagLib::String(*item.stringValue, TagLib::String::UTF8))));
+      }
+    }
+    if (!file.save()) return "the tags could not be saved";
+    return std::nullopt;
+  } catch (const std::exception& error) {
+    return std::string(error.what());
+  } catch (...) {
+    return "the tags could not be written";
+  }
+}
+
+std::optional<std::string> writeFlacTags(
+    const std::filesystem::path& url,
+    const std::vector<std::pair<std::string, std::string>>& comments,
+    const std::optional<FlacPicture>& picture) {
+  silenceTagLib();
+  try {
+    TagLib::FLAC::File file(url.c_str(), false);
+    if (!file.isValid()) return "not a readable FLAC file";
+    auto* comment = file.xiphComment(true);
+    comment->removeAllFields();
+    comment->removeAllPictures();
+    file.removePictures();
+    for (const auto& [key, value] : comments) {
+      comment->addField(TagLib::String(key, TagLib::String::UTF8),
+                        TagLib::String(value, TagLib::String::UTF8), false);
+    }
+    if (picture) {
+      auto block = std::make_unique<TagLib::FLAC::Picture>();
+      block->setType(TagLib::FLAC::Picture::FrontCover);
+      block->setMimeType(TagLib::String(picture->mimeType, TagLib::String::UTF8));
+      block->setData(byteVector(picture->data));
+      file.addPicture(block.release());  // the file owns its pictures
+    }
+    if (!file.save()) return "the tags could not be saved";
+    return std::nullopt;
+  } catch (const std::exception& error) {
+    return std::string(error.what());
+  } catch (...) {
+    return "the tags could not be written";
+  }
+}
+
+}  // namespace vexal::platform

@@ -1,0 +1,83 @@
+#pragma once
+
+// The media-asset layer: every tag of a file, whatever its container, presented as a
+// list of items with an optional container-independent common key and an identifier,
+// and the M4A and FLAC tag writers. Backed by TagLib; nothing here throws.
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vexal::platform {
+
+enum class CommonKey { title, artist, albumName, artwork, creator };
+
+// Identifiers the tag reader looks up. Each container's equivalents are presented under
+// the same identifier (a Xiph TRACKNUMBER or an ASF WM/TrackNumber is an iTunes track
+// number), so one lookup order serves every container.
+namespace MediaIdentifier {
+inline constexpr std::string_view iTunesSongName = "itsk/\xC2\xA9nam";
+inline constexpr std::string_view iTunesArtist = "itsk/\xC2\xA9" "ART";
+inline constexpr std::string_view iTunesAlbum = "itsk/\xC2\xA9" "alb";
+inline constexpr std::string_view iTunesComposer = "itsk/\xC2\xA9wrt";
+inline constexpr std::string_view iTunesCoverArt = "itsk/covr";
+inline constexpr std::string_view iTunesTrackNumber = "itsk/trkn";
+inline constexpr std::string_view iTunesDiscNumber = "itsk/disk";
+inline constexpr std::string_view iTunesUserGenre = "itsk/\xC2\xA9gen";
+inline constexpr std::string_view iTunesAlbumArtist = "itsk/aART";
+inline constexpr std::string_view iTunesReleaseDate = "itsk/\xC2\xA9" "day";
+inline constexpr std::string_view id3ContentType = "id3/TCON";
+inline constexpr std::string_view id3TrackNumber = "id3/TRCK";
+inline constexpr std::string_view id3Year = "id3/TYER";
+}  // namespace MediaIdentifier
+
+// One tag of a file. Every value may be absent (a value that could not be read is).
+struct MediaItem {
+  std::optional<CommonKey> commonKey{};
+  std::string identifier{};  // "itsk/<atom>", "id3/<frame>", "xiph/<field>", "asf/<attribute>", ...
+  std::optional<std::string> stringValue{};  // UTF-8
+  std::optional<std::int64_t> numberValue{};
+  std::optional<std::vector<std::uint8_t>> dataValue{};
+
+  bool operator==(const MediaItem&) const = default;
+};
+
+// The items of a file, in the order its tags list them; none when the file cannot be
+// opened as audio with tags. Malformed tags give fewer items, never a crash.
+std::optional<std::vector<MediaItem>> loadMetadataItems(const std::filesystem::path& url);
+// The same for a file held in memory (the container is detected from its content).
+std::optional<std::vector<MediaItem>> loadMetadataItems(std::span<const std::uint8_t> bytes);
+
+// The items of `items` with the given identifier, in order.
+std::vector<MediaItem> metadataItems(const std::vector<MediaItem>& items,
+                                     std::string_view identifier);
+
+// Replaces every tag of an M4A file by `items` ("itsk/<atom>" identifiers: a string value
+// becomes a text atom, a number value an integer (trkn and disk: a number with no total),
+// a data value the cover art). The audio samples are left as they are. Returns the
+// reason on failure.
+std::optional<std::string> writeM4AItems(const std::filesystem::path& url,
+                                         const std::vector<MediaItem>& items);
+
+// A picture to store in a FLAC file.
+struct FlacPicture {
+  std::vector<std::uint8_t> data;
+  std::string mimeType;
+  std::uint32_t width = 0;  // pixels; 0 when unknown
+  std::uint32_t height = 0;
+  std::uint32_t colorDepth = 0;  // bits per pixel
+};
+
+// Replaces the Vorbis comments and pictures of a FLAC file by `comments` (key, value)
+// and `picture` (as the front cover). The audio frames are left as they are. Returns the
+// reason on failure.
+std::optional<std::string> writeFlacTags(
+    const std::filesystem::path& url,
+    const std::vector<std::pair<std::string, std::string>>& comments,
+    const std::optional<FlacPicture>& picture);
+
+}  // namespace vexal::platform

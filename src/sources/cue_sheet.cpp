@@ -1,0 +1,213 @@
+#include "sources/cue_sheet.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringDecoder>
+#include <algorithm>
+#include <limits>
+
+namespace vexal {
+
+namespace {
+
+constexpr double kFramesPerSecond = 75.0;  // CD frames (sectors) per second
+constexpr std::int64_t kFirstTrack = 1;
+constexpr std::int64_t kLastTrack = 99;
+
+bool isBlank(QChar c) { return c == u'\t' || c.category() == QChar::Separator_Space; }
+
+QString trimBlanks(const QString& text) {
+  qsizetype begin = 0;
+  qsizetype end = text.size();
+  while (begin < end && isBlank(text[begin])) ++begin;
+  while (end > begin && isBlank(text[end - 1])) --end;
+  return text.mid(begin, end - begin);
+}
+
+bool isLineBreak(QChar c) {
+  // Line feed, vertical tab, form feed, carriage return, next line, line and paragraph
+  // separators.
+  const char16_t u = c.unicode();
+  return (u >= 0x0A && u <= 0x0D) || u == 0x85 || u == 0x2028 || u == 0x2029;
+}
+
+QStringList splitLines(const QString& text) {
+  QStringList lines;
+  qsizetype start = 0;
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    if (isLineBreak(text[i])) {
+      lines.append(text.mid(start, i - start));
+      start = i + 1;
+    }
+  }
+  lines.append(text.mid(start));
+  return lines;
+}
+
+// An optional sign, then ASCII digits only; nothing on overflow.
+std::optional<std::int64_t> parseInteger(QStringView text) {
+  qsizetype i = 0;
+  bool negative = false;
+  if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) {
+    negative = text[i] == u'-';
+    ++i;
+  }
+  if (i == text.size()) return std::nullopt;
+  std::int64_t value = 0;
+  for (; i < text.size(); ++i) {
+    const char16_t c = text[i].unicode();
+    if (c < u'0' || c > u'9') return std::nullopt;
+    const int digit = c - u'0';
+    if (value > (std::numeric_limits<std::int64_t>::max() - digit) / 10) return std::nullopt;
+    value = value * 10 + digit;
+  }
+  return negative ? -value : value;
+}
+
+// The text after `keyword` and one blank, when the line starts with them.
+std::optional<QString> valueAfter(const QString& line, const QString& upper, QLatin1String keyword) {
+  if (!upper.startsWith(keyword)) return std::nullopt;
+  return trimBlanks(line.mid(keyword.size()));
+}
+
+std::optional<QString> fileValue(const QString& line, const QString& upper) {
+  const auto rest = valueAfter(line, upper, QLatin1String("FILE "));
+  if (!rest) return std::nullopt;
+  if (rest->startsWith(u'"')) {
+    const qsizetype close = rest->indexOf(u'"', 1);
+    if (close > 0) return rest->mid(1, close - 1);
+  }
+  const qsizetype blank = rest->indexOf(u' ');
+  return blank < 0 ? *rest : rest->left(blank);
+}
+
+std::optional<QString> quotedValue(const QString& line, const QString& upper, QLatin1String keyword) {
+  auto rest = valueAfter(line, upper, keyword);
+  if (!rest) return std::nullopt;
+  if (rest->size() >= 2 && rest->startsWith(u'"') && rest->endsWith(u'"')) return rest->mid(1, rest->size() - 2);
+  return rest;
+}
+
+std::optional<std::int64_t> trackNumber(const QString& line, const QString& upper) {
+  if (!upper.startsWith(QLatin1String("TRACK "))) return std::nullopt;
+  const QStringList pieces = line.split(u' ', Qt::SkipEmptyParts);
+  if (pieces.size() < 2) return std::nullopt;
+  const auto number = parseInteger(pieces[1]);
+  if (!number || *number < kFirstTrack || *number > kLastTrack) return std::nullopt;
+  return number;
+}
+
+// INDEX 01 mm:ss:ff in seconds; other index numbers give nothing.
+std::optional<double> indexTime(const QString& line, const QString& upper) {
+  if (!upper.startsWith(QLatin1String("INDEX 01 ")) && !upper.startsWith(QLatin1String("INDEX 1 "))) {
+    return std::nullopt;
+  }
+  const QStringList pieces = line.split(u' ', Qt::SkipEmptyParts);
+  if (pieces.size() < 3) return std::nullopt;
+  const QStringList fields = pieces.last().split(u':');
+  if (fields.size() != 3) return std::nullopt;
+  const auto minutes = parseInteger(fields[0]);
+  const auto seconds = parseInteger(fields[1]);
+  const auto frames = parseInteger(fields[2]);
+  if (!minutes || !seconds || !frames) return std::nullopt;
+  if (*minutes < 0 || *seconds < 0 || *seconds > 59 || *frames < 0 || *frames >= kFramesPerSecond) {
+    return std::nullopt;
+  }
+  return static_cast<double>(*minutes) * 60.0 + static_cast<double>(*seconds) +
+         static_cast<double>(*frames) / kFramesPerSecond;
+}
+
+struct OpenTrack {
+  CueTrack track;
+  std::optional<double> indexTime;
+};
+
+}  // namespace
+
+QString CueSheetError::errorDescription() const {
+  switch (kind) {
+    case Kind::audioFileNotFound:
+      return QStringLiteral("Audio file not found: ") + detail;
+    case Kind::noFileReference:
+      return QStringLiteral("Cue sheet has no FILE reference");
+    case Kind::noTracks:
+      return QStringLiteral("Cue sheet has no tracks");
+    case Kind::unreadable:
+      return detail;
+  }
+  return detail;
+}
+
+std::expected<CueSheet, CueSheetError> CueSheet::parse(const QString& text) {
+  std::optional<QString> fileName;
+  CueSheet sheet;
+  std::optional<OpenTrack> current;
+  std::optional<double> pendingIndex;  // an INDEX before the first TRACK, dropped by it
+
+  auto finishCurrent = [&] {
+    if (!current) return;
+    current->track.startTime = current->indexTime.value_or(0.0);
+    sheet.tracks.push_back(std::move(current->track));
+    current.reset();
+  };
+
+  for (const QString& rawLine : splitLines(text)) {
+    const QString line = trimBlanks(rawLine);
+    const QString upper = line.toUpper();
+    if (auto value = fileValue(line, upper)) {
+      fileName = *value;
+    } else if (auto title = quotedValue(line, upper, QLatin1String("TITLE "))) {
+      (current ? current->track.title : sheet.albumTitle) = *title;
+    } else if (auto performer = quotedValue(line, upper, QLatin1String("PERFORMER "))) {
+      (current ? current->track.performer : sheet.albumPerformer) = *performer;
+    } else if (auto number = trackNumber(line, upper)) {
+      finishCurrent();
+      current = OpenTrack{};
+      current->track.number = *number;
+      pendingIndex.reset();
+    } else if (auto time = indexTime(line, upper)) {
+      (current ? current->indexTime : pendingIndex) = *time;
+    }
+  }
+  finishCurrent();
+
+  if (!fileName) return std::unexpected(CueSheetError{CueSheetError::Kind::noFileReference, {}});
+  if (sheet.tracks.empty()) return std::unexpected(CueSheetError{CueSheetError::Kind::noTracks, {}});
+  sheet.audioFileName = *fileName;
+  std::stable_sort(sheet.tracks.begin(), sheet.tracks.end(),
+                   [](const CueTrack& a, const CueTrack& b) { return a.number < b.number; });
+  return sheet;
+}
+
+std::expected<CueSheet, CueSheetError> CueSheet::parseFile(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) {
+    return std::unexpected(CueSheetError{CueSheetError::Kind::unreadable,
+                                         QFileInfo(path).fileName() + QStringLiteral(": ") + file.errorString()});
+  }
+  const QByteArray bytes = file.readAll();
+  if (file.error() != QFileDevice::NoError) {
+    return std::unexpected(CueSheetError{CueSheetError::Kind::unreadable,
+                                         QFileInfo(path).fileName() + QStringLiteral(": ") + file.errorString()});
+  }
+
+  QStringDecoder utf8(QStringDecoder::Utf8);
+  QString text = utf8.decode(bytes);
+  if (utf8.hasError()) {
+    // Older rippers write Latin-1; every byte sequence is valid there.
+    QStringDecoder latin1(QStringDecoder::Latin1);
+    text = latin1.decode(bytes);
+  }
+
+  auto sheet = parse(text);
+  if (!sheet) return sheet;
+  // The jobs of a sheet are frame ranges of this file: without it there is nothing to do.
+  const QString audioPath = QFileInfo(path).dir().filePath(sheet->audioFileName);
+  if (!QFileInfo::exists(audioPath)) {
+    return std::unexpected(CueSheetError{CueSheetError::Kind::audioFileNotFound, sheet->audioFileName});
+  }
+  return sheet;
+}
+
+}  // namespace vexal

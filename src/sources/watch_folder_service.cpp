@@ -1,0 +1,112 @@
+#include "sources/watch_folder_service.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <algorithm>
+#include <chrono>
+
+#include "sources/directory_monitor.h"
+
+namespace vexal {
+
+namespace {
+
+qint64 steadyNowMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+std::optional<qint64> sizeOf(const QString& path) {
+  const QFileInfo info(path);
+  if (!info.exists()) return std::nullopt;
+  return info.size();
+}
+
+}  // namespace
+
+const std::set<QString>& WatchFolderService::watchedExtensions() {
+  static const std::set<QString> extensions = {"mp3", "m4a", "aac",  "wav", "aiff", "aif", "flac",
+                                               "caf", "alac", "ogg", "wma", "opus", "cue"};
+  return extensions;
+}
+
+WatchFolderService::WatchFolderService(QObject* parent) : QObject(parent) {
+  sizePoll_.setInterval(kSizePollMs);
+  connect(&sizePoll_, &QTimer::timeout, this, &WatchFolderService::measureWaitingFiles);
+}
+
+WatchFolderService::~WatchFolderService() = default;
+
+QStringList WatchFolderService::waitingFiles() const {
+  QStringList paths;
+  for (const auto& file : waiting_) paths.append(file.path);
+  return paths;
+}
+
+void WatchFolderService::setOnFilesDetected(std::function<void(const QStringList&)> callback) {
+  onFilesDetected_ = std::move(callback);
+}
+
+void WatchFolderService::startWatching(const QString& folder) {
+  stopWatching();
+  watchedFolder_ = folder;
+  isWatching_ = true;
+  // The scan runs as its own main-thread task after the event handler has returned; the
+  // context object drops it when the service is gone by then.
+  dirMonitor_ = std::make_unique<DirectoryMonitor>(
+      folder, [this] { QTimer::singleShot(0, this, &WatchFolderService::scanForNewFiles); });
+  // A folder that cannot be watched leaves the service watching without events.
+  dirMonitor_->start();
+  emit watchingChanged();
+}
+
+void WatchFolderService::stopWatching() {
+  const bool wasWatching = isWatching_;
+  dirMonitor_.reset();
+  isWatching_ = false;
+  // Files still settling belong to the folder being left; they are not reported.
+  waiting_.clear();
+  sizePoll_.stop();
+  if (wasWatching) emit watchingChanged();
+}
+
+void WatchFolderService::scanForNewFiles() {
+  if (!watchedFolder_ || !isWatching_) return;
+  const QDir dir(*watchedFolder_);
+  if (!dir.exists()) return;
+  // Direct entries only; without QDir::Hidden names starting with a dot are skipped.
+  const QStringList names = dir.entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+  const qint64 now = steadyNowMs();
+  for (const QString& name : names) {
+    if (!watchedExtensions().contains(QFileInfo(name).suffix().toLower())) continue;
+    const QString path = dir.absoluteFilePath(name);
+    if (knownFiles_.contains(path)) continue;
+    if (std::ranges::any_of(waiting_, [&](const WaitingFile& file) { return file.path == path; })) continue;
+    const auto size = sizeOf(path);
+    if (!size) continue;  // gone again since the listing
+    waiting_.push_back({path, *size, now});
+  }
+  if (!waiting_.empty() && !sizePoll_.isActive()) sizePoll_.start();
+}
+
+void WatchFolderService::measureWaitingFiles() {
+  const qint64 now = steadyNowMs();
+  QStringList ready;
+  std::erase_if(waiting_, [&](WaitingFile& file) {
+    const auto size = sizeOf(file.path);
+    if (!size) return true;  // removed before it settled: a later event sees it anew
+    if (*size != file.size) {
+      file.size = *size;
+      file.stableSinceMs = now;
+      return false;
+    }
+    if (now - file.stableSinceMs < kStableMs) return false;
+    knownFiles_.insert(file.path);
+    ready.append(file.path);
+    return true;
+  });
+  if (waiting_.empty()) sizePoll_.stop();
+  if (!ready.isEmpty() && onFilesDetected_) onFilesDetected_(ready);
+}
+
+}  // namespace vexal

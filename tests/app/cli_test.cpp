@@ -1,0 +1,179 @@
+#include <gmock/gmock.h>
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <csignal>
+#include <fstream>
+
+#include "engine/audio_file_info.h"
+#include "orchestration/orchestration_helpers.h"
+#include "support/test_support.h"
+
+namespace vexal {
+namespace {
+
+namespace fs = std::filesystem;
+using test::TempDir;
+
+QString q(const fs::path& path) { return QString::fromStdString(path.string()); }
+
+struct Run {
+  int status = -1;
+  QString out;
+  QString err;
+};
+
+class Cli : public testing::Test {
+ protected:
+  Run run(const QStringList& arguments, const std::function<void(QProcess&)>& whileRunning = {}) {
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_DATA_HOME", q(dir / "data"));
+    environment.insert("HOME", q(dir / "home"));
+    process.setProcessEnvironment(environment);
+    process.start(VEXAL_CLI_PATH, arguments);
+    EXPECT_TRUE(process.waitForStarted());
+    if (whileRunning) whileRunning(process);
+    EXPECT_TRUE(process.waitForFinished(120'000));
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromLocal8Bit(process.readAllStandardOutput()),
+            QString::fromLocal8Bit(process.readAllStandardError())};
+  }
+
+  std::int64_t framesOf(const fs::path& path) {
+    const auto info = readAudioFileInfo(path);
+    return info ? info->totalFrames : -1;
+  }
+
+  TempDir dir;
+};
+
+struct UsageCase {
+  QStringList arguments;
+  QString named;  // what the message must name
+};
+
+class CliUsage : public Cli, public testing::WithParamInterface<UsageCase> {};
+
+TEST_P(CliUsage, ExitsTwoNamingTheBadOptionOrValue) {
+  std::ofstream(dir / "a.wav") << "";
+  QStringList arguments = GetParam().arguments;
+  arguments << q(dir / "a.wav");
+  const Run result = run(arguments);
+  EXPECT_EQ(result.status, 2);
+  EXPECT_THAT(result.err.toStdString(), testing::HasSubstr(GetParam().named.toStdString()));
+  EXPECT_FALSE(fs::exists(dir / "home" / "Music" / "a.wav"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    BadArguments, CliUsage,
+    testing::Values(UsageCase{{"--frobnicate"}, "frobnicate"},
+                    UsageCase{{"--format", "flac,ape"}, "'ape'"},
+                    UsageCase{{"--format", "mp3", "--bitrate", "fast"}, "--bitrate"},
+                    UsageCase{{"--format", "mp3", "--channels", "6"}, "--channels"},
+                    UsageCase{{"--format", "mp3", "--vbr-quality", "3"}, "--vbr-quality"},
+                    UsageCase{{"--format", "aac", "--aac-mode", "vbr"}, "--aac-mode"},
+                    UsageCase{{"--format", "wav", "--normalize", "loud"}, "--normalize"},
+                    UsageCase{{"--format", "wav", "--fade-in", "-1"}, "--fade-in"},
+                    UsageCase{{"--preset", "Nonexistent"}, "Nonexistent"},
+                    UsageCase{{}, "--format"}));
+
+TEST_F(Cli, HelpListsTheOptions) {
+  const Run result = run({"--help"});
+  EXPECT_EQ(result.status, 0);
+  for (const char* option : {"--format", "--output", "--watch", "--save-preset", "--history"}) {
+    EXPECT_THAT(result.out.toStdString(), testing::HasSubstr(option));
+  }
+}
+
+// A generated album folder and a cue sheet, into lossless and lossy formats at once.
+TEST_F(Cli, ConvertsAlbumFolderAndCueSheetIntoSeveralFormats) {
+  fs::create_directories(dir / "Album");
+  for (int i = 1; i <= 3; ++i) {
+    test::writeWav(dir / "Album" / ("0" + std::to_string(i) + ".wav"), 22050 * i, 44100, 2);
+  }
+  fs::create_directories(dir / "cd");
+  test::writeWav(dir / "cd" / "image.wav", 3 * 44100, 44100, 2);
+  std::ofstream(dir / "cd" / "image.cue") << "TITLE \"Live\"\nFILE \"image.wav\" WAVE\n"
+                                             "TRACK 01 AUDIO\nTITLE \"Intro\"\nINDEX 01 00:00:00\n"
+                                             "TRACK 02 AUDIO\nINDEX 01 00:02:00\n";
+  const fs::path out = dir / "out";
+  const Run result = run({"--format", "flac,mp3,wav", "--output", q(out), q(dir / "Album"),
+                          q(dir / "cd" / "image.cue")});
+  ASSERT_EQ(result.status, 0) << result.err.toStdString() << result.out.toStdString();
+  EXPECT_THAT(result.out.toStdString(), testing::HasSubstr("5 of 5 files converted successfully."));
+  for (int i = 1; i <= 3; ++i) {
+    const std::string name = "0" + std::to_string(i);
+    EXPECT_EQ(framesOf(out / "Album" / (name + ".flac")), 22050 * i);
+    EXPECT_EQ(framesOf(out / "Album" / (name + ".wav")), 22050 * i);
+    EXPECT_GT(framesOf(out / "Album" / (name + ".mp3")), 0);
+  }
+  EXPECT_EQ(framesOf(out / "Live" / "01 Intro.flac"), 2 * 44100);
+  EXPECT_EQ(framesOf(out / "Live" / "02 Track 2.wav"), 44100);
+  EXPECT_TRUE(fs::exists(out / "Live" / "02 Track 2.mp3"));
+
+  const Run history = run({"--history"});
+  EXPECT_EQ(history.status, 0);
+  EXPECT_EQ(history.out.count('\n'), 5);
+}
+
+TEST_F(Cli, ExitsOneWhenAJobFailsAndReportsIt) {
+  test::writeWav(dir / "good.wav", 4410, 44100, 1);
+  std::ofstream(dir / "bad.wav") << "this is not a wave file";
+  const Run result = run({"--format", "flac", "--output", q(dir / "out"), q(dir / "good.wav"),
+                          q(dir / "bad.wav")});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_THAT(result.out.toStdString(), testing::HasSubstr("1 of 2 files converted successfully."));
+  EXPECT_THAT(result.out.toStdString(), testing::HasSubstr("bad.wav: "));
+  EXPECT_TRUE(fs::exists(dir / "out" / "good.flac"));
+  EXPECT_FALSE(fs::exists(dir / "out" / "bad.flac"));
+}
+
+TEST_F(Cli, SavedPresetIsListedAndAppliedWithOverrides) {
+  const Run saved = run({"--format", "opus", "--bitrate", "96", "--save-preset", "Voice"});
+  EXPECT_EQ(saved.status, 0) << saved.err.toStdString();
+  const Run listed = run({"--list-presets"});
+  EXPECT_THAT(listed.out.toStdString(), testing::HasSubstr("Voice  formats opus, 96 kbit/s"));
+  EXPECT_THAT(listed.out.toStdString(), testing::HasSubstr("Podcast (built-in)"));
+
+  test::writeWav(dir / "talk.wav", 4410, 44100, 1);
+  const Run result = run({"--preset", "Voice", "--format", "wav", "--output", q(dir / "out"), q(dir / "talk.wav")});
+  EXPECT_EQ(result.status, 0) << result.err.toStdString();
+  EXPECT_TRUE(fs::exists(dir / "out" / "talk.wav"));
+  EXPECT_FALSE(fs::exists(dir / "out" / "talk.opus"));
+}
+
+// Ctrl-C cancels like the Cancel button: exit 130, and every file left behind is the
+// complete output of a job that finished before the interrupt.
+TEST_F(Cli, InterruptCancelsAndLeavesNoPartialOutput) {
+  fs::create_directories(dir / "many");
+  for (int i = 0; i < 16; ++i) {
+    test::writeWav(dir / "many" / ("t" + std::to_string(i) + ".wav"), 20 * 44100, 44100, 2);
+  }
+  const fs::path out = dir / "out";
+  const Run result = run({"--format", "flac,mp3", "--normalize", "lufs", "--output", q(out), q(dir / "many")},
+                         [&](QProcess& process) {
+                           // Interrupt once the first job has finished.
+                           while (process.state() == QProcess::Running &&
+                                  !process.canReadLine()) {
+                             process.waitForReadyRead(100);
+                           }
+                           ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+                         });
+  EXPECT_EQ(result.status, 130) << result.err.toStdString();
+  std::set<std::string> completed;
+  for (const QString& line : result.out.split('\n')) {
+    // Summary lines; "[n/m] ..." lines report jobs as they end.
+    if (!line.startsWith('[') && line.endsWith(": Completed")) completed.insert(line.section(':', 0, 0).toStdString());
+  }
+  EXPECT_LT(completed.size(), 16u);
+  for (const auto& entry : fs::recursive_directory_iterator(out)) {
+    if (!entry.is_regular_file()) continue;
+    const std::string source = entry.path().stem().string() + ".wav";
+    EXPECT_TRUE(completed.contains(source)) << "left behind: " << entry.path();
+    EXPECT_GT(framesOf(entry.path()), 0);
+  }
+}
+
+}  // namespace
+}  // namespace vexal

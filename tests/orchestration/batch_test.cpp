@@ -1,0 +1,320 @@
+#include <gmock/gmock.h>
+
+#include <fstream>
+
+#include "orchestration/converter_view_model.h"
+#include "orchestration_helpers.h"
+#include "persistence/conversion_history.h"
+#include "sources/watch_folder_service.h"
+#include "support/test_support.h"
+
+namespace vexal {
+namespace {
+
+namespace fs = std::filesystem;
+using Kind = ConversionStatus::Kind;
+using test::FakeEngine;
+using test::TempDir;
+using test::waitFor;
+
+QString q(const fs::path& path) { return QString::fromStdString(path.string()); }
+
+class Batch : public testing::Test {
+ protected:
+  Batch() {
+    fs::create_directories(dir / "in");
+    fs::create_directories(out());
+    model.setConvertFunction(engine.function());
+    QObject::connect(&model, &ConverterViewModel::batchFinished,
+                     [this](int completed, int total) { finished.emplace_back(completed, total); });
+  }
+
+  static ConverterViewModel::Options options(const TempDir& dir) {
+    ConverterViewModel::Options result;
+    result.historyFile = q(dir / "history.json");
+    result.presetsFile = q(dir / "presets.json");
+    result.outputDirectory = q(dir / "out");
+    result.postNotifications = false;
+    return result;
+  }
+
+  fs::path out() const { return dir / "out"; }
+
+  void addSources(int count) {
+    QStringList paths;
+    for (int i = 0; i < count; ++i) {
+      const fs::path source = dir / "in" / ("s" + std::to_string(i) + ".wav");
+      std::ofstream(source) << "source";
+      paths << q(source);
+    }
+    model.addFiles(paths);
+  }
+
+  void useFormats(std::set<OutputFormat> formats) {
+    ConversionSettings settings = model.settings();
+    settings.enabledFormats = std::move(formats);
+    settings.preserveMetadata = false;
+    model.setSettings(settings);
+  }
+
+  bool runToEnd() {
+    return waitFor([this] { return !model.isConverting() && model.activeWorkerCount() == 0; });
+  }
+
+  std::vector<fs::path> outputFiles() const {
+    std::vector<fs::path> files;
+    for (const auto& entry : fs::recursive_directory_iterator(out())) {
+      if (entry.is_regular_file()) files.push_back(entry.path());
+    }
+    std::ranges::sort(files);
+    return files;
+  }
+
+  TempDir dir;
+  FakeEngine engine;
+  ConverterViewModel model{options(dir)};
+  std::vector<std::pair<int, int>> finished;
+};
+
+TEST_F(Batch, JobsStartTogetherAndConvertFormatsInRawValueOrder) {
+  model.setConcurrencyLimit(8);
+  engine.delay = std::chrono::milliseconds(150);
+  useFormats({OutputFormat::wav, OutputFormat::flac});
+  addSources(2);
+  int mostConverting = 0;
+  QObject::connect(&model, &ConverterViewModel::jobChanged,
+                   [&] { mostConverting = std::max(mostConverting, model.convertingCount()); });
+  model.startConversion();
+  EXPECT_TRUE(model.isConverting());
+  ASSERT_TRUE(runToEnd());
+  EXPECT_EQ(mostConverting, 2);
+  EXPECT_EQ(engine.maxInFlight(), 2);
+  for (const std::string source : {"s0.wav", "s1.wav"}) {
+    std::vector<OutputFormat> order;
+    for (const auto& call : engine.calls()) {
+      if (call.source.filename() == source) order.push_back(call.format);
+    }
+    EXPECT_THAT(order, testing::ElementsAre(OutputFormat::flac, OutputFormat::wav));
+  }
+  for (const auto& job : model.jobs()) {
+    EXPECT_EQ(job->status().kind(), Kind::completed);
+    EXPECT_EQ(job->progress(), 1.0);
+    EXPECT_EQ(job->outputURLs().size(), 2u);
+  }
+  EXPECT_THAT(outputFiles(), testing::ElementsAre(out() / "s0.flac", out() / "s0.wav",
+                                                  out() / "s1.flac", out() / "s1.wav"));
+  EXPECT_THAT(finished, testing::ElementsAre(std::pair(2, 2)));
+
+  const auto& entry = model.historyManager().entries().front();
+  EXPECT_TRUE(entry.successful);
+  EXPECT_EQ(entry.outputFormat, "FLAC");
+  EXPECT_EQ(entry.fileSizeAfter, 7);  // "partial"
+  EXPECT_EQ(entry.fileSizeBefore, 6);  // "source"
+  EXPECT_FALSE(entry.errorMessage.has_value());
+}
+
+TEST_F(Batch, NeverMoreJobsThanTheLimitAndStartsInListOrder) {
+  model.setConcurrencyLimit(4);
+  engine.delay = std::chrono::milliseconds(40);
+  useFormats({OutputFormat::wav});
+  addSources(10);
+  int mostConverting = 0;
+  std::vector<Uuid> started;
+  QObject::connect(&model, &ConverterViewModel::jobChanged,
+                   [&](const Uuid& id, ConversionJob::Field field) {
+                     mostConverting = std::max(mostConverting, model.convertingCount());
+                     if (field == ConversionJob::Field::status &&
+                         model.job(id)->status().kind() == Kind::converting) {
+                       started.push_back(id);
+                     }
+                   });
+  model.startConversion();
+  ASSERT_TRUE(runToEnd());
+  EXPECT_EQ(mostConverting, 4);
+  EXPECT_LE(engine.maxInFlight(), 4);
+  ASSERT_EQ(started.size(), 10u);
+  for (std::size_t i = 0; i < 10; ++i) EXPECT_EQ(started[i], model.jobs()[i]->id());
+  EXPECT_THAT(finished, testing::ElementsAre(std::pair(10, 10)));
+}
+
+TEST_F(Batch, FailedSecondOutputRemovesBothFilesAndRecordsTheFirst) {
+  useFormats({OutputFormat::wav, OutputFormat::flac});
+  engine.failWhen = [](const FakeEngine::Call& call) { return call.format == OutputFormat::wav; };
+  addSources(1);
+  model.startConversion();
+  ASSERT_TRUE(runToEnd());
+  const auto& job = *model.jobs().front();
+  ASSERT_EQ(job.status().kind(), Kind::failed);
+  EXPECT_EQ(job.status().text(), job.status().error()->errorDescription());
+  EXPECT_TRUE(outputFiles().empty());
+  EXPECT_EQ(job.outputURLs().at(OutputFormat::flac), out() / "s0.flac");
+
+  ASSERT_EQ(model.historyManager().entries().size(), 1u);
+  const auto& entry = model.historyManager().entries().front();
+  EXPECT_FALSE(entry.successful);
+  EXPECT_EQ(entry.outputFileName, "s0.flac");
+  EXPECT_EQ(entry.outputPath, q(out() / "s0.flac"));
+  EXPECT_EQ(entry.sourceFileName, "s0.wav");
+  EXPECT_EQ(entry.fileSizeAfter, std::nullopt);
+  EXPECT_EQ(entry.errorMessage, QString::fromStdString(job.status().error()->errorDescription()));
+  EXPECT_THAT(finished, testing::ElementsAre(std::pair(0, 1)));
+}
+
+TEST_F(Batch, FailedFirstOutputLeavesNoHistoryAndOtherJobsGoOn) {
+  useFormats({OutputFormat::flac, OutputFormat::mp3});
+  engine.failWhen = [](const FakeEngine::Call& call) { return call.source.filename() == "s1.wav"; };
+  addSources(3);
+  model.startConversion();
+  ASSERT_TRUE(runToEnd());
+  EXPECT_EQ(model.jobs()[1]->status().kind(), Kind::failed);
+  EXPECT_EQ(engine.calls().size(), 5u);  // s1 stopped after its first output
+  EXPECT_EQ(model.historyManager().entries().size(), 2u);
+  EXPECT_EQ(outputFiles().size(), 4u);
+  EXPECT_THAT(finished, testing::ElementsAre(std::pair(2, 3)));
+}
+
+TEST(CompletionNotice, CountsAndPlural) {
+  EXPECT_EQ(completionMessage(2, 3), "2 of 3 files converted successfully.");
+  EXPECT_EQ(completionMessage(3, 4), "3 of 4 files converted successfully.");
+  EXPECT_EQ(completionMessage(1, 1), "1 of 1 file converted successfully.");
+  EXPECT_EQ(completionMessage(0, 0), "0 of 0 files converted successfully.");
+}
+
+TEST_F(Batch, OverallProgressCountsConvertingAndCompletedJobs) {
+  EXPECT_EQ(model.overallProgress(), 0.0);
+  addSources(4);
+  const auto& jobs = model.jobs();
+  jobs[0]->setStatus(ConversionStatus::completed());
+  jobs[1]->setStatus(ConversionStatus::converting());
+  jobs[1]->setProgress(0.5);
+  jobs[3]->setStatus(ConversionStatus::failed(ConversionError::cancelled()));
+  jobs[3]->setProgress(0.9);
+  EXPECT_DOUBLE_EQ(model.overallProgress(), 0.375);
+  EXPECT_EQ(model.convertingCount(), 1);
+  EXPECT_EQ(model.remainingCount(), 2);
+}
+
+TEST_F(Batch, CancelStopsAtOnceRemovesPartialsAndStartsNothingMore) {
+  model.setConcurrencyLimit(2);
+  engine.delay = std::chrono::seconds(30);
+  useFormats({OutputFormat::wav});
+  addSources(4);
+  model.startConversion();
+  ASSERT_TRUE(waitFor([&] { return engine.inFlight() == 2; }));
+  ASSERT_TRUE(waitFor([&] { return model.convertingCount() == 2; }));
+  model.cancelConversion();
+  EXPECT_FALSE(model.isConverting());
+  EXPECT_EQ(model.jobs()[0]->status().kind(), Kind::cancelled);
+  EXPECT_EQ(model.jobs()[1]->status().kind(), Kind::cancelled);
+
+  ASSERT_TRUE(runToEnd());
+  EXPECT_EQ(model.jobs()[0]->status(), ConversionStatus::failed(ConversionError::cancelled()));
+  EXPECT_EQ(model.jobs()[2]->status().kind(), Kind::pending);
+  EXPECT_EQ(model.jobs()[3]->status().kind(), Kind::pending);
+  EXPECT_EQ(engine.calls().size(), 2u);
+  EXPECT_TRUE(outputFiles().empty());
+  EXPECT_TRUE(finished.empty());
+  EXPECT_TRUE(model.historyManager().entries().empty());
+
+  // The jobs left pending go into the next batch.
+  engine.delay = std::chrono::milliseconds(5);
+  model.startConversion();
+  ASSERT_TRUE(runToEnd());
+  EXPECT_THAT(finished, testing::ElementsAre(std::pair(2, 2)));
+}
+
+TEST_F(Batch, SettingsEditedDuringABatchDoNotReachIt) {
+  model.setConcurrencyLimit(1);
+  ConversionSettings settings;
+  settings.enabledFormats = {OutputFormat::mp3};
+  settings.customBitrate = 192'000;
+  settings.preserveMetadata = false;
+  model.setSettings(settings);
+  addSources(3);
+  model.startConversion();
+  settings.customBitrate = 64'000;
+  settings.enabledFormats = {OutputFormat::opus};
+  model.setSettings(settings);
+  model.setOutputDirectory(q(dir / "elsewhere"));
+  ASSERT_TRUE(runToEnd());
+  ASSERT_EQ(engine.calls().size(), 3u);
+  for (const auto& call : engine.calls()) {
+    EXPECT_EQ(call.format, OutputFormat::mp3);
+    EXPECT_EQ(call.settings.customBitrate, 192'000);
+    EXPECT_EQ(call.output.parent_path(), out());
+  }
+}
+
+TEST_F(Batch, AFileAppearingAfterPlanningIsNeverOverwritten) {
+  model.setConcurrencyLimit(1);
+  useFormats({OutputFormat::wav});
+  addSources(2);
+  engine.beforeWrite = [this](const FakeEngine::Call& call) {
+    if (call.source.filename() == "s0.wav") std::ofstream(out() / "s1.wav") << "keep";
+  };
+  model.startConversion();
+  ASSERT_TRUE(runToEnd());
+  EXPECT_EQ(model.jobs()[1]->outputURLs().at(OutputFormat::wav), out() / "s1 (1).wav");
+  std::string kept;
+  std::ifstream(out() / "s1.wav") >> kept;
+  EXPECT_EQ(kept, "keep");
+}
+
+TEST_F(Batch, NoFormatDoesNothingAndNoPendingJobReportsZeroOfZero) {
+  addSources(1);
+  model.startConversion();
+  EXPECT_FALSE(model.isConverting());
+  useFormats({OutputFormat::wav});
+  model.jobs()[0]->setStatus(ConversionStatus::completed());
+  model.startConversion();
+  ASSERT_TRUE(runToEnd());
+  EXPECT_THAT(finished, testing::ElementsAre(std::pair(0, 0)));
+  EXPECT_TRUE(engine.calls().empty());
+}
+
+// Verification decodes the real file the conversion wrote.
+TEST_F(Batch, VerificationFailsOnNaNSamplesAndPassesCleanOutput) {
+  useFormats({OutputFormat::wav});
+  ConversionSettings settings = model.settings();
+  settings.verifyAfterConversion = true;
+  model.setSettings(settings);
+  addSources(3);
+  model.setConvertFunction([](const fs::path& source, const fs::path& output, OutputFormat,
+                              const ConversionSettings&, std::optional<std::int64_t>,
+                              std::optional<std::int64_t>, ProgressCallback,
+                              std::stop_token) -> Expected<> {
+    if (source.filename() == "s2.wav") {
+      std::ofstream(output) << "not audio at all";
+    } else {
+      test::writeWav(output, 20'000, 48000, 2, true, source.filename() == "s1.wav");
+    }
+    return {};
+  });
+  model.startConversion();
+  ASSERT_TRUE(runToEnd());
+  EXPECT_EQ(model.jobs()[0]->status().kind(), Kind::completed);
+  for (int i : {1, 2}) {
+    EXPECT_EQ(model.jobs()[i]->status().text(),
+              "Unsupported format: Verification failed: output is not decodable");
+  }
+  EXPECT_THAT(outputFiles(), testing::ElementsAre(out() / "s0.wav"));
+}
+
+TEST_F(Batch, WatchedFilesStartABatchOnlyWhenNoneRuns) {
+  useFormats({OutputFormat::wav});
+  engine.delay = std::chrono::milliseconds(300);
+  model.watchFolderService().startWatching(q(dir / "in"));
+  std::ofstream(dir / "in" / "w1.flac") << "";
+  std::ofstream(dir / "in" / "w2.flac") << "";
+  model.handleWatchedFiles({q(dir / "in" / "w1.flac")});
+  EXPECT_TRUE(model.isConverting());
+  ASSERT_TRUE(waitFor([&] { return model.convertingCount() == 1; }));
+  model.handleWatchedFiles({q(dir / "in" / "w2.flac")});
+  ASSERT_TRUE(runToEnd());
+  EXPECT_THAT(finished, testing::ElementsAre(std::pair(1, 1)));
+  EXPECT_EQ(model.jobs()[1]->status().kind(), Kind::pending);
+  model.watchFolderService().stopWatching();
+}
+
+}  // namespace
+}  // namespace vexal

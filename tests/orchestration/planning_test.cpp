@@ -1,0 +1,143 @@
+#include <gmock/gmock.h>
+
+#include <fstream>
+
+#include "orchestration/converter_view_model.h"
+#include "support/test_support.h"
+
+namespace vexal {
+namespace {
+
+namespace fs = std::filesystem;
+using test::TempDir;
+
+void touch(const fs::path& path) { std::ofstream(path) << "x"; }
+
+QString q(const fs::path& path) { return QString::fromStdString(path.string()); }
+
+ConversionSettings withFormats(std::set<OutputFormat> formats, std::string templateText = "{filename}") {
+  ConversionSettings settings;
+  settings.enabledFormats = std::move(formats);
+  settings.namingTemplate.templateText = std::move(templateText);
+  return settings;
+}
+
+std::vector<QString> planned(const std::vector<ConverterViewModel::JobPtr>& jobs,
+                             const ConversionSettings& settings, const fs::path& dest) {
+  std::vector<QString> paths;
+  for (const auto& plan :
+       buildPlans(jobs, orderedByRawValue(settings.enabledFormats), q(dest), settings)) {
+    for (const auto& [format, url] : plan.outputURLs) paths.push_back(url);
+  }
+  return paths;
+}
+
+TEST(Planning, FormatsInRawValueOrderAndClashesNumberedFromTheBaseName) {
+  TempDir dest;
+  auto job = std::make_shared<ConversionJob>("/music/a/Song.flac", "Song");
+  const auto settings = withFormats({OutputFormat::mp3, OutputFormat::flac});
+  EXPECT_THAT(planned({job}, settings, dest.path()),
+              testing::ElementsAre(q(dest / "Song.flac"), q(dest / "Song.mp3")));
+
+  touch(dest / "Song.flac");
+  touch(dest / "Song (1).flac");
+  EXPECT_THAT(planned({job}, settings, dest.path()),
+              testing::ElementsAre(q(dest / "Song (2).flac"), q(dest / "Song.mp3")));
+}
+
+TEST(Planning, OutputsOfOneBatchNeverSharePath) {
+  TempDir dest;
+  auto first = std::make_shared<ConversionJob>("/x/Song.wav", "Song");
+  auto second = std::make_shared<ConversionJob>("/y/Song.wav", "Song");
+  const auto settings = withFormats({OutputFormat::alac, OutputFormat::aac});
+  EXPECT_THAT(planned({first, second}, settings, dest.path()),
+              testing::ElementsAre(q(dest / "Song.m4a"), q(dest / "Song (1).m4a"),
+                                   q(dest / "Song (2).m4a"), q(dest / "Song (3).m4a")));
+  EXPECT_FALSE(fs::exists(dest / "Song.m4a"));  // planning writes no file
+}
+
+TEST(Planning, CueTrackGoesToItsSubfolderWhichIsCreated) {
+  TempDir dest;
+  ConversionJob job("/music/album.flac", "01 Intro", "Album X", 0, 100, "01 Intro");
+  std::set<QString> taken;
+  EXPECT_EQ(planOutput(OutputFormat::wav, job, q(dest.path()), withFormats({OutputFormat::wav}), taken),
+            q(dest / "Album X" / "01 Intro.wav"));
+  EXPECT_TRUE(fs::is_directory(dest / "Album X"));
+}
+
+TEST(Planning, TemplateSubfolderWinsAndReceivesTheAudioBaseName) {
+  TempDir dest;
+  AudioMetadata tags;
+  tags.artist = "Artist";
+  tags.album = "Album";
+  tags.title = "Intro";
+  tags.trackNumber = 1;
+  ConversionJob job("/music/album.flac", "01 Intro", "Dropped", 0, 100, "01 Intro", tags);
+  std::set<QString> taken;
+  const auto settings = withFormats({OutputFormat::vorbis}, "{artist}/{album}/{track} - {filename}");
+  EXPECT_EQ(planOutput(OutputFormat::vorbis, job, q(dest.path()), settings, taken),
+            q(dest / "Artist" / "Album" / "01 - album.ogg"));
+
+  // No template folder: the job's own sub-folder is used.
+  const auto flat = withFormats({OutputFormat::vorbis}, "{track} - {title}");
+  EXPECT_EQ(planOutput(OutputFormat::vorbis, job, q(dest.path()), flat, taken),
+            q(dest / "Dropped" / "01 - Intro.ogg"));
+}
+
+TEST(Planning, TagValuesCannotLeaveTheDestination) {
+  TempDir dest;
+  AudioMetadata tags;
+  tags.artist = "..";
+  tags.album = ".";
+  tags.title = "..";
+  ConversionJob job("/music/x.flac", "x", std::nullopt, std::nullopt, std::nullopt, std::nullopt, tags);
+  std::set<QString> taken;
+  const auto settings = withFormats({OutputFormat::flac}, "{artist}/{album}/{title}");
+  EXPECT_EQ(planOutput(OutputFormat::flac, job, q(dest.path()), settings, taken),
+            q(dest / "_" / "_" / "_.flac"));
+
+  ConversionJob dropped("/music/y.flac", "y", "../../etc");
+  EXPECT_EQ(planOutput(OutputFormat::flac, dropped, q(dest.path()), withFormats({OutputFormat::flac}), taken),
+            q(dest / "_" / "_" / "etc" / "y.flac"));
+}
+
+TEST(Planning, LongNamesAreCutOnCharacterBoundariesWithRoomForSuffix) {
+  TempDir dest;
+  std::string title;
+  for (int i = 0; i < 200; ++i) title += "\xC3\xA9";  // "é", two bytes each: 400 bytes
+  AudioMetadata tags;
+  tags.title = title;
+  tags.album = title;
+  ConversionJob job("/music/x.flac", "x", std::nullopt, std::nullopt, std::nullopt, std::nullopt, tags);
+  const auto settings = withFormats({OutputFormat::flac}, "{album}/{title}");
+  std::set<QString> taken;
+  const fs::path first(planOutput(OutputFormat::flac, job, q(dest.path()), settings, taken).toStdString());
+  const fs::path second(planOutput(OutputFormat::flac, job, q(dest.path()), settings, taken).toStdString());
+  for (const auto& path : {first, second}) {
+    EXPECT_LE(path.filename().string().size(), 255u);
+    EXPECT_LE(path.parent_path().filename().string().size(), 255u);
+    EXPECT_EQ(QString::fromStdString(path.string()).toStdString(), path.string());  // whole characters
+    EXPECT_EQ(path.parent_path().parent_path(), dest.path());
+  }
+  EXPECT_TRUE(second.filename().string().ends_with(" (1).flac"));
+  EXPECT_TRUE(fs::is_directory(first.parent_path()));
+  // The claimed file can really be created.
+  EXPECT_TRUE(claimOutputPath(first).created);
+}
+
+TEST(Planning, ClaimTakesTheNextFreeNameWhenAFileAppeared) {
+  TempDir dest;
+  touch(dest / "Song (2).flac");
+  touch(dest / "Song (3).flac");
+  const ClaimedPath claim = claimOutputPath(dest / "Song (2).flac");
+  EXPECT_TRUE(claim.created);
+  EXPECT_EQ(claim.path, dest / "Song (4).flac");
+  EXPECT_EQ(fs::file_size(dest / "Song (2).flac"), 1u);
+
+  const ClaimedPath missingFolder = claimOutputPath(dest / "nope" / "a.wav");
+  EXPECT_FALSE(missingFolder.created);
+  EXPECT_EQ(missingFolder.path, dest / "nope" / "a.wav");
+}
+
+}  // namespace
+}  // namespace vexal

@@ -1,0 +1,277 @@
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSignalSpy>
+#include <QTest>
+#include <gmock/gmock.h>
+#include <sys/stat.h>
+
+#include "persistence/conversion_history.h"
+#include "support/test_support.h"
+
+namespace vexal {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+const QDateTime kReferenceDate(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC);
+
+QString toQString(const std::filesystem::path& path) { return QString::fromStdString(path.string()); }
+
+QByteArray readAll(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  return file.readAll();
+}
+
+void writeAll(const QString& path, const QByteArray& bytes) {
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  ASSERT_EQ(file.write(bytes), bytes.size());
+}
+
+ConversionHistoryEntry makeEntry(const QString& name, int secondsAfterReference = 0) {
+  ConversionHistoryEntry entry;
+  entry.date = kReferenceDate.addSecs(secondsAfterReference);
+  entry.sourceFileName = name + ".flac";
+  entry.sourcePath = "/music/in/" + name + ".flac";
+  entry.outputFileName = name + ".mp3";
+  entry.outputPath = "/music/out/" + name + ".mp3";
+  entry.outputFormat = "MP3";
+  entry.duration = 1.25;
+  entry.successful = true;
+  return entry;
+}
+
+// The single object of a one-entry file, as written.
+QJsonObject onlyObject(const QByteArray& json) {
+  const QJsonDocument document = QJsonDocument::fromJson(json);
+  EXPECT_TRUE(document.isArray());
+  EXPECT_EQ(document.array().size(), 1);
+  return document.array().at(0).toObject();
+}
+
+TEST(HistoryJson, WritesUpperCaseIdReferenceDateAndOmitsAbsentOptionals) {
+  ConversionHistoryEntry entry = makeEntry("song");
+  entry.id = *Uuid::fromString("e621e1f8-c36c-495a-93fc-0c247a3e6e5f");
+  const QByteArray json = encodeHistory({entry});
+
+  EXPECT_THAT(json.toStdString(), HasSubstr("\"id\":\"E621E1F8-C36C-495A-93FC-0C247A3E6E5F\""));
+  EXPECT_THAT(json.toStdString(), HasSubstr("\"date\":0"));
+  EXPECT_FALSE(json.contains('\n')) << "compact output expected";
+  const QJsonObject object = onlyObject(json);
+  EXPECT_EQ(object.size(), 9);
+  for (const char* key : {"errorMessage", "fileSizeBefore", "fileSizeAfter"}) {
+    EXPECT_FALSE(object.contains(QLatin1String(key))) << key;
+  }
+
+  const auto decoded = decodeHistory(json);
+  ASSERT_TRUE(decoded);
+  ASSERT_EQ(decoded->size(), 1u);
+  EXPECT_EQ(decoded->front(), entry);
+  EXPECT_FALSE(decoded->front().errorMessage);
+  EXPECT_FALSE(decoded->front().fileSizeAfter);
+}
+
+TEST(HistoryJson, FailedEntryKeepsOptionalsAndFractionalDate) {
+  ConversionHistoryEntry entry = makeEntry("broken");
+  entry.date = kReferenceDate.addMSecs(86'400'250);  // one day and 250 ms
+  entry.successful = false;
+  entry.errorMessage = "Cancelled";
+  entry.fileSizeBefore = 5'000'000'000LL;  // beyond 32 bits
+  entry.fileSizeAfter = 0;
+  const QByteArray json = encodeHistory({entry});
+  EXPECT_THAT(json.toStdString(), HasSubstr("\"date\":86400.25"));
+  EXPECT_THAT(json.toStdString(), HasSubstr("\"fileSizeBefore\":5000000000"));
+
+  const auto decoded = decodeHistory(json);
+  ASSERT_TRUE(decoded);
+  EXPECT_EQ(decoded->front(), entry);
+}
+
+TEST(HistoryJson, DateZeroIsTheReferenceDateAndEscapedSlashesAreRead) {
+  const QByteArray json =
+      R"([{"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","date":0,"sourceFileName":"a.wav",)"
+      R"("sourcePath":"\/music\/a.wav","outputFileName":"a.flac","outputPath":"\/out\/a.flac",)"
+      R"("outputFormat":"FLAC","duration":0.5,"successful":true,"errorMessage":null}])";
+  const auto decoded = decodeHistory(json);
+  ASSERT_TRUE(decoded);
+  ASSERT_EQ(decoded->size(), 1u);
+  EXPECT_EQ(decoded->front().date, kReferenceDate);
+  EXPECT_EQ(decoded->front().date.toUTC().toString(Qt::ISODate), "2001-01-01T00:00:00Z");
+  EXPECT_EQ(decoded->front().sourcePath, "/music/a.wav");
+  EXPECT_FALSE(decoded->front().errorMessage);
+}
+
+// One damaged entry among good ones rejects the whole file.
+class HistoryJsonRejects : public ::testing::TestWithParam<std::pair<const char*, QJsonValue>> {};
+
+TEST_P(HistoryJsonRejects, WholeFile) {
+  const auto& [key, value] = GetParam();
+  QJsonArray array = QJsonDocument::fromJson(encodeHistory({makeEntry("a"), makeEntry("b")})).array();
+  QJsonObject second = array.at(1).toObject();
+  if (value.isUndefined()) {
+    second.remove(QLatin1String(key));
+  } else {
+    second.insert(QLatin1String(key), value);
+  }
+  array.replace(1, second);
+  EXPECT_FALSE(decodeHistory(QJsonDocument(array).toJson()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    BadValues, HistoryJsonRejects,
+    ::testing::Values(std::pair{"id", QJsonValue("not-a-uuid")},
+                      std::pair{"id", QJsonValue("E621E1F8-C36C-495A-93FC-0C247A3E6E5")},
+                      std::pair{"id", QJsonValue(QJsonValue::Undefined)},
+                      std::pair{"date", QJsonValue("2001-01-01")},
+                      std::pair{"outputPath", QJsonValue(QJsonValue::Undefined)},
+                      std::pair{"duration", QJsonValue(QJsonValue::Null)},
+                      std::pair{"successful", QJsonValue(1)},
+                      std::pair{"errorMessage", QJsonValue(42)},
+                      std::pair{"fileSizeBefore", QJsonValue(1.5)},
+                      std::pair{"fileSizeAfter", QJsonValue("12")}));
+
+TEST(HistoryJson, RejectsNonArrays) {
+  EXPECT_FALSE(decodeHistory(""));
+  EXPECT_FALSE(decodeHistory("{}"));
+  EXPECT_FALSE(decodeHistory("[1]"));
+  EXPECT_FALSE(decodeHistory("[{\"id\":"));
+  ASSERT_TRUE(decodeHistory("[]"));
+  EXPECT_TRUE(decodeHistory("[]")->empty());
+}
+
+class HistoryStore : public ::testing::Test {
+ protected:
+  test::TempDir dir_;
+  QString path_ = toQString(dir_ / "history.json");
+};
+
+TEST_F(HistoryStore, KeepsTheNewest500) {
+  ConversionHistoryManager history(path_);
+  for (int i = 0; i < 501; ++i) history.add(makeEntry(QString::number(i), i));
+  ASSERT_EQ(history.entries().size(), 500u);
+  EXPECT_EQ(history.entries().front().sourceFileName, "500.flac");
+  EXPECT_EQ(history.entries().back().sourceFileName, "1.flac");
+  ASSERT_TRUE(history.saveNow());
+
+  ConversionHistoryManager reloaded(path_);
+  reloaded.load();
+  EXPECT_EQ(reloaded.entries(), history.entries());
+}
+
+TEST_F(HistoryStore, BurstOfAdditionsIsWrittenOnceTwoSecondsAfterTheLast) {
+  ConversionHistoryManager history(path_);
+  history.add(makeEntry("a"));
+  QTest::qWait(400);
+  history.add(makeEntry("b"));
+  QTest::qWait(400);
+  history.add(makeEntry("c"));
+  QElapsedTimer sinceLast;
+  sinceLast.start();
+
+  EXPECT_TRUE(QTest::qWaitFor([&] { return QFile::exists(path_); }, 4000));
+  const qint64 writtenAfterMs = sinceLast.elapsed();
+  EXPECT_GE(writtenAfterMs, 1900);
+  EXPECT_LE(writtenAfterMs, 3000);
+  const auto written = decodeHistory(readAll(path_));
+  ASSERT_TRUE(written);
+  ASSERT_EQ(written->size(), 3u);
+  EXPECT_EQ(written->front().sourceFileName, "c.flac");
+
+  // An atomic replacement would give the file a new inode: none may follow.
+  struct stat first {};
+  ASSERT_EQ(::stat(QFile::encodeName(path_).constData(), &first), 0);
+  QTest::qWait(800);
+  struct stat later {};
+  ASSERT_EQ(::stat(QFile::encodeName(path_).constData(), &later), 0);
+  EXPECT_EQ(first.st_ino, later.st_ino);
+  EXPECT_FALSE(history.hasPendingSave());
+}
+
+TEST_F(HistoryStore, ClearWritesAnEmptyArrayAtOnce) {
+  ConversionHistoryManager history(path_);
+  history.add(makeEntry("a"));
+  QSignalSpy changed(&history, &ConversionHistoryManager::entriesChanged);
+  history.clear();
+  EXPECT_EQ(readAll(path_), "[]");
+  EXPECT_TRUE(history.entries().empty());
+  EXPECT_FALSE(history.hasPendingSave());
+  EXPECT_EQ(changed.count(), 1);
+}
+
+TEST_F(HistoryStore, DestructionWritesAPendingSave) {
+  {
+    ConversionHistoryManager history(path_);
+    history.add(makeEntry("last"));
+    EXPECT_FALSE(QFile::exists(path_));
+  }
+  const auto written = decodeHistory(readAll(path_));
+  ASSERT_TRUE(written);
+  ASSERT_EQ(written->size(), 1u);
+  EXPECT_EQ(written->front().sourceFileName, "last.flac");
+}
+
+TEST_F(HistoryStore, DestructionWithoutPendingSaveLeavesTheFileAlone) {
+  writeAll(path_, encodeHistory({makeEntry("kept")}));
+  { ConversionHistoryManager history(path_); }
+  EXPECT_EQ(decodeHistory(readAll(path_))->size(), 1u);
+}
+
+TEST_F(HistoryStore, UndecodableFileIsKeptAsideAndLoadsEmpty) {
+  const QByteArray damaged = encodeHistory({makeEntry("a")}).replace("successful\":true", "successful\":\"yes\"");
+  writeAll(path_, damaged);
+  ConversionHistoryManager history(path_);
+  history.load();
+  EXPECT_TRUE(history.entries().empty());
+
+  const QStringList aside = QDir(toQString(dir_.path())).entryList({"history.json.*.corrupt"}, QDir::Files);
+  ASSERT_EQ(aside.size(), 1);
+  const QString asidePath = toQString(dir_ / aside.front().toStdString());
+  EXPECT_EQ(readAll(asidePath), damaged);
+
+  history.add(makeEntry("new"));
+  ASSERT_TRUE(history.saveNow());
+  EXPECT_EQ(decodeHistory(readAll(path_))->size(), 1u);
+  EXPECT_EQ(readAll(asidePath), damaged);
+}
+
+TEST_F(HistoryStore, MissingFileLoadsEmptyAndCreatesNothing) {
+  ConversionHistoryManager history(path_);
+  history.load();
+  EXPECT_TRUE(history.entries().empty());
+  EXPECT_TRUE(QDir(toQString(dir_.path())).isEmpty());
+}
+
+TEST_F(HistoryStore, FailedWriteIsReportedAndKeepsEntries) {
+  ConversionHistoryManager history(toQString(dir_ / "missing-folder" / "history.json"));
+  history.add(makeEntry("a"));
+  EXPECT_FALSE(history.saveNow());
+  EXPECT_EQ(history.entries().size(), 1u);
+}
+
+TEST(StorageUrl, IsTheVexalFolderOfTheDataHome) {
+  test::TempDir home;
+  const QByteArray previous = qgetenv("XDG_DATA_HOME");
+  qputenv("XDG_DATA_HOME", QFile::encodeName(toQString(home.path())));
+  const QString url = storageURL("history.json");
+  qputenv("XDG_DATA_HOME", previous);
+  EXPECT_EQ(url, toQString(home / "Vexal" / "history.json"));
+  EXPECT_TRUE(QFileInfo(toQString(home / "Vexal")).isDir());
+}
+
+TEST(FileSize, ReportsBytesOrNothing) {
+  test::TempDir dir;
+  const QString path = toQString(dir / "five");
+  writeAll(path, "12345");
+  EXPECT_EQ(fileSize(path), 5);
+  EXPECT_FALSE(fileSize(toQString(dir / "absent")));
+}
+
+}  // namespace
+}  // namespace vexal

@@ -1,0 +1,276 @@
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <gmock/gmock.h>
+
+#include "persistence/preset_manager.h"
+#include "support/test_support.h"
+
+namespace vexal {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::UnorderedElementsAre;
+
+QString toQString(const std::filesystem::path& path) { return QString::fromStdString(path.string()); }
+
+QByteArray readAll(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  return file.readAll();
+}
+
+void writeAll(const QString& path, const QByteArray& bytes) {
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  ASSERT_EQ(file.write(bytes), bytes.size());
+}
+
+ConversionSettings everyFieldSet() {
+  ConversionSettings settings;
+  settings.enabledFormats = {OutputFormat::vorbis, OutputFormat::aac, OutputFormat::flac};
+  settings.customBitrate = 160000;
+  settings.customSampleRate = 48000.0;
+  settings.customChannels = 1;
+  settings.normalizationMode = NormalizationMode::rms;
+  settings.normalizationTarget = -18.5;
+  settings.bitrateMode = BitrateMode::vbr;
+  settings.vbrQuality = VBRQuality::v6;
+  settings.aacStrategy = AACStrategy::vbrHigh;
+  settings.trimSilence = true;
+  settings.silenceThresholdDB = -60.0;
+  settings.fadeInSeconds = 1.5;
+  settings.fadeOutSeconds = 2.0;
+  settings.writeReplayGain = true;
+  settings.preserveMetadata = false;
+  settings.namingTemplate.templateText = "{artist}/{title}";
+  settings.verifyAfterConversion = true;
+  return settings;
+}
+
+TEST(PresetJson, DefaultSettingsGiveExactlyTheDefaultObject) {
+  const ConversionPreset preset("Mine", ConversionSettings{});
+  const QByteArray json = encodePresets({preset});
+  EXPECT_FALSE(json.contains('\n'));
+  EXPECT_THAT(json.toStdString(), HasSubstr("\"normalizationTarget\":-14"));
+  EXPECT_THAT(json.toStdString(), HasSubstr("\"silenceThresholdDB\":-50"));
+
+  QJsonObject object = QJsonDocument::fromJson(json).array().at(0).toObject();
+  EXPECT_EQ(object.take("id").toString(), QString::fromStdString(preset.id.toString()));
+  EXPECT_EQ(QString::fromStdString(preset.id.toString()), QString::fromStdString(preset.id.toString()).toUpper());
+  const QJsonObject expected{{"name", "Mine"},
+                             {"enabledFormats", QJsonArray{}},
+                             {"bitrateMode", "cbr"},
+                             {"vbrQuality", 2},
+                             {"aacStrategy", 0},
+                             {"normalizationMode", "off"},
+                             {"normalizationTarget", -14},
+                             {"trimSilence", false},
+                             {"silenceThresholdDB", -50},
+                             {"fadeInSeconds", 0},
+                             {"fadeOutSeconds", 0},
+                             {"preserveMetadata", true},
+                             {"namingTemplate", "{filename}"},
+                             {"writeReplayGain", false},
+                             {"verifyAfterConversion", false}};
+  EXPECT_EQ(object, expected);
+}
+
+TEST(PresetJson, SettingsSurviveAPresetAndTheFile) {
+  const ConversionSettings settings = everyFieldSet();
+  const ConversionPreset preset("Everything", settings);
+  EXPECT_THAT(preset.enabledFormats, UnorderedElementsAre("aac", "flac", "vorbis"));
+  const auto decoded = decodePresets(encodePresets({preset}));
+  ASSERT_TRUE(decoded);
+  ASSERT_EQ(decoded->size(), 1u);
+  EXPECT_EQ(decoded->front(), preset);
+  EXPECT_EQ(decoded->front().toSettings(), settings);
+}
+
+QByteArray withValue(const char* key, const QJsonValue& value) {
+  QJsonObject object = QJsonDocument::fromJson(encodePresets({ConversionPreset("P", ConversionSettings{})}))
+                           .array()
+                           .at(0)
+                           .toObject();
+  if (value.isUndefined()) {
+    object.remove(QLatin1String(key));
+  } else {
+    object.insert(QLatin1String(key), value);
+  }
+  return QJsonDocument(QJsonArray{object}).toJson();
+}
+
+class PresetRequiredKey : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(PresetRequiredKey, MissingRejectsTheFile) {
+  EXPECT_FALSE(decodePresets(withValue(GetParam(), QJsonValue::Undefined)));
+  EXPECT_FALSE(decodePresets(withValue(GetParam(), QJsonValue::Null)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Keys, PresetRequiredKey,
+                         ::testing::Values("id", "name", "enabledFormats", "bitrateMode", "vbrQuality",
+                                           "aacStrategy", "normalizationMode", "normalizationTarget",
+                                           "trimSilence", "silenceThresholdDB", "fadeInSeconds",
+                                           "fadeOutSeconds", "preserveMetadata", "namingTemplate",
+                                           "writeReplayGain", "verifyAfterConversion"));
+
+class PresetWrongType : public ::testing::TestWithParam<std::pair<const char*, QJsonValue>> {};
+
+TEST_P(PresetWrongType, RejectsTheFile) { EXPECT_FALSE(decodePresets(withValue(GetParam().first, GetParam().second))); }
+
+INSTANTIATE_TEST_SUITE_P(Values, PresetWrongType,
+                         ::testing::Values(std::pair{"vbrQuality", QJsonValue("2")},
+                                           std::pair{"vbrQuality", QJsonValue(2.5)},
+                                           std::pair{"enabledFormats", QJsonValue(QJsonArray{"mp3", 3})},
+                                           std::pair{"enabledFormats", QJsonValue("mp3")},
+                                           std::pair{"trimSilence", QJsonValue(0)},
+                                           std::pair{"customBitrate", QJsonValue("128000")},
+                                           std::pair{"customChannels", QJsonValue(-1)},
+                                           std::pair{"customSampleRate", QJsonValue(true)},
+                                           std::pair{"id", QJsonValue("E621E1F8C36C495A93FC0C247A3E6E5F")}));
+
+TEST(PresetJson, CustomValuesMayBeNullOrMissing) {
+  const auto decoded = decodePresets(withValue("customBitrate", QJsonValue::Null));
+  ASSERT_TRUE(decoded);
+  EXPECT_FALSE(decoded->front().customBitrate);
+  EXPECT_FALSE(decoded->front().customSampleRate);
+
+  const auto channels = decodePresets(withValue("customChannels", 2));
+  ASSERT_TRUE(channels);
+  EXPECT_EQ(channels->front().customChannels, 2u);
+}
+
+TEST(PresetJson, EscapedSlashesAreRead) {
+  QByteArray json = withValue("namingTemplate", "{artist}/{album}");
+  json.replace("{artist}/{album}", "{artist}\\/{album}");
+  const auto decoded = decodePresets(json);
+  ASSERT_TRUE(decoded);
+  EXPECT_EQ(decoded->front().namingTemplate, "{artist}/{album}");
+}
+
+TEST(PresetSettings, UnknownRawValuesFallBack) {
+  ConversionPreset preset;
+  preset.enabledFormats = {"mp3", "MP3", "ogg", "flac "};
+  preset.bitrateMode = "VBR";
+  preset.vbrQuality = 3;
+  preset.aacStrategy = 7;
+  preset.normalizationMode = "LUFS";
+  const ConversionSettings settings = preset.toSettings();
+  EXPECT_THAT(settings.enabledFormats, ElementsAre(OutputFormat::mp3));
+  EXPECT_EQ(settings.bitrateMode, BitrateMode::cbr);
+  EXPECT_EQ(settings.vbrQuality, VBRQuality::v2);
+  EXPECT_EQ(settings.aacStrategy, AACStrategy::cbr);
+  EXPECT_EQ(settings.normalizationMode, NormalizationMode::off);
+
+  preset.enabledFormats = {"wave"};
+  preset.vbrQuality = 8;
+  EXPECT_TRUE(preset.toSettings().enabledFormats.empty());
+  EXPECT_EQ(preset.toSettings().vbrQuality, VBRQuality::v8);
+}
+
+TEST(BuiltInPresets, AreTheFiveInOrder) {
+  std::vector<QString> names;
+  for (const auto& preset : builtInPresets()) names.push_back(preset.name);
+  EXPECT_THAT(names, ElementsAre("Podcast", "Streaming", "Archive", "MP3 VBR V0", "Bluetooth Max"));
+  EXPECT_EQ(&builtInPresets(), &builtInPresets());
+}
+
+TEST(BuiltInPresets, ApplyAsTabled) {
+  const auto& presets = builtInPresets();
+  const ConversionSettings podcast = presets[0].toSettings();
+  EXPECT_THAT(podcast.enabledFormats, ElementsAre(OutputFormat::mp3));
+  EXPECT_EQ(podcast.customBitrate, 128000);
+  EXPECT_EQ(podcast.customChannels, 1u);
+  EXPECT_EQ(podcast.normalizationMode, NormalizationMode::lufs);
+  EXPECT_EQ(podcast.normalizationTarget, -16.0);
+  EXPECT_TRUE(podcast.trimSilence);
+
+  const ConversionSettings streaming = presets[1].toSettings();
+  EXPECT_THAT(streaming.enabledFormats, ElementsAre(OutputFormat::aac));
+  EXPECT_EQ(streaming.customBitrate, 256000);
+  EXPECT_EQ(streaming.normalizationMode, NormalizationMode::lufs);
+  EXPECT_EQ(streaming.normalizationTarget, -14.0);
+
+  const ConversionSettings archive = presets[2].toSettings();
+  EXPECT_THAT(archive.enabledFormats, ElementsAre(OutputFormat::flac));
+  EXPECT_EQ(archive.namingTemplate.templateText, "{artist}/{album}/{track} - {title}");
+  EXPECT_FALSE(archive.customBitrate);
+
+  const ConversionSettings vbr = presets[3].toSettings();
+  EXPECT_EQ(vbr.bitrateMode, BitrateMode::vbr);
+  EXPECT_EQ(vbr.vbrQuality, VBRQuality::v0);
+  EXPECT_TRUE(vbr.writeReplayGain);
+  EXPECT_EQ(vbr.namingTemplate.templateText, "{filename}");
+
+  ConversionSettings bluetooth;
+  bluetooth.enabledFormats = {OutputFormat::alac};
+  bluetooth.customSampleRate = 44100.0;
+  bluetooth.customChannels = 2;
+  bluetooth.namingTemplate.templateText = "{artist}/{album}/{track} - {title}";
+  EXPECT_EQ(presets[4].toSettings(), bluetooth);
+}
+
+class PresetStore : public ::testing::Test {
+ protected:
+  test::TempDir dir_;
+  QString path_ = toQString(dir_ / "presets.json");
+};
+
+TEST_F(PresetStore, AddSavesAtOnceInOrder) {
+  PresetManager manager(path_);
+  EXPECT_TRUE(manager.add(ConversionPreset("First", everyFieldSet())));
+  EXPECT_TRUE(manager.add(ConversionPreset("First", ConversionSettings{})));
+  const auto written = decodePresets(readAll(path_));
+  ASSERT_TRUE(written);
+  EXPECT_EQ(*written, manager.presets());
+
+  PresetManager reloaded(path_);
+  reloaded.load();
+  EXPECT_EQ(reloaded.presets(), manager.presets());
+}
+
+TEST_F(PresetStore, FindPrefersSavedPresets) {
+  PresetManager manager(path_);
+  ConversionSettings mine;
+  mine.enabledFormats = {OutputFormat::wav};
+  manager.add(ConversionPreset("Podcast", mine));
+  ASSERT_TRUE(manager.find("Podcast"));
+  EXPECT_THAT(manager.find("Podcast")->toSettings().enabledFormats, ElementsAre(OutputFormat::wav));
+  ASSERT_TRUE(manager.find("Archive"));
+  EXPECT_EQ(manager.find("Archive")->id, builtInPresets()[2].id);
+  EXPECT_FALSE(manager.find("archive"));
+}
+
+TEST_F(PresetStore, FileMissingAKeyLoadsNothingAndIsKeptAside) {
+  QJsonArray array = QJsonDocument::fromJson(
+                         encodePresets({ConversionPreset("A", ConversionSettings{}),
+                                        ConversionPreset("B", ConversionSettings{})}))
+                         .array();
+  QJsonObject second = array.at(1).toObject();
+  second.remove("verifyAfterConversion");
+  array.replace(1, second);
+  const QByteArray damaged = QJsonDocument(array).toJson();
+  writeAll(path_, damaged);
+
+  PresetManager manager(path_);
+  manager.load();
+  EXPECT_TRUE(manager.presets().empty());
+  const QStringList aside = QDir(toQString(dir_.path())).entryList({"presets.json.*.corrupt"}, QDir::Files);
+  ASSERT_EQ(aside.size(), 1);
+  EXPECT_EQ(readAll(toQString(dir_ / aside.front().toStdString())), damaged);
+
+  EXPECT_TRUE(manager.add(ConversionPreset("C", ConversionSettings{})));
+  EXPECT_EQ(decodePresets(readAll(path_))->size(), 1u);
+}
+
+TEST_F(PresetStore, FailedWriteIsReportedAndKeepsThePreset) {
+  PresetManager manager(toQString(dir_ / "no-such-folder" / "presets.json"));
+  EXPECT_FALSE(manager.add(ConversionPreset("A", ConversionSettings{})));
+  EXPECT_EQ(manager.presets().size(), 1u);
+}
+
+}  // namespace
+}  // namespace vexal

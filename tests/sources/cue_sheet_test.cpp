@@ -1,0 +1,224 @@
+#include <QFile>
+#include <QString>
+#include <gmock/gmock.h>
+
+#include "sources/cue_sheet.h"
+#include "support/test_support.h"
+
+namespace vexal {
+namespace {
+
+using Kind = CueSheetError::Kind;
+
+QString toQString(const std::filesystem::path& path) { return QString::fromStdString(path.string()); }
+
+void writeBytes(const std::filesystem::path& path, const QByteArray& bytes) {
+  QFile file(toQString(path));
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  ASSERT_EQ(file.write(bytes), bytes.size());
+}
+
+std::vector<double> startTimes(const CueSheet& sheet) {
+  std::vector<double> times;
+  for (const auto& track : sheet.tracks) times.push_back(track.startTime);
+  return times;
+}
+
+std::vector<std::int64_t> numbers(const CueSheet& sheet) {
+  std::vector<std::int64_t> result;
+  for (const auto& track : sheet.tracks) result.push_back(track.number);
+  return result;
+}
+
+TEST(CueSheetParse, AlbumWithThreeTracks) {
+  const auto sheet = CueSheet::parse(
+      "REM GENRE Ambient\r\n"
+      "PERFORMER \"The Band\"\r\n"
+      "TITLE \"Long Night\"\r\n"
+      "FILE \"Long Night.wav\" WAVE\r\n"
+      "  TRACK 01 AUDIO\r\n"
+      "    TITLE \"Dusk\"\r\n"
+      "    INDEX 01 00:00:00\r\n"
+      "  TRACK 02 AUDIO\r\n"
+      "    TITLE \"Midnight\"\r\n"
+      "    PERFORMER \"Guest\"\r\n"
+      "    FLAGS DCP\r\n"
+      "    INDEX 00 03:03:00\r\n"
+      "    INDEX 01 03:05:30\r\n"
+      "  TRACK 03 AUDIO\r\n"
+      "\tINDEX 01 06:42:00\r\n");
+  ASSERT_TRUE(sheet) << sheet.error().errorDescription().toStdString();
+  EXPECT_EQ(sheet->audioFileName, "Long Night.wav");
+  EXPECT_EQ(sheet->albumTitle, "Long Night");
+  EXPECT_EQ(sheet->albumPerformer, "The Band");
+  ASSERT_EQ(sheet->tracks.size(), 3u);
+  EXPECT_THAT(startTimes(*sheet), ::testing::ElementsAre(0.0, ::testing::DoubleEq(185.4), 402.0));
+  EXPECT_EQ(sheet->tracks[0].title, "Dusk");
+  EXPECT_FALSE(sheet->tracks[0].performer);
+  EXPECT_EQ(sheet->tracks[1].performer, "Guest");
+  EXPECT_FALSE(sheet->tracks[2].title);
+}
+
+TEST(CueSheetParse, KeywordsAnyCaseValuesAsWritten) {
+  const auto sheet = CueSheet::parse(
+      "file disc.flac wave\n"
+      "track 01 audio\n"
+      "title \"mIxEd CaSe\"\n"
+      "index 01 00:01:00\n");
+  ASSERT_TRUE(sheet);
+  EXPECT_EQ(sheet->audioFileName, "disc.flac");
+  ASSERT_EQ(sheet->tracks.size(), 1u);
+  EXPECT_EQ(sheet->tracks[0].number, 1);
+  EXPECT_EQ(sheet->tracks[0].title, "mIxEd CaSe");
+  EXPECT_EQ(sheet->tracks[0].startTime, 1.0);
+}
+
+class CueIndexTime : public ::testing::TestWithParam<std::pair<const char*, std::optional<double>>> {};
+
+// A rejected time leaves the track at 0.0.
+TEST_P(CueIndexTime, ParsesWithinBounds) {
+  const auto& [line, expected] = GetParam();
+  const auto sheet = CueSheet::parse(QString("FILE a.wav WAVE\nTRACK 01 AUDIO\n") + line + "\n");
+  ASSERT_TRUE(sheet);
+  EXPECT_NEAR(sheet->tracks[0].startTime, expected.value_or(0.0), 1e-9) << line;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Times, CueIndexTime,
+    ::testing::Values(std::pair{"INDEX 01 03:75:00", std::nullopt}, std::pair{"INDEX 01 00:10:75", std::nullopt},
+                      std::pair{"INDEX 01 1:2:3", std::optional(62.04)},
+                      std::pair{"INDEX 01 04:30:15", std::optional(270.2)},
+                      std::pair{"INDEX 01 99:59:74", std::optional(99 * 60 + 59 + 74 / 75.0)},
+                      std::pair{"INDEX 1 00:02:00", std::optional(2.0)},
+                      std::pair{"INDEX 01   00:03:00", std::optional(3.0)},
+                      std::pair{"INDEX  01 00:03:00", std::nullopt},
+                      std::pair{"INDEX 01 +1:00:00", std::optional(60.0)},
+                      std::pair{"INDEX 00 00:04:00", std::nullopt}, std::pair{"INDEX 02 00:04:00", std::nullopt},
+                      std::pair{"INDEX 01 -1:00:00", std::nullopt}, std::pair{"INDEX 01 00:-1:00", std::nullopt},
+                      std::pair{"INDEX 01 00:00", std::nullopt}, std::pair{"INDEX 01 00::00", std::nullopt},
+                      std::pair{"INDEX 01 00:00:00:00", std::nullopt}, std::pair{"INDEX 01 0a:00:00", std::nullopt},
+                      std::pair{"INDEX 01", std::nullopt}, std::pair{"INDEX 01 00:05:00 junk", std::nullopt}));
+
+TEST(CueSheetParse, LaterIndexReplacesEarlier) {
+  const auto sheet = CueSheet::parse("FILE a.wav WAVE\nTRACK 01 AUDIO\nINDEX 01 00:01:00\nINDEX 01 00:02:00\n");
+  ASSERT_TRUE(sheet);
+  EXPECT_EQ(sheet->tracks[0].startTime, 2.0);
+}
+
+TEST(CueSheetParse, QuotingOfValues) {
+  const auto sheet = CueSheet::parse(
+      "FILE \"unclosed name.wav WAVE\n"
+      "TITLE Plain words\n"
+      "PERFORMER \"\n"
+      "TRACK 01 AUDIO\n"
+      "TITLE \"A \"quoted\" word\"\n"
+      "PERFORMER \"\"\n");
+  ASSERT_TRUE(sheet);
+  EXPECT_EQ(sheet->audioFileName, "\"unclosed");
+  EXPECT_EQ(sheet->albumTitle, "Plain words");
+  EXPECT_EQ(sheet->albumPerformer, "\"");
+  EXPECT_EQ(sheet->tracks[0].title, "A \"quoted\" word");
+  EXPECT_EQ(sheet->tracks[0].performer, "");
+}
+
+TEST(CueSheetParse, TrackNumbersOutsideOneToNinetyNineAreIgnored) {
+  const auto sheet = CueSheet::parse(
+      "FILE a.wav WAVE\n"
+      "INDEX 01 00:09:00\n"  // before any track: forgotten
+      "TRACK 00 AUDIO\n"
+      "INDEX 01 00:08:00\n"  // no track yet: forgotten too
+      "TRACK 01 AUDIO\n"
+      "TITLE One\n"
+      "TRACK 100 AUDIO\n"
+      "TITLE Still one\n"
+      "INDEX 01 00:07:00\n"
+      "TRACK x AUDIO\n"
+      "TRACK 99 AUDIO\n");
+  ASSERT_TRUE(sheet);
+  EXPECT_THAT(numbers(*sheet), ::testing::ElementsAre(1, 99));
+  EXPECT_EQ(sheet->tracks[0].title, "Still one");
+  EXPECT_EQ(sheet->tracks[0].startTime, 7.0);
+  EXPECT_EQ(sheet->tracks[1].startTime, 0.0);
+}
+
+TEST(CueSheetParse, SortsByNumberKeepingFileOrderOfEqualNumbers) {
+  const auto sheet = CueSheet::parse(
+      "FILE a.wav WAVE\n"
+      "TRACK 03 AUDIO\nTITLE c\n"
+      "TRACK 2 AUDIO\nTITLE b1\n"
+      "TRACK 02 AUDIO\nTITLE b2\n");
+  ASSERT_TRUE(sheet);
+  EXPECT_THAT(numbers(*sheet), ::testing::ElementsAre(2, 2, 3));
+  EXPECT_EQ(sheet->tracks[0].title, "b1");
+  EXPECT_EQ(sheet->tracks[1].title, "b2");
+}
+
+TEST(CueSheetParse, FileLineMayFollowTheTracksAndTheLastOneWins) {
+  const auto sheet = CueSheet::parse(
+      "FILE first.wav WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nFILE \"second take.flac\" WAVE\n");
+  ASSERT_TRUE(sheet);
+  EXPECT_EQ(sheet->audioFileName, "second take.flac");
+  EXPECT_EQ(sheet->tracks.size(), 1u);
+}
+
+TEST(CueSheetParse, MissingFileOrTracksAreErrors) {
+  for (const char* text : {"", "TRACK 01 AUDIO\nINDEX 01 00:00:00\n", "FILEa.wav\nTRACK 01 AUDIO\n"}) {
+    const auto sheet = CueSheet::parse(text);
+    ASSERT_FALSE(sheet) << text;
+    EXPECT_EQ(sheet.error().kind, Kind::noFileReference);
+    EXPECT_EQ(sheet.error().errorDescription(), "Cue sheet has no FILE reference");
+  }
+  const auto noTracks = CueSheet::parse("FILE a.wav WAVE\nTRACK 0 AUDIO\nTRACK AUDIO\n");
+  ASSERT_FALSE(noTracks);
+  EXPECT_EQ(noTracks.error().kind, Kind::noTracks);
+  EXPECT_EQ(noTracks.error().errorDescription(), "Cue sheet has no tracks");
+}
+
+TEST(CueSheetParse, EveryUnicodeLineBreakSplitsLines) {
+  const auto sheet = CueSheet::parse(QString("FILE a.wav WAVE\rTRACK 01 AUDIO") + QChar(0x2028) +
+                                     "INDEX 01 00:01:00" + QChar(0x85) + "TRACK 02 AUDIO\fINDEX 01 00:02:00");
+  ASSERT_TRUE(sheet);
+  EXPECT_THAT(startTimes(*sheet), ::testing::ElementsAre(1.0, 2.0));
+}
+
+class CueSheetFile : public ::testing::Test {
+ protected:
+  test::TempDir dir_;
+};
+
+TEST_F(CueSheetFile, Latin1TitlesAreDecodedOnTheSecondAttempt) {
+  writeBytes(dir_ / "Caf\xc3\xa9.wav", "");  // the audio file, named in UTF-8 on disk
+  const QByteArray latin1 = "FILE \"Caf\xe9.wav\" WAVE\nTITLE \"Cha\xeene fran\xe7" "aise\"\nTRACK 01 AUDIO\n"
+                            "TITLE \"\xc9t\xe9\"\nINDEX 01 00:00:00\n";
+  writeBytes(dir_ / "album.cue", latin1);
+  const auto sheet = CueSheet::parseFile(toQString(dir_ / "album.cue"));
+  ASSERT_TRUE(sheet) << sheet.error().errorDescription().toStdString();
+  EXPECT_EQ(sheet->albumTitle, QString::fromUtf8("Cha\xc3\xaene fran\xc3\xa7" "aise"));
+  EXPECT_EQ(sheet->tracks[0].title, QString::fromUtf8("\xc3\x89t\xc3\xa9"));
+}
+
+TEST_F(CueSheetFile, Utf8WithByteOrderMark) {
+  writeBytes(dir_ / "a.wav", "");
+  writeBytes(dir_ / "a.cue", "\xef\xbb\xbf" "FILE a.wav WAVE\nTRACK 01 AUDIO\nTITLE \"\xe6\x97\xa5\"\n");
+  const auto sheet = CueSheet::parseFile(toQString(dir_ / "a.cue"));
+  ASSERT_TRUE(sheet);
+  EXPECT_EQ(sheet->tracks[0].title, QString::fromUtf8("\xe6\x97\xa5"));
+}
+
+TEST_F(CueSheetFile, MissingAudioFileIsReported) {
+  writeBytes(dir_ / "a.cue", "FILE \"Gone Album.flac\" WAVE\nTRACK 01 AUDIO\n");
+  const auto sheet = CueSheet::parseFile(toQString(dir_ / "a.cue"));
+  ASSERT_FALSE(sheet);
+  EXPECT_EQ(sheet.error().kind, Kind::audioFileNotFound);
+  EXPECT_EQ(sheet.error().errorDescription(), "Audio file not found: Gone Album.flac");
+}
+
+TEST_F(CueSheetFile, UnreadableSheetIsAnError) {
+  const auto sheet = CueSheet::parseFile(toQString(dir_ / "absent.cue"));
+  ASSERT_FALSE(sheet);
+  EXPECT_EQ(sheet.error().kind, Kind::unreadable);
+  EXPECT_THAT(sheet.error().errorDescription().toStdString(), ::testing::HasSubstr("absent.cue"));
+}
+
+}  // namespace
+}  // namespace vexal
