@@ -19,6 +19,7 @@ namespace {
 constexpr qint64 kReferenceDateMs = 978307200LL * 1000;
 
 double secondsSinceReferenceDate(const QDateTime& date) {
+  if (!date.isValid()) return 0.0;  // keeps the file decodable; the orchestrator always dates entries
   return static_cast<double>(date.toMSecsSinceEpoch() - kReferenceDateMs) / 1000.0;
 }
 
@@ -38,7 +39,7 @@ QJsonObject encodeEntry(const ConversionHistoryEntry& entry) {
   object.insert("outputFileName", entry.outputFileName);
   object.insert("outputPath", entry.outputPath);
   object.insert("outputFormat", entry.outputFormat);
-  object.insert("duration", entry.duration);
+  object.insert("duration", json_file::finiteOrZero(entry.duration));
   object.insert("successful", entry.successful);
   if (entry.errorMessage) object.insert("errorMessage", *entry.errorMessage);
   if (entry.fileSizeBefore) object.insert("fileSizeBefore", *entry.fileSizeBefore);

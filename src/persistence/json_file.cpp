@@ -36,6 +36,8 @@ std::optional<QString> setAside(const QString& path) {
   return target;
 }
 
+double finiteOrZero(double value) { return std::isfinite(value) ? value : 0.0; }
+
 std::optional<QString> string(const QJsonValue& value) {
   if (!value.isString()) return std::nullopt;
   return value.toString();

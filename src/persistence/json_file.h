@@ -18,6 +18,10 @@ bool writeAtomically(const QString& path, const QByteArray& bytes);
 // destroy what the user had; returns the new name, or nothing when the rename failed.
 std::optional<QString> setAside(const QString& path);
 
+// JSON has no NaN or infinity (Qt would write null, which the strict reader rejects,
+// losing the whole file at the next load): such values are stored as 0.
+double finiteOrZero(double value);
+
 // Strict readers: nothing for a wrong JSON type or a number that does not fit.
 std::optional<QString> string(const QJsonValue& value);
 std::optional<double> number(const QJsonValue& value);

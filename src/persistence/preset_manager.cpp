@@ -3,6 +3,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <cmath>
 #include <limits>
 
 #include "persistence/conversion_history.h"
@@ -36,16 +37,19 @@ QJsonObject encodePreset(const ConversionPreset& preset) {
   object.insert("enabledFormats", QJsonArray::fromStringList(preset.enabledFormats));
   object.insert("bitrateMode", preset.bitrateMode);
   if (preset.customBitrate) object.insert("customBitrate", *preset.customBitrate);
-  if (preset.customSampleRate) object.insert("customSampleRate", *preset.customSampleRate);
+  // A rate that is no number cannot be stored; leaving it out keeps the source rate.
+  if (preset.customSampleRate && std::isfinite(*preset.customSampleRate)) {
+    object.insert("customSampleRate", *preset.customSampleRate);
+  }
   if (preset.customChannels) object.insert("customChannels", static_cast<qint64>(*preset.customChannels));
   object.insert("vbrQuality", preset.vbrQuality);
   object.insert("aacStrategy", preset.aacStrategy);
   object.insert("normalizationMode", preset.normalizationMode);
-  object.insert("normalizationTarget", preset.normalizationTarget);
+  object.insert("normalizationTarget", json_file::finiteOrZero(preset.normalizationTarget));
   object.insert("trimSilence", preset.trimSilence);
-  object.insert("silenceThresholdDB", preset.silenceThresholdDB);
-  object.insert("fadeInSeconds", preset.fadeInSeconds);
-  object.insert("fadeOutSeconds", preset.fadeOutSeconds);
+  object.insert("silenceThresholdDB", json_file::finiteOrZero(preset.silenceThresholdDB));
+  object.insert("fadeInSeconds", json_file::finiteOrZero(preset.fadeInSeconds));
+  object.insert("fadeOutSeconds", json_file::finiteOrZero(preset.fadeOutSeconds));
   object.insert("preserveMetadata", preset.preserveMetadata);
   object.insert("namingTemplate", preset.namingTemplate);
   object.insert("writeReplayGain", preset.writeReplayGain);

@@ -14,6 +14,9 @@ namespace {
 constexpr double kFramesPerSecond = 75.0;  // CD frames (sectors) per second
 constexpr std::int64_t kFirstTrack = 1;
 constexpr std::int64_t kLastTrack = 99;
+// Real sheets are a few kilobytes; anything far larger is not a cue sheet and is not
+// read into memory.
+constexpr qint64 kMaxSheetBytes = 16 * 1024 * 1024;
 
 bool isBlank(QChar c) { return c == u'\t' || c.category() == QChar::Separator_Space; }
 
@@ -186,7 +189,11 @@ std::expected<CueSheet, CueSheetError> CueSheet::parseFile(const QString& path) 
     return std::unexpected(CueSheetError{CueSheetError::Kind::unreadable,
                                          QFileInfo(path).fileName() + QStringLiteral(": ") + file.errorString()});
   }
-  const QByteArray bytes = file.readAll();
+  if (file.size() > kMaxSheetBytes) {
+    return std::unexpected(CueSheetError{CueSheetError::Kind::unreadable,
+                                         QFileInfo(path).fileName() + QStringLiteral(": file too large for a cue sheet")});
+  }
+  const QByteArray bytes = file.read(kMaxSheetBytes);
   if (file.error() != QFileDevice::NoError) {
     return std::unexpected(CueSheetError{CueSheetError::Kind::unreadable,
                                          QFileInfo(path).fileName() + QStringLiteral(": ") + file.errorString()});
@@ -203,8 +210,9 @@ std::expected<CueSheet, CueSheetError> CueSheet::parseFile(const QString& path) 
   auto sheet = parse(text);
   if (!sheet) return sheet;
   // The jobs of a sheet are frame ranges of this file: without it there is nothing to do.
-  const QString audioPath = QFileInfo(path).dir().filePath(sheet->audioFileName);
-  if (!QFileInfo::exists(audioPath)) {
+  // An empty name (FILE "") would otherwise resolve to the sheet's own folder.
+  const QFileInfo audio(QFileInfo(path).dir().filePath(sheet->audioFileName));
+  if (!audio.exists() || audio.isDir()) {
     return std::unexpected(CueSheetError{CueSheetError::Kind::audioFileNotFound, sheet->audioFileName});
   }
   return sheet;

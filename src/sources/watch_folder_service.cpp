@@ -2,7 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <algorithm>
+#include <QSet>
 #include <chrono>
 
 #include "sources/directory_monitor.h"
@@ -77,11 +77,13 @@ void WatchFolderService::scanForNewFiles() {
   // Direct entries only; without QDir::Hidden names starting with a dot are skipped.
   const QStringList names = dir.entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
   const qint64 now = steadyNowMs();
+  QSet<QString> waitingPaths;
+  for (const auto& file : waiting_) waitingPaths.insert(file.path);
   for (const QString& name : names) {
     if (!watchedExtensions().contains(QFileInfo(name).suffix().toLower())) continue;
     const QString path = dir.absoluteFilePath(name);
     if (knownFiles_.contains(path)) continue;
-    if (std::ranges::any_of(waiting_, [&](const WaitingFile& file) { return file.path == path; })) continue;
+    if (waitingPaths.contains(path)) continue;
     const auto size = sizeOf(path);
     if (!size) continue;  // gone again since the listing
     waiting_.push_back({path, *size, now});

@@ -10,6 +10,8 @@
 #include <gmock/gmock.h>
 #include <sys/stat.h>
 
+#include <limits>
+
 #include "persistence/conversion_history.h"
 #include "support/test_support.h"
 
@@ -92,6 +94,16 @@ TEST(HistoryJson, FailedEntryKeepsOptionalsAndFractionalDate) {
   const auto decoded = decodeHistory(json);
   ASSERT_TRUE(decoded);
   EXPECT_EQ(decoded->front(), entry);
+}
+
+TEST(HistoryJson, NumbersJsonCannotHoldStillGiveADecodableFile) {
+  ConversionHistoryEntry entry = makeEntry("odd");
+  entry.duration = std::numeric_limits<double>::quiet_NaN();
+  entry.date = QDateTime();
+  const auto decoded = decodeHistory(encodeHistory({entry, makeEntry("fine")}));
+  ASSERT_TRUE(decoded);
+  EXPECT_EQ(decoded->size(), 2u);
+  EXPECT_EQ(decoded->front().duration, 0.0);
 }
 
 TEST(HistoryJson, DateZeroIsTheReferenceDateAndEscapedSlashesAreRead) {

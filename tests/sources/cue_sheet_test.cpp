@@ -211,6 +211,11 @@ TEST_F(CueSheetFile, MissingAudioFileIsReported) {
   ASSERT_FALSE(sheet);
   EXPECT_EQ(sheet.error().kind, Kind::audioFileNotFound);
   EXPECT_EQ(sheet.error().errorDescription(), "Audio file not found: Gone Album.flac");
+
+  writeBytes(dir_ / "empty.cue", "FILE \"\" WAVE\nTRACK 01 AUDIO\n");
+  const auto empty = CueSheet::parseFile(toQString(dir_ / "empty.cue"));
+  ASSERT_FALSE(empty);
+  EXPECT_EQ(empty.error().kind, Kind::audioFileNotFound);
 }
 
 TEST_F(CueSheetFile, UnreadableSheetIsAnError) {
