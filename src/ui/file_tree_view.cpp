@@ -12,7 +12,8 @@
 namespace vexal::ui {
 namespace {
 
-constexpr int kStatusWidth = 120;   // px, the status text or progress column
+constexpr int kStatusWidth = 220;   // px, the status text (an error message) column
+constexpr int kProgressWidth = 150; // px, the progress bar and percentage
 constexpr int kProgressHeight = 6;  // px
 constexpr int kGlyphSize = 16;      // px
 
@@ -104,8 +105,8 @@ void JobItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
     const double progress = index.data(JobListModel::ProgressRole).toDouble();
     const QString percent = QString::number(static_cast<int>(progress * 100)) + QLatin1Char('%');
     const int percentWidth = fm.horizontalAdvance(QStringLiteral("100%")) + 6;
-    const QRectF bar(status.left(), status.center().y() - kProgressHeight / 2.0,
-                     status.width() - percentWidth, kProgressHeight);
+    const QRectF bar(status.right() - kProgressWidth, status.center().y() - kProgressHeight / 2.0,
+                     kProgressWidth - percentWidth, kProgressHeight);
     ProgressBarView::paintBar(*painter, bar, progress, option.palette);
     painter->setPen(secondary);
     painter->drawText(QRect(status.right() - percentWidth, r.top(), percentWidth, r.height()),

@@ -14,6 +14,7 @@
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "orchestration/converter_view_model.h"
 #include "ui/settings_choices.h"
@@ -110,7 +111,7 @@ SettingsPanel::SettingsPanel(ConverterViewModel& viewModel, QWidget* parent)
   sections->addWidget(buildQuality());
   sections->addStretch(1);
   scroll->setWidget(content);
-  outer->addWidget(scroll);
+  outer->addWidget(scroll, 1);
 
   auto* buttons = new QDialogButtonBox(this);
   doneButton_ = buttons->addButton(QStringLiteral("Done"), QDialogButtonBox::AcceptRole);
@@ -120,7 +121,9 @@ SettingsPanel::SettingsPanel(ConverterViewModel& viewModel, QWidget* parent)
 
   connect(&viewModel_, &ConverterViewModel::settingsChanged, this, &SettingsPanel::refresh);
   refresh();
-  resize(kWidth, 620);
+  content->adjustSize();
+  resize(kWidth, std::min(content->sizeHint().height(), kMaxFormHeight) + title->sizeHint().height() +
+                     buttons->sizeHint().height() + 40);
 }
 
 void SettingsPanel::edit(const std::function<void(ConversionSettings&)>& change) {
@@ -321,6 +324,7 @@ void SettingsPanel::rebuildTargetPresets() {
       edit([&](ConversionSettings& s) { s.normalizationTarget = value; });
     });
     targetPresetsLayout_->addWidget(button);
+    button->show();
   }
   targetPresetsLayout_->addStretch(1);
 }
