@@ -10,6 +10,7 @@
 #include <taglib/flacfile.h>
 #include <taglib/flacpicture.h>
 #include <taglib/id3v1tag.h>
+#include <taglib/id3v2header.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/infotag.h>
 #include <taglib/mp4file.h>
@@ -150,8 +151,10 @@ void addId3v2(const TagLib::ID3v2::Tag& tag, Items& items) {
     } else if (id == "TRCK") {
       items.push_back(textItem(std::string(Id::id3TrackNumber), text));
     } else if (id == "TYER" || id == "TDRC") {
-      // TagLib upgrades a version 2.3 TYER to TDRC while reading.
-      items.push_back(textItem(std::string(Id::id3Year), text));
+      // A version 2.4 TDRC is a timestamp ("2004-05-17") like the iTunes release date; a
+      // version 2.3 TYER is a bare year (TagLib renames it TDRC while reading).
+      const bool timestamp = id == "TDRC" && tag.header()->majorVersion() >= 4;
+      items.push_back(textItem(std::string(timestamp ? Id::iTunesReleaseDate : Id::id3Year), text));
     } else if (id == "TPE2") {
       items.push_back(textItem(std::string(Id::iTunesAlbumArtist), text));
     } else if (id == "TPOS") {
@@ -470,6 +473,9 @@ std::optional<std::string> writeFlacTags(
       block->setType(TagLib::FLAC::Picture::FrontCover);
       block->setMimeType(TagLib::String(picture->mimeType, TagLib::String::UTF8));
       block->setData(byteVector(picture->data));
+      block->setWidth(static_cast<int>(picture->width));
+      block->setHeight(static_cast<int>(picture->height));
+      block->setColorDepth(static_cast<int>(picture->colorDepth));
       file.addPicture(block.release());  // the file owns its pictures
     }
     if (!file.save()) return "the tags could not be saved";

@@ -2,6 +2,8 @@
 
 #include <fstream>
 
+#include "engine/audio_file_info.h"
+#include "metadata/metadata_service.h"
 #include "orchestration/converter_view_model.h"
 #include "orchestration_helpers.h"
 #include "persistence/conversion_history.h"
@@ -314,6 +316,51 @@ TEST_F(Batch, WatchedFilesStartABatchOnlyWhenNoneRuns) {
   EXPECT_THAT(finished, testing::ElementsAre(std::pair(1, 1)));
   EXPECT_EQ(model.jobs()[1]->status().kind(), Kind::pending);
   model.watchFolderService().stopWatching();
+}
+
+}  // namespace
+}  // namespace vexal
+
+namespace vexal {
+namespace {
+
+// With the real engine: a cue track's tags (built on import) reach its M4A output, and
+// the track's frame range is what gets converted.
+TEST(BatchWithEngine, CueTrackTagsReachM4AOutputs) {
+  TempDir dir;
+  ConverterViewModel::Options options;
+  options.historyFile = QString::fromStdString((dir / "history.json").string());
+  options.presetsFile = QString::fromStdString((dir / "presets.json").string());
+  options.outputDirectory = QString::fromStdString((dir / "out").string());
+  options.postNotifications = false;
+  fs::create_directories(dir / "out");
+  ConverterViewModel model(options);
+  test::writeWav(dir / "image.wav", 3 * 44100, 44100, 2);
+  std::ofstream(dir / "image.cue") << "PERFORMER \"Band\"\nTITLE \"Album X\"\nFILE \"image.wav\" WAVE\n"
+                                      "TRACK 01 AUDIO\nTITLE \"Intro\"\nINDEX 01 00:00:00\n"
+                                      "TRACK 02 AUDIO\nTITLE \"Coda\"\nINDEX 01 00:01:00\n";
+  model.importURLs({QString::fromStdString((dir / "image.cue").string())});
+  ASSERT_EQ(model.jobs().size(), 2u);
+  ConversionSettings settings;
+  settings.enabledFormats = {OutputFormat::alac, OutputFormat::aac};
+  settings.verifyAfterConversion = true;
+  model.setSettings(settings);
+  model.startConversion();
+  ASSERT_TRUE(waitFor([&] { return !model.isConverting() && model.activeWorkerCount() == 0; }, 60'000));
+
+  const auto& coda = *model.jobs()[1];
+  ASSERT_EQ(coda.status().kind(), ConversionStatus::Kind::completed) << coda.status().text();
+  const fs::path alac = dir / "out" / "Album X" / "02 Coda.m4a";
+  EXPECT_EQ(coda.outputURLs().at(OutputFormat::alac), alac);
+  EXPECT_EQ(coda.outputURLs().at(OutputFormat::aac), dir / "out" / "Album X" / "02 Coda (1).m4a");
+  const AudioMetadata tags = MetadataService::readMetadata(alac);
+  EXPECT_EQ(tags.title, "Coda");
+  EXPECT_EQ(tags.artist, "Band");
+  EXPECT_EQ(tags.album, "Album X");
+  EXPECT_EQ(tags.trackNumber, 2);
+  const auto info = readAudioFileInfo(alac);
+  ASSERT_TRUE(info.has_value());
+  EXPECT_EQ(info->totalFrames, 2 * 44100);
 }
 
 }  // namespace
