@@ -79,7 +79,7 @@ TEST_F(ConversionTest, FinishedBatchFillsTheHistoryWhichCanBeCleared) {
   enable({OutputFormat::wav});
   pressConvertShortcut();
   ASSERT_TRUE(waitUntil([&] { return !vm().isConverting(); }));
-  EXPECT_EQ(countStatus(Kind::completed), 2);
+  EXPECT_EQ(countStatus(Kind::completed), 2) << vm().jobs()[0]->status().text();
   EXPECT_EQ(window_->convertBar()->convertButton()->text(), "Convert (0 files)");
   EXPECT_EQ(window_->convertBar()->convertButton()->toolTip(), "Add files to convert");
 

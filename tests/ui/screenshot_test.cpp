@@ -39,8 +39,16 @@ class ScreenshotTest : public WindowTest {
   void populate() {
     const QStringList album{"01 Overture", "02 The Long Road", "03 Night Drive", "04 Glass Harbour", "05 Coda"};
     QStringList albumPaths;
-    for (const QString& name : album) {
-      ASSERT_TRUE(writeTone(temp_ / "Music" / "Northern Lights" / (name.toStdString() + ".flac"), 3.0));
+    for (int i = 0; i < album.size(); ++i) {
+      const QString& name = album[i];
+      // A swelling tone, so the waveform strip has a shape to show.
+      ASSERT_TRUE(writeGenerated(temp_ / "Music" / "Northern Lights" / (name.toStdString() + ".flac"),
+                                 "aevalsrc=sin(2*PI*220*t)*(0.08+0.9*abs(sin(2*PI*0.021*t)*sin(2*PI*0.0053*t+1)))*(1-0.35*random(0))",
+                                 44100 * (i == 0 ? 187 : 3), 44100, 2,
+                                 {"-metadata", "title=" + name.mid(3), "-metadata", "artist=Aurora Fields",
+                                  "-metadata", "album=Northern Lights", "-metadata", "album_artist=Aurora Fields",
+                                  "-metadata", QString("track=%1/%2").arg(i + 1).arg(album.size()), "-metadata",
+                                  "date=2024", "-metadata", "genre=Ambient"}));
       albumPaths << path("Music/Northern Lights/" + name.toStdString() + ".flac");
     }
     vm().addFiles(albumPaths, QString("Northern Lights"));

@@ -29,7 +29,7 @@ namespace vexal::test {
 // Writes `frames` frames of a lavfi source ("sine=frequency=440", "anullsrc") into a
 // file whose encoder follows the extension.
 inline bool writeGenerated(const std::filesystem::path& path, const QString& source, std::int64_t frames,
-                           int sampleRate = 44100, int channels = 2) {
+                           int sampleRate = 44100, int channels = 2, const QStringList& extraArguments = {}) {
   std::filesystem::create_directories(path.parent_path());
   QString input = source;
   input += (source.contains(QLatin1Char('=')) ? QStringLiteral(":") : QStringLiteral("=")) +
@@ -39,12 +39,13 @@ inline bool writeGenerated(const std::filesystem::path& path, const QString& sou
                 .arg(sampleRate)
                 .arg(channels == 1 ? QStringLiteral("mono") : QStringLiteral("stereo"));
   }
+  QStringList arguments{QStringLiteral("-hide_banner"), QStringLiteral("-loglevel"), QStringLiteral("error"),
+                        QStringLiteral("-y"), QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"), input,
+                        QStringLiteral("-af"), QStringLiteral("atrim=end_sample=%1").arg(frames),
+                        QStringLiteral("-ac"), QString::number(channels)};
+  arguments << extraArguments << QString::fromStdString(path.string());
   QProcess ffmpeg;
-  ffmpeg.start(QStringLiteral("ffmpeg"),
-               {QStringLiteral("-hide_banner"), QStringLiteral("-loglevel"), QStringLiteral("error"), QStringLiteral("-y"),
-                QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"), input, QStringLiteral("-af"),
-                QStringLiteral("atrim=end_sample=%1").arg(frames), QStringLiteral("-ac"), QString::number(channels),
-                QString::fromStdString(path.string())});
+  ffmpeg.start(QStringLiteral("ffmpeg"), arguments);
   return ffmpeg.waitForFinished(30000) && ffmpeg.exitStatus() == QProcess::NormalExit && ffmpeg.exitCode() == 0;
 }
 
@@ -88,6 +89,7 @@ class WindowTest : public ::testing::Test {
     ConverterViewModel::Options options;
     options.historyFile = QString::fromStdString((temp_ / "history.json").string());
     options.presetsFile = QString::fromStdString((temp_ / "presets.json").string());
+    std::filesystem::create_directories(temp_ / "out");
     options.outputDirectory = QString::fromStdString((temp_ / "out").string());
     options.postNotifications = false;
     window_ = std::make_unique<ui::ContentView>(options);
