@@ -16,5 +16,8 @@ int main(int argc, char** argv) {
   const vexal::ui::UpdaterController updater;
   vexal::ui::ContentView window({}, &updater);
   window.show();
+  // Files and folders handed over by a file manager ("Open With Vexal").
+  const QStringList paths = QApplication::arguments().mid(1);
+  if (!paths.isEmpty()) window.viewModel().importURLs(paths);
   return QApplication::exec();
 }

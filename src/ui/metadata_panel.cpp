@@ -5,7 +5,7 @@
 #include <QFormLayout>
 #include <QLabel>
 #include <QPointer>
-#include <QScrollArea>
+#include <QProgressBar>
 #include <QThreadPool>
 #include <QVBoxLayout>
 #include <cmath>
@@ -99,8 +99,11 @@ MetadataPanel::MetadataPanel(QWidget* parent) : QWidget(parent) {
   subtitle_->setWordWrap(true);
   subtitle_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   waveform_ = new WaveformView(this);
-  loadingLabel_ = new QLabel(tr("Loading…"), this);
-  loadingLabel_->setForegroundRole(QPalette::PlaceholderText);
+  // A busy indicator while the tags load.
+  loadingIndicator_ = new QProgressBar(this);
+  loadingIndicator_->setRange(0, 0);
+  loadingIndicator_->setTextVisible(false);
+  loadingIndicator_->setMaximumHeight(6);
 
   rowsHost_ = new QWidget(this);
   form_ = new QFormLayout(rowsHost_);
@@ -112,10 +115,10 @@ MetadataPanel::MetadataPanel(QWidget* parent) : QWidget(parent) {
   layout->addWidget(title_);
   layout->addWidget(subtitle_);
   layout->addWidget(waveform_);
-  layout->addWidget(loadingLabel_);
+  layout->addWidget(loadingIndicator_);
   layout->addWidget(rowsHost_);
   layout->addStretch(1);
-  loadingLabel_->hide();
+  loadingIndicator_->hide();
 }
 
 void MetadataPanel::setJob(std::shared_ptr<const ConversionJob> job) {
@@ -135,7 +138,7 @@ void MetadataPanel::setJob(std::shared_ptr<const ConversionJob> job) {
   subtitle_->setToolTip(source);
   waveform_->setUrl(source);
   isLoading_ = true;
-  loadingLabel_->show();
+  loadingIndicator_->show();
   showRows();
 
   QPointer<MetadataPanel> self(this);
@@ -175,7 +178,7 @@ std::vector<std::pair<QString, QString>> MetadataPanel::rows() const {
 
 void MetadataPanel::showRows() {
   while (form_->rowCount() > 0) form_->removeRow(0);
-  loadingLabel_->setVisible(isLoading_);
+  loadingIndicator_->setVisible(isLoading_);
   if (!job_ || isLoading_) return;
   for (const auto& [label, value] : metadataRows(loaded_.metadata, loaded_.duration, loaded_.formatString)) {
     auto* name = new QLabel(label, rowsHost_);

@@ -12,6 +12,7 @@
 
 class QFormLayout;
 class QLabel;
+class QProgressBar;
 
 namespace vexal::ui {
 
@@ -59,7 +60,7 @@ class MetadataPanel : public QWidget {
   QLabel* title_;
   QLabel* subtitle_;
   WaveformView* waveform_;
-  QLabel* loadingLabel_;
+  QProgressBar* loadingIndicator_;
   QWidget* rowsHost_;
   QFormLayout* form_;
 };

@@ -9,12 +9,14 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <type_traits>
 
 #include "orchestration/converter_view_model.h"
 #include "ui/settings_choices.h"
@@ -62,7 +64,13 @@ QComboBox* choiceCombo(const QString& name, const std::vector<Choice<T>>& choice
   }
   if (selected < 0 && current) {
     // A value no list offers (from a preset or another format's list) stays visible.
-    combo->addItem(QString::number(static_cast<double>(*current)));
+    if constexpr (std::is_same_v<T, std::int64_t>) {
+      combo->addItem(QStringLiteral("%1 kbps").arg(*current / 1000));
+    } else if constexpr (std::is_same_v<T, double>) {
+      combo->addItem(QStringLiteral("%1 Hz").arg(QLocale(QLocale::English).toString(*current, 'f', 0)));
+    } else {
+      combo->addItem(QString::number(*current));
+    }
     selected = combo->count() - 1;
   }
   combo->setCurrentIndex(selected);

@@ -236,5 +236,36 @@ TEST_F(WindowTest, CheckForUpdatesFollowsTheUpdateKey) {
   EXPECT_FALSE(ui::UpdaterController(QString()).isAvailable());
 }
 
+TEST_F(WindowTest, DroppedFolderWithCueSheetImportsOnlyTheSheet) {
+  ASSERT_TRUE(writeTone(temp_ / "in" / "Live" / "album.flac", 6.0));
+  std::ofstream(temp_ / "in" / "Live" / "cover.jpg") << "jpeg";
+  std::ofstream(temp_ / "in" / "Live" / "album.cue") << "PERFORMER \"The Band\"\n"
+                                                         "TITLE \"Live Set\"\n"
+                                                         "FILE \"album.flac\" WAVE\n"
+                                                         "  TRACK 01 AUDIO\n    TITLE \"Intro\"\n    INDEX 01 00:00:00\n"
+                                                         "  TRACK 02 AUDIO\n    INDEX 01 00:03:00\n";
+  dropPaths(window_.get(), {path("in/Live")});
+  ASSERT_EQ(vm().jobs().size(), 2u);
+  EXPECT_EQ(vm().jobs()[0]->fileName(), "01 Intro");
+  EXPECT_EQ(vm().jobs()[1]->fileName(), "02 Track 2");
+  JobListModel* model = window_->jobModel();
+  ASSERT_EQ(model->rowCount(), 1);
+  EXPECT_EQ(model->index(0, 0).data().toString(), "Live Set");
+  // A cue sheet dropped alone is never an audio job of its own.
+  dropPaths(window_.get(), {path("in/Live/album.cue")});
+  for (const auto& job : vm().jobs()) EXPECT_NE(job->sourceURL().extension(), ".cue");
+}
+
+TEST_F(WindowTest, CtrlOOpensTheFilesDialog) {
+  int opened = 0;
+  window_->setFilesPicker([&](QWidget*) {
+    ++opened;
+    return QStringList{};
+  });
+  QTest::keyClick(window_.get(), Qt::Key_O, Qt::ControlModifier);
+  EXPECT_EQ(opened, 1);
+  EXPECT_TRUE(vm().jobs().empty());
+}
+
 }  // namespace
 }  // namespace vexal::test
