@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QVariantAnimation>
 
 #include "orchestration/converter_view_model.h"
 #include "persistence/preset_manager.h"
@@ -27,6 +28,7 @@ namespace {
 
 constexpr int kSidebarWidth = 240;  // px
 constexpr double kLetterSpacing = 0.7;  // px, the format names
+constexpr int kToggleAnimationMs = 150;
 
 QColor blend(const QColor& a, const QColor& b, double t) {
   return QColor::fromRgbF(static_cast<float>(a.redF() * (1 - t) + b.redF() * t),
@@ -72,20 +74,36 @@ void fillMenu(QPushButton* button, const std::vector<Choice<T>>& choices, const 
 
 // --- FormatToggle ---
 
-FormatToggle::FormatToggle(QWidget* parent) : QAbstractButton(parent) {
+FormatToggle::FormatToggle(QWidget* parent) : QAbstractButton(parent), fill_(new QVariantAnimation(this)) {
   setCheckable(true);
   setFocusPolicy(Qt::NoFocus);
   setFixedSize(18, 18);
+  fill_->setDuration(kToggleAnimationMs);
+  fill_->setEasingCurve(QEasingCurve::OutCubic);
+  fill_->setStartValue(0.0);
+  fill_->setEndValue(1.0);
+  connect(fill_, &QVariantAnimation::valueChanged, this, qOverload<>(&QWidget::update));
+  connect(this, &QAbstractButton::toggled, this, [this](bool on) {
+    fill_->stop();
+    fill_->setDirection(on ? QAbstractAnimation::Forward : QAbstractAnimation::Backward);
+    if (isVisible()) fill_->start();
+  });
 }
 
 void FormatToggle::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.setRenderHint(QPainter::Antialiasing);
   const QRectF box = QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5);
-  if (isChecked()) {
+  const bool animating = fill_->state() == QAbstractAnimation::Running;
+  const double amount = animating ? fill_->currentValue().toDouble() : (isChecked() ? 1.0 : 0.0);
+  if (amount > 0.0) {
     p.setPen(Qt::NoPen);
-    p.setBrush(palette().color(QPalette::Highlight));
+    QColor accent = palette().color(QPalette::Highlight);
+    accent.setAlphaF(static_cast<float>(amount));
+    p.setBrush(accent);
     p.drawRoundedRect(box, 4, 4);
+  }
+  if (isChecked()) {
     QPen tick(palette().color(QPalette::HighlightedText), 2.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
     p.setPen(tick);
     QPainterPath path;

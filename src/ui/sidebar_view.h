@@ -11,6 +11,7 @@
 #include "model/output_format.h"
 
 class QLabel;
+class QVariantAnimation;
 class QLineEdit;
 class QMenu;
 class QPushButton;
@@ -37,6 +38,9 @@ class FormatToggle : public QAbstractButton {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+
+ private:
+  QVariantAnimation* fill_;  // 0 off … 1 on, eased when the state changes
 };
 
 // One format: its name and toggle; enabled formats add a chevron that unfolds their

@@ -1,4 +1,7 @@
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QMimeData>
+#include <QUrl>
 #include <chrono>
 #include <thread>
 #include <QMenu>
@@ -91,6 +94,17 @@ class ScreenshotTest : public WindowTest {
 
 TEST_F(ScreenshotTest, MainWindowSettingsAndHistory) {
   save(window_.get(), "empty.png");
+  {
+    // A drag hovering over the window.
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(path("song.flac"))});
+    QDragEnterEvent enter(window_->rect().center(), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window_.get(), &enter);
+    ASSERT_TRUE(window_->isTargeted());
+    save(window_.get(), "drop-target.png");
+    QDragLeaveEvent leave;
+    QApplication::sendEvent(window_.get(), &leave);
+  }
   populate();
   // The album's first track shown in the metadata panel.
   auto* tree = window_->fileTree();
