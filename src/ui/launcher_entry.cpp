@@ -10,8 +10,9 @@ const QString kObjectPath = QStringLiteral("/io/github/vexal/Vexal/LauncherEntry
 const QString kInterface = QStringLiteral("com.canonical.Unity.LauncherEntry");
 }  // namespace
 
-LauncherEntry::LauncherEntry(QString desktopFileName)
-    : appUri_(QStringLiteral("application://") + desktopFileName + QStringLiteral(".desktop")) {}
+LauncherEntry::LauncherEntry(QString desktopFileName, QString connectionName)
+    : appUri_(QStringLiteral("application://") + desktopFileName + QStringLiteral(".desktop")),
+      connectionName_(std::move(connectionName)) {}
 
 QVariantMap LauncherEntry::properties(bool visible, double progress, int count) {
   return {
@@ -27,7 +28,7 @@ void LauncherEntry::update(double progress, int count) { send(properties(true, p
 void LauncherEntry::clear() { send(properties(false, 0.0, 0)); }
 
 void LauncherEntry::send(const QVariantMap& properties) {
-  QDBusConnection bus = QDBusConnection::sessionBus();
+  QDBusConnection bus = connectionName_.isEmpty() ? QDBusConnection::sessionBus() : QDBusConnection(connectionName_);
   if (!bus.isConnected()) return;  // no session bus (headless): nothing shows a badge
   QDBusMessage message = QDBusMessage::createSignal(kObjectPath, kInterface, QStringLiteral("Update"));
   message << appUri_ << properties;

@@ -10,7 +10,9 @@ namespace vexal::ui {
 // KDE Plasma's task manager, Dash to Dock, Plank and others).
 class LauncherEntry {
  public:
-  explicit LauncherEntry(QString desktopFileName);
+  // `connectionName` names a bus connection made with QDBusConnection::connectToBus;
+  // empty: the session bus.
+  explicit LauncherEntry(QString desktopFileName, QString connectionName = {});
 
   // Shows `progress` (0…1) and `count` on the launcher; clear() hides both.
   void update(double progress, int count);
@@ -23,6 +25,7 @@ class LauncherEntry {
  private:
   void send(const QVariantMap& properties);
   QString appUri_;  // "application://io.github.vexal.Vexal.desktop"
+  QString connectionName_;
 };
 
 // "37%": the whole percentage (truncated) of a progress of 0…1.
