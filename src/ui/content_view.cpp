@@ -298,7 +298,10 @@ void ContentView::refreshProgress() {
   if (converting) {
     const double progress = viewModel_->overallProgress();
     setWindowTitle(QStringLiteral("Vexal — %1").arg(badgeText(progress)));
-    launcher_->update(progress, viewModel_->remainingCount());
+    // One bus signal per visible change (a whole percent or the count), not per frame.
+    const std::pair<int, int> badge{static_cast<int>(progress * 100), viewModel_->remainingCount()};
+    if (!wasConverting_ || badge != lastBadge_) launcher_->update(progress, badge.second);
+    lastBadge_ = badge;
   } else {
     setWindowTitle(QStringLiteral("Vexal"));
     if (wasConverting_) launcher_->clear();

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 
 #include "model/uuid.h"
 #include "orchestration/converter_view_model.h"
@@ -98,6 +99,7 @@ class ContentView : public QMainWindow {
   QAction* checkForUpdatesAction_ = nullptr;
   bool isTargeted_ = false;
   bool wasConverting_ = false;
+  std::pair<int, int> lastBadge_{-1, -1};  // percent and count last sent to the launcher
   bool syncingSelection_ = false;
   std::optional<Uuid> selectedFileID_;
   std::function<QStringList(QWidget*)> filesPicker_;
