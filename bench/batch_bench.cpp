@@ -1,6 +1,7 @@
 // A batch of 200 short generated files through the real engine. Compares the batch's
 // wall time with the sum of its conversions' own times divided by the cores used; the
-// goal is a ratio within 1.10. Usage: batch_bench [jobs] [seconds per file] [format]
+// goal is a ratio within 1.10. Usage: batch_bench [jobs] [seconds per file] [format] [concurrency
+// limit]
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -40,11 +41,13 @@ void writeWav(const std::filesystem::path& path, std::int64_t frames) {
   u32(dataBytes);
   std::vector<std::int16_t> samples(static_cast<std::size_t>(frames) * kChannels);
   for (std::int64_t i = 0; i < frames; ++i) {
-    const auto v = static_cast<std::int16_t>(12000.0 * std::sin(2.0 * M_PI * 440.0 * static_cast<double>(i) / kRate));
+    const auto v = static_cast<std::int16_t>(
+        12000.0 * std::sin(2.0 * M_PI * 440.0 * static_cast<double>(i) / kRate));
     samples[static_cast<std::size_t>(i) * 2] = v;
     samples[static_cast<std::size_t>(i) * 2 + 1] = v;
   }
-  out.write(reinterpret_cast<const char*>(samples.data()), static_cast<std::streamsize>(samples.size() * 2));
+  out.write(reinterpret_cast<const char*>(samples.data()),
+            static_cast<std::streamsize>(samples.size() * 2));
 }
 
 }  // namespace
@@ -53,7 +56,8 @@ int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   const int jobs = argc > 1 ? std::atoi(argv[1]) : 200;
   const double seconds = argc > 2 ? std::atof(argv[2]) : 2.0;
-  const auto format = vexal::outputFormatFromRaw(argc > 3 ? argv[3] : "flac").value_or(vexal::OutputFormat::flac);
+  const auto format =
+      vexal::outputFormatFromRaw(argc > 3 ? argv[3] : "flac").value_or(vexal::OutputFormat::flac);
 
   QTemporaryDir temp;
   const std::filesystem::path in = temp.filePath("in").toStdString();
@@ -82,8 +86,9 @@ int main(int argc, char** argv) {
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
     return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
   };
-  model.setConvertFunction([&](const std::filesystem::path& source, const std::filesystem::path& output,
-                               vexal::OutputFormat f, const vexal::ConversionSettings& settings,
+  model.setConvertFunction([&](const std::filesystem::path& source,
+                               const std::filesystem::path& output, vexal::OutputFormat f,
+                               const vexal::ConversionSettings& settings,
                                std::optional<std::int64_t> start, std::optional<std::int64_t> end,
                                vexal::ProgressCallback progress, std::stop_token stop) {
     const auto begin = std::chrono::steady_clock::now();
@@ -91,7 +96,9 @@ int main(int argc, char** argv) {
     auto result = vexal::AudioProcessor::convert(source, output, f, settings, start, end,
                                                  std::move(progress), stop);
     cpuNs += threadCpuNs() - cpuBegin;
-    busyNs += std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - begin).count();
+    busyNs += std::chrono::duration_cast<std::chrono::nanoseconds>(
+                  std::chrono::steady_clock::now() - begin)
+                  .count();
     return result;
   });
   vexal::ConversionSettings settings;
@@ -100,7 +107,8 @@ int main(int argc, char** argv) {
   model.setSettings(settings);
   model.addFiles(paths);
 
-  const int cores = vexal::availableCores();
+  const int cores = argc > 4 ? std::atoi(argv[4]) : vexal::availableCores();
+  model.setConcurrencyLimit(cores);
   int completed = 0;
   QElapsedTimer timer;
   QObject::connect(&model, &vexal::ConverterViewModel::batchFinished, [&](int done, int) {
@@ -113,10 +121,11 @@ int main(int argc, char** argv) {
   const double wall = static_cast<double>(timer.nsecsElapsed()) / 1e9;
   const double busy = static_cast<double>(busyNs.load()) / 1e9;
   const double cpu = static_cast<double>(cpuNs.load()) / 1e9;
-  std::printf("%d of %d jobs (%.1f s each, %s) on %d cores: wall %.2f s\n"
-              "  sum of conversion wall times %.2f s -> /cores %.2f s, ratio %.3f\n"
-              "  sum of conversion CPU times  %.2f s -> /cores %.2f s, ratio %.3f (goal <= 1.10)\n",
-              completed, jobs, seconds, std::string(vexal::rawValue(format)).c_str(), cores, wall,
-              busy, busy / cores, wall / (busy / cores), cpu, cpu / cores, wall / (cpu / cores));
+  std::printf(
+      "%d of %d jobs (%.1f s each, %s) on %d cores: wall %.2f s\n"
+      "  sum of conversion wall times %.2f s -> /cores %.2f s, ratio %.3f\n"
+      "  sum of conversion CPU times  %.2f s -> /cores %.2f s, ratio %.3f (goal <= 1.10)\n",
+      completed, jobs, seconds, std::string(vexal::rawValue(format)).c_str(), cores, wall, busy,
+      busy / cores, wall / (busy / cores), cpu, cpu / cores, wall / (cpu / cores));
   return completed == jobs ? 0 : 1;
 }

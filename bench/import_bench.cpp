@@ -18,7 +18,8 @@ int main(int argc, char** argv) {
   const std::filesystem::path drop = root / "Library";
   // 10 tracks per album, 10 albums per artist: the shape of a music library.
   for (int i = 0; i < files; ++i) {
-    const auto folder = drop / ("Artist " + std::to_string(i / 100)) / ("Album " + std::to_string(i / 10 % 10));
+    const auto folder =
+        drop / ("Artist " + std::to_string(i / 100)) / ("Album " + std::to_string(i / 10 % 10));
     if (i % 10 == 0) std::filesystem::create_directories(folder);
     std::ofstream(folder / ("Track " + std::to_string(i % 10) + ".flac"));
   }
@@ -38,7 +39,9 @@ int main(int argc, char** argv) {
   model.importURLs({QString::fromStdString(drop.string())});  // every file a duplicate now
   const double againMs = static_cast<double>(timer.nsecsElapsed()) / 1e6;
 
-  std::printf("import of %d files: %zu jobs in %.1f ms (goal < 1000 ms); re-import (all duplicates) %.1f ms\n",
-              files, model.jobs().size(), firstMs, againMs);
+  std::printf(
+      "import of %d files: %zu jobs in %.1f ms (goal < 1000 ms); re-import (all duplicates) %.1f "
+      "ms\n",
+      files, model.jobs().size(), firstMs, againMs);
   return model.jobs().size() == static_cast<std::size_t>(files) && firstMs < 1000.0 ? 0 : 1;
 }

@@ -14,6 +14,7 @@
 #include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QTimer>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <optional>
@@ -90,7 +91,8 @@ std::optional<UsageError> readChoice(const QCommandLineParser& parser, const QSt
 
 QString formatList(const std::set<OutputFormat>& formats) {
   QStringList names;
-  for (OutputFormat format : orderedByRawValue(formats)) names << QString::fromUtf8(rawValue(format));
+  for (OutputFormat format : orderedByRawValue(formats))
+    names << QString::fromUtf8(rawValue(format));
   return names.isEmpty() ? QStringLiteral("(no format)") : names.join(QLatin1Char(','));
 }
 
@@ -99,7 +101,8 @@ QString presetLine(const ConversionPreset& preset, bool builtIn) {
   QString line = QStringLiteral("%1%2  formats %3")
                      .arg(preset.name, builtIn ? QStringLiteral(" (built-in)") : QString(),
                           formatList(settings.enabledFormats));
-  if (settings.customBitrate) line += QStringLiteral(", %1 kbit/s").arg(*settings.customBitrate / 1000);
+  if (settings.customBitrate)
+    line += QStringLiteral(", %1 kbit/s").arg(*settings.customBitrate / 1000);
   if (settings.normalizationMode != NormalizationMode::off) {
     line += QStringLiteral(", normalize %1 %2")
                 .arg(QString::fromUtf8(rawValue(settings.normalizationMode)))
@@ -138,7 +141,9 @@ class CommandLine {
 
 void CommandLine::addOptions() {
   parser_.setApplicationDescription(
-      QStringLiteral("Converts audio files, folders and cue sheets into one or more formats."));
+      QStringLiteral("Converts audio files, folders and cue sheets into one or more formats.\n"
+                     "Exit status: 0 when every file converted, 1 when any failed, 2 for a usage "
+                     "error, 130 when interrupted."));
   parser_.addHelpOption();
   parser_.addPositionalArgument(QStringLiteral("PATH"),
                                 QStringLiteral("Audio files, folders or cue sheets to convert."),
@@ -149,9 +154,11 @@ void CommandLine::addOptions() {
   const auto flagOption = [this](const QString& name, const QString& help) {
     parser_.addOption(QCommandLineOption(name, help));
   };
-  valueOption("format", "Output formats, comma-separated: aac,alac,flac,wav,aiff,mp3,opus,vorbis.", "LIST");
+  valueOption("format", "Output formats, comma-separated: aac,alac,flac,wav,aiff,mp3,opus,vorbis.",
+              "LIST");
   valueOption("output", "Destination folder (default: the Music folder).", "DIR");
-  valueOption("preset", "Start from a built-in or saved preset; other options override it.", "NAME");
+  valueOption("preset", "Start from a built-in or saved preset; other options override it.",
+              "NAME");
   valueOption("bitrate", "Bitrate of lossy formats in kbit/s.", "KBPS");
   valueOption("mp3-mode", "MP3 bitrate mode: cbr or vbr.", "MODE");
   valueOption("vbr-quality", "MP3 VBR quality: 0, 2, 4, 6 or 8.", "Q");
@@ -168,7 +175,8 @@ void CommandLine::addOptions() {
   flagOption("no-metadata", "Do not carry tags and artwork into the outputs.");
   flagOption("replaygain", "Let the MP3 encoder compute ReplayGain.");
   flagOption("verify", "Decode every output once more to check it.");
-  valueOption("watch", "Keep watching DIR and convert what appears in it, until interrupted.", "DIR");
+  valueOption("watch", "Keep watching DIR and convert what appears in it, until interrupted.",
+              "DIR");
   valueOption("save-preset", "Save the resulting settings as a preset named NAME.", "NAME");
   flagOption("list-presets", "List the built-in and saved presets.");
   flagOption("history", "List the conversion history.");
@@ -185,12 +193,14 @@ std::optional<UsageError> CommandLine::buildSettings(ConversionSettings& setting
   }
   if (parser_.isSet("format")) {
     settings.enabledFormats.clear();
-    for (const QString& piece : parser_.value("format").split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+    for (const QString& piece :
+         parser_.value("format").split(QLatin1Char(','), Qt::SkipEmptyParts)) {
       const auto format = outputFormatFromRaw(piece.trimmed().toLower().toStdString());
       if (!format) {
-        return UsageError{QStringLiteral("invalid format '%1' for --format (expected aac, alac, flac, "
-                                         "wav, aiff, mp3, opus or vorbis)")
-                              .arg(piece.trimmed())};
+        return UsageError{
+            QStringLiteral("invalid format '%1' for --format (expected aac, alac, flac, "
+                           "wav, aiff, mp3, opus or vorbis)")
+                .arg(piece.trimmed())};
       }
       settings.enabledFormats.insert(*format);
     }
@@ -210,9 +220,9 @@ std::optional<UsageError> CommandLine::buildSettings(ConversionSettings& setting
   check(readChoice(parser_, "vbr-quality", {"0", "2", "4", "6", "8"}, [&](qsizetype i) {
     settings.vbrQuality = kAllVBRQualities[static_cast<std::size_t>(i)];
   }));
-  check(readChoice(parser_, "aac-mode", {"cbr", "vbr-low", "vbr-medium", "vbr-high"}, [&](qsizetype i) {
-    settings.aacStrategy = kAllAACStrategies[static_cast<std::size_t>(i)];
-  }));
+  check(readChoice(
+      parser_, "aac-mode", {"cbr", "vbr-low", "vbr-medium", "vbr-high"},
+      [&](qsizetype i) { settings.aacStrategy = kAllAACStrategies[static_cast<std::size_t>(i)]; }));
   check(readNumber(parser_, "sample-rate", 1000, 768000, "Hz",
                    [&](double v) { settings.customSampleRate = v; }));
   check(readChoice(parser_, "channels", {"1", "2"}, [&](qsizetype i) {
@@ -221,15 +231,19 @@ std::optional<UsageError> CommandLine::buildSettings(ConversionSettings& setting
   check(readChoice(parser_, "normalize", {"peak", "rms", "lufs"}, [&](qsizetype i) {
     settings.normalizationMode = kAllNormalizationModes[static_cast<std::size_t>(i) + 1];
   }));
-  check(readNumber(parser_, "target", -70, 0, "dB", [&](double v) { settings.normalizationTarget = v; }));
+  check(readNumber(parser_, "target", -70, 0, "dB",
+                   [&](double v) { settings.normalizationTarget = v; }));
   if (parser_.isSet("trim-silence")) settings.trimSilence = true;
   check(readNumber(parser_, "silence-threshold", -120, 0, "dBFS",
                    [&](double v) { settings.silenceThresholdDB = v; }));
-  check(readNumber(parser_, "fade-in", 0, 3600, "seconds", [&](double v) { settings.fadeInSeconds = v; }));
-  check(readNumber(parser_, "fade-out", 0, 3600, "seconds", [&](double v) { settings.fadeOutSeconds = v; }));
+  check(readNumber(parser_, "fade-in", 0, 3600, "seconds",
+                   [&](double v) { settings.fadeInSeconds = v; }));
+  check(readNumber(parser_, "fade-out", 0, 3600, "seconds",
+                   [&](double v) { settings.fadeOutSeconds = v; }));
   if (parser_.isSet("template")) {
     const QString text = parser_.value("template");
-    if (text.trimmed().isEmpty()) return UsageError{QStringLiteral("--template needs a non-empty text")};
+    if (text.trimmed().isEmpty())
+      return UsageError{QStringLiteral("--template needs a non-empty text")};
     settings.namingTemplate.templateText = text.toStdString();
   }
   if (parser_.isSet("no-metadata")) settings.preserveMetadata = false;
@@ -245,11 +259,26 @@ void CommandLine::showProgress() {
   for (const auto& job : model_->jobs()) {
     const auto kind = job->status().kind();
     if (kind == ConversionStatus::Kind::converting) current << jobName(*job);
-    if (kind == ConversionStatus::Kind::completed || kind == ConversionStatus::Kind::failed) ++ended;
+    if (kind == ConversionStatus::Kind::completed || kind == ConversionStatus::Kind::failed)
+      ++ended;
   }
   QString names = current.join(QStringLiteral(", "));
-  if (names.size() > kMaxCurrentNamesChars) names = names.left(kMaxCurrentNamesChars - 1) + QChar(0x2026);
-  const int percent = static_cast<int>(model_->overallProgress() * 100.0);
+  if (names.size() > kMaxCurrentNamesChars)
+    names = names.left(kMaxCurrentNamesChars - 1) + QChar(0x2026);
+  // A job's progress restarts at 0 for each of its outputs; the line counts the outputs
+  // already written so that the percentage only grows.
+  const double formats = std::max<std::size_t>(1, model_->settings().enabledFormats.size());
+  double sum = 0.0;
+  for (const auto& job : model_->jobs()) {
+    const auto kind = job->status().kind();
+    if (kind == ConversionStatus::Kind::completed) sum += 1.0;
+    if (kind == ConversionStatus::Kind::converting) {
+      const double written = static_cast<double>(job->outputURLs().size());
+      sum += std::min(1.0, (written + (job->progress() < 1.0 ? job->progress() : 0.0)) / formats);
+    }
+  }
+  const int percent =
+      model_->jobs().empty() ? 0 : static_cast<int>(sum * 100.0 / model_->jobs().size());
   const QString line = QStringLiteral("[%1%] %2/%3 files done  %4")
                            .arg(percent, 3)
                            .arg(ended)
@@ -285,11 +314,13 @@ void CommandLine::printSummary() {
       ++completed;
       printOut(QStringLiteral("%1: Completed").arg(jobName(*job)));
       for (const auto& [format, url] : job->outputURLs()) {
-        printOut(QStringLiteral("  %1 -> %2")
-                     .arg(QString::fromUtf8(displayName(format)), QString::fromStdString(url.string())));
+        printOut(
+            QStringLiteral("  %1 -> %2")
+                .arg(QString::fromUtf8(displayName(format)), QString::fromStdString(url.string())));
       }
     } else {
-      printOut(QStringLiteral("%1: %2").arg(jobName(*job), QString::fromStdString(job->status().text())));
+      printOut(QStringLiteral("%1: %2").arg(jobName(*job),
+                                            QString::fromStdString(job->status().text())));
     }
   }
   printOut(completionMessage(completed, total));
@@ -323,7 +354,8 @@ int CommandLine::run(QCoreApplication& app) {
   app_ = &app;
   addOptions();
   const auto usage = [](const QString& message) {
-    printErr(QStringLiteral("vexal-cli: %1\nTry 'vexal-cli --help' for more information.").arg(message));
+    printErr(
+        QStringLiteral("vexal-cli: %1\nTry 'vexal-cli --help' for more information.").arg(message));
     return kExitUsage;
   };
   if (!parser_.parse(app.arguments())) return usage(parser_.errorText());
@@ -351,7 +383,12 @@ int CommandLine::run(QCoreApplication& app) {
   if (parser_.isSet("watch")) {
     const QFileInfo folder(parser_.value("watch"));
     if (!folder.isDir()) {
-      return usage(QStringLiteral("'%1' given to --watch is not a folder").arg(parser_.value("watch")));
+      return usage(
+          QStringLiteral("'%1' given to --watch is not a folder").arg(parser_.value("watch")));
+    }
+    // Outputs written into the watched folder would be picked up and converted again.
+    if (QFileInfo(model_->outputDirectory()).canonicalFilePath() == folder.canonicalFilePath()) {
+      return usage(QStringLiteral("the folder given to --watch must not be the output folder"));
     }
     watching_ = true;
   }
@@ -367,15 +404,17 @@ int CommandLine::run(QCoreApplication& app) {
   }
   if (parser_.isSet("list-presets")) {
     for (const auto& preset : builtInPresets()) printOut(presetLine(preset, true));
-    for (const auto& preset : model_->presetManager().presets()) printOut(presetLine(preset, false));
+    for (const auto& preset : model_->presetManager().presets())
+      printOut(presetLine(preset, false));
   }
   if (parser_.isSet("history")) {
     for (const auto& entry : model_->historyManager().entries()) {
       printOut(QStringLiteral("%1  %2 -> %3  %4  %5")
                    .arg(entry.date.toLocalTime().toString(Qt::ISODate), entry.sourcePath,
                         entry.outputPath, entry.outputFormat,
-                        entry.successful ? QStringLiteral("ok")
-                                         : QStringLiteral("failed: ") + entry.errorMessage.value_or(QString())));
+                        entry.successful
+                            ? QStringLiteral("ok")
+                            : QStringLiteral("failed: ") + entry.errorMessage.value_or(QString())));
     }
   }
   if (paths.isEmpty() && !watching_) {
@@ -384,7 +423,8 @@ int CommandLine::run(QCoreApplication& app) {
   }
 
   for (const QString& path : paths) {
-    if (!QFileInfo::exists(path)) printErr(QStringLiteral("vexal-cli: %1: no such file or folder").arg(path));
+    if (!QFileInfo::exists(path))
+      printErr(QStringLiteral("vexal-cli: %1: no such file or folder").arg(path));
   }
   model_->importURLs(paths);
   if (model_->jobs().empty() && !watching_) {
@@ -416,23 +456,25 @@ int CommandLine::run(QCoreApplication& app) {
                      if (field != ConversionJob::Field::status) return;
                      if (const auto job = model_->job(id)) reportJobEnd(*job);
                    });
-  QObject::connect(model_.get(), &ConverterViewModel::batchFinished, [this](int completed, int total) {
-    if (interrupted_) return;
-    if (!watching_) {
-      printSummary();
-      app_->exit(exitStatus());
-      return;
-    }
-    if (progressShown_) {
-      std::fputs("\r\033[K", stdout);
-      progressShown_ = false;
-    }
-    printOut(completionMessage(completed, total));
-    // Files that appeared while this batch ran wait for no further event.
-    QTimer::singleShot(0, model_.get(), [this] {
-      if (!model_->isConverting() && model_->remainingCount() > 0) model_->startConversion();
-    });
-  });
+  QObject::connect(model_.get(), &ConverterViewModel::batchFinished,
+                   [this](int completed, int total) {
+                     if (interrupted_) return;
+                     if (!watching_) {
+                       printSummary();
+                       app_->exit(exitStatus());
+                       return;
+                     }
+                     if (progressShown_) {
+                       std::fputs("\r\033[K", stdout);
+                       progressShown_ = false;
+                     }
+                     printOut(completionMessage(completed, total));
+                     // Files that appeared while this batch ran wait for no further event.
+                     QTimer::singleShot(0, model_.get(), [this] {
+                       if (!model_->isConverting() && model_->remainingCount() > 0)
+                         model_->startConversion();
+                     });
+                   });
   QObject::connect(model_.get(), &ConverterViewModel::workersIdle, [this] {
     if (!interrupted_) return;
     printSummary();

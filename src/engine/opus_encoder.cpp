@@ -134,7 +134,10 @@ Expected<> encodeOpus(const EncodeRequest& request) {
   });
   if (!encoded) return Unexpected(std::move(encoded.error()));
 
-  const int drained = ope_encoder_drain(encoder.get());
+  // libopusenc cannot drain a stream that never received a sample (it aborts); an
+  // empty range becomes a file holding just the two header pages.
+  const int drained = *encoded > 0 ? ope_encoder_drain(encoder.get())
+                                   : ope_encoder_flush_header(encoder.get());
   if (sink.failed()) return Unexpected(ConversionError::outputDirectoryNotWritable());
   if (drained != OPE_OK) return Unexpected(ConversionError::unsupportedFormat("Opus drain failed"));
   encoder.reset();

@@ -131,10 +131,15 @@ Expected<> encodeVorbis(const EncodeRequest& request) {
 
   InfoPtr info(new vorbis_info{});
   vorbis_info_init(info.get());
-  // Average bitrate mode at whole kbit/s; no upper or lower bound.
+  // Average bitrate at whole kbit/s, no upper or lower bound. Like oggenc and ffmpeg
+  // without --managed, the average is reached by choosing the matching quality
+  // ("ABR by estimate") rather than by the bit reservoir manager, which costs four
+  // times the encoding time for an average within a few percent either way.
   const long nominal = static_cast<long>(settings.bitrateFor(OutputFormat::vorbis) / 1000 * 1000);
-  if (vorbis_encode_init(info.get(), static_cast<long>(channels),
-                         static_cast<long>(chunks->sampleRate()), -1, nominal, -1) != 0) {
+  if (vorbis_encode_setup_managed(info.get(), static_cast<long>(channels),
+                                  static_cast<long>(chunks->sampleRate()), -1, nominal, -1) != 0 ||
+      vorbis_encode_ctl(info.get(), OV_ECTL_RATEMANAGE2_SET, nullptr) != 0 ||
+      vorbis_encode_setup_init(info.get()) != 0) {
     return Unexpected(ConversionError::unsupportedFormat("Vorbis encoder init failed"));
   }
 

@@ -35,8 +35,8 @@ constexpr auto kVerificationFailed = "Verification failed: output is not decodab
 constexpr int kPreloadThreads = 4;
 
 const std::set<std::string>& acceptedExtensionsUtf8() {
-  static const std::set<std::string> kExtensions = {"mp3",  "m4a", "aac", "wav", "aiff", "aif",
-                                                     "flac", "caf", "alac", "ogg", "wma", "opus"};
+  static const std::set<std::string> kExtensions = {"mp3",  "m4a", "aac",  "wav", "aiff", "aif",
+                                                    "flac", "caf", "alac", "ogg", "wma",  "opus"};
   return kExtensions;
 }
 
@@ -73,7 +73,9 @@ void logCueFailure(const QString& description) {
                 ("Cue sheet parse failed: " + description).toStdString());
 }
 
-QString toQString(const fs::path& path) { return QString::fromStdString(path.string()); }
+QString toQString(const fs::path& path) {
+  return QString::fromStdString(path.string());
+}
 
 // What a worker needs for one job: copies, so nothing it reads is shared with the
 // main thread.
@@ -128,7 +130,9 @@ namespace {
 template <typename Outcome, typename OnWritten>
 Outcome runJob(const WorkItem& item, const ProgressCallback& progress, OnWritten onWritten) {
   const auto started = Clock::now();
-  const auto elapsed = [&] { return std::chrono::duration<double>(Clock::now() - started).count(); };
+  const auto elapsed = [&] {
+    return std::chrono::duration<double>(Clock::now() - started).count();
+  };
   Outcome outcome;
   outcome.sourceSize = sizeOf(item.source);
   std::vector<fs::path> created;
@@ -208,7 +212,8 @@ ConverterViewModel::ConverterViewModel(Options options, QObject* parent)
 ConverterViewModel::~ConverterViewModel() {
   if (batch_) batch_->stop.request_stop();
   for (const auto& job : jobs_) {
-    if (auto it = observers_.find(job->id()); it != observers_.end()) job->removeObserver(it->second);
+    if (auto it = observers_.find(job->id()); it != observers_.end())
+      job->removeObserver(it->second);
   }
   observers_.clear();
   // Conversions observe the stop at their next chunk; their files are removed on the
@@ -240,13 +245,17 @@ void ConverterViewModel::setSelectedJobIDs(std::set<Uuid> ids) {
   emit selectionChanged();
 }
 
-void ConverterViewModel::setConcurrencyLimit(int limit) { concurrencyLimit_ = std::max(0, limit); }
+void ConverterViewModel::setConcurrencyLimit(int limit) {
+  concurrencyLimit_ = std::max(0, limit);
+}
 
-void ConverterViewModel::setConvertFunction(ConvertFunction convert) { convert_ = std::move(convert); }
+void ConverterViewModel::setConvertFunction(ConvertFunction convert) {
+  convert_ = std::move(convert);
+}
 
 void ConverterViewModel::appendJob(JobPtr job) {
-  observers_[job->id()] = job->addObserver(
-      [this](const ConversionJob& changed, ConversionJob::Field field) {
+  observers_[job->id()] =
+      job->addObserver([this](const ConversionJob& changed, ConversionJob::Field field) {
         emit jobChanged(changed.id(), field);
       });
   jobs_.push_back(std::move(job));
@@ -255,7 +264,8 @@ void ConverterViewModel::appendJob(JobPtr job) {
 // ---------------------------------------------------------------------------------------
 // Import
 
-void ConverterViewModel::addFiles(const QStringList& paths, const std::optional<QString>& subfolder) {
+void ConverterViewModel::addFiles(const QStringList& paths,
+                                  const std::optional<QString>& subfolder) {
   addFileGroups({{paths, subfolder}});
 }
 
@@ -397,7 +407,8 @@ void ConverterViewModel::importURLs(const QStringList& paths) {
       groups.emplace_back(std::move(files), relative);
     }
     for (const auto& sub : folders) {
-      self(self, sub, relative + QLatin1Char('/') + QString::fromStdString(sub.filename().string()));
+      self(self, sub,
+           relative + QLatin1Char('/') + QString::fromStdString(sub.filename().string()));
     }
   };
 
@@ -474,9 +485,14 @@ double ConverterViewModel::overallProgress() const {
   double sum = 0.0;
   for (const auto& job : jobs_) {
     switch (job->status().kind()) {
-      case ConversionStatus::Kind::converting: sum += job->progress(); break;
-      case ConversionStatus::Kind::completed: sum += 1.0; break;
-      default: break;
+      case ConversionStatus::Kind::converting:
+        sum += job->progress();
+        break;
+      case ConversionStatus::Kind::completed:
+        sum += 1.0;
+        break;
+      default:
+        break;
     }
   }
   return sum / static_cast<double>(jobs_.size());
@@ -500,7 +516,8 @@ void ConverterViewModel::startConversion() {
   isConverting_ = true;
   emit isConvertingChanged(true);
   // The batch body runs from the event loop, so this returns at once.
-  QMetaObject::invokeMethod(this, [this, batch] { beginBatch(batch); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this, [this, batch] { beginBatch(batch); }, Qt::QueuedConnection);
 }
 
 void ConverterViewModel::beginBatch(const std::shared_ptr<Batch>& batch) {
@@ -555,9 +572,10 @@ void ConverterViewModel::startJob(const std::shared_ptr<Batch>& batch, std::size
   ++batch->running;
   ++activeWorkers_;
 
-  WorkItem item{job->sourceURL(), job->startFrame(), job->endFrame(), {}, batch->settings,
-                job->metadata(), batch->convert, batch->stop.get_token()};
-  for (const auto& [format, url] : plan.outputURLs) item.outputs.emplace_back(format, url.toStdString());
+  WorkItem item{job->sourceURL(), job->startFrame(), job->endFrame(), {},
+                batch->settings,  job->metadata(),   batch->convert,  batch->stop.get_token()};
+  for (const auto& [format, url] : plan.outputURLs)
+    item.outputs.emplace_back(format, url.toStdString());
 
   auto relay = std::make_shared<ProgressRelay>();
   relay->latest.store(job->progress());
@@ -607,7 +625,8 @@ void ConverterViewModel::finishJob(const std::shared_ptr<Batch>& batch, const Jo
     entry.outputFormat = QString::fromUtf8(displayName(format));
     entry.duration = outcome.duration;
     entry.successful = !outcome.error;
-    if (outcome.error) entry.errorMessage = QString::fromStdString(outcome.error->errorDescription());
+    if (outcome.error)
+      entry.errorMessage = QString::fromStdString(outcome.error->errorDescription());
     entry.fileSizeBefore = outcome.sourceSize;
     if (!outcome.error) entry.fileSizeAfter = outcome.outputSize;
     historyManager_->add(std::move(entry));

@@ -1,9 +1,9 @@
 #pragma once
 
 #include <QObject>
-#include <QThreadPool>
 #include <QString>
 #include <QStringList>
+#include <QThreadPool>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -43,15 +43,14 @@ class ConverterViewModel : public QObject {
   using JobPtr = std::shared_ptr<ConversionJob>;
   // The engine entry; replaceable so tests can inject failures.
   using ConvertFunction = std::function<Expected<>(
-      const std::filesystem::path& source, const std::filesystem::path& output,
-      OutputFormat format, const ConversionSettings& settings,
-      std::optional<std::int64_t> startFrame, std::optional<std::int64_t> endFrame,
-      ProgressCallback progress, std::stop_token stop)>;
+      const std::filesystem::path& source, const std::filesystem::path& output, OutputFormat format,
+      const ConversionSettings& settings, std::optional<std::int64_t> startFrame,
+      std::optional<std::int64_t> endFrame, ProgressCallback progress, std::stop_token stop)>;
 
   struct Options {
-    QString historyFile;  // empty: storageURL("history.json")
-    QString presetsFile;  // empty: storageURL("presets.json")
-    QString outputDirectory;  // empty: the Music folder
+    QString historyFile;            // empty: storageURL("history.json")
+    QString presetsFile;            // empty: storageURL("presets.json")
+    QString outputDirectory;        // empty: the Music folder
     bool postNotifications = true;  // the desktop notice at the end of a batch
   };
 

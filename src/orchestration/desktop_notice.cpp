@@ -21,7 +21,8 @@ void postDesktopNotice(const QString& title, const QString& body) {
   // service synchronously and could stall the window on a slow bus.
   QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, "Notify");
   call << QStringLiteral("Vexal") << 0u << QStringLiteral("audio-x-generic") << title << body
-       << QStringList() << QVariantMap{{QStringLiteral("category"), QStringLiteral("transfer.complete")}}
+       << QStringList()
+       << QVariantMap{{QStringLiteral("category"), QStringLiteral("transfer.complete")}}
        << kDefaultTimeout;
   bus.send(call);  // the reply (the notice id) is not needed; failures are ignored
 }

@@ -58,8 +58,12 @@ std::filesystem::path withSuffix(const std::filesystem::path& folder, const std:
   return folder / file;
 }
 
-std::filesystem::path toPath(const QString& text) { return std::filesystem::path(text.toStdString()); }
-QString toQString(const std::filesystem::path& path) { return QString::fromStdString(path.string()); }
+std::filesystem::path toPath(const QString& text) {
+  return std::filesystem::path(text.toStdString());
+}
+QString toQString(const std::filesystem::path& path) {
+  return QString::fromStdString(path.string());
+}
 
 }  // namespace
 
@@ -112,7 +116,8 @@ QString planOutput(OutputFormat format, const ConversionJob& job, const QString&
 
 std::vector<JobPlan> buildPlans(const std::vector<ConverterViewModel::JobPtr>& jobs,
                                 const std::vector<OutputFormat>& formats,
-                                const QString& outputDirectory, const ConversionSettings& settings) {
+                                const QString& outputDirectory,
+                                const ConversionSettings& settings) {
   std::vector<JobPlan> plans;
   plans.reserve(jobs.size());
   std::set<QString> taken;

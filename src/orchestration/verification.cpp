@@ -23,9 +23,8 @@ VerificationResult verifyOutput(const std::filesystem::path& url, std::stop_toke
   std::int64_t frames = 0;
   if (reader->getFileLengthFrames(frames) != platform::kNoError) return {};
   const std::uint32_t channels = format.channelsPerFrame;
-  if (channels == 0 ||
-      reader->setClientFormat(platform::floatClientFormat(format.sampleRate, channels)) !=
-          platform::kNoError) {
+  if (channels == 0 || reader->setClientFormat(platform::floatClientFormat(
+                           format.sampleRate, channels)) != platform::kNoError) {
     return {};
   }
   std::vector<float> buffer(static_cast<std::size_t>(kVerifyChunkFrames) * channels);

@@ -8,6 +8,10 @@
 
 #include "platform/ffmpeg_handles.h"
 
+extern "C" {
+#include <libavutil/intreadwrite.h>
+}
+
 namespace vexal::platform {
 
 using namespace ffmpeg;
@@ -21,6 +25,7 @@ constexpr int kMaxSourceChannels = 64;
 constexpr int kMaxConsecutiveBadPackets = 64;
 // soxr precision in bits: 28 is its "very high quality" setting.
 constexpr int kSoxrPrecision = 28;
+constexpr int kResamplerSlack = 256;  // frames
 
 bool isLossless(AVCodecID id) {
   const AVCodecDescriptor* descriptor = avcodec_descriptor_get(id);
@@ -320,7 +325,13 @@ struct AudioFileReader::Impl {
   SwrPtr resampler;
   AVSampleFormat resamplerInFormat = AV_SAMPLE_FMT_NONE;
   int resamplerInRate = 0;
-  ChannelLayoutHolder resamplerInLayout;
+  ChannelLayoutHolder resamplerInLayout;  // as handed to the resampler
+  AVChannelLayout resamplerFrameLayout{};  // as the decoder reported it
+
+  Impl() = default;
+  Impl(const Impl&) = delete;
+  Impl& operator=(const Impl&) = delete;
+  ~Impl() { av_channel_layout_uninit(&resamplerFrameLayout); }
   AudioFifoPtr fifo;
   std::vector<std::uint8_t> scratch;
   std::int64_t target = 0;  // source frames before this one are dropped
@@ -343,9 +354,11 @@ Status AudioFileReader::Impl::restart() {
 Status AudioFileReader::Impl::configureResampler(const AVFrame* frame) {
   const auto inFormat = static_cast<AVSampleFormat>(frame->format);
   if (resampler && inFormat == resamplerInFormat && frame->sample_rate == resamplerInRate &&
-      av_channel_layout_compare(&frame->ch_layout, &resamplerInLayout.layout) == 0) {
+      av_channel_layout_compare(&frame->ch_layout, &resamplerFrameLayout) == 0) {
     return kNoError;
   }
+  av_channel_layout_uninit(&resamplerFrameLayout);
+  if (const int copied = av_channel_layout_copy(&resamplerFrameLayout, &frame->ch_layout); copied < 0) return copied;
   resamplerInLayout.assign(frame->ch_layout);
   resamplerInFormat = inFormat;
   resamplerInRate = frame->sample_rate;
@@ -433,31 +446,40 @@ Status AudioFileReader::Impl::pump() {
   } else if ((status = configureResampler(frame)) != kNoError) {
     return status;
   }
-  const int room = swr_get_out_samples(resampler.get(), count);
-  if (room < 0) return room;
+  // Room for everything the resampler may hand out now: its own bound plus the rate
+  // ratio of this input, as soxr's bound is not always enough.
+  const std::int64_t ratioBound =
+      av_rescale_rnd(count, static_cast<std::int64_t>(client.sampleRate), resamplerInRate, AV_ROUND_UP);
+  const int bound = swr_get_out_samples(resampler.get(), count);
+  if (bound < 0) return bound;
+  const int room = static_cast<int>(std::max<std::int64_t>(bound, ratioBound)) + kResamplerSlack;
   const int channels = static_cast<int>(client.channelsPerFrame);
   const std::size_t bytes = static_cast<std::size_t>(room) * channels * av_get_bytes_per_sample(clientSampleFormat);
   if (scratch.size() < bytes) scratch.resize(bytes);
   std::uint8_t* outPlanes[1] = {scratch.data()};
-  int produced = 0;
+  void* fifoPlanes[1] = {scratch.data()};
   if (end) {
-    produced = swr_convert(resampler.get(), outPlanes, room, nullptr, 0);
-  } else {
-    const std::uint8_t* inPlanes[kMaxSourceChannels] = {};
-    const int inChannels = frame->ch_layout.nb_channels;
-    const int sampleBytes = av_get_bytes_per_sample(static_cast<AVSampleFormat>(frame->format));
-    if (av_sample_fmt_is_planar(static_cast<AVSampleFormat>(frame->format))) {
-      for (int c = 0; c < inChannels; ++c) inPlanes[c] = frame->extended_data[c] + first * sampleBytes;
-    } else {
-      inPlanes[0] = frame->extended_data[0] + static_cast<std::size_t>(first) * sampleBytes * inChannels;
+    // Draining may take several calls.
+    for (;;) {
+      const int produced = swr_convert(resampler.get(), outPlanes, room, nullptr, 0);
+      if (produced < 0) return produced;
+      if (produced == 0) break;
+      if (av_audio_fifo_write(fifo.get(), fifoPlanes, produced) < produced) return AVERROR(ENOMEM);
     }
-    produced = swr_convert(resampler.get(), outPlanes, room, inPlanes, count);
+    return kNoError;
   }
+  const std::uint8_t* inPlanes[kMaxSourceChannels] = {};
+  const int inChannels = frame->ch_layout.nb_channels;
+  const auto inFormat = static_cast<AVSampleFormat>(frame->format);
+  const int sampleBytes = av_get_bytes_per_sample(inFormat);
+  if (av_sample_fmt_is_planar(inFormat)) {
+    for (int c = 0; c < inChannels; ++c) inPlanes[c] = frame->extended_data[c] + first * sampleBytes;
+  } else {
+    inPlanes[0] = frame->extended_data[0] + static_cast<std::size_t>(first) * sampleBytes * inChannels;
+  }
+  const int produced = swr_convert(resampler.get(), outPlanes, room, inPlanes, count);
   if (produced < 0) return produced;
-  if (produced > 0) {
-    void* planes[1] = {scratch.data()};
-    if (av_audio_fifo_write(fifo.get(), planes, produced) < produced) return AVERROR(ENOMEM);
-  }
+  if (produced > 0 && av_audio_fifo_write(fifo.get(), fifoPlanes, produced) < produced) return AVERROR(ENOMEM);
   return kNoError;
 }
 
@@ -511,6 +533,10 @@ Status AudioFileReader::open(const std::filesystem::path& path, std::unique_ptr<
       format.bitsPerChannel = static_cast<std::uint32_t>(bits);
     }
     format.framesPerPacket = decoder->frame_size > 0 ? static_cast<std::uint32_t>(decoder->frame_size) : 0;
+    // ALAC's magic cookie holds its frame length: big-endian, after size, tag and version.
+    if (impl->codecId == AV_CODEC_ID_ALAC && decoder->extradata_size >= 16) {
+      format.framesPerPacket = AV_RB32(decoder->extradata + 12);
+    }
   }
 
   out.reset(new AudioFileReader(std::move(impl)));

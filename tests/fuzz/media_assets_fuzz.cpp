@@ -37,11 +37,14 @@ int selfTest() {
   // Signatures that steer the content detection into each container's parser.
   const std::vector<std::string_view> signatures = {
       std::string_view("ID3\x04\x00\x00\x00\x00\x10\x00", 10),
-      std::string_view("\x00\x00\x00\x20" "ftypM4A ", 12),
+      std::string_view("\x00\x00\x00\x20"
+                       "ftypM4A ",
+                       12),
       "fLaC",
       "OggS",
       std::string_view("\x30\x26\xB2\x75\x8E\x66\xCF\x11\xA6\xD9\x00\xAA\x00\x62\xCE\x6C", 16),
-      "FORM\x00\x00\x10\x00" "AIFF",
+      "FORM\x00\x00\x10\x00"
+      "AIFF",
       "RIFF\x00\x10\x00\x00WAVE",
       "MAC ",
       std::string_view("\xFF\xFB\x90\x00", 4)};

@@ -33,10 +33,15 @@ TEST(CommentFieldsTest, FollowsTheMappingInOrder) {
   metadata.trackTotal = 10;
   metadata.discNumber = 2;
   metadata.artwork = test::pngImage();  // never a text comment
-  EXPECT_EQ(commentFields(metadata),
-            (Fields{{"TITLE", "T"}, {"ARTIST", "A"}, {"ALBUMARTIST", "AA"}, {"GENRE", "G"},
-                    {"COMPOSER", "C"}, {"DATE", "2021"}, {"TRACKNUMBER", "5"},
-                    {"TRACKTOTAL", "10"}, {"DISCNUMBER", "2"}}));
+  EXPECT_EQ(commentFields(metadata), (Fields{{"TITLE", "T"},
+                                             {"ARTIST", "A"},
+                                             {"ALBUMARTIST", "AA"},
+                                             {"GENRE", "G"},
+                                             {"COMPOSER", "C"},
+                                             {"DATE", "2021"},
+                                             {"TRACKNUMBER", "5"},
+                                             {"TRACKTOTAL", "10"},
+                                             {"DISCNUMBER", "2"}}));
 }
 
 TEST(CommentFieldsTest, TrackTotalNeedsATrackNumber) {
@@ -54,7 +59,9 @@ struct ImageCase {
   std::uint32_t height;
 };
 
-void PrintTo(const ImageCase& image, std::ostream* out) { *out << image.name; }
+void PrintTo(const ImageCase& image, std::ostream* out) {
+  *out << image.name;
+}
 
 class ImageInfoTest : public testing::TestWithParam<ImageCase> {};
 
@@ -67,13 +74,15 @@ TEST_P(ImageInfoTest, TellsTypeAndSizeFromTheBytes) {
   EXPECT_EQ(info->height, GetParam().height);
 }
 
-std::vector<std::uint8_t> bytesOf(std::string_view text) { return {text.begin(), text.end()}; }
+std::vector<std::uint8_t> bytesOf(std::string_view text) {
+  return {text.begin(), text.end()};
+}
 
 std::vector<std::uint8_t> bmp() {
   std::vector<std::uint8_t> bytes(54, 0);
   bytes[0] = 'B';
   bytes[1] = 'M';
-  bytes[18] = 3;                                        // width 3
+  bytes[18] = 3;  // width 3
   // Height -2: a top-down bitmap.
   bytes[22] = 0xFE;
   bytes[23] = bytes[24] = bytes[25] = 0xFF;
@@ -87,10 +96,13 @@ INSTANTIATE_TEST_SUITE_P(
         ImageCase{"Png", test::pngImage(), "image/png", 1, 1},
         ImageCase{"Jpeg", test::jpegImage(), "image/jpeg", 16, 8},
         ImageCase{"TruncatedJpeg", {0xFF, 0xD8, 0xFF, 0xE0, 0x00}, "image/jpeg", 0, 0},
-        ImageCase{"Gif", bytesOf(std::string_view("GIF89a\x05\x00\x07\x00", 10)), "image/gif", 5, 7},
-        ImageCase{"Webp", bytesOf(std::string_view("RIFF\x10\x00\x00\x00WEBPVP8 ", 16)), "image/webp", 0, 0},
+        ImageCase{"Gif", bytesOf(std::string_view("GIF89a\x05\x00\x07\x00", 10)), "image/gif", 5,
+                  7},
+        ImageCase{"Webp", bytesOf(std::string_view("RIFF\x10\x00\x00\x00WEBPVP8 ", 16)),
+                  "image/webp", 0, 0},
         ImageCase{"Bmp", bmp(), "image/bmp", 3, 2},
-        ImageCase{"PngSignatureOnly", {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}, "image/png", 0, 0},
+        ImageCase{
+            "PngSignatureOnly", {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}, "image/png", 0, 0},
         ImageCase{"Text", bytesOf("not an image at all"), std::nullopt, 0, 0},
         ImageCase{"Empty", {}, std::nullopt, 0, 0}),
     [](const auto& info) { return info.param.name; });

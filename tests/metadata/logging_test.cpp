@@ -1,8 +1,8 @@
 // The log facility the engine reports tag-writing failures through.
 
-#include <gtest/gtest.h>
-
 #include "platform/logging.h"
+
+#include <gtest/gtest.h>
 
 namespace vexal::platform {
 namespace {

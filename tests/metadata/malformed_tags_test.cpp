@@ -142,7 +142,8 @@ TEST_F(MalformedTagsTest, FlacAndOggBlockLengthsBeyondTheFile) {
     auto broken = flac;
     // The vendor string's length (little-endian) sits just before it; the field count
     // comes after it.
-    for (int i = 0; i < 4; ++i) broken[vendor - 4 + i] = static_cast<std::uint8_t>(length >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+      broken[vendor - 4 + i] = static_cast<std::uint8_t>(length >> (8 * i));
     readBoth(broken, "flac");
   }
   const auto ogg = tagged("comments.ogg", "-c:a libvorbis");
@@ -160,11 +161,14 @@ struct Fixture {
 
 // Random byte changes and truncations over the tag region of each container.
 TEST_F(MalformedTagsTest, MutatedFilesNeverCrashTheReader) {
-  const std::vector<Fixture> fixtures = {
-      {"m.mp3", "-c:a libmp3lame -b:a 64k"}, {"m.m4a", "-c:a aac -b:a 64k"},
-      {"m.flac", "-c:a flac"},               {"m.ogg", "-c:a libvorbis"},
-      {"m.opus", "-c:a libopus"},            {"m.wma", "-c:a wmav2"},
-      {"m.aiff", "-c:a pcm_s16be"},          {"m.wav", "-c:a pcm_s16le"}};
+  const std::vector<Fixture> fixtures = {{"m.mp3", "-c:a libmp3lame -b:a 64k"},
+                                         {"m.m4a", "-c:a aac -b:a 64k"},
+                                         {"m.flac", "-c:a flac"},
+                                         {"m.ogg", "-c:a libvorbis"},
+                                         {"m.opus", "-c:a libopus"},
+                                         {"m.wma", "-c:a wmav2"},
+                                         {"m.aiff", "-c:a pcm_s16be"},
+                                         {"m.wav", "-c:a pcm_s16le"}};
   std::mt19937 random(20240517);
   for (const auto& fixture : fixtures) {
     SCOPED_TRACE(fixture.name);

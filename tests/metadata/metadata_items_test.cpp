@@ -1,8 +1,8 @@
 // The two reading passes over item lists as the media-asset layer could present them.
 
-#include <gtest/gtest.h>
-
 #include "metadata/metadata_items.h"
+
+#include <gtest/gtest.h>
 
 namespace vexal::MetadataService {
 namespace {
@@ -59,23 +59,23 @@ TEST(MetadataItemsTest, TrackNumberWithoutTextComesFromTheNumberValue) {
 }
 
 TEST(MetadataItemsTest, Id3TrackIsOnlyAFallback) {
-  auto metadata = metadataFromItems(
-      {text(Id::iTunesTrackNumber, "4/9"), text(Id::id3TrackNumber, "5/10")});
+  auto metadata =
+      metadataFromItems({text(Id::iTunesTrackNumber, "4/9"), text(Id::id3TrackNumber, "5/10")});
   EXPECT_EQ(metadata.trackNumber, 4);
   EXPECT_EQ(metadata.trackTotal, 9);
 
   // "a/12" leaves the track absent, so the ID3 frame is still consulted; its lone piece
   // keeps the total of the first item.
-  metadata = metadataFromItems({text(Id::iTunesTrackNumber, "a/12"), text(Id::id3TrackNumber, "6")});
+  metadata =
+      metadataFromItems({text(Id::iTunesTrackNumber, "a/12"), text(Id::id3TrackNumber, "6")});
   EXPECT_EQ(metadata.trackNumber, 6);
   EXPECT_EQ(metadata.trackTotal, 12);
 }
 
 TEST(MetadataItemsTest, OnlyTheFirstItemOfAnIdentifierCounts) {
-  const auto metadata = metadataFromItems({text(Id::iTunesUserGenre, "Jazz"),
-                                           text(Id::iTunesUserGenre, "Rock"),
-                                           number(Id::iTunesDiscNumber, 2),
-                                           number(Id::iTunesDiscNumber, 5)});
+  const auto metadata =
+      metadataFromItems({text(Id::iTunesUserGenre, "Jazz"), text(Id::iTunesUserGenre, "Rock"),
+                         number(Id::iTunesDiscNumber, 2), number(Id::iTunesDiscNumber, 5)});
   EXPECT_EQ(metadata.genre, "Jazz");
   EXPECT_EQ(metadata.discNumber, 2);
 }
@@ -84,13 +84,14 @@ TEST(MetadataItemsTest, GenreFallsBackToId3ContentTypeVerbatim) {
   EXPECT_EQ(metadataFromItems({text(Id::id3ContentType, "Rock")}).genre, "Rock");
   EXPECT_EQ(metadataFromItems({text(Id::id3ContentType, "(17)")}).genre, "(17)");
   // An empty iTunes genre is a genre: the ID3 frame is not tried.
-  EXPECT_EQ(metadataFromItems({text(Id::iTunesUserGenre, ""), text(Id::id3ContentType, "Rock")}).genre,
-            "");
+  EXPECT_EQ(
+      metadataFromItems({text(Id::iTunesUserGenre, ""), text(Id::id3ContentType, "Rock")}).genre,
+      "");
   // An iTunes genre item without a text leaves room for the fallback.
-  EXPECT_EQ(metadataFromItems({text(Id::iTunesUserGenre, std::nullopt),
-                               text(Id::id3ContentType, "Rock")})
-                .genre,
-            "Rock");
+  EXPECT_EQ(
+      metadataFromItems({text(Id::iTunesUserGenre, std::nullopt), text(Id::id3ContentType, "Rock")})
+          .genre,
+      "Rock");
 }
 
 TEST(MetadataItemsTest, DiscNumberNeedsANumberValue) {
@@ -118,8 +119,8 @@ INSTANTIATE_TEST_SUITE_P(
                     YearCase{"2004", "1990", 2004}, YearCase{"204", std::nullopt, std::nullopt},
                     YearCase{"204", "1997", 1997}, YearCase{std::nullopt, "1997", 1997},
                     YearCase{std::nullopt, "1997-05", std::nullopt},
-                    YearCase{std::nullopt, "", std::nullopt},
-                    YearCase{"abcd-01", "1999", 1999}, YearCase{" 2004", std::nullopt, std::nullopt}));
+                    YearCase{std::nullopt, "", std::nullopt}, YearCase{"abcd-01", "1999", 1999},
+                    YearCase{" 2004", std::nullopt, std::nullopt}));
 
 TEST(MetadataItemsTest, CommonKeysTakeTheLastItemEvenWhenItsValueIsAbsent) {
   auto metadata = metadataFromItems({text("id3/TIT2", "First", CommonKey::title),

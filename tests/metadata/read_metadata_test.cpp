@@ -6,6 +6,7 @@
 #include <taglib/asffile.h>
 #include <taglib/attachedpictureframe.h>
 #include <taglib/flacfile.h>
+#include <taglib/id3v1tag.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/infotag.h>
 #include <taglib/mp4file.h>
@@ -32,9 +33,24 @@ TagLib::ByteVector byteVector(const std::vector<std::uint8_t>& data) {
   return {reinterpret_cast<const char*>(data.data()), static_cast<unsigned int>(data.size())};
 }
 
-TagLib::String utf8(const char* text) { return TagLib::String(text, TagLib::String::UTF8); }
+TagLib::String utf8(const char* text) {
+  return TagLib::String(text, TagLib::String::UTF8);
+}
 
-enum class Kind { mp3Id3v23, mp3Id3v24, mp3Ape, m4aAac, m4aAlac, flac, vorbis, opus, oggFlac, wma, aiff, wav };
+enum class Kind {
+  mp3Id3v23,
+  mp3Id3v24,
+  mp3Ape,
+  m4aAac,
+  m4aAlac,
+  flac,
+  vorbis,
+  opus,
+  oggFlac,
+  wma,
+  aiff,
+  wav
+};
 
 struct Source {
   Kind kind;
@@ -43,7 +59,9 @@ struct Source {
   std::string extension;
 };
 
-void PrintTo(const Source& source, std::ostream* out) { *out << source.name; }
+void PrintTo(const Source& source, std::ostream* out) {
+  *out << source.name;
+}
 
 // What a fully tagged source holds; ID3 frames hold a bare year (a version 2.3 TYER).
 TagLib::PropertyMap fullProperties(bool bareYear) {
@@ -188,7 +206,8 @@ TEST_P(ReadMetadataTest, ReadsEveryFieldOfAFullyTaggedFile) {
 TEST_P(ReadMetadataTest, AnUntaggedFileReadsAsEmpty) {
   const auto file = dir_ / ("plain." + GetParam().extension);
   const bool taggedByEncoder = GetParam().kind == Kind::oggFlac;
-  ASSERT_TRUE(test::writeTone(file, taggedByEncoder ? "-c:a flac -f ogg" : GetParam().encoder, 0.5));
+  ASSERT_TRUE(
+      test::writeTone(file, taggedByEncoder ? "-c:a flac -f ogg" : GetParam().encoder, 0.5));
   const auto metadata = MetadataService::readMetadata(file);
   EXPECT_FALSE(metadata.hasContent());
   EXPECT_FALSE(metadata.genre);
@@ -199,7 +218,8 @@ INSTANTIATE_TEST_SUITE_P(
     Containers, ReadMetadataTest,
     testing::Values(Source{Kind::mp3Id3v23, "Mp3Id3v23", "-c:a libmp3lame -b:a 96k", "mp3"},
                     Source{Kind::mp3Id3v24, "Mp3Id3v24", "-c:a libmp3lame -b:a 96k", "mp3"},
-                    Source{Kind::mp3Ape, "Mp3Ape", "-c:a libmp3lame -b:a 96k -write_xing 0 -id3v2_version 0", "mp3"},
+                    Source{Kind::mp3Ape, "Mp3Ape",
+                           "-c:a libmp3lame -b:a 96k -write_xing 0 -id3v2_version 0", "mp3"},
                     Source{Kind::m4aAac, "M4aAac", "-c:a aac -b:a 96k", "m4a"},
                     Source{Kind::m4aAlac, "M4aAlac", "-c:a alac", "m4a"},
                     Source{Kind::flac, "Flac", "-c:a flac", "flac"},
@@ -214,7 +234,8 @@ INSTANTIATE_TEST_SUITE_P(
 class ReadMetadataEdgeTest : public testing::Test {
  protected:
   // An MP3 whose ID3v2.3 tag holds exactly the given text frames.
-  std::filesystem::path mp3WithFrames(const std::vector<std::pair<const char*, const char*>>& frames) {
+  std::filesystem::path mp3WithFrames(
+      const std::vector<std::pair<const char*, const char*>>& frames) {
     const auto file = dir_ / ("edge" + std::to_string(count_++) + ".mp3");
     EXPECT_TRUE(test::writeTone(file, "-c:a libmp3lame -b:a 64k", 0.3));
     TagLib::MPEG::File mp3(file.c_str());
@@ -228,7 +249,8 @@ class ReadMetadataEdgeTest : public testing::Test {
     return file;
   }
 
-  std::filesystem::path m4aWithItems(const std::vector<std::pair<const char*, TagLib::MP4::Item>>& items) {
+  std::filesystem::path m4aWithItems(
+      const std::vector<std::pair<const char*, TagLib::MP4::Item>>& items) {
     const auto file = dir_ / ("edge" + std::to_string(count_++) + ".m4a");
     EXPECT_TRUE(test::writeTone(file, "-c:a aac -b:a 64k", 0.3));
     TagLib::MP4::File m4a(file.c_str());
@@ -257,6 +279,8 @@ TEST_F(ReadMetadataEdgeTest, Id3YearMustBeAWholeNumber) {
 
 TEST_F(ReadMetadataEdgeTest, Id3ContentTypeIsTheGenre) {
   EXPECT_EQ(MetadataService::readMetadata(mp3WithFrames({{"TCON", "Rock"}})).genre, "Rock");
+  // A numeric reference stays as written, not translated into a genre name.
+  EXPECT_EQ(MetadataService::readMetadata(mp3WithFrames({{"TCON", "(17)"}})).genre, "(17)");
 }
 
 TEST_F(ReadMetadataEdgeTest, TheLaterOfTwoTitleFramesWins) {
@@ -266,9 +290,9 @@ TEST_F(ReadMetadataEdgeTest, TheLaterOfTwoTitleFramesWins) {
 }
 
 TEST_F(ReadMetadataEdgeTest, Mp4ReleaseDateTimestampGivesTheYear) {
-  const auto file = m4aWithItems(
-      {{"\xC2\xA9" "day", TagLib::MP4::Item(TagLib::StringList("2004-05-17T07:00:00Z"))},
-       {"trkn", TagLib::MP4::Item(7, 0)}});
+  const auto file =
+      m4aWithItems({{"\u00A9day", TagLib::MP4::Item(TagLib::StringList("2004-05-17T07:00:00Z"))},
+                    {"trkn", TagLib::MP4::Item(7, 0)}});
   const auto metadata = MetadataService::readMetadata(file);
   EXPECT_EQ(metadata.year, 2004);
   EXPECT_EQ(metadata.trackNumber, 7);
@@ -276,11 +300,51 @@ TEST_F(ReadMetadataEdgeTest, Mp4ReleaseDateTimestampGivesTheYear) {
 }
 
 TEST_F(ReadMetadataEdgeTest, Mp4EmptyGenreStaysEmpty) {
-  const auto file = m4aWithItems({{"\xC2\xA9gen", TagLib::MP4::Item(TagLib::StringList(""))},
-                                  {"\xC2\xA9nam", TagLib::MP4::Item(TagLib::StringList("T"))}});
+  const auto file = m4aWithItems({{"\u00A9gen", TagLib::MP4::Item(TagLib::StringList(""))},
+                                  {"\u00A9nam", TagLib::MP4::Item(TagLib::StringList("T"))}});
   const auto metadata = MetadataService::readMetadata(file);
   EXPECT_EQ(metadata.title, "T");
   EXPECT_EQ(metadata.genre, "");
+}
+
+TEST_F(ReadMetadataEdgeTest, XiphTrackTotalInItsOwnField) {
+  const auto file = dir_ / "total.flac";
+  ASSERT_TRUE(test::writeTone(file, "-c:a flac", 0.3));
+  {
+    TagLib::FLAC::File flac(file.c_str());
+    auto* comment = flac.xiphComment(true);
+    comment->addField("TRACKNUMBER", "3");
+    comment->addField("TRACKTOTAL", "12");
+    comment->addField("DISCNUMBER", "1/2");
+    comment->addField("DATE", "1987");
+    ASSERT_TRUE(flac.save());
+  }
+  const auto metadata = MetadataService::readMetadata(file);
+  EXPECT_EQ(metadata.trackNumber, 3);
+  EXPECT_EQ(metadata.trackTotal, 12);
+  EXPECT_EQ(metadata.discNumber, 1);
+  EXPECT_EQ(metadata.year, 1987);
+}
+
+TEST_F(ReadMetadataEdgeTest, Id3v1AloneIsRead) {
+  const auto file = dir_ / "v1.mp3";
+  ASSERT_TRUE(test::writeTone(file, "-c:a libmp3lame -b:a 64k -id3v2_version 0", 0.3));
+  {
+    TagLib::MPEG::File mp3(file.c_str());
+    auto* tag = mp3.ID3v1Tag(true);
+    tag->setTitle("Old Title");
+    tag->setArtist("Old Artist");
+    tag->setGenre("Rock");
+    tag->setYear(1995);
+    tag->setTrack(9);
+    ASSERT_TRUE(mp3.save(TagLib::MPEG::File::ID3v1, TagLib::File::StripOthers));
+  }
+  const auto metadata = MetadataService::readMetadata(file);
+  EXPECT_EQ(metadata.title, "Old Title");
+  EXPECT_EQ(metadata.artist, "Old Artist");
+  EXPECT_EQ(metadata.genre, "Rock");
+  EXPECT_EQ(metadata.year, 1995);
+  EXPECT_EQ(metadata.trackNumber, 9);
 }
 
 TEST_F(ReadMetadataEdgeTest, WavInfoChunk) {

@@ -14,7 +14,9 @@ namespace {
 namespace fs = std::filesystem;
 using test::TempDir;
 
-QString q(const fs::path& path) { return QString::fromStdString(path.string()); }
+QString q(const fs::path& path) {
+  return QString::fromStdString(path.string());
+}
 
 ConverterViewModel::Options storesIn(const TempDir& dir) {
   ConverterViewModel::Options options;
@@ -77,9 +79,10 @@ class Import : public testing::Test {
 TEST_F(Import, CueSheetOverRealAudioFile) {
   fs::create_directories(dir / "cd");
   test::writeWav(dir / "cd" / "album.wav", 132'300, 44100, 2);
-  std::ofstream(dir / "cd" / "album.cue") << "PERFORMER \"X\"\nTITLE \"Album X\"\nFILE \"album.wav\" WAVE\n"
-                                             "  TRACK 01 AUDIO\n    TITLE \"Intro\"\n    INDEX 01 00:00:00\n"
-                                             "  TRACK 02 AUDIO\n    INDEX 01 00:02:00\n";
+  std::ofstream(dir / "cd" / "album.cue")
+      << "PERFORMER \"X\"\nTITLE \"Album X\"\nFILE \"album.wav\" WAVE\n"
+         "  TRACK 01 AUDIO\n    TITLE \"Intro\"\n    INDEX 01 00:00:00\n"
+         "  TRACK 02 AUDIO\n    INDEX 01 00:02:00\n";
   model.importCueSheet(q(dir / "cd" / "album.cue"));
   ASSERT_EQ(model.jobs().size(), 2u);
   EXPECT_EQ(model.jobs()[0]->endFrame(), 88'200);
@@ -109,14 +112,16 @@ TEST_F(Import, CueSheetWithMissingAudioLogsAndAddsNothing) {
   model.importCueSheet(q(dir / "empty.cue"));
   platform::setLogSink(previous);
   EXPECT_TRUE(model.jobs().empty());
-  EXPECT_THAT(messages, testing::ElementsAre("Cue sheet parse failed: Audio file not found: gone.flac",
-                                             "Cue sheet parse failed: Cue sheet has no FILE reference"));
+  EXPECT_THAT(messages,
+              testing::ElementsAre("Cue sheet parse failed: Audio file not found: gone.flac",
+                                   "Cue sheet parse failed: Cue sheet has no FILE reference"));
 }
 
 TEST_F(Import, FolderWithCueSheetContributesOnlyTheSheet) {
   fs::create_directories(dir / "Album");
   test::writeWav(dir / "Album" / "album.wav", 4410, 44100, 1);
-  std::ofstream(dir / "Album" / "album.cue") << "FILE \"album.wav\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n";
+  std::ofstream(dir / "Album" / "album.cue")
+      << "FILE \"album.wav\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n";
   std::ofstream(dir / "Album" / "cover.jpg") << "jpeg";
   fs::create_directories(dir / "Album" / "Bonus");
   std::ofstream(dir / "Album" / "Bonus" / "extra.flac") << "";
@@ -140,8 +145,8 @@ TEST_F(Import, FolderAddsAcceptedFilesCaseInsensitivelyKeepingStructure) {
   std::ofstream(dir / "notes.txt") << "";
   int inserted = 0;
   QObject::connect(&model, &ConverterViewModel::jobsInserted, [&](int, int) { ++inserted; });
-  model.importURLs({q(dir / "Drop"), q(dir / "loose.alac"), q(dir / "notes.txt"), q(dir / "missing.flac"),
-                    q(dir / "x.cue")});
+  model.importURLs({q(dir / "Drop"), q(dir / "loose.alac"), q(dir / "notes.txt"),
+                    q(dir / "missing.flac"), q(dir / "x.cue")});
   EXPECT_THAT(names(), testing::ElementsAre("a", "01", "02", "loose"));
   EXPECT_EQ(model.jobs()[0]->outputSubdirectory(), "Drop");
   EXPECT_EQ(model.jobs()[1]->outputSubdirectory(), "Drop/Artist/Album");

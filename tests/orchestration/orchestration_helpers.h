@@ -89,8 +89,8 @@ class FakeEngine {
   ConverterViewModel::ConvertFunction function() {
     return [this](const std::filesystem::path& source, const std::filesystem::path& output,
                   OutputFormat format, const ConversionSettings& settings,
-                  std::optional<std::int64_t>, std::optional<std::int64_t>, ProgressCallback progress,
-                  std::stop_token stop) -> Expected<> {
+                  std::optional<std::int64_t>, std::optional<std::int64_t>,
+                  ProgressCallback progress, std::stop_token stop) -> Expected<> {
       const Call call{source, output, format, settings};
       {
         std::lock_guard lock(mutex_);

@@ -11,11 +11,16 @@ namespace {
 namespace fs = std::filesystem;
 using test::TempDir;
 
-void touch(const fs::path& path) { std::ofstream(path) << "x"; }
+void touch(const fs::path& path) {
+  std::ofstream(path) << "x";
+}
 
-QString q(const fs::path& path) { return QString::fromStdString(path.string()); }
+QString q(const fs::path& path) {
+  return QString::fromStdString(path.string());
+}
 
-ConversionSettings withFormats(std::set<OutputFormat> formats, std::string templateText = "{filename}") {
+ConversionSettings withFormats(std::set<OutputFormat> formats,
+                               std::string templateText = "{filename}") {
   ConversionSettings settings;
   settings.enabledFormats = std::move(formats);
   settings.namingTemplate.templateText = std::move(templateText);
@@ -60,8 +65,9 @@ TEST(Planning, CueTrackGoesToItsSubfolderWhichIsCreated) {
   TempDir dest;
   ConversionJob job("/music/album.flac", "01 Intro", "Album X", 0, 100, "01 Intro");
   std::set<QString> taken;
-  EXPECT_EQ(planOutput(OutputFormat::wav, job, q(dest.path()), withFormats({OutputFormat::wav}), taken),
-            q(dest / "Album X" / "01 Intro.wav"));
+  EXPECT_EQ(
+      planOutput(OutputFormat::wav, job, q(dest.path()), withFormats({OutputFormat::wav}), taken),
+      q(dest / "Album X" / "01 Intro.wav"));
   EXPECT_TRUE(fs::is_directory(dest / "Album X"));
 }
 
@@ -74,7 +80,8 @@ TEST(Planning, TemplateSubfolderWinsAndReceivesTheAudioBaseName) {
   tags.trackNumber = 1;
   ConversionJob job("/music/album.flac", "01 Intro", "Dropped", 0, 100, "01 Intro", tags);
   std::set<QString> taken;
-  const auto settings = withFormats({OutputFormat::vorbis}, "{artist}/{album}/{track} - {filename}");
+  const auto settings =
+      withFormats({OutputFormat::vorbis}, "{artist}/{album}/{track} - {filename}");
   EXPECT_EQ(planOutput(OutputFormat::vorbis, job, q(dest.path()), settings, taken),
             q(dest / "Artist" / "Album" / "01 - album.ogg"));
 
@@ -90,14 +97,16 @@ TEST(Planning, TagValuesCannotLeaveTheDestination) {
   tags.artist = "..";
   tags.album = ".";
   tags.title = "..";
-  ConversionJob job("/music/x.flac", "x", std::nullopt, std::nullopt, std::nullopt, std::nullopt, tags);
+  ConversionJob job("/music/x.flac", "x", std::nullopt, std::nullopt, std::nullopt, std::nullopt,
+                    tags);
   std::set<QString> taken;
   const auto settings = withFormats({OutputFormat::flac}, "{artist}/{album}/{title}");
   EXPECT_EQ(planOutput(OutputFormat::flac, job, q(dest.path()), settings, taken),
             q(dest / "_" / "_" / "_.flac"));
 
   ConversionJob dropped("/music/y.flac", "y", "../../etc");
-  EXPECT_EQ(planOutput(OutputFormat::flac, dropped, q(dest.path()), withFormats({OutputFormat::flac}), taken),
+  EXPECT_EQ(planOutput(OutputFormat::flac, dropped, q(dest.path()),
+                       withFormats({OutputFormat::flac}), taken),
             q(dest / "_" / "_" / "etc" / "y.flac"));
 }
 
@@ -108,15 +117,19 @@ TEST(Planning, LongNamesAreCutOnCharacterBoundariesWithRoomForSuffix) {
   AudioMetadata tags;
   tags.title = title;
   tags.album = title;
-  ConversionJob job("/music/x.flac", "x", std::nullopt, std::nullopt, std::nullopt, std::nullopt, tags);
+  ConversionJob job("/music/x.flac", "x", std::nullopt, std::nullopt, std::nullopt, std::nullopt,
+                    tags);
   const auto settings = withFormats({OutputFormat::flac}, "{album}/{title}");
   std::set<QString> taken;
-  const fs::path first(planOutput(OutputFormat::flac, job, q(dest.path()), settings, taken).toStdString());
-  const fs::path second(planOutput(OutputFormat::flac, job, q(dest.path()), settings, taken).toStdString());
+  const fs::path first(
+      planOutput(OutputFormat::flac, job, q(dest.path()), settings, taken).toStdString());
+  const fs::path second(
+      planOutput(OutputFormat::flac, job, q(dest.path()), settings, taken).toStdString());
   for (const auto& path : {first, second}) {
     EXPECT_LE(path.filename().string().size(), 255u);
     EXPECT_LE(path.parent_path().filename().string().size(), 255u);
-    EXPECT_EQ(QString::fromStdString(path.string()).toStdString(), path.string());  // whole characters
+    EXPECT_EQ(QString::fromStdString(path.string()).toStdString(),
+              path.string());  // whole characters
     EXPECT_EQ(path.parent_path().parent_path(), dest.path());
   }
   EXPECT_TRUE(second.filename().string().ends_with(" (1).flac"));
