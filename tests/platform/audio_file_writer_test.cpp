@@ -290,3 +290,26 @@ TEST_F(WriterTest, FileSizeLimitFailsTheWriteOrClose) {
 
 }  // namespace
 }  // namespace vexal::platform
+
+namespace vexal::platform {
+namespace {
+
+// Reader into writer, as a conversion does: integer sources survive float32 unchanged.
+TEST(ReaderToWriterTest, IntegerSourcesPassThroughFloatUnchanged) {
+  test::TempDir dir;
+  for (const test::InputKind kind : {test::InputKind::flac24, test::InputKind::aiff16, test::InputKind::alacM4a24}) {
+    const test::Signal signal = test::noise(44100, 2, 0.5, -0.5, 11);
+    const auto source = test::writeAudio(dir.path(), "source", signal, kind);
+    const test::DecodedAudio decoded = test::decodeFile(source);
+    for (const auto& [type, formatId] : {std::pair{FileType::wave, FormatID::kLinearPCM},
+                                         std::pair{FileType::m4a, FormatID::kALAC}}) {
+      const auto output = dir / "output";
+      ASSERT_EQ(writeFile(output, type, destinationFor(type, formatId, 44100, 2), decoded.samples), kNoError);
+      EXPECT_TRUE(test::decodeFile(output).samples == test::quantised(signal, test::bitDepthOf(kind)))
+          << test::nameOf(kind);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vexal::platform
