@@ -5,6 +5,7 @@
 #include <QGraphicsOpacityEffect>
 #include <QLabel>
 #include <QMimeData>
+#include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
 #include <QUrl>
@@ -265,6 +266,52 @@ TEST_F(WindowTest, CtrlOOpensTheFilesDialog) {
   QTest::keyClick(window_.get(), Qt::Key_O, Qt::ControlModifier);
   EXPECT_EQ(opened, 1);
   EXPECT_TRUE(vm().jobs().empty());
+}
+
+TEST_F(WindowTest, ProgressReportsAreRepaintedOncePerFrame) {
+  vm().addFiles({path("a.wav"), path("b.wav")});
+  JobListModel* model = window_->jobModel();
+  QSignalSpy changed(model, &QAbstractItemModel::dataChanged);
+  const auto& job = vm().jobs()[1];
+  job->setStatus(ConversionStatus::converting());
+  for (int i = 1; i <= 1000; ++i) job->setProgress(i / 1000.0);
+  EXPECT_EQ(changed.count(), 0) << "nothing is repainted before the next frame";
+  ASSERT_TRUE(waitUntil([&] { return changed.count() > 0; }, 2000));
+  ASSERT_EQ(changed.count(), 1);
+  EXPECT_EQ(changed[0][0].value<QModelIndex>(), model->index(1, 0));
+  EXPECT_DOUBLE_EQ(model->index(1, 0).data(JobListModel::ProgressRole).toDouble(), 1.0);
+}
+
+TEST_F(WindowTest, NewJobsKeepTheSelection) {
+  vm().addFiles({path("x/a.wav"), path("x/b.wav")}, QString("Folder"));
+  auto* tree = window_->fileTree();
+  const QModelIndex second = window_->jobModel()->index(1, 0, window_->jobModel()->index(0, 0));
+  tree->selectionModel()->select(second, QItemSelectionModel::Select);
+  const auto selected = vm().selectedJobIDs();
+  ASSERT_EQ(selected.size(), 1u);
+  // A watched folder adds files while the user has a selection.
+  vm().addFiles({path("x/c.wav")}, QString("Folder"));
+  vm().addFiles({path("y/d.wav")}, QString("Other"));
+  vm().addFiles({path("loose.wav")});
+  EXPECT_EQ(vm().selectedJobIDs(), selected);
+  EXPECT_EQ(tree->selectedJobIDs(), selected);
+  EXPECT_EQ(window_->jobModel()->rowCount(), 3);
+  EXPECT_EQ(window_->jobModel()->index(0, 0).data(JobListModel::CountRole).toInt(), 3);
+}
+
+TEST_F(WindowTest, RemovingTheShownJobHidesTheMetadataPanel) {
+  vm().addFiles({path("a.wav"), path("b.wav")});
+  auto* tree = window_->fileTree();
+  tree->setCurrentIndex(window_->jobModel()->index(0, 0));
+  ASSERT_TRUE(window_->metadataPanel()->isVisible());
+  QTest::keyClick(tree, Qt::Key_Delete);
+  EXPECT_EQ(vm().jobs().size(), 1u);
+  EXPECT_FALSE(window_->selectedFileID().has_value());
+  EXPECT_FALSE(window_->metadataPanel()->isVisible());
+  // Removing the last job brings the drop zone back.
+  tree->setCurrentIndex(window_->jobModel()->index(0, 0));
+  QTest::keyClick(tree, Qt::Key_Delete);
+  EXPECT_TRUE(window_->isShowingDropZone());
 }
 
 }  // namespace
