@@ -59,7 +59,8 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   const int count = argc > 1 ? std::atoi(argv[1]) : 10'000;
   QTemporaryDir temp;
-  const std::filesystem::path library = std::filesystem::path(temp.path().toStdString()) / "Library";
+  const std::filesystem::path library =
+      std::filesystem::path(temp.path().toStdString()) / "Library";
   for (int i = 0; i < count; ++i) {
     const auto folder = library / ("Album " + std::to_string(i / 10));
     if (i % 10 == 0) std::filesystem::create_directories(folder);
@@ -83,7 +84,8 @@ int main(int argc, char** argv) {
   timer.start();
   // Each album folder is its own group: the import pass walks them all.
   QStringList albums;
-  for (const auto& entry : std::filesystem::directory_iterator(library)) albums << QString::fromStdString(entry.path().string());
+  for (const auto& entry : std::filesystem::directory_iterator(library))
+    albums << QString::fromStdString(entry.path().string());
   window.viewModel().importURLs(albums);
   QApplication::processEvents();
   tree->viewport()->repaint();
@@ -126,10 +128,13 @@ int main(int argc, char** argv) {
   std::printf("ui_bench: %zu jobs in %d top-level rows (platform %s)\n", jobs.size(), rows,
               qPrintable(QGuiApplication::platformName()));
   std::printf("  populate (drop to first frame): %.1f ms (goal < 1000 ms)\n", populateMs);
-  std::printf("  scrolling: %zu frames, mean %.2f ms, p95 %.2f ms, max %.2f ms (goal < 16 ms)\n", scrollFrames, scroll.mean, scroll.p95, scroll.max);
-  std::printf("  2 jobs reporting: %d reports in %.1f s -> %zu repaints (%.0f/s), frame mean %.2f ms, p95 %.2f ms, max %.2f ms\n",
-              reports, seconds, painter.frames.size(), static_cast<double>(painter.frames.size()) / seconds,
-              progress.mean, progress.p95, progress.max);
+  std::printf("  scrolling: %zu frames, mean %.2f ms, p95 %.2f ms, max %.2f ms (goal < 16 ms)\n",
+              scrollFrames, scroll.mean, scroll.p95, scroll.max);
+  std::printf(
+      "  2 jobs reporting: %d reports in %.1f s -> %zu repaints (%.0f/s), frame mean %.2f ms, p95 "
+      "%.2f ms, max %.2f ms\n",
+      reports, seconds, painter.frames.size(), static_cast<double>(painter.frames.size()) / seconds,
+      progress.mean, progress.p95, progress.max);
   const bool ok = populateMs < 1000.0 && scroll.p95 < 16.0 && progress.p95 < 16.0;
   return ok ? 0 : 1;
 }

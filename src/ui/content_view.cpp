@@ -76,7 +76,8 @@ QFrame* separator(QWidget* parent) {
 
 }  // namespace
 
-ContentView::ContentView(ConverterViewModel::Options options, const UpdaterController* updater, QWidget* parent)
+ContentView::ContentView(ConverterViewModel::Options options, const UpdaterController* updater,
+                         QWidget* parent)
     : QMainWindow(parent),
       viewModel_(std::make_unique<ConverterViewModel>(std::move(options))),
       launcher_(std::make_unique<LauncherEntry>(kDesktopFileName)),
@@ -86,6 +87,7 @@ ContentView::ContentView(ConverterViewModel::Options options, const UpdaterContr
   setWindowIcon(applicationIcon());
   setAcceptDrops(true);
   resize(kDefaultWidth, kDefaultHeight);
+  setMinimumSize(960, 600);  // px: sidebar, a usable list and the 320-px metadata panel
   filesPicker_ = pickFilesAndFolders;
   directoryPicker_ = pickOutputDirectory;
 
@@ -132,7 +134,8 @@ ContentView::ContentView(ConverterViewModel::Options options, const UpdaterContr
   highlight_ = new DropHighlight(central);
 
   // Keyboard: Ctrl+Return converts, Delete removes the selected jobs.
-  for (const QKeySequence& keys : {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)}) {
+  for (const QKeySequence& keys :
+       {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)}) {
     auto* shortcut = new QShortcut(keys, this);
     connect(shortcut, &QShortcut::activated, this, &ContentView::startConversion);
   }
@@ -159,8 +162,10 @@ ContentView::ContentView(ConverterViewModel::Options options, const UpdaterContr
     if (selectedFileID_ && !viewModel_->job(*selectedFileID_)) showJob(std::nullopt);
     refreshJobsArea();
   });
-  connect(viewModel_.get(), &ConverterViewModel::outputDirectoryChanged, this, &ContentView::refreshDestination);
-  connect(viewModel_.get(), &ConverterViewModel::isConvertingChanged, this, &ContentView::refreshProgress);
+  connect(viewModel_.get(), &ConverterViewModel::outputDirectoryChanged, this,
+          &ContentView::refreshDestination);
+  connect(viewModel_.get(), &ConverterViewModel::isConvertingChanged, this,
+          &ContentView::refreshProgress);
   connect(jobModel_, &JobListModel::changesFlushed, this, [this] {
     convertBar_->refresh();
     refreshProgress();
@@ -183,10 +188,11 @@ void ContentView::buildMenu(const UpdaterController* updater) {
   QAction* about = app->addAction(QStringLiteral("About Vexal"));
   about->setMenuRole(QAction::AboutRole);
   connect(about, &QAction::triggered, this, [this] {
-    QMessageBox::about(this, QStringLiteral("About Vexal"),
-                       QStringLiteral("<h3>Vexal %1</h3><p>Converts audio files to AAC, ALAC, FLAC, WAV, AIFF, "
-                                      "MP3, Opus and Ogg Vorbis.</p><p>GPL-3.0-or-later</p>")
-                           .arg(QStringLiteral(VEXAL_VERSION)));
+    QMessageBox::about(
+        this, QStringLiteral("About Vexal"),
+        QStringLiteral("<h3>Vexal %1</h3><p>Converts audio files to AAC, ALAC, FLAC, WAV, AIFF, "
+                       "MP3, Opus and Ogg Vorbis.</p><p>GPL-3.0-or-later</p>")
+            .arg(QStringLiteral(VEXAL_VERSION)));
   });
   checkForUpdatesAction_ = app->addAction(QStringLiteral("Check for Updates…"));
   checkForUpdatesAction_->setObjectName(QStringLiteral("checkForUpdates"));
@@ -209,10 +215,13 @@ QWidget* ContentView::buildToolbar() {
   bar->setIconSize({16, 16});
   bar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
   bar->setContentsMargins(8, 4, 8, 4);
-  addFilesAction_ = bar->addAction(symbolIcon(QStringLiteral("plus")), QStringLiteral("Add Files/Folders"));
+  addFilesAction_ =
+      bar->addAction(symbolIcon(QStringLiteral("plus")), QStringLiteral("Add Files/Folders"));
   addFilesAction_->setObjectName(QStringLiteral("addFiles"));
   addFilesAction_->setShortcut(QKeySequence::Open);
-  addFilesAction_->setToolTip(QStringLiteral("Add Files/Folders (%1)").arg(QKeySequence(QKeySequence::Open).toString(QKeySequence::NativeText)));
+  addFilesAction_->setToolTip(
+      QStringLiteral("Add Files/Folders (%1)")
+          .arg(QKeySequence(QKeySequence::Open).toString(QKeySequence::NativeText)));
   connect(addFilesAction_, &QAction::triggered, this, &ContentView::openFiles);
   auto* spacer = new QWidget(bar);
   spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
@@ -227,7 +236,9 @@ QWidget* ContentView::buildToolbar() {
   return bar;
 }
 
-bool ContentView::isShowingDropZone() const { return mainArea_->currentWidget() == dropZone_; }
+bool ContentView::isShowingDropZone() const {
+  return mainArea_->currentWidget() == dropZone_;
+}
 
 void ContentView::openFiles() {
   const QStringList paths = filesPicker_(this);
@@ -266,7 +277,9 @@ void ContentView::dragMoveEvent(QDragMoveEvent* event) {
   if (!localPaths(event->mimeData()).isEmpty()) event->acceptProposedAction();
 }
 
-void ContentView::dragLeaveEvent(QDragLeaveEvent*) { setTargeted(false); }
+void ContentView::dragLeaveEvent(QDragLeaveEvent*) {
+  setTargeted(false);
+}
 
 void ContentView::dropEvent(QDropEvent* event) {
   setTargeted(false);
@@ -282,7 +295,8 @@ void ContentView::resizeEvent(QResizeEvent* event) {
 }
 
 void ContentView::refreshJobsArea() {
-  mainArea_->setCurrentWidget(viewModel_->jobs().empty() ? static_cast<QWidget*>(dropZone_) : jobsPage_);
+  mainArea_->setCurrentWidget(viewModel_->jobs().empty() ? static_cast<QWidget*>(dropZone_)
+                                                         : jobsPage_);
   convertBar_->refresh();
 }
 
@@ -290,7 +304,8 @@ void ContentView::refreshDestination() {
   const QString folder = viewModel_->outputDirectory();
   const QString name = QFileInfo(folder).fileName();
   destinationButton_->setText(name.isEmpty() ? QDir::toNativeSeparators(folder) : name);
-  destinationButton_->setToolTip(QStringLiteral("Destination folder: %1").arg(QDir::toNativeSeparators(folder)));
+  destinationButton_->setToolTip(
+      QStringLiteral("Destination folder: %1").arg(QDir::toNativeSeparators(folder)));
 }
 
 void ContentView::refreshProgress() {

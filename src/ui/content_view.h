@@ -36,8 +36,8 @@ class ContentView : public QMainWindow {
   static constexpr int kDefaultHeight = 870;
   static inline const QString kDesktopFileName = QStringLiteral("io.github.vexal.Vexal");
 
-  explicit ContentView(ConverterViewModel::Options options = {}, const UpdaterController* updater = nullptr,
-                       QWidget* parent = nullptr);
+  explicit ContentView(ConverterViewModel::Options options = {},
+                       const UpdaterController* updater = nullptr, QWidget* parent = nullptr);
   ~ContentView() override;
 
   ConverterViewModel& viewModel() { return *viewModel_; }
@@ -55,7 +55,9 @@ class ContentView : public QMainWindow {
   const std::optional<Uuid>& selectedFileID() const { return selectedFileID_; }
 
   // Dialogs, replaceable in tests.
-  void setFilesPicker(std::function<QStringList(QWidget*)> picker) { filesPicker_ = std::move(picker); }
+  void setFilesPicker(std::function<QStringList(QWidget*)> picker) {
+    filesPicker_ = std::move(picker);
+  }
   void setDirectoryPicker(std::function<QString(QWidget*, const QString&)> picker) {
     directoryPicker_ = std::move(picker);
   }

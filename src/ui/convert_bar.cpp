@@ -15,22 +15,26 @@
 namespace vexal::ui {
 namespace {
 
-constexpr int kBarHeight = 64;       // px
-constexpr int kProgressHeight = 8;   // px
+constexpr int kBarHeight = 64;      // px
+constexpr int kProgressHeight = 8;  // px
 
 bool hasPendingJob(const ConverterViewModel& viewModel) {
   const auto& jobs = viewModel.jobs();
-  return std::any_of(jobs.begin(), jobs.end(),
-                     [](const auto& job) { return job->status().kind() == ConversionStatus::Kind::pending; });
+  return std::any_of(jobs.begin(), jobs.end(), [](const auto& job) {
+    return job->status().kind() == ConversionStatus::Kind::pending;
+  });
 }
 
 }  // namespace
 
 QString ConvertBar::convertLabel(int count) {
-  return QStringLiteral("Convert (%1 file%2)").arg(count).arg(count == 1 ? QString() : QStringLiteral("s"));
+  return QStringLiteral("Convert (%1 file%2)")
+      .arg(count)
+      .arg(count == 1 ? QString() : QStringLiteral("s"));
 }
 
-ConvertBar::ConvertBar(ConverterViewModel& viewModel, QWidget* parent) : QWidget(parent), viewModel_(viewModel) {
+ConvertBar::ConvertBar(ConverterViewModel& viewModel, QWidget* parent)
+    : QWidget(parent), viewModel_(viewModel) {
   setObjectName(QStringLiteral("ConvertBar"));
   setFixedHeight(kBarHeight);
   auto* layout = new QHBoxLayout(this);
@@ -41,7 +45,8 @@ ConvertBar::ConvertBar(ConverterViewModel& viewModel, QWidget* parent) : QWidget
   restPage_ = new QWidget(stack_);
   auto* rest = new QHBoxLayout(restPage_);
   rest->setContentsMargins(0, 0, 0, 0);
-  convertButton_ = new QPushButton(symbolIcon(QStringLiteral("arrow.triangle.2.circlepath")), QString(), restPage_);
+  convertButton_ = new QPushButton(symbolIcon(QStringLiteral("arrow.triangle.2.circlepath")),
+                                   QString(), restPage_);
   convertButton_->setObjectName(QStringLiteral("convertButton"));
   convertButton_->setDefault(true);
   convertButton_->setMinimumHeight(36);
@@ -66,7 +71,8 @@ ConvertBar::ConvertBar(ConverterViewModel& viewModel, QWidget* parent) : QWidget
   statusLabel_->setMinimumWidth(170);
   progress_ = new ProgressBarView(runPage_, kProgressHeight);
   progress_->setObjectName(QStringLiteral("overallProgress"));
-  cancelButton_ = new QPushButton(symbolIcon(QStringLiteral("stop.fill")), QStringLiteral("Cancel"), runPage_);
+  cancelButton_ =
+      new QPushButton(symbolIcon(QStringLiteral("stop.fill")), QStringLiteral("Cancel"), runPage_);
   cancelButton_->setObjectName(QStringLiteral("cancelButton"));
   run->addWidget(statusIcon_);
   run->addWidget(statusLabel_);
@@ -88,14 +94,19 @@ ConvertBar::ConvertBar(ConverterViewModel& viewModel, QWidget* parent) : QWidget
 }
 
 QString ConvertBar::blockReason() const {
-  if (viewModel_.settings().enabledFormats.empty()) return QStringLiteral("Select at least one output format");
+  if (viewModel_.settings().enabledFormats.empty())
+    return QStringLiteral("Select at least one output format");
   if (!hasPendingJob(viewModel_)) return QStringLiteral("Add files to convert");
   return {};
 }
 
-double ConvertBar::convertButtonOpacity() const { return opacity_->opacity(); }
+double ConvertBar::convertButtonOpacity() const {
+  return opacity_->opacity();
+}
 
-bool ConvertBar::isShowingProgress() const { return stack_->currentWidget() == runPage_; }
+bool ConvertBar::isShowingProgress() const {
+  return stack_->currentWidget() == runPage_;
+}
 
 void ConvertBar::refresh() {
   if (viewModel_.isConverting()) {

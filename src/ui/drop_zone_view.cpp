@@ -44,7 +44,8 @@ void DropZoneView::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.setRenderHint(QPainter::Antialiasing);
   const QRectF area = QRectF(rect()).adjusted(24, 24, -24, -24);
-  QColor line = isTargeted_ ? palette().color(QPalette::Highlight) : palette().color(QPalette::WindowText);
+  QColor line =
+      isTargeted_ ? palette().color(QPalette::Highlight) : palette().color(QPalette::WindowText);
   if (!isTargeted_) line.setAlphaF(0.22f);
   QPen pen(line, isTargeted_ ? 2.5 : 1.5, Qt::DashLine);
   pen.setDashPattern({6, 4});

@@ -12,7 +12,8 @@ namespace vexal::ui {
 
 QStringList pickFilesAndFolders(QWidget* parent) {
   QStringList patterns;
-  for (const QString& extension : acceptedAudioExtensions()) patterns << QStringLiteral("*.") + extension;
+  for (const QString& extension : acceptedAudioExtensions())
+    patterns << QStringLiteral("*.") + extension;
   patterns << QStringLiteral("*.cue");
   QFileDialog dialog(parent, QStringLiteral("Add Files/Folders"),
                      QStandardPaths::writableLocation(QStandardPaths::MusicLocation));
@@ -20,8 +21,9 @@ QStringList pickFilesAndFolders(QWidget* parent) {
   // selection hold both once its views allow extended selection.
   dialog.setOption(QFileDialog::DontUseNativeDialog);
   dialog.setFileMode(QFileDialog::ExistingFiles);
-  dialog.setNameFilters({QObject::tr("Audio files and cue sheets (%1)").arg(patterns.join(QLatin1Char(' '))),
-                         QObject::tr("All files (*)")});
+  dialog.setNameFilters(
+      {QObject::tr("Audio files and cue sheets (%1)").arg(patterns.join(QLatin1Char(' '))),
+       QObject::tr("All files (*)")});
   for (auto* view : dialog.findChildren<QAbstractItemView*>()) {
     view->setSelectionMode(QAbstractItemView::ExtendedSelection);
   }
@@ -42,8 +44,8 @@ QStringList pickFilesAndFolders(QWidget* parent) {
 }
 
 QString pickOutputDirectory(QWidget* parent, const QString& current) {
-  return QFileDialog::getExistingDirectory(parent, QStringLiteral("Choose output directory"), current,
-                                           QFileDialog::ShowDirsOnly);
+  return QFileDialog::getExistingDirectory(parent, QStringLiteral("Choose output directory"),
+                                           current, QFileDialog::ShowDirsOnly);
 }
 
 }  // namespace vexal::ui

@@ -12,10 +12,10 @@
 namespace vexal::ui {
 namespace {
 
-constexpr int kStatusWidth = 220;   // px, the status text (an error message) column
-constexpr int kProgressWidth = 150; // px, the progress bar and percentage
-constexpr int kProgressHeight = 6;  // px
-constexpr int kGlyphSize = 16;      // px
+constexpr int kStatusWidth = 220;    // px, the status text (an error message) column
+constexpr int kProgressWidth = 150;  // px, the progress bar and percentage
+constexpr int kProgressHeight = 6;   // px
+constexpr int kGlyphSize = 16;       // px
 
 QString statusSymbol(ConversionStatus::Kind kind) {
   switch (kind) {
@@ -51,8 +51,10 @@ void JobItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
   style->drawPrimitive(QStyle::PE_PanelItemViewItem, &opt, painter, widget);
 
   const bool selected = option.state & QStyle::State_Selected;
-  const QPalette::ColorGroup group = option.state & QStyle::State_Active ? QPalette::Active : QPalette::Inactive;
-  const QColor text = option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text);
+  const QPalette::ColorGroup group =
+      option.state & QStyle::State_Active ? QPalette::Active : QPalette::Inactive;
+  const QColor text =
+      option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text);
   QColor secondary = text;
   secondary.setAlphaF(0.6f);
   const QRect r = option.rect.adjusted(8, 0, -12, 0);
@@ -83,24 +85,29 @@ void JobItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
     painter->setPen(secondary);
     painter->drawText(pill, Qt::AlignCenter, count);
     painter->setPen(text);
-    const QRect nameRect(iconRect.right() + 8, r.top(), pill.left() - iconRect.right() - 16, r.height());
-    painter->drawText(nameRect, Qt::AlignVCenter | Qt::AlignLeft,
-                      fm.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideMiddle, nameRect.width()));
+    const QRect nameRect(iconRect.right() + 8, r.top(), pill.left() - iconRect.right() - 16,
+                         r.height());
+    painter->drawText(
+        nameRect, Qt::AlignVCenter | Qt::AlignLeft,
+        fm.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideMiddle, nameRect.width()));
     painter->restore();
     return;
   }
 
-  const auto kind = static_cast<ConversionStatus::Kind>(index.data(JobListModel::StatusKindRole).toInt());
+  const auto kind =
+      static_cast<ConversionStatus::Kind>(index.data(JobListModel::StatusKindRole).toInt());
   const QRect glyph(r.left(), r.center().y() - kGlyphSize / 2, kGlyphSize, kGlyphSize);
-  symbolIcon(statusSymbol(kind)).paint(painter, glyph, Qt::AlignCenter,
-                                      kind == ConversionStatus::Kind::pending ? QIcon::Disabled : QIcon::Normal);
+  symbolIcon(statusSymbol(kind))
+      .paint(painter, glyph, Qt::AlignCenter,
+             kind == ConversionStatus::Kind::pending ? QIcon::Disabled : QIcon::Normal);
   const QRect status(r.right() - kStatusWidth, r.top(), kStatusWidth, r.height());
   const QRect name(glyph.right() + 10, r.top(), status.left() - glyph.right() - 20, r.height());
   const QFontMetrics fm(option.font);
   painter->setFont(option.font);
   painter->setPen(text);
-  painter->drawText(name, Qt::AlignVCenter | Qt::AlignLeft,
-                    fm.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideMiddle, name.width()));
+  painter->drawText(
+      name, Qt::AlignVCenter | Qt::AlignLeft,
+      fm.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideMiddle, name.width()));
   if (kind == ConversionStatus::Kind::converting) {
     const double progress = index.data(JobListModel::ProgressRole).toDouble();
     const QString percent = QString::number(static_cast<int>(progress * 100)) + QLatin1Char('%');
@@ -116,13 +123,14 @@ void JobItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
     if (kind == ConversionStatus::Kind::failed && !selected) statusColor = QColor(0xe0, 0x1b, 0x24);
     painter->setPen(statusColor);
     painter->drawText(status, Qt::AlignVCenter | Qt::AlignRight,
-                      fm.elidedText(index.data(JobListModel::StatusTextRole).toString(), Qt::ElideRight,
-                                    status.width()));
+                      fm.elidedText(index.data(JobListModel::StatusTextRole).toString(),
+                                    Qt::ElideRight, status.width()));
   }
   painter->restore();
 }
 
-FileTreeView::FileTreeView(JobListModel* model, QWidget* parent) : QTreeView(parent), model_(model) {
+FileTreeView::FileTreeView(JobListModel* model, QWidget* parent)
+    : QTreeView(parent), model_(model) {
   setObjectName(QStringLiteral("FileTreeView"));
   setModel(model_);
   setItemDelegate(new JobItemDelegate(this));
@@ -139,22 +147,24 @@ FileTreeView::FileTreeView(JobListModel* model, QWidget* parent) : QTreeView(par
   setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
 
   connect(model_, &QAbstractItemModel::modelReset, this, [this] { applyFolding(); });
-  connect(model_, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex& parent, int first, int last) {
-    if (parent.isValid()) return;
-    for (int row = first; row <= last; ++row) applyFolding(model_->index(row, 0));
-  });
+  connect(model_, &QAbstractItemModel::rowsInserted, this,
+          [this](const QModelIndex& parent, int first, int last) {
+            if (parent.isValid()) return;
+            for (int row = first; row <= last; ++row) applyFolding(model_->index(row, 0));
+          });
   connect(this, &QTreeView::clicked, this, [this](const QModelIndex& index) {
     if (model_->isGroup(index)) toggleFolder(model_->groupId(index));
   });
   connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
           [this] { emit selectedJobsChanged(selectedJobIDs()); });
-  connect(selectionModel(), &QItemSelectionModel::currentChanged, this, [this](const QModelIndex& current) {
-    if (auto job = model_->jobAt(current)) {
-      emit currentJobChanged(job->id());
-    } else {
-      emit currentJobChanged(std::nullopt);
-    }
-  });
+  connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
+          [this](const QModelIndex& current) {
+            if (auto job = model_->jobAt(current)) {
+              emit currentJobChanged(job->id());
+            } else {
+              emit currentJobChanged(std::nullopt);
+            }
+          });
   applyFolding();
 }
 

@@ -19,7 +19,8 @@ class JobItemDelegate : public QStyledItemDelegate {
   using QStyledItemDelegate::QStyledItemDelegate;
   static constexpr int kRowHeight = 30;
 
-  void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+  void paint(QPainter* painter, const QStyleOptionViewItem& option,
+             const QModelIndex& index) const override;
   QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 };
 

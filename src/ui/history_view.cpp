@@ -25,7 +25,8 @@ std::optional<QString> historySizeText(const ConversionHistoryEntry& entry) {
   if (!entry.fileSizeBefore || !entry.fileSizeAfter) return std::nullopt;
   // File style: decimal units, as file managers show sizes.
   const QLocale locale;
-  return locale.formattedDataSize(*entry.fileSizeBefore, 1, QLocale::DataSizeSIFormat) + QStringLiteral(" -> ") +
+  return locale.formattedDataSize(*entry.fileSizeBefore, 1, QLocale::DataSizeSIFormat) +
+         QStringLiteral(" -> ") +
          locale.formattedDataSize(*entry.fileSizeAfter, 1, QLocale::DataSizeSIFormat);
 }
 
@@ -88,7 +89,8 @@ QSize HistoryItemDelegate::sizeHint(const QStyleOptionViewItem& option, const QM
   return {option.rect.width(), kRowHeight};
 }
 
-void HistoryItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
+void HistoryItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                                const QModelIndex& index) const {
   QStyleOptionViewItem opt = option;
   initStyleOption(&opt, index);
   opt.text.clear();
@@ -128,12 +130,14 @@ void HistoryItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
   const QRect line2(left, r.top() + r.height() / 2, r.right() - left, r.height() / 2);
   painter->setFont(bold);
   painter->drawText(line1, Qt::AlignVCenter | Qt::AlignLeft,
-                    boldMetrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideMiddle, line1.width()));
+                    boldMetrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideMiddle,
+                                           line1.width()));
   painter->setFont(option.font);
   painter->setPen(secondary);
   painter->drawText(line2, Qt::AlignVCenter | Qt::AlignLeft,
                     QFontMetrics(option.font)
-                        .elidedText(index.data(HistoryListModel::DetailRole).toString(), Qt::ElideRight, line2.width()));
+                        .elidedText(index.data(HistoryListModel::DetailRole).toString(),
+                                    Qt::ElideRight, line2.width()));
   painter->restore();
 }
 
@@ -175,7 +179,8 @@ HistoryView::HistoryView(ConversionHistoryManager& history, QWidget* parent)
   emptyFont.setPointSizeF(emptyFont.pointSizeF() * 1.3);
   emptyTitle->setFont(emptyFont);
   emptyTitle->setAlignment(Qt::AlignCenter);
-  auto* emptyText = new QLabel(QStringLiteral("Completed conversions will appear here."), emptyState_);
+  auto* emptyText =
+      new QLabel(QStringLiteral("Completed conversions will appear here."), emptyState_);
   emptyText->setAlignment(Qt::AlignCenter);
   emptyText->setForegroundRole(QPalette::PlaceholderText);
   empty->addWidget(icon);
@@ -200,7 +205,9 @@ HistoryView::HistoryView(ConversionHistoryManager& history, QWidget* parent)
   refresh();
 }
 
-bool HistoryView::isShowingEmptyState() const { return stack_->currentWidget() == emptyState_; }
+bool HistoryView::isShowingEmptyState() const {
+  return stack_->currentWidget() == emptyState_;
+}
 
 void HistoryView::refresh() {
   const bool empty = history_.entries().empty();

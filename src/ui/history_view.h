@@ -21,7 +21,8 @@ namespace vexal::ui {
 // "1.2 MB -> 340 kB" in file-size style; nothing unless both sizes are known.
 std::optional<QString> historySizeText(const ConversionHistoryEntry& entry);
 // "just now", "5 minutes ago", "yesterday", "3 days ago", then the date.
-QString relativeDateText(const QDateTime& date, const QDateTime& now = QDateTime::currentDateTime());
+QString relativeDateText(const QDateTime& date,
+                         const QDateTime& now = QDateTime::currentDateTime());
 
 class HistoryListModel : public QAbstractListModel {
   Q_OBJECT
@@ -39,7 +40,8 @@ class HistoryItemDelegate : public QStyledItemDelegate {
   Q_OBJECT
  public:
   using QStyledItemDelegate::QStyledItemDelegate;
-  void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+  void paint(QPainter* painter, const QStyleOptionViewItem& option,
+             const QModelIndex& index) const override;
   QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 };
 

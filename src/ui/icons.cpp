@@ -4,7 +4,9 @@
 
 // Resources of a static library must be registered by hand; the macro may not
 // appear inside a namespace.
-static void registerBundledIcons() { Q_INIT_RESOURCE(icons); }
+static void registerBundledIcons() {
+  Q_INIT_RESOURCE(icons);
+}
 
 namespace vexal::ui {
 namespace {
@@ -50,7 +52,8 @@ QIcon symbolIcon(const QString& symbol) {
 
 QIcon applicationIcon() {
   ensureResources();
-  return QIcon::fromTheme(kApplicationID, QIcon(QStringLiteral(":/icons/%1.svg").arg(kApplicationID)));
+  return QIcon::fromTheme(kApplicationID,
+                          QIcon(QStringLiteral(":/icons/%1.svg").arg(kApplicationID)));
 }
 
 }  // namespace vexal::ui

@@ -159,7 +159,9 @@ int JobListModel::rowCount(const QModelIndex& parent) const {
   return static_cast<int>(groups_[parent.row()].jobs.size());
 }
 
-int JobListModel::columnCount(const QModelIndex&) const { return 1; }
+int JobListModel::columnCount(const QModelIndex&) const {
+  return 1;
+}
 
 bool JobListModel::isGroup(const QModelIndex& index) const {
   return index.isValid() && index.internalId() == kTopLevel && index.row() < namedGroupCount();
@@ -177,7 +179,9 @@ std::shared_ptr<ConversionJob> JobListModel::jobAt(const QModelIndex& index) con
   return groups_[index.internalId() - 1].jobs[index.row()];
 }
 
-const ConversionJob* JobListModel::jobFor(const QModelIndex& index) const { return jobAt(index).get(); }
+const ConversionJob* JobListModel::jobFor(const QModelIndex& index) const {
+  return jobAt(index).get();
+}
 
 QModelIndex JobListModel::indexOfJob(const Uuid& id) const {
   auto it = locations_.find(id);

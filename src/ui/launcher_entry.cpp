@@ -23,20 +23,27 @@ QVariantMap LauncherEntry::properties(bool visible, double progress, int count) 
   };
 }
 
-void LauncherEntry::update(double progress, int count) { send(properties(true, progress, count)); }
+void LauncherEntry::update(double progress, int count) {
+  send(properties(true, progress, count));
+}
 
-void LauncherEntry::clear() { send(properties(false, 0.0, 0)); }
+void LauncherEntry::clear() {
+  send(properties(false, 0.0, 0));
+}
 
 void LauncherEntry::send(const QVariantMap& properties) {
-  QDBusConnection bus = connectionName_.isEmpty() ? QDBusConnection::sessionBus() : QDBusConnection(connectionName_);
+  QDBusConnection bus =
+      connectionName_.isEmpty() ? QDBusConnection::sessionBus() : QDBusConnection(connectionName_);
   if (!bus.isConnected()) return;  // no session bus (headless): nothing shows a badge
-  QDBusMessage message = QDBusMessage::createSignal(kObjectPath, kInterface, QStringLiteral("Update"));
+  QDBusMessage message =
+      QDBusMessage::createSignal(kObjectPath, kInterface, QStringLiteral("Update"));
   message << appUri_ << properties;
   bus.send(message);
 }
 
 QString badgeText(double progress) {
-  return QString::number(static_cast<int>(std::clamp(progress, 0.0, 1.0) * 100.0)) + QLatin1Char('%');
+  return QString::number(static_cast<int>(std::clamp(progress, 0.0, 1.0) * 100.0)) +
+         QLatin1Char('%');
 }
 
 }  // namespace vexal::ui

@@ -17,14 +17,17 @@
 namespace vexal::ui {
 namespace {
 
-QString fromStd(const std::string& text) { return QString::fromStdString(text); }
+QString fromStd(const std::string& text) {
+  return QString::fromStdString(text);
+}
 
 struct SourceFacts {
   std::optional<double> seconds;
   std::optional<QString> codec;
 };
 
-SourceFacts readSourceFacts(const std::filesystem::path& path, const std::optional<std::int64_t>& start,
+SourceFacts readSourceFacts(const std::filesystem::path& path,
+                            const std::optional<std::int64_t>& start,
                             const std::optional<std::int64_t>& end) {
   SourceFacts facts;
   std::unique_ptr<platform::AudioFileReader> reader;
@@ -180,7 +183,8 @@ void MetadataPanel::showRows() {
   while (form_->rowCount() > 0) form_->removeRow(0);
   loadingIndicator_->setVisible(isLoading_);
   if (!job_ || isLoading_) return;
-  for (const auto& [label, value] : metadataRows(loaded_.metadata, loaded_.duration, loaded_.formatString)) {
+  for (const auto& [label, value] :
+       metadataRows(loaded_.metadata, loaded_.duration, loaded_.formatString)) {
     auto* name = new QLabel(label, rowsHost_);
     name->setForegroundRole(QPalette::PlaceholderText);
     auto* field = new QLabel(value, rowsHost_);

@@ -19,7 +19,9 @@ void ProgressBarView::setValue(double value) {
   update();
 }
 
-QSize ProgressBarView::sizeHint() const { return {160, height_}; }
+QSize ProgressBarView::sizeHint() const {
+  return {160, height_};
+}
 
 void ProgressBarView::paintBar(QPainter& painter, const QRectF& rect, double value,
                                const QPalette& palette) {

@@ -17,7 +17,8 @@ class ProgressBarView : public QWidget {
   void setValue(double value);  // clamped to 0…1
   QSize sizeHint() const override;
 
-  static void paintBar(QPainter& painter, const QRectF& rect, double value, const QPalette& palette);
+  static void paintBar(QPainter& painter, const QRectF& rect, double value,
+                       const QPalette& palette);
 
  protected:
   void paintEvent(QPaintEvent* event) override;

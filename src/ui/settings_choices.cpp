@@ -7,9 +7,11 @@ namespace {
 
 constexpr std::int64_t kBitsPerKilobit = 1000;
 
-std::vector<Choice<std::int64_t>> kbpsChoices(QString defaultText, std::initializer_list<int> kbps) {
+std::vector<Choice<std::int64_t>> kbpsChoices(QString defaultText,
+                                              std::initializer_list<int> kbps) {
   std::vector<Choice<std::int64_t>> choices{{std::move(defaultText), std::nullopt}};
-  for (int value : kbps) choices.push_back({QStringLiteral("%1 kbps").arg(value), value * kBitsPerKilobit});
+  for (int value : kbps)
+    choices.push_back({QStringLiteral("%1 kbps").arg(value), value * kBitsPerKilobit});
   return choices;
 }
 
@@ -19,14 +21,19 @@ QString defaultText(std::int64_t bitsPerSecond) {
 
 }  // namespace
 
-QString qs(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+QString qs(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
 
-std::vector<Choice<std::int64_t>> bitrateChoices(OutputFormat format, const ConversionSettings& settings) {
+std::vector<Choice<std::int64_t>> bitrateChoices(OutputFormat format,
+                                                 const ConversionSettings& settings) {
   switch (format) {
     case OutputFormat::opus:
-      return kbpsChoices(defaultText(defaultBitrate(OutputFormat::opus)), {48, 64, 96, 128, 160, 192, 256});
+      return kbpsChoices(defaultText(defaultBitrate(OutputFormat::opus)),
+                         {48, 64, 96, 128, 160, 192, 256});
     case OutputFormat::vorbis:
-      return kbpsChoices(defaultText(defaultBitrate(OutputFormat::vorbis)), {96, 128, 160, 192, 224, 256, 320});
+      return kbpsChoices(defaultText(defaultBitrate(OutputFormat::vorbis)),
+                         {96, 128, 160, 192, 224, 256, 320});
     default:
       return kbpsChoices(defaultText(defaultBitrate(settings.primaryFormat())),
                          {64, 96, 128, 160, 192, 224, 256, 320});
@@ -58,7 +65,9 @@ std::vector<Choice<double>> normalizationTargetPresets(NormalizationMode mode) {
               {QStringLiteral("-16 Podcast"), -16.0},
               {QStringLiteral("-23 Broadcast"), -23.0}};
     case NormalizationMode::rms:
-      return {{QStringLiteral("-14 dB"), -14.0}, {QStringLiteral("-18 dB"), -18.0}, {QStringLiteral("-23 dB"), -23.0}};
+      return {{QStringLiteral("-14 dB"), -14.0},
+              {QStringLiteral("-18 dB"), -18.0},
+              {QStringLiteral("-23 dB"), -23.0}};
     case NormalizationMode::peak:
       return {{QStringLiteral("-0.1 dBFS"), -0.1},
               {QStringLiteral("-0.5 dBFS"), -0.5},

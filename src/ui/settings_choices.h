@@ -20,7 +20,8 @@ struct Choice {
 
 // Opus and Vorbis have lists and defaults of their own; AAC and MP3 share the generic
 // list whose "Default (N kbps)" follows the settings' primary format.
-std::vector<Choice<std::int64_t>> bitrateChoices(OutputFormat format, const ConversionSettings& settings);
+std::vector<Choice<std::int64_t>> bitrateChoices(OutputFormat format,
+                                                 const ConversionSettings& settings);
 // "Default" or "192 kbps": the label of a bitrate menu.
 QString bitrateMenuLabel(const ConversionSettings& settings);
 std::vector<Choice<double>> sampleRateChoices();

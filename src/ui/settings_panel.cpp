@@ -27,8 +27,8 @@ namespace {
 constexpr int kNarrowField = 50;  // px: threshold and fades
 constexpr int kTargetField = 60;  // px: normalisation target
 // The lossy formats in the order they are listed.
-constexpr std::array<OutputFormat, 4> kLossyFormats = {OutputFormat::aac, OutputFormat::mp3, OutputFormat::opus,
-                                                       OutputFormat::vorbis};
+constexpr std::array<OutputFormat, 4> kLossyFormats = {OutputFormat::aac, OutputFormat::mp3,
+                                                       OutputFormat::opus, OutputFormat::vorbis};
 
 QLabel* captionLabel(const QString& text, QWidget* parent) {
   auto* label = new QLabel(text, parent);
@@ -54,7 +54,8 @@ QWidget* withUnit(QWidget* field, const QString& unit, QLabel** unitLabel = null
 }
 
 template <typename T>
-QComboBox* choiceCombo(const QString& name, const std::vector<Choice<T>>& choices, const std::optional<T>& current) {
+QComboBox* choiceCombo(const QString& name, const std::vector<Choice<T>>& choices,
+                       const std::optional<T>& current) {
   auto* combo = new QComboBox;
   combo->setObjectName(name);
   int selected = -1;
@@ -67,7 +68,8 @@ QComboBox* choiceCombo(const QString& name, const std::vector<Choice<T>>& choice
     if constexpr (std::is_same_v<T, std::int64_t>) {
       combo->addItem(QStringLiteral("%1 kbps").arg(*current / 1000));
     } else if constexpr (std::is_same_v<T, double>) {
-      combo->addItem(QStringLiteral("%1 Hz").arg(QLocale(QLocale::English).toString(*current, 'f', 0)));
+      combo->addItem(
+          QStringLiteral("%1 Hz").arg(QLocale(QLocale::English).toString(*current, 'f', 0)));
     } else {
       combo->addItem(QString::number(*current));
     }
@@ -130,8 +132,8 @@ SettingsPanel::SettingsPanel(ConverterViewModel& viewModel, QWidget* parent)
   connect(&viewModel_, &ConverterViewModel::settingsChanged, this, &SettingsPanel::refresh);
   refresh();
   content->adjustSize();
-  resize(kWidth, std::min(content->sizeHint().height(), kMaxFormHeight) + title->sizeHint().height() +
-                     buttons->sizeHint().height() + 40);
+  resize(kWidth, std::min(content->sizeHint().height(), kMaxFormHeight) +
+                     title->sizeHint().height() + buttons->sizeHint().height() + 40);
 }
 
 void SettingsPanel::edit(const std::function<void(ConversionSettings&)>& change) {
@@ -145,7 +147,8 @@ QStringList SettingsPanel::encodingRowLabels() const {
   for (int i = 0; i < encodingForm_->rowCount(); ++i) {
     QLayoutItem* item = encodingForm_->itemAt(i, QFormLayout::LabelRole);
     if (!item) item = encodingForm_->itemAt(i, QFormLayout::SpanningRole);
-    if (auto* label = item ? qobject_cast<QLabel*>(item->widget()) : nullptr) labels << label->text();
+    if (auto* label = item ? qobject_cast<QLabel*>(item->widget()) : nullptr)
+      labels << label->text();
   }
   return labels;
 }
@@ -217,7 +220,8 @@ void SettingsPanel::rebuildEncoding() {
           if (q == s.vbrQuality) quality->setCurrentIndex(quality->count() - 1);
         }
         connect(quality, &QComboBox::activated, this, [this](int index) {
-          edit([&](ConversionSettings& settings) { settings.vbrQuality = kAllVBRQualities[index]; });
+          edit(
+              [&](ConversionSettings& settings) { settings.vbrQuality = kAllVBRQualities[index]; });
         });
         encodingForm_->addRow(QStringLiteral("VBR Quality"), quality);
       } else {
@@ -229,7 +233,8 @@ void SettingsPanel::rebuildEncoding() {
       for (AACStrategy strategy : kAllAACStrategies) mode->addItem(qs(label(strategy)));
       mode->setCurrentIndex(rawValue(s.aacStrategy));
       connect(mode, &QComboBox::activated, this, [this](int index) {
-        edit([&](ConversionSettings& settings) { settings.aacStrategy = kAllAACStrategies[index]; });
+        edit(
+            [&](ConversionSettings& settings) { settings.aacStrategy = kAllAACStrategies[index]; });
       });
       encodingForm_->addRow(QStringLiteral("Mode"), mode);
       if (s.aacStrategy == AACStrategy::cbr) bitrateRow(format);
@@ -246,7 +251,8 @@ void SettingsPanel::rebuildEncoding() {
   });
   encodingForm_->addRow(QStringLiteral("Sample Rate"), rate);
   const auto channels = channelChoices(false);
-  auto* channelCombo = choiceCombo<std::uint32_t>(QStringLiteral("channels"), channels, s.customChannels);
+  auto* channelCombo =
+      choiceCombo<std::uint32_t>(QStringLiteral("channels"), channels, s.customChannels);
   connect(channelCombo, &QComboBox::activated, this, [this, channels](int index) {
     if (index < 0 || index >= static_cast<int>(channels.size())) return;
     edit([&](ConversionSettings& settings) { settings.customChannels = channels[index].value; });
@@ -265,8 +271,9 @@ QWidget* SettingsPanel::buildAudioProcessing() {
   threshold_->setRange(-120, 0);
   threshold_->setFixedWidth(kNarrowField);
   threshold_->setButtonSymbols(QAbstractSpinBox::NoButtons);
-  connect(threshold_, &QSpinBox::valueChanged, this,
-          [this](int value) { edit([&](ConversionSettings& s) { s.silenceThresholdDB = value; }); });
+  connect(threshold_, &QSpinBox::valueChanged, this, [this](int value) {
+    edit([&](ConversionSettings& s) { s.silenceThresholdDB = value; });
+  });
   auto fade = [&](const QString& name, double ConversionSettings::*field) {
     auto* spin = new QDoubleSpinBox(box);
     spin->setObjectName(name);
@@ -275,8 +282,9 @@ QWidget* SettingsPanel::buildAudioProcessing() {
     spin->setSingleStep(0.5);
     spin->setFixedWidth(kNarrowField);
     spin->setButtonSymbols(QAbstractSpinBox::NoButtons);
-    connect(spin, &QDoubleSpinBox::valueChanged, this,
-            [this, field](double value) { edit([&](ConversionSettings& s) { s.*field = value; }); });
+    connect(spin, &QDoubleSpinBox::valueChanged, this, [this, field](double value) {
+      edit([&](ConversionSettings& s) { s.*field = value; });
+    });
     return spin;
   };
   fadeIn_ = fade(QStringLiteral("fadeIn"), &ConversionSettings::fadeInSeconds);
@@ -284,7 +292,8 @@ QWidget* SettingsPanel::buildAudioProcessing() {
   processingForm_->addRow(trimSilence_);
   processingForm_->addRow(QStringLiteral("Threshold"), withUnit(threshold_, QStringLiteral("dB")));
   processingForm_->addRow(QStringLiteral("Fade in"), withUnit(fadeIn_, QStringLiteral("seconds")));
-  processingForm_->addRow(QStringLiteral("Fade out"), withUnit(fadeOut_, QStringLiteral("seconds")));
+  processingForm_->addRow(QStringLiteral("Fade out"),
+                          withUnit(fadeOut_, QStringLiteral("seconds")));
   return box;
 }
 
@@ -292,7 +301,8 @@ QWidget* SettingsPanel::buildLoudness() {
   QGroupBox* box = section(QStringLiteral("Loudness Normalization"), &loudnessForm_);
   normalizationMode_ = new QComboBox(box);
   normalizationMode_->setObjectName(QStringLiteral("normalizationMode"));
-  for (NormalizationMode mode : kAllNormalizationModes) normalizationMode_->addItem(qs(label(mode)));
+  for (NormalizationMode mode : kAllNormalizationModes)
+    normalizationMode_->addItem(qs(label(mode)));
   connect(normalizationMode_, &QComboBox::activated, this, [this](int index) {
     edit([&](ConversionSettings& s) { s.normalizationMode = kAllNormalizationModes[index]; });
   });
@@ -302,8 +312,9 @@ QWidget* SettingsPanel::buildLoudness() {
   target_->setRange(-70.0, 0.0);
   target_->setFixedWidth(kTargetField);
   target_->setButtonSymbols(QAbstractSpinBox::NoButtons);
-  connect(target_, &QDoubleSpinBox::valueChanged, this,
-          [this](double value) { edit([&](ConversionSettings& s) { s.normalizationTarget = value; }); });
+  connect(target_, &QDoubleSpinBox::valueChanged, this, [this](double value) {
+    edit([&](ConversionSettings& s) { s.normalizationTarget = value; });
+  });
   targetPresets_ = new QWidget(box);
   targetPresetsLayout_ = new QHBoxLayout(targetPresets_);
   targetPresetsLayout_->setContentsMargins(0, 0, 0, 0);
@@ -353,19 +364,24 @@ QWidget* SettingsPanel::buildMetadata() {
   naming->setFont(bold);
   templatePicker_ = new QComboBox(box);
   templatePicker_->setObjectName(QStringLiteral("templatePicker"));
-  for (const auto& choice : NamingTemplate::templateChoices()) templatePicker_->addItem(qs(choice.label));
+  for (const auto& choice : NamingTemplate::templateChoices())
+    templatePicker_->addItem(qs(choice.label));
   connect(templatePicker_, &QComboBox::activated, this, [this](int index) {
     const auto& choices = NamingTemplate::templateChoices();
     if (index < 0 || index >= static_cast<int>(choices.size())) return;
-    edit([&](ConversionSettings& s) { s.namingTemplate.templateText = std::string(choices[index].templateText); });
+    edit([&](ConversionSettings& s) {
+      s.namingTemplate.templateText = std::string(choices[index].templateText);
+    });
   });
   templateField_ = new QLineEdit(box);
   templateField_->setObjectName(QStringLiteral("templateField"));
   connect(templateField_, &QLineEdit::textEdited, this, [this](const QString& text) {
     edit([&](ConversionSettings& s) { s.namingTemplate.templateText = text.toStdString(); });
   });
-  templateCaption_ =
-      captionLabel(QStringLiteral("Variables: {filename} {title} {artist} {album} {track} {disc} {genre} {year}"), box);
+  templateCaption_ = captionLabel(
+      QStringLiteral(
+          "Variables: {filename} {title} {artist} {album} {track} {disc} {genre} {year}"),
+      box);
   metadataForm_->addRow(preserveMetadata_);
   metadataForm_->addRow(replayGain_);
   metadataForm_->addRow(naming);
@@ -383,7 +399,8 @@ QWidget* SettingsPanel::buildQuality() {
   connect(verify_, &QCheckBox::toggled, this,
           [this](bool on) { edit([&](ConversionSettings& s) { s.verifyAfterConversion = on; }); });
   form->addRow(verify_);
-  form->addRow(captionLabel(QStringLiteral("Decodes each output file to check for corruption"), box));
+  form->addRow(
+      captionLabel(QStringLiteral("Decodes each output file to check for corruption"), box));
   return box;
 }
 
@@ -391,8 +408,9 @@ void SettingsPanel::refresh() {
   const ConversionSettings& s = viewModel_.settings();
   rebuildEncoding();
 
-  const QSignalBlocker b1(trimSilence_), b2(threshold_), b3(fadeIn_), b4(fadeOut_), b5(normalizationMode_),
-      b6(target_), b7(preserveMetadata_), b8(replayGain_), b9(templatePicker_), b10(verify_);
+  const QSignalBlocker b1(trimSilence_), b2(threshold_), b3(fadeIn_), b4(fadeOut_),
+      b5(normalizationMode_), b6(target_), b7(preserveMetadata_), b8(replayGain_),
+      b9(templatePicker_), b10(verify_);
   trimSilence_->setChecked(s.trimSilence);
   if (threshold_->value() != static_cast<int>(s.silenceThresholdDB)) {
     threshold_->setValue(static_cast<int>(s.silenceThresholdDB));

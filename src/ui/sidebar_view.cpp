@@ -26,7 +26,7 @@
 namespace vexal::ui {
 namespace {
 
-constexpr int kSidebarWidth = 240;  // px
+constexpr int kSidebarWidth = 240;      // px
 constexpr double kLetterSpacing = 0.7;  // px, the format names
 constexpr int kToggleAnimationMs = 150;
 
@@ -56,8 +56,8 @@ QPushButton* menuButton(const QString& name, QWidget* parent) {
 }
 
 template <typename T>
-void fillMenu(QPushButton* button, const std::vector<Choice<T>>& choices, const std::optional<T>& current,
-              const std::function<void(std::optional<T>)>& apply) {
+void fillMenu(QPushButton* button, const std::vector<Choice<T>>& choices,
+              const std::optional<T>& current, const std::function<void(std::optional<T>)>& apply) {
   QMenu* menu = button->menu();
   menu->clear();
   auto* group = new QActionGroup(menu);
@@ -66,7 +66,8 @@ void fillMenu(QPushButton* button, const std::vector<Choice<T>>& choices, const 
     action->setCheckable(true);
     action->setChecked(choice.value == current);
     group->addAction(action);
-    QObject::connect(action, &QAction::triggered, button, [apply, value = choice.value] { apply(value); });
+    QObject::connect(action, &QAction::triggered, button,
+                     [apply, value = choice.value] { apply(value); });
   }
 }
 
@@ -74,7 +75,8 @@ void fillMenu(QPushButton* button, const std::vector<Choice<T>>& choices, const 
 
 // --- FormatToggle ---
 
-FormatToggle::FormatToggle(QWidget* parent) : QAbstractButton(parent), fill_(new QVariantAnimation(this)) {
+FormatToggle::FormatToggle(QWidget* parent)
+    : QAbstractButton(parent), fill_(new QVariantAnimation(this)) {
   setCheckable(true);
   setFocusPolicy(Qt::NoFocus);
   setFixedSize(18, 18);
@@ -104,7 +106,8 @@ void FormatToggle::paintEvent(QPaintEvent*) {
     p.drawRoundedRect(box, 4, 4);
   }
   if (isChecked()) {
-    QPen tick(palette().color(QPalette::HighlightedText), 2.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+    QPen tick(palette().color(QPalette::HighlightedText), 2.0, Qt::SolidLine, Qt::RoundCap,
+              Qt::RoundJoin);
     p.setPen(tick);
     QPainterPath path;
     path.moveTo(box.left() + box.width() * 0.25, box.top() + box.height() * 0.52);
@@ -157,7 +160,8 @@ FormatRow::FormatRow(OutputFormat format, QWidget* parent) : QWidget(parent), fo
 void FormatRow::setState(bool enabled, bool unfolded) {
   toggle_->setChecked(enabled);
   chevron_->setVisible(enabled);
-  chevron_->setIcon(symbolIcon(unfolded ? QStringLiteral("chevron.up") : QStringLiteral("chevron.down")));
+  chevron_->setIcon(
+      symbolIcon(unfolded ? QStringLiteral("chevron.up") : QStringLiteral("chevron.down")));
   chevron_->setToolTip(unfolded ? tr("Hide options") : tr("Show options"));
 }
 
@@ -229,8 +233,8 @@ void FormatSettingsView::refresh() {
   bitrateButton_->setVisible(lossy);
   if (lossy) {
     bitrateButton_->setText(bitrateMenuLabel(settings));
-    fillMenu<std::int64_t>(bitrateButton_, bitrateChoices(*format_, settings), settings.customBitrate,
-                           [this](std::optional<std::int64_t> value) {
+    fillMenu<std::int64_t>(bitrateButton_, bitrateChoices(*format_, settings),
+                           settings.customBitrate, [this](std::optional<std::int64_t> value) {
                              edit([&](ConversionSettings& s) { s.customBitrate = value; });
                            });
   }
@@ -239,9 +243,10 @@ void FormatSettingsView::refresh() {
   for (const auto& choice : rates) {
     if (choice.value == settings.customSampleRate) sampleRateButton_->setText(choice.text);
   }
-  fillMenu<double>(sampleRateButton_, rates, settings.customSampleRate, [this](std::optional<double> value) {
-    edit([&](ConversionSettings& s) { s.customSampleRate = value; });
-  });
+  fillMenu<double>(sampleRateButton_, rates, settings.customSampleRate,
+                   [this](std::optional<double> value) {
+                     edit([&](ConversionSettings& s) { s.customSampleRate = value; });
+                   });
   const auto channels = channelChoices(true);
   channelsButton_->setText(channels.front().text);
   for (const auto& choice : channels) {
@@ -264,7 +269,8 @@ SavePresetDialog::SavePresetDialog(QWidget* parent) : QDialog(parent) {
   QFont font = title->font();
   font.setBold(true);
   title->setFont(font);
-  auto* message = new QLabel(QStringLiteral("Save the current format and settings as a reusable preset."), this);
+  auto* message = new QLabel(
+      QStringLiteral("Save the current format and settings as a reusable preset."), this);
   message->setWordWrap(true);
   nameField_ = new QLineEdit(this);
   nameField_->setPlaceholderText(QStringLiteral("Name"));
@@ -340,16 +346,20 @@ SidebarView::SidebarView(ConverterViewModel& viewModel, QWidget* parent)
   watchButton_->setObjectName(QStringLiteral("watchFolderButton"));
   connect(watchButton_, &QPushButton::clicked, this, &SidebarView::onWatchClicked);
 
-  presetsButton_ = new QPushButton(symbolIcon(QStringLiteral("slider.horizontal.3")), QStringLiteral("Presets"), this);
+  presetsButton_ = new QPushButton(symbolIcon(QStringLiteral("slider.horizontal.3")),
+                                   QStringLiteral("Presets"), this);
   presetsButton_->setObjectName(QStringLiteral("presetsButton"));
   presetsMenu_ = new QMenu(presetsButton_);
   presetsButton_->setMenu(presetsMenu_);
   connect(presetsMenu_, &QMenu::aboutToShow, this, &SidebarView::rebuildPresetsMenu);
-  connect(&viewModel_.presetManager(), &PresetManager::presetsChanged, this, &SidebarView::rebuildPresetsMenu);
+  connect(&viewModel_.presetManager(), &PresetManager::presetsChanged, this,
+          &SidebarView::rebuildPresetsMenu);
 
-  historyButton_ = new QPushButton(symbolIcon(QStringLiteral("clock")), QStringLiteral("History"), this);
+  historyButton_ =
+      new QPushButton(symbolIcon(QStringLiteral("clock")), QStringLiteral("History"), this);
   historyButton_->setObjectName(QStringLiteral("historyButton"));
-  settingsButton_ = new QPushButton(symbolIcon(QStringLiteral("gearshape")), QStringLiteral("Settings"), this);
+  settingsButton_ =
+      new QPushButton(symbolIcon(QStringLiteral("gearshape")), QStringLiteral("Settings"), this);
   settingsButton_->setObjectName(QStringLiteral("settingsButton"));
   connect(historyButton_, &QPushButton::clicked, this, &SidebarView::showHistory);
   connect(settingsButton_, &QPushButton::clicked, this, &SidebarView::showSettings);
@@ -363,7 +373,8 @@ SidebarView::SidebarView(ConverterViewModel& viewModel, QWidget* parent)
   layout->addLayout(bottom);
 
   connect(&viewModel_, &ConverterViewModel::settingsChanged, this, &SidebarView::refresh);
-  connect(&viewModel_.watchFolderService(), &WatchFolderService::watchingChanged, this, &SidebarView::refresh);
+  connect(&viewModel_.watchFolderService(), &WatchFolderService::watchingChanged, this,
+          &SidebarView::refresh);
   rebuildPresetsMenu();
   refresh();
 }
@@ -407,18 +418,22 @@ void SidebarView::placeFormatSettings() {
 void SidebarView::refresh() {
   const ConversionSettings& settings = viewModel_.settings();
   // A preset may disable the unfolded format.
-  if (expandedFormat_ && !settings.enabledFormats.contains(*expandedFormat_)) expandedFormat_.reset();
+  if (expandedFormat_ && !settings.enabledFormats.contains(*expandedFormat_))
+    expandedFormat_.reset();
   for (FormatRow* row : rows_) {
-    row->setState(settings.enabledFormats.contains(row->format()), expandedFormat_ == row->format());
+    row->setState(settings.enabledFormats.contains(row->format()),
+                  expandedFormat_ == row->format());
   }
-  if (formatSettings_->format() != expandedFormat_ || formatSettings_->isHidden() != !expandedFormat_) {
+  if (formatSettings_->format() != expandedFormat_ ||
+      formatSettings_->isHidden() != !expandedFormat_) {
     placeFormatSettings();
   } else {
     formatSettings_->refresh();
   }
   const bool watching = viewModel_.watchFolderService().isWatching();
   watchButton_->setText(watching ? QStringLiteral("Watching") : QStringLiteral("Watch Folder"));
-  watchButton_->setIcon(symbolIcon(watching ? QStringLiteral("eye.fill") : QStringLiteral("folder")));
+  watchButton_->setIcon(
+      symbolIcon(watching ? QStringLiteral("eye.fill") : QStringLiteral("folder")));
   const auto& folder = viewModel_.watchFolderService().watchedFolder();
   watchButton_->setToolTip(watching && folder ? tr("Stop watching %1").arg(*folder)
                                               : tr("Convert new files that appear in a folder"));
@@ -437,25 +452,35 @@ void SidebarView::onWatchClicked() {
 
 void SidebarView::rebuildPresetsMenu() {
   presetsMenu_->clear();
-  auto apply = [this](const ConversionPreset& preset) { viewModel_.setSettings(preset.toSettings()); };
+  auto apply = [this](const ConversionPreset& preset) {
+    viewModel_.setSettings(preset.toSettings());
+  };
   presetsMenu_->addSection(QStringLiteral("Built-in"));
   for (const auto& preset : builtInPresets()) {
-    connect(presetsMenu_->addAction(preset.name), &QAction::triggered, this, [apply, preset] { apply(preset); });
+    connect(presetsMenu_->addAction(preset.name), &QAction::triggered, this,
+            [apply, preset] { apply(preset); });
   }
   presetsMenu_->addSection(QStringLiteral("Saved"));
   const auto& saved = viewModel_.presetManager().presets();
   if (saved.empty()) presetsMenu_->addAction(tr("No saved presets"))->setEnabled(false);
   for (const auto& preset : saved) {
-    connect(presetsMenu_->addAction(preset.name), &QAction::triggered, this, [apply, preset] { apply(preset); });
+    connect(presetsMenu_->addAction(preset.name), &QAction::triggered, this,
+            [apply, preset] { apply(preset); });
   }
   presetsMenu_->addSeparator();
   connect(presetsMenu_->addAction(QStringLiteral("Save Current As…")), &QAction::triggered, this,
           &SidebarView::showSavePreset);
 }
 
-SavePresetDialog* SidebarView::savePresetDialog() const { return savePresetDialog_; }
-HistoryView* SidebarView::historyView() const { return historyView_; }
-SettingsPanel* SidebarView::settingsPanel() const { return settingsPanel_; }
+SavePresetDialog* SidebarView::savePresetDialog() const {
+  return savePresetDialog_;
+}
+HistoryView* SidebarView::historyView() const {
+  return historyView_;
+}
+SettingsPanel* SidebarView::settingsPanel() const {
+  return settingsPanel_;
+}
 
 void SidebarView::showSavePreset() {
   if (!savePresetDialog_) {

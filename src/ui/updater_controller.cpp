@@ -13,9 +13,13 @@ UpdaterController::UpdaterController(QString updateKey) {
   if (!updateKey.trimmed().isEmpty()) controller_ = Controller{std::move(updateKey)};
 }
 
-QString UpdaterController::compiledUpdateKey() { return QStringLiteral(VEXAL_UPDATE_KEY); }
+QString UpdaterController::compiledUpdateKey() {
+  return QStringLiteral(VEXAL_UPDATE_KEY);
+}
 
-QString UpdaterController::releasesUrl() { return QStringLiteral("https://github.com/vexal/vexal/releases"); }
+QString UpdaterController::releasesUrl() {
+  return QStringLiteral("https://github.com/vexal/vexal/releases");
+}
 
 bool UpdaterController::checkForUpdates() const {
   if (!controller_) return false;

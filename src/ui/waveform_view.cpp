@@ -47,7 +47,9 @@ WaveformView::WaveformView(QWidget* parent) : QWidget(parent) {
   setAccessibleName(tr("Waveform"));
 }
 
-QSize WaveformView::sizeHint() const { return {280, kHeight}; }
+QSize WaveformView::sizeHint() const {
+  return {280, kHeight};
+}
 
 void WaveformView::setUrl(const QString& path) {
   url_ = path;

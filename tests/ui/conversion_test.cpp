@@ -36,7 +36,9 @@ class ConversionTest : public WindowTest {
     for (const auto& job : vm().jobs()) n += job->status().kind() == kind;
     return n;
   }
-  void pressConvertShortcut() { QTest::keyClick(window_.get(), Qt::Key_Return, Qt::ControlModifier); }
+  void pressConvertShortcut() {
+    QTest::keyClick(window_.get(), Qt::Key_Return, Qt::ControlModifier);
+  }
 };
 
 TEST_F(ConversionTest, ShortcutStartsBarShowsProgressAndCancelStops) {
@@ -58,10 +60,12 @@ TEST_F(ConversionTest, ShortcutStartsBarShowsProgressAndCancelStops) {
     model->flushChanges();
     return first.data(ui::JobListModel::ProgressRole).toDouble() > 0.0;
   }));
-  EXPECT_EQ(first.data(ui::JobListModel::StatusKindRole).toInt(), static_cast<int>(Kind::converting));
+  EXPECT_EQ(first.data(ui::JobListModel::StatusKindRole).toInt(),
+            static_cast<int>(Kind::converting));
   EXPECT_EQ(bar->statusLabel()->text(), "Converting file 1/4");
   EXPECT_GT(bar->progressBar()->value(), 0.0);
-  EXPECT_TRUE(window_->windowTitle().startsWith("Vexal — ")) << window_->windowTitle().toStdString();
+  EXPECT_TRUE(window_->windowTitle().startsWith("Vexal — "))
+      << window_->windowTitle().toStdString();
   EXPECT_TRUE(window_->windowTitle().endsWith("%"));
 
   bar->cancelButton()->click();
@@ -90,9 +94,11 @@ TEST_F(ConversionTest, FinishedBatchFillsTheHistoryWhichCanBeCleared) {
   EXPECT_EQ(history->windowTitle(), "Conversion History");
   EXPECT_FALSE(history->isShowingEmptyState());
   ASSERT_EQ(history->list()->model()->rowCount(), 2);
-  const QString detail = history->list()->model()->index(0, 0).data(ui::HistoryListModel::DetailRole).toString();
+  const QString detail =
+      history->list()->model()->index(0, 0).data(ui::HistoryListModel::DetailRole).toString();
   EXPECT_TRUE(detail.contains(" -> ")) << detail.toStdString();
-  EXPECT_EQ(history->list()->model()->index(0, 0).data(ui::HistoryListModel::FormatRole).toString(), "WAV");
+  EXPECT_EQ(history->list()->model()->index(0, 0).data(ui::HistoryListModel::FormatRole).toString(),
+            "WAV");
 
   history->clearButton()->click();
   EXPECT_TRUE(vm().historyManager().entries().empty());

@@ -1,10 +1,12 @@
+#include "ui/launcher_entry.h"
+
+#include <gtest/gtest.h>
+
 #include <QDBusConnection>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QVariantMap>
-#include <gtest/gtest.h>
 
-#include "ui/launcher_entry.h"
 #include "ui_test_support.h"
 
 namespace vexal::test {
@@ -15,7 +17,9 @@ class LauncherListener : public QObject {
  public:
   std::vector<std::pair<QString, QVariantMap>> updates;
  public slots:
-  void onUpdate(const QString& appUri, const QVariantMap& properties) { updates.emplace_back(appUri, properties); }
+  void onUpdate(const QString& appUri, const QVariantMap& properties) {
+    updates.emplace_back(appUri, properties);
+  }
 };
 
 namespace {
@@ -34,8 +38,8 @@ TEST(LauncherEntryBus, UpdateAndClearReachListenersOnTheBus) {
     ASSERT_TRUE(sender.isConnected());
     ASSERT_TRUE(receiver.isConnected());
     LauncherListener listener;
-    ASSERT_TRUE(receiver.connect(QString(), QString(), "com.canonical.Unity.LauncherEntry", "Update", &listener,
-                                 SLOT(onUpdate(QString, QVariantMap))));
+    ASSERT_TRUE(receiver.connect(QString(), QString(), "com.canonical.Unity.LauncherEntry",
+                                 "Update", &listener, SLOT(onUpdate(QString, QVariantMap))));
 
     ui::LauncherEntry entry("io.github.vexal.Vexal", "vexal-launcher-sender");
     entry.update(0.375, 6);

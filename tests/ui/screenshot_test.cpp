@@ -1,11 +1,11 @@
 #include <QDir>
 #include <QDragEnterEvent>
+#include <QMenu>
 #include <QMimeData>
+#include <QPixmap>
 #include <QUrl>
 #include <chrono>
 #include <thread>
-#include <QMenu>
-#include <QPixmap>
 
 #include "persistence/conversion_history.h"
 #include "ui/file_tree_view.h"
@@ -40,22 +40,26 @@ class ScreenshotTest : public WindowTest {
 
   // An album being converted, a live recording finished, a few loose files.
   void populate() {
-    const QStringList album{"01 Overture", "02 The Long Road", "03 Night Drive", "04 Glass Harbour", "05 Coda"};
+    const QStringList album{"01 Overture", "02 The Long Road", "03 Night Drive", "04 Glass Harbour",
+                            "05 Coda"};
     QStringList albumPaths;
     for (int i = 0; i < album.size(); ++i) {
       const QString& name = album[i];
       // A swelling tone, so the waveform strip has a shape to show.
-      ASSERT_TRUE(writeGenerated(temp_ / "Music" / "Northern Lights" / (name.toStdString() + ".flac"),
-                                 "aevalsrc=sin(2*PI*220*t)*(0.08+0.9*abs(sin(2*PI*0.021*t)*sin(2*PI*0.0053*t+1)))*(1-0.35*random(0))",
-                                 44100 * (i == 0 ? 187 : 3), 44100, 2,
-                                 {"-metadata", "title=" + name.mid(3), "-metadata", "artist=Aurora Fields",
-                                  "-metadata", "album=Northern Lights", "-metadata", "album_artist=Aurora Fields",
-                                  "-metadata", QString("track=%1/%2").arg(i + 1).arg(album.size()), "-metadata",
-                                  "date=2024", "-metadata", "genre=Ambient"}));
+      ASSERT_TRUE(writeGenerated(
+          temp_ / "Music" / "Northern Lights" / (name.toStdString() + ".flac"),
+          "aevalsrc=sin(2*PI*220*t)*(0.08+0.9*abs(sin(2*PI*0.021*t)*sin(2*PI*0.0053*t+1)))*(1-0.35*"
+          "random(0))",
+          44100 * (i == 0 ? 187 : 3), 44100, 2,
+          {"-metadata", "title=" + name.mid(3), "-metadata", "artist=Aurora Fields", "-metadata",
+           "album=Northern Lights", "-metadata", "album_artist=Aurora Fields", "-metadata",
+           QString("track=%1/%2").arg(i + 1).arg(album.size()), "-metadata", "date=2024",
+           "-metadata", "genre=Ambient"}));
       albumPaths << path("Music/Northern Lights/" + name.toStdString() + ".flac");
     }
     vm().addFiles(albumPaths, QString("Northern Lights"));
-    vm().addFiles({path("Music/Live/Opening.wav"), path("Music/Live/Encore.wav")}, QString("Live at the Hall"));
+    vm().addFiles({path("Music/Live/Opening.wav"), path("Music/Live/Encore.wav")},
+                  QString("Live at the Hall"));
     vm().addFiles({path("Downloads/podcast-episode-42.mp3"), path("Downloads/voice memo.m4a"),
                    path("Downloads/field recording.aiff")});
     const auto& jobs = vm().jobs();
@@ -63,7 +67,8 @@ class ScreenshotTest : public WindowTest {
     jobs[1]->setStatus(ConversionStatus::completed());
     jobs[5]->setStatus(ConversionStatus::completed());
     jobs[6]->setStatus(ConversionStatus::completed());
-    jobs[7]->setStatus(ConversionStatus::failed(ConversionError::fileNotReadable("/Downloads/podcast-episode-42.mp3")));
+    jobs[7]->setStatus(ConversionStatus::failed(
+        ConversionError::fileNotReadable("/Downloads/podcast-episode-42.mp3")));
     jobs[9]->setStatus(ConversionStatus::cancelled());
 
     ConversionSettings settings = vm().settings();
@@ -78,9 +83,10 @@ class ScreenshotTest : public WindowTest {
   // bar, the title and two rows show a conversion in flight.
   void startSlowBatch() {
     vm().setConcurrencyLimit(2);
-    vm().setConvertFunction([](const std::filesystem::path& source, const std::filesystem::path&, OutputFormat,
-                               const ConversionSettings&, std::optional<std::int64_t>, std::optional<std::int64_t>,
-                               ProgressCallback progress, std::stop_token stop) -> Expected<> {
+    vm().setConvertFunction([](const std::filesystem::path& source, const std::filesystem::path&,
+                               OutputFormat, const ConversionSettings&, std::optional<std::int64_t>,
+                               std::optional<std::int64_t>, ProgressCallback progress,
+                               std::stop_token stop) -> Expected<> {
       const double step = source.string().find("Night") != std::string::npos ? 0.05 : 0.02;
       for (int i = 1; i < 3000 && !stop.stop_requested(); ++i) {
         if (progress) progress(std::min(0.95, i * step));
@@ -98,7 +104,8 @@ TEST_F(ScreenshotTest, MainWindowSettingsAndHistory) {
     // A drag hovering over the window.
     QMimeData mime;
     mime.setUrls({QUrl::fromLocalFile(path("song.flac"))});
-    QDragEnterEvent enter(window_->rect().center(), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QDragEnterEvent enter(window_->rect().center(), Qt::CopyAction, &mime, Qt::LeftButton,
+                          Qt::NoModifier);
     QApplication::sendEvent(window_.get(), &enter);
     ASSERT_TRUE(window_->isTargeted());
     save(window_.get(), "drop-target.png");
@@ -110,7 +117,8 @@ TEST_F(ScreenshotTest, MainWindowSettingsAndHistory) {
   auto* tree = window_->fileTree();
   tree->setCurrentIndex(window_->jobModel()->index(0, 0, window_->jobModel()->index(0, 0)));
   ASSERT_TRUE(waitUntil([&] {
-    return !window_->metadataPanel()->isLoading() && !window_->metadataPanel()->waveform()->isLoading();
+    return !window_->metadataPanel()->isLoading() &&
+           !window_->metadataPanel()->waveform()->isLoading();
   }));
   startSlowBatch();
   ASSERT_TRUE(waitUntil([&] { return vm().overallProgress() > 0.5; }));

@@ -1,3 +1,5 @@
+#include "ui/settings_panel.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
@@ -8,7 +10,6 @@
 #include <QSpinBox>
 #include <QTest>
 
-#include "ui/settings_panel.h"
 #include "ui/sidebar_view.h"
 #include "ui_test_support.h"
 
@@ -49,7 +50,8 @@ TEST_F(SettingsPanelTest, HasTheFiveSectionsInOrder) {
   EXPECT_EQ(panel->width(), 420);
   QStringList titles;
   for (auto* box : panel->findChildren<QGroupBox*>()) titles << box->title();
-  EXPECT_EQ(titles, (QStringList{"Encoding", "Audio Processing", "Loudness Normalization", "Metadata", "Quality"}));
+  EXPECT_EQ(titles, (QStringList{"Encoding", "Audio Processing", "Loudness Normalization",
+                                 "Metadata", "Quality"}));
   EXPECT_LE(panel->findChild<QScrollArea*>()->maximumHeight(), 480);
   EXPECT_EQ(panel->doneButton()->text(), "Done");
   panel->doneButton()->click();
@@ -59,17 +61,20 @@ TEST_F(SettingsPanelTest, HasTheFiveSectionsInOrder) {
 TEST_F(SettingsPanelTest, Mp3VbrQualityReplacesBitrate) {
   enable({OutputFormat::mp3});
   SettingsPanel* panel = open();
-  EXPECT_EQ(panel->encodingRowLabels(), (QStringList{"MP3", "Mode", "Bitrate", "Sample Rate", "Channels"}));
+  EXPECT_EQ(panel->encodingRowLabels(),
+            (QStringList{"MP3", "Mode", "Bitrate", "Sample Rate", "Channels"}));
   choose(field<QComboBox>(panel, "mp3Mode"), "VBR");
   EXPECT_EQ(vm().settings().bitrateMode, BitrateMode::vbr);
-  EXPECT_EQ(panel->encodingRowLabels(), (QStringList{"MP3", "Mode", "VBR Quality", "Sample Rate", "Channels"}));
+  EXPECT_EQ(panel->encodingRowLabels(),
+            (QStringList{"MP3", "Mode", "VBR Quality", "Sample Rate", "Channels"}));
   auto* quality = field<QComboBox>(panel, "mp3VbrQuality");
   ASSERT_NE(quality, nullptr);
   EXPECT_EQ(quality->currentText(), "V2 (~190 kbps)");
   choose(quality, "V0 (~245 kbps)");
   EXPECT_EQ(vm().settings().vbrQuality, VBRQuality::v0);
   choose(field<QComboBox>(panel, "mp3Mode"), "CBR");
-  EXPECT_EQ(panel->encodingRowLabels(), (QStringList{"MP3", "Mode", "Bitrate", "Sample Rate", "Channels"}));
+  EXPECT_EQ(panel->encodingRowLabels(),
+            (QStringList{"MP3", "Mode", "Bitrate", "Sample Rate", "Channels"}));
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_EQ(field<QComboBox>(panel, "mp3VbrQuality"), nullptr);
 }
@@ -77,12 +82,13 @@ TEST_F(SettingsPanelTest, Mp3VbrQualityReplacesBitrate) {
 TEST_F(SettingsPanelTest, EncodingShowsEveryEnabledLossyFormatInTurn) {
   enable({OutputFormat::opus, OutputFormat::aac, OutputFormat::flac, OutputFormat::vorbis});
   SettingsPanel* panel = open();
-  EXPECT_EQ(panel->encodingRowLabels(), (QStringList{"AAC", "Mode", "Bitrate", "Opus", "Bitrate", "Vorbis", "Bitrate",
-                                                     "Sample Rate", "Channels"}));
+  EXPECT_EQ(panel->encodingRowLabels(),
+            (QStringList{"AAC", "Mode", "Bitrate", "Opus", "Bitrate", "Vorbis", "Bitrate",
+                         "Sample Rate", "Channels"}));
   choose(field<QComboBox>(panel, "aacMode"), "VBR High (~192 kbps)");
   EXPECT_EQ(vm().settings().aacStrategy, AACStrategy::vbrHigh);
-  EXPECT_EQ(panel->encodingRowLabels(),
-            (QStringList{"AAC", "Mode", "Opus", "Bitrate", "Vorbis", "Bitrate", "Sample Rate", "Channels"}));
+  EXPECT_EQ(panel->encodingRowLabels(), (QStringList{"AAC", "Mode", "Opus", "Bitrate", "Vorbis",
+                                                     "Bitrate", "Sample Rate", "Channels"}));
   choose(field<QComboBox>(panel, "opusBitrate"), "96 kbps");
   EXPECT_EQ(vm().settings().customBitrate, 96000);
   choose(field<QComboBox>(panel, "vorbisBitrate"), "Default (192 kbps)");
@@ -161,7 +167,8 @@ TEST_F(SettingsPanelTest, TemplateFieldAppearsForAnyTemplateButFilename) {
   EXPECT_EQ(text->text(), "{artist}/{album}/{track} - {title}");
   bool captionShown = false;
   for (auto* label : panel->findChildren<QLabel*>()) {
-    if (label->text() == "Variables: {filename} {title} {artist} {album} {track} {disc} {genre} {year}") {
+    if (label->text() ==
+        "Variables: {filename} {title} {artist} {album} {track} {disc} {genre} {year}") {
       captionShown = label->isVisibleTo(panel);
     }
   }

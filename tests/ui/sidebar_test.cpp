@@ -29,7 +29,8 @@ class SidebarTest : public WindowTest {
 TEST_F(SidebarTest, ListsTheEightFormatsInOrder) {
   const QStringList expected{"AAC", "ALAC", "FLAC", "WAV", "AIFF", "MP3", "Opus", "Vorbis"};
   QStringList shown;
-  for (OutputFormat format : kAllOutputFormats) shown << sidebar()->formatRow(format)->accessibleName();
+  for (OutputFormat format : kAllOutputFormats)
+    shown << sidebar()->formatRow(format)->accessibleName();
   EXPECT_EQ(shown, expected);
   EXPECT_EQ(sidebar()->convertToHeader()->text(), "CONVERT TO");
   EXPECT_EQ(sidebar()->watchFolderButton()->text(), "Watch Folder");
@@ -72,8 +73,8 @@ TEST_F(SidebarTest, OpusDefaultBitrateLeavesTheSettingEmpty) {
   clickRow(OutputFormat::opus);
   unfold(OutputFormat::opus);
   EXPECT_EQ(actionTexts(bitrateMenu()),
-            (QStringList{"Default (128 kbps)", "48 kbps", "64 kbps", "96 kbps", "128 kbps", "160 kbps", "192 kbps",
-                         "256 kbps"}));
+            (QStringList{"Default (128 kbps)", "48 kbps", "64 kbps", "96 kbps", "128 kbps",
+                         "160 kbps", "192 kbps", "256 kbps"}));
   findAction(bitrateMenu(), "192 kbps")->trigger();
   EXPECT_EQ(vm().settings().customBitrate, 192000);
   EXPECT_EQ(sidebar()->formatSettingsView()->bitrateButton()->text(), "192 kbps");
@@ -83,15 +84,16 @@ TEST_F(SidebarTest, OpusDefaultBitrateLeavesTheSettingEmpty) {
 }
 
 TEST_F(SidebarTest, EachLossyFormatOffersItsOwnBitrates) {
-  for (OutputFormat format : {OutputFormat::aac, OutputFormat::mp3, OutputFormat::vorbis}) clickRow(format);
+  for (OutputFormat format : {OutputFormat::aac, OutputFormat::mp3, OutputFormat::vorbis})
+    clickRow(format);
   unfold(OutputFormat::vorbis);
   EXPECT_EQ(actionTexts(bitrateMenu()).front(), "Default (192 kbps)");
   EXPECT_EQ(actionTexts(bitrateMenu()).back(), "320 kbps");
   // The generic menu's default follows the primary format: aac sorts before mp3.
   unfold(OutputFormat::mp3);
   EXPECT_EQ(actionTexts(bitrateMenu()),
-            (QStringList{"Default (256 kbps)", "64 kbps", "96 kbps", "128 kbps", "160 kbps", "192 kbps", "224 kbps",
-                         "256 kbps", "320 kbps"}));
+            (QStringList{"Default (256 kbps)", "64 kbps", "96 kbps", "128 kbps", "160 kbps",
+                         "192 kbps", "224 kbps", "256 kbps", "320 kbps"}));
   clickRow(OutputFormat::aac);
   EXPECT_EQ(actionTexts(bitrateMenu()).front(), "Default (320 kbps)");
 }
@@ -123,7 +125,8 @@ TEST_F(SidebarTest, PresetsMenuHasBuiltInSavedAndSaveCurrent) {
   EXPECT_TRUE(texts.contains("Saved"));
   EXPECT_EQ(texts.back(), "Save Current As…");
   EXPECT_EQ(texts[texts.size() - 2], "---");
-  for (const auto& preset : builtInPresets()) EXPECT_TRUE(texts.contains(preset.name)) << preset.name.toStdString();
+  for (const auto& preset : builtInPresets())
+    EXPECT_TRUE(texts.contains(preset.name)) << preset.name.toStdString();
 
   // Applying a preset replaces the settings.
   const ConversionPreset& first = builtInPresets().front();
@@ -152,7 +155,8 @@ TEST_F(SidebarTest, SavePresetWithBlankNameSavesNothing) {
   dialog->saveButton()->click();
   ASSERT_EQ(vm().presetManager().presets().size(), 1u);
   EXPECT_EQ(vm().presetManager().presets()[0].name, "Car MP3");
-  EXPECT_EQ(vm().presetManager().presets()[0].toSettings().enabledFormats, std::set{OutputFormat::mp3});
+  EXPECT_EQ(vm().presetManager().presets()[0].toSettings().enabledFormats,
+            std::set{OutputFormat::mp3});
   emit menu->aboutToShow();
   EXPECT_NE(findAction(menu, "Car MP3"), nullptr);
 

@@ -3,6 +3,8 @@
 // Shared by the window suites: audio written through the ffmpeg command line, an
 // event-loop wait, and a window on a real orchestrator whose stores live in a temp dir.
 
+#include <gtest/gtest.h>
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCoreApplication>
@@ -12,8 +14,6 @@
 #include <QPushButton>
 #include <QThread>
 #include <QWidget>
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -22,14 +22,17 @@
 #include "ui/content_view.h"
 
 // Readable QString values in failure messages.
-inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QString& text, std::ostream* out) {
+  *out << '"' << text.toStdString() << '"';
+}
 
 namespace vexal::test {
 
 // Writes `frames` frames of a lavfi source ("sine=frequency=440", "anullsrc") into a
 // file whose encoder follows the extension.
-inline bool writeGenerated(const std::filesystem::path& path, const QString& source, std::int64_t frames,
-                           int sampleRate = 44100, int channels = 2, const QStringList& extraArguments = {}) {
+inline bool writeGenerated(const std::filesystem::path& path, const QString& source,
+                           std::int64_t frames, int sampleRate = 44100, int channels = 2,
+                           const QStringList& extraArguments = {}) {
   std::filesystem::create_directories(path.parent_path());
   QString input = source;
   input += (source.contains(QLatin1Char('=')) ? QStringLiteral(":") : QStringLiteral("=")) +
@@ -39,19 +42,23 @@ inline bool writeGenerated(const std::filesystem::path& path, const QString& sou
                 .arg(sampleRate)
                 .arg(channels == 1 ? QStringLiteral("mono") : QStringLiteral("stereo"));
   }
-  QStringList arguments{QStringLiteral("-hide_banner"), QStringLiteral("-loglevel"), QStringLiteral("error"),
-                        QStringLiteral("-y"), QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"), input,
-                        QStringLiteral("-af"), QStringLiteral("atrim=end_sample=%1").arg(frames),
-                        QStringLiteral("-ac"), QString::number(channels)};
+  QStringList arguments{
+      QStringLiteral("-hide_banner"), QStringLiteral("-loglevel"),
+      QStringLiteral("error"),        QStringLiteral("-y"),
+      QStringLiteral("-f"),           QStringLiteral("lavfi"),
+      QStringLiteral("-i"),           input,
+      QStringLiteral("-af"),          QStringLiteral("atrim=end_sample=%1").arg(frames),
+      QStringLiteral("-ac"),          QString::number(channels)};
   arguments << extraArguments << QString::fromStdString(path.string());
   QProcess ffmpeg;
   ffmpeg.start(QStringLiteral("ffmpeg"), arguments);
-  return ffmpeg.waitForFinished(30000) && ffmpeg.exitStatus() == QProcess::NormalExit && ffmpeg.exitCode() == 0;
+  return ffmpeg.waitForFinished(30000) && ffmpeg.exitStatus() == QProcess::NormalExit &&
+         ffmpeg.exitCode() == 0;
 }
 
 inline bool writeTone(const std::filesystem::path& path, double seconds, int sampleRate = 44100) {
-  return writeGenerated(path, QStringLiteral("sine=frequency=440"), static_cast<std::int64_t>(seconds * sampleRate),
-                        sampleRate);
+  return writeGenerated(path, QStringLiteral("sine=frequency=440"),
+                        static_cast<std::int64_t>(seconds * sampleRate), sampleRate);
 }
 
 // Runs the event loop until `done` holds; false after `timeoutMs`.
@@ -77,7 +84,8 @@ inline QStringList actionTexts(QMenu* menu) {
   QStringList texts;
   for (QAction* action : menu->actions()) {
     // Sections are separators with a title; a plain separator reads "---".
-    texts << (action->isSeparator() && action->text().isEmpty() ? QStringLiteral("---") : action->text());
+    texts << (action->isSeparator() && action->text().isEmpty() ? QStringLiteral("---")
+                                                                : action->text());
   }
   return texts;
 }
@@ -104,7 +112,9 @@ class WindowTest : public ::testing::Test {
   }
 
   ConverterViewModel& vm() { return window_->viewModel(); }
-  QString path(const std::string& name) const { return QString::fromStdString((temp_ / name).string()); }
+  QString path(const std::string& name) const {
+    return QString::fromStdString((temp_ / name).string());
+  }
 
   TempDir temp_;
   std::unique_ptr<ui::ContentView> window_;

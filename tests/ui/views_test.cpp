@@ -85,8 +85,8 @@ TEST(MetadataRows, TrackShowsTotalAndRowsKeepTheirOrder) {
   const auto rows = ui::metadataRows(tags, QString("3:07"), QString("FLAC"));
   QStringList labels;
   for (const auto& row : rows) labels << row.first;
-  EXPECT_EQ(labels, (QStringList{"Format", "Title", "Artist", "Duration", "Album", "Album artist", "Composer", "Genre",
-                                 "Year", "Track", "Disc"}));
+  EXPECT_EQ(labels, (QStringList{"Format", "Title", "Artist", "Duration", "Album", "Album artist",
+                                 "Composer", "Genre", "Year", "Track", "Disc"}));
   EXPECT_EQ(rows[9].second, "3  of  12");
   tags.trackTotal.reset();
   EXPECT_EQ(ui::metadataRows(tags, std::nullopt, std::nullopt)[8].second, "3");
@@ -111,8 +111,9 @@ TEST(HistoryText, SizesNeedBothValues) {
   EXPECT_FALSE(ui::historySizeText(entry).has_value());
   entry.fileSizeAfter = 3'100'000;
   const QLocale locale;
-  EXPECT_EQ(ui::historySizeText(entry), locale.formattedDataSize(12'400'000, 1, QLocale::DataSizeSIFormat) +
-                                            " -> " + locale.formattedDataSize(3'100'000, 1, QLocale::DataSizeSIFormat));
+  EXPECT_EQ(ui::historySizeText(entry),
+            locale.formattedDataSize(12'400'000, 1, QLocale::DataSizeSIFormat) + " -> " +
+                locale.formattedDataSize(3'100'000, 1, QLocale::DataSizeSIFormat));
   entry.fileSizeBefore.reset();
   EXPECT_FALSE(ui::historySizeText(entry).has_value());
 }
@@ -137,7 +138,8 @@ TEST(LauncherEntry, BadgeShowsWholePercentAndClears) {
   const QVariantMap cleared = ui::LauncherEntry::properties(false, 0, 0);
   EXPECT_FALSE(cleared["progress-visible"].toBool());
   EXPECT_FALSE(cleared["count-visible"].toBool());
-  EXPECT_EQ(ui::LauncherEntry("io.github.vexal.Vexal").appUri(), "application://io.github.vexal.Vexal.desktop");
+  EXPECT_EQ(ui::LauncherEntry("io.github.vexal.Vexal").appUri(),
+            "application://io.github.vexal.Vexal.desktop");
 }
 
 }  // namespace

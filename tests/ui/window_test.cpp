@@ -1,14 +1,14 @@
 #include <QDragEnterEvent>
-#include <QMenuBar>
-#include <fstream>
 #include <QDropEvent>
 #include <QGraphicsOpacityEffect>
 #include <QLabel>
+#include <QMenuBar>
 #include <QMimeData>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
 #include <QUrl>
+#include <fstream>
 
 #include "ui/convert_bar.h"
 #include "ui/drop_zone_view.h"
@@ -35,7 +35,8 @@ void dropPaths(QWidget* window, const QStringList& paths, bool* targetedWhileHov
   QApplication::sendEvent(window, &enter);
   QDragMoveEvent move(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(window, &move);
-  if (targetedWhileHovering) *targetedWhileHovering = static_cast<ui::ContentView*>(window)->isTargeted();
+  if (targetedWhileHovering)
+    *targetedWhileHovering = static_cast<ui::ContentView*>(window)->isTargeted();
   QDropEvent drop(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(window, &drop);
 }
@@ -84,7 +85,8 @@ TEST_F(WindowTest, DroppedFolderBecomesOneGroupOfItsAudioFiles) {
 TEST_F(WindowTest, DragWithoutFilesIsRefused) {
   QMimeData mime;
   mime.setText("just text");
-  QDragEnterEvent enter(window_->rect().center(), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QDragEnterEvent enter(window_->rect().center(), Qt::CopyAction, &mime, Qt::LeftButton,
+                        Qt::NoModifier);
   QApplication::sendEvent(window_.get(), &enter);
   EXPECT_FALSE(enter.isAccepted());
   EXPECT_FALSE(window_->isTargeted());
@@ -211,7 +213,9 @@ TEST_F(WindowTest, DestinationControlChoosesTheOutputDirectory) {
 TEST_F(WindowTest, AddFilesImportsThePickedFilesAndFolders) {
   ASSERT_TRUE(writeTone(temp_ / "pick" / "one.wav", 0.1));
   ASSERT_TRUE(writeTone(temp_ / "pick" / "Dir" / "two.ogg", 0.1));
-  window_->setFilesPicker([&](QWidget*) { return QStringList{path("pick/one.wav"), path("pick/Dir")}; });
+  window_->setFilesPicker([&](QWidget*) {
+    return QStringList{path("pick/one.wav"), path("pick/Dir")};
+  });
   window_->addFilesAction()->trigger();
   ASSERT_EQ(vm().jobs().size(), 2u);
   EXPECT_FALSE(vm().jobs()[0]->outputSubdirectory().has_value());
@@ -240,11 +244,12 @@ TEST_F(WindowTest, CheckForUpdatesFollowsTheUpdateKey) {
 TEST_F(WindowTest, DroppedFolderWithCueSheetImportsOnlyTheSheet) {
   ASSERT_TRUE(writeTone(temp_ / "in" / "Live" / "album.flac", 6.0));
   std::ofstream(temp_ / "in" / "Live" / "cover.jpg") << "jpeg";
-  std::ofstream(temp_ / "in" / "Live" / "album.cue") << "PERFORMER \"The Band\"\n"
-                                                         "TITLE \"Live Set\"\n"
-                                                         "FILE \"album.flac\" WAVE\n"
-                                                         "  TRACK 01 AUDIO\n    TITLE \"Intro\"\n    INDEX 01 00:00:00\n"
-                                                         "  TRACK 02 AUDIO\n    INDEX 01 00:03:00\n";
+  std::ofstream(temp_ / "in" / "Live" / "album.cue")
+      << "PERFORMER \"The Band\"\n"
+         "TITLE \"Live Set\"\n"
+         "FILE \"album.flac\" WAVE\n"
+         "  TRACK 01 AUDIO\n    TITLE \"Intro\"\n    INDEX 01 00:00:00\n"
+         "  TRACK 02 AUDIO\n    INDEX 01 00:03:00\n";
   dropPaths(window_.get(), {path("in/Live")});
   ASSERT_EQ(vm().jobs().size(), 2u);
   EXPECT_EQ(vm().jobs()[0]->fileName(), "01 Intro");
