@@ -50,7 +50,6 @@ QLabel* caption(const QString& text, QWidget* parent) {
 QPushButton* menuButton(const QString& name, QWidget* parent) {
   auto* button = new QPushButton(parent);
   button->setObjectName(name);
-  button->setMenu(new QMenu(button));
   button->setFlat(false);
   return button;
 }
@@ -58,8 +57,10 @@ QPushButton* menuButton(const QString& name, QWidget* parent) {
 template <typename T>
 void fillMenu(QPushButton* button, const std::vector<Choice<T>>& choices,
               const std::optional<T>& current, const std::function<void(std::optional<T>)>& apply) {
-  QMenu* menu = button->menu();
-  menu->clear();
+  // A new menu each time: the old one may be delivering the very action that changed
+  // the settings, so it goes only once control is back in the event loop.
+  QMenu* old = button->menu();
+  auto* menu = new QMenu(button);
   auto* group = new QActionGroup(menu);
   for (const auto& choice : choices) {
     QAction* action = menu->addAction(choice.text);
@@ -69,6 +70,8 @@ void fillMenu(QPushButton* button, const std::vector<Choice<T>>& choices,
     QObject::connect(action, &QAction::triggered, button,
                      [apply, value = choice.value] { apply(value); });
   }
+  button->setMenu(menu);
+  if (old) old->deleteLater();
 }
 
 }  // namespace
