@@ -1,17 +1,22 @@
+#include <QDialogButtonBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileDialog>
 #include <QGraphicsOpacityEffect>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <QUrl>
 #include <fstream>
 
 #include "ui/convert_bar.h"
 #include "ui/drop_zone_view.h"
+#include "ui/file_dialogs.h"
 #include "ui/file_tree_view.h"
 #include "ui/job_list_model.h"
 #include "ui/metadata_panel.h"
@@ -317,6 +322,31 @@ TEST_F(WindowTest, RemovingTheShownJobHidesTheMetadataPanel) {
   tree->setCurrentIndex(window_->jobModel()->index(0, 0));
   QTest::keyClick(tree, Qt::Key_Delete);
   EXPECT_TRUE(window_->isShowingDropZone());
+}
+
+TEST_F(WindowTest, FilesDialogAcceptsFilesAndFoldersTogether) {
+  ASSERT_TRUE(writeTone(temp_ / "pick" / "one.wav", 0.1));
+  ASSERT_TRUE(writeTone(temp_ / "pick" / "Dir" / "two.wav", 0.1));
+  bool answered = false;
+  // The dialog runs its own loop; answer it as a person would, by typing both names.
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (!dialog || answered) return;
+    answered = true;
+    EXPECT_EQ(dialog->windowTitle(), "Add Files/Folders");
+    EXPECT_EQ(dialog->fileMode(), QFileDialog::ExistingFiles);
+    dialog->setDirectory(path("pick"));
+    auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+    ASSERT_NE(name, nullptr);
+    name->setText("\"one.wav\" \"Dir\"");
+    auto* buttons = dialog->findChild<QDialogButtonBox*>();
+    buttons->button(QDialogButtonBox::Open)->click();
+  });
+  poll.start(20);
+  const QStringList picked = ui::pickFilesAndFolders(window_.get());
+  EXPECT_TRUE(answered);
+  EXPECT_EQ(picked, (QStringList{path("pick/one.wav"), path("pick/Dir")}));
 }
 
 }  // namespace
