@@ -1,0 +1,111 @@
+#pragma once
+
+#include <QMainWindow>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <utility>
+
+#include "model/uuid.h"
+#include "orchestration/converter_view_model.h"
+
+class QAction;
+class QFrame;
+class QStackedWidget;
+class QToolButton;
+
+namespace vexal::ui {
+
+class ConvertBar;
+class DropZoneView;
+class DropHighlight;
+class FileTreeView;
+class JobListModel;
+class LauncherEntry;
+class MetadataPanel;
+class SidebarView;
+class UpdaterController;
+
+// The window: sidebar, toolbar, the job list (or the drop zone while it is empty) with
+// the metadata panel, and the convert bar. It shows the orchestrator's state and calls
+// its operations; it converts nothing itself.
+class ContentView : public QMainWindow {
+  Q_OBJECT
+ public:
+  static constexpr int kDefaultWidth = 1300;
+  static constexpr int kDefaultHeight = 870;
+  static inline const QString kDesktopFileName = QStringLiteral("io.github.vexal.Vexal");
+
+  explicit ContentView(ConverterViewModel::Options options = {},
+                       const UpdaterController* updater = nullptr, QWidget* parent = nullptr);
+  ~ContentView() override;
+
+  ConverterViewModel& viewModel() { return *viewModel_; }
+  SidebarView* sidebar() const { return sidebar_; }
+  ConvertBar* convertBar() const { return convertBar_; }
+  FileTreeView* fileTree() const { return fileTree_; }
+  JobListModel* jobModel() const { return jobModel_; }
+  DropZoneView* dropZone() const { return dropZone_; }
+  MetadataPanel* metadataPanel() const { return metadataPanel_; }
+  QToolButton* destinationButton() const { return destinationButton_; }
+  QAction* addFilesAction() const { return addFilesAction_; }
+  QAction* checkForUpdatesAction() const { return checkForUpdatesAction_; }
+  bool isTargeted() const { return isTargeted_; }
+  bool isShowingDropZone() const;
+  const std::optional<Uuid>& selectedFileID() const { return selectedFileID_; }
+
+  // Dialogs, replaceable in tests.
+  void setFilesPicker(std::function<QStringList(QWidget*)> picker) {
+    filesPicker_ = std::move(picker);
+  }
+  void setDirectoryPicker(std::function<QString(QWidget*, const QString&)> picker) {
+    directoryPicker_ = std::move(picker);
+  }
+
+  void openFiles();
+  void chooseOutputDirectory();
+  void startConversion();
+  void removeSelectedJobs();
+
+ protected:
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dragLeaveEvent(QDragLeaveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  void buildMenu(const UpdaterController* updater);
+  QWidget* buildToolbar();
+  void setTargeted(bool targeted);
+  void refreshJobsArea();
+  void refreshDestination();
+  void refreshProgress();
+  void showJob(const std::optional<Uuid>& id);
+
+  std::unique_ptr<ConverterViewModel> viewModel_;
+  std::unique_ptr<LauncherEntry> launcher_;
+  const UpdaterController* updater_ = nullptr;
+  SidebarView* sidebar_ = nullptr;
+  ConvertBar* convertBar_ = nullptr;
+  JobListModel* jobModel_ = nullptr;
+  FileTreeView* fileTree_ = nullptr;
+  DropZoneView* dropZone_ = nullptr;
+  MetadataPanel* metadataPanel_ = nullptr;
+  QStackedWidget* mainArea_ = nullptr;
+  QWidget* jobsPage_ = nullptr;
+  QFrame* panelDivider_ = nullptr;
+  DropHighlight* highlight_ = nullptr;
+  QToolButton* destinationButton_ = nullptr;
+  QAction* addFilesAction_ = nullptr;
+  QAction* checkForUpdatesAction_ = nullptr;
+  bool isTargeted_ = false;
+  bool wasConverting_ = false;
+  std::pair<int, int> lastBadge_{-1, -1};  // percent and count last sent to the launcher
+  bool syncingSelection_ = false;
+  std::optional<Uuid> selectedFileID_;
+  std::function<QStringList(QWidget*)> filesPicker_;
+  std::function<QString(QWidget*, const QString&)> directoryPicker_;
+};
+
+}  // namespace vexal::ui

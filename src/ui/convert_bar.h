@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QWidget>
+
+class QGraphicsOpacityEffect;
+class QLabel;
+class QPushButton;
+class QStackedWidget;
+
+namespace vexal {
+class ConverterViewModel;
+}
+
+namespace vexal::ui {
+
+class ProgressBarView;
+
+// "Convert (N files)" at rest; "Converting file X/Y", the overall progress and "Cancel"
+// while a batch runs.
+class ConvertBar : public QWidget {
+  Q_OBJECT
+ public:
+  static constexpr double kEnabledOpacity = 1.0;
+  static constexpr double kDisabledOpacity = 0.4;
+
+  explicit ConvertBar(ConverterViewModel& viewModel, QWidget* parent = nullptr);
+
+  // "Convert (" + count + " file" + "s" unless 1 + ")".
+  static QString convertLabel(int count);
+  // Why a batch cannot start, or empty when it can.
+  QString blockReason() const;
+  bool canStart() const { return blockReason().isEmpty(); }
+
+  QPushButton* convertButton() const { return convertButton_; }
+  QPushButton* cancelButton() const { return cancelButton_; }
+  QLabel* statusLabel() const { return statusLabel_; }
+  ProgressBarView* progressBar() const { return progress_; }
+  double convertButtonOpacity() const;
+  bool isShowingProgress() const;
+
+ public slots:
+  void refresh();
+
+ private:
+  ConverterViewModel& viewModel_;
+  QStackedWidget* stack_;
+  QWidget* restPage_;
+  QWidget* runPage_;
+  QPushButton* convertButton_;
+  QGraphicsOpacityEffect* opacity_;
+  QLabel* statusIcon_;
+  QLabel* statusLabel_;
+  ProgressBarView* progress_;
+  QPushButton* cancelButton_;
+};
+
+}  // namespace vexal::ui

@@ -1,0 +1,193 @@
+#include "ui/file_tree_view.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QPainter>
+
+#include "model/conversion_job.h"
+#include "ui/icons.h"
+#include "ui/job_list_model.h"
+#include "ui/progress_bar_view.h"
+
+namespace vexal::ui {
+namespace {
+
+constexpr int kStatusWidth = 220;    // px, the status text (an error message) column
+constexpr int kProgressWidth = 150;  // px, the progress bar and percentage
+constexpr int kProgressHeight = 6;   // px
+constexpr int kGlyphSize = 16;       // px
+
+QString statusSymbol(ConversionStatus::Kind kind) {
+  switch (kind) {
+    case ConversionStatus::Kind::completed:
+      return QStringLiteral("checkmark.circle.fill");
+    case ConversionStatus::Kind::failed:
+      return QStringLiteral("xmark.circle.fill");
+    case ConversionStatus::Kind::cancelled:
+      return QStringLiteral("stop.fill");
+    case ConversionStatus::Kind::converting:
+      return QStringLiteral("arrow.triangle.2.circlepath");
+    case ConversionStatus::Kind::pending:
+      return QStringLiteral("waveform");
+  }
+  return {};
+}
+
+}  // namespace
+
+QSize JobItemDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const {
+  return {option.rect.width(), kRowHeight};
+}
+
+void JobItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                            const QModelIndex& index) const {
+  QStyleOptionViewItem opt = option;
+  initStyleOption(&opt, index);
+  const QWidget* widget = option.widget;
+  QStyle* style = widget ? widget->style() : QApplication::style();
+  // Native selection and hover background, nothing else from the style.
+  opt.text.clear();
+  opt.icon = QIcon();
+  style->drawPrimitive(QStyle::PE_PanelItemViewItem, &opt, painter, widget);
+
+  const bool selected = option.state & QStyle::State_Selected;
+  const QPalette::ColorGroup group =
+      option.state & QStyle::State_Active ? QPalette::Active : QPalette::Inactive;
+  const QColor text =
+      option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text);
+  QColor secondary = text;
+  secondary.setAlphaF(0.6f);
+  const QRect r = option.rect.adjusted(8, 0, -12, 0);
+  painter->save();
+
+  if (index.data(JobListModel::IsGroupRole).toBool()) {
+    const bool expanded = option.state & QStyle::State_Open;
+    QStyleOption arrow;
+    arrow.rect = QRect(r.left(), r.center().y() - 6, 12, 12);
+    arrow.palette = option.palette;
+    style->drawPrimitive(expanded ? QStyle::PE_IndicatorArrowDown : QStyle::PE_IndicatorArrowRight,
+                         &arrow, painter, widget);
+    const QRect iconRect(r.left() + 18, r.center().y() - kGlyphSize / 2, kGlyphSize, kGlyphSize);
+    symbolIcon(QStringLiteral("folder")).paint(painter, iconRect);
+    QFont bold = option.font;
+    bold.setBold(true);
+    painter->setFont(bold);
+    const QString count = QString::number(index.data(JobListModel::CountRole).toInt());
+    const QFontMetrics fm(bold);
+    const int pillWidth = fm.horizontalAdvance(count) + 14;
+    const QRect pill(r.right() - pillWidth, r.center().y() - 9, pillWidth, 18);
+    QColor pillColor = option.palette.color(QPalette::WindowText);
+    pillColor.setAlphaF(0.1f);
+    painter->setRenderHint(QPainter::Antialiasing);
+    painter->setPen(Qt::NoPen);
+    painter->setBrush(pillColor);
+    painter->drawRoundedRect(pill, 9, 9);
+    painter->setPen(secondary);
+    painter->drawText(pill, Qt::AlignCenter, count);
+    painter->setPen(text);
+    const QRect nameRect(iconRect.right() + 8, r.top(), pill.left() - iconRect.right() - 16,
+                         r.height());
+    painter->drawText(
+        nameRect, Qt::AlignVCenter | Qt::AlignLeft,
+        fm.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideMiddle, nameRect.width()));
+    painter->restore();
+    return;
+  }
+
+  const auto kind =
+      static_cast<ConversionStatus::Kind>(index.data(JobListModel::StatusKindRole).toInt());
+  const QRect glyph(r.left(), r.center().y() - kGlyphSize / 2, kGlyphSize, kGlyphSize);
+  symbolIcon(statusSymbol(kind))
+      .paint(painter, glyph, Qt::AlignCenter,
+             kind == ConversionStatus::Kind::pending ? QIcon::Disabled : QIcon::Normal);
+  const QRect status(r.right() - kStatusWidth, r.top(), kStatusWidth, r.height());
+  const QRect name(glyph.right() + 10, r.top(), status.left() - glyph.right() - 20, r.height());
+  const QFontMetrics fm(option.font);
+  painter->setFont(option.font);
+  painter->setPen(text);
+  painter->drawText(
+      name, Qt::AlignVCenter | Qt::AlignLeft,
+      fm.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideMiddle, name.width()));
+  if (kind == ConversionStatus::Kind::converting) {
+    const double progress = index.data(JobListModel::ProgressRole).toDouble();
+    const QString percent = QString::number(static_cast<int>(progress * 100)) + QLatin1Char('%');
+    const int percentWidth = fm.horizontalAdvance(QStringLiteral("100%")) + 6;
+    const QRectF bar(status.right() - kProgressWidth, status.center().y() - kProgressHeight / 2.0,
+                     kProgressWidth - percentWidth, kProgressHeight);
+    ProgressBarView::paintBar(*painter, bar, progress, option.palette);
+    painter->setPen(secondary);
+    painter->drawText(QRect(status.right() - percentWidth, r.top(), percentWidth, r.height()),
+                      Qt::AlignVCenter | Qt::AlignRight, percent);
+  } else {
+    QColor statusColor = secondary;
+    if (kind == ConversionStatus::Kind::failed && !selected) statusColor = QColor(0xe0, 0x1b, 0x24);
+    painter->setPen(statusColor);
+    painter->drawText(status, Qt::AlignVCenter | Qt::AlignRight,
+                      fm.elidedText(index.data(JobListModel::StatusTextRole).toString(),
+                                    Qt::ElideRight, status.width()));
+  }
+  painter->restore();
+}
+
+FileTreeView::FileTreeView(JobListModel* model, QWidget* parent)
+    : QTreeView(parent), model_(model) {
+  setObjectName(QStringLiteral("FileTreeView"));
+  setModel(model_);
+  setItemDelegate(new JobItemDelegate(this));
+  setHeaderHidden(true);
+  setUniformRowHeights(true);  // lets the view lay out 10 000 rows without asking each one
+  setRootIsDecorated(false);
+  setItemsExpandable(false);
+  setExpandsOnDoubleClick(false);
+  setIndentation(20);
+  setSelectionMode(QAbstractItemView::ExtendedSelection);
+  setSelectionBehavior(QAbstractItemView::SelectRows);
+  setFrameShape(QFrame::NoFrame);
+  setAccessibleName(tr("Files"));
+  setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+
+  connect(model_, &QAbstractItemModel::modelReset, this, [this] { applyFolding(); });
+  connect(model_, &QAbstractItemModel::rowsInserted, this,
+          [this](const QModelIndex& parent, int first, int last) {
+            if (parent.isValid()) return;
+            for (int row = first; row <= last; ++row) applyFolding(model_->index(row, 0));
+          });
+  connect(this, &QTreeView::clicked, this, [this](const QModelIndex& index) {
+    if (model_->isGroup(index)) toggleFolder(model_->groupId(index));
+  });
+  connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          [this] { emit selectedJobsChanged(selectedJobIDs()); });
+  connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
+          [this](const QModelIndex& current) {
+            if (auto job = model_->jobAt(current)) {
+              emit currentJobChanged(job->id());
+            } else {
+              emit currentJobChanged(std::nullopt);
+            }
+          });
+  applyFolding();
+}
+
+void FileTreeView::toggleFolder(const QString& groupId) {
+  if (!collapsedFolders_.erase(groupId)) collapsedFolders_.insert(groupId);
+  applyFolding(model_->indexOfGroup(groupId));
+}
+
+void FileTreeView::applyFolding() {
+  for (int row = 0; row < model_->namedGroupCount(); ++row) applyFolding(model_->index(row, 0));
+}
+
+void FileTreeView::applyFolding(const QModelIndex& group) {
+  if (!model_->isGroup(group)) return;
+  setExpanded(group, !collapsedFolders_.contains(model_->groupId(group)));
+}
+
+std::set<Uuid> FileTreeView::selectedJobIDs() const {
+  std::set<Uuid> ids;
+  for (const QModelIndex& index : selectionModel()->selectedRows()) {
+    if (auto job = model_->jobAt(index)) ids.insert(job->id());
+  }
+  return ids;
+}
+
+}  // namespace vexal::ui

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QStyledItemDelegate>
+#include <QTreeView>
+#include <optional>
+#include <set>
+
+#include "model/uuid.h"
+
+namespace vexal::ui {
+
+class JobListModel;
+
+// Draws group headers (chevron, folder icon, name, job count) and job rows (status
+// glyph, name, status text, and a progress bar while converting).
+class JobItemDelegate : public QStyledItemDelegate {
+  Q_OBJECT
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  static constexpr int kRowHeight = 30;
+
+  void paint(QPainter* painter, const QStyleOptionViewItem& option,
+             const QModelIndex& index) const override;
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+};
+
+// The job list grouped by folder. Clicking a header folds or unfolds its group; the
+// selection is reported as job ids.
+class FileTreeView : public QTreeView {
+  Q_OBJECT
+ public:
+  explicit FileTreeView(JobListModel* model, QWidget* parent = nullptr);
+
+  JobListModel* jobModel() const { return model_; }
+  const std::set<QString>& collapsedFolders() const { return collapsedFolders_; }
+  void toggleFolder(const QString& groupId);
+  std::set<Uuid> selectedJobIDs() const;
+
+ signals:
+  void selectedJobsChanged(const std::set<vexal::Uuid>& ids);
+  // The job last clicked, or none.
+  void currentJobChanged(const std::optional<vexal::Uuid>& id);
+
+ private:
+  void applyFolding();
+  void applyFolding(const QModelIndex& group);
+
+  JobListModel* model_;
+  std::set<QString> collapsedFolders_;
+};
+
+}  // namespace vexal::ui

@@ -1,0 +1,96 @@
+#include "ui/settings_choices.h"
+
+#include <initializer_list>
+
+namespace vexal::ui {
+namespace {
+
+constexpr std::int64_t kBitsPerKilobit = 1000;
+
+std::vector<Choice<std::int64_t>> kbpsChoices(QString defaultText,
+                                              std::initializer_list<int> kbps) {
+  std::vector<Choice<std::int64_t>> choices{{std::move(defaultText), std::nullopt}};
+  for (int value : kbps)
+    choices.push_back({QStringLiteral("%1 kbps").arg(value), value * kBitsPerKilobit});
+  return choices;
+}
+
+QString defaultText(std::int64_t bitsPerSecond) {
+  return QStringLiteral("Default (%1 kbps)").arg(bitsPerSecond / kBitsPerKilobit);
+}
+
+}  // namespace
+
+QString qs(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::vector<Choice<std::int64_t>> bitrateChoices(OutputFormat format,
+                                                 const ConversionSettings& settings) {
+  switch (format) {
+    case OutputFormat::opus:
+      return kbpsChoices(defaultText(defaultBitrate(OutputFormat::opus)),
+                         {48, 64, 96, 128, 160, 192, 256});
+    case OutputFormat::vorbis:
+      return kbpsChoices(defaultText(defaultBitrate(OutputFormat::vorbis)),
+                         {96, 128, 160, 192, 224, 256, 320});
+    default:
+      return kbpsChoices(defaultText(defaultBitrate(settings.primaryFormat())),
+                         {64, 96, 128, 160, 192, 224, 256, 320});
+  }
+}
+
+QString bitrateMenuLabel(const ConversionSettings& settings) {
+  if (!settings.customBitrate) return QStringLiteral("Default");
+  return QStringLiteral("%1 kbps").arg(*settings.customBitrate / kBitsPerKilobit);
+}
+
+std::vector<Choice<double>> sampleRateChoices() {
+  return {{QStringLiteral("Original"), std::nullopt},
+          {QStringLiteral("44,100 Hz"), 44100.0},
+          {QStringLiteral("48,000 Hz"), 48000.0},
+          {QStringLiteral("96,000 Hz"), 96000.0}};
+}
+
+std::vector<Choice<std::uint32_t>> channelChoices(bool sidebar) {
+  return {{sidebar ? QStringLiteral("Auto") : QStringLiteral("Original"), std::nullopt},
+          {QStringLiteral("Mono"), 1u},
+          {QStringLiteral("Stereo"), 2u}};
+}
+
+std::vector<Choice<double>> normalizationTargetPresets(NormalizationMode mode) {
+  switch (mode) {
+    case NormalizationMode::lufs:
+      return {{QStringLiteral("-14 Streaming"), -14.0},
+              {QStringLiteral("-16 Podcast"), -16.0},
+              {QStringLiteral("-23 Broadcast"), -23.0}};
+    case NormalizationMode::rms:
+      return {{QStringLiteral("-14 dB"), -14.0},
+              {QStringLiteral("-18 dB"), -18.0},
+              {QStringLiteral("-23 dB"), -23.0}};
+    case NormalizationMode::peak:
+      return {{QStringLiteral("-0.1 dBFS"), -0.1},
+              {QStringLiteral("-0.5 dBFS"), -0.5},
+              {QStringLiteral("-1.0 dBFS"), -1.0},
+              {QStringLiteral("-3.0 dBFS"), -3.0}};
+    case NormalizationMode::off:
+      return {};
+  }
+  return {};
+}
+
+QString normalizationUnit(NormalizationMode mode) {
+  switch (mode) {
+    case NormalizationMode::lufs:
+      return QStringLiteral("LUFS");
+    case NormalizationMode::peak:
+      return QStringLiteral("dBFS");
+    case NormalizationMode::rms:
+      return QStringLiteral("dB");
+    case NormalizationMode::off:
+      return {};
+  }
+  return {};
+}
+
+}  // namespace vexal::ui

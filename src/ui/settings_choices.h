@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "model/conversion_settings.h"
+#include "model/output_format.h"
+
+namespace vexal::ui {
+
+// The values the sidebar and the settings sheet offer for each setting, with their
+// texts. An absent value is the "Default" / "Original" / "Auto" entry.
+template <typename T>
+struct Choice {
+  QString text;
+  std::optional<T> value;
+};
+
+// Opus and Vorbis have lists and defaults of their own; AAC and MP3 share the generic
+// list whose "Default (N kbps)" follows the settings' primary format.
+std::vector<Choice<std::int64_t>> bitrateChoices(OutputFormat format,
+                                                 const ConversionSettings& settings);
+// "Default" or "192 kbps": the label of a bitrate menu.
+QString bitrateMenuLabel(const ConversionSettings& settings);
+std::vector<Choice<double>> sampleRateChoices();
+// The sidebar calls "no custom channel count" "Auto", the settings sheet "Original".
+std::vector<Choice<std::uint32_t>> channelChoices(bool sidebar);
+// Target presets of a normalisation mode, e.g. "-14 Streaming" for LUFS.
+std::vector<Choice<double>> normalizationTargetPresets(NormalizationMode mode);
+// "LUFS", "dBFS", "dB"; empty when off.
+QString normalizationUnit(NormalizationMode mode);
+
+QString qs(std::string_view text);
+
+}  // namespace vexal::ui

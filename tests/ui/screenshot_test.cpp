@@ -1,0 +1,164 @@
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QMenu>
+#include <QMimeData>
+#include <QPixmap>
+#include <QUrl>
+#include <chrono>
+#include <thread>
+
+#include "persistence/conversion_history.h"
+#include "ui/file_tree_view.h"
+#include "ui/history_view.h"
+#include "ui/job_list_model.h"
+#include "ui/metadata_panel.h"
+#include "ui/settings_panel.h"
+#include "ui/sidebar_view.h"
+#include "ui/waveform_view.h"
+#include "ui_test_support.h"
+
+#ifndef VEXAL_SCREENSHOT_DIR
+#define VEXAL_SCREENSHOT_DIR "screenshots"
+#endif
+
+namespace vexal::test {
+namespace {
+
+// Renders the window and its sheets to PNG files for people to look at.
+class ScreenshotTest : public WindowTest {
+ protected:
+  static QString output(const QString& name) {
+    QDir().mkpath(QStringLiteral(VEXAL_SCREENSHOT_DIR));
+    return QStringLiteral(VEXAL_SCREENSHOT_DIR "/") + name;
+  }
+  static void save(QWidget* widget, const QString& name) {
+    QCoreApplication::processEvents();
+    const QPixmap shot = widget->grab();
+    ASSERT_FALSE(shot.isNull());
+    ASSERT_TRUE(shot.save(output(name))) << output(name).toStdString();
+  }
+
+  // An album being converted, a live recording finished, a few loose files.
+  void populate() {
+    const QStringList album{"01 Overture", "02 The Long Road", "03 Night Drive", "04 Glass Harbour",
+                            "05 Coda"};
+    QStringList albumPaths;
+    for (int i = 0; i < album.size(); ++i) {
+      const QString& name = album[i];
+      // A swelling tone, so the waveform strip has a shape to show.
+      ASSERT_TRUE(writeGenerated(
+          temp_ / "Music" / "Northern Lights" / (name.toStdString() + ".flac"),
+          "aevalsrc=sin(2*PI*220*t)*(0.08+0.9*abs(sin(2*PI*0.021*t)*sin(2*PI*0.0053*t+1)))*(1-0.35*"
+          "random(0))",
+          44100 * (i == 0 ? 187 : 3), 44100, 2,
+          {"-metadata", "title=" + name.mid(3), "-metadata", "artist=Aurora Fields", "-metadata",
+           "album=Northern Lights", "-metadata", "album_artist=Aurora Fields", "-metadata",
+           QString("track=%1/%2").arg(i + 1).arg(album.size()), "-metadata", "date=2024",
+           "-metadata", "genre=Ambient"}));
+      albumPaths << path("Music/Northern Lights/" + name.toStdString() + ".flac");
+    }
+    vm().addFiles(albumPaths, QString("Northern Lights"));
+    vm().addFiles({path("Music/Live/Opening.wav"), path("Music/Live/Encore.wav")},
+                  QString("Live at the Hall"));
+    vm().addFiles({path("Downloads/podcast-episode-42.mp3"), path("Downloads/voice memo.m4a"),
+                   path("Downloads/field recording.aiff")});
+    const auto& jobs = vm().jobs();
+    jobs[0]->setStatus(ConversionStatus::completed());
+    jobs[1]->setStatus(ConversionStatus::completed());
+    jobs[5]->setStatus(ConversionStatus::completed());
+    jobs[6]->setStatus(ConversionStatus::completed());
+    jobs[7]->setStatus(ConversionStatus::failed(
+        ConversionError::fileNotReadable("/Downloads/podcast-episode-42.mp3")));
+    jobs[9]->setStatus(ConversionStatus::cancelled());
+
+    ConversionSettings settings = vm().settings();
+    settings.enabledFormats = {OutputFormat::flac, OutputFormat::mp3, OutputFormat::opus};
+    settings.customBitrate = 256000;
+    settings.preserveMetadata = false;
+    vm().setSettings(settings);
+    window_->sidebar()->setExpandedFormat(OutputFormat::mp3);
+  }
+
+  // A real batch over a stand-in engine that advances slowly until cancelled, so the
+  // bar, the title and two rows show a conversion in flight.
+  void startSlowBatch() {
+    vm().setConcurrencyLimit(2);
+    vm().setConvertFunction([](const std::filesystem::path& source, const std::filesystem::path&,
+                               OutputFormat, const ConversionSettings&, std::optional<std::int64_t>,
+                               std::optional<std::int64_t>, ProgressCallback progress,
+                               std::stop_token stop) -> Expected<> {
+      const double step = source.string().find("Night") != std::string::npos ? 0.05 : 0.02;
+      for (int i = 1; i < 3000 && !stop.stop_requested(); ++i) {
+        if (progress) progress(std::min(0.95, i * step));
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+      return Unexpected(ConversionError::cancelled());
+    });
+    vm().startConversion();
+  }
+};
+
+TEST_F(ScreenshotTest, MainWindowSettingsAndHistory) {
+  save(window_.get(), "empty.png");
+  {
+    // A drag hovering over the window.
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(path("song.flac"))});
+    QDragEnterEvent enter(window_->rect().center(), Qt::CopyAction, &mime, Qt::LeftButton,
+                          Qt::NoModifier);
+    QApplication::sendEvent(window_.get(), &enter);
+    ASSERT_TRUE(window_->isTargeted());
+    save(window_.get(), "drop-target.png");
+    QDragLeaveEvent leave;
+    QApplication::sendEvent(window_.get(), &leave);
+  }
+  populate();
+  // The album's first track shown in the metadata panel.
+  auto* tree = window_->fileTree();
+  tree->setCurrentIndex(window_->jobModel()->index(0, 0, window_->jobModel()->index(0, 0)));
+  ASSERT_TRUE(waitUntil([&] {
+    return !window_->metadataPanel()->isLoading() &&
+           !window_->metadataPanel()->waveform()->isLoading();
+  }));
+  startSlowBatch();
+  ASSERT_TRUE(waitUntil([&] { return vm().overallProgress() > 0.5; }));
+  window_->jobModel()->flushChanges();
+  save(window_.get(), "main.png");
+  vm().cancelConversion();
+
+  window_->sidebar()->showSettings();
+  ui::SettingsPanel* settings = window_->sidebar()->settingsPanel();
+  ConversionSettings s = vm().settings();
+  s.normalizationMode = NormalizationMode::lufs;
+  s.trimSilence = true;
+  vm().setSettings(s);
+  save(settings, "settings.png");
+  settings->accept();
+
+  ConversionHistoryEntry done;
+  done.date = QDateTime::currentDateTime().addSecs(-300);
+  done.sourceFileName = "01 Overture.flac";
+  done.outputFileName = "01 Overture.mp3";
+  done.outputFormat = "MP3";
+  done.successful = true;
+  done.fileSizeBefore = 31'400'000;
+  done.fileSizeAfter = 7'200'000;
+  ConversionHistoryEntry failed = done;
+  failed.id = Uuid::random();
+  failed.date = QDateTime::currentDateTime().addDays(-2);
+  failed.sourceFileName = "podcast-episode-42.mp3";
+  failed.outputFileName = "podcast-episode-42.opus";
+  failed.outputFormat = "Opus";
+  failed.successful = false;
+  failed.errorMessage = "Cannot read file: podcast-episode-42.mp3";
+  failed.fileSizeAfter.reset();
+  vm().historyManager().add(failed);
+  vm().historyManager().add(done);
+  window_->sidebar()->showHistory();
+  save(window_->sidebar()->historyView(), "history.png");
+  vm().historyManager().clear();
+  save(window_->sidebar()->historyView(), "history-empty.png");
+}
+
+}  // namespace
+}  // namespace vexal::test

@@ -1,0 +1,197 @@
+#include "ui/settings_panel.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QScrollArea>
+#include <QSpinBox>
+#include <QTest>
+
+#include "ui/sidebar_view.h"
+#include "ui_test_support.h"
+
+namespace vexal::test {
+namespace {
+
+using ui::SettingsPanel;
+
+class SettingsPanelTest : public WindowTest {
+ protected:
+  SettingsPanel* open() {
+    window_->sidebar()->settingsButton()->click();
+    SettingsPanel* panel = window_->sidebar()->settingsPanel();
+    EXPECT_TRUE(panel && panel->isVisible());
+    return panel;
+  }
+  void enable(std::set<OutputFormat> formats) {
+    ConversionSettings settings = vm().settings();
+    settings.enabledFormats = std::move(formats);
+    vm().setSettings(settings);
+  }
+  template <typename T>
+  T* field(SettingsPanel* panel, const char* name) {
+    return panel->findChild<T*>(QString::fromLatin1(name));
+  }
+  // Picks an entry as a person would: by its text, through the combo's activation.
+  static void choose(QComboBox* combo, const QString& text) {
+    const int index = combo->findText(text);
+    ASSERT_GE(index, 0) << text.toStdString();
+    combo->setCurrentIndex(index);
+    emit combo->activated(index);
+  }
+};
+
+TEST_F(SettingsPanelTest, HasTheFiveSectionsInOrder) {
+  SettingsPanel* panel = open();
+  EXPECT_EQ(panel->windowTitle(), "Advanced Settings");
+  EXPECT_EQ(panel->width(), 420);
+  QStringList titles;
+  for (auto* box : panel->findChildren<QGroupBox*>()) titles << box->title();
+  EXPECT_EQ(titles, (QStringList{"Encoding", "Audio Processing", "Loudness Normalization",
+                                 "Metadata", "Quality"}));
+  EXPECT_LE(panel->findChild<QScrollArea*>()->maximumHeight(), 480);
+  EXPECT_EQ(panel->doneButton()->text(), "Done");
+  panel->doneButton()->click();
+  EXPECT_FALSE(panel->isVisible());
+}
+
+TEST_F(SettingsPanelTest, Mp3VbrQualityReplacesBitrate) {
+  enable({OutputFormat::mp3});
+  SettingsPanel* panel = open();
+  EXPECT_EQ(panel->encodingRowLabels(),
+            (QStringList{"MP3", "Mode", "Bitrate", "Sample Rate", "Channels"}));
+  choose(field<QComboBox>(panel, "mp3Mode"), "VBR");
+  EXPECT_EQ(vm().settings().bitrateMode, BitrateMode::vbr);
+  EXPECT_EQ(panel->encodingRowLabels(),
+            (QStringList{"MP3", "Mode", "VBR Quality", "Sample Rate", "Channels"}));
+  auto* quality = field<QComboBox>(panel, "mp3VbrQuality");
+  ASSERT_NE(quality, nullptr);
+  EXPECT_EQ(quality->currentText(), "V2 (~190 kbps)");
+  choose(quality, "V0 (~245 kbps)");
+  EXPECT_EQ(vm().settings().vbrQuality, VBRQuality::v0);
+  choose(field<QComboBox>(panel, "mp3Mode"), "CBR");
+  EXPECT_EQ(panel->encodingRowLabels(),
+            (QStringList{"MP3", "Mode", "Bitrate", "Sample Rate", "Channels"}));
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_EQ(field<QComboBox>(panel, "mp3VbrQuality"), nullptr);
+}
+
+TEST_F(SettingsPanelTest, EncodingShowsEveryEnabledLossyFormatInTurn) {
+  enable({OutputFormat::opus, OutputFormat::aac, OutputFormat::flac, OutputFormat::vorbis});
+  SettingsPanel* panel = open();
+  EXPECT_EQ(panel->encodingRowLabels(),
+            (QStringList{"AAC", "Mode", "Bitrate", "Opus", "Bitrate", "Vorbis", "Bitrate",
+                         "Sample Rate", "Channels"}));
+  choose(field<QComboBox>(panel, "aacMode"), "VBR High (~192 kbps)");
+  EXPECT_EQ(vm().settings().aacStrategy, AACStrategy::vbrHigh);
+  EXPECT_EQ(panel->encodingRowLabels(), (QStringList{"AAC", "Mode", "Opus", "Bitrate", "Vorbis",
+                                                     "Bitrate", "Sample Rate", "Channels"}));
+  choose(field<QComboBox>(panel, "opusBitrate"), "96 kbps");
+  EXPECT_EQ(vm().settings().customBitrate, 96000);
+  choose(field<QComboBox>(panel, "vorbisBitrate"), "Default (192 kbps)");
+  EXPECT_FALSE(vm().settings().customBitrate.has_value());
+  choose(field<QComboBox>(panel, "sampleRate"), "96,000 Hz");
+  choose(field<QComboBox>(panel, "channels"), "Stereo");
+  EXPECT_EQ(vm().settings().customSampleRate, 96000.0);
+  EXPECT_EQ(vm().settings().customChannels, 2u);
+  EXPECT_EQ(field<QComboBox>(panel, "channels")->itemText(0), "Original");
+}
+
+TEST_F(SettingsPanelTest, ThresholdShowsOnlyWhileTrimming) {
+  SettingsPanel* panel = open();
+  auto* threshold = field<QSpinBox>(panel, "silenceThreshold");
+  EXPECT_FALSE(threshold->isVisibleTo(panel));
+  field<QCheckBox>(panel, "trimSilence")->click();
+  EXPECT_TRUE(vm().settings().trimSilence);
+  EXPECT_TRUE(threshold->isVisibleTo(panel));
+  EXPECT_EQ(threshold->value(), -50);
+  EXPECT_EQ(threshold->width(), 50);
+  threshold->setValue(-42);
+  EXPECT_DOUBLE_EQ(vm().settings().silenceThresholdDB, -42.0);
+  auto* fadeIn = field<QDoubleSpinBox>(panel, "fadeIn");
+  EXPECT_EQ(fadeIn->decimals(), 1);
+  fadeIn->setValue(1.5);
+  EXPECT_DOUBLE_EQ(vm().settings().fadeInSeconds, 1.5);
+  field<QDoubleSpinBox>(panel, "fadeOut")->setValue(2.0);
+  EXPECT_DOUBLE_EQ(vm().settings().fadeOutSeconds, 2.0);
+}
+
+TEST_F(SettingsPanelTest, NormalizationTargetPresetsFollowTheMode) {
+  SettingsPanel* panel = open();
+  auto* target = field<QDoubleSpinBox>(panel, "normalizationTarget");
+  EXPECT_FALSE(target->isVisibleTo(panel));
+  auto presetTexts = [&] {
+    QStringList texts;
+    for (auto* button : panel->findChildren<QPushButton*>("targetPreset")) {
+      if (button->isVisibleTo(panel)) texts << button->text();
+    }
+    return texts;
+  };
+  choose(field<QComboBox>(panel, "normalizationMode"), "LUFS (EBU R128)");
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(target->isVisibleTo(panel));
+  EXPECT_EQ(presetTexts(), (QStringList{"-14 Streaming", "-16 Podcast", "-23 Broadcast"}));
+  EXPECT_EQ(target->parentWidget()->findChildren<QLabel*>().front()->text(), "LUFS");
+  for (auto* button : panel->findChildren<QPushButton*>("targetPreset")) {
+    if (button->text() == "-23 Broadcast") button->click();
+  }
+  EXPECT_DOUBLE_EQ(vm().settings().normalizationTarget, -23.0);
+  EXPECT_DOUBLE_EQ(target->value(), -23.0);
+
+  choose(field<QComboBox>(panel, "normalizationMode"), "Peak");
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_EQ(presetTexts(), (QStringList{"-0.1 dBFS", "-0.5 dBFS", "-1.0 dBFS", "-3.0 dBFS"}));
+  EXPECT_EQ(target->parentWidget()->findChildren<QLabel*>().front()->text(), "dBFS");
+  choose(field<QComboBox>(panel, "normalizationMode"), "RMS");
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_EQ(presetTexts(), (QStringList{"-14 dB", "-18 dB", "-23 dB"}));
+  choose(field<QComboBox>(panel, "normalizationMode"), "Off");
+  EXPECT_FALSE(target->isVisibleTo(panel));
+}
+
+TEST_F(SettingsPanelTest, TemplateFieldAppearsForAnyTemplateButFilename) {
+  SettingsPanel* panel = open();
+  auto* picker = field<QComboBox>(panel, "templatePicker");
+  auto* text = field<QLineEdit>(panel, "templateField");
+  QStringList choices;
+  for (int i = 0; i < picker->count(); ++i) choices << picker->itemText(i);
+  EXPECT_EQ(choices, (QStringList{"Original filename", "Track - Title", "Artist - Title",
+                                  "Artist / Album / Track - Title"}));
+  EXPECT_FALSE(text->isVisibleTo(panel));
+  choose(picker, "Artist / Album / Track - Title");
+  EXPECT_EQ(vm().settings().namingTemplate.templateText, "{artist}/{album}/{track} - {title}");
+  EXPECT_TRUE(text->isVisibleTo(panel));
+  EXPECT_EQ(text->text(), "{artist}/{album}/{track} - {title}");
+  bool captionShown = false;
+  for (auto* label : panel->findChildren<QLabel*>()) {
+    if (label->text() ==
+        "Variables: {filename} {title} {artist} {album} {track} {disc} {genre} {year}") {
+      captionShown = label->isVisibleTo(panel);
+    }
+  }
+  EXPECT_TRUE(captionShown);
+  text->selectAll();
+  QTest::keyClicks(text, "{year} {title}");
+  EXPECT_EQ(vm().settings().namingTemplate.templateText, "{year} {title}");
+  EXPECT_EQ(picker->currentIndex(), -1);
+}
+
+TEST_F(SettingsPanelTest, TogglesEditTheSettings) {
+  SettingsPanel* panel = open();
+  field<QCheckBox>(panel, "preserveMetadata")->click();
+  field<QCheckBox>(panel, "writeReplayGain")->click();
+  field<QCheckBox>(panel, "verifyAfterConversion")->click();
+  EXPECT_FALSE(vm().settings().preserveMetadata);
+  EXPECT_TRUE(vm().settings().writeReplayGain);
+  EXPECT_TRUE(vm().settings().verifyAfterConversion);
+  // And follow settings changed elsewhere (a preset).
+  vm().setSettings(ConversionSettings{});
+  EXPECT_TRUE(field<QCheckBox>(panel, "preserveMetadata")->isChecked());
+  EXPECT_FALSE(field<QCheckBox>(panel, "verifyAfterConversion")->isChecked());
+}
+
+}  // namespace
+}  // namespace vexal::test

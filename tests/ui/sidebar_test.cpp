@@ -1,0 +1,194 @@
+#include <QLineEdit>
+#include <QTest>
+#include <QToolButton>
+
+#include "persistence/preset_manager.h"
+#include "sources/watch_folder_service.h"
+#include "ui/settings_choices.h"
+#include "ui/sidebar_view.h"
+#include "ui_test_support.h"
+
+namespace vexal::test {
+namespace {
+
+using ui::FormatRow;
+using ui::SidebarView;
+
+class SidebarTest : public WindowTest {
+ protected:
+  SidebarView* sidebar() { return window_->sidebar(); }
+  void clickRow(OutputFormat format) {
+    FormatRow* row = sidebar()->formatRow(format);
+    // On the row's name, away from the toggle and the chevron.
+    QTest::mouseClick(row, Qt::LeftButton, {}, QPoint(20, row->height() / 2));
+  }
+  void unfold(OutputFormat format) { sidebar()->formatRow(format)->chevron()->click(); }
+  QMenu* bitrateMenu() { return sidebar()->formatSettingsView()->bitrateButton()->menu(); }
+};
+
+TEST_F(SidebarTest, ListsTheEightFormatsInOrder) {
+  const QStringList expected{"AAC", "ALAC", "FLAC", "WAV", "AIFF", "MP3", "Opus", "Vorbis"};
+  QStringList shown;
+  for (OutputFormat format : kAllOutputFormats)
+    shown << sidebar()->formatRow(format)->accessibleName();
+  EXPECT_EQ(shown, expected);
+  EXPECT_EQ(sidebar()->convertToHeader()->text(), "CONVERT TO");
+  EXPECT_EQ(sidebar()->watchFolderButton()->text(), "Watch Folder");
+  EXPECT_EQ(sidebar()->historyButton()->text(), "History");
+  EXPECT_EQ(sidebar()->settingsButton()->text(), "Settings");
+}
+
+TEST_F(SidebarTest, ClickingARowTogglesItsFormat) {
+  clickRow(OutputFormat::flac);
+  clickRow(OutputFormat::mp3);
+  EXPECT_EQ(vm().settings().enabledFormats, (std::set{OutputFormat::flac, OutputFormat::mp3}));
+  EXPECT_TRUE(sidebar()->formatRow(OutputFormat::flac)->toggle()->isOn());
+  EXPECT_TRUE(sidebar()->formatRow(OutputFormat::flac)->chevron()->isVisibleTo(sidebar()));
+  EXPECT_FALSE(sidebar()->formatRow(OutputFormat::wav)->chevron()->isVisibleTo(sidebar()));
+  // The toggle itself does the same as the row.
+  sidebar()->formatRow(OutputFormat::flac)->toggle()->click();
+  EXPECT_EQ(vm().settings().enabledFormats, (std::set{OutputFormat::mp3}));
+  EXPECT_FALSE(sidebar()->formatRow(OutputFormat::flac)->toggle()->isOn());
+}
+
+TEST_F(SidebarTest, UnfoldingMp3FoldsOpus) {
+  clickRow(OutputFormat::opus);
+  clickRow(OutputFormat::mp3);
+  unfold(OutputFormat::opus);
+  EXPECT_EQ(sidebar()->expandedFormat(), OutputFormat::opus);
+  unfold(OutputFormat::mp3);
+  EXPECT_EQ(sidebar()->expandedFormat(), OutputFormat::mp3);
+  EXPECT_EQ(sidebar()->formatSettingsView()->format(), OutputFormat::mp3);
+  // The chevron of the unfolded format folds it again.
+  unfold(OutputFormat::mp3);
+  EXPECT_FALSE(sidebar()->expandedFormat().has_value());
+  EXPECT_FALSE(sidebar()->formatSettingsView()->isVisibleTo(sidebar()));
+  // Disabling the unfolded format folds it.
+  unfold(OutputFormat::opus);
+  clickRow(OutputFormat::opus);
+  EXPECT_FALSE(sidebar()->expandedFormat().has_value());
+}
+
+TEST_F(SidebarTest, OpusDefaultBitrateLeavesTheSettingEmpty) {
+  clickRow(OutputFormat::opus);
+  unfold(OutputFormat::opus);
+  EXPECT_EQ(actionTexts(bitrateMenu()),
+            (QStringList{"Default (128 kbps)", "48 kbps", "64 kbps", "96 kbps", "128 kbps",
+                         "160 kbps", "192 kbps", "256 kbps"}));
+  findAction(bitrateMenu(), "192 kbps")->trigger();
+  EXPECT_EQ(vm().settings().customBitrate, 192000);
+  EXPECT_EQ(sidebar()->formatSettingsView()->bitrateButton()->text(), "192 kbps");
+  findAction(bitrateMenu(), "Default (128 kbps)")->trigger();
+  EXPECT_FALSE(vm().settings().customBitrate.has_value());
+  EXPECT_EQ(sidebar()->formatSettingsView()->bitrateButton()->text(), "Default");
+}
+
+TEST_F(SidebarTest, EachLossyFormatOffersItsOwnBitrates) {
+  for (OutputFormat format : {OutputFormat::aac, OutputFormat::mp3, OutputFormat::vorbis})
+    clickRow(format);
+  unfold(OutputFormat::vorbis);
+  EXPECT_EQ(actionTexts(bitrateMenu()).front(), "Default (192 kbps)");
+  EXPECT_EQ(actionTexts(bitrateMenu()).back(), "320 kbps");
+  // The generic menu's default follows the primary format: aac sorts before mp3.
+  unfold(OutputFormat::mp3);
+  EXPECT_EQ(actionTexts(bitrateMenu()),
+            (QStringList{"Default (256 kbps)", "64 kbps", "96 kbps", "128 kbps", "160 kbps",
+                         "192 kbps", "224 kbps", "256 kbps", "320 kbps"}));
+  clickRow(OutputFormat::aac);
+  EXPECT_EQ(actionTexts(bitrateMenu()).front(), "Default (320 kbps)");
+}
+
+TEST_F(SidebarTest, LosslessFormatsHaveNoBitrate) {
+  clickRow(OutputFormat::flac);
+  unfold(OutputFormat::flac);
+  auto* view = sidebar()->formatSettingsView();
+  EXPECT_FALSE(view->bitrateButton()->isVisibleTo(sidebar()));
+  EXPECT_TRUE(view->sampleRateButton()->isVisibleTo(sidebar()));
+  EXPECT_EQ(actionTexts(view->sampleRateButton()->menu()),
+            (QStringList{"Original", "44,100 Hz", "48,000 Hz", "96,000 Hz"}));
+  EXPECT_EQ(actionTexts(view->channelsButton()->menu()), (QStringList{"Auto", "Mono", "Stereo"}));
+  findAction(view->sampleRateButton()->menu(), "48,000 Hz")->trigger();
+  findAction(view->channelsButton()->menu(), "Mono")->trigger();
+  EXPECT_EQ(vm().settings().customSampleRate, 48000.0);
+  EXPECT_EQ(vm().settings().customChannels, 1u);
+  EXPECT_EQ(view->sampleRateButton()->text(), "48,000 Hz");
+  findAction(view->channelsButton()->menu(), "Auto")->trigger();
+  EXPECT_FALSE(vm().settings().customChannels.has_value());
+}
+
+TEST_F(SidebarTest, PresetsMenuHasBuiltInSavedAndSaveCurrent) {
+  QMenu* menu = sidebar()->presetsMenu();
+  emit menu->aboutToShow();
+  const QStringList texts = actionTexts(menu);
+  ASSERT_FALSE(texts.isEmpty());
+  EXPECT_EQ(texts.front(), "Built-in");
+  EXPECT_TRUE(texts.contains("Saved"));
+  EXPECT_EQ(texts.back(), "Save Current As…");
+  EXPECT_EQ(texts[texts.size() - 2], "---");
+  for (const auto& preset : builtInPresets())
+    EXPECT_TRUE(texts.contains(preset.name)) << preset.name.toStdString();
+
+  // Applying a preset replaces the settings.
+  const ConversionPreset& first = builtInPresets().front();
+  findAction(menu, first.name)->trigger();
+  EXPECT_EQ(vm().settings(), first.toSettings());
+}
+
+TEST_F(SidebarTest, SavePresetWithBlankNameSavesNothing) {
+  clickRow(OutputFormat::mp3);
+  QMenu* menu = sidebar()->presetsMenu();
+  emit menu->aboutToShow();
+  findAction(menu, "Save Current As…")->trigger();
+  ui::SavePresetDialog* dialog = sidebar()->savePresetDialog();
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_TRUE(dialog->isVisible());
+  EXPECT_EQ(dialog->windowTitle(), "Save Preset");
+  EXPECT_EQ(dialog->nameField()->placeholderText(), "Name");
+  QTest::keyClicks(dialog->nameField(), "   \t ");
+  dialog->saveButton()->click();
+  EXPECT_FALSE(dialog->isVisible());
+  EXPECT_TRUE(vm().presetManager().presets().empty());
+
+  // A real name is saved trimmed, and listed under "Saved".
+  sidebar()->showSavePreset();
+  QTest::keyClicks(dialog->nameField(), "  Car MP3 ");
+  dialog->saveButton()->click();
+  ASSERT_EQ(vm().presetManager().presets().size(), 1u);
+  EXPECT_EQ(vm().presetManager().presets()[0].name, "Car MP3");
+  EXPECT_EQ(vm().presetManager().presets()[0].toSettings().enabledFormats,
+            std::set{OutputFormat::mp3});
+  emit menu->aboutToShow();
+  EXPECT_NE(findAction(menu, "Car MP3"), nullptr);
+
+  // Cancel closes without saving.
+  sidebar()->showSavePreset();
+  QTest::keyClicks(dialog->nameField(), "Other");
+  dialog->cancelButton()->click();
+  EXPECT_EQ(vm().presetManager().presets().size(), 1u);
+}
+
+TEST_F(SidebarTest, WatchFolderButtonStartsAndStopsWatching) {
+  std::filesystem::create_directories(temp_ / "watched");
+  sidebar()->setFolderPicker([&](QWidget*) { return path("watched"); });
+  sidebar()->watchFolderButton()->click();
+  EXPECT_TRUE(vm().watchFolderService().isWatching());
+  EXPECT_EQ(sidebar()->watchFolderButton()->text(), "Watching");
+  sidebar()->watchFolderButton()->click();
+  EXPECT_FALSE(vm().watchFolderService().isWatching());
+  EXPECT_EQ(sidebar()->watchFolderButton()->text(), "Watch Folder");
+  // A cancelled picker starts nothing.
+  sidebar()->setFolderPicker([](QWidget*) { return QString(); });
+  sidebar()->watchFolderButton()->click();
+  EXPECT_FALSE(vm().watchFolderService().isWatching());
+}
+
+TEST_F(SidebarTest, ConvertToHeaderFoldsTheFormatList) {
+  sidebar()->convertToHeader()->click();
+  EXPECT_TRUE(sidebar()->isConvertToCollapsed());
+  EXPECT_FALSE(sidebar()->formatRow(OutputFormat::aac)->isVisibleTo(sidebar()));
+  sidebar()->convertToHeader()->click();
+  EXPECT_TRUE(sidebar()->formatRow(OutputFormat::aac)->isVisibleTo(sidebar()));
+}
+
+}  // namespace
+}  // namespace vexal::test

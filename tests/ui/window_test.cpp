@@ -1,0 +1,353 @@
+#include <QDialogButtonBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QGraphicsOpacityEffect>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <QUrl>
+#include <fstream>
+
+#include "ui/convert_bar.h"
+#include "ui/drop_zone_view.h"
+#include "ui/file_dialogs.h"
+#include "ui/file_tree_view.h"
+#include "ui/job_list_model.h"
+#include "ui/metadata_panel.h"
+#include "ui/updater_controller.h"
+#include "ui_test_support.h"
+
+namespace vexal::test {
+namespace {
+
+using ui::ConvertBar;
+using ui::JobListModel;
+
+// Drags `paths` over the window and drops them, as the window system delivers it.
+void dropPaths(QWidget* window, const QStringList& paths, bool* targetedWhileHovering = nullptr) {
+  QMimeData mime;
+  QList<QUrl> urls;
+  for (const QString& path : paths) urls << QUrl::fromLocalFile(path);
+  mime.setUrls(urls);
+  const QPoint at = window->rect().center();
+  QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(window, &enter);
+  QDragMoveEvent move(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(window, &move);
+  if (targetedWhileHovering)
+    *targetedWhileHovering = static_cast<ui::ContentView*>(window)->isTargeted();
+  QDropEvent drop(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(window, &drop);
+}
+
+TEST(ConvertLabel, CountsFilesWithPlural) {
+  EXPECT_EQ(ConvertBar::convertLabel(0), "Convert (0 files)");
+  EXPECT_EQ(ConvertBar::convertLabel(1), "Convert (1 file)");
+  EXPECT_EQ(ConvertBar::convertLabel(3), "Convert (3 files)");
+}
+
+TEST_F(WindowTest, StartsWithDropZoneAtDefaultSize) {
+  EXPECT_EQ(window_->size(), QSize(1300, 870));
+  EXPECT_TRUE(window_->isShowingDropZone());
+  const auto labels = window_->dropZone()->findChildren<QLabel*>();
+  QStringList texts;
+  for (auto* label : labels) texts << label->text();
+  EXPECT_TRUE(texts.contains("Drop audio files or folders here"));
+  EXPECT_TRUE(texts.contains("or click Add Files/Folders in the toolbar"));
+  EXPECT_EQ(window_->addFilesAction()->text(), "Add Files/Folders");
+  EXPECT_EQ(window_->addFilesAction()->shortcut(), QKeySequence(QKeySequence::Open));
+}
+
+TEST_F(WindowTest, DroppedFolderBecomesOneGroupOfItsAudioFiles) {
+  ASSERT_TRUE(writeTone(temp_ / "in" / "Album" / "a.flac", 0.2));
+  ASSERT_TRUE(writeTone(temp_ / "in" / "Album" / "b.MP3", 0.2));
+  std::ofstream(temp_ / "in" / "Album" / "notes.txt") << "not audio";
+  bool targeted = false;
+  dropPaths(window_.get(), {path("in/Album")}, &targeted);
+  EXPECT_TRUE(targeted) << "the window is highlighted while the drag hovers";
+  EXPECT_FALSE(window_->isTargeted());
+  ASSERT_EQ(vm().jobs().size(), 2u);
+  EXPECT_FALSE(window_->isShowingDropZone());
+
+  JobListModel* model = window_->jobModel();
+  ASSERT_EQ(model->rowCount(), 1);
+  const QModelIndex group = model->index(0, 0);
+  EXPECT_TRUE(model->isGroup(group));
+  EXPECT_EQ(group.data().toString(), "Album");
+  EXPECT_EQ(group.data(JobListModel::CountRole).toInt(), 2);
+  EXPECT_EQ(group.data(Qt::ToolTipRole).toString(), path("in/Album"));
+  ASSERT_EQ(model->rowCount(group), 2);
+  EXPECT_EQ(model->index(0, 0, group).data(JobListModel::StatusTextRole).toString(), "Pending");
+  EXPECT_TRUE(window_->fileTree()->isExpanded(group));
+}
+
+TEST_F(WindowTest, DragWithoutFilesIsRefused) {
+  QMimeData mime;
+  mime.setText("just text");
+  QDragEnterEvent enter(window_->rect().center(), Qt::CopyAction, &mime, Qt::LeftButton,
+                        Qt::NoModifier);
+  QApplication::sendEvent(window_.get(), &enter);
+  EXPECT_FALSE(enter.isAccepted());
+  EXPECT_FALSE(window_->isTargeted());
+}
+
+TEST_F(WindowTest, GroupsFollowFirstAppearanceWithUngroupedLast) {
+  vm().addFiles({path("loose1.wav")});
+  vm().addFiles({path("x/a.wav"), path("x/b.wav")}, QString("Second"));
+  vm().addFiles({path("y/c.wav")}, QString("Third"));
+  vm().addFiles({path("x/d.wav")}, QString("Second"));
+  const auto groups = ui::groupJobs(vm().jobs());
+  ASSERT_EQ(groups.size(), 3u);
+  EXPECT_EQ(groups[0].id, "Second");
+  EXPECT_EQ(groups[0].jobs.size(), 3u);
+  EXPECT_EQ(groups[0].path, path("x"));
+  EXPECT_EQ(groups[1].id, "Third");
+  EXPECT_EQ(groups[2].id, "ungrouped");
+  EXPECT_FALSE(groups[2].name.has_value());
+
+  // The tree shows the same: headers for the named groups, then the loose job.
+  JobListModel* model = window_->jobModel();
+  ASSERT_EQ(model->rowCount(), 3);
+  EXPECT_EQ(model->index(0, 0).data().toString(), "Second");
+  EXPECT_EQ(model->rowCount(model->index(0, 0)), 3);
+  EXPECT_EQ(model->index(1, 0).data().toString(), "Third");
+  EXPECT_FALSE(model->isGroup(model->index(2, 0)));
+  EXPECT_EQ(model->index(2, 0).data().toString(), "loose1");
+}
+
+TEST_F(WindowTest, ClickingAHeaderFoldsAndUnfoldsItsGroup) {
+  vm().addFiles({path("x/a.wav"), path("x/b.wav")}, QString("Folder"));
+  auto* tree = window_->fileTree();
+  const QModelIndex group = window_->jobModel()->index(0, 0);
+  ASSERT_TRUE(tree->isExpanded(group));
+  QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualRect(group).center());
+  EXPECT_FALSE(tree->isExpanded(group));
+  EXPECT_TRUE(tree->collapsedFolders().contains("Folder"));
+  // A job added to a folded group keeps it folded.
+  vm().addFiles({path("x/c.wav")}, QString("Folder"));
+  EXPECT_FALSE(tree->isExpanded(window_->jobModel()->index(0, 0)));
+  QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualRect(group).center());
+  EXPECT_TRUE(tree->isExpanded(group));
+}
+
+TEST_F(WindowTest, ConvertButtonExplainsWhyItCannotStart) {
+  ConvertBar* bar = window_->convertBar();
+  QPushButton* button = bar->convertButton();
+  // Nothing enabled: whatever the list holds.
+  EXPECT_DOUBLE_EQ(bar->convertButtonOpacity(), 0.4);
+  EXPECT_EQ(button->toolTip(), "Select at least one output format");
+  EXPECT_EQ(button->text(), "Convert (0 files)");
+  vm().addFiles({path("a.wav"), path("b.wav")});
+  EXPECT_EQ(button->toolTip(), "Select at least one output format");
+  EXPECT_DOUBLE_EQ(bar->convertButtonOpacity(), 0.4);
+  EXPECT_EQ(button->text(), "Convert (2 files)");
+
+  ConversionSettings settings = vm().settings();
+  settings.enabledFormats = {OutputFormat::flac};
+  vm().setSettings(settings);
+  EXPECT_EQ(button->toolTip(), "");
+  EXPECT_DOUBLE_EQ(bar->convertButtonOpacity(), 1.0);
+  EXPECT_TRUE(button->isEnabled());
+
+  // Formats but no pending job.
+  vm().setSelectedJobIDs({vm().jobs()[0]->id(), vm().jobs()[1]->id()});
+  vm().removeSelectedJobs();
+  EXPECT_EQ(button->toolTip(), "Add files to convert");
+  EXPECT_DOUBLE_EQ(bar->convertButtonOpacity(), 0.4);
+  vm().addFiles({path("c.wav")});
+  EXPECT_EQ(button->text(), "Convert (1 file)");
+  EXPECT_DOUBLE_EQ(bar->convertButtonOpacity(), 1.0);
+}
+
+TEST_F(WindowTest, DeleteKeyRemovesTheSelectedJobs) {
+  vm().addFiles({path("a.wav"), path("b.wav"), path("c.wav")});
+  auto* tree = window_->fileTree();
+  tree->setFocus();
+  tree->selectionModel()->select(window_->jobModel()->index(1, 0), QItemSelectionModel::Select);
+  EXPECT_EQ(vm().selectedJobIDs().size(), 1u);
+  QTest::keyClick(tree, Qt::Key_Delete);
+  ASSERT_EQ(vm().jobs().size(), 2u);
+  EXPECT_EQ(vm().jobs()[0]->fileName(), "a");
+  EXPECT_EQ(vm().jobs()[1]->fileName(), "c");
+  EXPECT_TRUE(vm().selectedJobIDs().empty());
+  // Nothing selected: Delete does nothing.
+  QTest::keyClick(tree, Qt::Key_Delete);
+  EXPECT_EQ(vm().jobs().size(), 2u);
+}
+
+TEST_F(WindowTest, ClickedJobFeedsTheMetadataPanel) {
+  ASSERT_TRUE(writeTone(temp_ / "song.flac", 2.5));
+  vm().addFiles({path("song.flac")});
+  auto* tree = window_->fileTree();
+  const QModelIndex row = window_->jobModel()->index(0, 0);
+  QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualRect(row).center());
+  ASSERT_EQ(window_->selectedFileID(), vm().jobs()[0]->id());
+  ui::MetadataPanel* panel = window_->metadataPanel();
+  EXPECT_TRUE(panel->isVisible());
+  EXPECT_EQ(panel->width(), 320);
+  ASSERT_TRUE(waitUntil([&] { return !panel->isLoading(); }));
+  const auto rows = panel->rows();
+  ASSERT_GE(rows.size(), 2u);
+  EXPECT_EQ(rows[0].first, "Format");
+  EXPECT_EQ(rows[0].second, "FLAC");
+  EXPECT_EQ(rows[1], std::make_pair(QString("Duration"), QString("0:02")));
+}
+
+TEST_F(WindowTest, DestinationControlChoosesTheOutputDirectory) {
+  QString offered;
+  window_->setDirectoryPicker([&](QWidget*, const QString& current) {
+    offered = current;
+    return path("elsewhere");
+  });
+  window_->destinationButton()->click();
+  EXPECT_EQ(offered, path("out"));
+  EXPECT_EQ(vm().outputDirectory(), path("elsewhere"));
+  EXPECT_EQ(window_->destinationButton()->text(), "elsewhere");
+  // Cancelling the dialog changes nothing.
+  window_->setDirectoryPicker([](QWidget*, const QString&) { return QString(); });
+  window_->destinationButton()->click();
+  EXPECT_EQ(vm().outputDirectory(), path("elsewhere"));
+}
+
+TEST_F(WindowTest, AddFilesImportsThePickedFilesAndFolders) {
+  ASSERT_TRUE(writeTone(temp_ / "pick" / "one.wav", 0.1));
+  ASSERT_TRUE(writeTone(temp_ / "pick" / "Dir" / "two.ogg", 0.1));
+  window_->setFilesPicker([&](QWidget*) {
+    return QStringList{path("pick/one.wav"), path("pick/Dir")};
+  });
+  window_->addFilesAction()->trigger();
+  ASSERT_EQ(vm().jobs().size(), 2u);
+  EXPECT_FALSE(vm().jobs()[0]->outputSubdirectory().has_value());
+  EXPECT_EQ(vm().jobs()[1]->outputSubdirectory(), "Dir");
+}
+
+TEST_F(WindowTest, CheckForUpdatesFollowsTheUpdateKey) {
+  EXPECT_FALSE(window_->checkForUpdatesAction()->isEnabled());
+  auto menus = window_->menuBar()->actions();
+  ASSERT_FALSE(menus.isEmpty());
+  QStringList texts = actionTexts(menus.front()->menu());
+  ASSERT_GE(texts.size(), 2);
+  EXPECT_EQ(texts[0], "About Vexal");
+  EXPECT_EQ(texts[1], "Check for Updates…");
+
+  const ui::UpdaterController withKey(QStringLiteral("a-public-key"));
+  ConverterViewModel::Options options;
+  options.historyFile = path("h2.json");
+  options.presetsFile = path("p2.json");
+  options.postNotifications = false;
+  ui::ContentView keyed(options, &withKey);
+  EXPECT_TRUE(keyed.checkForUpdatesAction()->isEnabled());
+  EXPECT_FALSE(ui::UpdaterController(QString()).isAvailable());
+}
+
+TEST_F(WindowTest, DroppedFolderWithCueSheetImportsOnlyTheSheet) {
+  ASSERT_TRUE(writeTone(temp_ / "in" / "Live" / "album.flac", 6.0));
+  std::ofstream(temp_ / "in" / "Live" / "cover.jpg") << "jpeg";
+  std::ofstream(temp_ / "in" / "Live" / "album.cue")
+      << "PERFORMER \"The Band\"\n"
+         "TITLE \"Live Set\"\n"
+         "FILE \"album.flac\" WAVE\n"
+         "  TRACK 01 AUDIO\n    TITLE \"Intro\"\n    INDEX 01 00:00:00\n"
+         "  TRACK 02 AUDIO\n    INDEX 01 00:03:00\n";
+  dropPaths(window_.get(), {path("in/Live")});
+  ASSERT_EQ(vm().jobs().size(), 2u);
+  EXPECT_EQ(vm().jobs()[0]->fileName(), "01 Intro");
+  EXPECT_EQ(vm().jobs()[1]->fileName(), "02 Track 2");
+  JobListModel* model = window_->jobModel();
+  ASSERT_EQ(model->rowCount(), 1);
+  EXPECT_EQ(model->index(0, 0).data().toString(), "Live Set");
+  // A cue sheet dropped alone is never an audio job of its own.
+  dropPaths(window_.get(), {path("in/Live/album.cue")});
+  for (const auto& job : vm().jobs()) EXPECT_NE(job->sourceURL().extension(), ".cue");
+}
+
+TEST_F(WindowTest, CtrlOOpensTheFilesDialog) {
+  int opened = 0;
+  window_->setFilesPicker([&](QWidget*) {
+    ++opened;
+    return QStringList{};
+  });
+  QTest::keyClick(window_.get(), Qt::Key_O, Qt::ControlModifier);
+  EXPECT_EQ(opened, 1);
+  EXPECT_TRUE(vm().jobs().empty());
+}
+
+TEST_F(WindowTest, ProgressReportsAreRepaintedOncePerFrame) {
+  vm().addFiles({path("a.wav"), path("b.wav")});
+  JobListModel* model = window_->jobModel();
+  QSignalSpy changed(model, &QAbstractItemModel::dataChanged);
+  const auto& job = vm().jobs()[1];
+  job->setStatus(ConversionStatus::converting());
+  for (int i = 1; i <= 1000; ++i) job->setProgress(i / 1000.0);
+  EXPECT_EQ(changed.count(), 0) << "nothing is repainted before the next frame";
+  ASSERT_TRUE(waitUntil([&] { return changed.count() > 0; }, 2000));
+  ASSERT_EQ(changed.count(), 1);
+  EXPECT_EQ(changed[0][0].value<QModelIndex>(), model->index(1, 0));
+  EXPECT_DOUBLE_EQ(model->index(1, 0).data(JobListModel::ProgressRole).toDouble(), 1.0);
+}
+
+TEST_F(WindowTest, NewJobsKeepTheSelection) {
+  vm().addFiles({path("x/a.wav"), path("x/b.wav")}, QString("Folder"));
+  auto* tree = window_->fileTree();
+  const QModelIndex second = window_->jobModel()->index(1, 0, window_->jobModel()->index(0, 0));
+  tree->selectionModel()->select(second, QItemSelectionModel::Select);
+  const auto selected = vm().selectedJobIDs();
+  ASSERT_EQ(selected.size(), 1u);
+  // A watched folder adds files while the user has a selection.
+  vm().addFiles({path("x/c.wav")}, QString("Folder"));
+  vm().addFiles({path("y/d.wav")}, QString("Other"));
+  vm().addFiles({path("loose.wav")});
+  EXPECT_EQ(vm().selectedJobIDs(), selected);
+  EXPECT_EQ(tree->selectedJobIDs(), selected);
+  EXPECT_EQ(window_->jobModel()->rowCount(), 3);
+  EXPECT_EQ(window_->jobModel()->index(0, 0).data(JobListModel::CountRole).toInt(), 3);
+}
+
+TEST_F(WindowTest, RemovingTheShownJobHidesTheMetadataPanel) {
+  vm().addFiles({path("a.wav"), path("b.wav")});
+  auto* tree = window_->fileTree();
+  tree->setCurrentIndex(window_->jobModel()->index(0, 0));
+  ASSERT_TRUE(window_->metadataPanel()->isVisible());
+  QTest::keyClick(tree, Qt::Key_Delete);
+  EXPECT_EQ(vm().jobs().size(), 1u);
+  EXPECT_FALSE(window_->selectedFileID().has_value());
+  EXPECT_FALSE(window_->metadataPanel()->isVisible());
+  // Removing the last job brings the drop zone back.
+  tree->setCurrentIndex(window_->jobModel()->index(0, 0));
+  QTest::keyClick(tree, Qt::Key_Delete);
+  EXPECT_TRUE(window_->isShowingDropZone());
+}
+
+TEST_F(WindowTest, FilesDialogAcceptsFilesAndFoldersTogether) {
+  ASSERT_TRUE(writeTone(temp_ / "pick" / "one.wav", 0.1));
+  ASSERT_TRUE(writeTone(temp_ / "pick" / "Dir" / "two.wav", 0.1));
+  bool answered = false;
+  // The dialog runs its own loop; answer it as a person would, by typing both names.
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (!dialog || answered) return;
+    answered = true;
+    EXPECT_EQ(dialog->windowTitle(), "Add Files/Folders");
+    EXPECT_EQ(dialog->fileMode(), QFileDialog::ExistingFiles);
+    dialog->setDirectory(path("pick"));
+    auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+    ASSERT_NE(name, nullptr);
+    name->setText("\"one.wav\" \"Dir\"");
+    auto* buttons = dialog->findChild<QDialogButtonBox*>();
+    buttons->button(QDialogButtonBox::Open)->click();
+  });
+  poll.start(20);
+  const QStringList picked = ui::pickFilesAndFolders(window_.get());
+  EXPECT_TRUE(answered);
+  EXPECT_EQ(picked, (QStringList{path("pick/one.wav"), path("pick/Dir")}));
+}
+
+}  // namespace
+}  // namespace vexal::test
