@@ -503,6 +503,9 @@ void ConverterViewModel::startConversion() {
   auto batch = std::make_shared<Batch>();
   batch->settings = settings_;
   batch->destination = outputDirectory_;
+  // A missing destination (a fresh account without ~/Music) would fail every job with
+  // "Create destination failed"; an unwritable one still fails each job clearly.
+  QDir().mkpath(outputDirectory_);
   batch->formats = orderedByRawValue(settings_.enabledFormats);
   for (const auto& job : jobs_) {
     if (job->status().kind() == ConversionStatus::Kind::pending) batch->jobs.push_back(job);
