@@ -83,6 +83,14 @@ StreamDescription floatClientFormat(double sampleRate, std::uint32_t channels);
 // Interleaved signed 16-bit frames (flags signed integer + packed).
 StreamDescription int16ClientFormat(double sampleRate, std::uint32_t channels);
 
+// Qualities for AudioFileWriter::setAACVBRQuality (FFmpeg's native AAC encoder, its
+// global quality in lambda units of FF_QP2LAMBDA). Measured on stereo 44.1 kHz chords
+// with noise, 8 s: 0.75 gives 95 kbps, 1.0 gives 128 kbps, 1.2 gives 192 kbps (the
+// rate climbs steeply above 1.2: 1.25 already gives 265 kbps).
+inline constexpr double kAACQualityLow = 0.75;     // ~96 kbps stereo
+inline constexpr double kAACQualityMedium = 1.0;   // ~128 kbps stereo
+inline constexpr double kAACQualityHigh = 1.2;     // ~192 kbps stereo
+
 // Reads one file. Positions are source frames; reads deliver client frames.
 // A reader is used from one thread at a time.
 class AudioFileReader {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,5 +24,76 @@ class TempDir {
  private:
   std::filesystem::path path_;
 };
+
+// A signal defined sample by sample (values in [-1, 1]).
+struct Signal {
+  double sampleRate = 0;
+  std::uint32_t channels = 0;
+  std::int64_t frames = 0;
+  std::function<float(std::int64_t frame, std::uint32_t channel)> sample;
+};
+
+// A sine at `hz` and `dbfs` peak level; channel c is shifted by c × 90 degrees so that
+// channels differ.
+Signal sine(double rate, std::uint32_t channels, double seconds, double hz, double dbfs);
+Signal silence(double rate, std::uint32_t channels, double seconds);
+// Uniform white noise at `dbfs` peak, deterministic for a seed, independent per channel.
+Signal noise(double rate, std::uint32_t channels, double seconds, double dbfs, std::uint32_t seed = 1);
+// Chords with harmonics and a noise floor, about -12 dBFS RMS: a stand-in for music in
+// bit-rate measurements.
+Signal musicLike(double rate, std::uint32_t channels, double seconds);
+// A rising ramp from -1 towards 1 over the whole signal, same on every channel.
+Signal ramp(double rate, std::uint32_t channels, double seconds);
+
+enum class InputKind {
+  wav8, wav16, wav24, wav32, wavFloat, aiff16, aiff24, flac16, flac24, alacM4a16, alacM4a24,
+  aacM4a, aacAdts, mp3, caf16, oggVorbis, oggOpus, oggFlac, opus, wma,
+  alac  // ALAC in a CAF container with the ".alac" extension
+};
+inline constexpr InputKind kAllInputKinds[] = {
+    InputKind::wav8,      InputKind::wav16,     InputKind::wav24,     InputKind::wav32,  InputKind::wavFloat,
+    InputKind::aiff16,    InputKind::aiff24,    InputKind::flac16,    InputKind::flac24, InputKind::alacM4a16,
+    InputKind::alacM4a24, InputKind::aacM4a,    InputKind::aacAdts,   InputKind::mp3,    InputKind::caf16,
+    InputKind::oggVorbis, InputKind::oggOpus,   InputKind::oggFlac,   InputKind::opus,   InputKind::wma,
+    InputKind::alac};
+
+std::string extensionFor(InputKind kind);
+std::string nameOf(InputKind kind);  // "wav16", "aacM4a", ... for test names
+bool isLossless(InputKind kind);
+// Bits of the integer samples stored, 0 for float and lossy kinds.
+int bitDepthOf(InputKind kind);
+// Opus codes at 48 kHz only; other kinds keep the signal's rate.
+bool requires48k(InputKind kind);
+// True when the decoded length equals the written length exactly (lossless kinds, and
+// lossy containers that record encoder delay and padding).
+bool hasExactLength(InputKind kind);
+
+// Writes `signal` through FFmpeg's own muxers and encoders (not through Vexal's writer)
+// and returns dir / (stem + "." + extension). Integer kinds get the signal quantised to
+// their bit depth, so a lossless decode compares bit-exactly with quantised(signal).
+// Throws std::runtime_error when FFmpeg refuses.
+std::filesystem::path writeAudio(const std::filesystem::path& dir, const std::string& stem, const Signal& signal,
+                                 InputKind kind);
+
+// The signal's samples as a lossless file of `kind` stores them (rounded to its bits).
+std::vector<float> quantised(const Signal& signal, int bits);
+
+struct DecodedAudio {
+  double sampleRate = 0;
+  std::uint32_t channels = 0;
+  std::vector<float> samples;  // interleaved
+  std::int64_t frames() const { return channels == 0 ? 0 : static_cast<std::int64_t>(samples.size()) / channels; }
+};
+
+// Decodes a whole file through vexal::platform::AudioFileReader at its own rate and
+// channels as float32. Throws std::runtime_error when the reader fails.
+DecodedAudio decodeFile(const std::filesystem::path& path);
+
+std::vector<float> render(const Signal& signal);  // interleaved samples of a signal
+double frequencyOf(const DecodedAudio& audio, std::uint32_t channel = 0);  // zero-crossing estimate, Hz
+double rmsDbfs(const DecodedAudio& audio);
+double peakDbfs(const DecodedAudio& audio);
+// Average bit rate of a file in bits per second over `seconds` of audio.
+double bitRateOf(const std::filesystem::path& path, double seconds);
 
 }  // namespace vexal::test

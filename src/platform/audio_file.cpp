@@ -1,0 +1,668 @@
+#include "platform/audio_file.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <optional>
+#include <vector>
+
+#include "platform/ffmpeg_handles.h"
+
+extern "C" {
+#include <libavutil/intreadwrite.h>
+}
+
+namespace vexal::platform {
+
+using namespace ffmpeg;
+
+namespace {
+
+// FFmpeg's resampler mixes at most 64 channels; sources with more are refused.
+constexpr int kMaxSourceChannels = 64;
+// A damaged file may yield a run of undecodable packets; this many in a row ends the
+// stream with the last error instead of scanning the whole file for a good one.
+constexpr int kMaxConsecutiveBadPackets = 64;
+// soxr precision in bits: 28 is its "very high quality" setting.
+constexpr int kSoxrPrecision = 28;
+constexpr int kResamplerSlack = 256;  // frames
+
+bool isLossless(AVCodecID id) {
+  const AVCodecDescriptor* descriptor = avcodec_descriptor_get(id);
+  return descriptor != nullptr && (descriptor->props & AV_CODEC_PROP_LOSSLESS) &&
+         !(descriptor->props & AV_CODEC_PROP_LOSSY);
+}
+
+bool isPcm(AVCodecID id) { return id >= AV_CODEC_ID_FIRST_AUDIO && id < AV_CODEC_ID_ADPCM_IMA_QT; }
+
+bool isBigEndianPcm(AVCodecID id) {
+  switch (id) {
+    case AV_CODEC_ID_PCM_S16BE:
+    case AV_CODEC_ID_PCM_U16BE:
+    case AV_CODEC_ID_PCM_S24BE:
+    case AV_CODEC_ID_PCM_U24BE:
+    case AV_CODEC_ID_PCM_S32BE:
+    case AV_CODEC_ID_PCM_U32BE:
+    case AV_CODEC_ID_PCM_F32BE:
+    case AV_CODEC_ID_PCM_F64BE:
+    case AV_CODEC_ID_PCM_S64BE:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool isFloatPcm(AVCodecID id) {
+  return id == AV_CODEC_ID_PCM_F32BE || id == AV_CODEC_ID_PCM_F32LE || id == AV_CODEC_ID_PCM_F64BE ||
+         id == AV_CODEC_ID_PCM_F64LE || id == AV_CODEC_ID_PCM_F16LE || id == AV_CODEC_ID_PCM_F24LE;
+}
+
+bool isUnsignedPcm(AVCodecID id) {
+  return id == AV_CODEC_ID_PCM_U8 || id == AV_CODEC_ID_PCM_U16BE || id == AV_CODEC_ID_PCM_U16LE ||
+         id == AV_CODEC_ID_PCM_U24BE || id == AV_CODEC_ID_PCM_U24LE || id == AV_CODEC_ID_PCM_U32BE ||
+         id == AV_CODEC_ID_PCM_U32LE;
+}
+
+bool isWma(AVCodecID id) {
+  return id == AV_CODEC_ID_WMAV1 || id == AV_CODEC_ID_WMAV2 || id == AV_CODEC_ID_WMAPRO ||
+         id == AV_CODEC_ID_WMALOSSLESS || id == AV_CODEC_ID_WMAVOICE;
+}
+
+bool validRate(double rate) { return std::isfinite(rate) && rate >= kMinSampleRate && rate <= kMaxSampleRate; }
+
+// The channel order a count stands for when the file does not say.
+AVChannelLayout layoutFor(const AVChannelLayout& given) {
+  AVChannelLayout layout{};
+  if (given.order == AV_CHANNEL_ORDER_UNSPEC || av_channel_layout_check(&given) == 0) {
+    av_channel_layout_default(&layout, given.nb_channels);
+  } else {
+    av_channel_layout_copy(&layout, &given);
+  }
+  return layout;
+}
+
+struct ChannelLayoutHolder {
+  AVChannelLayout layout{};
+  ChannelLayoutHolder() = default;
+  explicit ChannelLayoutHolder(const AVChannelLayout& from) : layout(layoutFor(from)) {}
+  ChannelLayoutHolder(const ChannelLayoutHolder&) = delete;
+  ChannelLayoutHolder& operator=(const ChannelLayoutHolder&) = delete;
+  ~ChannelLayoutHolder() { av_channel_layout_uninit(&layout); }
+  void assign(const AVChannelLayout& from) {
+    av_channel_layout_uninit(&layout);
+    layout = layoutFor(from);
+  }
+};
+
+// One pass of demuxing and decoding over a file: frames in source order, each with the
+// source position of its first sample.
+class DecodeSession {
+ public:
+  static Status open(const std::filesystem::path& path, std::unique_ptr<DecodeSession>& out) {
+    auto session = std::unique_ptr<DecodeSession>(new DecodeSession());
+    AVFormatContext* raw = nullptr;
+    if (const int status = avformat_open_input(&raw, path.c_str(), nullptr, nullptr); status < 0) return status;
+    session->format_.reset(raw);
+    if (const int status = avformat_find_stream_info(raw, nullptr); status < 0) return status;
+    const AVCodec* codec = nullptr;
+    const int index = av_find_best_stream(raw, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
+    if (index < 0 || codec == nullptr) return index == AVERROR_DECODER_NOT_FOUND ? index : kStatusNoAudioStream;
+    session->stream_ = raw->streams[index];
+    const AVCodecParameters* parameters = session->stream_->codecpar;
+    if (parameters->ch_layout.nb_channels < 1 || parameters->ch_layout.nb_channels > kMaxSourceChannels) {
+      return kStatusUnsupportedLayout;
+    }
+    if (!validRate(parameters->sample_rate)) return kStatusUnsupportedLayout;
+    session->decoder_.reset(avcodec_alloc_context3(codec));
+    if (!session->decoder_) return AVERROR(ENOMEM);
+    AVCodecContext* decoder = session->decoder_.get();
+    if (const int status = avcodec_parameters_to_context(decoder, parameters); status < 0) return status;
+    decoder->pkt_timebase = session->stream_->time_base;
+    // Jobs already run one per core; a decoder thread pool would only contend.
+    decoder->thread_count = 1;
+    if (const int status = avcodec_open2(decoder, codec, nullptr); status < 0) return status;
+    if (decoder->ch_layout.nb_channels < 1 || decoder->ch_layout.nb_channels > kMaxSourceChannels ||
+        !validRate(decoder->sample_rate)) {
+      return kStatusUnsupportedLayout;
+    }
+    session->packet_.reset(av_packet_alloc());
+    session->frame_.reset(av_frame_alloc());
+    if (!session->packet_ || !session->frame_) return AVERROR(ENOMEM);
+    session->sampleRate_ = decoder->sample_rate;
+    out = std::move(session);
+    return kNoError;
+  }
+
+  // Decodes the next frame into frame(); `end` is set at the end of the stream.
+  Status decode(bool& end) {
+    end = false;
+    AVCodecContext* decoder = decoder_.get();
+    AVFrame* frame = frame_.get();
+    av_frame_unref(frame);
+    for (;;) {
+      const int received = avcodec_receive_frame(decoder, frame);
+      if (received == 0) {
+        if (frame->nb_samples <= 0) {
+          av_frame_unref(frame);
+          continue;
+        }
+        if (position_ < 0 && !placeFrame()) return kStatusUnknownPosition;
+        framePosition_ = position_;
+        position_ += frame->nb_samples;
+        return kNoError;
+      }
+      if (received == AVERROR_EOF) {
+        end = true;
+        return kNoError;
+      }
+      if (received != AVERROR(EAGAIN)) {
+        if (++badPackets_ > kMaxConsecutiveBadPackets) return received;
+        continue;
+      }
+      if (drained_) {
+        end = true;
+        return kNoError;
+      }
+      AVPacket* packet = packet_.get();
+      const int read = av_read_frame(format_.get(), packet);
+      if (read < 0) {
+        // A truncated or damaged tail ends the stream like a clean end does.
+        if (read != AVERROR_EOF && read != AVERROR_INVALIDDATA && read != AVERROR(EIO)) return read;
+        avcodec_send_packet(decoder, nullptr);
+        drained_ = true;
+        continue;
+      }
+      if (packet->stream_index != stream_->index) {
+        av_packet_unref(packet);
+        continue;
+      }
+      const int sent = avcodec_send_packet(decoder, packet);
+      av_packet_unref(packet);
+      if (sent < 0 && sent != AVERROR(EAGAIN)) {
+        if (sent == AVERROR(ENOMEM) || ++badPackets_ > kMaxConsecutiveBadPackets) return sent;
+      } else {
+        badPackets_ = 0;
+      }
+    }
+  }
+
+  // Moves the demuxer to the packet holding `sourceFrame` (or one before it); the
+  // position of the next frame then comes from its timestamp.
+  Status containerSeek(std::int64_t sourceFrame) {
+    const std::int64_t start = stream_->start_time == AV_NOPTS_VALUE ? 0 : stream_->start_time;
+    const std::int64_t timestamp = av_rescale_q(sourceFrame, AVRational{1, sampleRate_}, stream_->time_base) + start;
+    const int status = avformat_seek_file(format_.get(), stream_->index, std::numeric_limits<std::int64_t>::min(),
+                                          timestamp, timestamp, 0);
+    if (status < 0) return status;
+    avcodec_flush_buffers(decoder_.get());
+    drained_ = false;
+    position_ = -1;
+    return kNoError;
+  }
+
+  const AVFrame* frame() const { return frame_.get(); }
+  std::int64_t framePosition() const { return framePosition_; }
+  std::int64_t position() const { return position_; }
+  const AVStream* stream() const { return stream_; }
+  const AVFormatContext* format() const { return format_.get(); }
+  const AVCodecContext* decoder() const { return decoder_.get(); }
+  int sampleRate() const { return sampleRate_; }
+
+  static constexpr Status kStatusUnknownPosition = -static_cast<Status>(fourCC("VXup") & 0x7FFFFFFF);
+
+ private:
+  DecodeSession() = default;
+
+  // Finds the source position of the first frame after a container seek.
+  bool placeFrame() {
+    const AVFrame* frame = frame_.get();
+    std::int64_t timestamp = frame->best_effort_timestamp;
+    if (timestamp == AV_NOPTS_VALUE) timestamp = frame->pts;
+    if (timestamp == AV_NOPTS_VALUE) return false;
+    const std::int64_t start = stream_->start_time == AV_NOPTS_VALUE ? 0 : stream_->start_time;
+    const AVRational base = frame->time_base.num > 0 ? frame->time_base : stream_->time_base;
+    position_ = av_rescale_q(timestamp - start, base, AVRational{1, sampleRate_});
+    return position_ >= 0;
+  }
+
+  InputFormatPtr format_;
+  CodecContextPtr decoder_;
+  PacketPtr packet_;
+  FramePtr frame_;
+  AVStream* stream_ = nullptr;
+  int sampleRate_ = 0;
+  std::int64_t position_ = 0;
+  std::int64_t framePosition_ = 0;
+  int badPackets_ = 0;
+  bool drained_ = false;
+};
+
+std::uint32_t formatIdFor(AVCodecID id) {
+  if (isPcm(id)) return FormatID::kLinearPCM;
+  switch (id) {
+    case AV_CODEC_ID_AAC:
+    case AV_CODEC_ID_AAC_LATM:
+      return FormatID::kAAC;
+    case AV_CODEC_ID_ALAC:
+      return FormatID::kALAC;
+    case AV_CODEC_ID_FLAC:
+      return FormatID::kFLAC;
+    case AV_CODEC_ID_MP3:
+      return FormatID::kMP3;
+    case AV_CODEC_ID_OPUS:
+      return FormatID::kOpus;
+    case AV_CODEC_ID_VORBIS:
+      return FormatID::kVorbis;
+    default:
+      return isWma(id) ? FormatID::kWMA : FormatID::kOther;
+  }
+}
+
+bool validClientFormat(const StreamDescription& client) {
+  if (client.formatID != FormatID::kLinearPCM || !validRate(client.sampleRate)) return false;
+  if (client.channelsPerFrame < 1 || client.channelsPerFrame > kMaxChannels) return false;
+  if (client.framesPerPacket != 1) return false;
+  const std::uint32_t flags = client.formatFlags & ~FormatFlags::kPacked;
+  const bool isFloat = flags == FormatFlags::kFloat && client.bitsPerChannel == 32;
+  const bool isInt16 = flags == FormatFlags::kSignedInteger && client.bitsPerChannel == 16;
+  if (!isFloat && !isInt16) return false;
+  const std::uint32_t bytes = client.bitsPerChannel / 8 * client.channelsPerFrame;
+  return client.bytesPerFrame == bytes && client.bytesPerPacket == bytes;
+}
+
+// Mono to stereo copies the channel to both sides; stereo to mono averages. FFmpeg's
+// defaults differ (-3 dB centre spread), so these two are set explicitly.
+bool explicitMatrix(int inChannels, int outChannels, std::vector<double>& matrix) {
+  if (inChannels == 1 && outChannels == 2) {
+    matrix = {1.0, 1.0};  // [out][in]
+    return true;
+  }
+  if (inChannels == 2 && outChannels == 1) {
+    matrix = {0.5, 0.5};
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+StreamDescription floatClientFormat(double sampleRate, std::uint32_t channels) {
+  StreamDescription description;
+  description.sampleRate = sampleRate;
+  description.formatID = FormatID::kLinearPCM;
+  description.formatFlags = FormatFlags::kFloat | FormatFlags::kPacked;
+  description.bytesPerPacket = 4 * channels;
+  description.framesPerPacket = 1;
+  description.bytesPerFrame = 4 * channels;
+  description.channelsPerFrame = channels;
+  description.bitsPerChannel = 32;
+  return description;
+}
+
+StreamDescription int16ClientFormat(double sampleRate, std::uint32_t channels) {
+  StreamDescription description = floatClientFormat(sampleRate, channels);
+  description.formatFlags = FormatFlags::kSignedInteger | FormatFlags::kPacked;
+  description.bytesPerPacket = 2 * channels;
+  description.bytesPerFrame = 2 * channels;
+  description.bitsPerChannel = 16;
+  return description;
+}
+
+struct AudioFileReader::Impl {
+  std::filesystem::path path;
+  std::unique_ptr<DecodeSession> session;
+  StreamDescription fileFormat;
+  AVCodecID codecId = AV_CODEC_ID_NONE;
+  bool lossless = false;
+  bool containerSeekable = false;
+  // MP4 edit lists give the exact playable length; the decoder's last AAC frame is whole.
+  std::int64_t endLimit = std::numeric_limits<std::int64_t>::max();
+  bool exactDuration = false;  // the container's duration is the decoded length
+  mutable std::optional<std::int64_t> length;
+
+  StreamDescription client;
+  AVSampleFormat clientSampleFormat = AV_SAMPLE_FMT_FLT;
+  SwrPtr resampler;
+  AVSampleFormat resamplerInFormat = AV_SAMPLE_FMT_NONE;
+  int resamplerInRate = 0;
+  ChannelLayoutHolder resamplerInLayout;  // as handed to the resampler
+  AVChannelLayout resamplerFrameLayout{};  // as the decoder reported it
+
+  Impl() = default;
+  Impl(const Impl&) = delete;
+  Impl& operator=(const Impl&) = delete;
+  ~Impl() { av_channel_layout_uninit(&resamplerFrameLayout); }
+  AudioFifoPtr fifo;
+  std::vector<std::uint8_t> scratch;
+  std::int64_t target = 0;  // source frames before this one are dropped
+  bool finished = false;
+  bool checkLanding = false;  // the next frame is the first after a container seek
+
+  Status configureResampler(const AVFrame* frame);
+  Status pump();
+  Status restart();
+  Status computeLength(std::int64_t& out) const;
+};
+
+Status AudioFileReader::Impl::restart() {
+  std::unique_ptr<DecodeSession> fresh;
+  if (const Status status = DecodeSession::open(path, fresh); status != kNoError) return status;
+  session = std::move(fresh);
+  return kNoError;
+}
+
+Status AudioFileReader::Impl::configureResampler(const AVFrame* frame) {
+  const auto inFormat = static_cast<AVSampleFormat>(frame->format);
+  if (resampler && inFormat == resamplerInFormat && frame->sample_rate == resamplerInRate &&
+      av_channel_layout_compare(&frame->ch_layout, &resamplerFrameLayout) == 0) {
+    return kNoError;
+  }
+  av_channel_layout_uninit(&resamplerFrameLayout);
+  if (const int copied = av_channel_layout_copy(&resamplerFrameLayout, &frame->ch_layout); copied < 0) return copied;
+  resamplerInLayout.assign(frame->ch_layout);
+  resamplerInFormat = inFormat;
+  resamplerInRate = frame->sample_rate;
+  const int inChannels = resamplerInLayout.layout.nb_channels;
+  const int outChannels = static_cast<int>(client.channelsPerFrame);
+  ChannelLayoutHolder outLayout;
+  if (outChannels == inChannels) {
+    outLayout.assign(resamplerInLayout.layout);  // same count: channels pass through unchanged
+  } else {
+    av_channel_layout_default(&outLayout.layout, outChannels);
+  }
+  SwrContext* raw = nullptr;
+  int status = swr_alloc_set_opts2(&raw, &outLayout.layout, clientSampleFormat, static_cast<int>(client.sampleRate),
+                                   &resamplerInLayout.layout, inFormat, frame->sample_rate, 0, nullptr);
+  if (status < 0) return status;
+  SwrPtr context(raw);
+  if (frame->sample_rate != static_cast<int>(client.sampleRate)) {
+    av_opt_set_int(raw, "resampler", SWR_ENGINE_SOXR, 0);
+    av_opt_set_double(raw, "precision", kSoxrPrecision, 0);
+  }
+  av_opt_set_int(raw, "dither_method", SWR_DITHER_NONE, 0);
+  if (std::vector<double> matrix; explicitMatrix(inChannels, outChannels, matrix)) {
+    if ((status = swr_set_matrix(raw, matrix.data(), inChannels)) < 0) return status;
+  }
+  if ((status = swr_init(raw)) < 0) return status;
+  resampler = std::move(context);
+  return kNoError;
+}
+
+Status AudioFileReader::Impl::computeLength(std::int64_t& out) const {
+  const AVStream* stream = session->stream();
+  const int rate = session->sampleRate();
+  if (exactDuration) {
+    out = std::min(endLimit, av_rescale_q(stream->duration, stream->time_base, AVRational{1, rate}));
+    return kNoError;
+  }
+  // Otherwise the decoder's own count, after encoder delay and padding are dropped, is
+  // the only exact length.
+  std::unique_ptr<DecodeSession> counter;
+  if (const Status status = DecodeSession::open(path, counter); status != kNoError) return status;
+  std::int64_t frames = 0;
+  for (bool end = false;;) {
+    if (const Status status = counter->decode(end); status != kNoError) return status;
+    if (end) break;
+    frames += counter->frame()->nb_samples;
+  }
+  out = std::min(frames, endLimit);
+  return kNoError;
+}
+
+Status AudioFileReader::Impl::pump() {
+  bool end = false;
+  Status status = session->decode(end);
+  if (status == DecodeSession::kStatusUnknownPosition) {
+    // The container could not place the frame: decode from the start instead.
+    containerSeekable = false;
+    if ((status = restart()) != kNoError) return status;
+    status = session->decode(end);
+  }
+  if (status != kNoError) return status;
+  const bool landing = checkLanding;
+  checkLanding = false;
+  if (!end && landing && session->framePosition() > target) {
+    // The seek landed after the target; only decoding from the start is exact.
+    containerSeekable = false;
+    if ((status = restart()) != kNoError) return status;
+    return kNoError;
+  }
+  const AVFrame* frame = end ? nullptr : session->frame();
+  int first = 0;
+  int count = 0;
+  if (frame != nullptr) {
+    const std::int64_t position = session->framePosition();
+    if (position >= endLimit) {
+      end = true;
+    } else {
+      first = static_cast<int>(std::clamp<std::int64_t>(target - position, 0, frame->nb_samples));
+      count = static_cast<int>(std::min<std::int64_t>(frame->nb_samples, endLimit - position)) - first;
+      if (count <= 0) return kNoError;
+    }
+  }
+  if (end) {
+    finished = true;
+    if (!resampler) return kNoError;
+  } else if ((status = configureResampler(frame)) != kNoError) {
+    return status;
+  }
+  // Room for everything the resampler may hand out now: its own bound plus the rate
+  // ratio of this input, as soxr's bound is not always enough.
+  const std::int64_t ratioBound =
+      av_rescale_rnd(count, static_cast<std::int64_t>(client.sampleRate), resamplerInRate, AV_ROUND_UP);
+  const int bound = swr_get_out_samples(resampler.get(), count);
+  if (bound < 0) return bound;
+  const int room = static_cast<int>(std::max<std::int64_t>(bound, ratioBound)) + kResamplerSlack;
+  const int channels = static_cast<int>(client.channelsPerFrame);
+  const std::size_t bytes = static_cast<std::size_t>(room) * channels * av_get_bytes_per_sample(clientSampleFormat);
+  if (scratch.size() < bytes) scratch.resize(bytes);
+  std::uint8_t* outPlanes[1] = {scratch.data()};
+  void* fifoPlanes[1] = {scratch.data()};
+  if (end) {
+    // Draining may take several calls.
+    for (;;) {
+      const int produced = swr_convert(resampler.get(), outPlanes, room, nullptr, 0);
+      if (produced < 0) return produced;
+      if (produced == 0) break;
+      if (av_audio_fifo_write(fifo.get(), fifoPlanes, produced) < produced) return AVERROR(ENOMEM);
+    }
+    return kNoError;
+  }
+  const std::uint8_t* inPlanes[kMaxSourceChannels] = {};
+  const int inChannels = frame->ch_layout.nb_channels;
+  const auto inFormat = static_cast<AVSampleFormat>(frame->format);
+  const int sampleBytes = av_get_bytes_per_sample(inFormat);
+  if (av_sample_fmt_is_planar(inFormat)) {
+    for (int c = 0; c < inChannels; ++c) inPlanes[c] = frame->extended_data[c] + first * sampleBytes;
+  } else {
+    inPlanes[0] = frame->extended_data[0] + static_cast<std::size_t>(first) * sampleBytes * inChannels;
+  }
+  const int produced = swr_convert(resampler.get(), outPlanes, room, inPlanes, count);
+  if (produced < 0) return produced;
+  if (produced > 0 && av_audio_fifo_write(fifo.get(), fifoPlanes, produced) < produced) return AVERROR(ENOMEM);
+  return kNoError;
+}
+
+AudioFileReader::AudioFileReader(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+AudioFileReader::~AudioFileReader() = default;
+
+Status AudioFileReader::open(const std::filesystem::path& path, std::unique_ptr<AudioFileReader>& out) {
+  out.reset();
+  auto impl = std::make_unique<Impl>();
+  impl->path = path;
+  if (const Status status = impl->restart(); status != kNoError) return status;
+  const AVStream* stream = impl->session->stream();
+  const AVCodecContext* decoder = impl->session->decoder();
+  impl->codecId = decoder->codec_id;
+  impl->lossless = isLossless(impl->codecId);
+  const std::string_view demuxer = impl->session->format()->iformat->name;
+  // Ogg pages carry one timestamp for many packets: after a seek the position of the
+  // first frame is not exact, so Ogg streams are decoded from the start.
+  impl->containerSeekable = impl->lossless && demuxer != "ogg";
+  const bool knownDuration = stream->duration != AV_NOPTS_VALUE && stream->duration > 0;
+  if (demuxer.find("mp4") != std::string_view::npos && knownDuration) {
+    impl->endLimit = av_rescale_q(stream->duration, stream->time_base, AVRational{1, decoder->sample_rate});
+  }
+  // Exact container lengths: PCM sizes, FLAC's stream header, MP4 sample tables and edit
+  // lists. Others (CAF packet counts, Ogg granules, MP3 and ADTS estimates) are not.
+  impl->exactDuration = knownDuration && (isPcm(impl->codecId) || demuxer == "flac" ||
+                                          impl->endLimit != std::numeric_limits<std::int64_t>::max());
+
+  StreamDescription& format = impl->fileFormat;
+  const auto channels = static_cast<std::uint32_t>(decoder->ch_layout.nb_channels);
+  format.sampleRate = decoder->sample_rate;
+  format.channelsPerFrame = channels;
+  format.formatID = formatIdFor(impl->codecId);
+  if (format.formatID == FormatID::kLinearPCM) {
+    const int bits = av_get_bits_per_sample(impl->codecId);
+    format.bitsPerChannel = static_cast<std::uint32_t>(bits);
+    format.formatFlags = FormatFlags::kPacked;
+    if (isFloatPcm(impl->codecId)) {
+      format.formatFlags |= FormatFlags::kFloat;
+    } else if (!isUnsignedPcm(impl->codecId)) {
+      format.formatFlags |= FormatFlags::kSignedInteger;
+    }
+    if (isBigEndianPcm(impl->codecId)) format.formatFlags |= FormatFlags::kBigEndian;
+    format.framesPerPacket = 1;
+    format.bytesPerFrame = format.bytesPerPacket = static_cast<std::uint32_t>(bits / 8) * channels;
+  } else {
+    if (format.formatID == FormatID::kFLAC || format.formatID == FormatID::kALAC) {
+      int bits = decoder->bits_per_raw_sample;
+      if (bits <= 0) bits = stream->codecpar->bits_per_raw_sample;
+      if (bits <= 0) bits = av_get_bytes_per_sample(decoder->sample_fmt) * 8;
+      format.bitsPerChannel = static_cast<std::uint32_t>(bits);
+    }
+    format.framesPerPacket = decoder->frame_size > 0 ? static_cast<std::uint32_t>(decoder->frame_size) : 0;
+    // ALAC's magic cookie holds its frame length: big-endian, after size, tag and version.
+    if (impl->codecId == AV_CODEC_ID_ALAC && decoder->extradata_size >= 16) {
+      format.framesPerPacket = AV_RB32(decoder->extradata + 12);
+    }
+  }
+
+  out.reset(new AudioFileReader(std::move(impl)));
+  return out->setClientFormat(floatClientFormat(format.sampleRate, channels));
+}
+
+Status AudioFileReader::getFileDataFormat(StreamDescription& out) const {
+  out = impl_->fileFormat;
+  return kNoError;
+}
+
+Status AudioFileReader::getFileLengthFrames(std::int64_t& out) const {
+  if (!impl_->length) {
+    std::int64_t frames = 0;
+    if (const Status status = impl_->computeLength(frames); status != kNoError) return status;
+    impl_->length = frames;
+  }
+  out = *impl_->length;
+  return kNoError;
+}
+
+Status AudioFileReader::setClientFormat(const StreamDescription& client) {
+  if (!validClientFormat(client)) return kStatusBadClientFormat;
+  Impl& impl = *impl_;
+  impl.client = client;
+  impl.clientSampleFormat = client.bitsPerChannel == 16 ? AV_SAMPLE_FMT_S16 : AV_SAMPLE_FMT_FLT;
+  impl.fifo.reset(av_audio_fifo_alloc(impl.clientSampleFormat, static_cast<int>(client.channelsPerFrame), 8192));
+  if (!impl.fifo) return AVERROR(ENOMEM);
+  impl.resampler.reset();
+  // Frames already decoded are converted again from the current position.
+  return seek(std::max<std::int64_t>(impl.target, 0));
+}
+
+Status AudioFileReader::seek(std::int64_t sourceFrame) {
+  if (sourceFrame < 0) return kStatusBadArgument;
+  Impl& impl = *impl_;
+  impl.resampler.reset();
+  av_audio_fifo_reset(impl.fifo.get());
+  impl.finished = false;
+  impl.checkLanding = false;
+  impl.target = sourceFrame;
+  if (impl.containerSeekable && sourceFrame > 0) {
+    if (impl.session->containerSeek(sourceFrame) == kNoError) {
+      impl.checkLanding = true;
+      return kNoError;
+    }
+    if (const Status status = impl.restart(); status != kNoError) return status;
+    return kNoError;
+  }
+  // Decoding on from the current position reaches the target exactly; going back means
+  // decoding from the start, as encoder delay makes container seeks inexact.
+  if (impl.session->position() >= 0 && impl.session->position() <= sourceFrame) return kNoError;
+  return impl.restart();
+}
+
+Status AudioFileReader::read(void* buffer, std::uint32_t& frames) {
+  Impl& impl = *impl_;
+  if (buffer == nullptr && frames > 0) {
+    frames = 0;
+    return kStatusBadArgument;
+  }
+  const int wanted = static_cast<int>(std::min<std::uint32_t>(frames, std::numeric_limits<int>::max() / 64));
+  frames = 0;
+  while (av_audio_fifo_size(impl.fifo.get()) < wanted && !impl.finished) {
+    if (const Status status = impl.pump(); status != kNoError) return status;
+  }
+  const int available = std::min(wanted, av_audio_fifo_size(impl.fifo.get()));
+  if (available <= 0) return kNoError;
+  void* planes[1] = {buffer};
+  const int delivered = av_audio_fifo_read(impl.fifo.get(), planes, available);
+  if (delivered < 0) return delivered;
+  frames = static_cast<std::uint32_t>(delivered);
+  return kNoError;
+}
+
+std::string AudioFileReader::codecName() const {
+  const AVCodecID id = impl_->codecId;
+  if (isPcm(id)) return "PCM";
+  if (isWma(id)) return "WMA";
+  switch (id) {
+    case AV_CODEC_ID_AAC:
+    case AV_CODEC_ID_AAC_LATM:
+      return "AAC";
+    case AV_CODEC_ID_MP3:
+      return "MP3";
+    case AV_CODEC_ID_MP2:
+      return "MP2";
+    case AV_CODEC_ID_FLAC:
+      return "FLAC";
+    case AV_CODEC_ID_ALAC:
+      return "ALAC";
+    case AV_CODEC_ID_OPUS:
+      return "Opus";
+    case AV_CODEC_ID_VORBIS:
+      return "Vorbis";
+    default: {
+      const char* name = avcodec_get_name(id);
+      return name != nullptr ? name : "Unknown";
+    }
+  }
+}
+
+std::string statusText(Status status) {
+  switch (status) {
+    case kNoError:
+      return "No error";
+    case kStatusBadClientFormat:
+      return "Unsupported client format";
+    case kStatusNoAudioStream:
+      return "No audio stream";
+    case kStatusUnsupportedLayout:
+      return "Unsupported channel count or sample rate";
+    case kStatusBadDestination:
+      return "Unsupported destination format";
+    case kStatusNoClientFormat:
+      return "No client format set";
+    case kStatusBadArgument:
+      return "Invalid argument";
+    case kStatusAlreadyClosed:
+      return "File already closed";
+    default:
+      break;
+  }
+  char text[AV_ERROR_MAX_STRING_SIZE] = {};
+  if (av_strerror(status, text, sizeof text) < 0) return "Error " + std::to_string(status);
+  return text;
+}
+
+}  // namespace vexal::platform

@@ -1,0 +1,370 @@
+#include "support/test_support.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+}
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <numbers>
+#include <stdexcept>
+
+#include "platform/audio_file.h"
+
+namespace vexal::test {
+
+namespace {
+
+struct KindSpec {
+  const char* name;
+  const char* extension;
+  const char* muxer;
+  const char* encoder;
+  AVSampleFormat sampleFormat;
+  int bits;     // integer bits the signal is quantised to; 0 = float or lossy
+  int rawBits;  // bits_per_raw_sample for the encoder, 0 = its default
+  bool lossless;
+  bool exactLength;
+};
+
+const KindSpec& specOf(InputKind kind) {
+  static const KindSpec specs[] = {
+      {"wav8", "wav", "wav", "pcm_u8", AV_SAMPLE_FMT_U8, 8, 0, true, true},
+      {"wav16", "wav", "wav", "pcm_s16le", AV_SAMPLE_FMT_S16, 16, 0, true, true},
+      {"wav24", "wav", "wav", "pcm_s24le", AV_SAMPLE_FMT_S32, 24, 24, true, true},
+      // 32-bit integer storage of 24-bit values: float32 holds them exactly.
+      {"wav32", "wav", "wav", "pcm_s32le", AV_SAMPLE_FMT_S32, 24, 0, true, true},
+      {"wavFloat", "wav", "wav", "pcm_f32le", AV_SAMPLE_FMT_FLT, 0, 0, true, true},
+      {"aiff16", "aiff", "aiff", "pcm_s16be", AV_SAMPLE_FMT_S16, 16, 0, true, true},
+      {"aiff24", "aiff", "aiff", "pcm_s24be", AV_SAMPLE_FMT_S32, 24, 24, true, true},
+      {"flac16", "flac", "flac", "flac", AV_SAMPLE_FMT_S16, 16, 0, true, true},
+      {"flac24", "flac", "flac", "flac", AV_SAMPLE_FMT_S32, 24, 24, true, true},
+      {"alacM4a16", "m4a", "ipod", "alac", AV_SAMPLE_FMT_S16P, 16, 0, true, true},
+      {"alacM4a24", "m4a", "ipod", "alac", AV_SAMPLE_FMT_S32P, 24, 24, true, true},
+      {"aacM4a", "m4a", "ipod", "aac", AV_SAMPLE_FMT_FLTP, 0, 0, false, true},
+      // Raw ADTS records no encoder delay: its length is the padded one.
+      {"aacAdts", "aac", "adts", "aac", AV_SAMPLE_FMT_FLTP, 0, 0, false, false},
+      {"mp3", "mp3", "mp3", "libmp3lame", AV_SAMPLE_FMT_FLTP, 0, 0, false, true},
+      {"caf16", "caf", "caf", "pcm_s16be", AV_SAMPLE_FMT_S16, 16, 0, true, true},
+      {"oggVorbis", "ogg", "ogg", "libvorbis", AV_SAMPLE_FMT_FLTP, 0, 0, false, true},
+      {"oggOpus", "ogg", "ogg", "libopus", AV_SAMPLE_FMT_FLT, 0, 0, false, true},
+      {"oggFlac", "ogg", "ogg", "flac", AV_SAMPLE_FMT_S16, 16, 0, true, true},
+      {"opus", "opus", "opus", "libopus", AV_SAMPLE_FMT_FLT, 0, 0, false, true},
+      // The WMA encoder codes whole 2048-frame blocks and records no padding.
+      {"wma", "wma", "asf", "wmav2", AV_SAMPLE_FMT_FLTP, 0, 0, false, false},
+      {"alac", "alac", "caf", "alac", AV_SAMPLE_FMT_S16P, 16, 0, true, true},
+  };
+  return specs[static_cast<std::size_t>(kind)];
+}
+
+struct FormatDeleter {
+  void operator()(AVFormatContext* context) const {
+    if (context->pb != nullptr) avio_closep(&context->pb);
+    avformat_free_context(context);
+  }
+};
+struct InputDeleter {
+  void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
+};
+struct CodecDeleter {
+  void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
+};
+struct FrameDeleter {
+  void operator()(AVFrame* frame) const { av_frame_free(&frame); }
+};
+struct PacketDeleter {
+  void operator()(AVPacket* packet) const { av_packet_free(&packet); }
+};
+
+void check(int status, const std::string& what) {
+  if (status < 0) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(status, text, sizeof text);
+    throw std::runtime_error(what + ": " + text);
+  }
+}
+
+float quantise(float value, int bits) {
+  if (bits == 0) return value;
+  const double scale = std::ldexp(1.0, bits - 1);
+  const double stepped = std::clamp(std::nearbyint(static_cast<double>(value) * scale), -scale, scale - 1.0);
+  return static_cast<float>(stepped / scale);
+}
+
+// A pure function of (seed, frame, channel) in [-1, 1), so signals need no state.
+float hashNoise(std::uint32_t seed, std::int64_t frame, std::uint32_t channel) {
+  std::uint64_t x = (static_cast<std::uint64_t>(seed) << 40) ^ (static_cast<std::uint64_t>(frame) << 4) ^ channel;
+  x += 0x9E3779B97F4A7C15ull;
+  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+  x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+  x ^= x >> 31;
+  return static_cast<float>(static_cast<double>(x >> 11) / 4503599627370496.0 - 1.0);
+}
+
+std::int64_t framesFor(double rate, double seconds) { return static_cast<std::int64_t>(std::llround(rate * seconds)); }
+
+void fillFrame(AVFrame* frame, const std::vector<float>& samples, std::int64_t first, int count, std::uint32_t channels,
+               const KindSpec& spec) {
+  const bool planar = av_sample_fmt_is_planar(spec.sampleFormat);
+  for (int i = 0; i < frame->nb_samples; ++i) {
+    for (std::uint32_t c = 0; c < channels; ++c) {
+      const float value =
+          i < count ? quantise(samples[static_cast<std::size_t>(first + i) * channels + c], spec.bits) : 0.0f;
+      const std::size_t index = planar ? static_cast<std::size_t>(i) : static_cast<std::size_t>(i) * channels + c;
+      std::uint8_t* plane = frame->extended_data[planar ? c : 0];
+      switch (av_get_packed_sample_fmt(spec.sampleFormat)) {
+        case AV_SAMPLE_FMT_U8:
+          plane[index] = static_cast<std::uint8_t>(std::lround(value * 128.0) + 128);
+          break;
+        case AV_SAMPLE_FMT_S16:
+          reinterpret_cast<std::int16_t*>(plane)[index] = static_cast<std::int16_t>(std::lround(value * 32768.0));
+          break;
+        case AV_SAMPLE_FMT_S32:
+          reinterpret_cast<std::int32_t*>(plane)[index] =
+              static_cast<std::int32_t>(std::clamp(std::llround(value * 2147483648.0), -2147483648LL, 2147483647LL));
+          break;
+        default:
+          reinterpret_cast<float*>(plane)[index] = value;
+          break;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+Signal sine(double rate, std::uint32_t channels, double seconds, double hz, double dbfs) {
+  const double amplitude = std::pow(10.0, dbfs / 20.0);
+  return Signal{rate, channels, framesFor(rate, seconds), [=](std::int64_t frame, std::uint32_t channel) {
+                  const double phase = 2.0 * std::numbers::pi * hz * static_cast<double>(frame) / rate +
+                                       channel * std::numbers::pi / 2.0;
+                  return static_cast<float>(amplitude * std::sin(phase));
+                }};
+}
+
+Signal silence(double rate, std::uint32_t channels, double seconds) {
+  return Signal{rate, channels, framesFor(rate, seconds), [](std::int64_t, std::uint32_t) { return 0.0f; }};
+}
+
+Signal noise(double rate, std::uint32_t channels, double seconds, double dbfs, std::uint32_t seed) {
+  const double amplitude = std::pow(10.0, dbfs / 20.0);
+  return Signal{rate, channels, framesFor(rate, seconds), [=](std::int64_t frame, std::uint32_t channel) {
+                  return static_cast<float>(amplitude * hashNoise(seed, frame, channel));
+                }};
+}
+
+Signal musicLike(double rate, std::uint32_t channels, double seconds) {
+  // Four triads (Hz of the root) changing every half second, each note with two overtones
+  // and a decaying envelope, over a noise floor at -40 dBFS.
+  static constexpr double kRoots[] = {220.0, 174.61, 261.63, 196.0};
+  static constexpr double kTriad[] = {1.0, 1.2599, 1.4983};
+  return Signal{rate, channels, framesFor(rate, seconds), [=](std::int64_t frame, std::uint32_t channel) {
+                  const double t = static_cast<double>(frame) / rate;
+                  const auto chord = static_cast<std::size_t>(t / 0.5) % 4;
+                  const double local = std::fmod(t, 0.5);
+                  const double envelope = std::exp(-3.0 * local) * std::min(1.0, local * 200.0);
+                  double value = 0.0;
+                  for (double interval : kTriad) {
+                    const double f = kRoots[chord] * interval * (1.0 + 0.002 * channel);
+                    for (int harmonic = 1; harmonic <= 3; ++harmonic) {
+                      value += std::sin(2.0 * std::numbers::pi * f * harmonic * t) / (harmonic * harmonic);
+                    }
+                  }
+                  value = 0.18 * envelope * value + 0.01 * hashNoise(7, frame, channel);
+                  return static_cast<float>(value);
+                }};
+}
+
+Signal ramp(double rate, std::uint32_t channels, double seconds) {
+  const std::int64_t frames = framesFor(rate, seconds);
+  return Signal{rate, channels, frames, [=](std::int64_t frame, std::uint32_t) {
+                  return static_cast<float>(-1.0 + 2.0 * static_cast<double>(frame) / static_cast<double>(frames));
+                }};
+}
+
+std::string extensionFor(InputKind kind) { return specOf(kind).extension; }
+std::string nameOf(InputKind kind) { return specOf(kind).name; }
+bool isLossless(InputKind kind) { return specOf(kind).lossless; }
+int bitDepthOf(InputKind kind) { return specOf(kind).bits; }
+bool requires48k(InputKind kind) { return kind == InputKind::oggOpus || kind == InputKind::opus; }
+bool hasExactLength(InputKind kind) { return specOf(kind).exactLength; }
+
+std::vector<float> render(const Signal& signal) {
+  std::vector<float> samples(static_cast<std::size_t>(signal.frames) * signal.channels);
+  for (std::int64_t i = 0; i < signal.frames; ++i) {
+    for (std::uint32_t c = 0; c < signal.channels; ++c) {
+      samples[static_cast<std::size_t>(i) * signal.channels + c] = signal.sample(i, c);
+    }
+  }
+  return samples;
+}
+
+std::vector<float> quantised(const Signal& signal, int bits) {
+  std::vector<float> samples = render(signal);
+  for (float& sample : samples) sample = quantise(sample, bits);
+  return samples;
+}
+
+std::filesystem::path writeAudio(const std::filesystem::path& dir, const std::string& stem, const Signal& signal,
+                                 InputKind kind) {
+  av_log_set_level(AV_LOG_ERROR);
+  const KindSpec& spec = specOf(kind);
+  const std::filesystem::path path = dir / (stem + "." + spec.extension);
+  const std::string where = "writeAudio " + path.string();
+  const AVCodec* codec = avcodec_find_encoder_by_name(spec.encoder);
+  if (codec == nullptr) throw std::runtime_error(where + ": no encoder " + spec.encoder);
+
+  AVFormatContext* rawFormat = nullptr;
+  check(avformat_alloc_output_context2(&rawFormat, nullptr, spec.muxer, path.c_str()), where);
+  std::unique_ptr<AVFormatContext, FormatDeleter> format(rawFormat);
+  AVStream* stream = avformat_new_stream(rawFormat, nullptr);
+  std::unique_ptr<AVCodecContext, CodecDeleter> encoder(avcodec_alloc_context3(codec));
+  if (stream == nullptr || !encoder) throw std::runtime_error(where + ": out of memory");
+  encoder->sample_rate = static_cast<int>(signal.sampleRate);
+  av_channel_layout_default(&encoder->ch_layout, static_cast<int>(signal.channels));
+  encoder->sample_fmt = spec.sampleFormat;
+  encoder->time_base = AVRational{1, encoder->sample_rate};
+  if (spec.rawBits > 0) encoder->bits_per_raw_sample = spec.rawBits;
+  if (!spec.lossless) encoder->bit_rate = 64000 * std::min<std::uint32_t>(signal.channels, 2);
+  if (rawFormat->oformat->flags & AVFMT_GLOBALHEADER) encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  check(avcodec_open2(encoder.get(), codec, nullptr), where + " open encoder");
+  check(avcodec_parameters_from_context(stream->codecpar, encoder.get()), where);
+  stream->time_base = encoder->time_base;
+  check(avio_open(&rawFormat->pb, path.c_str(), AVIO_FLAG_WRITE), where + " open file");
+  AVDictionary* options = nullptr;
+  // MP4 edit lists count in the movie time scale; at the sample rate they are exact.
+  if (std::string_view(spec.muxer) == "ipod") av_dict_set_int(&options, "movie_timescale", encoder->sample_rate, 0);
+  const int header = avformat_write_header(rawFormat, &options);
+  av_dict_free(&options);
+  check(header, where + " header");
+
+  std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
+  std::unique_ptr<AVFrame, FrameDeleter> frame(av_frame_alloc());
+  auto drain = [&] {
+    for (;;) {
+      const int received = avcodec_receive_packet(encoder.get(), packet.get());
+      if (received == AVERROR(EAGAIN) || received == AVERROR_EOF) return;
+      check(received, where + " encode");
+      // Packets end where the signal ends, as a careful encoder records it (FFmpeg's AAC
+      // encoder gets the last duration a few frames wrong).
+      if (encoder->codec_id == AV_CODEC_ID_AAC && packet->pts != AV_NOPTS_VALUE &&
+          packet->pts + encoder->frame_size > signal.frames) {
+        packet->duration = std::max<std::int64_t>(0, signal.frames - packet->pts);
+      }
+      av_packet_rescale_ts(packet.get(), encoder->time_base, stream->time_base);
+      packet->stream_index = stream->index;
+      check(av_interleaved_write_frame(rawFormat, packet.get()), where + " write");
+    }
+  };
+  const std::vector<float> samples = render(signal);
+  const int frameSize = encoder->frame_size > 0 ? encoder->frame_size : 4096;
+  const bool smallLast = codec->capabilities & (AV_CODEC_CAP_SMALL_LAST_FRAME | AV_CODEC_CAP_VARIABLE_FRAME_SIZE);
+  for (std::int64_t first = 0; first < signal.frames; first += frameSize) {
+    const int count = static_cast<int>(std::min<std::int64_t>(frameSize, signal.frames - first));
+    av_frame_unref(frame.get());
+    frame->nb_samples = (count < frameSize && !smallLast) ? frameSize : count;
+    frame->format = spec.sampleFormat;
+    frame->sample_rate = encoder->sample_rate;
+    check(av_channel_layout_copy(&frame->ch_layout, &encoder->ch_layout), where);
+    check(av_frame_get_buffer(frame.get(), 0), where);
+    fillFrame(frame.get(), samples, first, count, signal.channels, spec);
+    frame->pts = first;
+    check(avcodec_send_frame(encoder.get(), frame.get()), where + " send");
+    drain();
+  }
+  check(avcodec_send_frame(encoder.get(), nullptr), where + " flush");
+  drain();
+  check(av_write_trailer(rawFormat), where + " trailer");
+  check(avio_closep(&rawFormat->pb), where + " close");
+  return path;
+}
+
+DecodedAudio decodeFile(const std::filesystem::path& path) {
+  using namespace vexal::platform;
+  std::unique_ptr<AudioFileReader> reader;
+  auto fail = [&](const std::string& step, Status status) {
+    throw std::runtime_error("decodeFile " + path.string() + ": " + step + ": " + statusText(status));
+  };
+  if (const Status status = AudioFileReader::open(path, reader); status != kNoError) fail("open", status);
+  StreamDescription format;
+  if (const Status status = reader->getFileDataFormat(format); status != kNoError) fail("format", status);
+  DecodedAudio audio;
+  audio.sampleRate = format.sampleRate;
+  audio.channels = format.channelsPerFrame;
+  if (const Status status = reader->setClientFormat(floatClientFormat(format.sampleRate, format.channelsPerFrame));
+      status != kNoError) {
+    fail("client format", status);
+  }
+  constexpr std::uint32_t kChunk = 8192;
+  std::vector<float> buffer(static_cast<std::size_t>(kChunk) * audio.channels);
+  for (;;) {
+    std::uint32_t frames = kChunk;
+    if (const Status status = reader->read(buffer.data(), frames); status != kNoError) fail("read", status);
+    if (frames == 0) break;
+    audio.samples.insert(audio.samples.end(), buffer.begin(), buffer.begin() + frames * audio.channels);
+  }
+  return audio;
+}
+
+double frequencyOf(const DecodedAudio& audio, std::uint32_t channel) {
+  // Rising crossings with hysteresis at a tenth of the peak, so that low-level ripple
+  // (encoder priming, dither) does not count.
+  const std::int64_t frames = audio.frames();
+  auto at = [&](std::int64_t i) { return audio.samples[static_cast<std::size_t>(i) * audio.channels + channel]; };
+  float peak = 0.0f;
+  for (std::int64_t i = 0; i < frames; ++i) peak = std::max(peak, std::fabs(at(i)));
+  const float threshold = 0.1f * peak;
+  double firstCrossing = -1.0;
+  double lastCrossing = -1.0;
+  int crossings = 0;
+  bool armed = false;
+  std::int64_t lastNegative = -1;
+  for (std::int64_t i = 0; i < frames; ++i) {
+    const float value = at(i);
+    if (value < -threshold) armed = true;
+    if (value < 0.0f) lastNegative = i;
+    if (armed && value > threshold && lastNegative >= 0) {
+      const float before = at(lastNegative);
+      const float after = at(lastNegative + 1);
+      const double crossing = static_cast<double>(lastNegative) + before / (before - after);  // frames
+      if (firstCrossing < 0.0) firstCrossing = crossing;
+      lastCrossing = crossing;
+      ++crossings;
+      armed = false;
+    }
+  }
+  if (crossings < 2) return 0.0;
+  return (crossings - 1) * audio.sampleRate / (lastCrossing - firstCrossing);
+}
+
+double rmsDbfs(const DecodedAudio& audio) {
+  if (audio.samples.empty()) return -std::numeric_limits<double>::infinity();
+  double sum = 0.0;
+  for (float sample : audio.samples) sum += static_cast<double>(sample) * sample;
+  return 10.0 * std::log10(sum / static_cast<double>(audio.samples.size()));
+}
+
+double peakDbfs(const DecodedAudio& audio) {
+  float peak = 0.0f;
+  for (float sample : audio.samples) peak = std::max(peak, std::fabs(sample));
+  return 20.0 * std::log10(static_cast<double>(peak));
+}
+
+double bitRateOf(const std::filesystem::path& path, double seconds) {
+  AVFormatContext* raw = nullptr;
+  check(avformat_open_input(&raw, path.c_str(), nullptr, nullptr), "bitRateOf " + path.string());
+  std::unique_ptr<AVFormatContext, InputDeleter> format(raw);
+  std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
+  std::int64_t bytes = 0;
+  while (av_read_frame(raw, packet.get()) >= 0) {
+    bytes += packet->size;
+    av_packet_unref(packet.get());
+  }
+  return static_cast<double>(bytes) * 8.0 / seconds;
+}
+
+}  // namespace vexal::test
