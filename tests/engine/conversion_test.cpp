@@ -380,3 +380,79 @@ TEST(FadeTest, FadeOutEndsAtTheRangesLastFrame) {
 
 }  // namespace
 }  // namespace vexal
+
+namespace vexal {
+namespace {
+
+EncodeRequest requestFor(const std::filesystem::path& source, const std::filesystem::path& output,
+                         OutputFormat format) {
+  EncodeRequest request;
+  request.source = source;
+  request.output = output;
+  request.format = format;
+  request.settings.preserveMetadata = false;
+  if (auto info = readAudioFileInfo(source)) request.info = *info;
+  return request;
+}
+
+TEST(ContainerWriterTest, OpenAndClientFormatStepNames) {
+  test::TempDir dir;
+  test::writeWav(dir / "source.wav", test::makeNoise(44100, 2, 1000, 16), 16);
+
+  auto missing = requestFor(dir / "source.wav", dir / "out.wav", OutputFormat::wav);
+  missing.source = dir / "gone.wav";
+  const auto open = encodeWithExtAudioFile(missing);
+  ASSERT_FALSE(open);
+  EXPECT_EQ(open.error().text(), "Open source");
+  EXPECT_NE(open.error().status(), 0);
+
+  auto mono = requestFor(dir / "source.wav", dir / "out.wav", OutputFormat::wav);
+  mono.settings.customChannels = 0;
+  const auto client = encodeWithExtAudioFile(mono);
+  ASSERT_FALSE(client);
+  EXPECT_EQ(client.error().text(), "Set source client format");
+  EXPECT_FALSE(std::filesystem::exists(dir / "out.wav"));
+}
+
+TEST(ContainerWriterTest, ChannelMappingAndRateFollowTheSettings) {
+  test::TempDir dir;
+  test::writeWav(dir / "five.wav", test::makeNoise(96000, 5, 20000, 24), 24);
+  auto request = requestFor(dir / "five.wav", dir / "out.flac", OutputFormat::flac);
+  ASSERT_EQ(request.info.channels, 5u);
+  ASSERT_TRUE(encodeWithExtAudioFile(request));
+  const Pcm same = test::decode(dir / "out.flac");
+  EXPECT_EQ(same.channels, 5u);
+  EXPECT_EQ(same.rate, 96000);
+  EXPECT_EQ(same.frames(), 20000);
+
+  request.output = dir / "stereo.wav";
+  request.format = OutputFormat::wav;
+  request.settings.customChannels = 2;
+  request.settings.customSampleRate = 48000;
+  ASSERT_TRUE(encodeWithExtAudioFile(request));
+  const Pcm stereo = test::readWav(dir / "stereo.wav").pcm;
+  EXPECT_EQ(stereo.channels, 2u);
+  EXPECT_EQ(stereo.frames(), 10000);
+}
+
+// The VBR strategies all produce complete files, ordered by size.
+TEST(ContainerWriterTest, AACVariableBitRateStrategies) {
+  test::TempDir dir;
+  const auto source = test::writeAudio(dir.path(), "music", test::musicLike(44100, 2, 6),
+                                       test::InputKind::wav16);
+  std::vector<double> rates;
+  for (AACStrategy strategy : {AACStrategy::vbrLow, AACStrategy::vbrMedium, AACStrategy::vbrHigh}) {
+    auto settings = plainSettings();
+    settings.aacStrategy = strategy;
+    settings.customBitrate = 1;  // ignored on the VBR path
+    const auto output = dir / ("vbr" + std::to_string(rawValue(strategy)) + ".m4a");
+    ASSERT_TRUE(convertFile(source, output, OutputFormat::aac, settings));
+    EXPECT_EQ(test::decode(output).frames(), 6 * 44100);
+    rates.push_back(test::bitRateOf(output, 6));
+  }
+  EXPECT_LT(rates[0], rates[1]);
+  EXPECT_LT(rates[1], rates[2]);
+}
+
+}  // namespace
+}  // namespace vexal
