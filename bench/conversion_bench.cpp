@@ -65,8 +65,8 @@ int main(int argc, char** argv) {
               repeats);
   // ffmpeg decodes FLAC on several threads by default; the engine converts each file
   // on one thread (files run in parallel instead), so both are shown.
-  std::printf("%-6s %10s %10s %8s %12s %8s\n", "format", "vexal s", "ffmpeg s", "ratio",
-              "ffmpeg 1thr", "ratio");
+  std::printf("%-6s %10s %10s %8s %12s %8s %14s\n", "format", "vexal s", "ffmpeg s", "ratio",
+              "ffmpeg 1thr", "ratio", "vexal peak MiB");
   vexal::ConversionSettings settings;
   settings.preserveMetadata = false;
   for (OutputFormat format : formats) {
@@ -93,8 +93,10 @@ int main(int argc, char** argv) {
       bestFFmpeg = std::min(bestFFmpeg, vexal::bench::runCommand(command));
       bestSingle = std::min(bestSingle, vexal::bench::runCommand(singleThread));
     }
-    std::printf("%-6s %10.3f %10.3f %8.2f %12.3f %8.2f\n", std::string(rawValue(format)).c_str(),
-                best, bestFFmpeg, best / bestFFmpeg, bestSingle, best / bestSingle);
+    // Peak memory of this process so far: it rises only where a format needs more.
+    std::printf("%-6s %10.3f %10.3f %8.2f %12.3f %8.2f %14.1f\n",
+                std::string(rawValue(format)).c_str(), best, bestFFmpeg, best / bestFFmpeg,
+                bestSingle, best / bestSingle, vexal::bench::peakRssMiB());
     std::filesystem::remove(ours);
     std::filesystem::remove(theirs);
   }

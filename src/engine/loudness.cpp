@@ -50,6 +50,25 @@ struct Analysis {
   std::vector<double> hopPower;  // per channel, K-weighted sum of squares of the current hop
 };
 
+float peakOf(const float* samples, std::size_t count) {
+  float peak = 0.0f;
+  for (std::size_t i = 0; i < count; ++i) peak = std::max(peak, std::fabs(samples[i]));
+  return peak;
+}
+
+// Four running sums, so that the additions do not wait on each other.
+double sumOfSquares(const float* samples, std::size_t count) {
+  double sums[4] = {0.0, 0.0, 0.0, 0.0};
+  std::size_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    for (std::size_t k = 0; k < 4; ++k) {
+      sums[k] += static_cast<double>(samples[i + k]) * samples[i + k];
+    }
+  }
+  for (; i < count; ++i) sums[0] += static_cast<double>(samples[i]) * samples[i];
+  return (sums[0] + sums[1]) + (sums[2] + sums[3]);
+}
+
 // K-weights n frames of one channel (stride `channels`) and adds the squares of the
 // outputs, widened to 64 bits, to `power`. The filter state is kept in locals.
 void filterOne(KWeightingFilter& filter, const float* x, std::uint32_t channels,
@@ -213,15 +232,8 @@ Expected<LoudnessResult> analyzeLoudness(const std::filesystem::path& source,
 
     const float* samples = a.buffer.data();
     const std::size_t count = std::size_t{frames} * channels;
-    float chunkPeak = peak;
-    double chunkSquares = 0.0;
-    for (std::size_t i = 0; i < count; ++i) {
-      const float x = samples[i];
-      chunkPeak = std::max(chunkPeak, std::fabs(x));
-      chunkSquares += static_cast<double>(x) * x;
-    }
-    peak = chunkPeak;
-    sumSquares += chunkSquares;
+    peak = std::max(peak, peakOf(samples, count));
+    sumSquares += sumOfSquares(samples, count);
     sampleCount += static_cast<std::int64_t>(count);
 
     // K-weighting and the hop sums, a hop at a time so the inner loops stay simple.
