@@ -52,9 +52,9 @@ void addOpusComments(OggOpusComments* comments, const AudioMetadata& metadata) {
   }
   // libopusenc reads the image's type and size itself and refuses what it does not know.
   if (metadata.artwork && !metadata.artwork->empty() && imageInfo(*metadata.artwork)) {
-    ope_comments_add_picture_from_memory(
-        comments, reinterpret_cast<const char*>(metadata.artwork->data()),
-        metadata.artwork->size(), kFrontCover, nullptr);
+    ope_comments_add_picture_from_memory(comments,
+                                         reinterpret_cast<const char*>(metadata.artwork->data()),
+                                         metadata.artwork->size(), kFrontCover, nullptr);
   }
 }
 

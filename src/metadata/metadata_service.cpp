@@ -35,8 +35,8 @@ std::optional<WriteError> rewriteThroughTemporary(const std::filesystem::path& u
   if (!std::filesystem::is_regular_file(url, error)) {
     return WriteError{WriteError::Kind::exporterUnavailable, {}};
   }
-  const auto temporary = url.parent_path() / (".vexal-meta-" + Uuid::random().toString() +
-                                              std::string(extension));
+  const auto temporary =
+      url.parent_path() / (".vexal-meta-" + Uuid::random().toString() + std::string(extension));
   auto discard = [&] {
     std::error_code ignored;
     std::filesystem::remove(temporary, ignored);
@@ -116,11 +116,21 @@ AudioMetadata metadataFromItems(const std::vector<MediaItem>& items) {
   for (const auto& item : items) {
     if (!item.commonKey) continue;
     switch (*item.commonKey) {
-      case CommonKey::title: metadata.title = item.stringValue; break;
-      case CommonKey::artist: metadata.artist = item.stringValue; break;
-      case CommonKey::albumName: metadata.album = item.stringValue; break;
-      case CommonKey::artwork: metadata.artwork = item.dataValue; break;
-      case CommonKey::creator: metadata.composer = item.stringValue; break;
+      case CommonKey::title:
+        metadata.title = item.stringValue;
+        break;
+      case CommonKey::artist:
+        metadata.artist = item.stringValue;
+        break;
+      case CommonKey::albumName:
+        metadata.album = item.stringValue;
+        break;
+      case CommonKey::artwork:
+        metadata.artwork = item.dataValue;
+        break;
+      case CommonKey::creator:
+        metadata.composer = item.stringValue;
+        break;
     }
   }
 
@@ -134,9 +144,11 @@ AudioMetadata metadataFromItems(const std::vector<MediaItem>& items) {
   if (const auto* disc = firstItem(items, Id::iTunesDiscNumber); disc && disc->numberValue) {
     metadata.discNumber = disc->numberValue;
   }
-  if (const auto* genre = firstItem(items, Id::iTunesUserGenre)) metadata.genre = genre->stringValue;
+  if (const auto* genre = firstItem(items, Id::iTunesUserGenre))
+    metadata.genre = genre->stringValue;
   if (!metadata.genre) {
-    if (const auto* genre = firstItem(items, Id::id3ContentType)) metadata.genre = genre->stringValue;
+    if (const auto* genre = firstItem(items, Id::id3ContentType))
+      metadata.genre = genre->stringValue;
   }
   if (!metadata.trackNumber) {
     if (const auto* track = firstItem(items, Id::id3TrackNumber)) {
@@ -180,8 +192,8 @@ std::optional<WriteError> writeToFlac(const AudioMetadata& metadata,
   std::optional<platform::FlacPicture> picture;
   if (metadata.artwork && !metadata.artwork->empty()) {
     if (const auto info = imageInfo(*metadata.artwork)) {
-      picture = platform::FlacPicture{*metadata.artwork, info->mimeType, info->width,
-                                      info->height, info->colorDepth};
+      picture = platform::FlacPicture{*metadata.artwork, info->mimeType, info->width, info->height,
+                                      info->colorDepth};
     }
   }
   const auto comments = commentFields(metadata);

@@ -44,6 +44,9 @@ std::optional<WriteError> writeToFlac(const AudioMetadata& metadata,
 // DISCNUMBER). Shared by the Vorbis, Opus and FLAC writers.
 std::vector<std::pair<std::string, std::string>> commentFields(const AudioMetadata& metadata);
 
+// Both add commentFields(metadata) and the artwork, when it is a JPEG, PNG, GIF, WebP or
+// BMP image, as the front-cover METADATA_BLOCK_PICTURE comment (libopusenc itself takes
+// JPEG, PNG and GIF only).
 void addVorbisComments(vorbis_comment* comments, const AudioMetadata& metadata);
 // Does nothing when `comments` is null.
 void addOpusComments(OggOpusComments* comments, const AudioMetadata& metadata);

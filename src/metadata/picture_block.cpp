@@ -38,8 +38,8 @@ void jpegSize(std::span<const std::uint8_t> data, ImageInfo& info) {
       continue;
     }
     const std::uint32_t length = bigEndian(data, pos + 2, 2);
-    const bool startOfFrame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 &&
-                              marker != 0xC8 && marker != 0xCC;
+    const bool startOfFrame =
+        marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
     if (startOfFrame) {
       if (pos + 10 > data.size()) return;
       const std::uint32_t precision = data[pos + 4];
@@ -76,7 +76,8 @@ std::optional<ImageInfo> imageInfo(std::span<const std::uint8_t> image) {
       info.width = littleEndian(image, 6, 2);
       info.height = littleEndian(image, 8, 2);
     }
-  } else if (startsWith(image, 0, {'R', 'I', 'F', 'F'}) && startsWith(image, 8, {'W', 'E', 'B', 'P'})) {
+  } else if (startsWith(image, 0, {'R', 'I', 'F', 'F'}) &&
+             startsWith(image, 8, {'W', 'E', 'B', 'P'})) {
     info.mimeType = "image/webp";
   } else if (startsWith(image, 0, {'B', 'M'}) && image.size() >= 30) {
     info.mimeType = "image/bmp";
@@ -96,7 +97,8 @@ std::vector<std::uint8_t> flacPictureBlock(std::span<const std::uint8_t> image,
   std::vector<std::uint8_t> block;
   block.reserve(32 + info.mimeType.size() + image.size());
   auto put32 = [&](std::uint32_t value) {
-    for (int shift = 24; shift >= 0; shift -= 8) block.push_back(static_cast<std::uint8_t>(value >> shift));
+    for (int shift = 24; shift >= 0; shift -= 8)
+      block.push_back(static_cast<std::uint8_t>(value >> shift));
   };
   put32(kFrontCover);
   put32(static_cast<std::uint32_t>(info.mimeType.size()));

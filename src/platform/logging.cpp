@@ -25,18 +25,24 @@ LogSink& currentSink() {
 
 int syslogPriority(LogLevel level) {
   switch (level) {
-    case LogLevel::debug: return LOG_DEBUG;
-    case LogLevel::info: return LOG_INFO;
-    case LogLevel::error: return LOG_ERR;
+    case LogLevel::debug:
+      return LOG_DEBUG;
+    case LogLevel::info:
+      return LOG_INFO;
+    case LogLevel::error:
+      return LOG_ERR;
   }
   return LOG_ERR;
 }
 
 std::string_view levelName(LogLevel level) {
   switch (level) {
-    case LogLevel::debug: return "debug";
-    case LogLevel::info: return "info";
-    case LogLevel::error: return "error";
+    case LogLevel::debug:
+      return "debug";
+    case LogLevel::info:
+      return "info";
+    case LogLevel::error:
+      return "error";
   }
   return "error";
 }
@@ -58,8 +64,10 @@ void writeDefault(LogCategory category, LogLevel level, std::string_view message
 
 std::string_view categoryName(LogCategory category) {
   switch (category) {
-    case LogCategory::conversion: return "conversion";
-    case LogCategory::metadata: return "metadata";
+    case LogCategory::conversion:
+      return "conversion";
+    case LogCategory::metadata:
+      return "metadata";
   }
   return "conversion";
 }

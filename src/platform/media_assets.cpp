@@ -10,6 +10,7 @@
 #include <taglib/flacfile.h>
 #include <taglib/flacpicture.h>
 #include <taglib/id3v1tag.h>
+#include <taglib/id3v2header.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/infotag.h>
 #include <taglib/mp4file.h>
@@ -43,7 +44,9 @@ void silenceTagLib() {
   std::call_once(once, [] { TagLib::setDebugListener(&listener); });
 }
 
-std::string utf8(const TagLib::String& text) { return text.to8Bit(true); }
+std::string utf8(const TagLib::String& text) {
+  return text.to8Bit(true);
+}
 
 std::vector<std::uint8_t> bytes(const TagLib::ByteVector& data) {
   return {reinterpret_cast<const std::uint8_t*>(data.data()),
@@ -52,8 +55,9 @@ std::vector<std::uint8_t> bytes(const TagLib::ByteVector& data) {
 
 // Plain decimal: optional sign, ASCII digits, nothing else.
 std::optional<std::int64_t> integer(std::string_view text) {
-  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-  if (text.empty() || text.front() == '+') return std::nullopt;
+  const bool plus = !text.empty() && text.front() == '+';
+  if (plus) text.remove_prefix(1);
+  if (text.empty() || (plus && text.front() == '-')) return std::nullopt;
   std::int64_t value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (error != std::errc{} || end != text.data() + text.size()) return std::nullopt;
@@ -93,10 +97,11 @@ MediaItem discItem(std::string value) {
 using Items = std::vector<MediaItem>;
 
 void addMp4(const TagLib::MP4::Tag& tag, Items& items) {
-  static const std::map<std::string, CommonKey> kCommon = {
-      {"\xC2\xA9nam", CommonKey::title},     {"\xC2\xA9" "ART", CommonKey::artist},
-      {"\xC2\xA9" "alb", CommonKey::albumName}, {"\xC2\xA9wrt", CommonKey::creator},
-      {"covr", CommonKey::artwork}};
+  static const std::map<std::string, CommonKey> kCommon = {{"\u00A9nam", CommonKey::title},
+                                                           {"\u00A9ART", CommonKey::artist},
+                                                           {"\u00A9alb", CommonKey::albumName},
+                                                           {"\u00A9wrt", CommonKey::creator},
+                                                           {"covr", CommonKey::artwork}};
   for (const auto& [key, value] : tag.itemMap()) {
     const std::string atom = utf8(key);
     const std::string identifier = "itsk/" + atom;
@@ -146,12 +151,19 @@ void addId3v2(const TagLib::ID3v2::Tag& tag, Items& items) {
     } else if (id == "TCOM") {
       items.push_back(textItem("id3/TCOM", text, CommonKey::creator));
     } else if (id == "TCON") {
-      items.push_back(textItem(std::string(Id::id3ContentType), text));
+      // TagLib turns a version 2.3 genre reference "(17)" into "17" while reading; the
+      // reference is given back as written.
+      const bool reference = tag.header()->majorVersion() <= 3 && !text.empty() &&
+                             text.find_first_not_of("0123456789") == std::string::npos;
+      items.push_back(
+          textItem(std::string(Id::id3ContentType), reference ? "(" + text + ")" : text));
     } else if (id == "TRCK") {
       items.push_back(textItem(std::string(Id::id3TrackNumber), text));
     } else if (id == "TYER" || id == "TDRC") {
-      // TagLib upgrades a version 2.3 TYER to TDRC while reading.
-      items.push_back(textItem(std::string(Id::id3Year), text));
+      // A version 2.4 TDRC is a timestamp ("2004-05-17") like the iTunes release date; a
+      // version 2.3 TYER is a bare year (TagLib renames it TDRC while reading).
+      const bool timestamp = id == "TDRC" && tag.header()->majorVersion() >= 4;
+      items.push_back(textItem(std::string(timestamp ? Id::iTunesReleaseDate : Id::id3Year), text));
     } else if (id == "TPE2") {
       items.push_back(textItem(std::string(Id::iTunesAlbumArtist), text));
     } else if (id == "TPOS") {
@@ -162,7 +174,7 @@ void addId3v2(const TagLib::ID3v2::Tag& tag, Items& items) {
   }
 }
 
-void addXiph(const TagLib::Ogg::XiphComment& comment, Items& items) {
+void addXiph(TagLib::Ogg::XiphComment& comment, Items& items) {
   const auto& fields = comment.fieldListMap();
   std::optional<std::string> trackTotal;
   for (const char* totalKey : {"TRACKTOTAL", "TOTALTRACKS"}) {
@@ -200,18 +212,23 @@ void addXiph(const TagLib::Ogg::XiphComment& comment, Items& items) {
       }
     }
   }
-  for (const auto* picture : const_cast<TagLib::Ogg::XiphComment&>(comment).pictureList()) {
+  for (const auto* picture : comment.pictureList()) {
     items.push_back(artworkItem("xiph/METADATA_BLOCK_PICTURE", picture->data()));
   }
 }
 
 std::string asfText(const TagLib::ASF::Attribute& attribute) {
   switch (attribute.type()) {
-    case TagLib::ASF::Attribute::UnicodeType: return utf8(attribute.toString());
-    case TagLib::ASF::Attribute::DWordType: return std::to_string(attribute.toUInt());
-    case TagLib::ASF::Attribute::QWordType: return std::to_string(attribute.toULongLong());
-    case TagLib::ASF::Attribute::WordType: return std::to_string(attribute.toUShort());
-    default: return {};
+    case TagLib::ASF::Attribute::UnicodeType:
+      return utf8(attribute.toString());
+    case TagLib::ASF::Attribute::DWordType:
+      return std::to_string(attribute.toUInt());
+    case TagLib::ASF::Attribute::QWordType:
+      return std::to_string(attribute.toULongLong());
+    case TagLib::ASF::Attribute::WordType:
+      return std::to_string(attribute.toUShort());
+    default:
+      return {};
   }
 }
 
@@ -313,12 +330,18 @@ void addInfo(const TagLib::RIFF::Info::Tag& tag, Items& items) {
 
 // Tags known only through TagLib's common interface (ID3v1, tracker modules, ...).
 void addGeneric(const TagLib::Tag& tag, Items& items) {
-  if (!tag.title().isEmpty()) items.push_back(textItem("tag/title", utf8(tag.title()), CommonKey::title));
-  if (!tag.artist().isEmpty()) items.push_back(textItem("tag/artist", utf8(tag.artist()), CommonKey::artist));
-  if (!tag.album().isEmpty()) items.push_back(textItem("tag/album", utf8(tag.album()), CommonKey::albumName));
-  if (!tag.genre().isEmpty()) items.push_back(textItem(std::string(Id::iTunesUserGenre), utf8(tag.genre())));
-  if (tag.year() > 0) items.push_back(textItem(std::string(Id::iTunesReleaseDate), std::to_string(tag.year())));
-  if (tag.track() > 0) items.push_back(textItem(std::string(Id::iTunesTrackNumber), std::to_string(tag.track())));
+  if (!tag.title().isEmpty())
+    items.push_back(textItem("tag/title", utf8(tag.title()), CommonKey::title));
+  if (!tag.artist().isEmpty())
+    items.push_back(textItem("tag/artist", utf8(tag.artist()), CommonKey::artist));
+  if (!tag.album().isEmpty())
+    items.push_back(textItem("tag/album", utf8(tag.album()), CommonKey::albumName));
+  if (!tag.genre().isEmpty())
+    items.push_back(textItem(std::string(Id::iTunesUserGenre), utf8(tag.genre())));
+  if (tag.year() > 0)
+    items.push_back(textItem(std::string(Id::iTunesReleaseDate), std::to_string(tag.year())));
+  if (tag.track() > 0)
+    items.push_back(textItem(std::string(Id::iTunesTrackNumber), std::to_string(tag.track())));
 }
 
 Items itemsOf(TagLib::File& file) {
@@ -429,15 +452,16 @@ std::optional<std::string> writeM4AItems(const std::filesystem::path& url,
       const TagLib::String key(std::string(atom), TagLib::String::UTF8);
       if (item.dataValue) {
         TagLib::MP4::CoverArtList covers;
-        covers.append(TagLib::MP4::CoverArt(coverFormat(*item.dataValue), byteVector(*item.dataValue)));
+        covers.append(
+            TagLib::MP4::CoverArt(coverFormat(*item.dataValue), byteVector(*item.dataValue)));
         tag->setItem(key, TagLib::MP4::Item(covers));
       } else if (item.numberValue) {
         const int number = static_cast<int>(*item.numberValue);
         tag->setItem(key, atom == "trkn" || atom == "disk" ? TagLib::MP4::Item(number, 0)
-                                                          : TagLib::MP4::Item(number));
+                                                           : TagLib::MP4::Item(number));
       } else if (item.stringValue) {
-        tag->setItem(key, TagLib::MP4::Item(
-                              TagLib::StringList(TagLib::String(*item.stringValue, TagLib::String::UTF8))));
+        tag->setItem(key, TagLib::MP4::Item(TagLib::StringList(
+                              TagLib::String(*item.stringValue, TagLib::String::UTF8))));
       }
     }
     if (!file.save()) return "the tags could not be saved";
@@ -470,6 +494,9 @@ std::optional<std::string> writeFlacTags(
       block->setType(TagLib::FLAC::Picture::FrontCover);
       block->setMimeType(TagLib::String(picture->mimeType, TagLib::String::UTF8));
       block->setData(byteVector(picture->data));
+      block->setWidth(static_cast<int>(picture->width));
+      block->setHeight(static_cast<int>(picture->height));
+      block->setColorDepth(static_cast<int>(picture->colorDepth));
       file.addPicture(block.release());  // the file owns its pictures
     }
     if (!file.save()) return "the tags could not be saved";

@@ -20,16 +20,16 @@ enum class CommonKey { title, artist, albumName, artwork, creator };
 // the same identifier (a Xiph TRACKNUMBER or an ASF WM/TrackNumber is an iTunes track
 // number), so one lookup order serves every container.
 namespace MediaIdentifier {
-inline constexpr std::string_view iTunesSongName = "itsk/\xC2\xA9nam";
-inline constexpr std::string_view iTunesArtist = "itsk/\xC2\xA9" "ART";
-inline constexpr std::string_view iTunesAlbum = "itsk/\xC2\xA9" "alb";
-inline constexpr std::string_view iTunesComposer = "itsk/\xC2\xA9wrt";
+inline constexpr std::string_view iTunesSongName = "itsk/\u00A9nam";
+inline constexpr std::string_view iTunesArtist = "itsk/\u00A9ART";
+inline constexpr std::string_view iTunesAlbum = "itsk/\u00A9alb";
+inline constexpr std::string_view iTunesComposer = "itsk/\u00A9wrt";
 inline constexpr std::string_view iTunesCoverArt = "itsk/covr";
 inline constexpr std::string_view iTunesTrackNumber = "itsk/trkn";
 inline constexpr std::string_view iTunesDiscNumber = "itsk/disk";
-inline constexpr std::string_view iTunesUserGenre = "itsk/\xC2\xA9gen";
+inline constexpr std::string_view iTunesUserGenre = "itsk/\u00A9gen";
 inline constexpr std::string_view iTunesAlbumArtist = "itsk/aART";
-inline constexpr std::string_view iTunesReleaseDate = "itsk/\xC2\xA9" "day";
+inline constexpr std::string_view iTunesReleaseDate = "itsk/\u00A9day";
 inline constexpr std::string_view id3ContentType = "id3/TCON";
 inline constexpr std::string_view id3TrackNumber = "id3/TRCK";
 inline constexpr std::string_view id3Year = "id3/TYER";

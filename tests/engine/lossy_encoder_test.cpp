@@ -1,0 +1,244 @@
+// Behaviour every lossy encoder shares: exact length of the encoded range, rate and
+// channels and tone survival (through the conversion entry), progress, cancellation
+// and write failures.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <stop_token>
+
+#include "lossy_test_util.h"
+#include "platform/audio_file.h"
+
+namespace vexal {
+namespace {
+
+using test::TempDir;
+
+std::string formatName(OutputFormat format) { return std::string(rawValue(format)); }
+
+struct RoundTripCase {
+  OutputFormat format;
+  std::uint32_t rate;
+  std::uint32_t channels;
+  bool ranged;  // an explicit start and end frame, else the whole file
+  std::optional<std::int64_t> bitrate = std::nullopt;
+  std::optional<double> outputRate = std::nullopt;  // customSampleRate
+};
+
+void PrintTo(const RoundTripCase& c, std::ostream* out) {
+  *out << rawValue(c.format) << " " << c.rate << " Hz " << c.channels << " ch"
+       << (c.ranged ? " range" : " whole file");
+  if (c.outputRate) *out << " to " << *c.outputRate << " Hz";
+}
+
+std::string roundTripName(const testing::TestParamInfo<RoundTripCase>& info) {
+  const auto& c = info.param;
+  return formatName(c.format) + "_" + std::to_string(c.rate) + "_" + std::to_string(c.channels) +
+         "ch_" + (c.ranged ? "range" : "whole") +
+         (c.outputRate ? "_to_" + std::to_string(static_cast<int>(*c.outputRate)) : "");
+}
+
+class LossyRoundTrip : public testing::TestWithParam<RoundTripCase> {};
+
+TEST_P(LossyRoundTrip, KeepsLengthRateChannelsAndTone) {
+  const auto c = GetParam();
+  TempDir dir;
+  // 1 kHz at −6.02 dBFS peak (amplitude 0.5): −9.03 dBFS RMS.
+  const auto source =
+      test::wavSource(dir.path(), "tone", test::sine(c.rate, c.channels, 2.0, 1000, -6.0206));
+  const std::int64_t sourceFrames = c.rate * 2;
+
+  ConversionSettings settings;
+  settings.enabledFormats = {c.format};
+  settings.customBitrate = c.bitrate;
+  settings.customSampleRate = c.outputRate;
+  const auto output = dir / "out";
+  std::optional<std::int64_t> start;
+  std::optional<std::int64_t> end;
+  std::int64_t expectedFrames = sourceFrames;
+  if (c.ranged) {
+    start = 1234;
+    end = 1234 + c.rate * 3 / 2 + 17;
+    expectedFrames = *end - *start;
+  }
+  std::vector<double> progress;
+  ASSERT_TRUE(AudioProcessor::convert(source, output, c.format, settings, start, end,
+                                      [&](double p) { progress.push_back(p); })
+                  .has_value());
+
+  ASSERT_FALSE(progress.empty());
+  EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+  EXPECT_EQ(progress.back(), 1.0);
+
+  const auto decoded = test::decodeFile(output);
+  EXPECT_EQ(decoded.channels, c.channels);
+  const double outputRate = c.outputRate.value_or(c.rate);
+  if (c.outputRate) {
+    // A range converts to the same duration at any output rate.
+    expectedFrames = std::llround(static_cast<double>(expectedFrames) * outputRate / c.rate);
+  }
+  if (c.format == OutputFormat::opus) {
+    // Opus always decodes at 48 kHz; the encoder rounds the end up to whole 48 kHz frames.
+    EXPECT_EQ(decoded.sampleRate, 48000);
+    const auto rate = static_cast<std::int64_t>(outputRate);
+    expectedFrames = (expectedFrames * 48000 + rate - 1) / rate;
+  } else {
+    EXPECT_EQ(decoded.sampleRate, outputRate);
+  }
+  EXPECT_EQ(decoded.frames(), expectedFrames);
+
+  EXPECT_NEAR(test::rmsDbfs(decoded), -9.03, 0.5);
+  for (std::uint32_t ch = 0; ch < decoded.channels; ++ch) {
+    EXPECT_NEAR(test::frequencyOf(decoded, ch), 1000.0, 5.0) << "channel " << ch;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Encoders, LossyRoundTrip,
+    testing::Values(RoundTripCase{OutputFormat::mp3, 44100, 2, true},
+                    RoundTripCase{OutputFormat::mp3, 48000, 1, false},
+                    RoundTripCase{OutputFormat::mp3, 32000, 2, false},
+                    RoundTripCase{OutputFormat::mp3, 44100, 2, true, std::nullopt, 48000},
+                    RoundTripCase{OutputFormat::vorbis, 44100, 2, false},
+                    RoundTripCase{OutputFormat::vorbis, 48000, 1, true},
+                    RoundTripCase{OutputFormat::vorbis, 48000, 2, true, std::nullopt, 44100},
+                    // Vorbis tops out near 90 kbit/s for 22 kHz stereo.
+                    RoundTripCase{OutputFormat::vorbis, 22050, 2, true, 64000},
+                    RoundTripCase{OutputFormat::opus, 48000, 2, true},
+                    RoundTripCase{OutputFormat::opus, 48000, 1, false},
+                    RoundTripCase{OutputFormat::opus, 44100, 2, false},
+                    RoundTripCase{OutputFormat::opus, 48000, 2, true, std::nullopt, 44100}),
+    roundTripName);
+
+class LossyEncoder : public testing::TestWithParam<OutputFormat> {
+ protected:
+  // Music-like material at 48 kHz.
+  std::filesystem::path makeSource(double seconds, std::uint32_t channels = 2) {
+    return test::wavSource(dir_.path(), "source" + std::to_string(channels),
+                           test::musicLike(48000, channels, seconds));
+  }
+  TempDir dir_;
+};
+
+std::string lossyName(const testing::TestParamInfo<OutputFormat>& info) {
+  return formatName(info.param);
+}
+
+TEST_P(LossyEncoder, SixChannelSourceIsEncodedAsStereo) {
+  auto request = test::makeRequest(makeSource(0.5, 6), dir_ / "out", GetParam());
+  ASSERT_TRUE(test::encode(request).has_value());
+  EXPECT_EQ(test::decodeFile(request.output).channels, 2u);
+}
+
+TEST_P(LossyEncoder, CancellingStopsAfterTheCurrentChunkAndLeavesThePartialFile) {
+  auto request = test::makeRequest(makeSource(3.0), dir_ / "out", GetParam());
+  std::stop_source stop;
+  request.stop = stop.get_token();
+  int reports = 0;
+  request.progress = [&](double) {
+    ++reports;
+    stop.request_stop();
+  };
+  const auto result = test::encode(request);
+  ASSERT_FALSE(result.has_value());
+  EXPECT_EQ(result.error().kind(), ConversionError::Kind::cancelled);
+  EXPECT_EQ(reports, 1);
+  ASSERT_TRUE(std::filesystem::exists(request.output));
+  EXPECT_GT(std::filesystem::file_size(request.output), 0u);
+}
+
+TEST_P(LossyEncoder, CancelledBeforeStartReadsNothing) {
+  auto request = test::makeRequest(makeSource(0.5), dir_ / "out", GetParam());
+  std::stop_source stop;
+  stop.request_stop();
+  request.stop = stop.get_token();
+  int reports = 0;
+  request.progress = [&](double) { ++reports; };
+  const auto result = test::encode(request);
+  ASSERT_FALSE(result.has_value());
+  EXPECT_EQ(result.error().kind(), ConversionError::Kind::cancelled);
+  EXPECT_EQ(reports, 0);
+}
+
+TEST_P(LossyEncoder, FullDeviceIsNotWritable) {
+  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  auto request = test::makeRequest(makeSource(0.5), "/dev/full", GetParam());
+  const auto result = test::encode(request);
+  ASSERT_FALSE(result.has_value());
+  EXPECT_EQ(result.error().kind(), ConversionError::Kind::outputDirectoryNotWritable);
+}
+
+// A disk that fills up mid-file: the child may write only 16 KiB.
+TEST_P(LossyEncoder, FileSizeLimitMidFileIsNotWritable) {
+  auto request = test::makeRequest(makeSource(3.0), dir_ / "out", GetParam());
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{16 * 1024, 16 * 1024};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    const auto result = test::encode(request);
+    _exit(result ? 100 : static_cast<int>(result.error().kind()));
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status),
+            static_cast<int>(ConversionError::Kind::outputDirectoryNotWritable));
+}
+
+TEST_P(LossyEncoder, MissingFolderIsNotWritable) {
+  auto request = test::makeRequest(makeSource(0.5), dir_ / "missing" / "out", GetParam());
+  const auto result = test::encode(request);
+  ASSERT_FALSE(result.has_value());
+  EXPECT_EQ(result.error().kind(), ConversionError::Kind::outputDirectoryNotWritable);
+}
+
+TEST_P(LossyEncoder, EmptyRangeGivesAFileWithoutAudio) {
+  auto request = test::makeRequest(makeSource(0.5), dir_ / "out", GetParam());
+  request.start = 4000;
+  request.end = 4000;
+  ASSERT_TRUE(test::encode(request).has_value());
+  const auto bytes = test::readBytes(request.output);
+  switch (GetParam()) {
+    case OutputFormat::mp3:
+      // The LAME tag frame and at most one frame of the encoder's flush.
+      EXPECT_LE(test::mp3FrameBitrates(bytes).size(), 2u);
+      break;
+    case OutputFormat::opus:
+      // Just the identification and comment header pages.
+      EXPECT_EQ(test::oggPages(bytes).size(), 2u);
+      break;
+    default:
+      EXPECT_EQ(test::decodeFile(request.output).frames(), 0);
+  }
+}
+
+TEST_P(LossyEncoder, UnreadableSourceFailsWithItsStepName) {
+  EncodeRequest request;
+  request.source = dir_ / "missing.wav";
+  request.output = dir_ / "out";
+  request.format = GetParam();
+  request.info = {request.source, 44100, 2, 44100, platform::FormatID::kLinearPCM, 16};
+  const auto result = test::encode(request);
+  ASSERT_FALSE(result.has_value());
+  EXPECT_EQ(result.error().kind(), ConversionError::Kind::extAudioFileError);
+  const char* step = GetParam() == OutputFormat::mp3    ? "Open source"
+                     : GetParam() == OutputFormat::opus ? "Open source for Opus"
+                                                        : "Open source for Vorbis";
+  EXPECT_EQ(result.error().text(), step);
+  EXPECT_FALSE(std::filesystem::exists(request.output));
+}
+
+INSTANTIATE_TEST_SUITE_P(Encoders, LossyEncoder,
+                         testing::Values(OutputFormat::mp3, OutputFormat::opus,
+                                         OutputFormat::vorbis),
+                         lossyName);
+
+}  // namespace
+}  // namespace vexal

@@ -1,0 +1,166 @@
+#pragma once
+
+// Helpers shared by the MP3, Opus and Vorbis encoder tests: requests as the conversion
+// entry builds them, and raw looks into MP3 frames and Ogg pages.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/audio_file_info.h"
+#include "engine/audio_processor.h"
+#include "engine/encode_request.h"
+#include "support/test_support.h"
+
+namespace vexal::test {
+
+// A 16-bit WAV source in `dir`.
+inline std::filesystem::path wavSource(const std::filesystem::path& dir, const std::string& stem,
+                                       const Signal& signal) {
+  return writeAudio(dir, stem, signal, InputKind::wav16);
+}
+
+// The encoder of a lossy format.
+inline Expected<> encode(const EncodeRequest& request) {
+  switch (request.format) {
+    case OutputFormat::mp3: return encodeMP3(request);
+    case OutputFormat::opus: return encodeOpus(request);
+    case OutputFormat::vorbis: return encodeVorbis(request);
+    default: return Unexpected(ConversionError::unsupportedFormat("not a lossy format"));
+  }
+}
+
+// A request as the conversion entry hands it to an encoder.
+inline EncodeRequest makeRequest(const std::filesystem::path& source,
+                                 const std::filesystem::path& output, OutputFormat format,
+                                 ConversionSettings settings = {}) {
+  EncodeRequest request;
+  request.source = source;
+  request.output = output;
+  request.format = format;
+  if (settings.enabledFormats.empty()) settings.enabledFormats = {format};
+  request.settings = settings;
+  auto info = readAudioFileInfo(source);
+  EXPECT_TRUE(info.has_value()) << source;
+  if (info) request.info = *info;
+  return request;
+}
+
+inline std::vector<unsigned char> readBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Size of a leading ID3v2 tag (header included), 0 when there is none.
+inline std::size_t id3v2Size(const std::vector<unsigned char>& bytes) {
+  if (bytes.size() < 10 || std::memcmp(bytes.data(), "ID3", 3) != 0) return 0;
+  return 10 + ((bytes[6] & 0x7F) << 21 | (bytes[7] & 0x7F) << 14 | (bytes[8] & 0x7F) << 7 |
+               (bytes[9] & 0x7F));
+}
+
+// Bitrates (kbit/s) of the consecutive MPEG-1/2 layer III frames after the ID3v2 tag.
+inline std::vector<int> mp3FrameBitrates(const std::vector<unsigned char>& bytes) {
+  static constexpr int kMpeg1[16] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
+  static constexpr int kMpeg2[16] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0};
+  static constexpr int kRates[4] = {44100, 48000, 32000, 0};
+  std::vector<int> bitrates;
+  std::size_t pos = id3v2Size(bytes);
+  while (pos + 4 <= bytes.size() && bytes[pos] == 0xFF && (bytes[pos + 1] & 0xE0) == 0xE0) {
+    const bool mpeg1 = (bytes[pos + 1] & 0x18) == 0x18;
+    const int index = bytes[pos + 2] >> 4;
+    const int rateIndex = (bytes[pos + 2] >> 2) & 3;
+    const int padding = (bytes[pos + 2] >> 1) & 1;
+    int rate = kRates[rateIndex];
+    if (!mpeg1) rate /= ((bytes[pos + 1] & 0x18) == 0x10 ? 2 : 4);
+    const int kbps = mpeg1 ? kMpeg1[index] : kMpeg2[index];
+    if (kbps == 0 || rate == 0) break;
+    bitrates.push_back(kbps);
+    pos += static_cast<std::size_t>((mpeg1 ? 144 : 72) * kbps * 1000 / rate + padding);
+  }
+  return bitrates;
+}
+
+struct OggPage {
+  std::uint8_t flags = 0;
+  std::int64_t granule = 0;
+  std::uint32_t serial = 0;
+  std::size_t size = 0;  // header and body bytes
+  std::vector<unsigned char> body;
+};
+
+inline std::vector<OggPage> oggPages(const std::vector<unsigned char>& bytes) {
+  std::vector<OggPage> pages;
+  std::size_t pos = 0;
+  while (pos + 27 <= bytes.size() && std::memcmp(&bytes[pos], "OggS", 4) == 0) {
+    OggPage page;
+    page.flags = bytes[pos + 5];
+    std::memcpy(&page.granule, &bytes[pos + 6], 8);
+    std::memcpy(&page.serial, &bytes[pos + 14], 4);
+    const std::size_t segments = bytes[pos + 26];
+    if (pos + 27 + segments > bytes.size()) break;
+    std::size_t bodySize = 0;
+    for (std::size_t s = 0; s < segments; ++s) bodySize += bytes[pos + 27 + s];
+    const std::size_t body = pos + 27 + segments;
+    if (body + bodySize > bytes.size()) break;
+    page.body.assign(bytes.begin() + static_cast<std::ptrdiff_t>(body),
+                     bytes.begin() + static_cast<std::ptrdiff_t>(body + bodySize));
+    page.size = 27 + segments + bodySize;
+    pages.push_back(std::move(page));
+    pos = body + bodySize;
+  }
+  return pages;
+}
+
+// The comments of a Vorbis or Opus comment header packet, in file order.
+inline std::vector<std::string> commentList(const std::vector<unsigned char>& packet,
+                                            std::size_t headerSize) {
+  std::vector<std::string> comments;
+  auto u32 = [&](std::size_t at) {
+    std::uint32_t v = 0;
+    if (at + 4 <= packet.size()) std::memcpy(&v, &packet[at], 4);
+    return v;
+  };
+  std::size_t pos = headerSize;
+  pos += 4 + u32(pos);  // vendor string
+  const std::uint32_t count = u32(pos);
+  pos += 4;
+  for (std::uint32_t i = 0; i < count && pos + 4 <= packet.size(); ++i) {
+    const std::uint32_t length = u32(pos);
+    pos += 4;
+    if (pos + length > packet.size()) break;
+    comments.emplace_back(packet.begin() + static_cast<std::ptrdiff_t>(pos),
+                          packet.begin() + static_cast<std::ptrdiff_t>(pos + length));
+    pos += length;
+  }
+  return comments;
+}
+
+inline AudioMetadata fullMetadata() {
+  AudioMetadata m;
+  m.title = "Night Drive";
+  m.artist = "The Testers";
+  m.album = "Generated Signals";
+  m.albumArtist = "Various Testers";
+  m.trackNumber = 3;
+  m.trackTotal = 12;
+  m.discNumber = 2;
+  m.genre = "Electronic";
+  m.year = 1997;
+  m.composer = "A. Composer";
+  // A complete 1×1 PNG: LAME accepts it by its signature, readers can open it.
+  m.artwork = std::vector<std::uint8_t>{
+      0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0x00, 0x00, 0x0D, 0x49, 0x48,
+      0x44, 0x52, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x08, 0x02, 0x00, 0x00,
+      0x00, 0x90, 0x77, 0x53, 0xDE, 0x00, 0x00, 0x00, 0x0C, 0x49, 0x44, 0x41, 0x54, 0x78,
+      0x9C, 0x63, 0xF8, 0xCF, 0xC0, 0x00, 0x00, 0x03, 0x01, 0x01, 0x00, 0xC9, 0xFE, 0x92,
+      0xEF, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82};
+  return m;
+}
+
+}  // namespace vexal::test

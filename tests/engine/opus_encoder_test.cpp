@@ -1,0 +1,129 @@
+#include <gtest/gtest.h>
+#include <taglib/flacpicture.h>
+#include <taglib/opusfile.h>
+#include <taglib/xiphcomment.h>
+
+#include <cstring>
+
+#include "lossy_test_util.h"
+
+namespace vexal {
+namespace {
+
+using test::TempDir;
+
+class OpusEncoder : public testing::Test {
+ protected:
+  std::filesystem::path source(std::uint32_t rate = 48000) {
+    const std::string stem = "music" + std::to_string(rate);
+    const auto path = dir_ / (stem + ".wav");
+    if (std::filesystem::exists(path)) return path;
+    return test::wavSource(dir_.path(), stem, test::musicLike(rate, 2, 3.0));
+  }
+  Expected<> run(ConversionSettings settings, const std::string& name,
+                 std::optional<AudioMetadata> metadata = std::nullopt,
+                 std::uint32_t rate = 48000) {
+    auto request = test::makeRequest(source(rate), dir_ / name, OutputFormat::opus, settings);
+    request.metadata = std::move(metadata);
+    return encodeOpus(request);
+  }
+  std::uintmax_t sizeAt(ConversionSettings settings, const std::string& name) {
+    EXPECT_TRUE(run(settings, name).has_value());
+    return std::filesystem::file_size(dir_ / name);
+  }
+  TempDir dir_;
+};
+
+TEST_F(OpusEncoder, CustomSixChannelsCannotBeCreated) {
+  ConversionSettings settings;
+  settings.customChannels = 6;
+  const auto result = run(settings, "six.opus");
+  ASSERT_FALSE(result.has_value());
+  EXPECT_EQ(result.error().kind(), ConversionError::Kind::unsupportedFormat);
+  const std::string& text = result.error().text();
+  const std::string prefix = "Failed to create Opus encoder (error ";
+  ASSERT_EQ(text.rfind(prefix, 0), 0u) << text;
+  ASSERT_EQ(text.back(), ')');
+  const std::string number = text.substr(prefix.size(), text.size() - prefix.size() - 1);
+  EXPECT_NE(std::stoi(number), 0);
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "six.opus"));
+}
+
+TEST_F(OpusEncoder, BitrateSettingReachesTheEncoder) {
+  ConversionSettings settings;
+  settings.customBitrate = 96000;
+  const auto at96 = sizeAt(settings, "96.opus");
+  settings.customBitrate = 192000;
+  const auto at192 = sizeAt(settings, "192.opus");
+  EXPECT_GT(at192, at96 * 14 / 10);
+}
+
+// Without a custom bitrate Opus uses its own 128 kbit/s, even when FLAC sorts first.
+TEST_F(OpusEncoder, DefaultBitrateIsOpusOwn) {
+  ConversionSettings settings;
+  settings.enabledFormats = {OutputFormat::flac, OutputFormat::opus};
+  const auto byDefault = sizeAt(settings, "default.opus");
+  settings.customBitrate = 128000;
+  EXPECT_EQ(byDefault, sizeAt(settings, "128.opus"));
+  settings.customBitrate = 64000;
+  EXPECT_LT(sizeAt(settings, "64.opus"), byDefault * 8 / 10);
+}
+
+TEST_F(OpusEncoder, HeaderKeepsTheInputRateAndFamilyZero) {
+  ASSERT_TRUE(run({}, "44k.opus", std::nullopt, 44100).has_value());
+  const auto pages = test::oggPages(test::readBytes(dir_ / "44k.opus"));
+  ASSERT_FALSE(pages.empty());
+  const auto& head = pages.front().body;
+  ASSERT_GE(head.size(), 19u);
+  ASSERT_EQ(std::memcmp(head.data(), "OpusHead", 8), 0);
+  std::uint32_t rate = 0;
+  std::memcpy(&rate, &head[12], 4);
+  EXPECT_EQ(head[9], 2);  // channels
+  EXPECT_EQ(rate, 44100u);
+  EXPECT_EQ(head[18], 0);  // channel mapping family
+  EXPECT_TRUE(pages.back().flags & 0x04) << "end of stream";
+}
+
+std::vector<std::string> comments(const std::filesystem::path& path) {
+  const auto pages = test::oggPages(test::readBytes(path));
+  EXPECT_GE(pages.size(), 2u);
+  if (pages.size() < 2) return {};
+  return test::commentList(pages[1].body, 8);  // "OpusTags"
+}
+
+TEST_F(OpusEncoder, WritesTheMappedCommentsInOrder) {
+  ASSERT_TRUE(run({}, "tagged.opus", test::fullMetadata()).has_value());
+  const auto list = comments(dir_ / "tagged.opus");
+  const std::vector<std::string> expected = {
+      "TITLE=Night Drive", "ARTIST=The Testers",        "ALBUM=Generated Signals",
+      "ALBUMARTIST=Various Testers", "GENRE=Electronic", "COMPOSER=A. Composer",
+      "DATE=1997",         "TRACKNUMBER=3",             "TRACKTOTAL=12",
+      "DISCNUMBER=2"};
+  // The cover follows the text fields as a picture block.
+  ASSERT_EQ(list.size(), expected.size() + 1);
+  EXPECT_EQ(std::vector<std::string>(list.begin(), list.end() - 1), expected);
+  EXPECT_EQ(list.back().rfind("METADATA_BLOCK_PICTURE=", 0), 0u);
+
+  TagLib::Ogg::Opus::File file((dir_ / "tagged.opus").c_str(), false);
+  ASSERT_TRUE(file.isValid());
+  EXPECT_EQ(file.tag()->title().to8Bit(true), "Night Drive");
+  const auto pictures = file.tag()->pictureList();
+  ASSERT_EQ(pictures.size(), 1u);
+  const auto data = pictures.front()->data();
+  EXPECT_EQ(std::vector<std::uint8_t>(data.begin(), data.end()), *test::fullMetadata().artwork);
+}
+
+TEST_F(OpusEncoder, WritesNoCommentsWithoutContent) {
+  ConversionSettings off;
+  off.preserveMetadata = false;
+  ASSERT_TRUE(run(off, "off.opus", test::fullMetadata()).has_value());
+  EXPECT_TRUE(comments(dir_ / "off.opus").empty());
+  AudioMetadata genreAndYear;
+  genreAndYear.genre = "Jazz";
+  genreAndYear.year = 2001;
+  ASSERT_TRUE(run({}, "thin.opus", genreAndYear).has_value());
+  EXPECT_TRUE(comments(dir_ / "thin.opus").empty());
+}
+
+}  // namespace
+}  // namespace vexal

@@ -1,0 +1,159 @@
+#include <gtest/gtest.h>
+#include <taglib/flacpicture.h>
+#include <taglib/vorbisfile.h>
+#include <taglib/xiphcomment.h>
+
+#include <cstring>
+
+#include "lossy_test_util.h"
+
+namespace vexal {
+namespace {
+
+using test::TempDir;
+
+constexpr std::int64_t kSourceFrames = 44100 * 3;
+
+class VorbisEncoder : public testing::Test {
+ protected:
+  std::filesystem::path source() {
+    const auto path = dir_ / "music.wav";
+    if (std::filesystem::exists(path)) return path;
+    return test::wavSource(dir_.path(), "music", test::musicLike(44100, 2, 3.0));
+  }
+  std::filesystem::path encode(ConversionSettings settings, const std::string& name,
+                               std::optional<AudioMetadata> metadata = std::nullopt) {
+    auto request = test::makeRequest(source(), dir_ / name, OutputFormat::vorbis, settings);
+    request.metadata = std::move(metadata);
+    const auto result = encodeVorbis(request);
+    EXPECT_TRUE(result.has_value()) << (result ? "" : result.error().errorDescription());
+    return request.output;
+  }
+  TempDir dir_;
+};
+
+struct Identification {
+  std::int32_t maximum = 0;
+  std::int32_t nominal = 0;
+  std::int32_t minimum = 0;
+};
+
+Identification identification(const std::vector<test::OggPage>& pages) {
+  Identification id;
+  if (pages.empty() || pages[0].body.size() < 30) return id;
+  const auto& body = pages[0].body;
+  EXPECT_EQ(std::memcmp(body.data(), "\x01vorbis", 7), 0);
+  std::memcpy(&id.maximum, &body[16], 4);
+  std::memcpy(&id.nominal, &body[20], 4);
+  std::memcpy(&id.minimum, &body[24], 4);
+  return id;
+}
+
+TEST_F(VorbisEncoder, NominalBitrateIsWholeKilobitsAndTheAverageFollowsIt) {
+  ConversionSettings settings;
+  settings.customBitrate = 160500;
+  const auto pages = test::oggPages(test::readBytes(encode(settings, "160.ogg")));
+  const auto id = identification(pages);
+  EXPECT_EQ(id.nominal, 160000);
+  EXPECT_EQ(id.maximum, -1);
+  EXPECT_EQ(id.minimum, -1);
+
+  std::size_t audioBytes = 0;
+  for (const auto& page : pages) {
+    if (page.granule > 0) audioBytes += page.size;
+  }
+  const double average = audioBytes * 8.0 / (static_cast<double>(kSourceFrames) / 44100.0);
+  EXPECT_NEAR(average, 160000.0, 160000.0 * 0.15);
+}
+
+// Each encoder takes its own default: FLAC or Opus sorting first changes nothing.
+TEST_F(VorbisEncoder, DefaultBitrateIsVorbisOwn) {
+  for (const auto& formats : {std::set{OutputFormat::vorbis},
+                              std::set{OutputFormat::flac, OutputFormat::vorbis},
+                              std::set{OutputFormat::opus, OutputFormat::vorbis}}) {
+    ConversionSettings settings;
+    settings.enabledFormats = formats;
+    const auto pages = test::oggPages(test::readBytes(encode(settings, "default.ogg")));
+    EXPECT_EQ(identification(pages).nominal, 192000);
+  }
+}
+
+std::vector<std::string> comments(const std::filesystem::path& path) {
+  const auto pages = test::oggPages(test::readBytes(path));
+  EXPECT_GE(pages.size(), 2u);
+  if (pages.size() < 2) return {};
+  return test::commentList(pages[1].body, 7);  // "\x03vorbis"
+}
+
+TEST_F(VorbisEncoder, EncoderCommentComesFirstThenTheMappedFields) {
+  const auto list = comments(encode({}, "tagged.ogg", test::fullMetadata()));
+  const std::vector<std::string> expected = {
+      "ENCODER=Vexal",       "TITLE=Night Drive", "ARTIST=The Testers",
+      "ALBUM=Generated Signals", "ALBUMARTIST=Various Testers", "GENRE=Electronic",
+      "COMPOSER=A. Composer", "DATE=1997",        "TRACKNUMBER=3",
+      "TRACKTOTAL=12",       "DISCNUMBER=2"};
+  // The cover follows the text fields as a picture block.
+  ASSERT_EQ(list.size(), expected.size() + 1);
+  EXPECT_EQ(std::vector<std::string>(list.begin(), list.end() - 1), expected);
+  EXPECT_EQ(list.back().rfind("METADATA_BLOCK_PICTURE=", 0), 0u);
+
+  TagLib::Ogg::Vorbis::File file((dir_ / "tagged.ogg").c_str(), false);
+  ASSERT_TRUE(file.isValid());
+  EXPECT_EQ(file.tag()->album().to8Bit(true), "Generated Signals");
+  const auto pictures = file.tag()->pictureList();
+  ASSERT_EQ(pictures.size(), 1u);
+  const auto data = pictures.front()->data();
+  EXPECT_EQ(std::vector<std::uint8_t>(data.begin(), data.end()), *test::fullMetadata().artwork);
+}
+
+TEST_F(VorbisEncoder, EncoderCommentIsWrittenEvenWithoutTags) {
+  ConversionSettings off;
+  off.preserveMetadata = false;
+  const std::vector<std::string> only = {"ENCODER=Vexal"};
+  EXPECT_EQ(comments(encode(off, "off.ogg", test::fullMetadata())), only);
+  AudioMetadata genreAndYear;
+  genreAndYear.genre = "Jazz";
+  genreAndYear.year = 2001;
+  EXPECT_EQ(comments(encode({}, "thin.ogg", genreAndYear)), only);
+  EXPECT_EQ(comments(encode({}, "none.ogg")), only);
+}
+
+std::uint32_t djb2Serial(const std::string& path) {
+  std::uint32_t h = 5381;
+  for (const char c : path) h = h * 33 + static_cast<unsigned char>(c);
+  return (h & 0x7FFFFFFEu) == 0 ? 1 : (h & 0x7FFFFFFFu);
+}
+
+TEST_F(VorbisEncoder, StreamSerialFollowsTheOutputPath) {
+  const auto first = encode({}, "a.ogg");
+  const auto serialA = test::oggPages(test::readBytes(first)).front().serial;
+  encode({}, "a.ogg");
+  EXPECT_EQ(test::oggPages(test::readBytes(first)).front().serial, serialA);
+  EXPECT_EQ(serialA, djb2Serial(first.string()));
+  const auto other = test::oggPages(test::readBytes(encode({}, "b.ogg"))).front().serial;
+  EXPECT_NE(other, serialA);
+}
+
+TEST_F(VorbisEncoder, HeadersHaveTheirOwnPagesAndTheLastPageEndsTheStream) {
+  const auto pages = test::oggPages(test::readBytes(encode({}, "pages.ogg")));
+  ASSERT_GE(pages.size(), 4u);
+  // Identification alone on the first page; comment and codebook end their page.
+  EXPECT_EQ(pages[0].granule, 0);
+  EXPECT_TRUE(pages[0].flags & 0x02) << "beginning of stream";
+  EXPECT_EQ(pages[1].granule, 0);
+  EXPECT_TRUE(pages.back().flags & 0x04) << "end of stream";
+  EXPECT_EQ(pages.back().granule, kSourceFrames);
+}
+
+// No clipping stage: samples beyond full scale reach the encoder as they are.
+TEST_F(VorbisEncoder, GainIsNotClipped) {
+  const auto tone = test::wavSource(dir_.path(), "tone", test::sine(44100, 1, 1.0, 1000, -6.0206));
+  auto request = test::makeRequest(tone, dir_ / "loud.ogg", OutputFormat::vorbis);
+  request.gain = 2.5;
+  ASSERT_TRUE(encodeVorbis(request).has_value());
+  // Amplitude 1.25: RMS −1.07 dBFS; a clipped one would stay below −1.5.
+  EXPECT_NEAR(test::rmsDbfs(test::decodeFile(request.output)), -1.07, 0.3);
+}
+
+}  // namespace
+}  // namespace vexal

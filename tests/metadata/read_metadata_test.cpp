@@ -1,0 +1,383 @@
+// readMetadata on real files of every source container, tagged through TagLib.
+
+#include <gtest/gtest.h>
+#include <taglib/aifffile.h>
+#include <taglib/apetag.h>
+#include <taglib/asffile.h>
+#include <taglib/attachedpictureframe.h>
+#include <taglib/flacfile.h>
+#include <taglib/id3v1tag.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/infotag.h>
+#include <taglib/mp4file.h>
+#include <taglib/mpegfile.h>
+#include <taglib/oggflacfile.h>
+#include <taglib/opusfile.h>
+#include <taglib/textidentificationframe.h>
+#include <taglib/tpropertymap.h>
+#include <taglib/vorbisfile.h>
+#include <taglib/wavfile.h>
+#include <taglib/xiphcomment.h>
+
+#include "metadata/metadata_service.h"
+#include "platform/media_assets.h"
+#include "support/test_support.h"
+#include "tag_fixtures.h"
+
+namespace vexal {
+namespace {
+
+using test::pngImage;
+
+TagLib::ByteVector byteVector(const std::vector<std::uint8_t>& data) {
+  return {reinterpret_cast<const char*>(data.data()), static_cast<unsigned int>(data.size())};
+}
+
+TagLib::String utf8(const char* text) {
+  return TagLib::String(text, TagLib::String::UTF8);
+}
+
+enum class Kind {
+  mp3Id3v23,
+  mp3Id3v24,
+  mp3Ape,
+  m4aAac,
+  m4aAlac,
+  flac,
+  vorbis,
+  opus,
+  oggFlac,
+  wma,
+  aiff,
+  wav
+};
+
+struct Source {
+  Kind kind;
+  std::string name;
+  std::string encoder;
+  std::string extension;
+};
+
+void PrintTo(const Source& source, std::ostream* out) {
+  *out << source.name;
+}
+
+// What a fully tagged source holds; ID3 frames hold a bare year (a version 2.3 TYER).
+TagLib::PropertyMap fullProperties(bool bareYear) {
+  TagLib::PropertyMap properties;
+  properties.insert("TITLE", TagLib::StringList(utf8("Fl\xC3\xBCgel")));
+  properties.insert("ARTIST", TagLib::StringList(utf8("The Artist")));
+  properties.insert("ALBUM", TagLib::StringList(utf8("The Album")));
+  properties.insert("ALBUMARTIST", TagLib::StringList(utf8("Album Artist")));
+  properties.insert("TRACKNUMBER", TagLib::StringList(utf8("3/12")));
+  properties.insert("DISCNUMBER", TagLib::StringList(utf8("2/3")));
+  properties.insert("GENRE", TagLib::StringList(utf8("Rock")));
+  properties.insert("DATE", TagLib::StringList(utf8(bareYear ? "2004" : "2004-05-17")));
+  properties.insert("COMPOSER", TagLib::StringList(utf8("The Composer")));
+  return properties;
+}
+
+TagLib::FLAC::Picture* flacPicture() {
+  auto* picture = new TagLib::FLAC::Picture;
+  picture->setType(TagLib::FLAC::Picture::FrontCover);
+  picture->setMimeType("image/png");
+  picture->setData(byteVector(pngImage()));
+  return picture;
+}
+
+void addApic(TagLib::ID3v2::Tag& tag) {
+  auto* frame = new TagLib::ID3v2::AttachedPictureFrame;
+  frame->setMimeType("image/png");
+  frame->setType(TagLib::ID3v2::AttachedPictureFrame::FrontCover);
+  frame->setPicture(byteVector(pngImage()));
+  tag.addFrame(frame);
+}
+
+bool tagFully(Kind kind, const std::filesystem::path& file) {
+  const auto path = file.c_str();
+  switch (kind) {
+    case Kind::mp3Id3v23:
+    case Kind::mp3Id3v24: {
+      TagLib::MPEG::File mp3(path);
+      auto* tag = mp3.ID3v2Tag(true);
+      tag->setProperties(fullProperties(true));
+      addApic(*tag);
+      return mp3.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripOthers,
+                      kind == Kind::mp3Id3v23 ? TagLib::ID3v2::v3 : TagLib::ID3v2::v4);
+    }
+    case Kind::mp3Ape: {
+      TagLib::MPEG::File mp3(path);
+      auto* tag = mp3.APETag(true);
+      tag->setProperties(fullProperties(false));
+      TagLib::ByteVector cover("cover.png");
+      cover.append('\0');
+      cover.append(byteVector(pngImage()));
+      tag->setData("COVER ART (FRONT)", cover);
+      return mp3.save(TagLib::MPEG::File::APE, TagLib::File::StripOthers);
+    }
+    case Kind::m4aAac:
+    case Kind::m4aAlac: {
+      TagLib::MP4::File m4a(path);
+      m4a.tag()->setProperties(fullProperties(false));
+      TagLib::MP4::CoverArtList covers;
+      covers.append(TagLib::MP4::CoverArt(TagLib::MP4::CoverArt::PNG, byteVector(pngImage())));
+      m4a.tag()->setItem("covr", covers);
+      return m4a.save();
+    }
+    case Kind::flac: {
+      TagLib::FLAC::File flac(path);
+      flac.xiphComment(true)->setProperties(fullProperties(false));
+      flac.addPicture(flacPicture());
+      return flac.save();
+    }
+    case Kind::oggFlac:
+      // TagLib 1.13 breaks the Ogg FLAC files FFmpeg writes when it saves into them, so
+      // these are tagged by FFmpeg while encoding (without a picture).
+      return true;
+    case Kind::vorbis:
+    case Kind::opus: {
+      std::unique_ptr<TagLib::File> ogg;
+      if (kind == Kind::vorbis) ogg = std::make_unique<TagLib::Ogg::Vorbis::File>(path);
+      if (kind == Kind::opus) ogg = std::make_unique<TagLib::Ogg::Opus::File>(path);
+      auto* comment = dynamic_cast<TagLib::Ogg::XiphComment*>(ogg->tag());
+      if (!comment) return false;
+      comment->setProperties(fullProperties(false));
+      comment->addPicture(flacPicture());
+      return ogg->save();
+    }
+    case Kind::wma: {
+      TagLib::ASF::File wma(path);
+      wma.tag()->setProperties(fullProperties(false));
+      TagLib::ASF::Picture picture;
+      picture.setType(TagLib::ASF::Picture::FrontCover);
+      picture.setMimeType("image/png");
+      picture.setPicture(byteVector(pngImage()));
+      wma.tag()->addAttribute("WM/Picture", TagLib::ASF::Attribute(picture));
+      return wma.save();
+    }
+    case Kind::aiff: {
+      TagLib::RIFF::AIFF::File aiff(path);
+      aiff.tag()->setProperties(fullProperties(true));
+      addApic(*aiff.tag());
+      return aiff.save();
+    }
+    case Kind::wav: {
+      TagLib::RIFF::WAV::File wav(path);
+      wav.ID3v2Tag()->setProperties(fullProperties(true));
+      addApic(*wav.ID3v2Tag());
+      return wav.save(TagLib::RIFF::WAV::File::ID3v2);
+    }
+  }
+  return false;
+}
+
+const std::string kFfmpegTags =
+    "-metadata title=Fl\xC3\xBCgel -metadata 'artist=The Artist' -metadata 'album=The Album' "
+    "-metadata 'album_artist=Album Artist' -metadata track=3/12 -metadata disc=2/3 "
+    "-metadata genre=Rock -metadata date=2004-05-17 -metadata 'composer=The Composer'";
+
+class ReadMetadataTest : public testing::TestWithParam<Source> {
+ protected:
+  test::TempDir dir_;
+};
+
+TEST_P(ReadMetadataTest, ReadsEveryFieldOfAFullyTaggedFile) {
+  const auto file = dir_ / ("song." + GetParam().extension);
+  ASSERT_TRUE(test::writeTone(file, GetParam().encoder, 0.5));
+  ASSERT_TRUE(tagFully(GetParam().kind, file));
+
+  const auto metadata = MetadataService::readMetadata(file);
+  EXPECT_EQ(metadata.title, "Fl\xC3\xBCgel");
+  EXPECT_EQ(metadata.artist, "The Artist");
+  EXPECT_EQ(metadata.album, "The Album");
+  EXPECT_EQ(metadata.albumArtist, "Album Artist");
+  EXPECT_EQ(metadata.trackNumber, 3);
+  EXPECT_EQ(metadata.trackTotal, 12);
+  EXPECT_EQ(metadata.discNumber, 2);
+  EXPECT_EQ(metadata.genre, "Rock");
+  EXPECT_EQ(metadata.year, 2004);
+  EXPECT_EQ(metadata.composer, "The Composer");
+  if (GetParam().kind != Kind::oggFlac) {
+    EXPECT_EQ(metadata.artwork, pngImage());
+  }
+}
+
+TEST_P(ReadMetadataTest, AnUntaggedFileReadsAsEmpty) {
+  const auto file = dir_ / ("plain." + GetParam().extension);
+  const bool taggedByEncoder = GetParam().kind == Kind::oggFlac;
+  ASSERT_TRUE(
+      test::writeTone(file, taggedByEncoder ? "-c:a flac -f ogg" : GetParam().encoder, 0.5));
+  const auto metadata = MetadataService::readMetadata(file);
+  EXPECT_FALSE(metadata.hasContent());
+  EXPECT_FALSE(metadata.genre);
+  EXPECT_FALSE(metadata.year);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Containers, ReadMetadataTest,
+    testing::Values(Source{Kind::mp3Id3v23, "Mp3Id3v23", "-c:a libmp3lame -b:a 96k", "mp3"},
+                    Source{Kind::mp3Id3v24, "Mp3Id3v24", "-c:a libmp3lame -b:a 96k", "mp3"},
+                    Source{Kind::mp3Ape, "Mp3Ape",
+                           "-c:a libmp3lame -b:a 96k -write_xing 0 -id3v2_version 0", "mp3"},
+                    Source{Kind::m4aAac, "M4aAac", "-c:a aac -b:a 96k", "m4a"},
+                    Source{Kind::m4aAlac, "M4aAlac", "-c:a alac", "m4a"},
+                    Source{Kind::flac, "Flac", "-c:a flac", "flac"},
+                    Source{Kind::vorbis, "OggVorbis", "-c:a libvorbis", "ogg"},
+                    Source{Kind::opus, "Opus", "-c:a libopus", "opus"},
+                    Source{Kind::oggFlac, "OggFlac", "-c:a flac -f ogg " + kFfmpegTags, "oga"},
+                    Source{Kind::wma, "Wma", "-c:a wmav2", "wma"},
+                    Source{Kind::aiff, "AiffId3", "-c:a pcm_s16be", "aiff"},
+                    Source{Kind::wav, "WavId3", "-c:a pcm_s16le", "wav"}),
+    [](const auto& info) { return info.param.name; });
+
+class ReadMetadataEdgeTest : public testing::Test {
+ protected:
+  // An MP3 whose ID3v2.3 tag holds exactly the given text frames.
+  std::filesystem::path mp3WithFrames(
+      const std::vector<std::pair<const char*, const char*>>& frames) {
+    const auto file = dir_ / ("edge" + std::to_string(count_++) + ".mp3");
+    EXPECT_TRUE(test::writeTone(file, "-c:a libmp3lame -b:a 64k", 0.3));
+    TagLib::MPEG::File mp3(file.c_str());
+    auto* tag = mp3.ID3v2Tag(true);
+    for (const auto& [id, text] : frames) {
+      auto* frame = new TagLib::ID3v2::TextIdentificationFrame(id, TagLib::String::UTF8);
+      frame->setText(utf8(text));
+      tag->addFrame(frame);
+    }
+    EXPECT_TRUE(mp3.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripOthers, TagLib::ID3v2::v3));
+    return file;
+  }
+
+  std::filesystem::path m4aWithItems(
+      const std::vector<std::pair<const char*, TagLib::MP4::Item>>& items) {
+    const auto file = dir_ / ("edge" + std::to_string(count_++) + ".m4a");
+    EXPECT_TRUE(test::writeTone(file, "-c:a aac -b:a 64k", 0.3));
+    TagLib::MP4::File m4a(file.c_str());
+    for (const auto& [key, item] : items) m4a.tag()->setItem(utf8(key), item);
+    EXPECT_TRUE(m4a.save());
+    return file;
+  }
+
+  test::TempDir dir_;
+  int count_ = 0;
+};
+
+TEST_F(ReadMetadataEdgeTest, Id3TrackTexts) {
+  auto metadata = MetadataService::readMetadata(mp3WithFrames({{"TRCK", "/12"}}));
+  EXPECT_EQ(metadata.trackNumber, 12);
+  EXPECT_FALSE(metadata.trackTotal);
+  metadata = MetadataService::readMetadata(mp3WithFrames({{"TRCK", "3 / 12"}}));
+  EXPECT_FALSE(metadata.trackNumber);
+  EXPECT_FALSE(metadata.trackTotal);
+}
+
+TEST_F(ReadMetadataEdgeTest, Id3YearMustBeAWholeNumber) {
+  EXPECT_EQ(MetadataService::readMetadata(mp3WithFrames({{"TYER", "1997"}})).year, 1997);
+  EXPECT_FALSE(MetadataService::readMetadata(mp3WithFrames({{"TYER", "1997-05"}})).year);
+}
+
+TEST_F(ReadMetadataEdgeTest, Id3ContentTypeIsTheGenre) {
+  EXPECT_EQ(MetadataService::readMetadata(mp3WithFrames({{"TCON", "Rock"}})).genre, "Rock");
+  // A numeric reference stays as written, not translated into a genre name.
+  EXPECT_EQ(MetadataService::readMetadata(mp3WithFrames({{"TCON", "(17)"}})).genre, "(17)");
+}
+
+TEST_F(ReadMetadataEdgeTest, TheLaterOfTwoTitleFramesWins) {
+  const auto metadata =
+      MetadataService::readMetadata(mp3WithFrames({{"TIT2", "First"}, {"TIT2", "Second"}}));
+  EXPECT_EQ(metadata.title, "Second");
+}
+
+TEST_F(ReadMetadataEdgeTest, Mp4ReleaseDateTimestampGivesTheYear) {
+  const auto file =
+      m4aWithItems({{"\u00A9day", TagLib::MP4::Item(TagLib::StringList("2004-05-17T07:00:00Z"))},
+                    {"trkn", TagLib::MP4::Item(7, 0)}});
+  const auto metadata = MetadataService::readMetadata(file);
+  EXPECT_EQ(metadata.year, 2004);
+  EXPECT_EQ(metadata.trackNumber, 7);
+  EXPECT_FALSE(metadata.trackTotal);
+}
+
+TEST_F(ReadMetadataEdgeTest, Mp4EmptyGenreStaysEmpty) {
+  const auto file = m4aWithItems({{"\u00A9gen", TagLib::MP4::Item(TagLib::StringList(""))},
+                                  {"\u00A9nam", TagLib::MP4::Item(TagLib::StringList("T"))}});
+  const auto metadata = MetadataService::readMetadata(file);
+  EXPECT_EQ(metadata.title, "T");
+  EXPECT_EQ(metadata.genre, "");
+}
+
+TEST_F(ReadMetadataEdgeTest, XiphTrackTotalInItsOwnField) {
+  const auto file = dir_ / "total.flac";
+  ASSERT_TRUE(test::writeTone(file, "-c:a flac", 0.3));
+  {
+    TagLib::FLAC::File flac(file.c_str());
+    auto* comment = flac.xiphComment(true);
+    comment->addField("TRACKNUMBER", "3");
+    comment->addField("TRACKTOTAL", "12");
+    comment->addField("DISCNUMBER", "1/2");
+    comment->addField("DATE", "1987");
+    ASSERT_TRUE(flac.save());
+  }
+  const auto metadata = MetadataService::readMetadata(file);
+  EXPECT_EQ(metadata.trackNumber, 3);
+  EXPECT_EQ(metadata.trackTotal, 12);
+  EXPECT_EQ(metadata.discNumber, 1);
+  EXPECT_EQ(metadata.year, 1987);
+}
+
+TEST_F(ReadMetadataEdgeTest, Id3v1AloneIsRead) {
+  const auto file = dir_ / "v1.mp3";
+  ASSERT_TRUE(test::writeTone(file, "-c:a libmp3lame -b:a 64k -id3v2_version 0", 0.3));
+  {
+    TagLib::MPEG::File mp3(file.c_str());
+    auto* tag = mp3.ID3v1Tag(true);
+    tag->setTitle("Old Title");
+    tag->setArtist("Old Artist");
+    tag->setGenre("Rock");
+    tag->setYear(1995);
+    tag->setTrack(9);
+    ASSERT_TRUE(mp3.save(TagLib::MPEG::File::ID3v1, TagLib::File::StripOthers));
+  }
+  const auto metadata = MetadataService::readMetadata(file);
+  EXPECT_EQ(metadata.title, "Old Title");
+  EXPECT_EQ(metadata.artist, "Old Artist");
+  EXPECT_EQ(metadata.genre, "Rock");
+  EXPECT_EQ(metadata.year, 1995);
+  EXPECT_EQ(metadata.trackNumber, 9);
+}
+
+TEST_F(ReadMetadataEdgeTest, WavInfoChunk) {
+  const auto file = dir_ / "info.wav";
+  ASSERT_TRUE(test::writeTone(file, "-c:a pcm_s16le", 0.3));
+  {
+    TagLib::RIFF::WAV::File wav(file.c_str());
+    wav.InfoTag()->setTitle("Info Title");
+    wav.InfoTag()->setArtist("Info Artist");
+    wav.InfoTag()->setTrack(4);
+    wav.InfoTag()->setYear(1999);
+    ASSERT_TRUE(wav.save(TagLib::RIFF::WAV::File::Info));
+  }
+  const auto metadata = MetadataService::readMetadata(file);
+  EXPECT_EQ(metadata.title, "Info Title");
+  EXPECT_EQ(metadata.artist, "Info Artist");
+  EXPECT_EQ(metadata.trackNumber, 4);
+  EXPECT_EQ(metadata.year, 1999);
+}
+
+TEST_F(ReadMetadataEdgeTest, UnreadableFilesGiveAnEmptyRecord) {
+  const auto garbage = dir_ / "garbage.mp3";
+  test::writeBytes(garbage, std::vector<std::uint8_t>(4096, 0x5A));
+  const auto empty = dir_ / "empty.flac";
+  test::writeBytes(empty, {});
+  const auto caf = dir_ / "tone.caf";
+  ASSERT_TRUE(test::writeTone(caf, "-c:a pcm_s16le -f caf", 0.3));
+  for (const auto& file : {garbage, empty, caf, dir_ / "missing.m4a", dir_.path()}) {
+    SCOPED_TRACE(file.string());
+    EXPECT_EQ(MetadataService::readMetadata(file), AudioMetadata{});
+  }
+  EXPECT_FALSE(platform::loadMetadataItems(dir_ / "missing.m4a"));
+}
+
+}  // namespace
+}  // namespace vexal

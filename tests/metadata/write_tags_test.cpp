@@ -1,0 +1,257 @@
+// writeToM4A and writeToFlac: the tags that land, the audio that must not change, and the
+// hidden temporary file that must never stay behind.
+
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <taglib/flacfile.h>
+#include <taglib/mp4file.h>
+#include <taglib/xiphcomment.h>
+#include <unistd.h>
+
+#include <set>
+
+#include "metadata/metadata_service.h"
+#include "support/test_support.h"
+#include "tag_fixtures.h"
+
+namespace vexal {
+namespace {
+
+TagLib::String key(const char* utf8) {
+  return TagLib::String(utf8, TagLib::String::UTF8);
+}
+
+AudioMetadata fullMetadata() {
+  AudioMetadata metadata;
+  metadata.title = "Fl\xC3\xBCgel";
+  metadata.artist = "The Artist";
+  metadata.album = "The Album";
+  metadata.albumArtist = "Album Artist";
+  metadata.genre = "Jazz";
+  metadata.composer = "The Composer";
+  metadata.year = 2021;
+  metadata.trackNumber = 5;
+  metadata.trackTotal = 10;
+  metadata.discNumber = 2;
+  metadata.artwork = test::jpegImage();
+  return metadata;
+}
+
+std::set<std::string> m4aItemKeys(const std::filesystem::path& file) {
+  TagLib::MP4::File m4a(file.c_str());
+  std::set<std::string> keys;
+  for (const auto& [name, item] : m4a.tag()->itemMap()) keys.insert(name.to8Bit(true));
+  return keys;
+}
+
+class WriteToM4ATest : public testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(test::writeTone(file_, GetParam()));
+    // Tags the encoder or an earlier tagger left, none of which may survive.
+    TagLib::MP4::File m4a(file_.c_str());
+    m4a.tag()->setItem(key("\u00A9cmt"), TagLib::StringList("old comment"));
+    m4a.tag()->setItem(key("\u00A9too"), TagLib::StringList("some encoder"));
+    m4a.tag()->setItem(key("----:com.apple.iTunes:REPLAYGAIN_TRACK_GAIN"),
+                       TagLib::StringList("-3 dB"));
+    m4a.tag()->setItem(key("tmpo"), TagLib::MP4::Item(120));
+    m4a.tag()->setItem(key("\u00A9nam"), TagLib::StringList("Old Title"));
+    ASSERT_TRUE(m4a.save());
+  }
+
+  test::TempDir dir_;
+  std::filesystem::path file_ = dir_ / "song.m4a";
+};
+
+TEST_P(WriteToM4ATest, WritesExactlyTheListedItemsAndKeepsTheAudio) {
+  const auto packets = test::rawAudioPackets(file_);
+  const auto pcm = test::decodedPcm(file_);
+  ASSERT_FALSE(packets.empty());
+  ASSERT_FALSE(pcm.empty());
+
+  const auto error = MetadataService::writeToM4A(fullMetadata(), file_);
+  ASSERT_FALSE(error) << error->text();
+
+  EXPECT_TRUE(test::leftoverTemporaries(dir_.path()).empty());
+  EXPECT_EQ(test::rawAudioPackets(file_), packets);
+  EXPECT_EQ(test::decodedPcm(file_), pcm);
+
+  const std::set<std::string> expected = {"\u00A9nam", "\u00A9ART", "\u00A9alb", "aART",
+                                          "\u00A9gen", "\u00A9wrt", "\u00A9day", "trkn",
+                                          "disk",      "covr"};
+  EXPECT_EQ(m4aItemKeys(file_), expected);
+
+  TagLib::MP4::File m4a(file_.c_str());
+  const auto& items = m4a.tag()->itemMap();
+  EXPECT_EQ(items[key("trkn")].toIntPair().first, 5);
+  EXPECT_EQ(items[key("trkn")].toIntPair().second, 0);  // no total in M4A files
+  EXPECT_EQ(items[key("disk")].toIntPair().first, 2);
+  EXPECT_EQ(items[key("\u00A9day")].toStringList().front(), "2021");
+  const auto covers = items[key("covr")].toCoverArtList();
+  ASSERT_EQ(covers.size(), 1u);
+  EXPECT_EQ(covers.front().format(), TagLib::MP4::CoverArt::JPEG);
+
+  auto expectedRecord = fullMetadata();
+  expectedRecord.trackTotal.reset();
+  EXPECT_EQ(MetadataService::readMetadata(file_), expectedRecord);
+}
+
+TEST_P(WriteToM4ATest, SkipsEmptyTextsAndEmptyArtwork) {
+  AudioMetadata metadata;
+  metadata.title = "Only Title";
+  metadata.album = "";
+  metadata.artwork = std::vector<std::uint8_t>{};
+  ASSERT_FALSE(MetadataService::writeToM4A(metadata, file_));
+  EXPECT_EQ(m4aItemKeys(file_), std::set<std::string>{"\u00A9nam"});
+}
+
+TEST_P(WriteToM4ATest, ASecondWriteReplacesTheFirst) {
+  const auto packets = test::rawAudioPackets(file_);
+  ASSERT_FALSE(MetadataService::writeToM4A(fullMetadata(), file_));
+  AudioMetadata job;
+  job.title = "Track Two";
+  job.trackNumber = 2;
+  ASSERT_FALSE(MetadataService::writeToM4A(job, file_));
+  EXPECT_EQ(m4aItemKeys(file_), (std::set<std::string>{"\u00A9nam", "trkn"}));
+  EXPECT_EQ(test::rawAudioPackets(file_), packets);
+  EXPECT_TRUE(test::leftoverTemporaries(dir_.path()).empty());
+}
+
+// 0 when writeToM4A fails as it should on a folder it may not write to. The superuser
+// ignores permissions, so under it the write runs in a child that becomes "nobody".
+int writeIntoReadOnlyFolder(const std::filesystem::path& file) {
+  auto attempt = [&] {
+    const auto error = MetadataService::writeToM4A(fullMetadata(), file);
+    return error && error->kind == MetadataService::WriteError::Kind::exportFailed &&
+                   !error->text().empty()
+               ? 0
+               : 1;
+  };
+  if (geteuid() != 0) return attempt();
+  const pid_t child = fork();
+  if (child == 0) {
+    constexpr uid_t kNobody = 65534;
+    if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(2);
+    _exit(attempt());
+  }
+  int status = 0;
+  if (child < 0 || waitpid(child, &status, 0) != child) return 3;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 4;
+}
+
+TEST_P(WriteToM4ATest, AReadOnlyFolderFailsAndLeavesTheFileAlone) {
+  using std::filesystem::perms;
+  const auto before = test::readBytes(file_);
+  std::filesystem::permissions(dir_.path(), perms::owner_read | perms::owner_exec |
+                                                perms::group_read | perms::group_exec |
+                                                perms::others_read | perms::others_exec);
+  const int outcome = writeIntoReadOnlyFolder(file_);
+  std::filesystem::permissions(dir_.path(), perms::owner_all);
+  EXPECT_EQ(outcome, 0);
+  EXPECT_EQ(test::readBytes(file_), before);
+  EXPECT_TRUE(test::leftoverTemporaries(dir_.path()).empty());
+}
+
+std::string codecName(const testing::TestParamInfo<std::string>& info) {
+  static const char* const kNames[] = {"Aac", "Alac", "AacFastStart"};
+  return kNames[info.index];
+}
+
+// The last puts the sample tables before the audio, so a growing tag moves the audio and
+// its chunk offsets must follow.
+INSTANTIATE_TEST_SUITE_P(Codecs, WriteToM4ATest,
+                         testing::Values("-c:a aac -b:a 128k", "-c:a alac",
+                                         "-c:a aac -b:a 128k -movflags +faststart"),
+                         codecName);
+
+TEST(WriteToM4AFailureTest, AVanishedFileFails) {
+  test::TempDir dir;
+  const auto error = MetadataService::writeToM4A(fullMetadata(), dir / "gone.m4a");
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->kind, MetadataService::WriteError::Kind::exporterUnavailable);
+  EXPECT_TRUE(test::leftoverTemporaries(dir.path()).empty());
+}
+
+TEST(WriteToM4AFailureTest, AFileThatIsNoM4AFailsUntouched) {
+  test::TempDir dir;
+  for (const auto& [name, encoder] : {std::pair{"flac.m4a", "-c:a flac -f flac"},
+                                      std::pair{"mp3.m4a", "-c:a libmp3lame -f mp3"}}) {
+    const auto file = dir / name;
+    ASSERT_TRUE(test::writeTone(file, encoder, 0.3));
+    const auto before = test::readBytes(file);
+    const auto error = MetadataService::writeToM4A(fullMetadata(), file);
+    ASSERT_TRUE(error) << name;
+    EXPECT_EQ(error->kind, MetadataService::WriteError::Kind::exportFailed);
+    EXPECT_EQ(test::readBytes(file), before);
+  }
+  test::writeBytes(dir / "garbage.m4a", std::vector<std::uint8_t>(1000, 0x11));
+  EXPECT_TRUE(MetadataService::writeToM4A(fullMetadata(), dir / "garbage.m4a"));
+  EXPECT_TRUE(test::leftoverTemporaries(dir.path()).empty());
+}
+
+class WriteToFlacTest : public testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(test::writeTone(file_, "-c:a flac", 2.0)); }
+
+  test::TempDir dir_;
+  std::filesystem::path file_ = dir_ / "song.flac";
+};
+
+TEST_F(WriteToFlacTest, WritesCommentsAndCoverWithoutTouchingTheFrames) {
+  const auto frames = test::flacAudioFrames(file_);
+  const auto pcm = test::decodedPcm(file_);
+  ASSERT_FALSE(frames.empty());
+
+  auto metadata = fullMetadata();
+  metadata.artwork = test::pngImage();
+  const auto error = MetadataService::writeToFlac(metadata, file_);
+  ASSERT_FALSE(error) << error->text();
+
+  EXPECT_TRUE(test::leftoverTemporaries(dir_.path()).empty());
+  EXPECT_EQ(test::flacAudioFrames(file_), frames);
+  EXPECT_EQ(test::decodedPcm(file_), pcm);
+  EXPECT_EQ(MetadataService::readMetadata(file_), metadata);
+
+  TagLib::FLAC::File flac(file_.c_str());
+  std::vector<std::pair<std::string, std::string>> comments;
+  for (const auto& [name, values] : flac.xiphComment()->fieldListMap()) {
+    for (const auto& value : values) comments.emplace_back(name.to8Bit(true), value.to8Bit(true));
+  }
+  auto expected = MetadataService::commentFields(metadata);
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(comments, expected);  // the map lists its keys sorted
+
+  const auto pictures = flac.pictureList();
+  ASSERT_EQ(pictures.size(), 1u);
+  EXPECT_EQ(pictures.front()->type(), TagLib::FLAC::Picture::FrontCover);
+  EXPECT_EQ(pictures.front()->mimeType(), "image/png");
+  EXPECT_EQ(pictures.front()->width(), 1);
+  EXPECT_EQ(pictures.front()->height(), 1);
+}
+
+TEST_F(WriteToFlacTest, ACoverLargerThanThePaddingStillLeavesTheFramesAlone) {
+  const auto frames = test::flacAudioFrames(file_);
+  auto metadata = fullMetadata();  // JPEG cover
+  metadata.artwork->resize(3 * 1024 * 1024, 0x42);
+  ASSERT_FALSE(MetadataService::writeToFlac(metadata, file_));
+  EXPECT_EQ(test::flacAudioFrames(file_), frames);
+  TagLib::FLAC::File flac(file_.c_str());
+  ASSERT_EQ(flac.pictureList().size(), 1u);
+  EXPECT_EQ(flac.pictureList().front()->mimeType(), "image/jpeg");
+  EXPECT_EQ(flac.pictureList().front()->data().size(), 3u * 1024 * 1024);
+}
+
+TEST_F(WriteToFlacTest, FailuresLeaveTheFileAsItWas) {
+  const auto mp3 = dir_ / "not.flac";
+  ASSERT_TRUE(test::writeTone(mp3, "-c:a libmp3lame -f mp3", 0.3));
+  const auto before = test::readBytes(mp3);
+  const auto error = MetadataService::writeToFlac(fullMetadata(), mp3);
+  ASSERT_TRUE(error);
+  EXPECT_EQ(test::readBytes(mp3), before);
+  EXPECT_TRUE(MetadataService::writeToFlac(fullMetadata(), dir_ / "gone.flac"));
+  EXPECT_TRUE(test::leftoverTemporaries(dir_.path()).empty());
+}
+
+}  // namespace
+}  // namespace vexal
