@@ -2,6 +2,7 @@
 #include <taglib/fileref.h>
 #include <taglib/tag.h>
 
+#include <fstream>
 #include <string>
 
 #include "engine/audio_processor.h"
@@ -67,6 +68,52 @@ TEST(TagCarryingTest, NothingIsWrittenWhenOffOrEmpty) {
   ASSERT_TRUE(AudioProcessor::convert(tagged, dir / "off.flac", OutputFormat::flac, settings, {},
                                       {}, {}));
   EXPECT_EQ(titleOf(dir / "off.flac"), "");
+}
+
+}  // namespace
+}  // namespace vexal
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vexal {
+namespace {
+
+// A tag rewrite that cannot create its temporary beside the output is logged, and the
+// conversion still succeeds. The folder is made unwritable for an unprivileged user;
+// the conversion runs in a child that gives up root, with the output file itself
+// pre-created writable so that the encoder can replace its contents.
+TEST(TagCarryingDeathTest, FailedM4ATagWriteIsLoggedAndSwallowed) {
+  test::TempDir dir;
+  const auto source = taggedSource(dir, "Logged");
+  const auto folder = dir / "locked";
+  std::filesystem::create_directories(folder);
+  const auto output = folder / "out.m4a";
+  std::ofstream(output).put(0);
+  chmod(output.c_str(), 0666);
+  chmod(folder.c_str(), 0755);
+  chmod(dir.path().c_str(), 0755);
+  chmod(source.c_str(), 0644);
+  EXPECT_EXIT(
+      {
+        if (setgid(65534) != 0 || setuid(65534) != 0) std::_Exit(3);
+        std::vector<std::string> logged;
+        platform::setLogSink([&](platform::LogCategory category, platform::LogLevel level,
+                                 std::string_view text) {
+          if (category == platform::LogCategory::metadata && level == platform::LogLevel::error) {
+            logged.emplace_back(text);
+          }
+        });
+        ConversionSettings settings;
+        const auto result =
+            AudioProcessor::convert(source, output, OutputFormat::alac, settings, {}, {}, {});
+        if (!result) std::_Exit(4);
+        if (logged.size() != 1 || logged[0].rfind("writeToM4A failed for out.m4a: ", 0) != 0) {
+          std::_Exit(5);
+        }
+        std::_Exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
