@@ -6,21 +6,16 @@ namespace vexal {
 
 namespace {
 
-// TODO(engine): use the platform's kAACQuality* levels once they are exported.
-constexpr double kAACQualityLow = 0.8;
-constexpr double kAACQualityMedium = 1.1;
-constexpr double kAACQualityHigh = 1.6;
-
 // Encoder quality per VBR strategy; the labels promise about 96, 128 and 192 kbit/s
 // for stereo music (see the platform layer for the measured mapping).
 double vbrQuality(AACStrategy strategy) {
   switch (strategy) {
-    case AACStrategy::vbrLow: return kAACQualityLow;
-    case AACStrategy::vbrMedium: return kAACQualityMedium;
+    case AACStrategy::vbrLow: return platform::kAACQualityLow;
+    case AACStrategy::vbrMedium: return platform::kAACQualityMedium;
     case AACStrategy::vbrHigh:
     case AACStrategy::cbr: break;
   }
-  return kAACQualityHigh;
+  return platform::kAACQualityHigh;
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "engine/audio_processor.h"
 
 #include <cmath>
+#include <sstream>
 #include <string>
 
 #include "engine/chunk_reader.h"
@@ -74,10 +75,12 @@ Expected<> AudioProcessor::convert(const std::filesystem::path& source,
   // than the layer handles, absurd rates) end here before any stage allocates for them.
   const double rate = settings.customSampleRate.value_or(info->sampleRate);
   const std::uint32_t channels = settings.customChannels.value_or(info->channels);
-  if (!isSupportedClientFormat(info->sampleRate, info->channels) ||
-      !isSupportedClientFormat(rate, channels)) {
-    return Unexpected(ConversionError::unsupportedFormat(
-        std::to_string(channels) + " channels at " + std::to_string(rate) + " Hz"));
+  for (const auto& [r, c] : {std::pair{info->sampleRate, info->channels}, std::pair{rate, channels}}) {
+    if (!isSupportedClientFormat(r, c)) {
+      std::ostringstream text;
+      text << c << " channels at " << r << " Hz";
+      return Unexpected(ConversionError::unsupportedFormat(text.str()));
+    }
   }
 
   std::optional<std::int64_t> start = startFrame;

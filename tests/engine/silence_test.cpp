@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "engine/audio_processor.h"
+#include "engine/engine_fixtures.h"
+#include "support/test_support.h"
+
+namespace vexal {
+
+void PrintTo(const AudioProcessor::SilenceBounds& bounds, std::ostream* os) {
+  *os << "(" << bounds.startFrame << ", " << bounds.endFrame << ")";
+}
+
+namespace {
+
+using Bounds = AudioProcessor::SilenceBounds;
+using test::Pcm;
+
+Expected<Bounds> scan(const std::filesystem::path& file, std::optional<std::int64_t> start,
+                      std::optional<std::int64_t> end, double thresholdDB) {
+  auto info = readAudioFileInfo(file);
+  EXPECT_TRUE(info);
+  return AudioProcessor::detectSilence(file, start, end, *info, thresholdDB);
+}
+
+// One loud sample in a silent file, at positions around the chunk boundaries, so that
+// both passes find it whichever chunk it falls in.
+class OneLoudSample : public ::testing::TestWithParam<std::int64_t> {};
+
+TEST_P(OneLoudSample, BoundsAreThatFrame) {
+  test::TempDir dir;
+  const std::int64_t at = GetParam();
+  test::writeWav(dir / "click.wav", test::makePcm(44100, 2, 44100, [&](std::int64_t i, std::uint32_t c) {
+                   return i == at && c == 1 ? -0.5f : 0.0f;
+                 }),
+                 32);
+  const auto bounds = scan(dir / "click.wav", {}, {}, -50);
+  ASSERT_TRUE(bounds);
+  EXPECT_EQ(*bounds, (Bounds{at, at + 1}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Positions, OneLoudSample,
+                         ::testing::Values(0, 1000, 8191, 8192, 44100 - 8192, 44100 - 8193, 44099));
+
+TEST(SilenceTest, SampleAtTheThresholdIsNotLoud) {
+  test::TempDir dir;
+  // -60 dB is exactly 0.001 as a 32-bit float.
+  const float threshold = static_cast<float>(std::pow(10.0, -60.0 / 20.0));
+  ASSERT_EQ(threshold, 0.001f);
+  const auto file = dir / "quiet.wav";
+  test::writeWav(file, test::makePcm(44100, 1, 20000, [&](std::int64_t i, std::uint32_t) {
+                   if (i == 5000) return threshold;
+                   if (i == 7000) return -threshold;
+                   if (i == 12000) return std::nextafter(threshold, 1.0f);
+                   return 0.0f;
+                 }),
+                 32);
+  const auto bounds = scan(file, {}, {}, -60);
+  ASSERT_TRUE(bounds);
+  EXPECT_EQ(*bounds, (Bounds{12000, 12001}));
+}
+
+TEST(SilenceTest, AllSilentRangeIsLeftAsAsked) {
+  test::TempDir dir;
+  test::writeWav(dir / "silence.wav", test::makeSilence(44100, 2, 30000), 16);
+  EXPECT_EQ(*scan(dir / "silence.wav", {}, {}, -50), (Bounds{0, 30000}));
+  EXPECT_EQ(*scan(dir / "silence.wav", 1000, 25000, -50), (Bounds{1000, 25000}));
+}
+
+// Tone [1 s, 2 s), silence, tone [3 s, 4 s), silence to 5 s: a cue-style range is
+// trimmed within itself only.
+TEST(SilenceTest, RangeIsTrimmedWithinItself) {
+  test::TempDir dir;
+  const double rate = 8000;
+  const auto tone = [&] { return test::makeSine(rate, 1, 1.0, 440, -6); };
+  const auto quiet = [&] { return test::makeSilence(rate, 1, 8000); };
+  test::writeWav(dir / "album.wav", test::concat({quiet(), tone(), quiet(), tone(), quiet()}), 32);
+  const auto file = dir / "album.wav";
+  // A sine starts at 0, so the first loud sample is the tone's second.
+  EXPECT_EQ(*scan(file, 20000, 28000, -50), (Bounds{24001, 28000}));
+  EXPECT_EQ(*scan(file, 12001, 20000, -50), (Bounds{12001, 16000}));
+  EXPECT_EQ(*scan(file, 17000, 23000, -50), (Bounds{17000, 23000}));
+}
+
+TEST(SilenceTest, UnreadableSourceFails) {
+  test::TempDir dir;
+  AudioFileInfo info{dir / "none.wav", 44100, 2, 1000, 0, 16};
+  const auto bounds = AudioProcessor::detectSilence(dir / "none.wav", {}, {}, info, -50);
+  ASSERT_FALSE(bounds);
+  EXPECT_EQ(bounds.error(), ConversionError::fileNotReadable(dir / "none.wav"));
+}
+
+TEST(SilenceTest, HostileInfoFailsWithoutAllocating) {
+  test::TempDir dir;
+  test::writeWav(dir / "a.wav", test::makeSilence(44100, 2, 100), 16);
+  AudioFileInfo info{dir / "a.wav", 44100, 1u << 30, 100, 0, 16};
+  EXPECT_FALSE(AudioProcessor::detectSilence(dir / "a.wav", {}, {}, info, -50));
+}
+
+// Trimming in a conversion: a tone padded by 3 s of silence at both ends converts to
+// exactly the tone's frames.
+TEST(SilenceTest, TrimmedConversionKeepsTheToneToTheFrame) {
+  test::TempDir dir;
+  const double rate = 44100;
+  // A square wave: its first and last frames are loud.
+  const std::int64_t toneFrames = 44100 + 11;
+  const Pcm tone = test::makePcm(rate, 2, toneFrames, [&](std::int64_t i, std::uint32_t) {
+    return (i / 50) % 2 == 0 ? 0.5f : -0.5f;
+  });
+  const Pcm padded = test::concat({test::makeSilence(rate, 2, 3 * 44100), tone, test::makeSilence(rate, 2, 3 * 44100)});
+  test::writeWav(dir / "padded.wav", padded, 24);
+  ConversionSettings settings;
+  settings.preserveMetadata = false;
+  settings.trimSilence = true;
+  settings.silenceThresholdDB = -50;
+  ASSERT_TRUE(AudioProcessor::convert(dir / "padded.wav", dir / "out.wav", OutputFormat::wav,
+                                      settings, {}, {}, {}));
+  const Pcm out = test::readWav(dir / "out.wav").pcm;
+  ASSERT_EQ(out.frames(), toneFrames);
+  EXPECT_EQ(out.samples, tone.samples);
+}
+
+}  // namespace
+}  // namespace vexal
