@@ -50,8 +50,22 @@ Expected<AudioProcessor::SilenceBounds> AudioProcessor::detectSilence(
   const std::int64_t length = rangeEnd - rangeStart;
   const std::uint32_t channels = info.channels;
 
+  // Backward seeks in compressed streams decode from the start of the file, so for them
+  // the forward pass reads the whole range once and notes the last loud frame too.
+  const bool seeksCheaply = info.formatID == platform::FormatID::kLinearPCM ||
+                            info.formatID == platform::FormatID::kFLAC ||
+                            info.formatID == platform::FormatID::kALAC;
+  const auto lastLoudFrame = [&](const float* samples, std::int64_t frames) -> std::int64_t {
+    for (std::int64_t i = frames - 1; i >= 0; --i) {
+      const float* frame = samples + i * channels;
+      if (std::any_of(frame, frame + channels, loud)) return i;
+    }
+    return -1;
+  };
+
   // Forward: the first loud sample from the range start.
   std::int64_t first = rangeStart + length;
+  std::int64_t last = rangeStart;
   {
     auto pass = openPass(source, info);
     if (!pass) return Unexpected(std::move(pass.error()));
@@ -59,7 +73,7 @@ Expected<AudioProcessor::SilenceBounds> AudioProcessor::detectSilence(
       return Unexpected(ConversionError::extAudioFileError("Seek in forward silence scan", s));
     }
     bool found = false;
-    for (std::int64_t offset = 0; offset < length && !found;) {
+    for (std::int64_t offset = 0; offset < length && (!found || !seeksCheaply);) {
       std::uint32_t frames =
           static_cast<std::uint32_t>(std::min<std::int64_t>(length - offset, kChunkFrames));
       // A failed read ends the pass quietly, like the end of the file.
@@ -67,10 +81,15 @@ Expected<AudioProcessor::SilenceBounds> AudioProcessor::detectSilence(
         break;
       }
       const float* samples = pass->buffer.data();
-      const auto hit = std::find_if(samples, samples + std::size_t{frames} * channels, loud);
-      if (hit != samples + std::size_t{frames} * channels) {
-        first = rangeStart + offset + (hit - samples) / channels;
-        found = true;
+      if (!found) {
+        const auto hit = std::find_if(samples, samples + std::size_t{frames} * channels, loud);
+        if (hit != samples + std::size_t{frames} * channels) {
+          first = rangeStart + offset + (hit - samples) / channels;
+          found = true;
+        }
+      }
+      if (found && !seeksCheaply) {
+        if (const auto i = lastLoudFrame(samples, frames); i >= 0) last = rangeStart + offset + i + 1;
       }
       offset += frames;
     }
@@ -78,8 +97,7 @@ Expected<AudioProcessor::SilenceBounds> AudioProcessor::detectSilence(
 
   // Reverse: chunks from the range end backwards, each scanned from its last frame, so
   // sound near both ends costs about two chunks of reading.
-  std::int64_t last = rangeStart;
-  {
+  if (seeksCheaply) {
     auto pass = openPass(source, info);
     if (!pass) return Unexpected(std::move(pass.error()));
     for (std::int64_t remaining = length; remaining > 0;) {
@@ -93,16 +111,10 @@ Expected<AudioProcessor::SilenceBounds> AudioProcessor::detectSilence(
       if (pass->reader->read(pass->buffer.data(), frames) != platform::kNoError || frames == 0) {
         break;
       }
-      const float* samples = pass->buffer.data();
-      bool found = false;
-      for (std::int64_t i = frames - 1; i >= 0 && !found; --i) {
-        const float* frame = samples + i * channels;
-        if (std::any_of(frame, frame + channels, loud)) {
-          last = position + i + 1;
-          found = true;
-        }
+      if (const auto i = lastLoudFrame(pass->buffer.data(), frames); i >= 0) {
+        last = position + i + 1;
+        break;
       }
-      if (found) break;
     }
   }
 
