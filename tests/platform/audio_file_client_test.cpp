@@ -12,9 +12,11 @@ namespace {
 
 using test::InputKind;
 
-std::vector<float> readAll(AudioFileReader& reader, std::uint32_t channels, std::uint32_t chunk = 8192) {
-  std::vector<float> out;
-  std::vector<float> buffer(static_cast<std::size_t>(chunk) * channels);
+// Reads to the end in chunks of `chunk` frames.
+template <typename Sample = float>
+std::vector<Sample> readAll(AudioFileReader& reader, std::uint32_t channels, std::uint32_t chunk = 8192) {
+  std::vector<Sample> out;
+  std::vector<Sample> buffer(static_cast<std::size_t>(chunk) * channels);
   for (;;) {
     std::uint32_t frames = chunk;
     EXPECT_EQ(reader.read(buffer.data(), frames), kNoError);
@@ -255,14 +257,7 @@ TEST_F(ClientFormatTest, Int16ClientRoundsSixteenBitSourcesExactly) {
   std::unique_ptr<AudioFileReader> reader;
   ASSERT_EQ(AudioFileReader::open(path, reader), kNoError);
   ASSERT_EQ(reader->setClientFormat(int16ClientFormat(44100, 2)), kNoError);
-  std::vector<std::int16_t> buffer(2 * 1000);
-  std::vector<std::int16_t> all;
-  for (;;) {
-    std::uint32_t frames = 1000;
-    ASSERT_EQ(reader->read(buffer.data(), frames), kNoError);
-    if (frames == 0) break;
-    all.insert(all.end(), buffer.begin(), buffer.begin() + frames * 2);
-  }
+  const std::vector<std::int16_t> all = readAll<std::int16_t>(*reader, 2, 1000);
   const std::vector<float> expected = test::quantised(signal, 16);
   ASSERT_EQ(all.size(), expected.size());
   for (std::size_t i = 0; i < all.size(); ++i) ASSERT_EQ(all[i], std::lround(expected[i] * 32768.0)) << i;

@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <fstream>
-#include <random>
 
 #include "platform/audio_file.h"
 #include "support/test_support.h"
@@ -151,11 +149,6 @@ struct SinglePageCase {
   std::uint32_t channels;
   double seconds;
 };
-
-void PrintTo(const SinglePageCase& c, std::ostream* out) {
-  *out << test::nameOf(c.kind) << " " << c.rate << " Hz " << c.channels << " ch " << c.seconds
-       << " s";
-}
 
 class OggSinglePageTest : public ::testing::TestWithParam<SinglePageCase> {
  protected:

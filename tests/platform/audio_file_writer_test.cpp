@@ -206,21 +206,19 @@ TEST_F(WriterTest, RefusesBadDestinationsWithoutTouchingAnExistingFile) {
   const auto path = dir_ / "keep.wav";
   std::ofstream(path) << "precious";
   const StreamDescription wav = destinationFor(FileType::wave, FormatID::kLinearPCM, 44100, 2);
-  StreamDescription noChannels = wav;
-  noChannels.channelsPerFrame = 0;
-  StreamDescription tooMany = wav;
-  tooMany.channelsPerFrame = 1u << 20;
-  StreamDescription noRate = wav;
-  noRate.sampleRate = 0;
-  StreamDescription fractional = wav;
-  fractional.sampleRate = 44100.5;
-  const StreamDescription aacInWav = destinationFor(FileType::wave, FormatID::kAAC, 44100, 2);
-  // The native AAC encoder refuses rates it has no tables for.
-  const StreamDescription oddAacRate = destinationFor(FileType::m4a, FormatID::kAAC, 5000, 2);
+  auto changed = [&](auto change) {
+    StreamDescription destination = wav;
+    change(destination);
+    return destination;
+  };
   for (const auto& [type, destination] :
-       {std::pair{FileType::wave, noChannels}, std::pair{FileType::wave, tooMany}, std::pair{FileType::wave, noRate},
-        std::pair{FileType::wave, fractional}, std::pair{FileType::wave, aacInWav},
-        std::pair{FileType::m4a, oddAacRate}}) {
+       {std::pair{FileType::wave, changed([](auto& d) { d.channelsPerFrame = 0; })},
+        std::pair{FileType::wave, changed([](auto& d) { d.channelsPerFrame = 1u << 20; })},
+        std::pair{FileType::wave, changed([](auto& d) { d.sampleRate = 0; })},
+        std::pair{FileType::wave, changed([](auto& d) { d.sampleRate = 44100.5; })},
+        std::pair{FileType::wave, destinationFor(FileType::wave, FormatID::kAAC, 44100, 2)},
+        // The native AAC encoder has no tables for 5 kHz.
+        std::pair{FileType::m4a, destinationFor(FileType::m4a, FormatID::kAAC, 5000, 2)}}) {
     std::unique_ptr<AudioFileWriter> writer;
     EXPECT_NE(AudioFileWriter::create(path, type, destination, writer), kNoError);
     EXPECT_EQ(writer, nullptr);
@@ -265,23 +263,6 @@ TEST_F(WriterTest, AFullDiskFailsTheWriteOrClose) {
     ASSERT_TRUE(WIFEXITED(result));
     EXPECT_EQ(WEXITSTATUS(result), 0) << "a truncated file was reported as written, type "
                                       << static_cast<std::uint32_t>(type);
-  }
-}
-
-// Reader into writer, as a conversion does: integer sources survive float32 unchanged.
-TEST(ReaderToWriterTest, IntegerSourcesPassThroughFloatUnchanged) {
-  test::TempDir dir;
-  for (const test::InputKind kind : {test::InputKind::flac24, test::InputKind::aiff16, test::InputKind::alacM4a24}) {
-    const test::Signal signal = test::noise(44100, 2, 0.5, -0.5, 11);
-    const auto source = test::writeAudio(dir.path(), "source", signal, kind);
-    const test::DecodedAudio decoded = test::decodeFile(source);
-    for (const auto& [type, formatId] : {std::pair{FileType::wave, FormatID::kLinearPCM},
-                                         std::pair{FileType::m4a, FormatID::kALAC}}) {
-      const auto output = dir / "output";
-      ASSERT_EQ(writeFile(output, type, destinationFor(type, formatId, 44100, 2), decoded.samples), kNoError);
-      EXPECT_TRUE(test::decodeFile(output).samples == test::quantised(signal, test::bitDepthOf(kind)))
-          << test::nameOf(kind);
-    }
   }
 }
 
