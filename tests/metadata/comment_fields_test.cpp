@@ -141,15 +141,13 @@ TEST(AddVorbisCommentsTest, AddsTheCoverAsABase64PictureBlock) {
 }
 
 TEST(AddVorbisCommentsTest, LeavesOutBytesThatAreNoImage) {
-  AudioMetadata metadata;
-  metadata.title = "T";
-  metadata.artwork = bytesOf("plain text");
-  VorbisComment vorbis;
-  addVorbisComments(&vorbis.comment, metadata);
-  EXPECT_EQ(vorbis_comment_query_count(&vorbis.comment, "METADATA_BLOCK_PICTURE"), 0);
-  metadata.artwork = std::vector<std::uint8_t>{};
-  addVorbisComments(&vorbis.comment, metadata);
-  EXPECT_EQ(vorbis_comment_query_count(&vorbis.comment, "METADATA_BLOCK_PICTURE"), 0);
+  for (const auto& artwork : {bytesOf("plain text"), std::vector<std::uint8_t>{}}) {
+    AudioMetadata metadata;
+    metadata.artwork = artwork;
+    VorbisComment vorbis;
+    addVorbisComments(&vorbis.comment, metadata);
+    EXPECT_EQ(vorbis_comment_query_count(&vorbis.comment, "METADATA_BLOCK_PICTURE"), 0);
+  }
 }
 
 struct OpusCommentsDeleter {
