@@ -282,9 +282,6 @@ INSTANTIATE_TEST_SUITE_P(
                             {"TIT2", "First"},
                             {"TIT2", "Second"}}),
                  {.title = "Second", .trackNumber = 12, .genre = "(17)"}},
-        EdgeCase{"Id3SpacedTrack", "b.mp3", kMp3,
-                 id3Frames({{"TRCK", "3 / 12"}, {"TYER", "1997"}, {"TCON", "Rock"}}),
-                 {.genre = "Rock", .year = 1997}},
         EdgeCase{"Mp4TimestampAndEmptyGenre", "c.m4a", "-c:a aac -b:a 64k",
                  [](const char* path) {
                    TagLib::MP4::File m4a(path);
