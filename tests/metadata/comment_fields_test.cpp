@@ -55,10 +55,6 @@ struct ImageCase {
   std::uint32_t height;
 };
 
-void PrintTo(const ImageCase& image, std::ostream* out) {
-  *out << image.name;
-}
-
 class ImageInfoTest : public testing::TestWithParam<ImageCase> {};
 
 TEST_P(ImageInfoTest, TellsTypeAndSizeFromTheBytes) {

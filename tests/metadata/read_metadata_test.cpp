@@ -64,10 +64,6 @@ struct Source {
   std::string extension;
 };
 
-void PrintTo(const Source& source, std::ostream* out) {
-  *out << source.name;
-}
-
 // What a fully tagged source holds; ID3 frames hold a bare year (a version 2.3 TYER).
 TagLib::PropertyMap fullProperties(bool bareYear) {
   TagLib::PropertyMap properties;
@@ -238,10 +234,6 @@ struct EdgeCase {
   std::function<bool(const char* path)> tag;
   AudioMetadata expected;
 };
-
-void PrintTo(const EdgeCase& edge, std::ostream* out) {
-  *out << edge.name;
-}
 
 // An ID3v2.3 tag holding exactly the given text frames.
 std::function<bool(const char*)> id3Frames(std::vector<std::pair<const char*, const char*>> frames) {

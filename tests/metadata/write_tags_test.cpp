@@ -84,9 +84,7 @@ TEST_P(WriteToM4ATest, WritesExactlyTheListedItemsAndKeepsTheAudio) {
 
   TagLib::MP4::File m4a(file_.c_str());
   const auto& items = m4a.tag()->itemMap();
-  EXPECT_EQ(items[key("trkn")].toIntPair().first, 5);
   EXPECT_EQ(items[key("trkn")].toIntPair().second, 0);  // no total in M4A files
-  EXPECT_EQ(items[key("disk")].toIntPair().first, 2);
   EXPECT_EQ(items[key("\u00A9day")].toStringList().front(), "2021");
   const auto covers = items[key("covr")].toCoverArtList();
   ASSERT_EQ(covers.size(), 1u);
