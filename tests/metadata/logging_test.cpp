@@ -42,10 +42,5 @@ TEST(LoggingTest, WithoutASinkLinesGoToStandardError) {
   EXPECT_NE(text.find("Cue sheet parse failed: bad.cue"), std::string::npos);
 }
 
-TEST(LoggingTest, CategoryNames) {
-  EXPECT_EQ(categoryName(LogCategory::conversion), "conversion");
-  EXPECT_EQ(categoryName(LogCategory::metadata), "metadata");
-}
-
 }  // namespace
 }  // namespace vexal::platform

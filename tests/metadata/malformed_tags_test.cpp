@@ -57,8 +57,7 @@ class MalformedTagsTest : public testing::Test {
   void readBoth(const Bytes& bytes, const std::string& extension) {
     const auto file = dir_ / ("broken." + extension);
     test::writeBytes(file, bytes);
-    const auto metadata = MetadataService::readMetadata(file);
-    (void)metadata;
+    (void)MetadataService::readMetadata(file);
     (void)platform::loadMetadataItems(bytes);
   }
 
