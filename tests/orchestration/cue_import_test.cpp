@@ -14,18 +14,8 @@ namespace {
 namespace fs = std::filesystem;
 using test::TempDir;
 
-QString q(const fs::path& path) {
-  return QString::fromStdString(path.string());
-}
-
-ConverterViewModel::Options storesIn(const TempDir& dir) {
-  ConverterViewModel::Options options;
-  options.historyFile = q(dir / "history.json");
-  options.presetsFile = q(dir / "presets.json");
-  options.outputDirectory = q(dir / "out");
-  options.postNotifications = false;
-  return options;
-}
+using test::q;
+using test::storesIn;
 
 CueTrack track(std::int64_t number, double start, std::optional<QString> title = std::nullopt,
                std::optional<QString> performer = std::nullopt) {
@@ -66,7 +56,7 @@ TEST(CueTrackJobs, FrameRangesNamesAndTags) {
 class Import : public testing::Test {
  protected:
   TempDir dir;
-  ConverterViewModel model{storesIn(dir)};
+  ConverterViewModel model{storesIn(dir.path())};
 
   std::vector<std::string> names() const {
     std::vector<std::string> result;
