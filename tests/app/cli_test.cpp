@@ -54,6 +54,8 @@ struct UsageCase {
   QString named;  // what the message must name
 };
 
+void PrintTo(const UsageCase& usage, std::ostream* out) { *out << usage.arguments.join(' ').toStdString(); }
+
 // "--format flac,ape" becomes "format_flac_ape"; no arguments at all, "NoArguments".
 std::string usageCaseName(const testing::TestParamInfo<UsageCase>& info) {
   std::string name;

@@ -32,10 +32,6 @@ TEST_F(SidebarTest, ListsTheEightFormatsInOrder) {
   for (OutputFormat format : kAllOutputFormats)
     shown << sidebar()->formatRow(format)->accessibleName();
   EXPECT_EQ(shown, expected);
-  EXPECT_EQ(sidebar()->convertToHeader()->text(), "CONVERT TO");
-  EXPECT_EQ(sidebar()->watchFolderButton()->text(), "Watch Folder");
-  EXPECT_EQ(sidebar()->historyButton()->text(), "History");
-  EXPECT_EQ(sidebar()->settingsButton()->text(), "Settings");
 }
 
 TEST_F(SidebarTest, ClickingARowTogglesItsFormat) {
@@ -142,8 +138,6 @@ TEST_F(SidebarTest, SavePresetWithBlankNameSavesNothing) {
   ui::SavePresetDialog* dialog = sidebar()->savePresetDialog();
   ASSERT_NE(dialog, nullptr);
   EXPECT_TRUE(dialog->isVisible());
-  EXPECT_EQ(dialog->windowTitle(), "Save Preset");
-  EXPECT_EQ(dialog->nameField()->placeholderText(), "Name");
   QTest::keyClicks(dialog->nameField(), "   \t ");
   dialog->saveButton()->click();
   EXPECT_FALSE(dialog->isVisible());
