@@ -148,15 +148,5 @@ TEST_F(Import, FolderAddsAcceptedFilesCaseInsensitivelyKeepingStructure) {
   EXPECT_EQ(model.jobs().size(), 4u);
 }
 
-TEST_F(Import, RemovingSelectedJobsKeepsTheOthersInOrder) {
-  QStringList paths;
-  for (int i = 0; i < 5; ++i) paths << q(dir / ("t" + std::to_string(i) + ".flac"));
-  model.addFiles(paths);
-  model.setSelectedJobIDs({model.jobs()[1]->id(), model.jobs()[3]->id()});
-  model.removeSelectedJobs();
-  EXPECT_THAT(names(), testing::ElementsAre("t0", "t2", "t4"));
-  EXPECT_TRUE(model.selectedJobIDs().empty());
-}
-
 }  // namespace
 }  // namespace vexal

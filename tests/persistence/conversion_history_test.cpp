@@ -39,14 +39,6 @@ ConversionHistoryEntry makeEntry(const QString& name, int secondsAfterReference 
   return entry;
 }
 
-// The single object of a one-entry file, as written.
-QJsonObject onlyObject(const QByteArray& json) {
-  const QJsonDocument document = QJsonDocument::fromJson(json);
-  EXPECT_TRUE(document.isArray());
-  EXPECT_EQ(document.array().size(), 1);
-  return document.array().at(0).toObject();
-}
-
 TEST(HistoryJson, WritesUpperCaseIdReferenceDateAndOmitsAbsentOptionals) {
   ConversionHistoryEntry entry = makeEntry("song");
   entry.id = *Uuid::fromString("e621e1f8-c36c-495a-93fc-0c247a3e6e5f");
@@ -55,7 +47,9 @@ TEST(HistoryJson, WritesUpperCaseIdReferenceDateAndOmitsAbsentOptionals) {
   EXPECT_THAT(json.toStdString(), HasSubstr("\"id\":\"E621E1F8-C36C-495A-93FC-0C247A3E6E5F\""));
   EXPECT_THAT(json.toStdString(), HasSubstr("\"date\":0"));
   EXPECT_FALSE(json.contains('\n')) << "compact output expected";
-  const QJsonObject object = onlyObject(json);
+  const QJsonArray array = QJsonDocument::fromJson(json).array();
+  ASSERT_EQ(array.size(), 1);
+  const QJsonObject object = array.at(0).toObject();
   EXPECT_EQ(object.size(), 9);
   for (const char* key : {"errorMessage", "fileSizeBefore", "fileSizeAfter"}) {
     EXPECT_FALSE(object.contains(QLatin1String(key))) << key;

@@ -67,7 +67,6 @@ TEST_F(WaveformTest, ViewLoadsInTheBackground) {
   // ffmpeg's sine source is at 1/8 full scale, less the mono-to-stereo pan.
   EXPECT_GT(view.samples()[100], 0.05f);
   EXPECT_LT(view.samples()[100], 0.15f);
-  EXPECT_EQ(view.height(), 60);
 }
 
 TEST(MetadataRows, TrackShowsTotalAndRowsKeepTheirOrder) {
