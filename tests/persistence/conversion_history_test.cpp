@@ -18,6 +18,7 @@
 namespace vexal {
 namespace {
 
+using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
 const QDateTime kReferenceDate(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC);
@@ -39,44 +40,37 @@ ConversionHistoryEntry makeEntry(const QString& name, int secondsAfterReference 
   return entry;
 }
 
-TEST(HistoryJson, WritesUpperCaseIdReferenceDateAndOmitsAbsentOptionals) {
+// A successful entry omits the absent optionals; a failed one keeps them, with a
+// fractional date and a size beyond 32 bits.
+TEST(HistoryJson, WritesExactKeysAndValuesAndReadsThemBack) {
   ConversionHistoryEntry entry = makeEntry("song");
   entry.id = *Uuid::fromString("e621e1f8-c36c-495a-93fc-0c247a3e6e5f");
-  const QByteArray json = encodeHistory({entry});
+  ConversionHistoryEntry failed = makeEntry("broken");
+  failed.date = kReferenceDate.addMSecs(86'400'250);  // one day and 250 ms
+  failed.successful = false;
+  failed.errorMessage = "Cancelled";
+  failed.fileSizeBefore = 5'000'000'000LL;
+  failed.fileSizeAfter = 0;
+  const QByteArray json = encodeHistory({entry, failed});
 
   EXPECT_THAT(json.toStdString(), HasSubstr("\"id\":\"E621E1F8-C36C-495A-93FC-0C247A3E6E5F\""));
   EXPECT_THAT(json.toStdString(), HasSubstr("\"date\":0"));
+  EXPECT_THAT(json.toStdString(), HasSubstr("\"date\":86400.25"));
+  EXPECT_THAT(json.toStdString(), HasSubstr("\"fileSizeBefore\":5000000000"));
   EXPECT_FALSE(json.contains('\n')) << "compact output expected";
   const QJsonArray array = QJsonDocument::fromJson(json).array();
-  ASSERT_EQ(array.size(), 1);
+  ASSERT_EQ(array.size(), 2);
   const QJsonObject object = array.at(0).toObject();
   EXPECT_EQ(object.size(), 9);
   for (const char* key : {"errorMessage", "fileSizeBefore", "fileSizeAfter"}) {
     EXPECT_FALSE(object.contains(QLatin1String(key))) << key;
   }
+  EXPECT_EQ(array.at(1).toObject().size(), 12);
 
   const auto decoded = decodeHistory(json);
   ASSERT_TRUE(decoded);
-  ASSERT_EQ(decoded->size(), 1u);
-  EXPECT_EQ(decoded->front(), entry);
+  EXPECT_THAT(*decoded, ElementsAre(entry, failed));
   EXPECT_FALSE(decoded->front().errorMessage);
-  EXPECT_FALSE(decoded->front().fileSizeAfter);
-}
-
-TEST(HistoryJson, FailedEntryKeepsOptionalsAndFractionalDate) {
-  ConversionHistoryEntry entry = makeEntry("broken");
-  entry.date = kReferenceDate.addMSecs(86'400'250);  // one day and 250 ms
-  entry.successful = false;
-  entry.errorMessage = "Cancelled";
-  entry.fileSizeBefore = 5'000'000'000LL;  // beyond 32 bits
-  entry.fileSizeAfter = 0;
-  const QByteArray json = encodeHistory({entry});
-  EXPECT_THAT(json.toStdString(), HasSubstr("\"date\":86400.25"));
-  EXPECT_THAT(json.toStdString(), HasSubstr("\"fileSizeBefore\":5000000000"));
-
-  const auto decoded = decodeHistory(json);
-  ASSERT_TRUE(decoded);
-  EXPECT_EQ(decoded->front(), entry);
 }
 
 TEST(HistoryJson, NumbersJsonCannotHoldStillGiveADecodableFile) {

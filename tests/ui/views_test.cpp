@@ -1,5 +1,6 @@
 #include <QSignalSpy>
 #include <algorithm>
+#include <cmath>
 #include <fstream>
 
 #include "persistence/conversion_history.h"
@@ -36,11 +37,11 @@ TEST_F(WaveformTest, SilentFileGivesTwoHundredZeroBars) {
 
 TEST_F(WaveformTest, ClippedSamplesAreCappedAtOne) {
   // A float WAV at 4× full scale.
-  QProcess ffmpeg;
-  ffmpeg.start("ffmpeg", {"-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
-                          "aevalsrc=4*sin(2*PI*440*t):s=44100:d=0.5", "-c:a", "pcm_f32le",
-                          QString::fromStdString((temp_ / "loud.wav").string())});
-  ASSERT_TRUE(ffmpeg.waitForFinished(30000));
+  writeAudio(temp_.path(), "loud",
+             Signal{44100, 1, 22050, [](std::int64_t frame, std::uint32_t) {
+                      return static_cast<float>(4.0 * std::sin(2.0 * M_PI * 440.0 * frame / 44100.0));
+                    }},
+             InputKind::wavFloat);
   const auto peaks = loadWaveformPeaks(temp_ / "loud.wav");
   ASSERT_EQ(peaks.size(), 200u);
   for (float peak : peaks) EXPECT_LE(peak, 1.0f);
