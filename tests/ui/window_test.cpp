@@ -196,13 +196,8 @@ TEST_F(WindowTest, CtrlOImportsThePickedFilesAndFolders) {
 
 TEST_F(WindowTest, CheckForUpdatesFollowsTheUpdateKey) {
   EXPECT_FALSE(window_->checkForUpdatesAction()->isEnabled());
-  auto menus = window_->menuBar()->actions();
-  ASSERT_FALSE(menus.isEmpty());
-  QStringList texts = actionTexts(menus.front()->menu());
-  ASSERT_GE(texts.size(), 2);
-  EXPECT_EQ(texts[0], "About Vexal");
-  EXPECT_EQ(texts[1], "Check for Updates…");
-
+  EXPECT_TRUE(window_->menuBar()->actions().front()->menu()->actions().contains(
+      window_->checkForUpdatesAction()));
   const ui::UpdaterController withKey(QStringLiteral("a-public-key"));
   ui::ContentView keyed(options("keyed-"), &withKey);
   EXPECT_TRUE(keyed.checkForUpdatesAction()->isEnabled());
