@@ -13,11 +13,8 @@ namespace vexal {
 namespace {
 
 namespace fs = std::filesystem;
+using test::q;
 using test::TempDir;
-
-QString q(const fs::path& path) {
-  return QString::fromStdString(path.string());
-}
 
 struct CliRun {
   int status = -1;
@@ -57,6 +54,22 @@ struct UsageCase {
   QString named;  // what the message must name
 };
 
+void PrintTo(const UsageCase& usage, std::ostream* out) { *out << usage.arguments.join(' ').toStdString(); }
+
+// "--format flac,ape" becomes "format_flac_ape"; no arguments at all, "NoArguments".
+std::string usageCaseName(const testing::TestParamInfo<UsageCase>& info) {
+  std::string name;
+  for (const QChar c : info.param.arguments.join(' ')) {
+    if (c.isLetterOrNumber() && c.unicode() < 128) {
+      name += static_cast<char>(c.unicode());
+    } else if (!name.empty() && name.back() != '_') {
+      name += '_';
+    }
+  }
+  if (!name.empty() && name.back() == '_') name.pop_back();
+  return name.empty() ? "NoArguments" : name;
+}
+
 class CliUsage : public Cli, public testing::WithParamInterface<UsageCase> {};
 
 TEST_P(CliUsage, ExitsTwoNamingTheBadOptionOrValue) {
@@ -81,7 +94,8 @@ INSTANTIATE_TEST_SUITE_P(
                     UsageCase{{"--format", "wav", "--fade-in", "-1"}, "--fade-in"},
                     UsageCase{{"--preset", "Nonexistent"}, "Nonexistent"},
                     UsageCase{{"--format", "wav", "--output", ".", "--watch", "."}, "--watch"},
-                    UsageCase{{}, "--format"}));
+                    UsageCase{{}, "--format"}),
+    usageCaseName);
 
 TEST_F(Cli, HelpListsTheOptions) {
   const CliRun result = run({"--help"});

@@ -1,7 +1,7 @@
 #pragma once
 
-// Shared by the orchestration and command-line suites: small WAV files written byte by
-// byte, an event-loop wait, and a scriptable stand-in for the engine entry.
+// Shared by the orchestration and command-line suites: short WAV files, stores in a temp
+// folder, an event-loop wait, and a scriptable stand-in for the engine entry.
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -20,43 +20,35 @@
 #include <vector>
 
 #include "orchestration/converter_view_model.h"
+#include "support/test_support.h"
 
 namespace vexal::test {
 
-// A RIFF/WAVE file of `frames` frames: 16-bit integer sine at 440 Hz, or 32-bit float
-// samples when `floatSamples` (with one NaN at frame 100 when `withNaN`).
+// A WAV file of exactly `frames` frames of a 440 Hz sine, 16-bit, or 32-bit float when
+// `floatSamples` (with one NaN at frame 100 when `withNaN`).
 inline void writeWav(const std::filesystem::path& path, std::int64_t frames, int sampleRate = 44100,
                      int channels = 2, bool floatSamples = false, bool withNaN = false) {
-  const std::uint16_t bits = floatSamples ? 32 : 16;
-  const std::uint32_t blockAlign = static_cast<std::uint32_t>(channels) * bits / 8;
-  const std::uint32_t dataBytes = static_cast<std::uint32_t>(frames) * blockAlign;
-  std::ofstream out(path, std::ios::binary);
-  const auto u32 = [&](std::uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-  const auto u16 = [&](std::uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-  out.write("RIFF", 4);
-  u32(36 + dataBytes);
-  out.write("WAVEfmt ", 8);
-  u32(16);
-  u16(floatSamples ? 3 : 1);
-  u16(static_cast<std::uint16_t>(channels));
-  u32(static_cast<std::uint32_t>(sampleRate));
-  u32(static_cast<std::uint32_t>(sampleRate) * blockAlign);
-  u16(static_cast<std::uint16_t>(blockAlign));
-  u16(bits);
-  out.write("data", 4);
-  u32(dataBytes);
-  for (std::int64_t i = 0; i < frames; ++i) {
-    const double value = 0.5 * std::sin(2.0 * M_PI * 440.0 * static_cast<double>(i) / sampleRate);
-    for (int c = 0; c < channels; ++c) {
-      if (floatSamples) {
-        const float sample = withNaN && i == 100 ? NAN : static_cast<float>(value);
-        out.write(reinterpret_cast<const char*>(&sample), 4);
-      } else {
-        const auto sample = static_cast<std::int16_t>(value * 32767.0);
-        out.write(reinterpret_cast<const char*>(&sample), 2);
-      }
-    }
+  Signal signal = sine(sampleRate, static_cast<std::uint32_t>(channels), 0, 440, -6);
+  signal.frames = frames;
+  if (withNaN) {
+    signal.sample = [tone = signal.sample](std::int64_t frame, std::uint32_t channel) {
+      return frame == 100 ? NAN : tone(frame, channel);
+    };
   }
+  writeAudio(path.parent_path(), path.stem().string(), signal,
+             floatSamples ? InputKind::wavFloat : InputKind::wav16);
+}
+
+inline QString q(const std::filesystem::path& path) { return QString::fromStdString(path.string()); }
+
+// History and presets kept in `dir`, outputs into `dir`/out, no desktop notifications.
+inline ConverterViewModel::Options storesIn(const std::filesystem::path& dir) {
+  ConverterViewModel::Options options;
+  options.historyFile = q(dir / "history.json");
+  options.presetsFile = q(dir / "presets.json");
+  options.outputDirectory = q(dir / "out");
+  options.postNotifications = false;
+  return options;
 }
 
 // Runs the event loop until `done` holds; false after `timeoutMs`.

@@ -1,11 +1,11 @@
 #include <QDir>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <gmock/gmock.h>
 
 #include "persistence/preset_manager.h"
+#include "persistence_test_support.h"
 #include "support/test_support.h"
 
 namespace vexal {
@@ -15,19 +15,9 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::UnorderedElementsAre;
 
-QString toQString(const std::filesystem::path& path) { return QString::fromStdString(path.string()); }
-
-QByteArray readAll(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return {};
-  return file.readAll();
-}
-
-void writeAll(const QString& path, const QByteArray& bytes) {
-  QFile file(path);
-  ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-  ASSERT_EQ(file.write(bytes), bytes.size());
-}
+using test::readAll;
+using test::toQString;
+using test::writeAll;
 
 ConversionSettings everyFieldSet() {
   ConversionSettings settings;
@@ -143,14 +133,6 @@ TEST(PresetJson, CustomValuesMayBeNullOrMissing) {
   EXPECT_EQ(channels->front().customChannels, 2u);
 }
 
-TEST(PresetJson, EscapedSlashesAreRead) {
-  QByteArray json = withValue("namingTemplate", "{artist}/{album}");
-  json.replace("{artist}/{album}", "{artist}\\/{album}");
-  const auto decoded = decodePresets(json);
-  ASSERT_TRUE(decoded);
-  EXPECT_EQ(decoded->front().namingTemplate, "{artist}/{album}");
-}
-
 TEST(PresetSettings, UnknownRawValuesFallBack) {
   ConversionPreset preset;
   preset.enabledFormats = {"mp3", "MP3", "ogg", "flac "};
@@ -171,39 +153,20 @@ TEST(PresetSettings, UnknownRawValuesFallBack) {
   EXPECT_EQ(preset.toSettings().vbrQuality, VBRQuality::v8);
 }
 
-TEST(BuiltInPresets, AreTheFiveInOrder) {
-  std::vector<QString> names;
-  for (const auto& preset : builtInPresets()) names.push_back(preset.name);
-  EXPECT_THAT(names, ElementsAre("Podcast", "Streaming", "Archive", "MP3 VBR V0", "Bluetooth Max"));
-  EXPECT_EQ(&builtInPresets(), &builtInPresets());
-}
-
-TEST(BuiltInPresets, ApplyAsTabled) {
+// The built-ins are stored as raw values: a misspelt one would silently fall back.
+TEST(BuiltInPresets, AreTheFiveInOrderAndMapToTheIntendedSettings) {
   const auto& presets = builtInPresets();
+  std::vector<QString> names;
+  for (const auto& preset : presets) names.push_back(preset.name);
+  EXPECT_THAT(names, ElementsAre("Podcast", "Streaming", "Archive", "MP3 VBR V0", "Bluetooth Max"));
   const ConversionSettings podcast = presets[0].toSettings();
   EXPECT_THAT(podcast.enabledFormats, ElementsAre(OutputFormat::mp3));
-  EXPECT_EQ(podcast.customBitrate, 128000);
-  EXPECT_EQ(podcast.customChannels, 1u);
   EXPECT_EQ(podcast.normalizationMode, NormalizationMode::lufs);
   EXPECT_EQ(podcast.normalizationTarget, -16.0);
-  EXPECT_TRUE(podcast.trimSilence);
-
-  const ConversionSettings streaming = presets[1].toSettings();
-  EXPECT_THAT(streaming.enabledFormats, ElementsAre(OutputFormat::aac));
-  EXPECT_EQ(streaming.customBitrate, 256000);
-  EXPECT_EQ(streaming.normalizationMode, NormalizationMode::lufs);
-  EXPECT_EQ(streaming.normalizationTarget, -14.0);
-
-  const ConversionSettings archive = presets[2].toSettings();
-  EXPECT_THAT(archive.enabledFormats, ElementsAre(OutputFormat::flac));
-  EXPECT_EQ(archive.namingTemplate.templateText, "{artist}/{album}/{track} - {title}");
-  EXPECT_FALSE(archive.customBitrate);
-
-  const ConversionSettings vbr = presets[3].toSettings();
-  EXPECT_EQ(vbr.bitrateMode, BitrateMode::vbr);
-  EXPECT_EQ(vbr.vbrQuality, VBRQuality::v0);
-  EXPECT_TRUE(vbr.writeReplayGain);
-  EXPECT_EQ(vbr.namingTemplate.templateText, "{filename}");
+  EXPECT_THAT(presets[1].toSettings().enabledFormats, ElementsAre(OutputFormat::aac));
+  EXPECT_THAT(presets[2].toSettings().enabledFormats, ElementsAre(OutputFormat::flac));
+  EXPECT_EQ(presets[3].toSettings().bitrateMode, BitrateMode::vbr);
+  EXPECT_EQ(presets[3].toSettings().vbrQuality, VBRQuality::v0);
 
   ConversionSettings bluetooth;
   bluetooth.enabledFormats = {OutputFormat::alac};
@@ -245,14 +208,7 @@ TEST_F(PresetStore, FindPrefersSavedPresets) {
 }
 
 TEST_F(PresetStore, FileMissingAKeyLoadsNothingAndIsKeptAside) {
-  QJsonArray array = QJsonDocument::fromJson(
-                         encodePresets({ConversionPreset("A", ConversionSettings{}),
-                                        ConversionPreset("B", ConversionSettings{})}))
-                         .array();
-  QJsonObject second = array.at(1).toObject();
-  second.remove("verifyAfterConversion");
-  array.replace(1, second);
-  const QByteArray damaged = QJsonDocument(array).toJson();
+  const QByteArray damaged = withValue("verifyAfterConversion", QJsonValue::Undefined);
   writeAll(path_, damaged);
 
   PresetManager manager(path_);

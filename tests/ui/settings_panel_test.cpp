@@ -3,10 +3,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
-#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QScrollArea>
 #include <QSpinBox>
 #include <QTest>
 
@@ -26,11 +24,6 @@ class SettingsPanelTest : public WindowTest {
     EXPECT_TRUE(panel && panel->isVisible());
     return panel;
   }
-  void enable(std::set<OutputFormat> formats) {
-    ConversionSettings settings = vm().settings();
-    settings.enabledFormats = std::move(formats);
-    vm().setSettings(settings);
-  }
   template <typename T>
   T* field(SettingsPanel* panel, const char* name) {
     return panel->findChild<T*>(QString::fromLatin1(name));
@@ -43,20 +36,6 @@ class SettingsPanelTest : public WindowTest {
     emit combo->activated(index);
   }
 };
-
-TEST_F(SettingsPanelTest, HasTheFiveSectionsInOrder) {
-  SettingsPanel* panel = open();
-  EXPECT_EQ(panel->windowTitle(), "Advanced Settings");
-  EXPECT_EQ(panel->width(), 420);
-  QStringList titles;
-  for (auto* box : panel->findChildren<QGroupBox*>()) titles << box->title();
-  EXPECT_EQ(titles, (QStringList{"Encoding", "Audio Processing", "Loudness Normalization",
-                                 "Metadata", "Quality"}));
-  EXPECT_LE(panel->findChild<QScrollArea*>()->maximumHeight(), 480);
-  EXPECT_EQ(panel->doneButton()->text(), "Done");
-  panel->doneButton()->click();
-  EXPECT_FALSE(panel->isVisible());
-}
 
 TEST_F(SettingsPanelTest, Mp3VbrQualityReplacesBitrate) {
   enable({OutputFormat::mp3});
@@ -108,12 +87,9 @@ TEST_F(SettingsPanelTest, ThresholdShowsOnlyWhileTrimming) {
   EXPECT_TRUE(vm().settings().trimSilence);
   EXPECT_TRUE(threshold->isVisibleTo(panel));
   EXPECT_EQ(threshold->value(), -50);
-  EXPECT_EQ(threshold->width(), 50);
   threshold->setValue(-42);
   EXPECT_DOUBLE_EQ(vm().settings().silenceThresholdDB, -42.0);
-  auto* fadeIn = field<QDoubleSpinBox>(panel, "fadeIn");
-  EXPECT_EQ(fadeIn->decimals(), 1);
-  fadeIn->setValue(1.5);
+  field<QDoubleSpinBox>(panel, "fadeIn")->setValue(1.5);
   EXPECT_DOUBLE_EQ(vm().settings().fadeInSeconds, 1.5);
   field<QDoubleSpinBox>(panel, "fadeOut")->setValue(2.0);
   EXPECT_DOUBLE_EQ(vm().settings().fadeOutSeconds, 2.0);
@@ -165,14 +141,6 @@ TEST_F(SettingsPanelTest, TemplateFieldAppearsForAnyTemplateButFilename) {
   EXPECT_EQ(vm().settings().namingTemplate.templateText, "{artist}/{album}/{track} - {title}");
   EXPECT_TRUE(text->isVisibleTo(panel));
   EXPECT_EQ(text->text(), "{artist}/{album}/{track} - {title}");
-  bool captionShown = false;
-  for (auto* label : panel->findChildren<QLabel*>()) {
-    if (label->text() ==
-        "Variables: {filename} {title} {artist} {album} {track} {disc} {genre} {year}") {
-      captionShown = label->isVisibleTo(panel);
-    }
-  }
-  EXPECT_TRUE(captionShown);
   text->selectAll();
   QTest::keyClicks(text, "{year} {title}");
   EXPECT_EQ(vm().settings().namingTemplate.templateText, "{year} {title}");
@@ -191,6 +159,8 @@ TEST_F(SettingsPanelTest, TogglesEditTheSettings) {
   vm().setSettings(ConversionSettings{});
   EXPECT_TRUE(field<QCheckBox>(panel, "preserveMetadata")->isChecked());
   EXPECT_FALSE(field<QCheckBox>(panel, "verifyAfterConversion")->isChecked());
+  panel->doneButton()->click();
+  EXPECT_FALSE(panel->isVisible());
 }
 
 }  // namespace

@@ -26,18 +26,6 @@ class SidebarTest : public WindowTest {
   QMenu* bitrateMenu() { return sidebar()->formatSettingsView()->bitrateButton()->menu(); }
 };
 
-TEST_F(SidebarTest, ListsTheEightFormatsInOrder) {
-  const QStringList expected{"AAC", "ALAC", "FLAC", "WAV", "AIFF", "MP3", "Opus", "Vorbis"};
-  QStringList shown;
-  for (OutputFormat format : kAllOutputFormats)
-    shown << sidebar()->formatRow(format)->accessibleName();
-  EXPECT_EQ(shown, expected);
-  EXPECT_EQ(sidebar()->convertToHeader()->text(), "CONVERT TO");
-  EXPECT_EQ(sidebar()->watchFolderButton()->text(), "Watch Folder");
-  EXPECT_EQ(sidebar()->historyButton()->text(), "History");
-  EXPECT_EQ(sidebar()->settingsButton()->text(), "Settings");
-}
-
 TEST_F(SidebarTest, ClickingARowTogglesItsFormat) {
   clickRow(OutputFormat::flac);
   clickRow(OutputFormat::mp3);
@@ -142,8 +130,6 @@ TEST_F(SidebarTest, SavePresetWithBlankNameSavesNothing) {
   ui::SavePresetDialog* dialog = sidebar()->savePresetDialog();
   ASSERT_NE(dialog, nullptr);
   EXPECT_TRUE(dialog->isVisible());
-  EXPECT_EQ(dialog->windowTitle(), "Save Preset");
-  EXPECT_EQ(dialog->nameField()->placeholderText(), "Name");
   QTest::keyClicks(dialog->nameField(), "   \t ");
   dialog->saveButton()->click();
   EXPECT_FALSE(dialog->isVisible());

@@ -1,23 +1,22 @@
 #pragma once
 
-// Shared by the window suites: audio written through the ffmpeg command line, an
-// event-loop wait, and a window on a real orchestrator whose stores live in a temp dir.
+// Shared by the window suites: audio written through the ffmpeg command line and a window
+// on a real orchestrator whose stores live in a temp dir.
 
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QMenu>
 #include <QProcess>
 #include <QPushButton>
-#include <QThread>
 #include <QWidget>
 #include <filesystem>
 #include <functional>
 #include <memory>
 
+#include "orchestration/orchestration_helpers.h"  // waitFor
 #include "support/test_support.h"
 #include "ui/content_view.h"
 
@@ -61,18 +60,6 @@ inline bool writeTone(const std::filesystem::path& path, double seconds, int sam
                         static_cast<std::int64_t>(seconds * sampleRate), sampleRate);
 }
 
-// Runs the event loop until `done` holds; false after `timeoutMs`.
-inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = 20000) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!done()) {
-    if (timer.elapsed() > timeoutMs) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    QThread::msleep(1);
-  }
-  return true;
-}
-
 inline QAction* findAction(QMenu* menu, const QString& text) {
   for (QAction* action : menu->actions()) {
     if (action->text() == text) return action;
@@ -94,13 +81,8 @@ inline QStringList actionTexts(QMenu* menu) {
 class WindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ConverterViewModel::Options options;
-    options.historyFile = QString::fromStdString((temp_ / "history.json").string());
-    options.presetsFile = QString::fromStdString((temp_ / "presets.json").string());
     std::filesystem::create_directories(temp_ / "out");
-    options.outputDirectory = QString::fromStdString((temp_ / "out").string());
-    options.postNotifications = false;
-    window_ = std::make_unique<ui::ContentView>(options);
+    window_ = std::make_unique<ui::ContentView>(options());
     window_->show();
     window_->activateWindow();
     QApplication::setActiveWindow(window_.get());
@@ -112,8 +94,21 @@ class WindowTest : public ::testing::Test {
   }
 
   ConverterViewModel& vm() { return window_->viewModel(); }
+  void enable(std::set<OutputFormat> formats) {
+    ConversionSettings settings = vm().settings();
+    settings.enabledFormats = std::move(formats);
+    vm().setSettings(settings);
+  }
   QString path(const std::string& name) const {
     return QString::fromStdString((temp_ / name).string());
+  }
+  ConverterViewModel::Options options(const std::string& prefix = "") const {
+    ConverterViewModel::Options result;
+    result.historyFile = path(prefix + "history.json");
+    result.presetsFile = path(prefix + "presets.json");
+    result.outputDirectory = path("out");
+    result.postNotifications = false;
+    return result;
   }
 
   TempDir temp_;

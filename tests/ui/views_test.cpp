@@ -1,5 +1,6 @@
 #include <QSignalSpy>
 #include <algorithm>
+#include <cmath>
 #include <fstream>
 
 #include "persistence/conversion_history.h"
@@ -36,11 +37,11 @@ TEST_F(WaveformTest, SilentFileGivesTwoHundredZeroBars) {
 
 TEST_F(WaveformTest, ClippedSamplesAreCappedAtOne) {
   // A float WAV at 4× full scale.
-  QProcess ffmpeg;
-  ffmpeg.start("ffmpeg", {"-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
-                          "aevalsrc=4*sin(2*PI*440*t):s=44100:d=0.5", "-c:a", "pcm_f32le",
-                          QString::fromStdString((temp_ / "loud.wav").string())});
-  ASSERT_TRUE(ffmpeg.waitForFinished(30000));
+  writeAudio(temp_.path(), "loud",
+             Signal{44100, 1, 22050, [](std::int64_t frame, std::uint32_t) {
+                      return static_cast<float>(4.0 * std::sin(2.0 * M_PI * 440.0 * frame / 44100.0));
+                    }},
+             InputKind::wavFloat);
   const auto peaks = loadWaveformPeaks(temp_ / "loud.wav");
   ASSERT_EQ(peaks.size(), 200u);
   for (float peak : peaks) EXPECT_LE(peak, 1.0f);
@@ -67,7 +68,6 @@ TEST_F(WaveformTest, ViewLoadsInTheBackground) {
   // ffmpeg's sine source is at 1/8 full scale, less the mono-to-stereo pan.
   EXPECT_GT(view.samples()[100], 0.05f);
   EXPECT_LT(view.samples()[100], 0.15f);
-  EXPECT_EQ(view.height(), 60);
 }
 
 TEST(MetadataRows, TrackShowsTotalAndRowsKeepTheirOrder) {
@@ -127,19 +127,10 @@ TEST(HistoryText, DatesReadRelativeToNow) {
   EXPECT_EQ(ui::relativeDateText(now.addDays(-3), now), "3 days ago");
 }
 
-TEST(LauncherEntry, BadgeShowsWholePercentAndClears) {
+// The properties themselves are checked on a private bus (LauncherEntryBus).
+TEST(LauncherEntry, BadgeShowsWholePercent) {
   EXPECT_EQ(ui::badgeText(0.375), "37%");
   EXPECT_EQ(ui::badgeText(1.0), "100%");
-  const QVariantMap running = ui::LauncherEntry::properties(true, 0.375, 6);
-  EXPECT_DOUBLE_EQ(running["progress"].toDouble(), 0.375);
-  EXPECT_TRUE(running["progress-visible"].toBool());
-  EXPECT_EQ(running["count"].toLongLong(), 6);
-  EXPECT_TRUE(running["count-visible"].toBool());
-  const QVariantMap cleared = ui::LauncherEntry::properties(false, 0, 0);
-  EXPECT_FALSE(cleared["progress-visible"].toBool());
-  EXPECT_FALSE(cleared["count-visible"].toBool());
-  EXPECT_EQ(ui::LauncherEntry("io.github.vexal.Vexal").appUri(),
-            "application://io.github.vexal.Vexal.desktop");
 }
 
 }  // namespace

@@ -46,22 +46,9 @@ void dropPaths(QWidget* window, const QStringList& paths, bool* targetedWhileHov
   QApplication::sendEvent(window, &drop);
 }
 
-TEST(ConvertLabel, CountsFilesWithPlural) {
-  EXPECT_EQ(ConvertBar::convertLabel(0), "Convert (0 files)");
-  EXPECT_EQ(ConvertBar::convertLabel(1), "Convert (1 file)");
-  EXPECT_EQ(ConvertBar::convertLabel(3), "Convert (3 files)");
-}
-
 TEST_F(WindowTest, StartsWithDropZoneAtDefaultSize) {
   EXPECT_EQ(window_->size(), QSize(1300, 870));
   EXPECT_TRUE(window_->isShowingDropZone());
-  const auto labels = window_->dropZone()->findChildren<QLabel*>();
-  QStringList texts;
-  for (auto* label : labels) texts << label->text();
-  EXPECT_TRUE(texts.contains("Drop audio files or folders here"));
-  EXPECT_TRUE(texts.contains("or click Add Files/Folders in the toolbar"));
-  EXPECT_EQ(window_->addFilesAction()->text(), "Add Files/Folders");
-  EXPECT_EQ(window_->addFilesAction()->shortcut(), QKeySequence(QKeySequence::Open));
 }
 
 TEST_F(WindowTest, DroppedFolderBecomesOneGroupOfItsAudioFiles) {
@@ -141,16 +128,13 @@ TEST_F(WindowTest, ConvertButtonExplainsWhyItCannotStart) {
   QPushButton* button = bar->convertButton();
   // Nothing enabled: whatever the list holds.
   EXPECT_DOUBLE_EQ(bar->convertButtonOpacity(), 0.4);
-  EXPECT_EQ(button->toolTip(), "Select at least one output format");
   EXPECT_EQ(button->text(), "Convert (0 files)");
   vm().addFiles({path("a.wav"), path("b.wav")});
   EXPECT_EQ(button->toolTip(), "Select at least one output format");
   EXPECT_DOUBLE_EQ(bar->convertButtonOpacity(), 0.4);
   EXPECT_EQ(button->text(), "Convert (2 files)");
 
-  ConversionSettings settings = vm().settings();
-  settings.enabledFormats = {OutputFormat::flac};
-  vm().setSettings(settings);
+  enable({OutputFormat::flac});
   EXPECT_EQ(button->toolTip(), "");
   EXPECT_DOUBLE_EQ(bar->convertButtonOpacity(), 1.0);
   EXPECT_TRUE(button->isEnabled());
@@ -165,22 +149,6 @@ TEST_F(WindowTest, ConvertButtonExplainsWhyItCannotStart) {
   EXPECT_DOUBLE_EQ(bar->convertButtonOpacity(), 1.0);
 }
 
-TEST_F(WindowTest, DeleteKeyRemovesTheSelectedJobs) {
-  vm().addFiles({path("a.wav"), path("b.wav"), path("c.wav")});
-  auto* tree = window_->fileTree();
-  tree->setFocus();
-  tree->selectionModel()->select(window_->jobModel()->index(1, 0), QItemSelectionModel::Select);
-  EXPECT_EQ(vm().selectedJobIDs().size(), 1u);
-  QTest::keyClick(tree, Qt::Key_Delete);
-  ASSERT_EQ(vm().jobs().size(), 2u);
-  EXPECT_EQ(vm().jobs()[0]->fileName(), "a");
-  EXPECT_EQ(vm().jobs()[1]->fileName(), "c");
-  EXPECT_TRUE(vm().selectedJobIDs().empty());
-  // Nothing selected: Delete does nothing.
-  QTest::keyClick(tree, Qt::Key_Delete);
-  EXPECT_EQ(vm().jobs().size(), 2u);
-}
-
 TEST_F(WindowTest, ClickedJobFeedsTheMetadataPanel) {
   ASSERT_TRUE(writeTone(temp_ / "song.flac", 2.5));
   vm().addFiles({path("song.flac")});
@@ -190,8 +158,7 @@ TEST_F(WindowTest, ClickedJobFeedsTheMetadataPanel) {
   ASSERT_EQ(window_->selectedFileID(), vm().jobs()[0]->id());
   ui::MetadataPanel* panel = window_->metadataPanel();
   EXPECT_TRUE(panel->isVisible());
-  EXPECT_EQ(panel->width(), 320);
-  ASSERT_TRUE(waitUntil([&] { return !panel->isLoading(); }));
+  ASSERT_TRUE(waitFor([&] { return !panel->isLoading(); }));
   const auto rows = panel->rows();
   ASSERT_GE(rows.size(), 2u);
   EXPECT_EQ(rows[0].first, "Format");
@@ -215,13 +182,13 @@ TEST_F(WindowTest, DestinationControlChoosesTheOutputDirectory) {
   EXPECT_EQ(vm().outputDirectory(), path("elsewhere"));
 }
 
-TEST_F(WindowTest, AddFilesImportsThePickedFilesAndFolders) {
+TEST_F(WindowTest, CtrlOImportsThePickedFilesAndFolders) {
   ASSERT_TRUE(writeTone(temp_ / "pick" / "one.wav", 0.1));
   ASSERT_TRUE(writeTone(temp_ / "pick" / "Dir" / "two.ogg", 0.1));
   window_->setFilesPicker([&](QWidget*) {
     return QStringList{path("pick/one.wav"), path("pick/Dir")};
   });
-  window_->addFilesAction()->trigger();
+  QTest::keyClick(window_.get(), Qt::Key_O, Qt::ControlModifier);
   ASSERT_EQ(vm().jobs().size(), 2u);
   EXPECT_FALSE(vm().jobs()[0]->outputSubdirectory().has_value());
   EXPECT_EQ(vm().jobs()[1]->outputSubdirectory(), "Dir");
@@ -229,19 +196,10 @@ TEST_F(WindowTest, AddFilesImportsThePickedFilesAndFolders) {
 
 TEST_F(WindowTest, CheckForUpdatesFollowsTheUpdateKey) {
   EXPECT_FALSE(window_->checkForUpdatesAction()->isEnabled());
-  auto menus = window_->menuBar()->actions();
-  ASSERT_FALSE(menus.isEmpty());
-  QStringList texts = actionTexts(menus.front()->menu());
-  ASSERT_GE(texts.size(), 2);
-  EXPECT_EQ(texts[0], "About Vexal");
-  EXPECT_EQ(texts[1], "Check for Updates…");
-
+  EXPECT_TRUE(window_->menuBar()->actions().front()->menu()->actions().contains(
+      window_->checkForUpdatesAction()));
   const ui::UpdaterController withKey(QStringLiteral("a-public-key"));
-  ConverterViewModel::Options options;
-  options.historyFile = path("h2.json");
-  options.presetsFile = path("p2.json");
-  options.postNotifications = false;
-  ui::ContentView keyed(options, &withKey);
+  ui::ContentView keyed(options("keyed-"), &withKey);
   EXPECT_TRUE(keyed.checkForUpdatesAction()->isEnabled());
   EXPECT_FALSE(ui::UpdaterController(QString()).isAvailable());
 }
@@ -267,17 +225,6 @@ TEST_F(WindowTest, DroppedFolderWithCueSheetImportsOnlyTheSheet) {
   for (const auto& job : vm().jobs()) EXPECT_NE(job->sourceURL().extension(), ".cue");
 }
 
-TEST_F(WindowTest, CtrlOOpensTheFilesDialog) {
-  int opened = 0;
-  window_->setFilesPicker([&](QWidget*) {
-    ++opened;
-    return QStringList{};
-  });
-  QTest::keyClick(window_.get(), Qt::Key_O, Qt::ControlModifier);
-  EXPECT_EQ(opened, 1);
-  EXPECT_TRUE(vm().jobs().empty());
-}
-
 TEST_F(WindowTest, ProgressReportsAreRepaintedOncePerFrame) {
   vm().addFiles({path("a.wav"), path("b.wav")});
   JobListModel* model = window_->jobModel();
@@ -286,7 +233,7 @@ TEST_F(WindowTest, ProgressReportsAreRepaintedOncePerFrame) {
   job->setStatus(ConversionStatus::converting());
   for (int i = 1; i <= 1000; ++i) job->setProgress(i / 1000.0);
   EXPECT_EQ(changed.count(), 0) << "nothing is repainted before the next frame";
-  ASSERT_TRUE(waitUntil([&] { return changed.count() > 0; }, 2000));
+  ASSERT_TRUE(waitFor([&] { return changed.count() > 0; }, 2000));
   ASSERT_EQ(changed.count(), 1);
   EXPECT_EQ(changed[0][0].value<QModelIndex>(), model->index(1, 0));
   EXPECT_DOUBLE_EQ(model->index(1, 0).data(JobListModel::ProgressRole).toDouble(), 1.0);
@@ -309,17 +256,25 @@ TEST_F(WindowTest, NewJobsKeepTheSelection) {
   EXPECT_EQ(window_->jobModel()->index(0, 0).data(JobListModel::CountRole).toInt(), 3);
 }
 
-TEST_F(WindowTest, RemovingTheShownJobHidesTheMetadataPanel) {
-  vm().addFiles({path("a.wav"), path("b.wav")});
+TEST_F(WindowTest, DeleteKeyRemovesTheSelectedJobAndHidesItsMetadata) {
+  vm().addFiles({path("a.wav"), path("b.wav"), path("c.wav")});
   auto* tree = window_->fileTree();
-  tree->setCurrentIndex(window_->jobModel()->index(0, 0));
+  tree->setFocus();
+  tree->setCurrentIndex(window_->jobModel()->index(1, 0));
   ASSERT_TRUE(window_->metadataPanel()->isVisible());
+  EXPECT_EQ(vm().selectedJobIDs().size(), 1u);
   QTest::keyClick(tree, Qt::Key_Delete);
-  EXPECT_EQ(vm().jobs().size(), 1u);
+  ASSERT_EQ(vm().jobs().size(), 2u);
+  EXPECT_EQ(vm().jobs()[0]->fileName(), "a");
+  EXPECT_EQ(vm().jobs()[1]->fileName(), "c");
+  EXPECT_TRUE(vm().selectedJobIDs().empty());
   EXPECT_FALSE(window_->selectedFileID().has_value());
   EXPECT_FALSE(window_->metadataPanel()->isVisible());
-  // Removing the last job brings the drop zone back.
-  tree->setCurrentIndex(window_->jobModel()->index(0, 0));
+  // Nothing selected: Delete does nothing.
+  QTest::keyClick(tree, Qt::Key_Delete);
+  EXPECT_EQ(vm().jobs().size(), 2u);
+  // Removing the last jobs brings the drop zone back.
+  tree->selectAll();
   QTest::keyClick(tree, Qt::Key_Delete);
   EXPECT_TRUE(window_->isShowingDropZone());
 }
