@@ -1,4 +1,5 @@
 #include "metadata/metadata_service.h"
+#include "model/decimal.h"
 
 #include <charconv>
 #include <system_error>
@@ -87,14 +88,7 @@ std::vector<MediaItem> m4aItems(const AudioMetadata& metadata) {
 }  // namespace
 
 std::optional<std::int64_t> parseInteger(std::string_view text) {
-  const bool plus = !text.empty() && text.front() == '+';
-  if (plus) text.remove_prefix(1);
-  // from_chars takes a minus but no plus; "+-5" is not a number.
-  if (text.empty() || (plus && text.front() == '-')) return std::nullopt;
-  std::int64_t value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc{} || end != text.data() + text.size()) return std::nullopt;
-  return value;
+  return parseDecimalInteger(text);
 }
 
 void parseNumberAndTotal(std::string_view text, AudioMetadata& metadata) {

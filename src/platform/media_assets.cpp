@@ -1,5 +1,7 @@
 #include "platform/media_assets.h"
 
+#include "model/decimal.h"
+
 #include <taglib/aifffile.h>
 #include <taglib/apefile.h>
 #include <taglib/apetag.h>
@@ -53,21 +55,11 @@ std::vector<std::uint8_t> bytes(const TagLib::ByteVector& data) {
           reinterpret_cast<const std::uint8_t*>(data.data()) + data.size()};
 }
 
-// Plain decimal: optional sign, ASCII digits, nothing else.
-std::optional<std::int64_t> integer(std::string_view text) {
-  const bool plus = !text.empty() && text.front() == '+';
-  if (plus) text.remove_prefix(1);
-  if (text.empty() || (plus && text.front() == '-')) return std::nullopt;
-  std::int64_t value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc{} || end != text.data() + text.size()) return std::nullopt;
-  return value;
-}
 
 // The number before the first slash of "2/3" (empty pieces dropped).
 std::optional<std::int64_t> leadingNumber(std::string_view text) {
   while (!text.empty() && text.front() == '/') text.remove_prefix(1);
-  return integer(text.substr(0, text.find('/')));
+  return parseDecimalInteger(text.substr(0, text.find('/')));
 }
 
 MediaItem textItem(std::string identifier, std::string value,

@@ -1,5 +1,7 @@
 #include "sources/cue_sheet.h"
 
+#include "model/decimal.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -48,24 +50,8 @@ QStringList splitLines(const QString& text) {
   return lines;
 }
 
-// An optional sign, then ASCII digits only; nothing on overflow.
 std::optional<std::int64_t> parseInteger(QStringView text) {
-  qsizetype i = 0;
-  bool negative = false;
-  if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) {
-    negative = text[i] == u'-';
-    ++i;
-  }
-  if (i == text.size()) return std::nullopt;
-  std::int64_t value = 0;
-  for (; i < text.size(); ++i) {
-    const char16_t c = text[i].unicode();
-    if (c < u'0' || c > u'9') return std::nullopt;
-    const int digit = c - u'0';
-    if (value > (std::numeric_limits<std::int64_t>::max() - digit) / 10) return std::nullopt;
-    value = value * 10 + digit;
-  }
-  return negative ? -value : value;
+  return parseDecimalInteger(text.toUtf8().toStdString());
 }
 
 // The text after `keyword` and one blank, when the line starts with them.
