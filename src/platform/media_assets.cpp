@@ -166,6 +166,37 @@ void addId3v2(const TagLib::ID3v2::Tag& tag, Items& items) {
   }
 }
 
+// Xiph comments and APE items are both plain key/value tags; they differ only in the
+// names of the track, disc and date keys.
+struct KeyedFamily {
+  std::string_view prefix;
+  std::string_view track;
+  std::string_view disc;
+  std::string_view date;
+};
+constexpr KeyedFamily kXiphFamily{"xiph/", "TRACKNUMBER", "DISCNUMBER", "DATE"};
+constexpr KeyedFamily kApeFamily{"ape/", "TRACK", "DISC", "YEAR"};
+
+MediaItem keyedTextItem(const KeyedFamily& family, const std::string& name, std::string text) {
+  static const std::map<std::string_view, CommonKey> kCommonKeys = {
+      {"TITLE", CommonKey::title},
+      {"ARTIST", CommonKey::artist},
+      {"ALBUM", CommonKey::albumName},
+      {"COMPOSER", CommonKey::creator}};
+  const std::string ownIdentifier = std::string(family.prefix) + name;
+  if (const auto common = kCommonKeys.find(name); common != kCommonKeys.end()) {
+    return textItem(ownIdentifier, std::move(text), common->second);
+  }
+  if (name == family.track) return textItem(std::string(Id::iTunesTrackNumber), std::move(text));
+  if (name == family.disc) return discItem(std::move(text));
+  if (name == family.date) return textItem(std::string(Id::iTunesReleaseDate), std::move(text));
+  if (name == "GENRE") return textItem(std::string(Id::iTunesUserGenre), std::move(text));
+  if (name == "ALBUMARTIST" || name == "ALBUM ARTIST") {
+    return textItem(std::string(Id::iTunesAlbumArtist), std::move(text));
+  }
+  return textItem(ownIdentifier, std::move(text));
+}
+
 void addXiph(TagLib::Ogg::XiphComment& comment, Items& items) {
   const auto& fields = comment.fieldListMap();
   std::optional<std::string> trackTotal;
@@ -178,30 +209,12 @@ void addXiph(TagLib::Ogg::XiphComment& comment, Items& items) {
   for (const auto& [key, values] : fields) {
     const std::string name = utf8(key);
     for (const auto& value : values) {
-      const std::string text = utf8(value);
-      if (name == "TITLE") {
-        items.push_back(textItem("xiph/TITLE", text, CommonKey::title));
-      } else if (name == "ARTIST") {
-        items.push_back(textItem("xiph/ARTIST", text, CommonKey::artist));
-      } else if (name == "ALBUM") {
-        items.push_back(textItem("xiph/ALBUM", text, CommonKey::albumName));
-      } else if (name == "COMPOSER") {
-        items.push_back(textItem("xiph/COMPOSER", text, CommonKey::creator));
-      } else if (name == "TRACKNUMBER") {
-        const bool combined = text.find('/') == std::string::npos && trackTotal;
-        items.push_back(textItem(std::string(Id::iTunesTrackNumber),
-                                 combined ? text + "/" + *trackTotal : text));
-      } else if (name == "DISCNUMBER") {
-        items.push_back(discItem(text));
-      } else if (name == "GENRE") {
-        items.push_back(textItem(std::string(Id::iTunesUserGenre), text));
-      } else if (name == "ALBUMARTIST" || name == "ALBUM ARTIST") {
-        items.push_back(textItem(std::string(Id::iTunesAlbumArtist), text));
-      } else if (name == "DATE") {
-        items.push_back(textItem(std::string(Id::iTunesReleaseDate), text));
-      } else {
-        items.push_back(textItem("xiph/" + name, text));
+      std::string text = utf8(value);
+      // A separate TRACKTOTAL joins the number as "3/12", the form the reader parses.
+      if (name == kXiphFamily.track && text.find('/') == std::string::npos && trackTotal) {
+        text += "/" + *trackTotal;
       }
+      items.push_back(keyedTextItem(kXiphFamily, name, std::move(text)));
     }
   }
   for (const auto* picture : comment.pictureList()) {
@@ -273,28 +286,7 @@ void addApe(const TagLib::APE::Tag& tag, Items& items) {
       }
       continue;
     }
-    const std::string text = utf8(value.toString());
-    if (name == "TITLE") {
-      items.push_back(textItem("ape/TITLE", text, CommonKey::title));
-    } else if (name == "ARTIST") {
-      items.push_back(textItem("ape/ARTIST", text, CommonKey::artist));
-    } else if (name == "ALBUM") {
-      items.push_back(textItem("ape/ALBUM", text, CommonKey::albumName));
-    } else if (name == "COMPOSER") {
-      items.push_back(textItem("ape/COMPOSER", text, CommonKey::creator));
-    } else if (name == "TRACK") {
-      items.push_back(textItem(std::string(Id::iTunesTrackNumber), text));
-    } else if (name == "DISC") {
-      items.push_back(discItem(text));
-    } else if (name == "GENRE") {
-      items.push_back(textItem(std::string(Id::iTunesUserGenre), text));
-    } else if (name == "ALBUM ARTIST" || name == "ALBUMARTIST") {
-      items.push_back(textItem(std::string(Id::iTunesAlbumArtist), text));
-    } else if (name == "YEAR") {
-      items.push_back(textItem(std::string(Id::iTunesReleaseDate), text));
-    } else {
-      items.push_back(textItem("ape/" + name, text));
-    }
+    items.push_back(keyedTextItem(kApeFamily, name, utf8(value.toString())));
   }
 }
 
