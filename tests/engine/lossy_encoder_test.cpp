@@ -50,7 +50,7 @@ TEST_P(LossyRoundTrip, KeepsLengthRateChannelsAndTone) {
   TempDir dir;
   // 1 kHz at −6.02 dBFS peak (amplitude 0.5): −9.03 dBFS RMS.
   const auto source =
-      test::wavSource(dir.path(), "tone", test::sine(c.rate, c.channels, 2.0, 1000, -6.0206));
+      test::writeAudio(dir.path(), "tone", test::sine(c.rate, c.channels, 2.0, 1000, -6.0206), test::InputKind::wav16);
   const std::int64_t sourceFrames = c.rate * 2;
 
   ConversionSettings settings;
@@ -119,8 +119,8 @@ class LossyEncoder : public testing::TestWithParam<OutputFormat> {
  protected:
   // Music-like material at 48 kHz.
   std::filesystem::path makeSource(double seconds, std::uint32_t channels = 2) {
-    return test::wavSource(dir_.path(), "source" + std::to_string(channels),
-                           test::musicLike(48000, channels, seconds));
+    return test::writeAudio(dir_.path(), "source" + std::to_string(channels),
+                           test::musicLike(48000, channels, seconds), test::InputKind::wav16);
   }
   TempDir dir_;
 };

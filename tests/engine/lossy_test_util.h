@@ -20,12 +20,6 @@
 
 namespace vexal::test {
 
-// A 16-bit WAV source in `dir`.
-inline std::filesystem::path wavSource(const std::filesystem::path& dir, const std::string& stem,
-                                       const Signal& signal) {
-  return writeAudio(dir, stem, signal, InputKind::wav16);
-}
-
 // The encoder of a lossy format.
 inline Expected<> encode(const EncodeRequest& request) {
   switch (request.format) {
@@ -141,6 +135,14 @@ inline std::vector<std::string> commentList(const std::vector<unsigned char>& pa
   return comments;
 }
 
+// The comments of the second Ogg page's header packet (after `headerSize` magic bytes).
+inline std::vector<std::string> oggComments(const std::filesystem::path& path, std::size_t headerSize) {
+  const auto pages = oggPages(readBytes(path));
+  EXPECT_GE(pages.size(), 2u);
+  return pages.size() < 2 ? std::vector<std::string>{} : commentList(pages[1].body, headerSize);
+}
+
+// Every field the tag writers map, with a cover.
 inline AudioMetadata fullMetadata() {
   AudioMetadata m;
   m.title = "Night Drive";

@@ -1,38 +1,56 @@
+#include <ebur128.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <numbers>
-#include <random>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/audio_processor.h"
-#include "engine/engine_fixtures.h"
 #include "engine/loudness.h"
 #include "support/test_support.h"
 
 namespace vexal {
 namespace {
 
-using test::Pcm;
+using test::InputKind;
 
-// A 1 kHz sine in segments of (dBFS, seconds) on every channel; the per-channel levels
-// of `channelOffsetDB` are added to each segment's level.
-Pcm toneSequence(double rate, const std::vector<std::pair<double, double>>& segments,
-                 const std::vector<double>& channelLevels = {0, 0}) {
-  std::vector<Pcm> parts;
-  const auto channels = static_cast<std::uint32_t>(channelLevels.size());
-  std::int64_t offset = 0;
-  for (const auto& [dbfs, seconds] : segments) {
-    const auto frames = static_cast<std::int64_t>(std::llround(rate * seconds));
-    parts.push_back(test::makePcm(rate, channels, frames, [&](std::int64_t i, std::uint32_t c) {
-      const double amplitude = std::pow(10.0, (dbfs + channelLevels[c]) / 20.0);
-      return static_cast<float>(amplitude *
-                                std::sin(2 * std::numbers::pi * 1000.0 * (offset + i) / rate));
-    }));
-    offset += frames;
-  }
-  return test::concat(parts);
+// A 1 kHz sine in segments of (dBFS, seconds); `channelLevels` (dB) are added to each
+// segment's level per channel.
+test::Signal toneSequence(double rate, const std::vector<std::pair<double, double>>& segments,
+                          const std::vector<double>& channelLevels = {0, 0}) {
+  std::vector<std::pair<std::int64_t, double>> ends;  // (end frame, dBFS)
+  std::int64_t frames = 0;
+  for (const auto& [dbfs, seconds] : segments) ends.emplace_back(frames += std::llround(rate * seconds), dbfs);
+  return test::Signal{rate, static_cast<std::uint32_t>(channelLevels.size()), frames,
+                      [=](std::int64_t i, std::uint32_t c) {
+                        double dbfs = ends.back().second;
+                        for (const auto& [end, level] : ends) {
+                          if (i < end) {
+                            dbfs = level;
+                            break;
+                          }
+                        }
+                        const double amplitude = std::pow(10.0, (dbfs + channelLevels[c]) / 20.0);
+                        return static_cast<float>(amplitude * std::sin(2 * std::numbers::pi * 1000.0 * i / rate));
+                      }};
+}
+
+// Integrated loudness of a written file measured by libebur128, the independent oracle.
+double ebur128Loudness(const std::filesystem::path& file) {
+  const auto audio = test::decodeFile(file);
+  std::unique_ptr<ebur128_state, void (*)(ebur128_state*)> state(
+      ebur128_init(audio.channels, static_cast<unsigned long>(audio.sampleRate), EBUR128_MODE_I),
+      [](ebur128_state* s) { ebur128_destroy(&s); });
+  ebur128_add_frames_float(state.get(), audio.samples.data(), static_cast<std::size_t>(audio.frames()));
+  double lufs = 0;
+  ebur128_loudness_global(state.get(), &lufs);
+  return lufs;
+}
+
+std::filesystem::path floatWav(const test::TempDir& dir, const test::Signal& signal) {
+  return test::writeAudio(dir.path(), "signal", signal, InputKind::wavFloat);
 }
 
 struct Tech3341Case {
@@ -50,9 +68,7 @@ class Tech3341 : public ::testing::TestWithParam<std::tuple<Tech3341Case, double
 TEST_P(Tech3341, IntegratedLoudness) {
   const auto& [c, rate] = GetParam();
   test::TempDir dir;
-  const Pcm signal = toneSequence(rate, c.segments, c.channelLevels);
-  test::writeWav(dir / "case.wav", signal, 32);
-  const auto result = analyzeLoudness(dir / "case.wav", {}, {}, {}, {});
+  const auto result = analyzeLoudness(floatWav(dir, toneSequence(rate, c.segments, c.channelLevels)), {}, {}, {}, {});
   ASSERT_TRUE(result);
   EXPECT_NEAR(result->lufs, c.expected, 0.1);
   EXPECT_EQ(result->sampleRate, rate);
@@ -81,37 +97,16 @@ INSTANTIATE_TEST_SUITE_P(Rates, Tech3341,
                                             ::testing::Values(44100.0, 48000.0, 96000.0)),
                          caseName);
 
-// libebur128 as an independent oracle on signals that are not steady tones.
-Pcm pinkishNoise(double rate, double seconds) {
-  std::mt19937 random(42);
-  std::normal_distribution<double> white(0.0, 0.1);
-  double state[2] = {0, 0};
-  return test::makePcm(rate, 2, static_cast<std::int64_t>(rate * seconds),
-                       [&](std::int64_t, std::uint32_t c) {
-                         state[c] = 0.97 * state[c] + white(random);
-                         return static_cast<float>(state[c] * 0.2);
-                       });
-}
-
 // Chords with harmonics under a slow swell and short silences: level changes that
 // exercise both gates.
-Pcm musicLike(double rate, double seconds) {
-  const double notes[] = {220.0, 277.18, 329.63, 440.0};
-  std::mt19937 random(9);
-  std::uniform_real_distribution<double> hiss(-1e-3, 1e-3);
-  return test::makePcm(rate, 2, static_cast<std::int64_t>(rate * seconds),
-                       [&](std::int64_t i, std::uint32_t c) {
-                         const double t = i / rate;
-                         const double bar = std::fmod(t, 4.0);
-                         const double envelope = bar < 3.5 ? 0.05 + 0.4 * std::sin(std::numbers::pi * t / 13) * std::sin(std::numbers::pi * t / 13) : 0.0;
-                         double x = 0;
-                         for (int n = 0; n < 4; ++n) {
-                           for (int h = 1; h <= 4; ++h) {
-                             x += std::sin(2 * std::numbers::pi * notes[n] * h * (1 + 0.002 * c) * t) / (h * h);
-                           }
-                         }
-                         return static_cast<float>(envelope * x * 0.2 + hiss(random));
-                       });
+test::Signal swellingMusic(double rate, double seconds) {
+  const auto chords = test::musicLike(rate, 2, seconds);
+  return test::Signal{rate, 2, chords.frames, [=](std::int64_t i, std::uint32_t c) {
+                        const double t = i / rate;
+                        const double swell = std::sin(std::numbers::pi * t / 13);
+                        const double envelope = std::fmod(t, 4.0) < 3.5 ? 0.05 + 0.6 * swell * swell : 0.0;
+                        return static_cast<float>(envelope * chords.sample(i, c));
+                      }};
 }
 
 class OracleTest : public ::testing::TestWithParam<std::tuple<std::string, double>> {};
@@ -119,11 +114,11 @@ class OracleTest : public ::testing::TestWithParam<std::tuple<std::string, doubl
 TEST_P(OracleTest, AgreesWithLibebur128) {
   const auto& [kind, rate] = GetParam();
   test::TempDir dir;
-  const Pcm signal = kind == "noise" ? pinkishNoise(rate, 30) : musicLike(rate, 40);
-  test::writeWav(dir / "signal.wav", signal, 32);
-  const auto result = analyzeLoudness(dir / "signal.wav", {}, {}, {}, {});
+  // Libebur128 as an independent oracle on signals that are not steady tones.
+  const auto file = floatWav(dir, kind == "noise" ? test::noise(rate, 2, 30, -12) : swellingMusic(rate, 40));
+  const auto result = analyzeLoudness(file, {}, {}, {}, {});
   ASSERT_TRUE(result);
-  EXPECT_NEAR(result->lufs, test::ebur128Loudness(signal), 0.05);
+  EXPECT_NEAR(result->lufs, ebur128Loudness(file), 0.05);
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, OracleTest,
@@ -136,8 +131,7 @@ INSTANTIATE_TEST_SUITE_P(Signals, OracleTest,
 
 TEST(LoudnessTest, PeakAndRmsOfASine) {
   test::TempDir dir;
-  test::writeWav(dir / "sine.wav", test::makeSine(44100, 2, 2.0, 1000, -7), 32);
-  const auto result = analyzeLoudness(dir / "sine.wav", {}, {}, {}, {});
+  const auto result = analyzeLoudness(floatWav(dir, test::sine(44100, 2, 2.0, 1000, -7)), {}, {}, {}, {});
   ASSERT_TRUE(result);
   EXPECT_NEAR(result->peakDB, -7.0, 0.01);
   EXPECT_NEAR(result->rmsDB, -7.0 - 3.0103, 0.01);
@@ -145,8 +139,7 @@ TEST(LoudnessTest, PeakAndRmsOfASine) {
 
 TEST(LoudnessTest, DigitalSilence) {
   test::TempDir dir;
-  test::writeWav(dir / "silence.wav", test::makeSilence(44100, 2, 44100), 16);
-  const auto result = analyzeLoudness(dir / "silence.wav", {}, {}, {}, {});
+  const auto result = analyzeLoudness(floatWav(dir, test::silence(44100, 2, 1.0)), {}, {}, {}, {});
   ASSERT_TRUE(result);
   EXPECT_EQ(result->peakDB, -100.0);
   EXPECT_EQ(result->lufs, -100.0);
@@ -156,8 +149,7 @@ TEST(LoudnessTest, DigitalSilence) {
 
 TEST(LoudnessTest, RangeShorterThanABlockHasNoLoudness) {
   test::TempDir dir;
-  test::writeWav(dir / "sine.wav", test::makeSine(44100, 2, 2.0, 1000, -10), 32);
-  const auto result = analyzeLoudness(dir / "sine.wav", 1000, 1000 + 17000, {}, {});
+  const auto result = analyzeLoudness(floatWav(dir, test::sine(44100, 2, 2.0, 1000, -10)), 1000, 1000 + 17000, {}, {});
   ASSERT_TRUE(result);
   EXPECT_EQ(result->lufs, -100.0);
   EXPECT_NEAR(result->peakDB, -10.0, 0.01);
@@ -166,9 +158,9 @@ TEST(LoudnessTest, RangeShorterThanABlockHasNoLoudness) {
 TEST(LoudnessTest, MeasuresOnlyItsRange) {
   test::TempDir dir;
   const double rate = 48000;
-  test::writeWav(dir / "two.wav", toneSequence(rate, {{-30, 5}, {-15, 5}}), 32);
-  const auto quiet = analyzeLoudness(dir / "two.wav", 0, 240000, {}, {});
-  const auto loud = analyzeLoudness(dir / "two.wav", 240000, {}, {}, {});
+  const auto file = floatWav(dir, toneSequence(rate, {{-30, 5}, {-15, 5}}));
+  const auto quiet = analyzeLoudness(file, 0, 240000, {}, {});
+  const auto loud = analyzeLoudness(file, 240000, {}, {}, {});
   ASSERT_TRUE(quiet && loud);
   EXPECT_NEAR(quiet->lufs, -30.0, 0.1);
   EXPECT_NEAR(loud->lufs, -15.0, 0.1);
@@ -177,9 +169,9 @@ TEST(LoudnessTest, MeasuresOnlyItsRange) {
 
 TEST(LoudnessTest, ProgressEndsAtThreeTenthsAndCancellationStops) {
   test::TempDir dir;
-  test::writeWav(dir / "noise.wav", test::makeNoise(44100, 2, 8192 * 8, 16), 16);
+  const auto file = floatWav(dir, test::noise(44100, 2, 8192 * 8 / 44100.0, -1));
   std::vector<double> reports;
-  ASSERT_TRUE(analyzeLoudness(dir / "noise.wav", {}, {}, {},
+  ASSERT_TRUE(analyzeLoudness(file, {}, {}, {},
                               [&](double p) { reports.push_back(p); }));
   ASSERT_EQ(reports.size(), 9u);
   EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end()));
@@ -187,7 +179,7 @@ TEST(LoudnessTest, ProgressEndsAtThreeTenthsAndCancellationStops) {
 
   std::stop_source stop;
   int chunks = 0;
-  const auto cancelled = analyzeLoudness(dir / "noise.wav", {}, {}, stop.get_token(), [&](double) {
+  const auto cancelled = analyzeLoudness(file, {}, {}, stop.get_token(), [&](double) {
     if (++chunks == 2) stop.request_stop();
   });
   ASSERT_FALSE(cancelled);
@@ -248,34 +240,31 @@ INSTANTIATE_TEST_SUITE_P(
                       GainCase{NormalizationMode::lufs, std::nan(""), 1.0}));
 
 // A normalised conversion lands where asked, measured on the written file.
-TEST(NormalizedConversionTest, LufsTarget) {
+class NormalizedConversionTest : public ::testing::TestWithParam<std::pair<NormalizationMode, double>> {};
+
+TEST_P(NormalizedConversionTest, LandsOnTheTarget) {
+  const auto [mode, target] = GetParam();
   test::TempDir dir;
-  const Pcm source = musicLike(44100, 12);
-  test::writeWav(dir / "music.wav", source, 32);
   ConversionSettings settings;
   settings.preserveMetadata = false;
-  settings.normalizationMode = NormalizationMode::lufs;
-  settings.normalizationTarget = -16.0;
-  ASSERT_TRUE(AudioProcessor::convert(dir / "music.wav", dir / "out.wav", OutputFormat::wav,
+  settings.normalizationMode = mode;
+  settings.normalizationTarget = target;
+  const auto output = dir / "out.wav";
+  ASSERT_TRUE(AudioProcessor::convert(floatWav(dir, swellingMusic(44100, 12)), output, OutputFormat::wav,
                                       settings, {}, {}, {}));
-  const Pcm out = test::readWav(dir / "out.wav").pcm;
-  EXPECT_NEAR(test::ebur128Loudness(out), -16.0, 0.1);
-  const auto measured = analyzeLoudness(dir / "out.wav", {}, {}, {}, {});
-  ASSERT_TRUE(measured);
-  EXPECT_NEAR(measured->lufs, -16.0, 0.1);
+  if (mode == NormalizationMode::peak) {
+    EXPECT_NEAR(test::peakDbfs(test::decodeFile(output)), target, 0.01);
+  } else {
+    EXPECT_NEAR(ebur128Loudness(output), target, 0.1);
+    const auto measured = analyzeLoudness(output, {}, {}, {}, {});
+    ASSERT_TRUE(measured);
+    EXPECT_NEAR(measured->lufs, target, 0.1);
+  }
 }
 
-TEST(NormalizedConversionTest, PeakTarget) {
-  test::TempDir dir;
-  test::writeWav(dir / "sine.wav", test::makeSine(44100, 2, 3.0, 997, -13.3), 32);
-  ConversionSettings settings;
-  settings.preserveMetadata = false;
-  settings.normalizationMode = NormalizationMode::peak;
-  settings.normalizationTarget = -1.0;
-  ASSERT_TRUE(AudioProcessor::convert(dir / "sine.wav", dir / "out.wav", OutputFormat::wav,
-                                      settings, {}, {}, {}));
-  EXPECT_NEAR(test::peakDBFS(test::readWav(dir / "out.wav").pcm), -1.0, 0.01);
-}
+INSTANTIATE_TEST_SUITE_P(Targets, NormalizedConversionTest,
+                         ::testing::Values(std::pair{NormalizationMode::lufs, -16.0},
+                                           std::pair{NormalizationMode::peak, -1.0}));
 
 }  // namespace
 }  // namespace vexal

@@ -20,7 +20,7 @@ class Mp3Encoder : public testing::Test {
                              "_" + std::to_string(seconds);
     const auto path = dir_ / (stem + ".wav");
     if (std::filesystem::exists(path)) return path;
-    return test::wavSource(dir_.path(), stem, test::musicLike(rate, channels, seconds));
+    return test::writeAudio(dir_.path(), stem, test::musicLike(rate, channels, seconds), test::InputKind::wav16);
   }
   std::filesystem::path encode(ConversionSettings settings, const std::string& name,
                                std::optional<AudioMetadata> metadata = std::nullopt,
@@ -120,7 +120,7 @@ TEST_F(Mp3Encoder, ReplayGainAnalysisLandsInTheLameTag) {
 
 TEST_F(Mp3Encoder, GainClipsAtFullScaleBeforeEncoding) {
   // Peak 0.6 (−4.4 dBFS), four times louder than full scale after the gain.
-  const auto loud = test::wavSource(dir_.path(), "loud", test::sine(44100, 1, 1.0, 1000, -4.437));
+  const auto loud = test::writeAudio(dir_.path(), "loud", test::sine(44100, 1, 1.0, 1000, -4.437), test::InputKind::wav16);
   auto request = test::makeRequest(loud, dir_ / "loud.mp3", OutputFormat::mp3);
   request.gain = 4.0;
   ASSERT_TRUE(encodeMP3(request).has_value());
@@ -195,7 +195,7 @@ TEST_F(Mp3Encoder, WritesNoTagWhenNotAskedOrNothingWorthWriting) {
 }
 
 TEST_F(Mp3Encoder, ExistingFileIsReplaced) {
-  const auto path = test::wavSource(dir_.path(), "again", test::sine(8000, 1, 20.0, 100, -20));
+  const auto path = test::writeAudio(dir_.path(), "again", test::sine(8000, 1, 20.0, 100, -20), test::InputKind::wav16);
   std::filesystem::rename(path, dir_ / "again.mp3");
   const auto before = std::filesystem::file_size(dir_ / "again.mp3");
   const auto written = encode({}, "again.mp3", std::nullopt, source(44100, 2, 0.5));

@@ -18,7 +18,7 @@ class OpusEncoder : public testing::Test {
     const std::string stem = "music" + std::to_string(rate);
     const auto path = dir_ / (stem + ".wav");
     if (std::filesystem::exists(path)) return path;
-    return test::wavSource(dir_.path(), stem, test::musicLike(rate, 2, 3.0));
+    return test::writeAudio(dir_.path(), stem, test::musicLike(rate, 2, 3.0), test::InputKind::wav16);
   }
   Expected<> run(ConversionSettings settings, const std::string& name,
                  std::optional<AudioMetadata> metadata = std::nullopt,
@@ -84,16 +84,9 @@ TEST_F(OpusEncoder, HeaderKeepsTheInputRateAndFamilyZero) {
   EXPECT_TRUE(pages.back().flags & 0x04) << "end of stream";
 }
 
-std::vector<std::string> comments(const std::filesystem::path& path) {
-  const auto pages = test::oggPages(test::readBytes(path));
-  EXPECT_GE(pages.size(), 2u);
-  if (pages.size() < 2) return {};
-  return test::commentList(pages[1].body, 8);  // "OpusTags"
-}
-
 TEST_F(OpusEncoder, WritesTheMappedCommentsInOrder) {
   ASSERT_TRUE(run({}, "tagged.opus", test::fullMetadata()).has_value());
-  const auto list = comments(dir_ / "tagged.opus");
+  const auto list = test::oggComments(dir_ / "tagged.opus", 8);
   const std::vector<std::string> expected = {
       "TITLE=Night Drive", "ARTIST=The Testers",        "ALBUM=Generated Signals",
       "ALBUMARTIST=Various Testers", "GENRE=Electronic", "COMPOSER=A. Composer",
@@ -117,12 +110,12 @@ TEST_F(OpusEncoder, WritesNoCommentsWithoutContent) {
   ConversionSettings off;
   off.preserveMetadata = false;
   ASSERT_TRUE(run(off, "off.opus", test::fullMetadata()).has_value());
-  EXPECT_TRUE(comments(dir_ / "off.opus").empty());
+  EXPECT_TRUE(test::oggComments(dir_ / "off.opus", 8).empty());
   AudioMetadata genreAndYear;
   genreAndYear.genre = "Jazz";
   genreAndYear.year = 2001;
   ASSERT_TRUE(run({}, "thin.opus", genreAndYear).has_value());
-  EXPECT_TRUE(comments(dir_ / "thin.opus").empty());
+  EXPECT_TRUE(test::oggComments(dir_ / "thin.opus", 8).empty());
 }
 
 }  // namespace

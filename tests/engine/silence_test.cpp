@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <numbers>
 
 #include "engine/audio_processor.h"
-#include "engine/engine_fixtures.h"
 #include "support/test_support.h"
 
 namespace vexal {
@@ -15,7 +15,7 @@ void PrintTo(const AudioProcessor::SilenceBounds& bounds, std::ostream* os) {
 namespace {
 
 using Bounds = AudioProcessor::SilenceBounds;
-using test::Pcm;
+using test::InputKind;
 
 Expected<Bounds> scan(const std::filesystem::path& file, std::optional<std::int64_t> start,
                       std::optional<std::int64_t> end, double thresholdDB) {
@@ -31,11 +31,11 @@ class OneLoudSample : public ::testing::TestWithParam<std::int64_t> {};
 TEST_P(OneLoudSample, BoundsAreThatFrame) {
   test::TempDir dir;
   const std::int64_t at = GetParam();
-  test::writeWav(dir / "click.wav", test::makePcm(44100, 2, 44100, [&](std::int64_t i, std::uint32_t c) {
-                   return i == at && c == 1 ? -0.5f : 0.0f;
-                 }),
-                 32);
-  const auto bounds = scan(dir / "click.wav", {}, {}, -50);
+  const auto file = test::writeAudio(dir.path(), "click", test::Signal{44100, 2, 44100, [=](std::int64_t i, std::uint32_t c) {
+                                       return i == at && c == 1 ? -0.5f : 0.0f;
+                                     }},
+                                     InputKind::wavFloat);
+  const auto bounds = scan(file, {}, {}, -50);
   ASSERT_TRUE(bounds);
   EXPECT_EQ(*bounds, (Bounds{at, at + 1}));
 }
@@ -48,14 +48,13 @@ TEST(SilenceTest, SampleAtTheThresholdIsNotLoud) {
   // -60 dB is exactly 0.001 as a 32-bit float.
   const float threshold = static_cast<float>(std::pow(10.0, -60.0 / 20.0));
   ASSERT_EQ(threshold, 0.001f);
-  const auto file = dir / "quiet.wav";
-  test::writeWav(file, test::makePcm(44100, 1, 20000, [&](std::int64_t i, std::uint32_t) {
-                   if (i == 5000) return threshold;
-                   if (i == 7000) return -threshold;
-                   if (i == 12000) return std::nextafter(threshold, 1.0f);
-                   return 0.0f;
-                 }),
-                 32);
+  const auto file = test::writeAudio(dir.path(), "quiet", test::Signal{44100, 1, 20000, [=](std::int64_t i, std::uint32_t) {
+                                       if (i == 5000) return threshold;
+                                       if (i == 7000) return -threshold;
+                                       if (i == 12000) return std::nextafter(threshold, 1.0f);
+                                       return 0.0f;
+                                     }},
+                                     InputKind::wavFloat);
   const auto bounds = scan(file, {}, {}, -60);
   ASSERT_TRUE(bounds);
   EXPECT_EQ(*bounds, (Bounds{12000, 12001}));
@@ -63,20 +62,20 @@ TEST(SilenceTest, SampleAtTheThresholdIsNotLoud) {
 
 TEST(SilenceTest, AllSilentRangeIsLeftAsAsked) {
   test::TempDir dir;
-  test::writeWav(dir / "silence.wav", test::makeSilence(44100, 2, 30000), 16);
-  EXPECT_EQ(*scan(dir / "silence.wav", {}, {}, -50), (Bounds{0, 30000}));
-  EXPECT_EQ(*scan(dir / "silence.wav", 1000, 25000, -50), (Bounds{1000, 25000}));
+  const auto file = test::writeAudio(dir.path(), "silence", test::silence(44100, 2, 30000 / 44100.0), InputKind::wav16);
+  EXPECT_EQ(*scan(file, {}, {}, -50), (Bounds{0, 30000}));
+  EXPECT_EQ(*scan(file, 1000, 25000, -50), (Bounds{1000, 25000}));
 }
 
 // Tone [1 s, 2 s), silence, tone [3 s, 4 s), silence to 5 s: a cue-style range is
 // trimmed within itself only.
 TEST(SilenceTest, RangeIsTrimmedWithinItself) {
   test::TempDir dir;
-  const double rate = 8000;
-  const auto tone = [&] { return test::makeSine(rate, 1, 1.0, 440, -6); };
-  const auto quiet = [&] { return test::makeSilence(rate, 1, 8000); };
-  test::writeWav(dir / "album.wav", test::concat({quiet(), tone(), quiet(), tone(), quiet()}), 32);
-  const auto file = dir / "album.wav";
+  const auto file = test::writeAudio(dir.path(), "album", test::Signal{8000, 1, 40000, [](std::int64_t i, std::uint32_t) {
+                                       const std::int64_t at = i % 16000 - 8000;  // frames into a tone
+                                       return at < 0 ? 0.0f : static_cast<float>(0.5 * std::sin(2 * std::numbers::pi * 440 * at / 8000));
+                                     }},
+                                     InputKind::wavFloat);
   // A sine starts at 0, so the first loud sample is the tone's second.
   EXPECT_EQ(*scan(file, 20000, 28000, -50), (Bounds{24001, 28000}));
   EXPECT_EQ(*scan(file, 12001, 20000, -50), (Bounds{12001, 16000}));
@@ -93,9 +92,9 @@ TEST(SilenceTest, UnreadableSourceFails) {
 
 TEST(SilenceTest, HostileInfoFailsWithoutAllocating) {
   test::TempDir dir;
-  test::writeWav(dir / "a.wav", test::makeSilence(44100, 2, 100), 16);
-  AudioFileInfo info{dir / "a.wav", 44100, 1u << 30, 100, 0, 16};
-  EXPECT_FALSE(AudioProcessor::detectSilence(dir / "a.wav", {}, {}, info, -50));
+  const auto file = test::writeAudio(dir.path(), "a", test::silence(44100, 2, 100 / 44100.0), InputKind::wav16);
+  AudioFileInfo info{file, 44100, 1u << 30, 100, 0, 16};
+  EXPECT_FALSE(AudioProcessor::detectSilence(file, {}, {}, info, -50));
 }
 
 // Trimming in a conversion: a tone padded by 3 s of silence at both ends converts to
@@ -105,20 +104,20 @@ TEST(SilenceTest, TrimmedConversionKeepsTheToneToTheFrame) {
   const double rate = 44100;
   // A square wave: its first and last frames are loud.
   const std::int64_t toneFrames = 44100 + 11;
-  const Pcm tone = test::makePcm(rate, 2, toneFrames, [&](std::int64_t i, std::uint32_t) {
-    return (i / 50) % 2 == 0 ? 0.5f : -0.5f;
-  });
-  const Pcm padded = test::concat({test::makeSilence(rate, 2, 3 * 44100), tone, test::makeSilence(rate, 2, 3 * 44100)});
-  test::writeWav(dir / "padded.wav", padded, 24);
+  const std::int64_t pad = 3 * 44100;
+  const auto square = [](std::int64_t i, std::uint32_t) { return (i / 50) % 2 == 0 ? 0.5f : -0.5f; };
+  const test::Signal padded{rate, 2, pad + toneFrames + pad, [=](std::int64_t i, std::uint32_t c) {
+                              return i >= pad && i < pad + toneFrames ? square(i - pad, c) : 0.0f;
+                            }};
+  const auto source = test::writeAudio(dir.path(), "padded", padded, InputKind::wav24);
   ConversionSettings settings;
   settings.preserveMetadata = false;
   settings.trimSilence = true;
   settings.silenceThresholdDB = -50;
-  ASSERT_TRUE(AudioProcessor::convert(dir / "padded.wav", dir / "out.wav", OutputFormat::wav,
-                                      settings, {}, {}, {}));
-  const Pcm out = test::readWav(dir / "out.wav").pcm;
+  ASSERT_TRUE(AudioProcessor::convert(source, dir / "out.wav", OutputFormat::wav, settings, {}, {}, {}));
+  const auto out = test::decodeFile(dir / "out.wav");
   ASSERT_EQ(out.frames(), toneFrames);
-  EXPECT_EQ(out.samples, tone.samples);
+  EXPECT_EQ(out.samples, test::render(test::Signal{rate, 2, toneFrames, square}));
 }
 
 // Compressed sources are scanned in one forward pass (their backward seeks decode from

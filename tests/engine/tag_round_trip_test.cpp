@@ -1,5 +1,7 @@
-// Tags carried from a fully tagged FLAC source through AudioProcessor::convert into every
-// output format, read back through the tag reader.
+// Tags carried from a tagged FLAC source through AudioProcessor::convert into every
+// output format, read back through the tag reader: M4A and FLAC get them after encoding,
+// WAV and AIFF never; nothing is written with preserveMetadata off or for a record
+// without content; a failed tag write is logged and the conversion still succeeds.
 
 #include <gtest/gtest.h>
 #include <taglib/flacfile.h>
@@ -7,39 +9,29 @@
 #include <taglib/tpropertymap.h>
 #include <taglib/xiphcomment.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <fstream>
+
 #include "engine/audio_processor.h"
+#include "lossy_test_util.h"
 #include "metadata/metadata_service.h"
 #include "model/output_format.h"
+#include "platform/logging.h"
 #include "support/test_support.h"
 
 namespace vexal {
 namespace {
-
-// A valid 1x1 PNG.
-const std::vector<std::uint8_t> kCover = {
-    0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0x00, 0x00, 0x0D, 0x49, 0x48,
-    0x44, 0x52, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x08, 0x06, 0x00, 0x00,
-    0x00, 0x1F, 0x15, 0xC4, 0x89, 0x00, 0x00, 0x00, 0x0D, 0x49, 0x44, 0x41, 0x54, 0x78,
-    0xDA, 0x63, 0x64, 0x60, 0xF8, 0x5F, 0x0F, 0x00, 0x02, 0x87, 0x01, 0x80, 0xEB, 0x47,
-    0xBA, 0x92, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82};
 
 TagLib::StringList text(const char* utf8) {
   return TagLib::StringList(TagLib::String(utf8, TagLib::String::UTF8));
 }
 
 AudioMetadata sourceRecord() {
-  AudioMetadata metadata;
+  auto metadata = test::fullMetadata();
   metadata.title = "Fl\xC3\xBCgel";
-  metadata.artist = "The Artist";
-  metadata.album = "The Album";
-  metadata.albumArtist = "Album Artist";
-  metadata.trackNumber = 3;
-  metadata.trackTotal = 12;
-  metadata.discNumber = 2;
-  metadata.genre = "Rock";
-  metadata.year = 2004;
-  metadata.composer = "The Composer";
-  metadata.artwork = kCover;
   return metadata;
 }
 
@@ -54,8 +46,9 @@ std::filesystem::path taggedSource(const test::TempDir& dir, const TagLib::Prope
     auto* picture = new TagLib::FLAC::Picture;
     picture->setType(TagLib::FLAC::Picture::FrontCover);
     picture->setMimeType("image/png");
-    picture->setData(TagLib::ByteVector(reinterpret_cast<const char*>(kCover.data()),
-                                        static_cast<unsigned int>(kCover.size())));
+    const auto cover = *sourceRecord().artwork;
+    picture->setData(TagLib::ByteVector(reinterpret_cast<const char*>(cover.data()),
+                                        static_cast<unsigned int>(cover.size())));
     flac.addPicture(picture);
   }
   EXPECT_TRUE(flac.save());
@@ -65,15 +58,15 @@ std::filesystem::path taggedSource(const test::TempDir& dir, const TagLib::Prope
 TagLib::PropertyMap fullProperties() {
   TagLib::PropertyMap properties;
   properties.insert("TITLE", text("Fl\xC3\xBCgel"));
-  properties.insert("ARTIST", text("The Artist"));
-  properties.insert("ALBUM", text("The Album"));
-  properties.insert("ALBUMARTIST", text("Album Artist"));
+  properties.insert("ARTIST", text("The Testers"));
+  properties.insert("ALBUM", text("Generated Signals"));
+  properties.insert("ALBUMARTIST", text("Various Testers"));
   properties.insert("TRACKNUMBER", text("3"));
   properties.insert("TRACKTOTAL", text("12"));
   properties.insert("DISCNUMBER", text("2"));
-  properties.insert("GENRE", text("Rock"));
-  properties.insert("DATE", text("2004-05-17"));
-  properties.insert("COMPOSER", text("The Composer"));
+  properties.insert("GENRE", text("Electronic"));
+  properties.insert("DATE", text("1997-05-17"));
+  properties.insert("COMPOSER", text("A. Composer"));
   return properties;
 }
 
@@ -101,9 +94,17 @@ class TagRoundTripTest : public testing::TestWithParam<OutputFormat> {
     settings.enabledFormats = {GetParam()};
     settings.preserveMetadata = preserve;
     const auto output = dir_ / ("out." + std::string(fileExtension(GetParam())));
+    std::vector<std::string> logged;
+    const auto previous = platform::setLogSink(
+        [&](platform::LogCategory, platform::LogLevel, std::string_view line) { logged.emplace_back(line); });
     const auto result = AudioProcessor::convert(source, output, GetParam(), settings, std::nullopt,
                                                 std::nullopt, {});
+    platform::setLogSink(previous);
     EXPECT_TRUE(result.has_value());
+    EXPECT_TRUE(logged.empty()) << logged.front();
+    // The audio is still all there after a tag rewrite.
+    const auto decoded = test::decodeFile(output);
+    EXPECT_EQ(decoded.frames(), std::llround(2.0 * decoded.sampleRate));
     return output;
   }
 
@@ -132,6 +133,38 @@ TEST_P(TagRoundTripTest, WritesNothingForARecordWithoutContent) {
 
 INSTANTIATE_TEST_SUITE_P(Formats, TagRoundTripTest, testing::ValuesIn(kAllOutputFormats),
                          [](const auto& info) { return std::string(rawValue(info.param)); });
+
+// A tag rewrite that cannot create its temporary beside the output is logged, and the
+// conversion still succeeds. The folder is made unwritable for an unprivileged user;
+// the conversion runs in a child that gives up root, with the output file itself
+// pre-created writable so that the encoder can replace its contents.
+TEST(TagRoundTripDeathTest, FailedM4ATagWriteIsLoggedAndSwallowed) {
+  test::TempDir dir;
+  const auto source = taggedSource(dir, fullProperties(), false);
+  const auto folder = dir / "locked";
+  std::filesystem::create_directories(folder);
+  const auto output = folder / "out.m4a";
+  std::ofstream(output).put(0);
+  chmod(output.c_str(), 0666);
+  chmod(folder.c_str(), 0755);
+  chmod(dir.path().c_str(), 0755);
+  chmod(source.c_str(), 0644);
+  EXPECT_EXIT(
+      {
+        if (setgid(65534) != 0 || setuid(65534) != 0) std::_Exit(3);
+        std::vector<std::string> logged;
+        platform::setLogSink([&](platform::LogCategory category, platform::LogLevel level, std::string_view line) {
+          if (category == platform::LogCategory::metadata && level == platform::LogLevel::error) {
+            logged.emplace_back(line);
+          }
+        });
+        const auto result = AudioProcessor::convert(source, output, OutputFormat::alac, {}, {}, {}, {});
+        if (!result) std::_Exit(4);
+        if (logged.size() != 1 || logged[0].rfind("writeToM4A failed for out.m4a: ", 0) != 0) std::_Exit(5);
+        std::_Exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
 
 }  // namespace
 }  // namespace vexal

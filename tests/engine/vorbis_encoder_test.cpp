@@ -19,7 +19,7 @@ class VorbisEncoder : public testing::Test {
   std::filesystem::path source() {
     const auto path = dir_ / "music.wav";
     if (std::filesystem::exists(path)) return path;
-    return test::wavSource(dir_.path(), "music", test::musicLike(44100, 2, 3.0));
+    return test::writeAudio(dir_.path(), "music", test::musicLike(44100, 2, 3.0), test::InputKind::wav16);
   }
   std::filesystem::path encode(ConversionSettings settings, const std::string& name,
                                std::optional<AudioMetadata> metadata = std::nullopt) {
@@ -78,15 +78,8 @@ TEST_F(VorbisEncoder, DefaultBitrateIsVorbisOwn) {
   }
 }
 
-std::vector<std::string> comments(const std::filesystem::path& path) {
-  const auto pages = test::oggPages(test::readBytes(path));
-  EXPECT_GE(pages.size(), 2u);
-  if (pages.size() < 2) return {};
-  return test::commentList(pages[1].body, 7);  // "\x03vorbis"
-}
-
 TEST_F(VorbisEncoder, EncoderCommentComesFirstThenTheMappedFields) {
-  const auto list = comments(encode({}, "tagged.ogg", test::fullMetadata()));
+  const auto list = test::oggComments(encode({}, "tagged.ogg", test::fullMetadata()), 7);
   const std::vector<std::string> expected = {
       "ENCODER=Vexal",       "TITLE=Night Drive", "ARTIST=The Testers",
       "ALBUM=Generated Signals", "ALBUMARTIST=Various Testers", "GENRE=Electronic",
@@ -110,12 +103,12 @@ TEST_F(VorbisEncoder, EncoderCommentIsWrittenEvenWithoutTags) {
   ConversionSettings off;
   off.preserveMetadata = false;
   const std::vector<std::string> only = {"ENCODER=Vexal"};
-  EXPECT_EQ(comments(encode(off, "off.ogg", test::fullMetadata())), only);
+  EXPECT_EQ(test::oggComments(encode(off, "off.ogg", test::fullMetadata()), 7), only);
   AudioMetadata genreAndYear;
   genreAndYear.genre = "Jazz";
   genreAndYear.year = 2001;
-  EXPECT_EQ(comments(encode({}, "thin.ogg", genreAndYear)), only);
-  EXPECT_EQ(comments(encode({}, "none.ogg")), only);
+  EXPECT_EQ(test::oggComments(encode({}, "thin.ogg", genreAndYear), 7), only);
+  EXPECT_EQ(test::oggComments(encode({}, "none.ogg"), 7), only);
 }
 
 std::uint32_t djb2Serial(const std::string& path) {
@@ -147,7 +140,7 @@ TEST_F(VorbisEncoder, HeadersHaveTheirOwnPagesAndTheLastPageEndsTheStream) {
 
 // No clipping stage: samples beyond full scale reach the encoder as they are.
 TEST_F(VorbisEncoder, GainIsNotClipped) {
-  const auto tone = test::wavSource(dir_.path(), "tone", test::sine(44100, 1, 1.0, 1000, -6.0206));
+  const auto tone = test::writeAudio(dir_.path(), "tone", test::sine(44100, 1, 1.0, 1000, -6.0206), test::InputKind::wav16);
   auto request = test::makeRequest(tone, dir_ / "loud.ogg", OutputFormat::vorbis);
   request.gain = 2.5;
   ASSERT_TRUE(encodeVorbis(request).has_value());
