@@ -3,12 +3,16 @@
 // and write failures.
 
 #include <gtest/gtest.h>
+#include <taglib/fileref.h>
+#include <taglib/flacpicture.h>
+#include <taglib/xiphcomment.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cmath>
+#include <cstring>
 #include <stop_token>
 
 #include "lossy_test_util.h"
@@ -29,12 +33,6 @@ struct RoundTripCase {
   std::optional<std::int64_t> bitrate = std::nullopt;
   std::optional<double> outputRate = std::nullopt;  // customSampleRate
 };
-
-void PrintTo(const RoundTripCase& c, std::ostream* out) {
-  *out << rawValue(c.format) << " " << c.rate << " Hz " << c.channels << " ch"
-       << (c.ranged ? " range" : " whole file");
-  if (c.outputRate) *out << " to " << *c.outputRate << " Hz";
-}
 
 std::string roundTripName(const testing::TestParamInfo<RoundTripCase>& info) {
   const auto& c = info.param;
@@ -135,42 +133,37 @@ TEST_P(LossyEncoder, SixChannelSourceIsEncodedAsStereo) {
   EXPECT_EQ(test::decodeFile(request.output).channels, 2u);
 }
 
-TEST_P(LossyEncoder, CancellingStopsAfterTheCurrentChunkAndLeavesThePartialFile) {
-  auto request = test::makeRequest(makeSource(3.0), dir_ / "out", GetParam());
-  std::stop_source stop;
-  request.stop = stop.get_token();
-  int reports = 0;
-  request.progress = [&](double) {
-    ++reports;
-    stop.request_stop();
-  };
-  const auto result = test::encode(request);
-  ASSERT_FALSE(result.has_value());
-  EXPECT_EQ(result.error().kind(), ConversionError::Kind::cancelled);
-  EXPECT_EQ(reports, 1);
-  ASSERT_TRUE(std::filesystem::exists(request.output));
-  EXPECT_GT(std::filesystem::file_size(request.output), 0u);
+// Cancelled before the start nothing is read; cancelled at the first progress report the
+// encoder stops after that chunk and leaves the partial file.
+TEST_P(LossyEncoder, CancellingStopsAfterTheCurrentChunk) {
+  for (const bool beforeStart : {true, false}) {
+    auto request = test::makeRequest(makeSource(3.0), dir_ / (beforeStart ? "early" : "late"), GetParam());
+    std::stop_source stop;
+    if (beforeStart) stop.request_stop();
+    request.stop = stop.get_token();
+    int reports = 0;
+    request.progress = [&](double) {
+      ++reports;
+      stop.request_stop();
+    };
+    const auto result = test::encode(request);
+    ASSERT_FALSE(result.has_value());
+    EXPECT_EQ(result.error().kind(), ConversionError::Kind::cancelled);
+    EXPECT_EQ(reports, beforeStart ? 0 : 1);
+    if (!beforeStart) {
+      ASSERT_TRUE(std::filesystem::exists(request.output));
+      EXPECT_GT(std::filesystem::file_size(request.output), 0u);
+    }
+  }
 }
 
-TEST_P(LossyEncoder, CancelledBeforeStartReadsNothing) {
-  auto request = test::makeRequest(makeSource(0.5), dir_ / "out", GetParam());
-  std::stop_source stop;
-  stop.request_stop();
-  request.stop = stop.get_token();
-  int reports = 0;
-  request.progress = [&](double) { ++reports; };
-  const auto result = test::encode(request);
-  ASSERT_FALSE(result.has_value());
-  EXPECT_EQ(result.error().kind(), ConversionError::Kind::cancelled);
-  EXPECT_EQ(reports, 0);
-}
-
-TEST_P(LossyEncoder, FullDeviceIsNotWritable) {
-  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-  auto request = test::makeRequest(makeSource(0.5), "/dev/full", GetParam());
-  const auto result = test::encode(request);
-  ASSERT_FALSE(result.has_value());
-  EXPECT_EQ(result.error().kind(), ConversionError::Kind::outputDirectoryNotWritable);
+TEST_P(LossyEncoder, FullDeviceAndMissingFolderAreNotWritable) {
+  for (const auto& output : {std::filesystem::path("/dev/full"), dir_ / "missing" / "out"}) {
+    if (!std::filesystem::exists(output.parent_path())) continue;
+    const auto result = test::encode(test::makeRequest(makeSource(0.5), output, GetParam()));
+    ASSERT_FALSE(result.has_value()) << output;
+    EXPECT_EQ(result.error().kind(), ConversionError::Kind::outputDirectoryNotWritable) << output;
+  }
 }
 
 // A disk that fills up mid-file: the child may write only 16 KiB.
@@ -190,13 +183,6 @@ TEST_P(LossyEncoder, FileSizeLimitMidFileIsNotWritable) {
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status),
             static_cast<int>(ConversionError::Kind::outputDirectoryNotWritable));
-}
-
-TEST_P(LossyEncoder, MissingFolderIsNotWritable) {
-  auto request = test::makeRequest(makeSource(0.5), dir_ / "missing" / "out", GetParam());
-  const auto result = test::encode(request);
-  ASSERT_FALSE(result.has_value());
-  EXPECT_EQ(result.error().kind(), ConversionError::Kind::outputDirectoryNotWritable);
 }
 
 TEST_P(LossyEncoder, EmptyRangeGivesAFileWithoutAudio) {
@@ -235,9 +221,72 @@ TEST_P(LossyEncoder, UnreadableSourceFailsWithItsStepName) {
   EXPECT_FALSE(std::filesystem::exists(request.output));
 }
 
+// What a file carries as tags: which ID3 tags an MP3 has, the comments of an Ogg file.
+std::vector<std::string> tagsOf(const std::filesystem::path& path, OutputFormat format) {
+  if (format != OutputFormat::mp3) return test::oggComments(path, format == OutputFormat::opus ? 8 : 7);
+  const auto bytes = test::readBytes(path);
+  std::vector<std::string> tags;
+  if (test::id3v2Size(bytes) > 0) tags.emplace_back("ID3v2");
+  if (bytes.size() >= 128 && std::memcmp(&bytes[bytes.size() - 128], "TAG", 3) == 0) tags.emplace_back("ID3v1");
+  return tags;
+}
+
+TEST_P(LossyEncoder, WritesNoTagsWhenOffOrWithoutContent) {
+  // Vorbis always names its encoder.
+  const auto untagged = GetParam() == OutputFormat::vorbis ? std::vector<std::string>{"ENCODER=Vexal"}
+                                                           : std::vector<std::string>{};
+  const auto tags = [&](bool preserve, std::optional<AudioMetadata> metadata, const std::string& name) {
+    ConversionSettings settings;
+    settings.preserveMetadata = preserve;
+    auto request = test::makeRequest(makeSource(0.5), dir_ / name, GetParam(), settings);
+    request.metadata = std::move(metadata);
+    EXPECT_TRUE(test::encode(request).has_value()) << name;
+    return tagsOf(request.output, GetParam());
+  };
+  AudioMetadata genreAndYear;
+  genreAndYear.genre = "Jazz";
+  genreAndYear.year = 2001;
+  EXPECT_EQ(tags(false, test::fullMetadata(), "off"), untagged);
+  EXPECT_EQ(tags(true, genreAndYear, "thin"), untagged);
+  EXPECT_EQ(tags(true, std::nullopt, "none"), untagged);
+  EXPECT_NE(tags(true, test::fullMetadata(), "full"), untagged);
+}
+
 INSTANTIATE_TEST_SUITE_P(Encoders, LossyEncoder,
                          testing::Values(OutputFormat::mp3, OutputFormat::opus,
                                          OutputFormat::vorbis),
+                         lossyName);
+
+// Opus and Vorbis comments: the mapped fields in order (Vorbis names its encoder first),
+// then the cover as a picture block that readers open.
+using OggComments = LossyEncoder;
+
+TEST_P(OggComments, WritesTheMappedFieldsInOrderThenTheCover) {
+  auto request = test::makeRequest(makeSource(0.5), dir_ / ("tagged." + std::string(fileExtension(GetParam()))),
+                                   GetParam());
+  request.metadata = test::fullMetadata();
+  ASSERT_TRUE(test::encode(request).has_value());
+  std::vector<std::string> expected = {
+      "TITLE=Night Drive", "ARTIST=The Testers", "ALBUM=Generated Signals", "ALBUMARTIST=Various Testers",
+      "GENRE=Electronic",  "COMPOSER=A. Composer", "DATE=1997",           "TRACKNUMBER=3",
+      "TRACKTOTAL=12",     "DISCNUMBER=2"};
+  if (GetParam() == OutputFormat::vorbis) expected.insert(expected.begin(), "ENCODER=Vexal");
+  const auto list = tagsOf(request.output, GetParam());
+  ASSERT_EQ(list.size(), expected.size() + 1);
+  EXPECT_EQ(std::vector<std::string>(list.begin(), list.end() - 1), expected);
+  EXPECT_EQ(list.back().rfind("METADATA_BLOCK_PICTURE=", 0), 0u);
+
+  TagLib::FileRef file(request.output.c_str(), false);
+  auto* comment = dynamic_cast<TagLib::Ogg::XiphComment*>(file.tag());
+  ASSERT_NE(comment, nullptr);
+  EXPECT_EQ(comment->title().to8Bit(true), "Night Drive");
+  const auto pictures = comment->pictureList();
+  ASSERT_EQ(pictures.size(), 1u);
+  const auto data = pictures.front()->data();
+  EXPECT_EQ(std::vector<std::uint8_t>(data.begin(), data.end()), *test::fullMetadata().artwork);
+}
+
+INSTANTIATE_TEST_SUITE_P(Encoders, OggComments, testing::Values(OutputFormat::opus, OutputFormat::vorbis),
                          lossyName);
 
 }  // namespace

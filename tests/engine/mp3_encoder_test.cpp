@@ -175,25 +175,6 @@ TEST_F(Mp3Encoder, NonAsciiTextSurvives) {
   EXPECT_EQ(frameText(tag, "TRCK"), "3");
 }
 
-bool hasAnyTag(const std::filesystem::path& path) {
-  const auto bytes = test::readBytes(path);
-  const bool v2 = test::id3v2Size(bytes) > 0;
-  const bool v1 = bytes.size() >= 128 && std::memcmp(&bytes[bytes.size() - 128], "TAG", 3) == 0;
-  return v1 || v2;
-}
-
-TEST_F(Mp3Encoder, WritesNoTagWhenNotAskedOrNothingWorthWriting) {
-  ConversionSettings off;
-  off.preserveMetadata = false;
-  EXPECT_FALSE(hasAnyTag(encode(off, "off.mp3", test::fullMetadata())));
-  AudioMetadata genreAndYear;
-  genreAndYear.genre = "Jazz";
-  genreAndYear.year = 2001;
-  EXPECT_FALSE(hasAnyTag(encode({}, "thin.mp3", genreAndYear)));
-  EXPECT_FALSE(hasAnyTag(encode({}, "none.mp3")));
-  EXPECT_TRUE(hasAnyTag(encode({}, "full.mp3", test::fullMetadata())));
-}
-
 TEST_F(Mp3Encoder, ExistingFileIsReplaced) {
   const auto path = test::writeAudio(dir_.path(), "again", test::sine(8000, 1, 20.0, 100, -20), test::InputKind::wav16);
   std::filesystem::rename(path, dir_ / "again.mp3");

@@ -1,7 +1,4 @@
 #include <gtest/gtest.h>
-#include <taglib/flacpicture.h>
-#include <taglib/opusfile.h>
-#include <taglib/xiphcomment.h>
 
 #include <cstring>
 
@@ -82,40 +79,6 @@ TEST_F(OpusEncoder, HeaderKeepsTheInputRateAndFamilyZero) {
   EXPECT_EQ(rate, 44100u);
   EXPECT_EQ(head[18], 0);  // channel mapping family
   EXPECT_TRUE(pages.back().flags & 0x04) << "end of stream";
-}
-
-TEST_F(OpusEncoder, WritesTheMappedCommentsInOrder) {
-  ASSERT_TRUE(run({}, "tagged.opus", test::fullMetadata()).has_value());
-  const auto list = test::oggComments(dir_ / "tagged.opus", 8);
-  const std::vector<std::string> expected = {
-      "TITLE=Night Drive", "ARTIST=The Testers",        "ALBUM=Generated Signals",
-      "ALBUMARTIST=Various Testers", "GENRE=Electronic", "COMPOSER=A. Composer",
-      "DATE=1997",         "TRACKNUMBER=3",             "TRACKTOTAL=12",
-      "DISCNUMBER=2"};
-  // The cover follows the text fields as a picture block.
-  ASSERT_EQ(list.size(), expected.size() + 1);
-  EXPECT_EQ(std::vector<std::string>(list.begin(), list.end() - 1), expected);
-  EXPECT_EQ(list.back().rfind("METADATA_BLOCK_PICTURE=", 0), 0u);
-
-  TagLib::Ogg::Opus::File file((dir_ / "tagged.opus").c_str(), false);
-  ASSERT_TRUE(file.isValid());
-  EXPECT_EQ(file.tag()->title().to8Bit(true), "Night Drive");
-  const auto pictures = file.tag()->pictureList();
-  ASSERT_EQ(pictures.size(), 1u);
-  const auto data = pictures.front()->data();
-  EXPECT_EQ(std::vector<std::uint8_t>(data.begin(), data.end()), *test::fullMetadata().artwork);
-}
-
-TEST_F(OpusEncoder, WritesNoCommentsWithoutContent) {
-  ConversionSettings off;
-  off.preserveMetadata = false;
-  ASSERT_TRUE(run(off, "off.opus", test::fullMetadata()).has_value());
-  EXPECT_TRUE(test::oggComments(dir_ / "off.opus", 8).empty());
-  AudioMetadata genreAndYear;
-  genreAndYear.genre = "Jazz";
-  genreAndYear.year = 2001;
-  ASSERT_TRUE(run({}, "thin.opus", genreAndYear).has_value());
-  EXPECT_TRUE(test::oggComments(dir_ / "thin.opus", 8).empty());
 }
 
 }  // namespace

@@ -1,7 +1,4 @@
 #include <gtest/gtest.h>
-#include <taglib/flacpicture.h>
-#include <taglib/vorbisfile.h>
-#include <taglib/xiphcomment.h>
 
 #include <cstring>
 
@@ -76,39 +73,6 @@ TEST_F(VorbisEncoder, DefaultBitrateIsVorbisOwn) {
     const auto pages = test::oggPages(test::readBytes(encode(settings, "default.ogg")));
     EXPECT_EQ(identification(pages).nominal, 192000);
   }
-}
-
-TEST_F(VorbisEncoder, EncoderCommentComesFirstThenTheMappedFields) {
-  const auto list = test::oggComments(encode({}, "tagged.ogg", test::fullMetadata()), 7);
-  const std::vector<std::string> expected = {
-      "ENCODER=Vexal",       "TITLE=Night Drive", "ARTIST=The Testers",
-      "ALBUM=Generated Signals", "ALBUMARTIST=Various Testers", "GENRE=Electronic",
-      "COMPOSER=A. Composer", "DATE=1997",        "TRACKNUMBER=3",
-      "TRACKTOTAL=12",       "DISCNUMBER=2"};
-  // The cover follows the text fields as a picture block.
-  ASSERT_EQ(list.size(), expected.size() + 1);
-  EXPECT_EQ(std::vector<std::string>(list.begin(), list.end() - 1), expected);
-  EXPECT_EQ(list.back().rfind("METADATA_BLOCK_PICTURE=", 0), 0u);
-
-  TagLib::Ogg::Vorbis::File file((dir_ / "tagged.ogg").c_str(), false);
-  ASSERT_TRUE(file.isValid());
-  EXPECT_EQ(file.tag()->album().to8Bit(true), "Generated Signals");
-  const auto pictures = file.tag()->pictureList();
-  ASSERT_EQ(pictures.size(), 1u);
-  const auto data = pictures.front()->data();
-  EXPECT_EQ(std::vector<std::uint8_t>(data.begin(), data.end()), *test::fullMetadata().artwork);
-}
-
-TEST_F(VorbisEncoder, EncoderCommentIsWrittenEvenWithoutTags) {
-  ConversionSettings off;
-  off.preserveMetadata = false;
-  const std::vector<std::string> only = {"ENCODER=Vexal"};
-  EXPECT_EQ(test::oggComments(encode(off, "off.ogg", test::fullMetadata()), 7), only);
-  AudioMetadata genreAndYear;
-  genreAndYear.genre = "Jazz";
-  genreAndYear.year = 2001;
-  EXPECT_EQ(test::oggComments(encode({}, "thin.ogg", genreAndYear), 7), only);
-  EXPECT_EQ(test::oggComments(encode({}, "none.ogg"), 7), only);
 }
 
 std::uint32_t djb2Serial(const std::string& path) {
