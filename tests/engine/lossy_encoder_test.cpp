@@ -113,14 +113,11 @@ INSTANTIATE_TEST_SUITE_P(
                     RoundTripCase{OutputFormat::opus, 48000, 2, true, std::nullopt, 44100}),
     roundTripName);
 
-class LossyEncoder : public testing::TestWithParam<OutputFormat> {
+class LossyEncoder : public test::EncoderTest, public testing::WithParamInterface<OutputFormat> {
  protected:
-  // Music-like material at 48 kHz.
   std::filesystem::path makeSource(double seconds, std::uint32_t channels = 2) {
-    return test::writeAudio(dir_.path(), "source" + std::to_string(channels),
-                           test::musicLike(48000, channels, seconds), test::InputKind::wav16);
+    return source(48000, channels, seconds);
   }
-  TempDir dir_;
 };
 
 std::string lossyName(const testing::TestParamInfo<OutputFormat>& info) {

@@ -51,6 +51,28 @@ inline std::vector<unsigned char> readBytes(const std::filesystem::path& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// A folder of music-like 16-bit WAV sources, each made on first use, and encodes from them.
+class EncoderTest : public testing::Test {
+ protected:
+  std::filesystem::path source(std::uint32_t rate, std::uint32_t channels = 2, double seconds = 3.0) {
+    const std::string stem =
+        "music" + std::to_string(rate) + "_" + std::to_string(channels) + "_" + std::to_string(seconds);
+    const auto path = dir_ / (stem + ".wav");
+    if (std::filesystem::exists(path)) return path;
+    return writeAudio(dir_.path(), stem, musicLike(rate, channels, seconds), InputKind::wav16);
+  }
+  // Encodes `from` into dir / name, expecting success.
+  std::filesystem::path encodeTo(OutputFormat format, const std::filesystem::path& from, const std::string& name,
+                                 ConversionSettings settings = {}, std::optional<AudioMetadata> metadata = {}) {
+    auto request = makeRequest(from, dir_ / name, format, settings);
+    request.metadata = std::move(metadata);
+    const auto result = encode(request);
+    EXPECT_TRUE(result.has_value()) << (result ? "" : result.error().errorDescription());
+    return request.output;
+  }
+  TempDir dir_;
+};
+
 // Size of a leading ID3v2 tag (header included), 0 when there is none.
 inline std::size_t id3v2Size(const std::vector<unsigned char>& bytes) {
   if (bytes.size() < 10 || std::memcmp(bytes.data(), "ID3", 3) != 0) return 0;

@@ -10,29 +10,12 @@
 namespace vexal {
 namespace {
 
-using test::TempDir;
-
-class Mp3Encoder : public testing::Test {
+class Mp3Encoder : public test::EncoderTest {
  protected:
-  std::filesystem::path source(std::uint32_t rate = 44100, std::uint32_t channels = 2,
-                               double seconds = 2.0) {
-    const std::string stem = "music" + std::to_string(rate) + "_" + std::to_string(channels) +
-                             "_" + std::to_string(seconds);
-    const auto path = dir_ / (stem + ".wav");
-    if (std::filesystem::exists(path)) return path;
-    return test::writeAudio(dir_.path(), stem, test::musicLike(rate, channels, seconds), test::InputKind::wav16);
-  }
   std::filesystem::path encode(ConversionSettings settings, const std::string& name,
-                               std::optional<AudioMetadata> metadata = std::nullopt,
-                               std::filesystem::path from = {}) {
-    if (from.empty()) from = source();
-    auto request = test::makeRequest(from, dir_ / name, OutputFormat::mp3, settings);
-    request.metadata = std::move(metadata);
-    const auto result = encodeMP3(request);
-    EXPECT_TRUE(result.has_value()) << (result ? "" : result.error().errorDescription());
-    return request.output;
+                               std::optional<AudioMetadata> metadata = {}, std::filesystem::path from = {}) {
+    return encodeTo(OutputFormat::mp3, from.empty() ? source(44100, 2, 2.0) : from, name, settings, metadata);
   }
-  TempDir dir_;
 };
 
 struct CbrCase {

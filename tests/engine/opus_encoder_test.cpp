@@ -7,28 +7,17 @@
 namespace vexal {
 namespace {
 
-using test::TempDir;
-
-class OpusEncoder : public testing::Test {
+class OpusEncoder : public test::EncoderTest {
  protected:
-  std::filesystem::path source(std::uint32_t rate = 48000) {
-    const std::string stem = "music" + std::to_string(rate);
-    const auto path = dir_ / (stem + ".wav");
-    if (std::filesystem::exists(path)) return path;
-    return test::writeAudio(dir_.path(), stem, test::musicLike(rate, 2, 3.0), test::InputKind::wav16);
-  }
-  Expected<> run(ConversionSettings settings, const std::string& name,
-                 std::optional<AudioMetadata> metadata = std::nullopt,
+  Expected<> run(ConversionSettings settings, const std::string& name, std::optional<AudioMetadata> metadata = {},
                  std::uint32_t rate = 48000) {
     auto request = test::makeRequest(source(rate), dir_ / name, OutputFormat::opus, settings);
     request.metadata = std::move(metadata);
     return encodeOpus(request);
   }
   std::uintmax_t sizeAt(ConversionSettings settings, const std::string& name) {
-    EXPECT_TRUE(run(settings, name).has_value());
-    return std::filesystem::file_size(dir_ / name);
+    return std::filesystem::file_size(encodeTo(OutputFormat::opus, source(48000), name, settings));
   }
-  TempDir dir_;
 };
 
 TEST_F(OpusEncoder, CustomSixChannelsCannotBeCreated) {

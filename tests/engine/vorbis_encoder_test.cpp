@@ -7,26 +7,14 @@
 namespace vexal {
 namespace {
 
-using test::TempDir;
-
 constexpr std::int64_t kSourceFrames = 44100 * 3;
 
-class VorbisEncoder : public testing::Test {
+class VorbisEncoder : public test::EncoderTest {
  protected:
-  std::filesystem::path source() {
-    const auto path = dir_ / "music.wav";
-    if (std::filesystem::exists(path)) return path;
-    return test::writeAudio(dir_.path(), "music", test::musicLike(44100, 2, 3.0), test::InputKind::wav16);
-  }
   std::filesystem::path encode(ConversionSettings settings, const std::string& name,
-                               std::optional<AudioMetadata> metadata = std::nullopt) {
-    auto request = test::makeRequest(source(), dir_ / name, OutputFormat::vorbis, settings);
-    request.metadata = std::move(metadata);
-    const auto result = encodeVorbis(request);
-    EXPECT_TRUE(result.has_value()) << (result ? "" : result.error().errorDescription());
-    return request.output;
+                               std::optional<AudioMetadata> metadata = {}) {
+    return encodeTo(OutputFormat::vorbis, source(44100), name, settings, metadata);
   }
-  TempDir dir_;
 };
 
 struct Identification {
