@@ -36,6 +36,18 @@ std::filesystem::path noiseSource(const test::TempDir& dir, std::int64_t frames)
                           InputKind::wav16);
 }
 
+// A request for the container writer, as the conversion entry builds it.
+EncodeRequest containerRequest(const std::filesystem::path& source, const std::filesystem::path& output,
+                               OutputFormat format) {
+  EncodeRequest request;
+  request.source = source;
+  request.output = output;
+  request.format = format;
+  request.settings = plainSettings();
+  if (auto info = readAudioFileInfo(source)) request.info = *info;
+  return request;
+}
+
 std::string readText(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -276,12 +288,8 @@ TEST(ConversionTest, StepNamesOfTheContainerWriter) {
   ASSERT_FALSE(refused);
   EXPECT_EQ(refused.error().kind(), ConversionError::Kind::extAudioFileError);
 
-  EncodeRequest request;
+  auto request = containerRequest(source, dir / "out.wav", OutputFormat::wav);
   request.source = dir / "gone.wav";
-  request.output = dir / "out.wav";
-  request.format = OutputFormat::wav;
-  request.settings = plainSettings();
-  request.info = *readAudioFileInfo(source);
   const auto open = encodeWithExtAudioFile(request);
   ASSERT_FALSE(open);
   EXPECT_EQ(open.error().text(), "Open source");
@@ -399,12 +407,7 @@ TEST(ContainerWriterTest, ChannelMappingAndRateFollowTheSettings) {
   test::TempDir dir;
   const auto source = test::writeAudio(dir.path(), "five", test::noise(96000, 5, 20000 / 96000.0, -1.0),
                                        InputKind::wav24);
-  EncodeRequest request;
-  request.source = source;
-  request.output = dir / "out.flac";
-  request.format = OutputFormat::flac;
-  request.settings = plainSettings();
-  request.info = *readAudioFileInfo(source);
+  auto request = containerRequest(source, dir / "out.flac", OutputFormat::flac);
   ASSERT_EQ(request.info.channels, 5u);
   ASSERT_TRUE(encodeWithExtAudioFile(request));
   const auto same = test::decodeFile(dir / "out.flac");

@@ -35,24 +35,19 @@ TEST_F(OpusEncoder, CustomSixChannelsCannotBeCreated) {
   EXPECT_FALSE(std::filesystem::exists(dir_ / "six.opus"));
 }
 
-TEST_F(OpusEncoder, BitrateSettingReachesTheEncoder) {
-  ConversionSettings settings;
-  settings.customBitrate = 96000;
-  const auto at96 = sizeAt(settings, "96.opus");
-  settings.customBitrate = 192000;
-  const auto at192 = sizeAt(settings, "192.opus");
-  EXPECT_GT(at192, at96 * 14 / 10);
-}
-
-// Without a custom bitrate Opus uses its own 128 kbit/s, even when FLAC sorts first.
-TEST_F(OpusEncoder, DefaultBitrateIsOpusOwn) {
+// The bitrate setting reaches the encoder; without one Opus uses its own 128 kbit/s, even
+// when FLAC sorts first.
+TEST_F(OpusEncoder, BitrateSettingAndOwnDefault) {
   ConversionSettings settings;
   settings.enabledFormats = {OutputFormat::flac, OutputFormat::opus};
   const auto byDefault = sizeAt(settings, "default.opus");
-  settings.customBitrate = 128000;
-  EXPECT_EQ(byDefault, sizeAt(settings, "128.opus"));
-  settings.customBitrate = 64000;
-  EXPECT_LT(sizeAt(settings, "64.opus"), byDefault * 8 / 10);
+  const auto at = [&](std::int64_t bitrate) {
+    settings.customBitrate = bitrate;
+    return sizeAt(settings, std::to_string(bitrate) + ".opus");
+  };
+  EXPECT_EQ(at(128000), byDefault);
+  EXPECT_LT(at(64000), byDefault * 8 / 10);
+  EXPECT_GT(at(192000), at(96000) * 14 / 10);
 }
 
 TEST_F(OpusEncoder, HeaderKeepsTheInputRateAndFamilyZero) {
