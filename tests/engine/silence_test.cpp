@@ -82,19 +82,17 @@ TEST(SilenceTest, RangeIsTrimmedWithinItself) {
   EXPECT_EQ(*scan(file, 17000, 23000, -50), (Bounds{17000, 23000}));
 }
 
-TEST(SilenceTest, UnreadableSourceFails) {
+// A missing file, and channel counts no reader should allocate for, fail.
+TEST(SilenceTest, UnreadableSourceAndHostileInfoFail) {
   test::TempDir dir;
-  AudioFileInfo info{dir / "none.wav", 44100, 2, 1000, 0, 16};
-  const auto bounds = AudioProcessor::detectSilence(dir / "none.wav", {}, {}, info, -50);
+  AudioFileInfo missing{dir / "none.wav", 44100, 2, 1000, 0, 16};
+  const auto bounds = AudioProcessor::detectSilence(missing.url, {}, {}, missing, -50);
   ASSERT_FALSE(bounds);
   EXPECT_EQ(bounds.error(), ConversionError::fileNotReadable(dir / "none.wav"));
-}
 
-TEST(SilenceTest, HostileInfoFailsWithoutAllocating) {
-  test::TempDir dir;
   const auto file = test::writeAudio(dir.path(), "a", test::silence(44100, 2, 100 / 44100.0), InputKind::wav16);
-  AudioFileInfo info{file, 44100, 1u << 30, 100, 0, 16};
-  EXPECT_FALSE(AudioProcessor::detectSilence(file, {}, {}, info, -50));
+  AudioFileInfo hostile{file, 44100, 1u << 30, 100, 0, 16};
+  EXPECT_FALSE(AudioProcessor::detectSilence(file, {}, {}, hostile, -50));
 }
 
 // Trimming in a conversion: a tone padded by 3 s of silence at both ends converts to
