@@ -7,6 +7,7 @@
 #include <tuple>
 #include <vector>
 
+#include "encode_test_util.h"
 #include "engine/audio_processor.h"
 #include "support/test_support.h"
 
@@ -34,18 +35,6 @@ Expected<> convertFile(const std::filesystem::path& source, const std::filesyste
 std::filesystem::path noiseSource(const test::TempDir& dir, std::int64_t frames) {
   return test::writeAudio(dir.path(), "source", test::noise(44100, 2, frames / 44100.0, -1.0, 7),
                           InputKind::wav16);
-}
-
-// A request for the container writer, as the conversion entry builds it.
-EncodeRequest containerRequest(const std::filesystem::path& source, const std::filesystem::path& output,
-                               OutputFormat format) {
-  EncodeRequest request;
-  request.source = source;
-  request.output = output;
-  request.format = format;
-  request.settings = plainSettings();
-  if (auto info = readAudioFileInfo(source)) request.info = *info;
-  return request;
 }
 
 std::string readText(const std::filesystem::path& path) {
@@ -288,7 +277,7 @@ TEST(ConversionTest, StepNamesOfTheContainerWriter) {
   ASSERT_FALSE(refused);
   EXPECT_EQ(refused.error().kind(), ConversionError::Kind::extAudioFileError);
 
-  auto request = containerRequest(source, dir / "out.wav", OutputFormat::wav);
+  auto request = test::makeRequest(source, dir / "out.wav", OutputFormat::wav, plainSettings());
   request.source = dir / "gone.wav";
   const auto open = encodeWithExtAudioFile(request);
   ASSERT_FALSE(open);
@@ -407,7 +396,7 @@ TEST(ContainerWriterTest, ChannelMappingAndRateFollowTheSettings) {
   test::TempDir dir;
   const auto source = test::writeAudio(dir.path(), "five", test::noise(96000, 5, 20000 / 96000.0, -1.0),
                                        InputKind::wav24);
-  auto request = containerRequest(source, dir / "out.flac", OutputFormat::flac);
+  auto request = test::makeRequest(source, dir / "out.flac", OutputFormat::flac, plainSettings());
   ASSERT_EQ(request.info.channels, 5u);
   ASSERT_TRUE(encodeWithExtAudioFile(request));
   const auto same = test::decodeFile(dir / "out.flac");

@@ -15,7 +15,7 @@
 #include <cstring>
 #include <stop_token>
 
-#include "lossy_test_util.h"
+#include "encode_test_util.h"
 #include "platform/audio_file.h"
 
 namespace vexal {

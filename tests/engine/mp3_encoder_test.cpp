@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "lossy_test_util.h"
+#include "encode_test_util.h"
 
 namespace vexal {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "lossy_test_util.h"
+#include "encode_test_util.h"
 
 namespace vexal {
 namespace {

@@ -16,7 +16,7 @@
 #include <fstream>
 
 #include "engine/audio_processor.h"
-#include "lossy_test_util.h"
+#include "encode_test_util.h"
 #include "metadata/metadata_service.h"
 #include "model/output_format.h"
 #include "platform/logging.h"

@@ -1,7 +1,7 @@
 #pragma once
 
-// Helpers shared by the MP3, Opus and Vorbis encoder tests: requests as the conversion
-// entry builds them, and raw looks into MP3 frames and Ogg pages.
+// Helpers shared by the encoder tests: requests as the conversion entry builds them, a
+// fixture of generated sources, and raw looks into MP3 frames and Ogg pages.
 
 #include <gtest/gtest.h>
 
