@@ -166,33 +166,57 @@ void addId3v2(const TagLib::ID3v2::Tag& tag, Items& items) {
   }
 }
 
-// Xiph comments and APE items are both plain key/value tags; they differ only in the
-// names of the track, disc and date keys.
+// Xiph comments, APE items, ASF attributes and RIFF INFO chunks are all key/value tags;
+// each family names the fields differently, and this table says which name is which.
+enum class FieldRole { title, artist, album, composer, track, disc, genre, albumArtist, date };
+
 struct KeyedFamily {
   std::string_view prefix;
-  std::string_view track;
-  std::string_view disc;
-  std::string_view date;
+  std::map<std::string_view, FieldRole> roles;
 };
-constexpr KeyedFamily kXiphFamily{"xiph/", "TRACKNUMBER", "DISCNUMBER", "DATE"};
-constexpr KeyedFamily kApeFamily{"ape/", "TRACK", "DISC", "YEAR"};
 
+const KeyedFamily kXiphFamily{
+    "xiph/",
+    {{"TITLE", FieldRole::title}, {"ARTIST", FieldRole::artist}, {"ALBUM", FieldRole::album},
+     {"COMPOSER", FieldRole::composer}, {"TRACKNUMBER", FieldRole::track},
+     {"DISCNUMBER", FieldRole::disc}, {"GENRE", FieldRole::genre},
+     {"ALBUMARTIST", FieldRole::albumArtist}, {"ALBUM ARTIST", FieldRole::albumArtist},
+     {"DATE", FieldRole::date}}};
+const KeyedFamily kApeFamily{
+    "ape/",
+    {{"TITLE", FieldRole::title}, {"ARTIST", FieldRole::artist}, {"ALBUM", FieldRole::album},
+     {"COMPOSER", FieldRole::composer}, {"TRACK", FieldRole::track}, {"DISC", FieldRole::disc},
+     {"GENRE", FieldRole::genre}, {"ALBUMARTIST", FieldRole::albumArtist},
+     {"ALBUM ARTIST", FieldRole::albumArtist}, {"YEAR", FieldRole::date}}};
+const KeyedFamily kAsfFamily{
+    "asf/",
+    {{"WM/AlbumTitle", FieldRole::album}, {"WM/Composer", FieldRole::composer},
+     {"WM/TrackNumber", FieldRole::track}, {"WM/PartOfSet", FieldRole::disc},
+     {"WM/Genre", FieldRole::genre}, {"WM/AlbumArtist", FieldRole::albumArtist},
+     {"WM/Year", FieldRole::date}}};
+const KeyedFamily kInfoFamily{
+    "riff/",
+    {{"INAM", FieldRole::title}, {"IART", FieldRole::artist}, {"IPRD", FieldRole::album},
+     {"ITRK", FieldRole::track}, {"IPRT", FieldRole::track}, {"IGNR", FieldRole::genre},
+     {"ICRD", FieldRole::date}}};
+
+// Common fields keep the family's own identifier with a common key; the rest are
+// presented under the MP4 identifiers the reader looks up.
 MediaItem keyedTextItem(const KeyedFamily& family, const std::string& name, std::string text) {
-  static const std::map<std::string_view, CommonKey> kCommonKeys = {
-      {"TITLE", CommonKey::title},
-      {"ARTIST", CommonKey::artist},
-      {"ALBUM", CommonKey::albumName},
-      {"COMPOSER", CommonKey::creator}};
   const std::string ownIdentifier = std::string(family.prefix) + name;
-  if (const auto common = kCommonKeys.find(name); common != kCommonKeys.end()) {
-    return textItem(ownIdentifier, std::move(text), common->second);
-  }
-  if (name == family.track) return textItem(std::string(Id::iTunesTrackNumber), std::move(text));
-  if (name == family.disc) return discItem(std::move(text));
-  if (name == family.date) return textItem(std::string(Id::iTunesReleaseDate), std::move(text));
-  if (name == "GENRE") return textItem(std::string(Id::iTunesUserGenre), std::move(text));
-  if (name == "ALBUMARTIST" || name == "ALBUM ARTIST") {
-    return textItem(std::string(Id::iTunesAlbumArtist), std::move(text));
+  const auto role = family.roles.find(name);
+  if (role == family.roles.end()) return textItem(ownIdentifier, std::move(text));
+  switch (role->second) {
+    case FieldRole::title: return textItem(ownIdentifier, std::move(text), CommonKey::title);
+    case FieldRole::artist: return textItem(ownIdentifier, std::move(text), CommonKey::artist);
+    case FieldRole::album: return textItem(ownIdentifier, std::move(text), CommonKey::albumName);
+    case FieldRole::composer: return textItem(ownIdentifier, std::move(text), CommonKey::creator);
+    case FieldRole::track: return textItem(std::string(Id::iTunesTrackNumber), std::move(text));
+    case FieldRole::disc: return discItem(std::move(text));
+    case FieldRole::genre: return textItem(std::string(Id::iTunesUserGenre), std::move(text));
+    case FieldRole::albumArtist:
+      return textItem(std::string(Id::iTunesAlbumArtist), std::move(text));
+    case FieldRole::date: return textItem(std::string(Id::iTunesReleaseDate), std::move(text));
   }
   return textItem(ownIdentifier, std::move(text));
 }
@@ -211,7 +235,7 @@ void addXiph(TagLib::Ogg::XiphComment& comment, Items& items) {
     for (const auto& value : values) {
       std::string text = utf8(value);
       // A separate TRACKTOTAL joins the number as "3/12", the form the reader parses.
-      if (name == kXiphFamily.track && text.find('/') == std::string::npos && trackTotal) {
+      if (name == "TRACKNUMBER" && text.find('/') == std::string::npos && trackTotal) {
         text += "/" + *trackTotal;
       }
       items.push_back(keyedTextItem(kXiphFamily, name, std::move(text)));
@@ -252,24 +276,7 @@ void addAsf(const TagLib::ASF::Tag& tag, Items& items) {
         if (picture.isValid()) items.push_back(artworkItem("asf/WM/Picture", picture.picture()));
         continue;
       }
-      const std::string text = asfText(attribute);
-      if (name == "WM/AlbumTitle") {
-        items.push_back(textItem("asf/" + name, text, CommonKey::albumName));
-      } else if (name == "WM/Composer") {
-        items.push_back(textItem("asf/" + name, text, CommonKey::creator));
-      } else if (name == "WM/TrackNumber") {
-        items.push_back(textItem(std::string(Id::iTunesTrackNumber), text));
-      } else if (name == "WM/PartOfSet") {
-        items.push_back(discItem(text));
-      } else if (name == "WM/Genre") {
-        items.push_back(textItem(std::string(Id::iTunesUserGenre), text));
-      } else if (name == "WM/AlbumArtist") {
-        items.push_back(textItem(std::string(Id::iTunesAlbumArtist), text));
-      } else if (name == "WM/Year") {
-        items.push_back(textItem(std::string(Id::iTunesReleaseDate), text));
-      } else {
-        items.push_back(textItem("asf/" + name, text));
-      }
+      items.push_back(keyedTextItem(kAsfFamily, name, asfText(attribute)));
     }
   }
 }
@@ -293,22 +300,7 @@ void addApe(const TagLib::APE::Tag& tag, Items& items) {
 void addInfo(const TagLib::RIFF::Info::Tag& tag, Items& items) {
   for (const auto& [key, value] : tag.fieldListMap()) {
     const std::string name(key.data(), key.size());
-    const std::string text = utf8(value);
-    if (name == "INAM") {
-      items.push_back(textItem("riff/INAM", text, CommonKey::title));
-    } else if (name == "IART") {
-      items.push_back(textItem("riff/IART", text, CommonKey::artist));
-    } else if (name == "IPRD") {
-      items.push_back(textItem("riff/IPRD", text, CommonKey::albumName));
-    } else if (name == "ITRK" || name == "IPRT") {
-      items.push_back(textItem(std::string(Id::iTunesTrackNumber), text));
-    } else if (name == "IGNR") {
-      items.push_back(textItem(std::string(Id::iTunesUserGenre), text));
-    } else if (name == "ICRD") {
-      items.push_back(textItem(std::string(Id::iTunesReleaseDate), text));
-    } else {
-      items.push_back(textItem("riff/" + name, text));
-    }
+    items.push_back(keyedTextItem(kInfoFamily, name, utf8(value)));
   }
 }
 
