@@ -1,5 +1,6 @@
 #include "engine/audio_processor.h"
 
+#include <algorithm>
 #include <cmath>
 #include <sstream>
 #include <string>
@@ -64,7 +65,8 @@ Expected<> AudioProcessor::convert(const std::filesystem::path& source,
                                    const ConversionSettings& settings,
                                    std::optional<std::int64_t> startFrame,
                                    std::optional<std::int64_t> endFrame,
-                                   ProgressCallback progress, std::stop_token stop) {
+                                   ProgressCallback progress, std::stop_token stop,
+                                   const AudioMetadata* tags) {
   const Route route = routeFor(format);
   if (!route.encode) return Unexpected(ConversionError::unsupportedFormat("Unknown output format"));
 
@@ -79,6 +81,18 @@ Expected<> AudioProcessor::convert(const std::filesystem::path& source,
     if (!isSupportedClientFormat(r, c)) {
       std::ostringstream text;
       text << c << " channels at " << r << " Hz";
+      return Unexpected(ConversionError::unsupportedFormat(text.str()));
+    }
+  }
+
+  if (startFrame || endFrame) {
+    // A cue track starting at or after its end (or beyond the file) has no audio; an
+    // empty output would be rejected by players and look like success.
+    const std::int64_t first = startFrame.value_or(0);
+    const std::int64_t last = std::min(endFrame.value_or(info->totalFrames), info->totalFrames);
+    if (last <= first) {
+      std::ostringstream text;
+      text << "Empty track: no audio between frames " << first << " and " << last;
       return Unexpected(ConversionError::unsupportedFormat(text.str()));
     }
   }
@@ -114,7 +128,7 @@ Expected<> AudioProcessor::convert(const std::filesystem::path& source,
 
   std::optional<AudioMetadata> metadata;
   if (settings.preserveMetadata) {
-    AudioMetadata read = MetadataService::readMetadata(source);
+    AudioMetadata read = tags ? *tags : MetadataService::readMetadata(source);
     if (read.hasContent()) metadata = std::move(read);
   }
 

@@ -25,13 +25,15 @@ class AudioProcessor {
   // Steps in order: read the source's info, trim silence, analyse loudness, work out
   // fades, read tags, encode, tag M4A outputs. `progress` receives 0.0 ... 1.0 from
   // this thread; `stop` cancels (the conversion then fails with `cancelled`). An
-  // existing file at `output` is replaced; the engine never deletes an output.
+  // existing file at `output` is replaced; the engine never deletes an output. `tags`,
+  // when given, is written instead of the source's own tags (a cue track's record). A
+  // frame range holding no audio fails rather than writing an empty file.
   static Expected<> convert(const std::filesystem::path& source,
                             const std::filesystem::path& output, OutputFormat format,
                             const ConversionSettings& settings,
                             std::optional<std::int64_t> startFrame,
                             std::optional<std::int64_t> endFrame, ProgressCallback progress,
-                            std::stop_token stop = {});
+                            std::stop_token stop = {}, const AudioMetadata* tags = nullptr);
 
   // The first and last samples above `thresholdDB` inside [start, end). A range with
   // no such sample is returned unchanged (an all-silent track keeps its own range).

@@ -151,18 +151,13 @@ Outcome runJob(const WorkItem& item, const ProgressCallback& progress, OnWritten
     const ClaimedPath claim = claimOutputPath(planned);
     if (claim.created) created.push_back(claim.path);
     auto result = item.convert(item.source, claim.path, format, item.settings, item.startFrame,
-                               item.endFrame, progress, item.stop);
+                               item.endFrame, progress, item.stop,
+                               item.metadata ? &*item.metadata : nullptr);
     if (!result) return fail(std::move(result.error()));
     if (!claim.created) created.push_back(claim.path);  // written by this job after all
     outcome.written.emplace_back(format, claim.path);
     onWritten(format, claim.path);
 
-    const bool isM4A = format == OutputFormat::aac || format == OutputFormat::alac;
-    if (isM4A && item.settings.preserveMetadata && item.metadata && item.metadata->hasContent()) {
-      // The job's tags (a cue track's, say) over those the engine copied from the source;
-      // a failure keeps the engine's tags.
-      (void)MetadataService::writeToM4A(*item.metadata, claim.path);
-    }
     if (item.settings.verifyAfterConversion) {
       const VerificationResult verified = verifyOutput(claim.path, item.stop);
       if (item.stop.stop_requested()) return fail(ConversionError::cancelled());
@@ -292,66 +287,94 @@ void ConverterViewModel::addFileGroups(
 }
 
 std::vector<ConverterViewModel::JobPtr> makeCueTrackJobs(const CueSheet& sheet,
-                                                         const fs::path& audioFile,
-                                                         const QString& cueBaseName,
-                                                         double sampleRate,
-                                                         std::int64_t totalFrames) {
+                                                         const std::vector<CueAudioFile>& files,
+                                                         const QString& cueBaseName) {
   std::vector<ConverterViewModel::JobPtr> jobs;
   const auto& tracks = sheet.tracks;
   // One folder for the whole sheet: a "/" in an album title does not nest folders.
   QString subfolder = sheet.albumTitle.value_or(cueBaseName);
   subfolder.replace(QLatin1Char('/'), QLatin1Char('_'));
-  const auto toFrame = [sampleRate](double seconds) {
-    return static_cast<std::int64_t>(seconds * sampleRate);  // truncation toward zero
-  };
   const auto utf8 = [](const std::optional<QString>& text) {
     return text ? std::optional<std::string>(text->toStdString()) : std::nullopt;
   };
+  const auto inFile = [&](std::size_t file) {
+    return std::ranges::count_if(tracks, [file](const CueTrack& t) { return t.file == file; });
+  };
+  // "2004" or "2004-05-17": the year is the leading four digits.
+  std::optional<std::int64_t> sheetYear;
+  if (sheet.date && sheet.date->size() >= 4) {
+    bool ok = false;
+    const int year = sheet.date->left(4).toInt(&ok);
+    if (ok && year > 0) sheetYear = year;
+  }
+
+  // The first track of a file starts at the file's start, so audio before its INDEX 01
+  // (a pregap or hidden track) is kept; later ones at their INDEX 01.
+  std::vector<std::int64_t> starts(tracks.size());
+  for (std::size_t i = 0; i < tracks.size(); ++i) {
+    const bool firstInFile = std::none_of(tracks.begin(), tracks.begin() + static_cast<std::ptrdiff_t>(i),
+                                          [&](const CueTrack& t) { return t.file == tracks[i].file; });
+    const double rate = files.at(tracks[i].file).sampleRate;
+    starts[i] = firstInFile ? 0 : static_cast<std::int64_t>(tracks[i].startTime * rate);  // truncated
+  }
+
   for (std::size_t i = 0; i < tracks.size(); ++i) {
     const CueTrack& track = tracks[i];
-    const std::int64_t start = toFrame(track.startTime);
-    const std::int64_t end = i + 1 < tracks.size() ? toFrame(tracks[i + 1].startTime) : totalFrames;
+    const CueAudioFile& file = files.at(track.file);
+    std::int64_t end = file.totalFrames;
+    for (std::size_t next = i + 1; next < tracks.size(); ++next) {
+      if (tracks[next].file != track.file) continue;
+      end = starts[next];  // at or before the start: an empty track, refused when converted
+      break;
+    }
     QString name = QString::asprintf("%02lld", static_cast<long long>(track.number));
     name += track.title ? QStringLiteral(" ") + *track.title
                         : QStringLiteral(" Track ") + QString::number(track.number);
 
+    // The file's own tags fill what the sheet leaves out; its title and composer only
+    // when the file is this one track.
+    const AudioMetadata& own = file.tags;
+    const bool wholeFile = inFile(track.file) == 1;
     AudioMetadata metadata;
-    metadata.title = utf8(track.title);
-    metadata.artist = utf8(track.performer ? track.performer : sheet.albumPerformer);
-    metadata.album = utf8(sheet.albumTitle);
-    metadata.albumArtist = utf8(sheet.albumPerformer);
+    metadata.title = track.title ? utf8(track.title) : wholeFile ? own.title : std::nullopt;
+    metadata.artist = track.performer       ? utf8(track.performer)
+                      : sheet.albumPerformer ? utf8(sheet.albumPerformer)
+                                             : own.artist;
+    metadata.album = sheet.albumTitle ? utf8(sheet.albumTitle) : own.album;
+    metadata.albumArtist = sheet.albumPerformer ? utf8(sheet.albumPerformer) : own.albumArtist;
     metadata.trackNumber = track.number;
     metadata.trackTotal = static_cast<std::int64_t>(tracks.size());
+    metadata.discNumber = sheet.discNumber ? sheet.discNumber : own.discNumber;
+    metadata.genre = sheet.genre ? utf8(sheet.genre) : own.genre;
+    metadata.year = sheetYear ? sheetYear : own.year;
+    metadata.composer = wholeFile ? own.composer : std::nullopt;
+    metadata.artwork = own.artwork;
 
     const std::string nameUtf8 = name.toStdString();
-    jobs.push_back(std::make_shared<ConversionJob>(audioFile, nameUtf8, subfolder.toStdString(),
-                                                   start, end, nameUtf8, std::move(metadata)));
+    jobs.push_back(std::make_shared<ConversionJob>(file.path, nameUtf8, subfolder.toStdString(),
+                                                   starts[i], end, nameUtf8, std::move(metadata)));
   }
   return jobs;
 }
 
 void ConverterViewModel::importCueSheet(const QString& path) {
-  const auto sheet = CueSheet::parseFile(path);
+  const auto sheet = CueSheet::parseFile(path, acceptedAudioExtensions());
   if (!sheet) {
     logCueFailure(sheet.error().errorDescription());
     return;
   }
-  const QFileInfo cueFile(path);
-  const fs::path audio =
-      fs::path(cueFile.absolutePath().toStdString()) / sheet->audioFileName.toStdString();
-  std::error_code error;
-  if (!fs::exists(audio, error)) {
-    logCueFailure(CueSheetError{CueSheetError::Kind::audioFileNotFound, sheet->audioFileName}
-                      .errorDescription());
-    return;
+  std::vector<CueAudioFile> files(sheet->files.size());
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (sheet->files[i].path.isEmpty()) continue;  // a FILE without tracks
+    const fs::path audio(sheet->files[i].path.toStdString());
+    const auto info = readAudioFileInfo(audio);
+    if (!info) {
+      logCueFailure(QString::fromStdString(info.error().errorDescription()));
+      return;
+    }
+    files[i] = {audio, info->sampleRate, info->totalFrames, MetadataService::readMetadata(audio)};
   }
-  const auto info = readAudioFileInfo(audio);
-  if (!info) {
-    logCueFailure(QString::fromStdString(info.error().errorDescription()));
-    return;
-  }
-  auto tracks = makeCueTrackJobs(*sheet, audio, cueFile.completeBaseName(), info->sampleRate,
-                                 info->totalFrames);
+  auto tracks = makeCueTrackJobs(*sheet, files, QFileInfo(path).completeBaseName());
   if (tracks.empty()) return;
   const int first = static_cast<int>(jobs_.size());
   for (auto& job : tracks) appendJob(std::move(job));

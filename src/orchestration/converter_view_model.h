@@ -41,11 +41,13 @@ class ConverterViewModel : public QObject {
   Q_OBJECT
  public:
   using JobPtr = std::shared_ptr<ConversionJob>;
-  // The engine entry; replaceable so tests can inject failures.
+  // The engine entry; replaceable so tests can inject failures. `tags` is the job's tag
+  // record, written instead of the source's when given.
   using ConvertFunction = std::function<Expected<>(
       const std::filesystem::path& source, const std::filesystem::path& output, OutputFormat format,
       const ConversionSettings& settings, std::optional<std::int64_t> startFrame,
-      std::optional<std::int64_t> endFrame, ProgressCallback progress, std::stop_token stop)>;
+      std::optional<std::int64_t> endFrame, ProgressCallback progress, std::stop_token stop,
+      const AudioMetadata* tags)>;
 
   struct Options {
     QString historyFile;            // empty: storageURL("history.json")
@@ -158,13 +160,22 @@ struct ClaimedPath {
 };
 ClaimedPath claimOutputPath(const std::filesystem::path& planned);
 
-// One job per track of a parsed sheet over an audio file of `totalFrames` frames at
-// `sampleRate`; `cueBaseName` is the sheet's file name without extension.
+// What import reads of one audio file of a cue sheet.
+struct CueAudioFile {
+  std::filesystem::path path;
+  double sampleRate = 0;
+  std::int64_t totalFrames = 0;
+  AudioMetadata tags;  // the file's own: album, date, genre, disc and cover when the sheet has none
+};
+
+// One job per track of a parsed sheet; `files` holds one entry per FILE of the sheet, in
+// its order. A track runs from its INDEX 01 (from its file's start for the file's first
+// track) to the next track's INDEX 01 in the same file, or to that file's end, so the
+// tracks together cover every file exactly. `cueBaseName` is the sheet's file name
+// without extension.
 std::vector<ConverterViewModel::JobPtr> makeCueTrackJobs(const CueSheet& sheet,
-                                                         const std::filesystem::path& audioFile,
-                                                         const QString& cueBaseName,
-                                                         double sampleRate,
-                                                         std::int64_t totalFrames);
+                                                         const std::vector<CueAudioFile>& files,
+                                                         const QString& cueBaseName);
 
 // Whether a finished output decodes from start to end without read errors and without
 // NaN or infinite samples.

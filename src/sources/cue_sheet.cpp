@@ -112,6 +112,32 @@ struct OpenTrack {
   std::optional<double> indexTime;
 };
 
+// REM DISCNUMBER "1" or "1/2": the number before any slash.
+std::optional<std::int64_t> parseDiscNumber(const QString& value) {
+  const auto number = parseInteger(value.section(u'/', 0, 0).trimmed());
+  if (!number || *number < 1) return std::nullopt;
+  return number;
+}
+
+// The audio file a FILE line means, in `folder`: the name as written, or else the one
+// file with the same stem and an accepted extension (a sheet written for "album.wav"
+// beside the compressed "album.flac").
+std::optional<QString> findAudioFile(const QDir& folder, const QString& name,
+                                     const std::set<QString>& extensions) {
+  if (name.isEmpty()) return std::nullopt;  // would resolve to the folder itself
+  const QFileInfo written(folder.filePath(name));
+  if (written.exists() && !written.isDir()) return written.absoluteFilePath();
+  const QDir parent = written.dir();
+  const QString stem = written.completeBaseName();
+  std::optional<QString> found;
+  for (const QFileInfo& entry : parent.entryInfoList(QDir::Files | QDir::Hidden | QDir::System)) {
+    if (entry.completeBaseName() != stem || !extensions.contains(entry.suffix().toLower())) continue;
+    if (found) return std::nullopt;  // ambiguous
+    found = entry.absoluteFilePath();
+  }
+  return found;
+}
+
 }  // namespace
 
 QString CueSheetError::errorDescription() const {
@@ -129,10 +155,10 @@ QString CueSheetError::errorDescription() const {
 }
 
 std::expected<CueSheet, CueSheetError> CueSheet::parse(const QString& text) {
-  std::optional<QString> fileName;
   CueSheet sheet;
   std::optional<OpenTrack> current;
-  std::optional<double> pendingIndex;  // an INDEX before the first TRACK, dropped by it
+  // Lines before the first FILE belong to it (a sheet may name its file last).
+  const auto currentFile = [&] { return sheet.files.empty() ? std::size_t{0} : sheet.files.size() - 1; };
 
   auto finishCurrent = [&] {
     if (!current) return;
@@ -145,7 +171,7 @@ std::expected<CueSheet, CueSheetError> CueSheet::parse(const QString& text) {
     const QString line = trimBlanks(rawLine);
     const QString upper = line.toUpper();
     if (auto value = fileValue(line, upper)) {
-      fileName = *value;
+      sheet.files.push_back(CueFile{*value, {}});
     } else if (auto title = quotedValue(line, upper, QLatin1String("TITLE "))) {
       (current ? current->track.title : sheet.albumTitle) = *title;
     } else if (auto performer = quotedValue(line, upper, QLatin1String("PERFORMER "))) {
@@ -154,22 +180,34 @@ std::expected<CueSheet, CueSheetError> CueSheet::parse(const QString& text) {
       finishCurrent();
       current = OpenTrack{};
       current->track.number = *number;
-      pendingIndex.reset();
+      current->track.file = currentFile();
     } else if (auto time = indexTime(line, upper)) {
-      (current ? current->indexTime : pendingIndex) = *time;
+      // An INDEX before the first TRACK belongs to no track.
+      if (current) {
+        current->indexTime = *time;
+        current->track.file = currentFile();
+      }
+    } else if (current) {
+      continue;  // REM lines inside a track describe that track only
+    } else if (auto genre = quotedValue(line, upper, QLatin1String("REM GENRE "))) {
+      sheet.genre = *genre;
+    } else if (auto date = quotedValue(line, upper, QLatin1String("REM DATE "))) {
+      sheet.date = *date;
+    } else if (auto disc = quotedValue(line, upper, QLatin1String("REM DISCNUMBER "))) {
+      sheet.discNumber = parseDiscNumber(*disc);
     }
   }
   finishCurrent();
 
-  if (!fileName) return std::unexpected(CueSheetError{CueSheetError::Kind::noFileReference, {}});
+  if (sheet.files.empty()) return std::unexpected(CueSheetError{CueSheetError::Kind::noFileReference, {}});
   if (sheet.tracks.empty()) return std::unexpected(CueSheetError{CueSheetError::Kind::noTracks, {}});
-  sheet.audioFileName = *fileName;
   std::stable_sort(sheet.tracks.begin(), sheet.tracks.end(),
                    [](const CueTrack& a, const CueTrack& b) { return a.number < b.number; });
   return sheet;
 }
 
-std::expected<CueSheet, CueSheetError> CueSheet::parseFile(const QString& path) {
+std::expected<CueSheet, CueSheetError> CueSheet::parseFile(const QString& path,
+                                                           const std::set<QString>& audioExtensions) {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) {
     return std::unexpected(CueSheetError{CueSheetError::Kind::unreadable,
@@ -195,11 +233,15 @@ std::expected<CueSheet, CueSheetError> CueSheet::parseFile(const QString& path) 
 
   auto sheet = parse(text);
   if (!sheet) return sheet;
-  // The jobs of a sheet are frame ranges of this file: without it there is nothing to do.
-  // An empty name (FILE "") would otherwise resolve to the sheet's own folder.
-  const QFileInfo audio(QFileInfo(path).dir().filePath(sheet->audioFileName));
-  if (!audio.exists() || audio.isDir()) {
-    return std::unexpected(CueSheetError{CueSheetError::Kind::audioFileNotFound, sheet->audioFileName});
+  // The jobs of a sheet are frame ranges of its files: without them there is nothing to do.
+  const QDir folder = QFileInfo(path).dir();
+  for (std::size_t i = 0; i < sheet->files.size(); ++i) {
+    CueFile& file = sheet->files[i];
+    const bool used = std::ranges::any_of(sheet->tracks, [i](const CueTrack& t) { return t.file == i; });
+    if (!used) continue;
+    const auto found = findAudioFile(folder, file.name, audioExtensions);
+    if (!found) return std::unexpected(CueSheetError{CueSheetError::Kind::audioFileNotFound, file.name});
+    file.path = *found;
   }
   return sheet;
 }

@@ -266,7 +266,7 @@ TEST_F(Batch, VerificationFailsOnNaNSamplesAndPassesCleanOutput) {
   model.setConvertFunction([](const fs::path& source, const fs::path& output, OutputFormat,
                               const ConversionSettings&, std::optional<std::int64_t>,
                               std::optional<std::int64_t>, ProgressCallback,
-                              std::stop_token) -> Expected<> {
+                              std::stop_token, const AudioMetadata*) -> Expected<> {
     if (source.filename() == "s2.wav") {
       std::ofstream(output) << "not audio at all";
     } else {

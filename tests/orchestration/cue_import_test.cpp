@@ -2,6 +2,8 @@
 
 #include <fstream>
 
+#include "engine/encode_test_util.h"
+#include "metadata/metadata_service.h"
 #include "orchestration/converter_view_model.h"
 #include "orchestration_helpers.h"
 #include "platform/logging.h"
@@ -18,16 +20,25 @@ using test::q;
 using test::storesIn;
 
 CueTrack track(std::int64_t number, double start, std::optional<QString> title = std::nullopt,
-               std::optional<QString> performer = std::nullopt) {
-  return CueTrack{number, std::move(title), std::move(performer), start};
+               std::optional<QString> performer = std::nullopt, std::size_t file = 0) {
+  return CueTrack{number, std::move(title), std::move(performer), start, file};
+}
+
+using Range = std::pair<std::int64_t, std::int64_t>;
+
+std::vector<Range> ranges(const std::vector<ConverterViewModel::JobPtr>& jobs) {
+  std::vector<Range> result;
+  for (const auto& job : jobs) result.emplace_back(job->startFrame().value(), job->endFrame().value());
+  return result;
 }
 
 TEST(CueTrackJobs, FrameRangesNamesAndTags) {
   CueSheet sheet;
-  sheet.audioFileName = "album.flac";
+  sheet.files = {{"album.flac", "/m/album.flac"}};
   sheet.albumPerformer = "X";
   sheet.tracks = {track(1, 0.0, "Intro", "Y"), track(3, 185.5), track(12, 402.0, "Coda")};
-  const auto jobs = makeCueTrackJobs(sheet, "/m/album.flac", "Live", 44100.0, 20'000'000);
+  const std::vector<CueAudioFile> files = {{"/m/album.flac", 44100.0, 20'000'000, {}}};
+  const auto jobs = makeCueTrackJobs(sheet, files, "Live");
   ASSERT_EQ(jobs.size(), 3u);
   const std::vector<std::pair<std::int64_t, std::int64_t>> ranges = {
       {0, 8'180'550}, {8'180'550, 17'728'200}, {17'728'200, 20'000'000}};
@@ -49,9 +60,51 @@ TEST(CueTrackJobs, FrameRangesNamesAndTags) {
   EXPECT_EQ(jobs[2]->metadata()->trackNumber, 12);
 
   sheet.albumTitle = "AC/DC Live";
-  EXPECT_EQ(makeCueTrackJobs(sheet, "/m/album.flac", "Live", 44100.0, 1)[0]->outputSubdirectory(),
-            "AC_DC Live");
+  EXPECT_EQ(makeCueTrackJobs(sheet, files, "Live")[0]->outputSubdirectory(), "AC_DC Live");
 }
+
+struct Layout {
+  const char* name;
+  std::vector<CueTrack> tracks;
+  std::vector<std::int64_t> fileFrames;  // at 1000 Hz
+  std::vector<Range> expected;
+};
+
+void PrintTo(const Layout& layout, std::ostream* out) { *out << layout.name; }
+
+class CueTrackRanges : public testing::TestWithParam<Layout> {};
+
+// Each track is cut from its own file; together the tracks of a file cover it exactly.
+TEST_P(CueTrackRanges, CoverEveryFileInTrackOrder) {
+  const Layout& layout = GetParam();
+  CueSheet sheet;
+  std::vector<CueAudioFile> files;
+  for (std::size_t i = 0; i < layout.fileFrames.size(); ++i) {
+    const std::string name = std::to_string(i) + ".flac";
+    sheet.files.push_back({QString::fromStdString(name), QString::fromStdString("/m/" + name)});
+    files.push_back({"/m/" + name, 1000.0, layout.fileFrames[i], {}});
+  }
+  sheet.tracks = layout.tracks;
+  const auto jobs = makeCueTrackJobs(sheet, files, "cd");
+  EXPECT_EQ(ranges(jobs), layout.expected);
+  for (std::size_t i = 0; i < jobs.size(); ++i) {
+    EXPECT_EQ(jobs[i]->sourceURL(), files[layout.tracks[i].file].path);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, CueTrackRanges,
+    testing::Values(
+        // The next track's pregap ends the previous file; its own INDEX 01 opens the next.
+        Layout{"pregapAtFileEnd",
+               {track(1, 0.0), track(2, 0.0, {}, {}, 1), track(3, 0.5, {}, {}, 1), track(4, 0.2, {}, {}, 2)},
+               {3000, 2000, 1000},
+               {{0, 3000}, {0, 500}, {500, 2000}, {0, 1000}}},
+        // Audio before the first INDEX 01 of a file stays with its first track.
+        Layout{"hiddenFirstTrack", {track(1, 1.0), track(2, 2.5)}, {4000}, {{0, 2500}, {2500, 4000}}},
+        // Two tracks at one INDEX: the first is empty (refused when converted).
+        Layout{"sharedIndex", {track(1, 0.0), track(2, 1.0), track(3, 1.0)}, {3000},
+               {{0, 1000}, {1000, 1000}, {1000, 3000}}}));
 
 class Import : public testing::Test {
  protected:
@@ -105,6 +158,111 @@ TEST_F(Import, CueSheetWithMissingAudioLogsAndAddsNothing) {
   EXPECT_THAT(messages,
               testing::ElementsAre("Cue sheet parse failed: Audio file not found: gone.flac",
                                    "Cue sheet parse failed: Cue sheet has no FILE reference"));
+}
+
+// Real files through the real engine, in a short-lived batch.
+class CueBatch : public Import {
+ protected:
+  void run(std::set<OutputFormat> formats) {
+    ConversionSettings settings = model.settings();
+    settings.enabledFormats = std::move(formats);
+    model.setSettings(settings);
+    model.startConversion();
+    ASSERT_TRUE(test::waitFor([this] { return !model.isConverting() && model.activeWorkerCount() == 0; }));
+  }
+};
+
+// Two different files under one sheet, the second named as its uncompressed original:
+// the lossless tracks, end to end, are both files bit for bit.
+TEST_F(CueBatch, TracksOfSeveralFilesConcatenateToTheFiles) {
+  const auto one = test::writeAudio(dir.path(), "one", test::noise(44100, 2, 0.4, -3, 7), test::InputKind::wav16);
+  const auto two = test::writeAudio(dir.path(), "two", test::sine(44100, 2, 0.3, 1000, -1), test::InputKind::flac16);
+  std::ofstream(dir / "cd.cue") << "TITLE \"Split\"\r\nFILE \"one.wav\" WAVE\r\n"
+                                   "  TRACK 01 AUDIO\r\n    INDEX 01 00:00:00\r\n"
+                                   "  TRACK 02 AUDIO\r\n    INDEX 01 00:00:10\r\n"
+                                   "  TRACK 03 AUDIO\r\n    INDEX 00 00:00:20\r\n"
+                                   "FILE \"two.wav\" WAVE\r\n    INDEX 01 00:00:00\r\n"
+                                   "  TRACK 04 AUDIO\r\n    INDEX 00 00:00:05\r\n    INDEX 01 00:00:08\r\n";
+  model.importCueSheet(q(dir / "cd.cue"));
+  ASSERT_EQ(model.jobs().size(), 4u);
+  EXPECT_EQ(ranges(model.jobs()), (std::vector<Range>{{0, 5880}, {5880, 17640}, {0, 4704}, {4704, 13230}}));
+  EXPECT_EQ(model.jobs()[3]->sourceURL(), two);
+
+  run({OutputFormat::flac, OutputFormat::wav});
+  std::vector<float> expected = test::decodeFile(one).samples;
+  const auto second = test::decodeFile(two).samples;
+  expected.insert(expected.end(), second.begin(), second.end());
+  for (const auto format : {OutputFormat::flac, OutputFormat::wav}) {
+    std::vector<float> joined;
+    for (const auto& job : model.jobs()) {
+      ASSERT_EQ(job->status(), ConversionStatus::completed()) << job->fileName();
+      const auto track = test::decodeFile(job->outputURLs().at(format));
+      EXPECT_GT(track.frames(), 0);
+      joined.insert(joined.end(), track.samples.begin(), track.samples.end());
+    }
+    EXPECT_TRUE(joined == expected) << fileExtension(format);
+  }
+}
+
+TEST_F(CueBatch, AnEmptyTrackFailsItsJobAlone) {
+  test::writeWav(dir / "a.wav", 8820, 44100, 1);
+  std::ofstream(dir / "a.cue") << "FILE a.wav WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n"
+                                  "TRACK 02 AUDIO\nINDEX 01 00:00:05\nTRACK 03 AUDIO\nINDEX 01 00:00:05\n";
+  model.importCueSheet(q(dir / "a.cue"));
+  std::vector<std::pair<int, int>> finished;
+  QObject::connect(&model, &ConverterViewModel::batchFinished,
+                   [&](int completed, int total) { finished.emplace_back(completed, total); });
+  run({OutputFormat::wav});
+  ASSERT_EQ(model.jobs().size(), 3u);
+  EXPECT_EQ(model.jobs()[1]->status().kind(), ConversionStatus::Kind::failed);
+  EXPECT_THAT(model.jobs()[1]->status().error()->errorDescription(), testing::HasSubstr("Empty track"));
+  EXPECT_TRUE(model.jobs()[1]->outputURLs().empty());
+  EXPECT_EQ(model.jobs()[2]->status(), ConversionStatus::completed());
+  EXPECT_THAT(finished, testing::ElementsAre(std::pair{2, 3}));
+}
+
+// A tagged image with a cover: every track in every tagging format carries its own
+// title, performer and number, the sheet's album facts, and the image's cover.
+TEST_F(CueBatch, EveryFormatGetsEachTracksTags) {
+  const auto image = test::writeAudio(dir.path(), "image", test::sine(48000, 2, 0.4, 440, -6),
+                                      test::InputKind::flac16);
+  AudioMetadata imageTags;
+  imageTags.title = "Image Title";
+  imageTags.artist = "Image Artist";
+  imageTags.album = "Image Album";
+  imageTags.trackNumber = 1;
+  imageTags.genre = "Image Genre";
+  imageTags.year = 1990;
+  imageTags.discNumber = 1;
+  imageTags.artwork = test::fullMetadata().artwork;
+  ASSERT_FALSE(MetadataService::writeToFlac(imageTags, image));
+  std::ofstream(dir / "image.cue") << "REM DATE 2004-05-17\nREM DISCNUMBER 2\nPERFORMER \"Sheet Band\"\n"
+                                      "FILE \"image.wav\" WAVE\n"
+                                      "TRACK 01 AUDIO\nTITLE \"First\"\nPERFORMER \"Guest\"\nINDEX 01 00:00:00\n"
+                                      "TRACK 02 AUDIO\nTITLE \"Second\"\nINDEX 01 00:00:15\n";
+  model.importCueSheet(q(dir / "image.cue"));
+  const std::set<OutputFormat> formats = {OutputFormat::aac,  OutputFormat::alac, OutputFormat::flac,
+                                          OutputFormat::mp3,  OutputFormat::opus, OutputFormat::vorbis};
+  run(formats);
+  ASSERT_EQ(model.jobs().size(), 2u);
+  for (std::size_t i = 0; i < 2; ++i) {
+    const auto& job = *model.jobs()[i];
+    ASSERT_EQ(job.status(), ConversionStatus::completed());
+    AudioMetadata expected = imageTags;
+    expected.title = i == 0 ? "First" : "Second";
+    expected.artist = i == 0 ? "Guest" : "Sheet Band";
+    expected.albumArtist = "Sheet Band";
+    expected.trackNumber = static_cast<std::int64_t>(i + 1);
+    expected.trackTotal = 2;
+    expected.discNumber = 2;
+    expected.year = 2004;
+    for (const auto format : formats) {
+      AudioMetadata want = expected;
+      if (format == OutputFormat::aac || format == OutputFormat::alac) want.trackTotal.reset();  // MP4 keeps none
+      EXPECT_EQ(MetadataService::readMetadata(job.outputURLs().at(format)), want)
+          << job.fileName() << " " << displayName(format);
+    }
+  }
 }
 
 TEST_F(Import, FolderWithCueSheetContributesOnlyTheSheet) {

@@ -24,6 +24,18 @@ std::vector<double> startTimes(const CueSheet& sheet) {
   return times;
 }
 
+std::vector<QString> fileNames(const CueSheet& sheet) {
+  std::vector<QString> names;
+  for (const auto& file : sheet.files) names.push_back(file.name);
+  return names;
+}
+
+std::vector<std::size_t> trackFiles(const CueSheet& sheet) {
+  std::vector<std::size_t> files;
+  for (const auto& track : sheet.tracks) files.push_back(track.file);
+  return files;
+}
+
 std::vector<std::int64_t> numbers(const CueSheet& sheet) {
   std::vector<std::int64_t> result;
   for (const auto& track : sheet.tracks) result.push_back(track.number);
@@ -48,7 +60,8 @@ TEST(CueSheetParse, AlbumWithThreeTracks) {
       "  TRACK 03 AUDIO\r\n"
       "\tINDEX 01 06:42:00\r\n");
   ASSERT_TRUE(sheet) << sheet.error().errorDescription().toStdString();
-  EXPECT_EQ(sheet->audioFileName, "Long Night.wav");
+  EXPECT_THAT(fileNames(*sheet), ::testing::ElementsAre("Long Night.wav"));
+  EXPECT_EQ(sheet->genre, "Ambient");
   EXPECT_EQ(sheet->albumTitle, "Long Night");
   EXPECT_EQ(sheet->albumPerformer, "The Band");
   ASSERT_EQ(sheet->tracks.size(), 3u);
@@ -66,7 +79,7 @@ TEST(CueSheetParse, KeywordsAnyCaseValuesAsWritten) {
       "title \"mIxEd CaSe\"\n"
       "index 01 00:01:00\n");
   ASSERT_TRUE(sheet);
-  EXPECT_EQ(sheet->audioFileName, "disc.flac");
+  EXPECT_THAT(fileNames(*sheet), ::testing::ElementsAre("disc.flac"));
   ASSERT_EQ(sheet->tracks.size(), 1u);
   EXPECT_EQ(sheet->tracks[0].number, 1);
   EXPECT_EQ(sheet->tracks[0].title, "mIxEd CaSe");
@@ -114,7 +127,7 @@ TEST(CueSheetParse, QuotingOfValues) {
       "TITLE \"A \"quoted\" word\"\n"
       "PERFORMER \"\"\n");
   ASSERT_TRUE(sheet);
-  EXPECT_EQ(sheet->audioFileName, "\"unclosed");
+  EXPECT_THAT(fileNames(*sheet), ::testing::ElementsAre("\"unclosed"));
   EXPECT_EQ(sheet->albumTitle, "Plain words");
   EXPECT_EQ(sheet->albumPerformer, "\"");
   EXPECT_EQ(sheet->tracks[0].title, "A \"quoted\" word");
@@ -153,12 +166,46 @@ TEST(CueSheetParse, SortsByNumberKeepingFileOrderOfEqualNumbers) {
   EXPECT_EQ(sheet->tracks[1].title, "b2");
 }
 
-TEST(CueSheetParse, FileLineMayFollowTheTracksAndTheLastOneWins) {
-  const auto sheet = CueSheet::parse(
-      "FILE first.wav WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nFILE \"second take.flac\" WAVE\n");
+TEST(CueSheetParse, FileLineMayFollowTheTracks) {
+  const auto sheet = CueSheet::parse("TRACK 01 AUDIO\nINDEX 01 00:00:00\nFILE \"second take.flac\" WAVE\n");
   ASSERT_TRUE(sheet);
-  EXPECT_EQ(sheet->audioFileName, "second take.flac");
-  EXPECT_EQ(sheet->tracks.size(), 1u);
+  EXPECT_THAT(fileNames(*sheet), ::testing::ElementsAre("second take.flac"));
+  EXPECT_THAT(trackFiles(*sheet), ::testing::ElementsAre(0u));
+}
+
+// As rippers write several files: one per track, with the next track's pregap at the end
+// of the previous file (its INDEX 01 under the next FILE), and a pregap at a file's start.
+TEST(CueSheetParse, EachTrackBelongsToTheFileOfItsIndex) {
+  const auto sheet = CueSheet::parse(
+      "rem GENRE \"Hard Rock\"\r\n"
+      "REM DATE 2004-05-17\r\n"
+      "REM DISCNUMBER 2/3\r\n"
+      "REM COMMENT \"ExactAudioCopy v1.0\"\r\n"
+      "CATALOG 0000000000000\r\n"
+      "FILE \"01 One.wav\" WAVE\r\n"
+      "  TRACK 01 AUDIO\r\n"
+      "    FLAGS DCP PRE\r\n"
+      "    ISRC USRC17607839\r\n"
+      "    REM DATE 1999\r\n"
+      "    INDEX 01 00:00:00\r\n"
+      "  TRACK 02 AUDIO\r\n"
+      "    INDEX 00 03:00:10\r\n"
+      "file 02.flac wave\r\n"
+      "    INDEX 01 00:00:00\r\n"
+      "  TRACK 03 AUDIO\r\n"
+      "    INDEX 01 02:00:00\r\n"
+      "FILE \"03.wav\" WAVE\r\n"
+      "  TRACK 04 AUDIO\r\n"
+      "    PREGAP 00:02:00\r\n"
+      "    INDEX 00 00:00:00\r\n"
+      "    INDEX 01 00:02:00\r\n");
+  ASSERT_TRUE(sheet);
+  EXPECT_THAT(fileNames(*sheet), ::testing::ElementsAre("01 One.wav", "02.flac", "03.wav"));
+  EXPECT_THAT(trackFiles(*sheet), ::testing::ElementsAre(0u, 1u, 1u, 2u));
+  EXPECT_THAT(startTimes(*sheet), ::testing::ElementsAre(0.0, 0.0, 120.0, 2.0));
+  EXPECT_EQ(sheet->genre, "Hard Rock");
+  EXPECT_EQ(sheet->date, "2004-05-17");
+  EXPECT_EQ(sheet->discNumber, 2);
 }
 
 TEST(CueSheetParse, MissingFileOrTracksAreErrors) {
@@ -217,6 +264,48 @@ TEST_F(CueSheetFile, MissingAudioFileIsReported) {
   ASSERT_FALSE(empty);
   EXPECT_EQ(empty.error().kind, Kind::audioFileNotFound);
 }
+
+struct Resolution {
+  const char* written;                 // the FILE name
+  std::vector<const char*> onDisk;     // files beside the sheet
+  std::optional<const char*> expected;  // the file taken, or "Audio file not found"
+};
+
+void PrintTo(const Resolution& c, std::ostream* out) {
+  *out << c.written << " -> " << c.expected.value_or("not found");
+}
+
+class CueFileResolution : public ::testing::TestWithParam<Resolution> {
+ protected:
+  test::TempDir dir_;
+};
+
+// A name that is not on disk as written falls back to the one accepted file of its stem.
+TEST_P(CueFileResolution, FindsTheFileOfTheSameStem) {
+  const Resolution& c = GetParam();
+  std::filesystem::create_directories(dir_ / "sub");
+  for (const char* name : c.onDisk) writeBytes(dir_ / name, "");
+  writeBytes(dir_ / "album.cue", QByteArray("FILE \"") + c.written + "\" WAVE\nTRACK 01 AUDIO\n");
+  const auto sheet = CueSheet::parseFile(toQString(dir_ / "album.cue"), {"wav", "flac", "ape"});
+  if (!c.expected) {
+    ASSERT_FALSE(sheet);
+    EXPECT_EQ(sheet.error().errorDescription(), QString("Audio file not found: ") + c.written);
+    return;
+  }
+  ASSERT_TRUE(sheet) << sheet.error().errorDescription().toStdString();
+  EXPECT_EQ(sheet->files[0].path, toQString(dir_ / *c.expected));
+  EXPECT_EQ(sheet->files[0].name, c.written);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, CueFileResolution,
+    ::testing::Values(Resolution{"album.wav", {"album.flac"}, "album.flac"},
+                      Resolution{"album.wav", {"album.APE", "cover.flac"}, "album.APE"},
+                      Resolution{"album.wav", {"album.wav", "album.flac"}, "album.wav"},
+                      Resolution{"sub/album.wav", {"sub/album.flac", "album.ape"}, "sub/album.flac"},
+                      Resolution{"album.wav", {"album.flac", "album.ape"}, std::nullopt},
+                      Resolution{"album.wav", {"album.txt", "album.wav.flac"}, std::nullopt},
+                      Resolution{"album.wav", {"Album.flac"}, std::nullopt}));
 
 TEST_F(CueSheetFile, UnreadableSheetIsAnError) {
   const auto sheet = CueSheet::parseFile(toQString(dir_ / "absent.cue"));
