@@ -20,8 +20,8 @@ using test::q;
 using test::storesIn;
 
 CueTrack track(std::int64_t number, double start, std::optional<QString> title = std::nullopt,
-               std::optional<QString> performer = std::nullopt, std::size_t file = 0) {
-  return CueTrack{number, std::move(title), std::move(performer), start, file};
+               std::optional<QString> performer = std::nullopt) {
+  return CueTrack{number, std::move(title), std::move(performer), start};
 }
 
 using Range = std::pair<std::int64_t, std::int64_t>;
@@ -62,49 +62,6 @@ TEST(CueTrackJobs, FrameRangesNamesAndTags) {
   sheet.albumTitle = "AC/DC Live";
   EXPECT_EQ(makeCueTrackJobs(sheet, files, "Live")[0]->outputSubdirectory(), "AC_DC Live");
 }
-
-struct Layout {
-  const char* name;
-  std::vector<CueTrack> tracks;
-  std::vector<std::int64_t> fileFrames;  // at 1000 Hz
-  std::vector<Range> expected;
-};
-
-void PrintTo(const Layout& layout, std::ostream* out) { *out << layout.name; }
-
-class CueTrackRanges : public testing::TestWithParam<Layout> {};
-
-// Each track is cut from its own file; together the tracks of a file cover it exactly.
-TEST_P(CueTrackRanges, CoverEveryFileInTrackOrder) {
-  const Layout& layout = GetParam();
-  CueSheet sheet;
-  std::vector<CueAudioFile> files;
-  for (std::size_t i = 0; i < layout.fileFrames.size(); ++i) {
-    const std::string name = std::to_string(i) + ".flac";
-    sheet.files.push_back({QString::fromStdString(name), QString::fromStdString("/m/" + name)});
-    files.push_back({"/m/" + name, 1000.0, layout.fileFrames[i], {}});
-  }
-  sheet.tracks = layout.tracks;
-  const auto jobs = makeCueTrackJobs(sheet, files, "cd");
-  EXPECT_EQ(ranges(jobs), layout.expected);
-  for (std::size_t i = 0; i < jobs.size(); ++i) {
-    EXPECT_EQ(jobs[i]->sourceURL(), files[layout.tracks[i].file].path);
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Layouts, CueTrackRanges,
-    testing::Values(
-        // The next track's pregap ends the previous file; its own INDEX 01 opens the next.
-        Layout{"pregapAtFileEnd",
-               {track(1, 0.0), track(2, 0.0, {}, {}, 1), track(3, 0.5, {}, {}, 1), track(4, 0.2, {}, {}, 2)},
-               {3000, 2000, 1000},
-               {{0, 3000}, {0, 500}, {500, 2000}, {0, 1000}}},
-        // Audio before the first INDEX 01 of a file stays with its first track.
-        Layout{"hiddenFirstTrack", {track(1, 1.0), track(2, 2.5)}, {4000}, {{0, 2500}, {2500, 4000}}},
-        // Two tracks at one INDEX: the first is empty (refused when converted).
-        Layout{"sharedIndex", {track(1, 0.0), track(2, 1.0), track(3, 1.0)}, {3000},
-               {{0, 1000}, {1000, 1000}, {1000, 3000}}}));
 
 class Import : public testing::Test {
  protected:
@@ -172,13 +129,14 @@ class CueBatch : public Import {
   }
 };
 
-// Two different files under one sheet, the second named as its uncompressed original:
-// the lossless tracks, end to end, are both files bit for bit.
+// Two different files under one sheet, the second named as its uncompressed original,
+// with pregaps at a file's start and end: the lossless tracks, end to end, are both files
+// bit for bit.
 TEST_F(CueBatch, TracksOfSeveralFilesConcatenateToTheFiles) {
   const auto one = test::writeAudio(dir.path(), "one", test::noise(44100, 2, 0.4, -3, 7), test::InputKind::wav16);
   const auto two = test::writeAudio(dir.path(), "two", test::sine(44100, 2, 0.3, 1000, -1), test::InputKind::flac16);
   std::ofstream(dir / "cd.cue") << "TITLE \"Split\"\r\nFILE \"one.wav\" WAVE\r\n"
-                                   "  TRACK 01 AUDIO\r\n    INDEX 01 00:00:00\r\n"
+                                   "  TRACK 01 AUDIO\r\n    INDEX 00 00:00:00\r\n    INDEX 01 00:00:02\r\n"
                                    "  TRACK 02 AUDIO\r\n    INDEX 01 00:00:10\r\n"
                                    "  TRACK 03 AUDIO\r\n    INDEX 00 00:00:20\r\n"
                                    "FILE \"two.wav\" WAVE\r\n    INDEX 01 00:00:00\r\n"
