@@ -17,6 +17,7 @@
 #include "orchestration/desktop_notice.h"
 #include "persistence/conversion_history.h"
 #include "persistence/preset_manager.h"
+#include "model/input_formats.h"
 #include "platform/logging.h"
 #include "sources/cue_sheet.h"
 #include "sources/watch_folder_service.h"
@@ -34,11 +35,7 @@ constexpr auto kVerificationFailed = "Verification failed: output is not decodab
 // beside the conversions.
 constexpr int kPreloadThreads = 4;
 
-const std::set<std::string>& acceptedExtensionsUtf8() {
-  static const std::set<std::string> kExtensions = {"mp3",  "m4a", "aac",  "wav", "aiff", "aif",
-                                                    "flac", "caf", "alac", "ogg", "wma",  "opus"};
-  return kExtensions;
-}
+const std::set<std::string>& acceptedExtensionsUtf8() { return acceptedInputExtensions(); }
 
 // Lower-cased extension without the dot ("MP3" -> "mp3"), ASCII only like the set it is
 // compared with.
