@@ -33,8 +33,9 @@ std::size_t steeringCharacterBytes(std::string_view text) {
 }
 
 // Control characters go (line breaks and tabs become blanks so words stay apart),
-// forbidden characters become "_"; other bytes, invalid UTF-8 included, stay.
-std::string cleanCharacters(std::string_view text) {
+// forbidden characters become "_" when `portable`; other bytes, invalid UTF-8 included,
+// stay.
+std::string cleanCharacters(std::string_view text, bool portable) {
   std::string cleaned;
   cleaned.reserve(text.size());
   for (std::size_t i = 0; i < text.size();) {
@@ -45,7 +46,7 @@ std::string cleanCharacters(std::string_view text) {
     const char c = text[i++];
     switch (c) {
       case ':': case '/': case '\\': case '?': case '*': case '"': case '<': case '>': case '|':
-        cleaned.push_back('_');
+        cleaned.push_back(portable || c == '/' ? '_' : c);
         break;
       case '\t': case '\n': case '\v': case '\f': case '\r':
         cleaned.push_back(' ');
@@ -95,12 +96,20 @@ std::string joinComponent(std::vector<Piece> pieces) {
 
 }  // namespace
 
-std::string NamingTemplate::sanitizeComponent(std::string_view text) {
-  std::string cleaned = trimSet(cleanCharacters(text), kBlanks);
+namespace {
+
+std::string cleanComponent(std::string_view text, bool portable) {
+  std::string cleaned = cleanCharacters(text, portable);
   // A leading dot would hide the file or folder; a leading dash reads as an option.
   const auto start = cleaned.find_first_not_of(" .-");
-  return start == std::string::npos ? std::string() : trimSet(cleaned.substr(start), kBlanks);
+  return start == std::string::npos ? std::string() : trimSet(std::string_view(cleaned).substr(start), kBlanks);
 }
+
+}  // namespace
+
+std::string NamingTemplate::sanitizeComponent(std::string_view text) { return cleanComponent(text, true); }
+
+std::string NamingTemplate::cleanName(std::string_view text) { return cleanComponent(text, false); }
 
 const std::vector<TemplateChoice>& NamingTemplate::templateChoices() {
   static const std::vector<TemplateChoice> kChoices = {

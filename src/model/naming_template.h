@@ -34,6 +34,9 @@ struct NamingTemplate {
   // overrides and isolates are dropped (line breaks and tabs become blanks); no leading
   // blank, dot or dash and no trailing blank. Bytes that are not UTF-8 stay as they are.
   static std::string sanitizeComponent(std::string_view text);
+  // The same without the portable-character rule: for names taken as they are (source
+  // file names, cue titles), which keep ":" or "?" but lose what would steer a terminal.
+  static std::string cleanName(std::string_view text);
   static const std::vector<TemplateChoice>& templateChoices();
 
   bool operator==(const NamingTemplate&) const = default;
