@@ -17,10 +17,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 
 #include "model/output_format.h"
 #include "orchestration/converter_view_model.h"
+#include "orchestration/path_text.h"
 #include "persistence/conversion_history.h"
 #include "persistence/preset_manager.h"
 #include "sources/watch_folder_service.h"
@@ -54,6 +56,32 @@ void printOut(const QString& text) {
   std::fputc('\n', stdout);
   std::fflush(stdout);
 }
+
+// Text from file names and tags as a terminal may show it: control characters (C0, DEL,
+// C1) and bidirectional overrides and isolates are escaped so they cannot move the
+// cursor, recolour or reverse the line; bytes that were not UTF-8 read as U+FFFD.
+QString shown(const QString& text) {
+  QString out;
+  out.reserve(text.size());
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    const char16_t unit = text[i].unicode();
+    if (QChar::isHighSurrogate(unit) && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+      out += text[i];
+      out += text[++i];
+    } else if (QChar::isSurrogate(unit)) {
+      out += QChar(QChar::ReplacementCharacter);
+    } else if (unit < 0x20 || (unit >= 0x7F && unit <= 0x9F)) {
+      out += QStringLiteral("\\x%1").arg(static_cast<int>(unit), 2, 16, QLatin1Char('0'));
+    } else if ((unit >= 0x202A && unit <= 0x202E) || (unit >= 0x2066 && unit <= 0x2069)) {
+      out += QStringLiteral("\\u%1").arg(static_cast<int>(unit), 4, 16, QLatin1Char('0'));
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+QString shownPath(const std::filesystem::path& path) { return shown(pathToQString(path)); }
 
 struct UsageError {
   QString message;
@@ -112,13 +140,13 @@ QString presetLine(const ConversionPreset& preset, bool builtIn) {
 }
 
 QString jobName(const ConversionJob& job) {
-  if (job.trackTitle()) return QString::fromStdString(*job.trackTitle());
-  return QString::fromStdString(job.sourceURL().filename().string());
+  if (job.trackTitle()) return shown(QString::fromStdString(*job.trackTitle()));
+  return shownPath(job.sourceURL().filename());
 }
 
 class CommandLine {
  public:
-  int run(QCoreApplication& app);
+  int run(QCoreApplication& app, int argc, char** argv);
 
  private:
   std::optional<UsageError> buildSettings(ConversionSettings& settings);
@@ -297,7 +325,7 @@ void CommandLine::reportJobEnd(const ConversionJob& job) {
   printOut(QStringLiteral("[%1/%2] %3: %4")
                .arg(reported_.size())
                .arg(model_->jobs().size())
-               .arg(jobName(job), QString::fromStdString(job.status().text())));
+               .arg(jobName(job), shown(QString::fromStdString(job.status().text()))));
 }
 
 void CommandLine::printSummary() {
@@ -316,11 +344,11 @@ void CommandLine::printSummary() {
       for (const auto& [format, url] : job->outputURLs()) {
         printOut(
             QStringLiteral("  %1 -> %2")
-                .arg(QString::fromUtf8(displayName(format)), QString::fromStdString(url.string())));
+                .arg(QString::fromUtf8(displayName(format)), shownPath(url)));
       }
     } else {
       printOut(QStringLiteral("%1: %2").arg(jobName(*job),
-                                            QString::fromStdString(job->status().text())));
+                                            shown(QString::fromStdString(job->status().text()))));
     }
   }
   printOut(completionMessage(completed, total));
@@ -350,7 +378,7 @@ void CommandLine::handleSignal() {
   }
 }
 
-int CommandLine::run(QCoreApplication& app) {
+int CommandLine::run(QCoreApplication& app, int argc, char** argv) {
   app_ = &app;
   addOptions();
   const auto usage = [](const QString& message) {
@@ -358,7 +386,10 @@ int CommandLine::run(QCoreApplication& app) {
         QStringLiteral("vexal-cli: %1\nTry 'vexal-cli --help' for more information.").arg(message));
     return kExitUsage;
   };
-  if (!parser_.parse(app.arguments())) return usage(parser_.errorText());
+  // Arguments are taken as bytes: a file name that is not UTF-8 still names its file.
+  QStringList arguments;
+  for (int i = 0; i < argc; ++i) arguments << pathToQString(argv[i]);
+  if (!parser_.parse(arguments)) return usage(parser_.errorText());
   if (parser_.isSet("help")) {
     std::fputs(parser_.helpText().toLocal8Bit().constData(), stdout);
     return kExitCompleted;
@@ -410,11 +441,11 @@ int CommandLine::run(QCoreApplication& app) {
   if (parser_.isSet("history")) {
     for (const auto& entry : model_->historyManager().entries()) {
       printOut(QStringLiteral("%1  %2 -> %3  %4  %5")
-                   .arg(entry.date.toLocalTime().toString(Qt::ISODate), entry.sourcePath,
-                        entry.outputPath, entry.outputFormat,
+                   .arg(entry.date.toLocalTime().toString(Qt::ISODate), shown(entry.sourcePath),
+                        shown(entry.outputPath), entry.outputFormat,
                         entry.successful
                             ? QStringLiteral("ok")
-                            : QStringLiteral("failed: ") + entry.errorMessage.value_or(QString())));
+                            : QStringLiteral("failed: ") + shown(entry.errorMessage.value_or(QString()))));
     }
   }
   if (paths.isEmpty() && !watching_) {
@@ -423,8 +454,9 @@ int CommandLine::run(QCoreApplication& app) {
   }
 
   for (const QString& path : paths) {
-    if (!QFileInfo::exists(path))
-      printErr(QStringLiteral("vexal-cli: %1: no such file or folder").arg(path));
+    std::error_code error;
+    if (!std::filesystem::exists(pathFromQString(path), error))
+      printErr(QStringLiteral("vexal-cli: %1: no such file or folder").arg(shown(path)));
   }
   model_->importURLs(paths);
   if (model_->jobs().empty() && !watching_) {
@@ -501,5 +533,5 @@ int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("vexal-cli"));
   vexal::CommandLine commandLine;
-  return commandLine.run(app);
+  return commandLine.run(app, argc, argv);
 }

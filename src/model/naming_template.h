@@ -29,9 +29,14 @@ struct NamingTemplate {
   NamingResult expand(const std::optional<AudioMetadata>& metadata, std::string_view baseName,
                       std::string_view fileExtension) const;
 
-  // Replaces the characters no file name may hold (: / \ ? * " < > | NUL) by "_"
-  // and trims blanks and tabs.
+  // One file or folder name from any text: the characters no portable name holds
+  // (: / \ ? * " < > |) become "_"; control characters (C0, DEL, C1) and bidirectional
+  // overrides and isolates are dropped (line breaks and tabs become blanks); no leading
+  // blank, dot or dash and no trailing blank. Bytes that are not UTF-8 stay as they are.
   static std::string sanitizeComponent(std::string_view text);
+  // The same without the portable-character rule: for names taken as they are (source
+  // file names, cue titles), which keep ":" or "?" but lose what would steer a terminal.
+  static std::string cleanName(std::string_view text);
   static const std::vector<TemplateChoice>& templateChoices();
 
   bool operator==(const NamingTemplate&) const = default;

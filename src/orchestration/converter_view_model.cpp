@@ -17,6 +17,8 @@
 #include "orchestration/desktop_notice.h"
 #include "persistence/conversion_history.h"
 #include "persistence/preset_manager.h"
+#include "model/input_formats.h"
+#include "orchestration/path_text.h"
 #include "platform/logging.h"
 #include "sources/cue_sheet.h"
 #include "sources/watch_folder_service.h"
@@ -34,11 +36,7 @@ constexpr auto kVerificationFailed = "Verification failed: output is not decodab
 // beside the conversions.
 constexpr int kPreloadThreads = 4;
 
-const std::set<std::string>& acceptedExtensionsUtf8() {
-  static const std::set<std::string> kExtensions = {"mp3",  "m4a", "aac",  "wav", "aiff", "aif",
-                                                    "flac", "caf", "alac", "ogg", "wma",  "opus"};
-  return kExtensions;
-}
+const std::set<std::string>& acceptedExtensionsUtf8() { return acceptedInputExtensions(); }
 
 // Lower-cased extension without the dot ("MP3" -> "mp3"), ASCII only like the set it is
 // compared with.
@@ -273,9 +271,9 @@ void ConverterViewModel::addFileGroups(
   const int first = static_cast<int>(jobs_.size());
   for (const auto& [paths, subfolder] : groups) {
     const std::optional<std::string> sub =
-        subfolder ? std::optional<std::string>(subfolder->toStdString()) : std::nullopt;
+        subfolder ? std::optional<std::string>(pathFromQString(*subfolder).native()) : std::nullopt;
     for (const QString& path : paths) {
-      fs::path source(path.toStdString());
+      fs::path source = pathFromQString(path);
       // Also skips a path given twice in one call.
       if (!keys.insert(duplicateKey(source, std::nullopt)).second) continue;
       std::string name = source.stem().string();
@@ -422,21 +420,21 @@ void ConverterViewModel::importURLs(const QStringList& paths) {
     std::ranges::sort(folders);
     if (!cues.empty()) {
       flush();
-      for (const auto& cue : cues) importCueSheet(toQString(cue));
+      for (const auto& cue : cues) importCueSheet(pathToQString(cue));
     } else if (!audio.empty()) {
       QStringList files;
       files.reserve(static_cast<qsizetype>(audio.size()));
-      for (const auto& file : audio) files.push_back(toQString(file));
+      for (const auto& file : audio) files.push_back(pathToQString(file));
       groups.emplace_back(std::move(files), relative);
     }
     for (const auto& sub : folders) {
       self(self, sub,
-           relative + QLatin1Char('/') + QString::fromStdString(sub.filename().string()));
+           relative + QLatin1Char('/') + pathToQString(sub.filename()));
     }
   };
 
   for (const QString& path : paths) {
-    const fs::path item(path.toStdString());
+    const fs::path item = pathFromQString(path);
     if (lowerExtension(item) == "cue") {
       flush();
       importCueSheet(path);
@@ -448,7 +446,7 @@ void ConverterViewModel::importURLs(const QStringList& paths) {
     if (fs::is_directory(status)) {
       fs::path folder = item;
       if (!folder.has_filename()) folder = folder.parent_path();  // "Album/" -> "Album"
-      walk(walk, folder, QString::fromStdString(folder.filename().string()));
+      walk(walk, folder, pathToQString(folder.filename()));
     } else if (isAccepted(item)) {
       groups.push_back({QStringList{path}, std::nullopt});
     }
@@ -601,7 +599,7 @@ void ConverterViewModel::startJob(const std::shared_ptr<Batch>& batch, std::size
   WorkItem item{job->sourceURL(), job->startFrame(), job->endFrame(), {},
                 batch->settings,  job->metadata(),   batch->convert,  batch->stop.get_token()};
   for (const auto& [format, url] : plan.outputURLs)
-    item.outputs.emplace_back(format, url.toStdString());
+    item.outputs.emplace_back(format, pathFromQString(url));
 
   auto relay = std::make_shared<ProgressRelay>();
   relay->latest.store(job->progress());

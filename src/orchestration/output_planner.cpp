@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "orchestration/converter_view_model.h"
+#include "orchestration/path_text.h"
 
 namespace vexal {
 
@@ -33,6 +34,7 @@ std::string cutUtf8(std::string text, std::size_t maxBytes) {
 
 // One path component that stays where it is put: no separators, never "." or "..".
 std::string safeComponent(std::string text, std::size_t maxBytes) {
+  text = NamingTemplate::cleanName(text);
   for (char& c : text) {
     if (c == '/' || c == '\0') c = '_';
   }
@@ -58,12 +60,8 @@ std::filesystem::path withSuffix(const std::filesystem::path& folder, const std:
   return folder / file;
 }
 
-std::filesystem::path toPath(const QString& text) {
-  return std::filesystem::path(text.toStdString());
-}
-QString toQString(const std::filesystem::path& path) {
-  return QString::fromStdString(path.string());
-}
+std::filesystem::path toPath(const QString& text) { return pathFromQString(text); }
+QString toQString(const std::filesystem::path& path) { return pathToQString(path); }
 
 }  // namespace
 

@@ -35,11 +35,20 @@ constexpr std::size_t kOggHeaderBytes = 27;
 constexpr unsigned kOggBeginOfStream = 0x02;
 constexpr unsigned kOggEndOfStream = 0x04;
 constexpr int kVorbisHeaderPackets = 3;  // identification, comment, setup
+constexpr double kMaxDsdDecodeRate = 1411200.0;  // Hz, DSD256 decoded by FFmpeg
+constexpr int kDsdPcmRateLimit = 96000;          // Hz
 
 bool isLossless(AVCodecID id) {
   const AVCodecDescriptor* descriptor = avcodec_descriptor_get(id);
   return descriptor != nullptr && (descriptor->props & AV_CODEC_PROP_LOSSLESS) &&
          !(descriptor->props & AV_CODEC_PROP_LOSSY);
+}
+
+// Lossless codecs and those with a lossless mode (WavPack, WMA Lossless): their sample
+// depth is a property of the stored data.
+bool mayBeLossless(AVCodecID id) {
+  const AVCodecDescriptor* descriptor = avcodec_descriptor_get(id);
+  return descriptor != nullptr && (descriptor->props & AV_CODEC_PROP_LOSSLESS);
 }
 
 bool isPcm(AVCodecID id) { return id >= AV_CODEC_ID_FIRST_AUDIO && id < AV_CODEC_ID_ADPCM_IMA_QT; }
@@ -78,6 +87,25 @@ bool isWma(AVCodecID id) {
 }
 
 bool validRate(double rate) { return std::isfinite(rate) && rate >= kMinSampleRate && rate <= kMaxSampleRate; }
+
+// FFmpeg decodes 1-bit DSD to float at an eighth of the bit rate (352.8 kHz for DSD64).
+bool isDsd(AVCodecID id) {
+  return id == AV_CODEC_ID_DSD_LSBF || id == AV_CODEC_ID_DSD_MSBF || id == AV_CODEC_ID_DSD_LSBF_PLANAR ||
+         id == AV_CODEC_ID_DSD_MSBF_PLANAR || id == AV_CODEC_ID_DST;
+}
+
+// DSD256 decodes at 1.4112 MHz, beyond the PCM limit; it is reported at a lower rate.
+bool validDecodeRate(AVCodecID id, double rate) {
+  return validRate(rate) || (isDsd(id) && std::isfinite(rate) && rate <= kMaxDsdDecodeRate);
+}
+
+// Decoded DSD frames per reported frame: DSD is reported as PCM at 88.2 kHz (96 kHz for
+// the 48 kHz family), the rate it is read at unless the client asks another one.
+int dsdRateDivisor(int decodedRate) {
+  int divisor = 1;
+  while (decodedRate / divisor > kDsdPcmRateLimit && decodedRate % (divisor * 2) == 0) divisor *= 2;
+  return divisor;
+}
 
 // The channel order a count stands for when the file does not say.
 AVChannelLayout layoutFor(const AVChannelLayout& given) {
@@ -167,7 +195,7 @@ class DecodeSession {
     if (parameters->ch_layout.nb_channels < 1 || parameters->ch_layout.nb_channels > kMaxSourceChannels) {
       return kStatusUnsupportedLayout;
     }
-    if (!validRate(parameters->sample_rate)) return kStatusUnsupportedLayout;
+    if (!validDecodeRate(parameters->codec_id, parameters->sample_rate)) return kStatusUnsupportedLayout;
     session->decoder_.reset(avcodec_alloc_context3(codec));
     if (!session->decoder_) return AVERROR(ENOMEM);
     AVCodecContext* decoder = session->decoder_.get();
@@ -178,7 +206,7 @@ class DecodeSession {
     if (manualTrim) decoder->flags2 |= AV_CODEC_FLAG2_SKIP_MANUAL;
     if (const int status = avcodec_open2(decoder, codec, nullptr); status < 0) return status;
     if (decoder->ch_layout.nb_channels < 1 || decoder->ch_layout.nb_channels > kMaxSourceChannels ||
-        !validRate(decoder->sample_rate)) {
+        !validDecodeRate(decoder->codec_id, decoder->sample_rate)) {
       return kStatusUnsupportedLayout;
     }
     session->packet_.reset(av_packet_alloc());
@@ -376,6 +404,10 @@ struct AudioFileReader::Impl {
   std::int64_t endLimit = std::numeric_limits<std::int64_t>::max();
   bool exactDuration = false;  // the container's duration is the decoded length
   bool manualTrim = false;     // see DecodeSession::open
+  // Decoded frames per frame of the reported stored data (DSD only); positions inside
+  // are in decoded frames.
+  std::int64_t rateDivisor = 1;
+  std::int64_t delivered = 0;  // client frames read since the last seek
   mutable std::optional<std::int64_t> length;
 
   StreamDescription client;
@@ -557,7 +589,11 @@ Status AudioFileReader::open(const std::filesystem::path& path, std::unique_ptr<
   const std::string_view demuxer = impl->session->format()->iformat->name;
   // Ogg pages carry one timestamp for many packets: after a seek the position of the
   // first frame is not exact, so Ogg streams are decoded from the start.
-  impl->containerSeekable = impl->lossless && demuxer != "ogg";
+  // Timestamps coarser than a sample (Matroska's milliseconds) cannot place a frame exactly
+  // either.
+  const bool sampleTimestamps =
+      static_cast<std::int64_t>(stream->time_base.num) * decoder->sample_rate <= stream->time_base.den;
+  impl->containerSeekable = impl->lossless && demuxer != "ogg" && sampleTimestamps;
   const bool knownDuration = stream->duration != AV_NOPTS_VALUE && stream->duration > 0;
   if (demuxer.find("mp4") != std::string_view::npos && knownDuration) {
     impl->endLimit = av_rescale_q(stream->duration, stream->time_base, AVRational{1, decoder->sample_rate});
@@ -582,7 +618,8 @@ Status AudioFileReader::open(const std::filesystem::path& path, std::unique_ptr<
 
   StreamDescription& format = impl->fileFormat;
   const auto channels = static_cast<std::uint32_t>(decoder->ch_layout.nb_channels);
-  format.sampleRate = decoder->sample_rate;
+  if (isDsd(impl->codecId)) impl->rateDivisor = dsdRateDivisor(decoder->sample_rate);
+  format.sampleRate = static_cast<double>(decoder->sample_rate / impl->rateDivisor);
   format.channelsPerFrame = channels;
   format.formatID = formatIdFor(impl->codecId);
   if (format.formatID == FormatID::kLinearPCM) {
@@ -598,7 +635,7 @@ Status AudioFileReader::open(const std::filesystem::path& path, std::unique_ptr<
     format.framesPerPacket = 1;
     format.bytesPerFrame = format.bytesPerPacket = static_cast<std::uint32_t>(bits / 8) * channels;
   } else {
-    if (format.formatID == FormatID::kFLAC || format.formatID == FormatID::kALAC) {
+    if (mayBeLossless(impl->codecId) && !isDsd(impl->codecId)) {
       int bits = decoder->bits_per_raw_sample;
       if (bits <= 0) bits = stream->codecpar->bits_per_raw_sample;
       if (bits <= 0) bits = av_get_bytes_per_sample(decoder->sample_fmt) * 8;
@@ -624,7 +661,7 @@ Status AudioFileReader::getFileLengthFrames(std::int64_t& out) const {
   if (!impl_->length) {
     std::int64_t frames = 0;
     if (const Status status = impl_->computeLength(frames); status != kNoError) return status;
-    impl_->length = frames;
+    impl_->length = frames / impl_->rateDivisor;
   }
   out = *impl_->length;
   return kNoError;
@@ -639,16 +676,20 @@ Status AudioFileReader::setClientFormat(const StreamDescription& client) {
   if (!impl.fifo) return AVERROR(ENOMEM);
   impl.resampler.reset();
   // Frames already decoded are converted again from the current position.
-  return seek(std::max<std::int64_t>(impl.target, 0));
+  return seek(std::max<std::int64_t>(impl.target, 0) / impl.rateDivisor);
 }
 
 Status AudioFileReader::seek(std::int64_t sourceFrame) {
-  if (sourceFrame < 0) return kStatusBadArgument;
+  if (sourceFrame < 0 || sourceFrame > std::numeric_limits<std::int64_t>::max() / impl_->rateDivisor) {
+    return kStatusBadArgument;
+  }
   Impl& impl = *impl_;
+  sourceFrame *= impl.rateDivisor;
   impl.resampler.reset();
   av_audio_fifo_reset(impl.fifo.get());
   impl.finished = false;
   impl.checkLanding = false;
+  impl.delivered = 0;
   impl.target = sourceFrame;
   if (impl.containerSeekable && sourceFrame > 0) {
     if (impl.session->containerSeek(sourceFrame) == kNoError) {
@@ -670,8 +711,17 @@ Status AudioFileReader::read(void* buffer, std::uint32_t& frames) {
     frames = 0;
     return kStatusBadArgument;
   }
-  const int wanted = static_cast<int>(std::min<std::uint32_t>(frames, std::numeric_limits<int>::max() / 64));
+  int wanted = static_cast<int>(std::min<std::uint32_t>(frames, std::numeric_limits<int>::max() / 64));
   frames = 0;
+  if (impl.rateDivisor > 1) {
+    // The resampler's rounding at the end may add a frame: reads stop at the reported
+    // length, wherever they started.
+    std::int64_t length = 0;
+    if (const Status status = getFileLengthFrames(length); status != kNoError) return status;
+    const std::int64_t end = av_rescale(length * impl.rateDivisor - impl.target,
+                                        static_cast<std::int64_t>(impl.client.sampleRate), impl.session->sampleRate());
+    wanted = static_cast<int>(std::clamp<std::int64_t>(end - impl.delivered, 0, wanted));
+  }
   while (av_audio_fifo_size(impl.fifo.get()) < wanted && !impl.finished) {
     if (const Status status = impl.pump(); status != kNoError) return status;
   }
@@ -681,6 +731,7 @@ Status AudioFileReader::read(void* buffer, std::uint32_t& frames) {
   const int delivered = av_audio_fifo_read(impl.fifo.get(), planes, available);
   if (delivered < 0) return delivered;
   frames = static_cast<std::uint32_t>(delivered);
+  impl.delivered += delivered;
   return kNoError;
 }
 
@@ -688,6 +739,7 @@ std::string AudioFileReader::codecName() const {
   const AVCodecID id = impl_->codecId;
   if (isPcm(id)) return "PCM";
   if (isWma(id)) return "WMA";
+  if (isDsd(id)) return "DSD";
   switch (id) {
     case AV_CODEC_ID_AAC:
     case AV_CODEC_ID_AAC_LATM:
@@ -704,6 +756,15 @@ std::string AudioFileReader::codecName() const {
       return "Opus";
     case AV_CODEC_ID_VORBIS:
       return "Vorbis";
+    case AV_CODEC_ID_WAVPACK:
+      return "WavPack";
+    case AV_CODEC_ID_TTA:
+      return "TTA";
+    case AV_CODEC_ID_APE:
+      return "APE";
+    case AV_CODEC_ID_MUSEPACK7:
+    case AV_CODEC_ID_MUSEPACK8:
+      return "Musepack";
     default: {
       const char* name = avcodec_get_name(id);
       return name != nullptr ? name : "Unknown";

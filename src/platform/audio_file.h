@@ -98,7 +98,7 @@ class AudioFileReader {
   static Status open(const std::filesystem::path& path, std::unique_ptr<AudioFileReader>& out);
   ~AudioFileReader();
 
-  // Sample rate, channels, format ID and (for integer PCM, FLAC and ALAC) bits per
+  // Sample rate, channels, format ID and (for integer PCM and lossless codecs) bits per
   // channel of the stored data; for PCM also the flags (float, big-endian, signed).
   Status getFileDataFormat(StreamDescription& out) const;
   // Exact length in frames of the stored data, encoder delay and padding excluded.

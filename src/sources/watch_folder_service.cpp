@@ -5,6 +5,7 @@
 #include <QSet>
 #include <chrono>
 
+#include "model/input_formats.h"
 #include "sources/directory_monitor.h"
 
 namespace vexal {
@@ -25,8 +26,11 @@ std::optional<qint64> sizeOf(const QString& path) {
 }  // namespace
 
 const std::set<QString>& WatchFolderService::watchedExtensions() {
-  static const std::set<QString> extensions = {"mp3", "m4a", "aac",  "wav", "aiff", "aif", "flac",
-                                               "caf", "alac", "ogg", "wma", "opus", "cue"};
+  static const std::set<QString> extensions = [] {
+    std::set<QString> set = {QStringLiteral("cue")};
+    for (const auto& extension : acceptedInputExtensions()) set.insert(QString::fromStdString(extension));
+    return set;
+  }();
   return extensions;
 }
 

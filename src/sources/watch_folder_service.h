@@ -20,7 +20,7 @@ class DirectoryMonitor;
 class WatchFolderService : public QObject {
   Q_OBJECT
  public:
-  static const std::set<QString>& watchedExtensions();  // thirteen, lower case
+  static const std::set<QString>& watchedExtensions();  // accepted audio and "cue", lower case
   static constexpr int kStableMs = 1000;     // a file's size must hold this long
   static constexpr int kSizePollMs = 250;    // how often waiting files are measured
 

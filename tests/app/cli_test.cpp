@@ -136,6 +136,23 @@ TEST_F(Cli, ConvertsAlbumFolderAndCueSheetIntoSeveralFormats) {
   EXPECT_EQ(history.out.count('\n'), 5);
 }
 
+// Names that would steer a terminal are printed escaped; a name that is not UTF-8 still
+// converts and is shown with a replacement character.
+TEST_F(Cli, HostileAndNonUtf8NamesConvertAndPrintEscaped) {
+  fs::create_directories(dir / "in");
+  const std::string hostile = "\x1b[2J\xe2\x80\xaered\r";
+  const std::string latin1 = "caf\xe9";
+  test::writeWav(dir / "in" / (hostile + ".wav"), 4410, 44100, 1);
+  test::writeWav(dir / "in" / (latin1 + ".wav"), 4410, 44100, 1);
+  const CliRun result = run({"--format", "flac", "--output", q(dir / "out"), q(dir / "in")});
+  ASSERT_EQ(result.status, 0) << result.err.toStdString() << result.out.toStdString();
+  EXPECT_TRUE(fs::exists(dir / "out" / "in" / (latin1 + ".flac")));
+  EXPECT_TRUE(fs::exists(dir / "out" / "in" / "[2Jred.flac"));
+  for (const QChar raw : {QChar(0x1b), QChar(u'\r'), QChar(0x202e)}) EXPECT_FALSE(result.out.contains(raw));
+  EXPECT_TRUE(result.out.contains(QStringLiteral("\\x1b[2J\\u202ered\\x0d.wav: Completed")));
+  EXPECT_TRUE(result.out.contains(QStringLiteral("caf\ufffd.wav: Completed")));
+}
+
 TEST_F(Cli, ExitsOneWhenAJobFailsAndReportsIt) {
   test::writeWav(dir / "good.wav", 4410, 44100, 1);
   std::ofstream(dir / "bad.wav") << "this is not a wave file";

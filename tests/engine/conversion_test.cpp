@@ -80,6 +80,40 @@ INSTANTIATE_TEST_SUITE_P(
              test::nameOf(std::get<1>(info.param));
     });
 
+// The lossless images found beside cue sheets and other containers of lossless audio.
+INSTANTIATE_TEST_SUITE_P(
+    MoreInputs, LosslessRoundTrip,
+    ::testing::Combine(::testing::Values(OutputFormat::flac),
+                       ::testing::Values(InputKind::wavPack16, InputKind::wavPack24, InputKind::tta16,
+                                         InputKind::flacMka, InputKind::aifc16)),
+    [](const auto& info) {
+      return std::string(rawValue(std::get<0>(info.param))) + "_from_" +
+             test::nameOf(std::get<1>(info.param));
+    });
+
+// DSD becomes 88.2 kHz PCM unless another rate is asked for; the output holds the whole
+// tone either way.
+class DsdConversion : public ::testing::TestWithParam<std::optional<double>> {};
+
+TEST_P(DsdConversion, KeepsLengthAndPitch) {
+  test::TempDir dir;
+  const auto source = test::writeDsf(dir.path(), "tone", test::sine(2822400, 2, 0.2, 1000, -6));
+  auto settings = plainSettings();
+  settings.customSampleRate = GetParam();
+  const double rate = GetParam().value_or(88200);
+
+  ASSERT_TRUE(convertFile(source, dir / "out.flac", OutputFormat::flac, settings));
+
+  const auto out = test::decodeFile(dir / "out.flac");
+  EXPECT_EQ(out.sampleRate, rate);
+  EXPECT_EQ(out.channels, 2u);
+  EXPECT_EQ(out.frames(), static_cast<std::int64_t>(rate * 0.2));
+  EXPECT_NEAR(test::frequencyOf(out), 1000.0, 5.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, DsdConversion, ::testing::Values(std::optional<double>{}, std::optional<double>{44100.0}),
+                         [](const auto& info) { return "to" + std::to_string(static_cast<int>(info.param.value_or(0))); });
+
 TEST(ConversionTest, CueRangeConvertsExactlyItsSourceFrames) {
   test::TempDir dir;
   const auto signal = test::noise(44100, 2, 900000 / 44100.0, -1.0, 7);

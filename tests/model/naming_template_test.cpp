@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "model/naming_template.h"
 
 namespace vexal {
@@ -19,7 +21,7 @@ TEST(NamingTemplate, SlashInsideATagValueDoesNotMakeAFolder) {
   EXPECT_EQ(result.subdirectory, "Left_Right/Unknown Album");
   EXPECT_EQ(result.fileName, "03 - Intro");
   tags.trackNumber.reset();
-  EXPECT_EQ(expand("{artist}/{album}/{track} - {title}", tags).fileName, " - Intro");
+  EXPECT_EQ(expand("{artist}/{album}/{track} - {title}", tags).fileName, "Intro");
 }
 
 TEST(NamingTemplate, SeparatorsOfEmptyValuesAreTidied) {
@@ -51,8 +53,78 @@ TEST(NamingTemplate, NumbersAndCase) {
 
 TEST(NamingTemplate, SanitizeReplacesEachForbiddenCharacter) {
   EXPECT_EQ(NamingTemplate::sanitizeComponent(" a:b//c\t"), "a_b__c");
-  EXPECT_EQ(NamingTemplate::sanitizeComponent(std::string("x\0y", 3)), "x_y");
+  EXPECT_EQ(NamingTemplate::sanitizeComponent(std::string("x\0y", 3)), "xy");
 }
+
+// Tags written by anyone: nothing in them may hide a file, steer a terminal or reverse
+// the name on screen, whichever field carries it.
+struct HostileCase {
+  std::string value;
+  std::string cleaned;
+};
+
+class HostileTagTest : public ::testing::TestWithParam<HostileCase> {};
+
+TEST_P(HostileTagTest, EveryFieldIsCleaned) {
+  const HostileCase& c = GetParam();
+  AudioMetadata tags;
+  tags.artist = tags.album = tags.title = tags.genre = c.value;
+  // A value that cleans down to nothing counts as missing.
+  const std::map<std::string, std::string> fallbacks = {
+      {"{artist}", "Unknown Artist"}, {"{album}", "Unknown Album"}, {"{title}", "Song"},
+      {"{genre}", ""}, {"{albumartist}", "Unknown Artist"}};
+  for (const auto& [field, fallback] : fallbacks) {
+    const std::string expected = c.cleaned.empty() ? fallback : c.cleaned;
+    const auto result = expand(field + "/" + field + " - {track}", tags);
+    EXPECT_EQ(result.subdirectory, expected.empty() ? std::nullopt : std::optional(expected)) << field;
+    EXPECT_EQ(result.fileName, expected.empty() ? "Song" : expected) << field;
+  }
+  EXPECT_EQ(NamingTemplate::sanitizeComponent(c.value), c.cleaned);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tags, HostileTagTest,
+    ::testing::Values(HostileCase{"\x1b[31mRed\x1b[0m", "[31mRed[0m"},
+                      HostileCase{"Line\rBreak\n", "Line Break"},
+                      HostileCase{"Bell\x07\x7f", "Bell"},
+                      HostileCase{"\xe2\x80\xae" "evil\xe2\x80\xac.exe", "evil.exe"},
+                      HostileCase{"\xe2\x81\xa6iso\xe2\x81\xa9late", "isolate"},
+                      HostileCase{"C1\xc2\x9b" "csi", "C1csi"},
+                      HostileCase{".hidden", "hidden"},
+                      HostileCase{" . ..dots", "dots"},
+                      HostileCase{"-rf", "rf"},
+                      HostileCase{"caf\xe9", "caf\xe9"},
+                      HostileCase{"\xc3\xa9t\xc3\xa9 \xe2\x80\x94 ok", "\xc3\xa9t\xc3\xa9 \xe2\x80\x94 ok"},
+                      HostileCase{"\x1b\r", ""}));
+
+// An empty field takes its separator along; other text stays.
+struct EmptyFieldCase {
+  std::string templateText;
+  std::string fileName;
+};
+
+class EmptyFieldTest : public ::testing::TestWithParam<EmptyFieldCase> {};
+
+TEST_P(EmptyFieldTest, LeavesNoStraySeparator) {
+  AudioMetadata tags;
+  tags.title = "T";
+  tags.artist = "A";
+  tags.genre = "";
+  EXPECT_EQ(expand(GetParam().templateText, tags, "file").fileName, GetParam().fileName);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Templates, EmptyFieldTest,
+    ::testing::Values(EmptyFieldCase{"{track} - {filename}.{ext}", "file.mp3"},
+                      EmptyFieldCase{"{artist} - {genre} - {title}", "A - T"},
+                      EmptyFieldCase{"{genre} - {year} - {title}", "T"},
+                      EmptyFieldCase{"{title} - {year}.mp3", "T.mp3"},
+                      EmptyFieldCase{"{track}_{title}_{disc}", "T"},
+                      EmptyFieldCase{"{track}. {title}", "T"},
+                      EmptyFieldCase{"{title} ({year})", "T ()"},
+                      EmptyFieldCase{" - {title} - ", "T"},
+                      EmptyFieldCase{"{genre}", "file"},
+                      EmptyFieldCase{"{title}{artist}", "TA"}));
 
 }  // namespace
 }  // namespace vexal

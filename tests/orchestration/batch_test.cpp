@@ -5,6 +5,7 @@
 #include "engine/audio_file_info.h"
 #include "metadata/metadata_service.h"
 #include "orchestration/converter_view_model.h"
+#include "orchestration/path_text.h"
 #include "orchestration_helpers.h"
 #include "persistence/conversion_history.h"
 #include "sources/watch_folder_service.h"
@@ -356,6 +357,49 @@ TEST(BatchWithEngine, CueTrackTagsReachM4AOutputs) {
   ASSERT_TRUE(info.has_value());
   EXPECT_EQ(info->totalFrames, 2 * 44100);
 }
+
+// File names are bytes: one that is not UTF-8 (Latin-1 "é") is found by a folder walk,
+// converted, and its output keeps the same bytes.
+TEST(BatchWithEngine, SourceNamedWithBytesThatAreNotUtf8Converts) {
+  TempDir dir;
+  fs::create_directories(dir / "in");
+  const std::string latin1 = "caf\xe9";
+  test::writeWav(dir / "in" / (latin1 + ".wav"), 4410, 44100, 2);
+  ConverterViewModel model(test::storesIn(dir.path()));
+  model.importURLs({q(dir / "in")});
+  ASSERT_EQ(model.jobs().size(), 1u);
+  EXPECT_EQ(model.jobs()[0]->sourceURL(), dir / "in" / (latin1 + ".wav"));
+  ConversionSettings settings;
+  settings.enabledFormats = {OutputFormat::flac};
+  model.setSettings(settings);
+  model.startConversion();
+  ASSERT_TRUE(waitFor([&] { return !model.isConverting() && model.activeWorkerCount() == 0; }, 60'000));
+  const auto& job = *model.jobs()[0];
+  ASSERT_EQ(job.status().kind(), ConversionStatus::Kind::completed) << job.status().text();
+  EXPECT_EQ(job.outputURLs().at(OutputFormat::flac), dir / "out" / "in" / (latin1 + ".flac"));
+  EXPECT_EQ(test::decodeFile(dir / "out" / "in" / (latin1 + ".flac")).frames(), 4410);
+}
+
+// Any byte string survives the trip through a QString; valid UTF-8 reads as itself.
+class PathText : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(PathText, RoundTripsEveryByte) {
+  const fs::path path(GetParam());
+  const QString text = pathToQString(path);
+  EXPECT_EQ(pathFromQString(text), path);
+  const QByteArray utf8(GetParam().data(), static_cast<qsizetype>(GetParam().size()));
+  if (QString::fromUtf8(utf8).toUtf8() == utf8) {
+    EXPECT_EQ(text, QString::fromUtf8(utf8));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, PathText,
+                         ::testing::Values(std::string("/music/plain.flac"), std::string("/m/caf\xe9.wav"),
+                                           std::string("\xc3\xa9t\xc3\xa9 \xf0\x9f\x8e\xb5"),
+                                           std::string("\xc3"), std::string("\xc0\xaf overlong"),
+                                           std::string("\xed\xb3\xa9 surrogate"),
+                                           std::string("\xf4\x90\x80\x80 beyond"),
+                                           std::string("\xef\xbf\xbd kept"), std::string("\xff\xfe")));
 
 }  // namespace
 }  // namespace vexal

@@ -264,5 +264,15 @@ TEST_F(Import, FolderAddsAcceptedFilesCaseInsensitivelyKeepingStructure) {
   EXPECT_EQ(model.jobs().size(), 4u);
 }
 
+TEST_F(Import, FolderAcceptsImagesDsdAndOtherContainers) {
+  fs::create_directories(dir / "Mixed");
+  const std::vector<std::string> extensions = {"ape", "WV",   "tta", "m4b", "mka", "webm",
+                                               "dsf", "DFF",  "mpc", "oga", "aifc"};
+  for (const auto& extension : extensions) std::ofstream(dir / "Mixed" / ("x." + extension)) << "";
+  std::ofstream(dir / "Mixed" / "x.m3u") << "";
+  model.importURLs({q(dir / "Mixed")});
+  EXPECT_EQ(model.jobs().size(), extensions.size());
+}
+
 }  // namespace
 }  // namespace vexal

@@ -91,7 +91,7 @@ TEST(Planning, TagValuesCannotLeaveTheDestination) {
   std::set<QString> taken;
   const auto settings = withFormats({OutputFormat::flac}, "{artist}/{album}/{title}");
   EXPECT_EQ(planOutput(OutputFormat::flac, job, q(dest.path()), settings, taken),
-            q(dest / "_" / "_" / "_.flac"));
+            q(dest / "Unknown Artist" / "Unknown Album" / "x.flac"));
 
   ConversionJob dropped("/music/y.flac", "y", "../../etc");
   EXPECT_EQ(planOutput(OutputFormat::flac, dropped, q(dest.path()),

@@ -36,6 +36,7 @@ Codec expectedCodec(InputKind kind) {
     case InputKind::flac16:
     case InputKind::flac24:
     case InputKind::oggFlac:
+    case InputKind::flacMka:
       return {FormatID::kFLAC, "FLAC"};
     case InputKind::alacM4a16:
     case InputKind::alacM4a24:
@@ -43,16 +44,24 @@ Codec expectedCodec(InputKind kind) {
       return {FormatID::kALAC, "ALAC"};
     case InputKind::aacM4a:
     case InputKind::aacAdts:
+    case InputKind::aacM4b:
       return {FormatID::kAAC, "AAC"};
     case InputKind::mp3:
       return {FormatID::kMP3, "MP3"};
     case InputKind::oggVorbis:
+    case InputKind::vorbisOga:
       return {FormatID::kVorbis, "Vorbis"};
     case InputKind::oggOpus:
     case InputKind::opus:
+    case InputKind::opusWebm:
       return {FormatID::kOpus, "Opus"};
     case InputKind::wma:
       return {FormatID::kWMA, "WMA"};
+    case InputKind::wavPack16:
+    case InputKind::wavPack24:
+      return {FormatID::kOther, "WavPack"};
+    case InputKind::tta16:
+      return {FormatID::kOther, "TTA"};
     default:
       return {FormatID::kLinearPCM, "PCM"};
   }
@@ -240,6 +249,63 @@ INSTANTIATE_TEST_SUITE_P(ShortStreams, OggSinglePageTest,
                                   std::to_string(info.param.channels) + "ch_" +
                                   std::to_string(static_cast<int>(info.param.seconds * 1000)) +
                                   "ms";
+                         });
+
+// DSD read as PCM: the reported rate, length and seek positions are at 88.2 kHz (or the
+// 48 kHz family's 96 kHz) whatever the DSD rate.
+struct DsdCase {
+  double bitRate;  // 1-bit samples per second
+  std::uint32_t channels;
+  double pcmRate;
+};
+
+class DsdTest : public ::testing::TestWithParam<DsdCase> {
+ protected:
+  test::TempDir dir_;
+};
+
+TEST_P(DsdTest, ReadsAsPcmWithConsistentLengthAndSeeks) {
+  const DsdCase c = GetParam();
+  test::Signal signal = test::sine(c.bitRate, c.channels, 0.15, 1000.0, -6.0);
+  signal.frames += 8 * 333;  // not a whole DSF block
+  const auto path = test::writeDsf(dir_.path(), "tone", signal);
+
+  std::unique_ptr<AudioFileReader> reader;
+  ASSERT_EQ(AudioFileReader::open(path, reader), kNoError);
+  StreamDescription format;
+  ASSERT_EQ(reader->getFileDataFormat(format), kNoError);
+  EXPECT_EQ(format.sampleRate, c.pcmRate);
+  EXPECT_EQ(format.channelsPerFrame, c.channels);
+  EXPECT_EQ(reader->codecName(), "DSD");
+  std::int64_t length = 0;
+  ASSERT_EQ(reader->getFileLengthFrames(length), kNoError);
+  EXPECT_NEAR(static_cast<double>(length), static_cast<double>(signal.frames) * c.pcmRate / c.bitRate, 1.0);
+
+  const test::DecodedAudio full = test::decodeFile(path);
+  EXPECT_EQ(full.frames(), length);
+  EXPECT_NEAR(test::frequencyOf(full), 1000.0, 5.0);
+  EXPECT_NEAR(test::peakDbfs(full), -6.0, 1.5);
+
+  // After a seek the resampler starts afresh: past its first frames the audio is the
+  // full decode's, and the end falls on the same frame.
+  constexpr std::int64_t kSettle = 64;
+  const std::int64_t target = length / 3;
+  ASSERT_EQ(reader->seek(target), kNoError);
+  const std::vector<float> got = readFrames(*reader, c.channels, length);
+  ASSERT_EQ(static_cast<std::int64_t>(got.size()), (length - target) * c.channels);
+  float worst = 0;
+  for (std::size_t i = kSettle * c.channels; i < got.size(); ++i) {
+    worst = std::max(worst, std::abs(got[i] - full.samples[static_cast<std::size_t>(target) * c.channels + i]));
+  }
+  EXPECT_LT(worst, 1e-3f) << "seek does not land on the frame asked for";
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, DsdTest,
+                         ::testing::Values(DsdCase{2822400, 2, 88200}, DsdCase{5644800, 1, 88200},
+                                           DsdCase{3072000, 2, 96000}),
+                         [](const auto& info) {
+                           return "dsd" + std::to_string(static_cast<int>(info.param.bitRate)) + "_" +
+                                  std::to_string(info.param.channels) + "ch";
                          });
 
 }  // namespace

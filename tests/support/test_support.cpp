@@ -8,6 +8,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cmath>
+#include <fstream>
 #include <limits>
 #include <memory>
 #include <numbers>
@@ -57,6 +58,15 @@ const KindSpec& specOf(InputKind kind) {
       // The WMA encoder codes whole 2048-frame blocks and records no padding.
       {"wma", "wma", "asf", "wmav2", AV_SAMPLE_FMT_FLTP, 0, 0, false, false},
       {"alac", "alac", "caf", "alac", AV_SAMPLE_FMT_S16P, 16, 0, true, true},
+      // Little-endian PCM makes the AIFF muxer write AIFF-C ("sowt").
+      {"aifc16", "aifc", "aiff", "pcm_s16le", AV_SAMPLE_FMT_S16, 16, 0, true, true},
+      {"wavPack16", "wv", "wv", "wavpack", AV_SAMPLE_FMT_S16P, 16, 0, true, true},
+      {"wavPack24", "wv", "wv", "wavpack", AV_SAMPLE_FMT_S32P, 24, 24, true, true},
+      {"tta16", "tta", "tta", "tta", AV_SAMPLE_FMT_S16, 16, 0, true, true},
+      {"flacMka", "mka", "matroska", "flac", AV_SAMPLE_FMT_S16, 16, 0, true, true},
+      {"opusWebm", "webm", "webm", "libopus", AV_SAMPLE_FMT_FLT, 0, 0, false, true},
+      {"aacM4b", "m4b", "ipod", "aac", AV_SAMPLE_FMT_FLTP, 0, 0, false, true},
+      {"vorbisOga", "oga", "ogg", "libvorbis", AV_SAMPLE_FMT_FLTP, 0, 0, false, true},
   };
   return specs[static_cast<std::size_t>(kind)];
 }
@@ -190,7 +200,9 @@ std::string extensionFor(InputKind kind) { return specOf(kind).extension; }
 std::string nameOf(InputKind kind) { return specOf(kind).name; }
 bool isLossless(InputKind kind) { return specOf(kind).lossless; }
 int bitDepthOf(InputKind kind) { return specOf(kind).bits; }
-bool requires48k(InputKind kind) { return kind == InputKind::oggOpus || kind == InputKind::opus; }
+bool requires48k(InputKind kind) {
+  return kind == InputKind::oggOpus || kind == InputKind::opus || kind == InputKind::opusWebm;
+}
 bool hasExactLength(InputKind kind) { return specOf(kind).exactLength; }
 
 std::vector<float> render(const Signal& signal) {
@@ -280,6 +292,60 @@ std::filesystem::path writeAudio(const std::filesystem::path& dir, const std::st
   drain();
   check(av_write_trailer(rawFormat), where + " trailer");
   check(avio_closep(&rawFormat->pb), where + " close");
+  return path;
+}
+
+namespace {
+
+void putLe(std::string& out, std::uint64_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
+}  // namespace
+
+std::filesystem::path writeDsf(const std::filesystem::path& dir, const std::string& stem, const Signal& signal) {
+  constexpr std::uint64_t kBlockBytes = 4096;  // per channel, as DSF requires
+  constexpr std::uint64_t kHeaderBytes = 28 + 52 + 12;
+  const auto channels = signal.channels;
+  const auto bits = static_cast<std::uint64_t>(signal.frames);
+  const std::uint64_t blocks = (bits + kBlockBytes * 8 - 1) / (kBlockBytes * 8);
+  const std::uint64_t dataBytes = blocks * kBlockBytes * channels;
+  // Padding bytes after the last sample hold the DSD idle pattern.
+  std::string data(dataBytes, static_cast<char>(0x69));
+  for (std::uint32_t c = 0; c < channels; ++c) {
+    double first = 0, second = 0, out = 0;  // loop integrators and the last output bit (+-1)
+    for (std::uint64_t i = 0; i < bits; ++i) {
+      first += signal.sample(static_cast<std::int64_t>(i), c) - out;
+      second += first - out;
+      out = second >= 0 ? 1.0 : -1.0;
+      const std::uint64_t byte = i / 8;
+      char& target = data[(byte / kBlockBytes * channels + c) * kBlockBytes + byte % kBlockBytes];
+      if (i % 8 == 0) target = 0;
+      if (out > 0) target = static_cast<char>(target | (1 << (i % 8)));  // least significant bit first
+    }
+  }
+  std::string file = "DSD ";
+  putLe(file, 28, 8);
+  putLe(file, kHeaderBytes + dataBytes, 8);
+  putLe(file, 0, 8);  // no metadata chunk
+  file += "fmt ";
+  putLe(file, 52, 8);
+  putLe(file, 1, 4);                                       // format version
+  putLe(file, 0, 4);                                       // DSD raw
+  putLe(file, channels == 1 ? 1 : channels == 2 ? 2 : 7, 4);  // channel type (7: 5.1)
+  putLe(file, channels, 4);
+  putLe(file, static_cast<std::uint64_t>(signal.sampleRate), 4);
+  putLe(file, 1, 4);  // bits per sample: least significant bit first
+  putLe(file, bits, 8);
+  putLe(file, kBlockBytes, 4);
+  putLe(file, 0, 4);
+  file += "data";
+  putLe(file, 12 + dataBytes, 8);
+  file += data;
+  const auto path = dir / (stem + ".dsf");
+  std::ofstream out(path, std::ios::binary);
+  out.write(file.data(), static_cast<std::streamsize>(file.size()));
+  if (!out) throw std::runtime_error("writeDsf: cannot write " + path.string());
   return path;
 }
 

@@ -48,14 +48,16 @@ Signal ramp(double rate, std::uint32_t channels, double seconds);
 enum class InputKind {
   wav8, wav16, wav24, wav32, wavFloat, aiff16, aiff24, flac16, flac24, alacM4a16, alacM4a24,
   aacM4a, aacAdts, mp3, caf16, oggVorbis, oggOpus, oggFlac, opus, wma,
-  alac  // ALAC in a CAF container with the ".alac" extension
+  alac,  // ALAC in a CAF container with the ".alac" extension
+  aifc16, wavPack16, wavPack24, tta16, flacMka, opusWebm, aacM4b, vorbisOga
 };
 inline constexpr InputKind kAllInputKinds[] = {
     InputKind::wav8,      InputKind::wav16,     InputKind::wav24,     InputKind::wav32,  InputKind::wavFloat,
     InputKind::aiff16,    InputKind::aiff24,    InputKind::flac16,    InputKind::flac24, InputKind::alacM4a16,
     InputKind::alacM4a24, InputKind::aacM4a,    InputKind::aacAdts,   InputKind::mp3,    InputKind::caf16,
     InputKind::oggVorbis, InputKind::oggOpus,   InputKind::oggFlac,   InputKind::opus,   InputKind::wma,
-    InputKind::alac};
+    InputKind::alac,      InputKind::aifc16,    InputKind::wavPack16, InputKind::wavPack24, InputKind::tta16,
+    InputKind::flacMka,   InputKind::opusWebm,  InputKind::aacM4b,    InputKind::vorbisOga};
 
 std::string extensionFor(InputKind kind);
 std::string nameOf(InputKind kind);  // "wav16", "aacM4a", ... for test names
@@ -74,6 +76,11 @@ bool hasExactLength(InputKind kind);
 // Throws std::runtime_error when FFmpeg refuses.
 std::filesystem::path writeAudio(const std::filesystem::path& dir, const std::string& stem, const Signal& signal,
                                  InputKind kind);
+
+// Writes `signal` as 1-bit DSD in a DSF file (no encoder exists for it): the signal's
+// rate is the bit rate (2822400 for DSD64), modulated by a second-order sigma-delta loop.
+// Keep peaks at or below -6 dBFS, where the loop is stable.
+std::filesystem::path writeDsf(const std::filesystem::path& dir, const std::string& stem, const Signal& signal);
 
 // The signal's samples as a lossless file of `kind` stores them (rounded to its bits).
 std::vector<float> quantised(const Signal& signal, int bits);
