@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fstream>
 #include <limits>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -27,6 +28,16 @@ constexpr int kMaxSourceChannels = 64;
 // padding: at most one delay (AAC's 2112 frames is the longest) and two packets.
 constexpr std::int64_t kMaxEncoderDelay = 2112;    // frames
 constexpr std::int64_t kDefaultPacketFrames = 2048;  // for codecs with no fixed packet size
+constexpr int kMaxBadTailPackets = 2;
+// The most one FFmpeg allocation may take. A hostile size field (a 2 GB RIFF INFO entry
+// in a 100 KB file, which FFmpeg zero-fills) then fails the open instead of taking
+// gigabytes. Real files stay below it: a day of 48 kHz AAC in MP4 indexes ~100 MB, and
+// the MP4 writer's sample table reaches it only after about thirty hours. Set for the
+// whole process, as FFmpeg has no per-context limit.
+constexpr std::size_t kMaxAllocationBytes = std::size_t{256} << 20;
+// RIFF data sizes from this one up are the "length unknown" marks of streaming writers
+// (0x7FFFFFFF, 0xFFFFFFFF and near them), not lengths.
+constexpr std::uint32_t kRiffUnknownSize = 0x7FFFF000;
 // soxr precision in bits: 28 is its "very high quality" setting.
 constexpr int kSoxrPrecision = 28;
 constexpr int kResamplerSlack = 256;  // frames
@@ -191,7 +202,7 @@ std::optional<std::int64_t> oggCutAt(const std::filesystem::path& path) {
 }
 
 // The size a RIFF/WAVE file's "data" chunk declares, in bytes; empty for other files and
-// for the sizes streaming writers leave when the length is unknown (0, 0xFFFFFFFF).
+// for the sizes streaming writers leave when the length is unknown (0, kRiffUnknownSize up).
 std::optional<std::int64_t> riffDataBytes(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::array<unsigned char, 12> riff{};
@@ -201,7 +212,7 @@ std::optional<std::int64_t> riffDataBytes(const std::filesystem::path& path) {
   while (in.read(reinterpret_cast<char*>(chunk.data()), chunk.size())) {
     const std::uint32_t size = AV_RL32(chunk.data() + 4);
     if (std::memcmp(chunk.data(), "data", 4) == 0) {
-      if (size == 0 || size == 0xFFFFFFFFu) return std::nullopt;
+      if (size == 0 || size >= kRiffUnknownSize) return std::nullopt;
       return size;
     }
     // Chunks are padded to even sizes.
@@ -261,8 +272,9 @@ class DecodeSession {
   }
 
   // Decodes the next frame into frame(); `end` is set at the end of the stream. A decoder
-  // or demuxer error, or an end short of the expected length, fails with
-  // kStatusSourceDamaged.
+  // error followed by more audio, a demuxer error, or an end short of the expected length
+  // fails with kStatusSourceDamaged. A lossy stream's last packet or two may fail alone:
+  // a cut final frame is common in files that play whole.
   Status decode(bool& end) {
     end = false;
     AVCodecContext* decoder = decoder_.get();
@@ -275,6 +287,8 @@ class DecodeSession {
           av_frame_unref(frame);
           continue;
         }
+        // Audio after an undecodable packet: the damage is mid-stream.
+        if (badPackets_ > 0) return kStatusSourceDamaged;
         if (position_ < 0 && !placeFrame()) return kStatusUnknownPosition;
         framePosition_ = position_;
         position_ += frame->nb_samples;
@@ -284,7 +298,11 @@ class DecodeSession {
         end = true;
         return endStatus();
       }
-      if (received != AVERROR(EAGAIN)) return received == AVERROR(ENOMEM) ? received : kStatusSourceDamaged;
+      if (received != AVERROR(EAGAIN)) {
+        if (received == AVERROR(ENOMEM)) return received;
+        noteBadPacket();
+        continue;
+      }
       AVPacket* packet = packet_.get();
       const int read = av_read_frame(format_.get(), packet);
       if (read < 0) {
@@ -301,12 +319,17 @@ class DecodeSession {
       }
       const int sent = avcodec_send_packet(decoder, packet);
       av_packet_unref(packet);
-      if (sent < 0 && sent != AVERROR(EAGAIN)) return sent == AVERROR(ENOMEM) ? sent : kStatusSourceDamaged;
+      if (sent < 0 && sent != AVERROR(EAGAIN)) {
+        if (sent == AVERROR(ENOMEM)) return sent;
+        noteBadPacket();
+      }
     }
   }
 
   // Source frames decoded so far (0 before the first after a container seek).
   std::int64_t decodedFrames() const { return std::max<std::int64_t>(position_, 0); }
+  // Where the first undecodable packet was, else decodedFrames().
+  std::int64_t readableFrames() const { return badPackets_ > 0 ? firstBadAt_ : decodedFrames(); }
   bool positionKnown() const { return position_ >= 0; }
 
   // Moves the demuxer to the packet holding `sourceFrame` (or one before it); the
@@ -320,6 +343,7 @@ class DecodeSession {
     avcodec_flush_buffers(decoder_.get());
     drained_ = false;
     demuxFailed_ = false;
+    badPackets_ = 0;
     position_ = -1;
     seekTarget_ = sourceFrame;
     return kNoError;
@@ -342,7 +366,12 @@ class DecodeSession {
     // A seek the container took to a position with nothing after it got there.
     const std::int64_t reached = position_ >= 0 ? position_ : seekTarget_;
     const bool short_ = declared_ && reached < *declared_ - tolerance_;
-    return demuxFailed_ || cutShort_ || short_ ? kStatusSourceDamaged : kNoError;
+    const bool badTail = badPackets_ > 0 && (tolerance_ == 0 || badPackets_ > kMaxBadTailPackets || reached == 0);
+    return demuxFailed_ || cutShort_ || short_ || badTail ? kStatusSourceDamaged : kNoError;
+  }
+
+  void noteBadPacket() {
+    if (badPackets_++ == 0) firstBadAt_ = decodedFrames();
   }
 
   // Finds the source position of the first frame after a container seek.
@@ -368,6 +397,8 @@ class DecodeSession {
   std::int64_t seekTarget_ = 0;
   bool drained_ = false;
   bool demuxFailed_ = false;
+  int badPackets_ = 0;
+  std::int64_t firstBadAt_ = 0;
   std::optional<std::int64_t> declared_;
   std::int64_t tolerance_ = 0;
   bool cutShort_ = false;
@@ -537,7 +568,7 @@ void AudioFileReader::Impl::declareLength(std::string_view demuxer) {
 
 Status AudioFileReader::Impl::noteDamage(Status status, const DecodeSession& where) const {
   if (status != kStatusSourceDamaged) return status;
-  std::int64_t decoded = where.decodedFrames();
+  std::int64_t decoded = where.readableFrames();
   // A pass that had decoded nothing since a container seek does not know how far the
   // file decodes: a counting pass from the start finds out.
   if (!where.positionKnown()) countFrames(decoded);
@@ -611,7 +642,7 @@ Status AudioFileReader::Impl::countFrames(std::int64_t& out) const {
   if (const Status status = openSession(counter); status != kNoError) return status;
   for (bool end = false;;) {
     if (const Status status = counter->decode(end); status != kNoError) {
-      out = counter->decodedFrames();
+      out = counter->readableFrames();
       return noteDamage(status, *counter);
     }
     if (end) break;
@@ -700,6 +731,8 @@ AudioFileReader::~AudioFileReader() = default;
 Status AudioFileReader::open(const std::filesystem::path& path, std::unique_ptr<AudioFileReader>& out) {
   out.reset();
   ffmpeg::silenceLibraryLog();
+  static std::once_flag capOnce;
+  std::call_once(capOnce, [] { av_max_alloc(kMaxAllocationBytes); });
   auto impl = std::make_unique<Impl>();
   impl->path = path;
   if (const Status status = impl->restart(); status != kNoError) return status;

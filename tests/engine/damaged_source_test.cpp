@@ -33,10 +33,13 @@ void putBe32(std::string& bytes, std::size_t at, std::uint32_t value) {
   for (int b = 0; b < 4; ++b) bytes[at + b] = static_cast<char>(value >> (8 * (3 - b)));
 }
 
-// Damage done to a good file's bytes; an empty result leaves the file intact.
+// Damage done to a good file's bytes.
 using Damage = std::function<void(std::string&)>;
 
 void cutInHalf(std::string& bytes) { bytes.resize(bytes.size() / 2); }
+
+// Part of the last frame missing, as in many files that play whole.
+void cutLastFrame(std::string& bytes) { bytes.resize(bytes.size() - 100); }
 
 // The header states twice the frames there are.
 void doubleWavDataSize(std::string& bytes) {
@@ -69,6 +72,7 @@ struct DamageCase {
   std::string name;
   InputKind kind;
   Damage damage;  // empty: the intact file
+  bool fails = true;  // false: what is left still plays whole
   // Analysis reads the ends of seekable files only, so damage in the middle is left to
   // the conversion.
   bool inMiddle = false;
@@ -110,10 +114,10 @@ TEST_P(DamagedSourceTest, ConversionFailsAndWritesNothing) {
   settings.preserveMetadata = false;
   const auto output = dir_ / "out.flac";
   const Expected<> result = AudioProcessor::convert(path, output, OutputFormat::flac, settings, {}, {}, {}, {});
-  if (!GetParam().damage) {
+  if (!GetParam().fails) {
     ASSERT_TRUE(result) << result.error().errorDescription();
     const double rate = test::requires48k(GetParam().kind) ? 48000.0 : 44100.0;
-    EXPECT_NEAR(test::decodeFile(output).frames() / rate, GetParam().seconds, 0.01);
+    EXPECT_NEAR(test::decodeFile(output).frames() / rate, GetParam().seconds, 0.05);
     return;
   }
   expectDamaged(result, path);
@@ -132,7 +136,7 @@ TEST_P(DamagedSourceTest, AnalysisFails) {
   } else {
     silence = Unexpected(info.error());
   }
-  if (!GetParam().damage) {
+  if (!GetParam().fails) {
     EXPECT_TRUE(loudness);
     EXPECT_TRUE(silence);
     return;
@@ -143,26 +147,40 @@ TEST_P(DamagedSourceTest, AnalysisFails) {
 
 INSTANTIATE_TEST_SUITE_P(
     Sources, DamagedSourceTest,
-    ::testing::Values(DamageCase{"flacIntact", InputKind::flac16, {}},
+    ::testing::Values(DamageCase{"flacIntact", InputKind::flac16, {}, false},
                       DamageCase{"flacCut", InputKind::flac16, cutInHalf},
                       DamageCase{"flacHeader", InputKind::flac16, doubleFlacSampleCount},
-                      DamageCase{"flacScrambled", InputKind::flac16, scrambleMiddle, true},
-                      DamageCase{"wavIntact", InputKind::wav16, {}},
+                      DamageCase{"flacScrambled", InputKind::flac16, scrambleMiddle, true, true},
+                      DamageCase{"wavIntact", InputKind::wav16, {}, false},
                       DamageCase{"wavCut", InputKind::wav16, cutInHalf},
                       DamageCase{"wavHeader", InputKind::wav16, doubleWavDataSize},
-                      DamageCase{"mp3Intact", InputKind::mp3, {}},
+                      DamageCase{"mp3Intact", InputKind::mp3, {}, false},
                       DamageCase{"mp3Cut", InputKind::mp3, cutInHalf},
+                      DamageCase{"mp3LastFrameCut", InputKind::mp3, cutLastFrame, false},
+                      DamageCase{"adtsLastFrameCut", InputKind::aacAdts, cutLastFrame, false},
                       DamageCase{"mp3Header", InputKind::mp3, doubleXingFrameCount},
-                      DamageCase{"mp3Scrambled", InputKind::mp3, scrambleMiddle, true},
-                      DamageCase{"m4aIntact", InputKind::aacM4a, {}},
+                      DamageCase{"mp3Scrambled", InputKind::mp3, scrambleMiddle, true, true},
+                      DamageCase{"m4aIntact", InputKind::aacM4a, {}, false},
                       DamageCase{"m4aCut", InputKind::aacM4a, cutInHalf},
-                      DamageCase{"m4aScrambled", InputKind::aacM4a, scrambleMiddle, true},
+                      DamageCase{"m4aScrambled", InputKind::aacM4a, scrambleMiddle, true, true},
                       DamageCase{"alacCut", InputKind::alacM4a16, cutInHalf},
-                      DamageCase{"vorbisIntact", InputKind::oggVorbis, {}},
-                      DamageCase{"vorbisCut", InputKind::oggVorbis, cutInHalf, false, 3.0},
-                      DamageCase{"opusIntact", InputKind::oggOpus, {}},
+                      DamageCase{"vorbisIntact", InputKind::oggVorbis, {}, false},
+                      DamageCase{"vorbisCut", InputKind::oggVorbis, cutInHalf, true, false, 3.0},
+                      DamageCase{"opusIntact", InputKind::oggOpus, {}, false},
                       DamageCase{"opusCut", InputKind::oggOpus, cutInHalf}),
     [](const auto& info) { return info.param.name; });
+
+// A range past the end of a stream whose length is only known by decoding it: the
+// reading loop notices what the reader cannot.
+TEST(DamagedSourceRange, EndPastTheAudioFails) {
+  test::TempDir dir;
+  const auto source = test::writeAudio(dir.path(), "in", test::noise(44100, 1, 0.5, -3.0), InputKind::oggVorbis);
+  ConversionSettings settings;
+  settings.preserveMetadata = false;
+  const auto result = AudioProcessor::convert(source, dir / "out.wav", OutputFormat::wav, settings, 0, 44100, {}, {});
+  ASSERT_FALSE(result);
+  EXPECT_EQ(result.error().errorDescription(), "Source is damaged: decoded 0.5 s of 1.0 s (in.ogg)");
+}
 
 TEST(DamagedSourceMessage, GivesTenthsOfSecondsAndTheFile) {
   EXPECT_EQ(ConversionError::sourceDamaged("/music/a b.flac", 25.58, 30.0).errorDescription(),
