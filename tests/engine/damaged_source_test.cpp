@@ -108,7 +108,7 @@ class DamagedSourceTest : public ::testing::TestWithParam<DamageCase> {
   test::TempDir dir_;
 };
 
-TEST_P(DamagedSourceTest, ConversionFailsAndWritesNothing) {
+TEST_P(DamagedSourceTest, ConversionFails) {
   const auto path = source();
   ConversionSettings settings;
   settings.preserveMetadata = false;
