@@ -7,6 +7,10 @@
 
 namespace vexal {
 
+namespace platform {
+class AudioFileReader;
+}
+
 // What a source holds, as the audio-file layer reports it.
 struct AudioFileInfo {
   std::filesystem::path url;
@@ -20,6 +24,12 @@ struct AudioFileInfo {
 
 // Fails with fileNotReadable when the file cannot be opened as audio, or with
 // extAudioFileError("Read file format" / "Read frame count", status).
+// Fails with sourceDamaged when counting the frames runs into damage.
 Expected<AudioFileInfo> readAudioFileInfo(const std::filesystem::path& url);
+
+// The error of a failed call `step` of `reader` on `source`: sourceDamaged, saying how
+// far the source decoded, when the status reports damage; else extAudioFileError.
+ConversionError readFailure(const std::filesystem::path& source, const platform::AudioFileReader& reader,
+                            std::string step, std::int32_t status);
 
 }  // namespace vexal

@@ -4,10 +4,26 @@
 
 namespace vexal {
 
+namespace {
+constexpr std::int64_t kResamplerRoundingFrames = 2;
+}  // namespace
+
 bool isSupportedClientFormat(double sampleRate, std::int64_t channels) {
   return std::isfinite(sampleRate) && sampleRate >= platform::kMinSampleRate &&
          sampleRate <= platform::kMaxSampleRate && channels >= 1 &&
          channels <= platform::kMaxChannels;
+}
+
+Expected<> checkBudgetReached(const EncodeRequest& request, const FrameBudget& budget,
+                              double clientRate, std::int64_t processed) {
+  const double sourceRate = request.info.sampleRate > 0 ? request.info.sampleRate : clientRate;
+  // Resampling rounds the length to whole frames at each end of the stream.
+  const std::int64_t tolerance = clientRate == sourceRate ? 0 : kResamplerRoundingFrames;
+  if (!budget.bounded || processed >= budget.frames - tolerance) return {};
+  const double start = static_cast<double>(request.start.value_or(0)) / sourceRate;
+  return Unexpected(ConversionError::sourceDamaged(
+      request.source, start + static_cast<double>(processed) / clientRate,
+      start + static_cast<double>(budget.frames) / clientRate));
 }
 
 FrameBudget frameBudget(const EncodeRequest& request, double clientRate) {

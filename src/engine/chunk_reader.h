@@ -71,6 +71,11 @@ class ChunkReader {
   ChunkStage stage_;
 };
 
+// Fails with sourceDamaged when a read that ended at the end of the source delivered
+// fewer than the budget's frames (beyond the resampler's rounding).
+Expected<> checkBudgetReached(const EncodeRequest& request, const FrameBudget& budget,
+                              double clientRate, std::int64_t processed);
+
 // Checks a client rate and channel count before anything is allocated for them.
 bool isSupportedClientFormat(double sampleRate, std::int64_t channels);
 
@@ -125,7 +130,7 @@ Expected<std::int64_t> ChunkReader<Sample>::run(Consume&& consume) {
       frames = static_cast<std::uint32_t>(std::min<std::int64_t>(remaining, kChunkFrames));
     }
     if (const auto s = reader_->read(buffer_.data(), frames); s != platform::kNoError) {
-      return Unexpected(ConversionError::extAudioFileError(std::string(steps_.read), s));
+      return Unexpected(readFailure(request.source, *reader_, std::string(steps_.read), s));
     }
     if (frames == 0) break;
     stage_.apply(buffer_.data(), frames, channels_, processed);
@@ -137,6 +142,9 @@ Expected<std::int64_t> ChunkReader<Sample>::run(Consume&& consume) {
       request.reportProgress(static_cast<double>(processed) / static_cast<double>(budget_.frames));
     }
     if (request.stop.stop_requested()) return Unexpected(ConversionError::cancelled());
+  }
+  if (auto reached = checkBudgetReached(request, budget_, rate_, processed); !reached) {
+    return Unexpected(std::move(reached.error()));
   }
   return processed;
 }

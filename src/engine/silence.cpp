@@ -76,10 +76,10 @@ Expected<AudioProcessor::SilenceBounds> AudioProcessor::detectSilence(
     for (std::int64_t offset = 0; offset < length && (!found || !seeksCheaply);) {
       std::uint32_t frames =
           static_cast<std::uint32_t>(std::min<std::int64_t>(length - offset, kChunkFrames));
-      // A failed read ends the pass quietly, like the end of the file.
-      if (pass->reader->read(pass->buffer.data(), frames) != platform::kNoError || frames == 0) {
-        break;
+      if (const auto s = pass->reader->read(pass->buffer.data(), frames); s != platform::kNoError) {
+        return Unexpected(readFailure(source, *pass->reader, "Read in forward silence scan", s));
       }
+      if (frames == 0) break;
       const float* samples = pass->buffer.data();
       if (!found) {
         const auto hit = std::find_if(samples, samples + std::size_t{frames} * channels, loud);
@@ -108,9 +108,10 @@ Expected<AudioProcessor::SilenceBounds> AudioProcessor::detectSilence(
         return Unexpected(ConversionError::extAudioFileError("Seek in reverse silence scan", s));
       }
       std::uint32_t frames = static_cast<std::uint32_t>(n);
-      if (pass->reader->read(pass->buffer.data(), frames) != platform::kNoError || frames == 0) {
-        break;
+      if (const auto s = pass->reader->read(pass->buffer.data(), frames); s != platform::kNoError) {
+        return Unexpected(readFailure(source, *pass->reader, "Read in reverse silence scan", s));
       }
+      if (frames == 0) break;
       if (const auto i = lastLoudFrame(pass->buffer.data(), frames); i >= 0) {
         last = position + i + 1;
         break;

@@ -1,5 +1,9 @@
 #include "model/conversion_error.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
 namespace vexal {
 
 ConversionError ConversionError::fileNotReadable(std::filesystem::path file) {
@@ -8,6 +12,20 @@ ConversionError ConversionError::fileNotReadable(std::filesystem::path file) {
 
 ConversionError ConversionError::unsupportedFormat(std::string message) {
   return ConversionError(Kind::unsupportedFormat, std::move(message));
+}
+
+ConversionError ConversionError::sourceDamaged(const std::filesystem::path& file,
+                                               double decodedSeconds, double declaredSeconds) {
+  // Tenths of a second; what decoded is rounded down, so a file a little short never
+  // reads as whole.
+  const auto tenths = [](double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f s", std::max(value, 0.0));
+    return std::string(text);
+  };
+  std::string text = "decoded " + tenths(std::floor(decodedSeconds * 10.0) / 10.0);
+  text += declaredSeconds > decodedSeconds ? " of " + tenths(declaredSeconds) : " before an error";
+  return ConversionError(Kind::sourceDamaged, text + " (" + file.filename().string() + ")");
 }
 
 ConversionError ConversionError::extAudioFileError(std::string step, std::int32_t status) {
@@ -24,6 +42,7 @@ std::string ConversionError::errorDescription() const {
     case Kind::lameEncodingFailed: return "MP3 encoding failed";
     case Kind::cancelled: return "Cancelled";
     case Kind::outputDirectoryNotWritable: return "Output directory is not writable";
+    case Kind::sourceDamaged: return "Source is damaged: " + text_;
   }
   return {};
 }

@@ -19,12 +19,17 @@ class ConversionError {
     lameEncodingFailed,
     cancelled,
     outputDirectoryNotWritable,
+    sourceDamaged,
   };
 
   static ConversionError fileNotReadable(std::filesystem::path file);
   static ConversionError unsupportedFormat(std::string message);
   // `step` names the failing audio-file operation; `status` is its signed result.
   static ConversionError extAudioFileError(std::string step, std::int32_t status);
+  // The source's decode gave out after `decodedSeconds` of the `declaredSeconds` its
+  // header states (0: it states none).
+  static ConversionError sourceDamaged(const std::filesystem::path& file, double decodedSeconds,
+                                       double declaredSeconds);
   static ConversionError lameInitFailed() { return ConversionError(Kind::lameInitFailed); }
   static ConversionError lameEncodingFailed() { return ConversionError(Kind::lameEncodingFailed); }
   static ConversionError cancelled() { return ConversionError(Kind::cancelled); }
@@ -33,7 +38,8 @@ class ConversionError {
   }
 
   Kind kind() const { return kind_; }
-  // The file of fileNotReadable, the message of unsupportedFormat, the step of extAudioFileError.
+  // The file of fileNotReadable, the message of unsupportedFormat, the step of
+  // extAudioFileError, the lengths and file of sourceDamaged.
   const std::string& text() const { return text_; }
   std::int32_t status() const { return status_; }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fstream>
 #include <limits>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -23,9 +24,20 @@ namespace {
 
 // FFmpeg's resampler mixes at most 64 channels; sources with more are refused.
 constexpr int kMaxSourceChannels = 64;
-// A damaged file may yield a run of undecodable packets; this many in a row ends the
-// stream with the last error instead of scanning the whole file for a good one.
-constexpr int kMaxConsecutiveBadPackets = 64;
+// A lossy stream may decode short of its container's length by its encoder delay and
+// padding: at most one delay (AAC's 2112 frames is the longest) and two packets.
+constexpr std::int64_t kMaxEncoderDelay = 2112;    // frames
+constexpr std::int64_t kDefaultPacketFrames = 2048;  // for codecs with no fixed packet size
+constexpr int kMaxBadTailPackets = 2;
+// The most one FFmpeg allocation may take. A hostile size field (a 2 GB RIFF INFO entry
+// in a 100 KB file, which FFmpeg zero-fills) then fails the open instead of taking
+// gigabytes. Real files stay below it: a day of 48 kHz AAC in MP4 indexes ~100 MB, and
+// the MP4 writer's sample table reaches it only after about thirty hours. Set for the
+// whole process, as FFmpeg has no per-context limit.
+constexpr std::size_t kMaxAllocationBytes = std::size_t{256} << 20;
+// RIFF data sizes from this one up are the "length unknown" marks of streaming writers
+// (0x7FFFFFFF, 0xFFFFFFFF and near them), not lengths.
+constexpr std::uint32_t kRiffUnknownSize = 0x7FFFF000;
 // soxr precision in bits: 28 is its "very high quality" setting.
 constexpr int kSoxrPrecision = 28;
 constexpr int kResamplerSlack = 256;  // frames
@@ -131,48 +143,110 @@ struct ChannelLayoutHolder {
   }
 };
 
+// One Ogg page header as a walk over the file sees it.
+struct OggPage {
+  unsigned flags = 0;
+  std::int64_t granule = 0;
+  std::uint32_t serial = 0;
+  int packetsEnded = 0;  // packets whose last segment is on this page
+};
+
+enum class OggWalkEnd {
+  endOfFile,     // the last page ends where the file does
+  foreignBytes,  // bytes after the last page that are no page (a trailing tag)
+  stopped,       // the visitor asked to stop
+  cut,           // the last page runs past the end of the file: a partial copy
+};
+
+// Visits the page headers of an Ogg file in order, reading headers only; `visit`
+// returns false to stop.
+template <typename Visit>
+OggWalkEnd walkOggPages(const std::filesystem::path& path, Visit&& visit) {
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  if (!in) return OggWalkEnd::foreignBytes;
+  const std::streamoff size = in.tellg();
+  in.seekg(0);
+  std::array<unsigned char, kOggHeaderBytes> header{};
+  std::array<unsigned char, 255> lacing{};
+  for (std::streamoff at = 0; at < size;) {
+    in.read(reinterpret_cast<char*>(header.data()), header.size());
+    const auto got = static_cast<std::size_t>(in.gcount());
+    if (std::memcmp(header.data(), "OggS", std::min<std::size_t>(got, 4)) != 0 || (got > 4 && header[4] != 0)) {
+      return OggWalkEnd::foreignBytes;
+    }
+    if (got < header.size()) return OggWalkEnd::cut;
+    const int segments = header[26];
+    if (!in.read(reinterpret_cast<char*>(lacing.data()), segments)) return OggWalkEnd::cut;
+    OggPage page{header[5], static_cast<std::int64_t>(AV_RL64(header.data() + 6)), AV_RL32(header.data() + 14), 0};
+    std::streamoff body = 0;
+    for (int i = 0; i < segments; ++i) {
+      body += lacing[i];
+      if (lacing[i] < 255) ++page.packetsEnded;
+    }
+    if (!visit(page)) return OggWalkEnd::stopped;
+    at += static_cast<std::streamoff>(kOggHeaderBytes) + segments + body;
+    if (at > size) return OggWalkEnd::cut;
+    in.seekg(at);
+  }
+  return OggWalkEnd::endOfFile;
+}
+
 // The granule (samples from the start) of the last page of an Ogg file whose first audio
 // packet ends on that page, found from page headers alone. Empty for longer streams,
 // files with more than one logical stream (multiplexed or chained) and damaged ones.
 std::optional<std::int64_t> singleAudioPageEnd(const std::filesystem::path& path,
                                                int headerPackets) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::array<unsigned char, kOggHeaderBytes> header{};
-  std::array<unsigned char, 255> lacing{};
   std::optional<std::uint32_t> serial;
   std::optional<std::int64_t> end;  // set at the end-of-stream page
   int packetsEnded = 0;
-  while (in.read(reinterpret_cast<char*>(header.data()), header.size())) {
-    // Bytes after the last page that are no page (a trailing tag) do not matter.
-    if (std::memcmp(header.data(), "OggS", 4) != 0 || header[4] != 0) return end;
-    if (end) return std::nullopt;  // a page after the last one: a chain
-    const unsigned flags = header[5];
-    const auto granule = static_cast<std::int64_t>(AV_RL64(header.data() + 6));
-    const std::uint32_t pageSerial = AV_RL32(header.data() + 14);
-    const int segments = header[26];
-    // A truncated last page ends the walk; its body would be lost to the decoder too.
-    if (!in.read(reinterpret_cast<char*>(lacing.data()), segments)) break;
-    if (flags & kOggBeginOfStream) {
-      if (serial) return std::nullopt;
-      serial = pageSerial;
+  const OggWalkEnd walked = walkOggPages(path, [&](const OggPage& page) {
+    if (end) return false;  // a page after the last one: a chain
+    if (page.flags & kOggBeginOfStream) {
+      if (serial) return false;
+      serial = page.serial;
     }
-    if (!serial || pageSerial != *serial) return std::nullopt;
-    std::streamoff body = 0;
-    int ends = 0;
-    for (int i = 0; i < segments; ++i) {
-      body += lacing[i];
-      if (lacing[i] < 255) ++ends;
-    }
-    if (packetsEnded <= headerPackets && packetsEnded + ends > headerPackets) {
+    if (!serial || page.serial != *serial) return false;
+    if (packetsEnded <= headerPackets && packetsEnded + page.packetsEnded > headerPackets) {
       // The first audio page: it must be the end-of-stream page.
-      if (!(flags & kOggEndOfStream) || granule < 0) return std::nullopt;
-      end = granule;
+      if (!(page.flags & kOggEndOfStream) || page.granule < 0) return false;
+      end = page.granule;
     }
-    packetsEnded += ends;
-    if (!in.seekg(body, std::ios::cur)) break;
-  }
+    packetsEnded += page.packetsEnded;
+    return true;
+  });
+  if (walked == OggWalkEnd::stopped) return std::nullopt;
   return end;
+}
+
+// The granule of the last page of an Ogg file whose last page is cut short.
+std::optional<std::int64_t> oggCutAt(const std::filesystem::path& path) {
+  std::int64_t granule = 0;
+  const OggWalkEnd walked = walkOggPages(path, [&](const OggPage& page) {
+    if (page.granule > 0) granule = page.granule;
+    return true;
+  });
+  if (walked != OggWalkEnd::cut) return std::nullopt;
+  return granule;
+}
+
+// The size a RIFF/WAVE file's "data" chunk declares, in bytes; empty for other files and
+// for the sizes streaming writers leave when the length is unknown (0, kRiffUnknownSize up).
+std::optional<std::int64_t> riffDataBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::array<unsigned char, 12> riff{};
+  if (!in.read(reinterpret_cast<char*>(riff.data()), riff.size())) return std::nullopt;
+  if (std::memcmp(riff.data(), "RIFF", 4) != 0 || std::memcmp(riff.data() + 8, "WAVE", 4) != 0) return std::nullopt;
+  std::array<unsigned char, 8> chunk{};
+  while (in.read(reinterpret_cast<char*>(chunk.data()), chunk.size())) {
+    const std::uint32_t size = AV_RL32(chunk.data() + 4);
+    if (std::memcmp(chunk.data(), "data", 4) == 0) {
+      if (size == 0 || size >= kRiffUnknownSize) return std::nullopt;
+      return size;
+    }
+    // Chunks are padded to even sizes.
+    if (!in.seekg(static_cast<std::streamoff>(size) + (size & 1), std::ios::cur)) return std::nullopt;
+  }
+  return std::nullopt;
 }
 
 // One pass of demuxing and decoding over a file: frames in source order, each with the
@@ -217,7 +291,18 @@ class DecodeSession {
     return kNoError;
   }
 
-  // Decodes the next frame into frame(); `end` is set at the end of the stream.
+  // The length the stream should reach: ending more than `tolerance` frames short of
+  // `declared`, or in a file known to be cut short, is damage.
+  void expectLength(std::optional<std::int64_t> declared, std::int64_t tolerance, bool cutShort) {
+    declared_ = declared;
+    tolerance_ = tolerance;
+    cutShort_ = cutShort;
+  }
+
+  // Decodes the next frame into frame(); `end` is set at the end of the stream. A decoder
+  // error followed by more audio, a demuxer error, or an end short of the expected length
+  // fails with kStatusSourceDamaged. A lossy stream's last packet or two may fail alone:
+  // a cut final frame is common in files that play whole.
   Status decode(bool& end) {
     end = false;
     AVCodecContext* decoder = decoder_.get();
@@ -230,28 +315,28 @@ class DecodeSession {
           av_frame_unref(frame);
           continue;
         }
+        // Audio after an undecodable packet: the damage is mid-stream.
+        if (badPackets_ > 0) return kStatusSourceDamaged;
         if (position_ < 0 && !placeFrame()) return kStatusUnknownPosition;
         framePosition_ = position_;
         position_ += frame->nb_samples;
         return kNoError;
       }
-      if (received == AVERROR_EOF) {
+      if (received == AVERROR_EOF || (received == AVERROR(EAGAIN) && drained_)) {
         end = true;
-        return kNoError;
+        return endStatus();
       }
       if (received != AVERROR(EAGAIN)) {
-        if (++badPackets_ > kMaxConsecutiveBadPackets) return received;
+        if (received == AVERROR(ENOMEM)) return received;
+        noteBadPacket();
         continue;
-      }
-      if (drained_) {
-        end = true;
-        return kNoError;
       }
       AVPacket* packet = packet_.get();
       const int read = av_read_frame(format_.get(), packet);
       if (read < 0) {
-        // A truncated or damaged tail ends the stream like a clean end does.
-        if (read != AVERROR_EOF && read != AVERROR_INVALIDDATA && read != AVERROR(EIO)) return read;
+        if (read == AVERROR(ENOMEM)) return read;
+        // What decodes before a damaged tail is still counted; the end then fails.
+        if (read != AVERROR_EOF) demuxFailed_ = true;
         avcodec_send_packet(decoder, nullptr);
         drained_ = true;
         continue;
@@ -263,12 +348,17 @@ class DecodeSession {
       const int sent = avcodec_send_packet(decoder, packet);
       av_packet_unref(packet);
       if (sent < 0 && sent != AVERROR(EAGAIN)) {
-        if (sent == AVERROR(ENOMEM) || ++badPackets_ > kMaxConsecutiveBadPackets) return sent;
-      } else {
-        badPackets_ = 0;
+        if (sent == AVERROR(ENOMEM)) return sent;
+        noteBadPacket();
       }
     }
   }
+
+  // Source frames decoded so far (0 before the first after a container seek).
+  std::int64_t decodedFrames() const { return std::max<std::int64_t>(position_, 0); }
+  // Where the first undecodable packet was, else decodedFrames().
+  std::int64_t readableFrames() const { return badPackets_ > 0 ? firstBadAt_ : decodedFrames(); }
+  bool positionKnown() const { return position_ >= 0; }
 
   // Moves the demuxer to the packet holding `sourceFrame` (or one before it); the
   // position of the next frame then comes from its timestamp.
@@ -280,7 +370,10 @@ class DecodeSession {
     if (status < 0) return status;
     avcodec_flush_buffers(decoder_.get());
     drained_ = false;
+    demuxFailed_ = false;
+    badPackets_ = 0;
     position_ = -1;
+    seekTarget_ = sourceFrame;
     return kNoError;
   }
 
@@ -296,6 +389,18 @@ class DecodeSession {
 
  private:
   DecodeSession() = default;
+
+  Status endStatus() const {
+    // A seek the container took to a position with nothing after it got there.
+    const std::int64_t reached = position_ >= 0 ? position_ : seekTarget_;
+    const bool short_ = declared_ && reached < *declared_ - tolerance_;
+    const bool badTail = badPackets_ > 0 && (tolerance_ == 0 || badPackets_ > kMaxBadTailPackets || reached == 0);
+    return demuxFailed_ || cutShort_ || short_ || badTail ? kStatusSourceDamaged : kNoError;
+  }
+
+  void noteBadPacket() {
+    if (badPackets_++ == 0) firstBadAt_ = decodedFrames();
+  }
 
   // Finds the source position of the first frame after a container seek.
   bool placeFrame() {
@@ -317,8 +422,14 @@ class DecodeSession {
   int sampleRate_ = 0;
   std::int64_t position_ = 0;
   std::int64_t framePosition_ = 0;
-  int badPackets_ = 0;
+  std::int64_t seekTarget_ = 0;
   bool drained_ = false;
+  bool demuxFailed_ = false;
+  int badPackets_ = 0;
+  std::int64_t firstBadAt_ = 0;
+  std::optional<std::int64_t> declared_;
+  std::int64_t tolerance_ = 0;
+  bool cutShort_ = false;
 };
 
 std::uint32_t formatIdFor(AVCodecID id) {
@@ -409,6 +520,13 @@ struct AudioFileReader::Impl {
   std::int64_t rateDivisor = 1;
   std::int64_t delivered = 0;  // client frames read since the last seek
   mutable std::optional<std::int64_t> length;
+  // The length the header or container states, when it states one exactly enough to
+  // tell a damaged source; `estimatedLength` is for messages only (0: unknown).
+  std::optional<std::int64_t> declaredLength;
+  std::int64_t estimatedLength = 0;
+  std::int64_t lengthTolerance = 0;  // frames a whole stream may decode short of declaredLength
+  bool cutShort = false;             // the container's last unit runs past the end of the file
+  mutable DamageReport damage;
 
   StreamDescription client;
   AVSampleFormat clientSampleFormat = AV_SAMPLE_FMT_FLT;
@@ -432,11 +550,67 @@ struct AudioFileReader::Impl {
   Status pump();
   Status restart();
   Status computeLength(std::int64_t& out) const;
+  // Decodes a fresh pass to its end or its damage.
+  Status countFrames(std::int64_t& out) const;
+  Status openSession(std::unique_ptr<DecodeSession>& out) const;
+  void declareLength(std::string_view demuxer);
+  // Passes `status` on, noting where the source gave out when it is damage.
+  Status noteDamage(Status status, const DecodeSession& where) const;
 };
+
+Status AudioFileReader::Impl::openSession(std::unique_ptr<DecodeSession>& out) const {
+  if (const Status status = DecodeSession::open(path, manualTrim, out); status != kNoError) return status;
+  out->expectLength(declaredLength, lengthTolerance, cutShort);
+  return kNoError;
+}
+
+void AudioFileReader::Impl::declareLength(std::string_view demuxer) {
+  const AVFormatContext* format = session->format();
+  const AVStream* stream = session->stream();
+  const AVCodecContext* decoder = session->decoder();
+  const AVRational frameBase{1, decoder->sample_rate};
+  if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0) {
+    estimatedLength = av_rescale_q(stream->duration, stream->time_base, frameBase);
+  } else if (format->duration != AV_NOPTS_VALUE && format->duration > 0) {
+    estimatedLength = av_rescale_q(format->duration, AV_TIME_BASE_Q, frameBase);
+  }
+  if (demuxer == "ogg") {
+    // Ogg states no length up front; its last granule is where decoding ends anyway. A
+    // copy cut inside a page is still known from that page's header.
+    if (const auto granule = oggCutAt(path)) {
+      cutShort = true;
+      estimatedLength = std::max(estimatedLength, *granule);
+    }
+  } else if (demuxer == "wav" && isPcm(codecId)) {
+    // FFmpeg trims a data size larger than the file to the bytes present.
+    const int blockAlign = stream->codecpar->block_align;
+    if (const auto bytes = riffDataBytes(path); bytes && blockAlign > 0) declaredLength = *bytes / blockAlign;
+  } else if (estimatedLength > 0 && format->duration_estimation_method == AVFMT_DURATION_FROM_STREAM) {
+    // Stated by the container (FLAC's stream header, AIFF's frame count, MP4 sample
+    // tables, MP3's Xing frame count), not guessed from the bit rate.
+    declaredLength = estimatedLength;
+  }
+  if (declaredLength) estimatedLength = *declaredLength;
+  // PCM sizes and FLAC's sample count are exact; other containers count whole packets.
+  if (!isPcm(codecId) && demuxer != "flac") {
+    lengthTolerance = kMaxEncoderDelay + 2 * std::max<std::int64_t>(decoder->frame_size, kDefaultPacketFrames);
+  }
+  session->expectLength(declaredLength, lengthTolerance, cutShort);
+}
+
+Status AudioFileReader::Impl::noteDamage(Status status, const DecodeSession& where) const {
+  if (status != kStatusSourceDamaged) return status;
+  std::int64_t decoded = where.readableFrames();
+  // A pass that had decoded nothing since a container seek does not know how far the
+  // file decodes: a counting pass from the start finds out.
+  if (!where.positionKnown()) countFrames(decoded);
+  damage = {decoded, declaredLength.value_or(estimatedLength), static_cast<double>(where.sampleRate())};
+  return status;
+}
 
 Status AudioFileReader::Impl::restart() {
   std::unique_ptr<DecodeSession> fresh;
-  if (const Status status = DecodeSession::open(path, manualTrim, fresh); status != kNoError) return status;
+  if (const Status status = openSession(fresh); status != kNoError) return status;
   session = std::move(fresh);
   return kNoError;
 }
@@ -482,20 +656,30 @@ Status AudioFileReader::Impl::computeLength(std::int64_t& out) const {
   const AVStream* stream = session->stream();
   const int rate = session->sampleRate();
   if (exactDuration) {
-    out = std::min(endLimit, av_rescale_q(stream->duration, stream->time_base, AVRational{1, rate}));
+    // A header stating more than the file holds wins: reading then ends short, as damage.
+    const std::int64_t stored = av_rescale_q(stream->duration, stream->time_base, AVRational{1, rate});
+    out = std::min(endLimit, std::max(stored, declaredLength.value_or(0)));
     return kNoError;
   }
   // Otherwise the decoder's own count, after encoder delay and padding are dropped, is
   // the only exact length.
-  std::unique_ptr<DecodeSession> counter;
-  if (const Status status = DecodeSession::open(path, manualTrim, counter); status != kNoError) return status;
   std::int64_t frames = 0;
-  for (bool end = false;;) {
-    if (const Status status = counter->decode(end); status != kNoError) return status;
-    if (end) break;
-    frames += counter->frame()->nb_samples;
-  }
+  if (const Status status = countFrames(frames); status != kNoError) return status;
   out = std::min(frames, endLimit);
+  return kNoError;
+}
+
+Status AudioFileReader::Impl::countFrames(std::int64_t& out) const {
+  std::unique_ptr<DecodeSession> counter;
+  if (const Status status = openSession(counter); status != kNoError) return status;
+  for (bool end = false;;) {
+    if (const Status status = counter->decode(end); status != kNoError) {
+      out = counter->readableFrames();
+      return noteDamage(status, *counter);
+    }
+    if (end) break;
+  }
+  out = counter->decodedFrames();
   return kNoError;
 }
 
@@ -508,7 +692,7 @@ Status AudioFileReader::Impl::pump() {
     if ((status = restart()) != kNoError) return status;
     status = session->decode(end);
   }
-  if (status != kNoError) return status;
+  if (status != kNoError) return noteDamage(status, *session);
   const bool landing = checkLanding;
   checkLanding = false;
   if (!end && landing && session->framePosition() > target) {
@@ -579,6 +763,8 @@ AudioFileReader::~AudioFileReader() = default;
 Status AudioFileReader::open(const std::filesystem::path& path, std::unique_ptr<AudioFileReader>& out) {
   out.reset();
   ffmpeg::silenceLibraryLog();
+  static std::once_flag capOnce;
+  std::call_once(capOnce, [] { av_max_alloc(kMaxAllocationBytes); });
   auto impl = std::make_unique<Impl>();
   impl->path = path;
   if (const Status status = impl->restart(); status != kNoError) return status;
@@ -615,6 +801,7 @@ Status AudioFileReader::open(const std::filesystem::path& path, std::unique_ptr<
       decoder = impl->session->decoder();
     }
   }
+  impl->declareLength(demuxer);
 
   StreamDescription& format = impl->fileFormat;
   const auto channels = static_cast<std::uint32_t>(decoder->ch_layout.nb_channels);
@@ -772,6 +959,8 @@ std::string AudioFileReader::codecName() const {
   }
 }
 
+DamageReport AudioFileReader::damage() const { return impl_->damage; }
+
 std::string statusText(Status status) {
   switch (status) {
     case kNoError:
@@ -790,6 +979,8 @@ std::string statusText(Status status) {
       return "Invalid argument";
     case kStatusAlreadyClosed:
       return "File already closed";
+    case kStatusSourceDamaged:
+      return "Source is damaged";
     default:
       break;
   }

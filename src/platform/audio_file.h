@@ -30,6 +30,9 @@ inline constexpr Status kStatusBadDestination = -static_cast<Status>(fourCC("VXd
 inline constexpr Status kStatusNoClientFormat = -static_cast<Status>(fourCC("VXnc") & 0x7FFFFFFF);
 inline constexpr Status kStatusBadArgument = -static_cast<Status>(fourCC("VXar") & 0x7FFFFFFF);
 inline constexpr Status kStatusAlreadyClosed = -static_cast<Status>(fourCC("VXcl") & 0x7FFFFFFF);
+// The source's decode failed mid-stream or ended before the length its header or
+// container declares (beyond the codec's padding); AudioFileReader::damage() says where.
+inline constexpr Status kStatusSourceDamaged = -static_cast<Status>(fourCC("VXdm") & 0x7FFFFFFF);
 
 namespace FormatID {
 inline constexpr std::uint32_t kLinearPCM = fourCC("lpcm");
@@ -91,8 +94,17 @@ inline constexpr double kAACQualityLow = 0.75;     // ~96 kbps stereo
 inline constexpr double kAACQualityMedium = 1.0;   // ~128 kbps stereo
 inline constexpr double kAACQualityHigh = 1.2;     // ~192 kbps stereo
 
+// Where a damaged source gave out, in source frames at `sampleRate`. `declaredFrames` is
+// the length the file claims (an estimate where it states none), 0 when unknown.
+struct DamageReport {
+  std::int64_t decodedFrames = 0;
+  std::int64_t declaredFrames = 0;
+  double sampleRate = 0;
+};
+
 // Reads one file. Positions are source frames; reads deliver client frames.
-// A reader is used from one thread at a time.
+// A reader is used from one thread at a time. A damaged source is not cut short
+// quietly: the read or length count reaching the damage fails with kStatusSourceDamaged.
 class AudioFileReader {
  public:
   static Status open(const std::filesystem::path& path, std::unique_ptr<AudioFileReader>& out);
@@ -113,6 +125,8 @@ class AudioFileReader {
 
   // Short codec name of the stored data ("FLAC", "AAC", "MP3", ...).
   std::string codecName() const;
+  // After a kStatusSourceDamaged: how much decoded and how much the file declared.
+  DamageReport damage() const;
 
  private:
   struct Impl;

@@ -252,18 +252,6 @@ INSTANTIATE_TEST_SUITE_P(
                       BrokenSource{"truncatedHeader", [](const auto& good) { return good.substr(0, 20); }}),
     [](const auto& info) { return info.param.name; });
 
-TEST(ConversionTest, TruncatedDataConvertsWhatIsThereOrFails) {
-  test::TempDir dir;
-  const auto good = noiseSource(dir, 44100);
-  const std::string bytes = readText(good);
-  std::ofstream(dir / "cut.wav", std::ios::binary) << bytes.substr(0, bytes.size() / 2);
-  const auto result = convertFile(dir / "cut.wav", dir / "out.wav", OutputFormat::wav, plainSettings());
-  if (result) {
-    EXPECT_LE(test::decodeFile(dir / "out.wav").frames(), 22050);
-  } else {
-    EXPECT_NE(result.error().kind(), ConversionError::Kind::cancelled);
-  }
-}
 TEST(ConversionTest, HostileChannelCountsAndRatesFail) {
   test::TempDir dir;
   const auto source = noiseSource(dir, 1000);

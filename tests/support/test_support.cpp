@@ -249,7 +249,11 @@ std::filesystem::path writeAudio(const std::filesystem::path& dir, const std::st
   check(avio_open(&rawFormat->pb, path.c_str(), AVIO_FLAG_WRITE), where + " open file");
   AVDictionary* options = nullptr;
   // MP4 edit lists count in the movie time scale; at the sample rate they are exact.
-  if (std::string_view(spec.muxer) == "ipod") av_dict_set_int(&options, "movie_timescale", encoder->sample_rate, 0);
+  // Sample tables before the audio, as in most players' files: a partial copy still opens.
+  if (std::string_view(spec.muxer) == "ipod") {
+    av_dict_set_int(&options, "movie_timescale", encoder->sample_rate, 0);
+    av_dict_set(&options, "movflags", "+faststart", 0);
+  }
   const int header = avformat_write_header(rawFormat, &options);
   av_dict_free(&options);
   check(header, where + " header");

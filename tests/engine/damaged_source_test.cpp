@@ -1,0 +1,193 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <functional>
+#include <ostream>
+#include <string>
+
+#include "engine/audio_processor.h"
+#include "engine/loudness.h"
+#include "support/test_support.h"
+
+namespace vexal {
+namespace {
+
+using test::InputKind;
+
+std::string readBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void putLe32(std::string& bytes, std::size_t at, std::uint32_t value) {
+  for (int b = 0; b < 4; ++b) bytes[at + b] = static_cast<char>(value >> (8 * b));
+}
+
+std::uint32_t getBe32(const std::string& bytes, std::size_t at) {
+  std::uint32_t value = 0;
+  for (int b = 0; b < 4; ++b) value = value << 8 | static_cast<unsigned char>(bytes[at + b]);
+  return value;
+}
+
+void putBe32(std::string& bytes, std::size_t at, std::uint32_t value) {
+  for (int b = 0; b < 4; ++b) bytes[at + b] = static_cast<char>(value >> (8 * (3 - b)));
+}
+
+// Damage done to a good file's bytes.
+using Damage = std::function<void(std::string&)>;
+
+void cutInHalf(std::string& bytes) { bytes.resize(bytes.size() / 2); }
+
+// Part of the last frame missing, as in many files that play whole.
+void cutLastFrame(std::string& bytes) { bytes.resize(bytes.size() - 100); }
+
+// The header states twice the frames there are.
+void doubleWavDataSize(std::string& bytes) {
+  const auto at = bytes.find("data");
+  putLe32(bytes, at + 4, static_cast<std::uint32_t>(2 * (bytes.size() - at - 8)));
+}
+
+void doubleFlacSampleCount(std::string& bytes) {
+  // STREAMINFO follows "fLaC" and its 4-byte block header; the low 32 of the 36-bit
+  // sample count end its 18th byte.
+  constexpr std::size_t kCountLow = 4 + 4 + 14;
+  putBe32(bytes, kCountLow, getBe32(bytes, kCountLow) * 2);
+}
+
+void doubleXingFrameCount(std::string& bytes) {
+  auto at = bytes.find("Info");
+  if (at == std::string::npos) at = bytes.find("Xing");
+  putBe32(bytes, at + 8, getBe32(bytes, at + 8) * 2);
+}
+
+// Pseudo-random bytes over the middle third: packets that do not decode.
+void scrambleMiddle(std::string& bytes) {
+  std::uint32_t x = 99;
+  for (std::size_t i = bytes.size() / 3; i < 2 * bytes.size() / 3; ++i) {
+    bytes[i] = static_cast<char>((x = x * 1103515245 + 12345) >> 16);
+  }
+}
+
+struct DamageCase {
+  std::string name;
+  InputKind kind;
+  Damage damage;  // empty: the intact file
+  bool fails = true;  // false: what is left still plays whole
+  // Analysis reads the ends of seekable files only, so damage in the middle is left to
+  // the conversion.
+  bool inMiddle = false;
+  // FFmpeg's Ogg pages last up to a second; half a file must keep its first audio page.
+  double seconds = 2.0;
+};
+
+void PrintTo(const DamageCase& param, std::ostream* out) { *out << param.name; }
+
+class DamagedSourceTest : public ::testing::TestWithParam<DamageCase> {
+ protected:
+  // Noise, so that every codec fills many packets and pages.
+  std::filesystem::path source() {
+    const auto& param = GetParam();
+    const double rate = test::requires48k(param.kind) ? 48000.0 : 44100.0;
+    const auto good = test::writeAudio(dir_.path(), "good", test::noise(rate, 2, param.seconds, -3.0), param.kind);
+    const auto path = dir_ / ("damaged." + test::extensionFor(param.kind));
+    std::string bytes = readBytes(good);
+    if (param.damage) param.damage(bytes);
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+  }
+
+  // The error a damaged source must end with, whichever step meets the damage first.
+  static void expectDamaged(const Expected<>& result, const std::filesystem::path& path) {
+    ASSERT_FALSE(result);
+    const std::string message = result.error().errorDescription();
+    EXPECT_EQ(result.error().kind(), ConversionError::Kind::sourceDamaged) << message;
+    EXPECT_TRUE(message.starts_with("Source is damaged: decoded ")) << message;
+    EXPECT_TRUE(message.ends_with(" s (" + path.filename().string() + ")")) << message;
+  }
+
+  test::TempDir dir_;
+};
+
+TEST_P(DamagedSourceTest, ConversionFails) {
+  const auto path = source();
+  ConversionSettings settings;
+  settings.preserveMetadata = false;
+  const auto output = dir_ / "out.flac";
+  const Expected<> result = AudioProcessor::convert(path, output, OutputFormat::flac, settings, {}, {}, {}, {});
+  if (!GetParam().fails) {
+    ASSERT_TRUE(result) << result.error().errorDescription();
+    const double rate = test::requires48k(GetParam().kind) ? 48000.0 : 44100.0;
+    EXPECT_NEAR(test::decodeFile(output).frames() / rate, GetParam().seconds, 0.05);
+    return;
+  }
+  expectDamaged(result, path);
+}
+
+// Analysis passes on a damaged file fail rather than measure the part that decodes.
+TEST_P(DamagedSourceTest, AnalysisFails) {
+  if (GetParam().inMiddle) return;
+  const auto path = source();
+  const auto loudness = analyzeLoudness(path, {}, {}, {}, {});
+  const auto info = readAudioFileInfo(path);
+  Expected<> silence;
+  if (info) {
+    const auto bounds = AudioProcessor::detectSilence(path, {}, {}, *info, -60.0);
+    if (!bounds) silence = Unexpected(bounds.error());
+  } else {
+    silence = Unexpected(info.error());
+  }
+  if (!GetParam().fails) {
+    EXPECT_TRUE(loudness);
+    EXPECT_TRUE(silence);
+    return;
+  }
+  expectDamaged(loudness ? Expected<>{} : Unexpected(loudness.error()), path);
+  expectDamaged(silence, path);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, DamagedSourceTest,
+    ::testing::Values(DamageCase{"flacIntact", InputKind::flac16, {}, false},
+                      DamageCase{"flacCut", InputKind::flac16, cutInHalf},
+                      DamageCase{"flacHeader", InputKind::flac16, doubleFlacSampleCount},
+                      DamageCase{"flacScrambled", InputKind::flac16, scrambleMiddle, true, true},
+                      DamageCase{"wavIntact", InputKind::wav16, {}, false},
+                      DamageCase{"wavCut", InputKind::wav16, cutInHalf},
+                      DamageCase{"wavHeader", InputKind::wav16, doubleWavDataSize},
+                      DamageCase{"mp3Intact", InputKind::mp3, {}, false},
+                      DamageCase{"mp3Cut", InputKind::mp3, cutInHalf},
+                      DamageCase{"mp3LastFrameCut", InputKind::mp3, cutLastFrame, false},
+                      DamageCase{"adtsLastFrameCut", InputKind::aacAdts, cutLastFrame, false},
+                      DamageCase{"mp3Header", InputKind::mp3, doubleXingFrameCount},
+                      DamageCase{"mp3Scrambled", InputKind::mp3, scrambleMiddle, true, true},
+                      DamageCase{"m4aIntact", InputKind::aacM4a, {}, false},
+                      DamageCase{"m4aCut", InputKind::aacM4a, cutInHalf},
+                      DamageCase{"m4aScrambled", InputKind::aacM4a, scrambleMiddle, true, true},
+                      DamageCase{"alacCut", InputKind::alacM4a16, cutInHalf},
+                      DamageCase{"vorbisIntact", InputKind::oggVorbis, {}, false},
+                      DamageCase{"vorbisCut", InputKind::oggVorbis, cutInHalf, true, false, 3.0},
+                      DamageCase{"opusIntact", InputKind::oggOpus, {}, false},
+                      DamageCase{"opusCut", InputKind::oggOpus, cutInHalf}),
+    [](const auto& info) { return info.param.name; });
+
+// A range past the end of a stream whose length is only known by decoding it: the
+// reading loop notices what the reader cannot.
+TEST(DamagedSourceRange, EndPastTheAudioFails) {
+  test::TempDir dir;
+  const auto source = test::writeAudio(dir.path(), "in", test::noise(44100, 1, 0.5, -3.0), InputKind::oggVorbis);
+  ConversionSettings settings;
+  settings.preserveMetadata = false;
+  const auto result = AudioProcessor::convert(source, dir / "out.wav", OutputFormat::wav, settings, 0, 44100, {}, {});
+  ASSERT_FALSE(result);
+  EXPECT_EQ(result.error().errorDescription(), "Source is damaged: decoded 0.5 s of 1.0 s (in.ogg)");
+}
+
+TEST(DamagedSourceMessage, GivesTenthsOfSecondsAndTheFile) {
+  EXPECT_EQ(ConversionError::sourceDamaged("/music/a b.flac", 25.58, 30.0).errorDescription(),
+            "Source is damaged: decoded 25.5 s of 30.0 s (a b.flac)");
+  EXPECT_EQ(ConversionError::sourceDamaged("x.mp3", 3.0, 0.0).errorDescription(),
+            "Source is damaged: decoded 3.0 s before an error (x.mp3)");
+}
+
+}  // namespace
+}  // namespace vexal
