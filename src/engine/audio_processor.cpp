@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/chunk_reader.h"
+#include "engine/encoder_limits.h"
 #include "engine/loudness.h"
 #include "metadata/metadata_service.h"
 #include "platform/logging.h"
@@ -75,8 +76,9 @@ Expected<> AudioProcessor::convert(const std::filesystem::path& source,
 
   // The rate and channel count the output is made at; hostile values (0 channels, more
   // than the layer handles, absurd rates) end here before any stage allocates for them.
-  const double rate = settings.customSampleRate.value_or(info->sampleRate);
-  const std::uint32_t channels = settings.customChannels.value_or(info->channels);
+  const EncoderShape shape = encoderShape(format, settings, *info);
+  const double rate = shape.sampleRate;
+  const std::uint32_t channels = shape.channels;
   for (const auto& [r, c] : {std::pair{info->sampleRate, info->channels}, std::pair{rate, channels}}) {
     if (!isSupportedClientFormat(r, c)) {
       std::ostringstream text;
@@ -153,6 +155,10 @@ Expected<> AudioProcessor::convert(const std::filesystem::path& source,
   request.stop = stop;
   request.gain = gain;
 
+  if (const std::string note = adaptationNote(format, shape); !note.empty()) {
+    platform::log(platform::LogCategory::conversion, platform::LogLevel::info,
+                  output.filename().string() + ": " + note);
+  }
   if (auto encoded = route.encode(request); !encoded) return encoded;
 
   if (route.writeTags && metadata) {

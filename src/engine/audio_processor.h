@@ -22,8 +22,9 @@ class AudioProcessor {
     bool operator==(const SilenceBounds&) const = default;
   };
 
-  // Steps in order: read the source's info, trim silence, analyse loudness, work out
-  // fades, read tags, encode, tag M4A outputs. `progress` receives 0.0 ... 1.0 from
+  // Steps in order: read the source's info, fit rate and bit rate to the encoder's
+  // limits (encoderShape; an adaptation is logged), trim silence, analyse loudness,
+  // work out fades, read tags, encode, tag M4A outputs. `progress` receives 0.0 ... 1.0 from
   // this thread; `stop` cancels (the conversion then fails with `cancelled`). An
   // existing file at `output` is replaced; the engine never deletes an output. `tags`,
   // when given, is written instead of the source's own tags (a cue track's record). A

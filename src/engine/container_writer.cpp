@@ -3,6 +3,7 @@
 #include "engine/aac_configuration.h"
 #include "engine/audio_processor.h"
 #include "engine/chunk_reader.h"
+#include "engine/encoder_limits.h"
 #include "platform/audio_file.h"
 
 namespace vexal {
@@ -57,20 +58,19 @@ Destination destinationFor(OutputFormat format, double rate, std::uint32_t chann
   }
 }
 
-Expected<> configureEncoder(platform::AudioFileWriter& writer, const EncodeRequest& request) {
+Expected<> configureEncoder(platform::AudioFileWriter& writer, const EncodeRequest& request,
+                            std::int64_t bitrate) {
   if (request.format != OutputFormat::aac) return {};
-  if (request.settings.aacStrategy == AACStrategy::cbr) {
-    return configureAACBitrate(writer, request.settings.bitrateFor(OutputFormat::aac));
-  }
+  if (request.settings.aacStrategy == AACStrategy::cbr) return configureAACBitrate(writer, bitrate);
   return configureAACVBR(writer, request.settings.aacStrategy);
 }
 
 }  // namespace
 
 Expected<> encodeWithExtAudioFile(const EncodeRequest& request) {
-  const auto& settings = request.settings;
-  const double rate = settings.customSampleRate.value_or(request.info.sampleRate);
-  const std::uint32_t channels = settings.customChannels.value_or(request.info.channels);
+  const EncoderShape shape = encoderShape(request.format, request.settings, request.info);
+  const double rate = shape.sampleRate;
+  const std::uint32_t channels = shape.channels;
 
   // Opens, seeks and sets the source's client format; refuses rates and channel counts
   // outside the layer's limits before anything is created or allocated.
@@ -90,7 +90,7 @@ Expected<> encodeWithExtAudioFile(const EncodeRequest& request) {
       s != platform::kNoError) {
     return Unexpected(ConversionError::extAudioFileError("Set destination client format", s));
   }
-  if (auto configured = configureEncoder(*writer, request); !configured) return configured;
+  if (auto configured = configureEncoder(*writer, request, shape.bitrate); !configured) return configured;
 
   auto written = chunks->run([&](const float* samples, std::uint32_t frames) -> Expected<> {
     if (const auto s = writer->write(samples, frames); s != platform::kNoError) {

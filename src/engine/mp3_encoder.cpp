@@ -8,6 +8,7 @@
 
 #include "engine/audio_processor.h"
 #include "engine/chunk_reader.h"
+#include "engine/encoder_limits.h"
 #include "engine/id3_tags.h"
 
 namespace vexal {
@@ -50,8 +51,10 @@ void fetchTagBytes(std::vector<unsigned char>& buffer, Get&& get) {
 }
 
 void configure(lame_global_flags* lame, const ConversionSettings& settings, int rate,
-               std::uint32_t channels) {
+               std::uint32_t channels, std::int64_t bitrate) {
   lame_set_in_samplerate(lame, rate);
+  // The reader has resampled to an MPEG rate; LAME would otherwise pick its own.
+  lame_set_out_samplerate(lame, rate);
   lame_set_num_channels(lame, static_cast<int>(channels));
   lame_set_quality(lame, 2);
   if (settings.bitrateMode == BitrateMode::vbr) {
@@ -59,7 +62,7 @@ void configure(lame_global_flags* lame, const ConversionSettings& settings, int 
     lame_set_VBR_quality(lame, static_cast<float>(rawValue(settings.vbrQuality)));
   } else {
     lame_set_VBR(lame, vbr_off);
-    const std::int64_t kbps = settings.bitrateFor(OutputFormat::mp3) / 1000;
+    const std::int64_t kbps = bitrate / 1000;
     lame_set_brate(lame, static_cast<int>(std::clamp<std::int64_t>(kbps, 0, 640)));
   }
   if (settings.writeReplayGain) lame_set_findReplayGain(lame, 1);
@@ -70,16 +73,15 @@ void configure(lame_global_flags* lame, const ConversionSettings& settings, int 
 
 Expected<> encodeMP3(const EncodeRequest& request) {
   const ConversionSettings& settings = request.settings;
-  const double rate = settings.customSampleRate.value_or(request.info.sampleRate);
-  const std::uint32_t channels =
-      settings.customChannels.value_or(std::min<std::uint32_t>(request.info.channels, 2));
-  auto chunks = ChunkReader<std::int16_t>::open(request, rate, channels, kSteps);
+  const EncoderShape shape = encoderShape(request.format, settings, request.info);
+  const std::uint32_t channels = shape.channels;
+  auto chunks = ChunkReader<std::int16_t>::open(request, shape.sampleRate, channels, kSteps);
   if (!chunks) return Unexpected(std::move(chunks.error()));
 
   LamePtr lame(lame_init());
   if (!lame) return Unexpected(ConversionError::lameInitFailed());
   // ChunkReader has checked the rate against the reader's limits, well inside int.
-  configure(lame.get(), settings, static_cast<int>(chunks->sampleRate()), channels);
+  configure(lame.get(), settings, static_cast<int>(chunks->sampleRate()), channels, shape.bitrate);
   const auto& metadata = request.metadata;
   if (settings.preserveMetadata && metadata && metadata->hasContent()) {
     writeID3Tags(*metadata, lame.get());

@@ -7,14 +7,19 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/audio_processor.h"
 #include "engine/chunk_reader.h"
+#include "engine/encoder_limits.h"
 #include "metadata/metadata_service.h"
 
 namespace vexal {
 
 namespace {
+
+// Channel mapping family 1: Vorbis channel order, 1 to 8 channels (5.1, 7.1).
+constexpr int kSurroundFamily = 1;
 
 constexpr ReadSteps kSteps{"Open source for Opus", "Seek for Opus", "Set client format for Opus",
                            "Read for Opus"};
@@ -84,13 +89,13 @@ ConversionError createError(int error) {
 
 Expected<> encodeOpus(const EncodeRequest& request) {
   const ConversionSettings& settings = request.settings;
-  double rate = settings.customSampleRate.value_or(request.info.sampleRate);
+  const EncoderShape shape = encoderShape(request.format, settings, request.info);
+  double rate = shape.sampleRate;
   // The encoder takes whole hertz; an out-of-range value is left for ChunkReader to refuse.
   if (std::isfinite(rate) && std::abs(rate) < std::numeric_limits<std::int32_t>::max()) {
     rate = std::trunc(rate);
   }
-  const std::uint32_t channels =
-      settings.customChannels.value_or(std::min<std::uint32_t>(request.info.channels, 2));
+  const std::uint32_t channels = shape.channels;
   auto chunks = ChunkReader<float>::open(request, rate, channels, kSteps);
   if (!chunks) return Unexpected(std::move(chunks.error()));
 
@@ -107,13 +112,13 @@ Expected<> encodeOpus(const EncodeRequest& request) {
   int error = OPE_OK;
   std::unique_ptr<OggOpusEnc, EncoderDeleter> encoder(ope_encoder_create_callbacks(
       &kCallbacks, &sink, comments.get(), static_cast<opus_int32>(chunks->sampleRate()),
-      static_cast<int>(channels), 0, &error));
+      static_cast<int>(channels), channels > 2 ? kSurroundFamily : 0, &error));
   if (error != OPE_OK || !encoder) return Unexpected(createError(error));
 
   // customBitrate, else Opus's own default of 128 kbit/s; the library clamps to its
   // supported range (500 bit/s up to 256 kbit/s per channel).
   const std::int64_t bitrate = std::clamp<std::int64_t>(
-      settings.bitrateFor(OutputFormat::opus), 1, std::numeric_limits<opus_int32>::max());
+      shape.bitrate, 1, std::numeric_limits<opus_int32>::max());
   if (const int r = ope_encoder_ctl(encoder.get(), OPUS_SET_BITRATE(static_cast<opus_int32>(bitrate)));
       r != OPE_OK) {
     return Unexpected(ConversionError::unsupportedFormat("Failed to set Opus bitrate (error " +
@@ -123,7 +128,17 @@ Expected<> encodeOpus(const EncodeRequest& request) {
   // channel count leaves nothing behind.
   if (!sink.open(request.output)) return Unexpected(ConversionError::outputDirectoryNotWritable());
 
+  const auto order = vorbisChannelOrder(channels);
+  std::vector<float> reordered(order.empty() ? 0 : std::size_t{kChunkFrames} * channels);
   auto encoded = chunks->run([&](float* samples, std::uint32_t frames) -> Expected<> {
+    if (!order.empty()) {
+      for (std::size_t i = 0; i < frames; ++i) {
+        for (std::uint32_t c = 0; c < channels; ++c) {
+          reordered[i * channels + c] = samples[i * channels + order[c]];
+        }
+      }
+      samples = reordered.data();
+    }
     const int r = ope_encoder_write_float(encoder.get(), samples, static_cast<int>(frames));
     if (sink.failed()) return Unexpected(ConversionError::outputDirectoryNotWritable());
     if (r != OPE_OK) {

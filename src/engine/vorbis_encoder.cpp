@@ -10,6 +10,7 @@
 
 #include "engine/audio_processor.h"
 #include "engine/chunk_reader.h"
+#include "engine/encoder_limits.h"
 #include "metadata/metadata_service.h"
 
 namespace vexal {
@@ -80,9 +81,11 @@ class VorbisWriter {
         return Unexpected(ConversionError::unsupportedFormat("Vorbis analysis channel buffer missing"));
       }
     }
+    const auto order = vorbisChannelOrder(channels);
     for (std::uint32_t c = 0; c < channels; ++c) {
       float* out = buffer[c];
-      for (std::uint32_t i = 0; i < frames; ++i) out[i] = samples[i * channels + c];
+      const std::uint32_t from = order.empty() ? c : order[c];
+      for (std::uint32_t i = 0; i < frames; ++i) out[i] = samples[i * channels + from];
     }
     vorbis_analysis_wrote(dsp_, static_cast<int>(frames));
     return drain();
@@ -123,10 +126,9 @@ class VorbisWriter {
 
 Expected<> encodeVorbis(const EncodeRequest& request) {
   const ConversionSettings& settings = request.settings;
-  const double rate = settings.customSampleRate.value_or(request.info.sampleRate);
-  const std::uint32_t channels =
-      settings.customChannels.value_or(std::min<std::uint32_t>(request.info.channels, 2));
-  auto chunks = ChunkReader<float>::open(request, rate, channels, kSteps);
+  const EncoderShape shape = encoderShape(request.format, settings, request.info);
+  const std::uint32_t channels = shape.channels;
+  auto chunks = ChunkReader<float>::open(request, shape.sampleRate, channels, kSteps);
   if (!chunks) return Unexpected(std::move(chunks.error()));
 
   InfoPtr info(new vorbis_info{});
@@ -135,7 +137,7 @@ Expected<> encodeVorbis(const EncodeRequest& request) {
   // without --managed, the average is reached by choosing the matching quality
   // ("ABR by estimate") rather than by the bit reservoir manager, which costs four
   // times the encoding time for an average within a few percent either way.
-  const long nominal = static_cast<long>(settings.bitrateFor(OutputFormat::vorbis) / 1000 * 1000);
+  const long nominal = static_cast<long>(shape.bitrate);
   if (vorbis_encode_setup_managed(info.get(), static_cast<long>(channels),
                                   static_cast<long>(chunks->sampleRate()), -1, nominal, -1) != 0 ||
       vorbis_encode_ctl(info.get(), OV_ECTL_RATEMANAGE2_SET, nullptr) != 0 ||

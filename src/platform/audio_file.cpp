@@ -7,7 +7,9 @@
 #include <fstream>
 #include <limits>
 #include <mutex>
+#include <numeric>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "platform/ffmpeg_handles.h"
@@ -479,6 +481,61 @@ bool explicitMatrix(int inChannels, int outChannels, std::vector<double>& matrix
   return false;
 }
 
+// Where a channel goes in a stereo downmix (ITU-R BS.775): the front pair as it is,
+// the centre and the surround channels at -3 dB, low-frequency effects dropped.
+constexpr double kDownmixSide = 0.70710678118654752;  // 1/sqrt(2)
+std::pair<double, double> stereoShare(AVChannel channel) {
+  switch (channel) {
+    case AV_CHAN_FRONT_LEFT: return {1.0, 0.0};
+    case AV_CHAN_FRONT_RIGHT: return {0.0, 1.0};
+    case AV_CHAN_LOW_FREQUENCY:
+    case AV_CHAN_LOW_FREQUENCY_2: return {0.0, 0.0};
+    case AV_CHAN_FRONT_LEFT_OF_CENTER:
+    case AV_CHAN_BACK_LEFT:
+    case AV_CHAN_SIDE_LEFT:
+    case AV_CHAN_WIDE_LEFT:
+    case AV_CHAN_SURROUND_DIRECT_LEFT:
+    case AV_CHAN_TOP_FRONT_LEFT:
+    case AV_CHAN_TOP_BACK_LEFT:
+    case AV_CHAN_TOP_SIDE_LEFT:
+    case AV_CHAN_STEREO_LEFT: return {kDownmixSide, 0.0};
+    case AV_CHAN_FRONT_RIGHT_OF_CENTER:
+    case AV_CHAN_BACK_RIGHT:
+    case AV_CHAN_SIDE_RIGHT:
+    case AV_CHAN_WIDE_RIGHT:
+    case AV_CHAN_SURROUND_DIRECT_RIGHT:
+    case AV_CHAN_TOP_FRONT_RIGHT:
+    case AV_CHAN_TOP_BACK_RIGHT:
+    case AV_CHAN_TOP_SIDE_RIGHT:
+    case AV_CHAN_STEREO_RIGHT: return {0.0, kDownmixSide};
+    default: return {kDownmixSide, kDownmixSide};  // centres and unnamed channels
+  }
+}
+
+// The one downmix of more than two channels to stereo or mono, for every client format.
+// Each output row is divided by the sum of its coefficients, so a full-scale source
+// cannot clip: a signal on every channel at once reaches exactly full scale.
+bool downmixMatrix(const AVChannelLayout& in, int outChannels, std::vector<double>& matrix) {
+  const int inChannels = in.nb_channels;
+  if (inChannels <= 2 || outChannels > 2) return false;
+  matrix.assign(static_cast<std::size_t>(outChannels) * inChannels, 0.0);
+  for (int c = 0; c < inChannels; ++c) {
+    const auto [left, right] = stereoShare(av_channel_layout_channel_from_index(&in, c));
+    if (outChannels == 2) {
+      matrix[c] = left;
+      matrix[inChannels + c] = right;
+    } else {
+      matrix[c] = left + right;
+    }
+  }
+  for (int row = 0; row < outChannels; ++row) {
+    const auto begin = matrix.begin() + static_cast<std::ptrdiff_t>(row) * inChannels;
+    const double sum = std::accumulate(begin, begin + inChannels, 0.0);
+    if (sum > 0.0) std::for_each(begin, begin + inChannels, [sum](double& k) { k /= sum; });
+  }
+  return true;
+}
+
 }  // namespace
 
 StreamDescription floatClientFormat(double sampleRate, std::uint32_t channels) {
@@ -644,7 +701,8 @@ Status AudioFileReader::Impl::configureResampler(const AVFrame* frame) {
     av_opt_set_double(raw, "precision", kSoxrPrecision, 0);
   }
   av_opt_set_int(raw, "dither_method", SWR_DITHER_NONE, 0);
-  if (std::vector<double> matrix; explicitMatrix(inChannels, outChannels, matrix)) {
+  if (std::vector<double> matrix; explicitMatrix(inChannels, outChannels, matrix) ||
+                                   downmixMatrix(resamplerInLayout.layout, outChannels, matrix)) {
     if ((status = swr_set_matrix(raw, matrix.data(), inChannels)) < 0) return status;
   }
   if ((status = swr_init(raw)) < 0) return status;

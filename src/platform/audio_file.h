@@ -101,6 +101,13 @@ struct DamageReport {
   std::int64_t declaredFrames = 0;
   double sampleRate = 0;
 };
+// The rate nearest `sampleRate` that the writer's encoder for `formatID` takes (AAC:
+// the MPEG-4 rates, 7.35 to 96 kHz); encoders without a list take any rate in range.
+double nearestEncoderRate(std::uint32_t formatID, double sampleRate);
+// The highest constant AAC bit rate at a rate and channel count (the encoder holds at
+// most 6144 bits per channel in one 1024-frame packet).
+std::uint32_t maxAACBitrate(double sampleRate, std::uint32_t channels);
+inline constexpr std::uint32_t kMinAACBitrate = 8000;  // bits per second
 
 // Reads one file. Positions are source frames; reads deliver client frames.
 // A reader is used from one thread at a time. A damaged source is not cut short

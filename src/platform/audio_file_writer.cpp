@@ -1,5 +1,7 @@
 #include <algorithm>
 #include <cmath>
+#include <iterator>
+#include <limits>
 #include <optional>
 #include <vector>
 
@@ -17,10 +19,13 @@ constexpr int kConversionChunk = 4096;
 // PCM encoders take frames of any size; this is the size handed to them.
 constexpr int kPcmFrameSize = 4096;
 constexpr int kAlacFrameSize = 4096;
+// libFLAC's own block size at every rate. FFmpeg's encoder picks 16384 above 96 kHz,
+// and its own parser then loses such frames of incompressible surround audio: the file
+// decodes to nothing.
+constexpr int kFlacFrameSize = 4096;
 // The native AAC encoder holds at most 6144 bits per channel in one 1024-frame packet.
 constexpr double kAacMaxBitsPerChannelFrame = 6144.0;
 constexpr int kAacFrameSize = 1024;
-constexpr std::uint32_t kMinAacBitrate = 8000;  // bits per second
 constexpr double kMaxAacQuality = 10.0;
 // 2^23 and 2^15: full scale of 24- and 16-bit integer samples.
 constexpr double kScale24 = 8388608.0;
@@ -60,6 +65,31 @@ std::optional<Target> targetFor(FileType type, const StreamDescription& destinat
   return std::nullopt;
 }
 
+// The layout a file of `channels` channels is labelled with: the encoder's own for that
+// count when it has a list (ALAC's 7.1 is the wide one), else the usual speaker set of
+// WAVE_FORMAT_EXTENSIBLE (5.1 is front, centre, LFE and the back pair: mask 0x3F).
+AVChannelLayout layoutFor(const AVCodec* codec, int channels) {
+  AVChannelLayout layout{};
+  if (codec != nullptr && codec->ch_layouts != nullptr) {
+    for (const AVChannelLayout* known = codec->ch_layouts; known->nb_channels != 0; ++known) {
+      if (known->nb_channels == channels) {
+        av_channel_layout_copy(&layout, known);
+        return layout;
+      }
+    }
+  }
+  static constexpr std::uint64_t kMasks[] = {
+      AV_CH_LAYOUT_MONO,         AV_CH_LAYOUT_STEREO,       AV_CH_LAYOUT_SURROUND,
+      AV_CH_LAYOUT_QUAD,         AV_CH_LAYOUT_5POINT0_BACK, AV_CH_LAYOUT_5POINT1_BACK,
+      AV_CH_LAYOUT_6POINT1_BACK, AV_CH_LAYOUT_7POINT1};
+  if (channels >= 1 && channels <= static_cast<int>(std::size(kMasks))) {
+    av_channel_layout_from_mask(&layout, kMasks[channels - 1]);
+  } else {
+    av_channel_layout_default(&layout, channels);
+  }
+  return layout;
+}
+
 // Rounds to the nearest integer step without dither: values on the grid stay exact.
 std::int32_t quantise(float sample, double scale) {
   if (!std::isfinite(sample)) return 0;
@@ -68,6 +98,26 @@ std::int32_t quantise(float sample, double scale) {
 }
 
 }  // namespace
+
+double nearestEncoderRate(std::uint32_t formatID, double sampleRate) {
+  const AVCodec* codec = formatID == FormatID::kAAC ? avcodec_find_encoder_by_name("aac") : nullptr;
+  if (codec == nullptr || codec->supported_samplerates == nullptr) return sampleRate;
+  double nearest = sampleRate;
+  double distance = std::numeric_limits<double>::infinity();
+  for (const int* rate = codec->supported_samplerates; *rate != 0; ++rate) {
+    if (const double d = std::fabs(*rate - sampleRate); d < distance) {
+      distance = d;
+      nearest = *rate;
+    }
+  }
+  return nearest;
+}
+
+std::uint32_t maxAACBitrate(double sampleRate, std::uint32_t channels) {
+  const double limit = std::floor(kAacMaxBitsPerChannelFrame * channels * sampleRate / kAacFrameSize);
+  if (!std::isfinite(limit) || limit < 0) return 0;
+  return static_cast<std::uint32_t>(std::min<double>(limit, std::numeric_limits<std::uint32_t>::max()));
+}
 
 struct AudioFileWriter::Impl {
   std::filesystem::path path;
@@ -103,7 +153,8 @@ struct AudioFileWriter::Impl {
 
 Status AudioFileWriter::Impl::configure(AVCodecContext* context) const {
   context->sample_rate = static_cast<int>(destination.sampleRate);
-  av_channel_layout_default(&context->ch_layout, static_cast<int>(destination.channelsPerFrame));
+  av_channel_layout_uninit(&context->ch_layout);
+  context->ch_layout = layoutFor(codec, static_cast<int>(destination.channelsPerFrame));
   context->sample_fmt = target.sampleFormat;
   context->time_base = AVRational{1, context->sample_rate};
   context->thread_count = 1;
@@ -117,6 +168,7 @@ Status AudioFileWriter::Impl::configure(AVCodecContext* context) const {
     }
   }
   if (std::string_view(target.encoder) == "alac") context->frame_size = kAlacFrameSize;
+  if (std::string_view(target.encoder) == "flac") context->frame_size = kFlacFrameSize;
   if (format && (format->oformat->flags & AVFMT_GLOBALHEADER)) context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   return kNoError;
 }
@@ -243,9 +295,10 @@ Status AudioFileWriter::setAACBitrate(std::uint32_t bitsPerSecond) {
   Impl& impl = *impl_;
   if (impl.closed) return kStatusAlreadyClosed;
   if (!impl.isAac() || impl.started) return kStatusBadArgument;
-  const double maxRate = kAacMaxBitsPerChannelFrame * impl.destination.channelsPerFrame *
-                         impl.destination.sampleRate / kAacFrameSize;
-  if (bitsPerSecond < kMinAacBitrate || bitsPerSecond > maxRate) return kStatusBadArgument;
+  if (bitsPerSecond < kMinAACBitrate ||
+      bitsPerSecond > maxAACBitrate(impl.destination.sampleRate, impl.destination.channelsPerFrame)) {
+    return kStatusBadArgument;
+  }
   const auto previousRate = impl.bitRate;
   const auto previousQuality = impl.quality;
   impl.bitRate = bitsPerSecond;

@@ -20,21 +20,6 @@ class OpusEncoder : public test::EncoderTest {
   }
 };
 
-TEST_F(OpusEncoder, CustomSixChannelsCannotBeCreated) {
-  ConversionSettings settings;
-  settings.customChannels = 6;
-  const auto result = run(settings, "six.opus");
-  ASSERT_FALSE(result.has_value());
-  EXPECT_EQ(result.error().kind(), ConversionError::Kind::unsupportedFormat);
-  const std::string& text = result.error().text();
-  const std::string prefix = "Failed to create Opus encoder (error ";
-  ASSERT_EQ(text.rfind(prefix, 0), 0u) << text;
-  ASSERT_EQ(text.back(), ')');
-  const std::string number = text.substr(prefix.size(), text.size() - prefix.size() - 1);
-  EXPECT_NE(std::stoi(number), 0);
-  EXPECT_FALSE(std::filesystem::exists(dir_ / "six.opus"));
-}
-
 // The bitrate setting reaches the encoder; without one Opus uses its own 128 kbit/s, even
 // when FLAC sorts first.
 TEST_F(OpusEncoder, BitrateSettingAndOwnDefault) {
