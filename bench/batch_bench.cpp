@@ -90,11 +90,12 @@ int main(int argc, char** argv) {
                                const std::filesystem::path& output, vexal::OutputFormat f,
                                const vexal::ConversionSettings& settings,
                                std::optional<std::int64_t> start, std::optional<std::int64_t> end,
-                               vexal::ProgressCallback progress, std::stop_token stop) {
+                               vexal::ProgressCallback progress, std::stop_token stop,
+                               vexal::ConversionTally* tally) {
     const auto begin = std::chrono::steady_clock::now();
     const std::int64_t cpuBegin = threadCpuNs();
     auto result = vexal::AudioProcessor::convert(source, output, f, settings, start, end,
-                                                 std::move(progress), stop);
+                                                 std::move(progress), stop, tally);
     cpuNs += threadCpuNs() - cpuBegin;
     busyNs += std::chrono::duration_cast<std::chrono::nanoseconds>(
                   std::chrono::steady_clock::now() - begin)

@@ -25,13 +25,14 @@ class AudioProcessor {
   // Steps in order: read the source's info, trim silence, analyse loudness, work out
   // fades, read tags, encode, tag M4A outputs. `progress` receives 0.0 ... 1.0 from
   // this thread; `stop` cancels (the conversion then fails with `cancelled`). An
-  // existing file at `output` is replaced; the engine never deletes an output.
+  // existing file at `output` is replaced; the engine never deletes an output. A
+  // `tally` receives what was encoded, for verifying the output afterwards.
   static Expected<> convert(const std::filesystem::path& source,
                             const std::filesystem::path& output, OutputFormat format,
                             const ConversionSettings& settings,
                             std::optional<std::int64_t> startFrame,
                             std::optional<std::int64_t> endFrame, ProgressCallback progress,
-                            std::stop_token stop = {});
+                            std::stop_token stop = {}, ConversionTally* tally = nullptr);
 
   // The first and last samples above `thresholdDB` inside [start, end). A range with
   // no such sample is returned unchanged (an all-silent track keeps its own range).

@@ -82,7 +82,8 @@ class FakeEngine {
     return [this](const std::filesystem::path& source, const std::filesystem::path& output,
                   OutputFormat format, const ConversionSettings& settings,
                   std::optional<std::int64_t>, std::optional<std::int64_t>,
-                  ProgressCallback progress, std::stop_token stop) -> Expected<> {
+                  ProgressCallback progress, std::stop_token stop,
+                  ConversionTally*) -> Expected<> {
       const Call call{source, output, format, settings};
       {
         std::lock_guard lock(mutex_);
