@@ -21,7 +21,9 @@ ConversionError ConversionError::labelled(std::string label) const {
 }
 
 std::string ConversionError::errorDescription() const {
-  if (!label_.empty()) return label_ + ": " + ConversionError(kind_, text_, status_).errorDescription();
+  if (!label_.empty()) {
+    return label_ + ": " + ConversionError(kind_, text_, status_).errorDescription();
+  }
   switch (kind_) {
     case Kind::fileNotReadable: return "Cannot read file: " + text_;
     case Kind::unsupportedFormat: return "Unsupported format: " + text_;

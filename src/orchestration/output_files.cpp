@@ -82,9 +82,9 @@ void sweepTemporaries(const fs::path& folder) {
 
 fs::path createPartFile(const fs::path& planned) {
   for (;;) {
-    const fs::path part = planned.parent_path() / (std::string(kPartPrefix) +
-                                                   Uuid::random().toString() +
-                                                   planned.extension().string());
+    const fs::path part =
+        planned.parent_path() /
+        (std::string(kPartPrefix) + Uuid::random().toString() + planned.extension().string());
     const int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd >= 0) {
       ::close(fd);

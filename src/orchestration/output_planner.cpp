@@ -122,9 +122,8 @@ std::vector<JobPlan> buildPlans(const std::vector<ConverterViewModel::JobPtr>& j
     JobPlan plan;
     plan.index = static_cast<int>(i);
     for (OutputFormat format : formats) {
-      plan.outputURLs.emplace_back(format,
-                                   planOutput(format, *jobs[i], outputDirectory, settings,
-                                              taken, createdFolders));
+      plan.outputURLs.emplace_back(
+          format, planOutput(format, *jobs[i], outputDirectory, settings, taken, createdFolders));
     }
     plans.push_back(std::move(plan));
   }

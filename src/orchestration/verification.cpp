@@ -57,8 +57,7 @@ std::optional<std::string> verificationFailure(const VerificationResult& decoded
   // decode); an output at another rate than was encoded (Opus stores 48 kHz) may
   // round to the nearest frame.
   const double scale = decoded.sampleRate / encoded.sampleRate;
-  const auto expected = static_cast<std::int64_t>(
-      std::llround(static_cast<double>(encoded.frames) * scale));
+  const std::int64_t expected = std::llround(static_cast<double>(encoded.frames) * scale);
   const std::int64_t tolerance = scale == 1.0 ? 0 : static_cast<std::int64_t>(std::ceil(scale));
   if (std::llabs(decoded.frames - expected) > tolerance) {
     char text[96];

@@ -20,8 +20,8 @@ enum class Processing { none, faded, resampled };
 ConverterViewModel::ConvertFunction damaging(Damage damage) {
   return [damage](const fs::path& source, const fs::path& output, OutputFormat format,
                   const ConversionSettings& settings, std::optional<std::int64_t> start,
-                  std::optional<std::int64_t> end, ProgressCallback progress,
-                  std::stop_token stop, ConversionTally* tally) -> Expected<> {
+                  std::optional<std::int64_t> end, ProgressCallback progress, std::stop_token stop,
+                  ConversionTally* tally) -> Expected<> {
     auto result = AudioProcessor::convert(source, output, format, settings, start, end,
                                           std::move(progress), stop, tally);
     if (!result) return result;
@@ -53,7 +53,8 @@ std::string convertVerified(OutputFormat format, Damage damage, Processing proce
   model.setSettings(settings);
   model.addFiles({q(dir / "tone.wav")});
   model.startConversion();
-  EXPECT_TRUE(test::waitFor([&] { return !model.isConverting() && model.activeWorkerCount() == 0; }));
+  EXPECT_TRUE(
+      test::waitFor([&] { return !model.isConverting() && model.activeWorkerCount() == 0; }));
   const auto& job = *model.jobs().front();
   if (job.status().kind() != ConversionStatus::Kind::completed) {
     // A failed output leaves nothing behind, not even its temporary.
@@ -71,17 +72,17 @@ TEST_P(IntactOutputs, PassVerification) {
   EXPECT_EQ(convertVerified(format, Damage::none, processing), "Completed");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EveryFormat, IntactOutputs,
-    testing::Combine(testing::ValuesIn(kAllOutputFormats),
-                     testing::Values(Processing::none, Processing::faded, Processing::resampled)),
-    [](const auto& info) {
-      const Processing processing = std::get<1>(info.param);
-      return std::string(rawValue(std::get<0>(info.param))) +
-             (processing == Processing::faded       ? "_faded"
-              : processing == Processing::resampled ? "_resampled"
-                                                    : "");
-    });
+INSTANTIATE_TEST_SUITE_P(EveryFormat, IntactOutputs,
+                         testing::Combine(testing::ValuesIn(kAllOutputFormats),
+                                          testing::Values(Processing::none, Processing::faded,
+                                                          Processing::resampled)),
+                         [](const auto& info) {
+                           const Processing processing = std::get<1>(info.param);
+                           return std::string(rawValue(std::get<0>(info.param))) +
+                                  (processing == Processing::faded       ? "_faded"
+                                   : processing == Processing::resampled ? "_resampled"
+                                                                         : "");
+                         });
 
 class DamagedOutputs : public testing::TestWithParam<std::tuple<OutputFormat, Damage>> {};
 
@@ -91,21 +92,21 @@ TEST_P(DamagedOutputs, FailVerification) {
   EXPECT_THAT(text, testing::StartsWith("Unsupported format: Verification failed: "));
   if (format == OutputFormat::wav) {
     // PCM still decodes after either damage; what differs is named.
-    EXPECT_THAT(text, testing::EndsWith(damage == Damage::truncated
-                                            ? " of 0.50 s"
-                                            : "audio differs from the source"));
+    EXPECT_THAT(text,
+                testing::EndsWith(damage == Damage::truncated ? " of 0.50 s"
+                                                              : "audio differs from the source"));
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Lossless, DamagedOutputs,
-    testing::Combine(testing::Values(OutputFormat::wav, OutputFormat::aiff, OutputFormat::flac,
-                                     OutputFormat::alac),
-                     testing::Values(Damage::truncated, Damage::bitFlipped)),
-    [](const auto& info) {
-      return std::string(rawValue(std::get<0>(info.param))) +
-             (std::get<1>(info.param) == Damage::truncated ? "_truncated" : "_bitFlipped");
-    });
+INSTANTIATE_TEST_SUITE_P(Lossless, DamagedOutputs,
+                         testing::Combine(testing::Values(OutputFormat::wav, OutputFormat::aiff,
+                                                          OutputFormat::flac, OutputFormat::alac),
+                                          testing::Values(Damage::truncated, Damage::bitFlipped)),
+                         [](const auto& info) {
+                           return std::string(rawValue(std::get<0>(info.param))) +
+                                  (std::get<1>(info.param) == Damage::truncated ? "_truncated"
+                                                                                : "_bitFlipped");
+                         });
 
 }  // namespace
 }  // namespace vexal
