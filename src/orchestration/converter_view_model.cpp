@@ -129,8 +129,8 @@ struct OutputOutcome {
 };
 
 struct ConverterViewModel::JobOutcome {
-  // The job's: the first failed output's error, labelled with its format when the job
-  // has several; cancelled jobs keep nothing.
+  // The job's: the first failed output's error, labelled with its format; cancelled
+  // jobs keep nothing.
   std::optional<ConversionError> error;
   std::vector<OutputOutcome> outputs;  // in conversion order
   std::optional<qint64> sourceSize;
@@ -156,11 +156,6 @@ Outcome runJob(const WorkItem& item, const ProgressCallback& progress, OnWritten
   bool cancelled = false;
   const auto fail = [&](OutputFormat format, const fs::path& planned, ConversionError error,
                         double duration) {
-    if (!outcome.error) {
-      outcome.error = item.outputs.size() > 1
-                          ? error.labelled(std::string(displayName(format)))
-                          : error;
-    }
     outcome.outputs.push_back({format, planned, std::move(error), duration, std::nullopt});
   };
 
@@ -231,6 +226,17 @@ Outcome runJob(const WorkItem& item, const ProgressCallback& progress, OnWritten
                              &std::pair<OutputFormat, fs::path>::first) -
            item.outputs.begin();
   });
+  // The first failure names its format, unless every output failed alike (a source that
+  // cannot be read, say), where a format name would mislead.
+  const auto failed = std::ranges::find_if(
+      outcome.outputs, [](const OutputOutcome& output) { return output.error.has_value(); });
+  if (failed != outcome.outputs.end()) {
+    const bool alike = std::ranges::all_of(outcome.outputs, [&](const OutputOutcome& output) {
+      return output.error == failed->error;
+    });
+    outcome.error =
+        alike ? *failed->error : failed->error->labelled(std::string(displayName(failed->format)));
+  }
   return outcome;
 }
 

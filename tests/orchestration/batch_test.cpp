@@ -147,7 +147,8 @@ TEST_F(Batch, AFailedFormatKeepsTheOtherOutputsAndNamesItself) {
   const auto& job = *model.jobs().front();
   ASSERT_EQ(job.status().kind(), Kind::failed);
   EXPECT_EQ(job.status().text(), "MP3: Write audio data failed (OSStatus -5)");
-  EXPECT_EQ(model.jobs()[1]->status().kind(), Kind::failed);
+  // Every format failing alike names none.
+  EXPECT_EQ(model.jobs()[1]->status().text(), "Write audio data failed (OSStatus -5)");
   EXPECT_EQ(job.outputURLs().size(), 2u);
   EXPECT_EQ(job.outputURLs().at(OutputFormat::wav), out() / "s0.wav");
   EXPECT_EQ(engine.calls().size(), 9u);
@@ -157,18 +158,14 @@ TEST_F(Batch, AFailedFormatKeepsTheOtherOutputsAndNamesItself) {
   EXPECT_THAT(finished, testing::ElementsAre(std::pair(1, 3)));
 
   const auto& entries = model.historyManager().entries();
-  const auto of = [&](const std::string& source) {
-    std::vector<ConversionHistoryEntry> found;
-    for (const auto& entry : entries) {
-      if (entry.sourceFileName == QString::fromStdString(source)) found.push_back(entry);
-    }
-    return found;
+  const auto count = [&](const char* source) {
+    return std::ranges::count(entries, QString(source), &ConversionHistoryEntry::sourceFileName);
   };
-  EXPECT_EQ(of("s2.wav").size(), 3u);
-  EXPECT_TRUE(of("s1.wav").empty());
-  const auto s0 = of("s0.wav");
-  ASSERT_EQ(s0.size(), 3u);
-  for (const auto& entry : s0) {
+  EXPECT_EQ(count("s2.wav"), 3);
+  EXPECT_EQ(count("s1.wav"), 0);
+  EXPECT_EQ(count("s0.wav"), 3);
+  for (const auto& entry : entries) {
+    if (entry.sourceFileName != "s0.wav") continue;
     const bool isMP3 = entry.outputFormat == "MP3";
     EXPECT_EQ(entry.successful, !isMP3) << entry.outputFileName.toStdString();
     EXPECT_EQ(entry.fileSizeAfter.has_value(), !isMP3);
