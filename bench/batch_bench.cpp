@@ -91,11 +91,11 @@ int main(int argc, char** argv) {
                                const vexal::ConversionSettings& settings,
                                std::optional<std::int64_t> start, std::optional<std::int64_t> end,
                                vexal::ProgressCallback progress, std::stop_token stop,
-                               const vexal::AudioMetadata* tags) {
+                               const vexal::AudioMetadata* tags, vexal::ConversionTally* tally) {
     const auto begin = std::chrono::steady_clock::now();
     const std::int64_t cpuBegin = threadCpuNs();
     auto result = vexal::AudioProcessor::convert(source, output, f, settings, start, end,
-                                                 std::move(progress), stop, tags);
+                                                 std::move(progress), stop, tags, tally);
     cpuNs += threadCpuNs() - cpuBegin;
     busyNs += std::chrono::duration_cast<std::chrono::nanoseconds>(
                   std::chrono::steady_clock::now() - begin)

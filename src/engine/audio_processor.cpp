@@ -59,6 +59,15 @@ Expected<std::int64_t> fadeFrames(double rate, double seconds) {
   return static_cast<std::int64_t>(frames);
 }
 
+// Whether a lossless output at `rate` and `channels` stores the source's samples
+// unchanged: same rate and layout, integer data of at most the 24 bits every lossless
+// writer keeps (float and lossy sources decode to values between those steps).
+bool storedExactly(const AudioFileInfo& info, double rate, std::uint32_t channels) {
+  constexpr std::uint32_t kStoredBits = 24;
+  return rate == info.sampleRate && channels == info.channels && info.bitsPerChannel > 0 &&
+         info.bitsPerChannel <= kStoredBits;
+}
+
 }  // namespace
 
 Expected<> AudioProcessor::convert(const std::filesystem::path& source,
@@ -67,7 +76,7 @@ Expected<> AudioProcessor::convert(const std::filesystem::path& source,
                                    std::optional<std::int64_t> startFrame,
                                    std::optional<std::int64_t> endFrame,
                                    ProgressCallback progress, std::stop_token stop,
-                                   const AudioMetadata* tags) {
+                                   const AudioMetadata* tags, ConversionTally* tally) {
   const Route route = routeFor(format);
   if (!route.encode) return Unexpected(ConversionError::unsupportedFormat("Unknown output format"));
 
@@ -154,6 +163,14 @@ Expected<> AudioProcessor::convert(const std::filesystem::path& source,
   }
   request.stop = stop;
   request.gain = gain;
+  if (tally) {
+    *tally = {};
+    if (!isLossy(format) && gain == 1.0 && *fadeIn == 0 && *fadeOut == 0 &&
+        storedExactly(*info, rate, channels)) {
+      tally->checksum = kPcmChecksumSeed;
+    }
+    request.tally = tally;
+  }
 
   if (const std::string note = adaptationNote(format, shape); !note.empty()) {
     platform::log(platform::LogCategory::conversion, platform::LogLevel::info,

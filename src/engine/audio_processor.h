@@ -28,13 +28,15 @@ class AudioProcessor {
   // this thread; `stop` cancels (the conversion then fails with `cancelled`). An
   // existing file at `output` is replaced; the engine never deletes an output. `tags`,
   // when given, is written instead of the source's own tags (a cue track's record). A
-  // frame range holding no audio fails rather than writing an empty file.
+  // frame range holding no audio fails rather than writing an empty file. A
+  // `tally` receives what was encoded, for verifying the output afterwards.
   static Expected<> convert(const std::filesystem::path& source,
                             const std::filesystem::path& output, OutputFormat format,
                             const ConversionSettings& settings,
                             std::optional<std::int64_t> startFrame,
                             std::optional<std::int64_t> endFrame, ProgressCallback progress,
-                            std::stop_token stop = {}, const AudioMetadata* tags = nullptr);
+                            std::stop_token stop = {}, const AudioMetadata* tags = nullptr,
+                            ConversionTally* tally = nullptr);
 
   // The first and last samples above `thresholdDB` inside [start, end). A range with
   // no such sample is returned unchanged (an all-silent track keeps its own range).

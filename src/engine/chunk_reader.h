@@ -122,6 +122,9 @@ Expected<std::int64_t> ChunkReader<Sample>::run(Consume&& consume) {
   const EncodeRequest& request = *request_;
   if (request.stop.stop_requested()) return Unexpected(ConversionError::cancelled());
   std::int64_t processed = 0;
+  ConversionTally* tally = request.tally;
+  // Only float chunks are summed: int16 reads feed lossy encoders alone.
+  [[maybe_unused]] const bool summing = tally && tally->checksum && std::is_same_v<Sample, float>;
   for (;;) {
     std::uint32_t frames = kChunkFrames;
     if (budget_.bounded) {
@@ -134,6 +137,12 @@ Expected<std::int64_t> ChunkReader<Sample>::run(Consume&& consume) {
     }
     if (frames == 0) break;
     stage_.apply(buffer_.data(), frames, channels_, processed);
+    if constexpr (std::is_same_v<Sample, float>) {
+      if (summing) {
+        tally->checksum = pcmChecksum(*tally->checksum, buffer_.data(),
+                                      static_cast<std::size_t>(frames) * channels_);
+      }
+    }
     if (auto consumed = consume(buffer_.data(), frames); !consumed) {
       return Unexpected(std::move(consumed.error()));
     }
@@ -145,6 +154,10 @@ Expected<std::int64_t> ChunkReader<Sample>::run(Consume&& consume) {
   }
   if (auto reached = checkBudgetReached(request, budget_, rate_, processed); !reached) {
     return Unexpected(std::move(reached.error()));
+  }
+  if (tally) {
+    tally->frames = processed;
+    tally->sampleRate = rate_;
   }
   return processed;
 }

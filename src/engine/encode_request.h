@@ -1,5 +1,7 @@
 #pragma once
 
+#include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -14,6 +16,28 @@
 namespace vexal {
 
 using ProgressCallback = std::function<void(double)>;
+
+// What one conversion handed its encoder, reported back so the output can be checked
+// against it after the write.
+struct ConversionTally {
+  std::int64_t frames = 0;  // frames encoded, at `sampleRate`
+  double sampleRate = 0;    // 0: nothing was encoded
+  // Of the float samples encoded, present only when the output must decode to exactly
+  // these samples: a lossless format, no gain or fades, no resampling or channel change,
+  // an integer source of at most 24 bits.
+  std::optional<std::uint64_t> checksum;
+};
+
+// Running checksum over float samples, by bit pattern; `pcmChecksum(kPcmChecksumSeed,
+// ...)` starts one. Word-wise FNV-1a: quick enough to run beside every encode.
+inline constexpr std::uint64_t kPcmChecksumSeed = 14695981039346656037ull;
+inline std::uint64_t pcmChecksum(std::uint64_t running, const float* samples, std::size_t count) {
+  constexpr std::uint64_t kPrime = 1099511628211ull;
+  for (std::size_t i = 0; i < count; ++i) {
+    running = (running ^ std::bit_cast<std::uint32_t>(samples[i])) * kPrime;
+  }
+  return running;
+}
 
 // Everything an encoder receives from the conversion entry.
 struct EncodeRequest {
@@ -30,6 +54,7 @@ struct EncodeRequest {
   ProgressCallback progress;              // 0.0 ... 1.0 of this encoder's work
   std::stop_token stop;
   double gain = 1.0;
+  ConversionTally* tally = nullptr;  // filled by the reading loop when present
 
   void reportProgress(double value) const {
     if (progress) progress(value);

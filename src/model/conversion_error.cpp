@@ -32,7 +32,16 @@ ConversionError ConversionError::extAudioFileError(std::string step, std::int32_
   return ConversionError(Kind::extAudioFileError, std::move(step), status);
 }
 
+ConversionError ConversionError::labelled(std::string label) const {
+  ConversionError copy = *this;
+  copy.label_ = std::move(label);
+  return copy;
+}
+
 std::string ConversionError::errorDescription() const {
+  if (!label_.empty()) {
+    return label_ + ": " + ConversionError(kind_, text_, status_).errorDescription();
+  }
   switch (kind_) {
     case Kind::fileNotReadable: return "Cannot read file: " + text_;
     case Kind::unsupportedFormat: return "Unsupported format: " + text_;

@@ -44,6 +44,9 @@ class ConversionError {
   std::int32_t status() const { return status_; }
 
   std::string errorDescription() const;
+  // The same error described as "<label>: <description>", e.g. the output format that
+  // failed in a job with several.
+  ConversionError labelled(std::string label) const;
 
   bool operator==(const ConversionError&) const = default;
 
@@ -54,6 +57,7 @@ class ConversionError {
   Kind kind_;
   std::string text_;
   std::int32_t status_;
+  std::string label_;
 };
 
 // What engine operations return: a value, or the error that ended them.

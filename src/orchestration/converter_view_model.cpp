@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <unordered_set>
+#include <utility>
 
 #include "engine/audio_file_info.h"
 #include "engine/audio_processor.h"
@@ -31,7 +32,7 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 constexpr auto kNoticeTitle = "Conversion Complete";
-constexpr auto kVerificationFailed = "Verification failed: output is not decodable";
+constexpr std::string_view kVerificationFailed = "Verification failed: ";
 // Metadata preload reads are short and mostly wait on the disk; they get a few threads
 // beside the conversions.
 constexpr int kPreloadThreads = 4;
@@ -111,59 +112,123 @@ struct ConverterViewModel::Batch {
   int running = 0;
   std::size_t nextPlan = 0;
   int preloadPending = 0;
+  std::vector<fs::path> createdFolders;  // sub-folders planning made, parents first
+  std::unique_ptr<DestinationFolders> folders;
+};
+
+// One planned output of a finished job: kept under `path`, or failed with `error` (then
+// `path` is the planned one and nothing is on disk).
+struct OutputOutcome {
+  OutputFormat format;
+  fs::path path;
+  std::optional<ConversionError> error;
+  double duration = 0;  // seconds this output took
+  std::optional<qint64> size;
 };
 
 struct ConverterViewModel::JobOutcome {
+  // The job's: the first failed output's error, labelled with its format; cancelled
+  // jobs keep nothing.
   std::optional<ConversionError> error;
-  std::vector<std::pair<OutputFormat, fs::path>> written;  // in conversion order
-  double duration = 0;                                     // seconds
+  std::vector<OutputOutcome> outputs;  // in conversion order
   std::optional<qint64> sourceSize;
-  std::optional<qint64> outputSize;  // of the first written output
 };
 
 namespace {
 
-// Converts one job's outputs one after the other on the calling worker thread. Files
-// this job created are removed again when it fails.
+// Converts one job's outputs one after the other on the calling worker thread, each
+// into a hidden temporary (tagged and verified there). A failed output does not stop the
+// others; at the end the finished ones are moved to their real names, unless the job was
+// cancelled: then nothing of it stays.
 template <typename Outcome, typename OnWritten>
 Outcome runJob(const WorkItem& item, const ProgressCallback& progress, OnWritten onWritten) {
-  const auto started = Clock::now();
-  const auto elapsed = [&] {
-    return std::chrono::duration<double>(Clock::now() - started).count();
-  };
   Outcome outcome;
   outcome.sourceSize = sizeOf(item.source);
-  std::vector<fs::path> created;
-  const auto fail = [&](ConversionError error) {
-    for (const auto& path : created) {
-      std::error_code ignored;
-      fs::remove(path, ignored);
-    }
-    outcome.error = std::move(error);
-    outcome.duration = elapsed();
-    return outcome;
+  struct Finished {
+    OutputFormat format;
+    fs::path part;
+    fs::path planned;
+    double duration;
+  };
+  std::vector<Finished> finished;
+  bool cancelled = false;
+  const auto fail = [&](OutputFormat format, const fs::path& planned, ConversionError error,
+                        double duration) {
+    outcome.outputs.push_back({format, planned, std::move(error), duration, std::nullopt});
   };
 
   for (const auto& [format, planned] : item.outputs) {
-    if (item.stop.stop_requested()) return fail(ConversionError::cancelled());
-    const ClaimedPath claim = claimOutputPath(planned);
-    if (claim.created) created.push_back(claim.path);
-    auto result = item.convert(item.source, claim.path, format, item.settings, item.startFrame,
-                               item.endFrame, progress, item.stop,
-                               item.metadata ? &*item.metadata : nullptr);
-    if (!result) return fail(std::move(result.error()));
-    if (!claim.created) created.push_back(claim.path);  // written by this job after all
-    outcome.written.emplace_back(format, claim.path);
-    onWritten(format, claim.path);
-
-    if (item.settings.verifyAfterConversion) {
-      const VerificationResult verified = verifyOutput(claim.path, item.stop);
-      if (item.stop.stop_requested()) return fail(ConversionError::cancelled());
-      if (!verified.decodable) return fail(ConversionError::unsupportedFormat(kVerificationFailed));
+    if (item.stop.stop_requested()) {
+      cancelled = true;
+      break;
     }
+    const auto started = Clock::now();
+    const fs::path part = createPartFile(planned);
+    ConversionTally tally;
+    auto result = item.convert(item.source, part, format, item.settings, item.startFrame,
+                               item.endFrame, progress, item.stop,
+                               item.metadata ? &*item.metadata : nullptr, &tally);
+    if (result && item.settings.verifyAfterConversion) {
+      const VerificationResult verified = verifyOutput(part, item.stop);
+      if (item.stop.stop_requested()) {
+        result = Unexpected(ConversionError::cancelled());
+      } else if (const auto failure = verificationFailure(verified, tally)) {
+        result = Unexpected(
+            ConversionError::unsupportedFormat(std::string(kVerificationFailed) + *failure));
+      }
+    }
+    const double duration = std::chrono::duration<double>(Clock::now() - started).count();
+    if (!result) {
+      std::error_code ignored;
+      fs::remove(part, ignored);
+      if (result.error().kind() == ConversionError::Kind::cancelled) {
+        cancelled = true;
+        break;
+      }
+      fail(format, planned, std::move(result.error()), duration);
+      continue;
+    }
+    finished.push_back({format, part, planned, duration});
   }
-  outcome.duration = elapsed();
-  if (!outcome.written.empty()) outcome.outputSize = sizeOf(outcome.written.front().second);
+
+  if (cancelled || item.stop.stop_requested()) {
+    for (const auto& output : finished) {
+      std::error_code ignored;
+      fs::remove(output.part, ignored);
+    }
+    outcome.error = ConversionError::cancelled();
+    outcome.outputs.clear();
+    return outcome;
+  }
+  for (const auto& output : finished) {
+    auto committed = commitPart(output.part, output.planned);
+    if (!committed) {
+      std::error_code ignored;
+      fs::remove(output.part, ignored);
+      fail(output.format, output.planned, std::move(committed.error()), output.duration);
+      continue;
+    }
+    onWritten(output.format, *committed);
+    outcome.outputs.push_back(
+        {output.format, *committed, std::nullopt, output.duration, sizeOf(*committed)});
+  }
+  // Kept and failed outputs in conversion order, as the history lists them.
+  std::ranges::stable_sort(outcome.outputs, {}, [&](const OutputOutcome& output) {
+    return std::ranges::find(item.outputs, output.format,
+                             &std::pair<OutputFormat, fs::path>::first) -
+           item.outputs.begin();
+  });
+  // The first failure names its format, unless every output failed alike (a source that
+  // cannot be read, say), where a format name would mislead.
+  const auto failed = std::ranges::find_if(
+      outcome.outputs, [](const OutputOutcome& output) { return output.error.has_value(); });
+  if (failed != outcome.outputs.end()) {
+    const bool alike = std::ranges::all_of(outcome.outputs, [&](const OutputOutcome& output) {
+      return output.error == failed->error;
+    });
+    outcome.error =
+        alike ? *failed->error : failed->error->labelled(std::string(displayName(failed->format)));
+  }
   return outcome;
 }
 
@@ -567,7 +632,15 @@ void ConverterViewModel::beginBatch(const std::shared_ptr<Batch>& batch) {
 
 void ConverterViewModel::planAndRun(const std::shared_ptr<Batch>& batch) {
   if (batch->stop.stop_requested()) return;
-  batch->plans = buildPlans(batch->jobs, batch->formats, batch->destination, batch->settings);
+  batch->plans = buildPlans(batch->jobs, batch->formats, batch->destination, batch->settings,
+                            &batch->createdFolders);
+  std::vector<fs::path> folders;
+  for (const auto& plan : batch->plans) {
+    for (const auto& [format, url] : plan.outputURLs) {
+      folders.push_back(fs::path(url.toStdString()).parent_path());
+    }
+  }
+  batch->folders = std::make_unique<DestinationFolders>(std::move(folders));
   startNextJobs(batch);
 }
 
@@ -577,9 +650,13 @@ void ConverterViewModel::startNextJobs(const std::shared_ptr<Batch>& batch) {
          batch->nextPlan < batch->plans.size()) {
     startJob(batch, batch->nextPlan++);
   }
-  if (batch->stop.stop_requested() || batch->running > 0 || batch->nextPlan < batch->plans.size()) {
-    return;
-  }
+  const bool allStarted = batch->nextPlan >= batch->plans.size();
+  if (batch->running > 0 || (!allStarted && !batch->stop.stop_requested())) return;
+  // Nothing of this batch writes any more: folders it made that stayed empty (all their
+  // jobs failed or were cancelled) go, and other batches may sweep its folders.
+  removeEmptyFolders(std::exchange(batch->createdFolders, {}));
+  batch->folders.reset();
+  if (batch->stop.stop_requested()) return;
   if (batch_ == batch) batch_.reset();
   isConverting_ = false;
   emit isConvertingChanged(false);
@@ -638,21 +715,23 @@ void ConverterViewModel::finishJob(const std::shared_ptr<Batch>& batch, const Jo
     job->setStatus(ConversionStatus::completed());
     ++batch->completed;
   }
-  if (!outcome.written.empty()) {
-    const auto& [format, output] = outcome.written.front();
+  // One entry per output file kept; a format that failed beside kept ones gets a failed
+  // entry under its planned name, so the history says which of the job's files is missing.
+  const bool keptAny = std::ranges::any_of(
+      outcome.outputs, [](const OutputOutcome& output) { return !output.error; });
+  for (const OutputOutcome& output : keptAny ? outcome.outputs : std::vector<OutputOutcome>{}) {
     ConversionHistoryEntry entry;
     entry.date = QDateTime::currentDateTimeUtc();
     entry.sourceFileName = QString::fromStdString(job->sourceURL().filename().string());
     entry.sourcePath = toQString(job->sourceURL());
-    entry.outputFileName = QString::fromStdString(output.filename().string());
-    entry.outputPath = toQString(output);
-    entry.outputFormat = QString::fromUtf8(displayName(format));
-    entry.duration = outcome.duration;
-    entry.successful = !outcome.error;
-    if (outcome.error)
-      entry.errorMessage = QString::fromStdString(outcome.error->errorDescription());
+    entry.outputFileName = QString::fromStdString(output.path.filename().string());
+    entry.outputPath = toQString(output.path);
+    entry.outputFormat = QString::fromUtf8(displayName(output.format));
+    entry.duration = output.duration;
+    entry.successful = !output.error;
+    if (output.error) entry.errorMessage = QString::fromStdString(output.error->errorDescription());
     entry.fileSizeBefore = outcome.sourceSize;
-    if (!outcome.error) entry.fileSizeAfter = outcome.outputSize;
+    entry.fileSizeAfter = output.size;
     historyManager_->add(std::move(entry));
   }
 

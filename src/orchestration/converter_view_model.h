@@ -11,6 +11,8 @@
 #include <optional>
 #include <set>
 #include <stop_token>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/encode_request.h"
@@ -47,7 +49,7 @@ class ConverterViewModel : public QObject {
       const std::filesystem::path& source, const std::filesystem::path& output, OutputFormat format,
       const ConversionSettings& settings, std::optional<std::int64_t> startFrame,
       std::optional<std::int64_t> endFrame, ProgressCallback progress, std::stop_token stop,
-      const AudioMetadata* tags)>;
+      const AudioMetadata* tags, ConversionTally* tally)>;
 
   struct Options {
     QString historyFile;            // empty: storageURL("history.json")
@@ -140,25 +142,51 @@ class ConverterViewModel : public QObject {
 };
 
 // Output planning for one job and format: template, sub-folders, and a free name.
-// `taken` holds paths planned earlier in the batch; they count as existing.
+// `taken` holds paths planned earlier in the batch; they count as existing. Sub-folders
+// made here are appended to `createdFolders`, parents first.
 QString planOutput(OutputFormat format, const ConversionJob& job, const QString& outputDirectory,
-                   const ConversionSettings& settings, std::set<QString>& taken);
+                   const ConversionSettings& settings, std::set<QString>& taken,
+                   std::vector<std::filesystem::path>* createdFolders = nullptr);
 
 // One plan per job, in job order; outputs in `formats` order. Paths planned earlier
 // count as taken, so no two outputs of one batch share a path.
 std::vector<JobPlan> buildPlans(const std::vector<ConverterViewModel::JobPtr>& jobs,
                                 const std::vector<OutputFormat>& formats,
-                                const QString& outputDirectory, const ConversionSettings& settings);
+                                const QString& outputDirectory, const ConversionSettings& settings,
+                                std::vector<std::filesystem::path>* createdFolders = nullptr);
 
-// Creates `planned` exclusively, or the next free " (n)" name beside it, just before an
-// output is written, so a file that appeared since planning is never overwritten.
-// Returns the path claimed, or `planned` unchanged with `created` false when the folder
-// refuses new files (the conversion then reports the failure).
-struct ClaimedPath {
-  std::filesystem::path path;
-  bool created = false;
+// Every output is written under a hidden temporary in its planned folder and appears
+// under a real name only when finished, so a killed run leaves no partial file there.
+inline constexpr std::string_view kPartPrefix = ".vexal-part-";
+
+// ".vexal-part-<UUID>" plus `planned`'s extension, beside it, created empty and
+// exclusively. When the folder refuses it the path is still returned; writing there
+// then fails with the engine's error.
+std::filesystem::path createPartFile(const std::filesystem::path& planned);
+
+// Flushes a finished `part` to disk and renames it to `planned`, or to the next free
+// " (n)" name when something appeared there since planning: an existing file is never
+// replaced. Returns the name taken.
+Expected<std::filesystem::path> commitPart(const std::filesystem::path& part,
+                                           const std::filesystem::path& planned);
+
+// The destination folders of one running batch, held (flock, shared) while it lives so
+// that no batch of this or another process sweeps them meanwhile. Taking a folder that
+// no batch holds first removes the temporaries a killed run left there.
+class DestinationFolders {
+ public:
+  DestinationFolders() = default;
+  explicit DestinationFolders(std::vector<std::filesystem::path> folders);
+  ~DestinationFolders();
+  DestinationFolders(const DestinationFolders&) = delete;
+  DestinationFolders& operator=(const DestinationFolders&) = delete;
+
+ private:
+  std::vector<int> held_;  // open folder descriptors
 };
-ClaimedPath claimOutputPath(const std::filesystem::path& planned);
+
+// Removes those of `folders` that are empty, deepest first; others stay.
+void removeEmptyFolders(std::vector<std::filesystem::path> folders);
 
 // What import reads of one audio file of a cue sheet.
 struct CueAudioFile {
@@ -177,12 +205,22 @@ std::vector<ConverterViewModel::JobPtr> makeCueTrackJobs(const CueSheet& sheet,
                                                          const std::vector<CueAudioFile>& files,
                                                          const QString& cueBaseName);
 
-// Whether a finished output decodes from start to end without read errors and without
-// NaN or infinite samples.
+// A finished output decoded once more: whether it decodes from start to end without
+// read errors and without NaN or infinite samples, how long it is, and the checksum of
+// its float samples (pcmChecksum).
 struct VerificationResult {
   bool decodable = false;
+  std::int64_t frames = 0;
+  double sampleRate = 0;
+  std::uint64_t checksum = kPcmChecksumSeed;
 };
 VerificationResult verifyOutput(const std::filesystem::path& url, std::stop_token stop = {});
+
+// What is wrong with a decoded output against what the conversion encoded ("decoded
+// 1.20 s of 1.50 s", "audio differs from the source"); nothing when it matches. A tally
+// without a rate (nothing reported) checks decoding only.
+std::optional<std::string> verificationFailure(const VerificationResult& decoded,
+                                               const ConversionTally& encoded);
 
 // The body of the completion notice: "3 of 4 files converted successfully.".
 QString completionMessage(int completed, int total);

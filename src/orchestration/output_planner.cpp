@@ -1,10 +1,5 @@
-// Output planning: the file each job writes for each format, and the claim of that file
-// just before it is written.
+// Output planning: the file each job writes for each format.
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -66,7 +61,8 @@ QString toQString(const std::filesystem::path& path) { return pathToQString(path
 }  // namespace
 
 QString planOutput(OutputFormat format, const ConversionJob& job, const QString& outputDirectory,
-                   const ConversionSettings& settings, std::set<QString>& taken) {
+                   const ConversionSettings& settings, std::set<QString>& taken,
+                   std::vector<std::filesystem::path>* createdFolders) {
   const std::string baseName = job.sourceURL().stem().string();
   std::string name = job.trackTitle().value_or(baseName);
   std::optional<std::string> templateFolder;
@@ -82,7 +78,6 @@ QString planOutput(OutputFormat format, const ConversionJob& job, const QString&
   const std::optional<std::string>& subfolder =
       templateFolder ? templateFolder : job.outputSubdirectory();
   if (subfolder) {
-    bool appended = false;
     std::size_t start = 0;
     const std::string& text = *subfolder;
     while (start <= text.size()) {
@@ -90,14 +85,15 @@ QString planOutput(OutputFormat format, const ConversionJob& job, const QString&
       const auto end = slash == std::string::npos ? text.size() : slash;
       if (end > start) {
         folder /= safeComponent(text.substr(start, end - start), kMaxComponentBytes);
-        appended = true;
+        // One level at a time, so the batch knows which folders are its own; a folder
+        // that cannot be made fails the write later.
+        std::error_code ignored;
+        if (std::filesystem::create_directory(folder, ignored) && createdFolders) {
+          createdFolders->push_back(folder);
+        }
       }
       if (slash == std::string::npos) break;
       start = slash + 1;
-    }
-    if (appended) {
-      std::error_code ignored;  // a folder that cannot be made fails the write later
-      std::filesystem::create_directories(folder, ignored);
     }
   }
 
@@ -115,7 +111,8 @@ QString planOutput(OutputFormat format, const ConversionJob& job, const QString&
 std::vector<JobPlan> buildPlans(const std::vector<ConverterViewModel::JobPtr>& jobs,
                                 const std::vector<OutputFormat>& formats,
                                 const QString& outputDirectory,
-                                const ConversionSettings& settings) {
+                                const ConversionSettings& settings,
+                                std::vector<std::filesystem::path>* createdFolders) {
   std::vector<JobPlan> plans;
   plans.reserve(jobs.size());
   std::set<QString> taken;
@@ -123,39 +120,12 @@ std::vector<JobPlan> buildPlans(const std::vector<ConverterViewModel::JobPtr>& j
     JobPlan plan;
     plan.index = static_cast<int>(i);
     for (OutputFormat format : formats) {
-      plan.outputURLs.emplace_back(format,
-                                   planOutput(format, *jobs[i], outputDirectory, settings, taken));
+      plan.outputURLs.emplace_back(
+          format, planOutput(format, *jobs[i], outputDirectory, settings, taken, createdFolders));
     }
     plans.push_back(std::move(plan));
   }
   return plans;
-}
-
-ClaimedPath claimOutputPath(const std::filesystem::path& planned) {
-  const std::filesystem::path folder = planned.parent_path();
-  const std::string extension = planned.extension().string();  // ".flac"
-  std::string name = planned.stem().string();
-  // A planned "Song (2)" goes on as "Song (3)", not "Song (2) (1)".
-  std::int64_t n = 0;
-  if (const auto open = name.rfind(" ("); open != std::string::npos && name.ends_with(')')) {
-    const std::string digits = name.substr(open + 2, name.size() - open - 3);
-    if (!digits.empty() && digits.size() < 10 &&
-        digits.find_first_not_of("0123456789") == std::string::npos) {
-      n = std::stoll(digits);
-      name.resize(open);
-    }
-  }
-  for (;; ++n) {
-    std::string file = name;
-    if (n > 0) file += " (" + std::to_string(n) + ")";
-    const std::filesystem::path candidate = folder / (file + extension);
-    const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd >= 0) {
-      ::close(fd);
-      return {candidate, true};
-    }
-    if (errno != EEXIST) return {planned, false};
-  }
 }
 
 }  // namespace vexal

@@ -3,7 +3,10 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <csignal>
+#include <cmath>
+#include <cstdio>
 #include <fstream>
+#include <random>
 
 #include "engine/audio_file_info.h"
 #include "orchestration/orchestration_helpers.h"
@@ -133,7 +136,7 @@ TEST_F(Cli, ConvertsAlbumFolderAndCueSheetIntoSeveralFormats) {
 
   const CliRun history = run({"--history"});
   EXPECT_EQ(history.status, 0);
-  EXPECT_EQ(history.out.count('\n'), 5);
+  EXPECT_EQ(history.out.count('\n'), 15);  // one line per output file
 }
 
 // Names that would steer a terminal are printed escaped; a name that is not UTF-8 still
@@ -211,6 +214,57 @@ TEST_F(Cli, InterruptCancelsAndLeavesNoPartialOutput) {
     EXPECT_TRUE(completed.contains(source)) << "left behind: " << entry.path();
     EXPECT_GT(framesOf(entry.path()), 0);
   }
+}
+
+// SIGKILL (the OOM killer, a power cut) at seeded random points of a batch: every file
+// under a real name is a complete output, and the next run sweeps the temporaries.
+TEST_F(Cli, KilledRunsLeaveOnlyCompleteOutputsUnderRealNames) {
+  constexpr std::int64_t kFrames = 22050;
+  fs::create_directories(dir / "in");
+  for (int i = 0; i < 3; ++i) {
+    test::writeWav(dir / "in" / ("t" + std::to_string(i) + ".wav"), kFrames, 44100, 2);
+  }
+  const fs::path out = dir / "out";
+  const QStringList arguments = {"--format", "aac,flac,mp3,opus,wav", "--output", q(out),
+                                 q(dir / "in")};
+  // Hidden temporaries seen, and a check of every file under a real name.
+  const auto inspect = [&] {
+    int hidden = 0;
+    if (!fs::exists(out)) return hidden;
+    for (const auto& entry : fs::recursive_directory_iterator(out)) {
+      if (!entry.is_regular_file()) continue;
+      if (entry.path().filename().string().starts_with(".vexal-")) {
+        ++hidden;
+        continue;
+      }
+      const VerificationResult decoded = verifyOutput(entry.path());
+      EXPECT_TRUE(decoded.decodable) << entry.path();
+      EXPECT_EQ(decoded.frames, std::llround(kFrames * decoded.sampleRate / 44100))
+          << entry.path();
+    }
+    return hidden;
+  };
+
+  std::mt19937 random(20261206);
+  std::uniform_int_distribution<int> delayMs(120, 450);
+  for (int kill = 0; kill < 3; ++kill) {
+    const int delay = delayMs(random);
+    run(arguments, [&](QProcess& process) {
+      process.waitForFinished(delay);  // returns early if the batch ends first
+      ::kill(static_cast<pid_t>(process.processId()), SIGKILL);
+    });
+    const int hidden = inspect();
+    std::printf("killed after %d ms: %d temporaries left\n", delay, hidden);
+  }
+
+  // Leftovers that are surely there, as a run killed mid-write or mid-retag leaves them
+  // (the folder "in" keeps its name under the destination).
+  fs::create_directories(out / "in");
+  std::ofstream(out / "in" / ".vexal-part-planted.flac") << "partial";
+  std::ofstream(out / "in" / ".vexal-meta-planted.m4a") << "partial";
+  const CliRun finished = run(arguments);
+  EXPECT_EQ(finished.status, 0) << finished.err.toStdString();
+  EXPECT_EQ(inspect(), 0);
 }
 
 }  // namespace

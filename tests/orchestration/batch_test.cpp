@@ -98,12 +98,16 @@ TEST_F(Batch, JobsStartTogetherAndConvertFormatsInRawValueOrder) {
                                                   out() / "s1.flac", out() / "s1.wav"));
   EXPECT_THAT(finished, testing::ElementsAre(std::pair(2, 2)));
 
-  const auto& entry = model.historyManager().entries().front();
-  EXPECT_TRUE(entry.successful);
-  EXPECT_EQ(entry.outputFormat, "FLAC");
-  EXPECT_EQ(entry.fileSizeAfter, 7);   // "partial"
-  EXPECT_EQ(entry.fileSizeBefore, 6);  // "source"
-  EXPECT_FALSE(entry.errorMessage.has_value());
+  // One entry per output file.
+  const auto& entries = model.historyManager().entries();
+  ASSERT_EQ(entries.size(), 4u);
+  EXPECT_EQ(std::ranges::count(entries, QString("FLAC"), &ConversionHistoryEntry::outputFormat), 2);
+  for (const auto& entry : entries) {
+    EXPECT_TRUE(entry.successful);
+    EXPECT_EQ(entry.fileSizeAfter, 7);   // "partial"
+    EXPECT_EQ(entry.fileSizeBefore, 6);  // "source"
+    EXPECT_FALSE(entry.errorMessage.has_value());
+  }
 }
 
 TEST_F(Batch, NeverMoreJobsThanTheLimitAndStartsInListOrder) {
@@ -130,11 +134,12 @@ TEST_F(Batch, NeverMoreJobsThanTheLimitAndStartsInListOrder) {
   EXPECT_THAT(finished, testing::ElementsAre(std::pair(10, 10)));
 }
 
-// s0 fails on its second output, s1 on its first; s2 converts.
-TEST_F(Batch, FailedJobsRemoveTheirFilesRecordOnlyWhatWasWrittenAndOthersGoOn) {
-  useFormats({OutputFormat::wav, OutputFormat::flac});
+// s0's wav fails but its flac is kept; every output of s1 fails; s2 converts. Each file
+// kept gets its own history entry, and only the failed formats of s0 a failed one.
+TEST_F(Batch, AFailedFormatKeepsTheOtherOutputsAndNamesItself) {
+  useFormats({OutputFormat::wav, OutputFormat::flac, OutputFormat::mp3});
   engine.failWhen = [](const FakeEngine::Call& call) {
-    return (call.source.filename() == "s0.wav" && call.format == OutputFormat::wav) ||
+    return (call.source.filename() == "s0.wav" && call.format == OutputFormat::mp3) ||
            call.source.filename() == "s1.wav";
   };
   addSources(3);
@@ -142,22 +147,61 @@ TEST_F(Batch, FailedJobsRemoveTheirFilesRecordOnlyWhatWasWrittenAndOthersGoOn) {
   ASSERT_TRUE(runToEnd());
   const auto& job = *model.jobs().front();
   ASSERT_EQ(job.status().kind(), Kind::failed);
-  EXPECT_EQ(model.jobs()[1]->status().kind(), Kind::failed);
-  EXPECT_EQ(job.outputURLs().at(OutputFormat::flac), out() / "s0.flac");
-  EXPECT_EQ(engine.calls().size(), 5u);  // s1 stopped after its first output
-  EXPECT_THAT(outputFiles(), testing::ElementsAre(out() / "s2.flac", out() / "s2.wav"));
+  EXPECT_EQ(job.status().text(), "MP3: Write audio data failed (OSStatus -5)");
+  // Every format failing alike names none.
+  EXPECT_EQ(model.jobs()[1]->status().text(), "Write audio data failed (OSStatus -5)");
+  EXPECT_EQ(job.outputURLs().size(), 2u);
+  EXPECT_EQ(job.outputURLs().at(OutputFormat::wav), out() / "s0.wav");
+  EXPECT_EQ(engine.calls().size(), 9u);
+  EXPECT_THAT(outputFiles(), testing::ElementsAre(out() / "s0.flac", out() / "s0.wav",
+                                                  out() / "s2.flac", out() / "s2.mp3",
+                                                  out() / "s2.wav"));
   EXPECT_THAT(finished, testing::ElementsAre(std::pair(1, 3)));
 
-  // One entry per job that wrote its first output: s0 (failed) and s2.
   const auto& entries = model.historyManager().entries();
-  ASSERT_EQ(entries.size(), 2u);
-  const auto entry = std::ranges::find(entries, QString("s0.wav"), &ConversionHistoryEntry::sourceFileName);
-  ASSERT_NE(entry, entries.end());
-  EXPECT_FALSE(entry->successful);
-  EXPECT_EQ(entry->outputFileName, "s0.flac");
-  EXPECT_EQ(entry->fileSizeAfter, std::nullopt);
-  EXPECT_EQ(entry->errorMessage, QString::fromStdString(job.status().error()->errorDescription()));
-  EXPECT_EQ(std::ranges::count(entries, QString("s1.wav"), &ConversionHistoryEntry::sourceFileName), 0);
+  const auto count = [&](const char* source) {
+    return std::ranges::count(entries, QString(source), &ConversionHistoryEntry::sourceFileName);
+  };
+  EXPECT_EQ(count("s2.wav"), 3);
+  EXPECT_EQ(count("s1.wav"), 0);
+  EXPECT_EQ(count("s0.wav"), 3);
+  for (const auto& entry : entries) {
+    if (entry.sourceFileName != "s0.wav") continue;
+    const bool isMP3 = entry.outputFormat == "MP3";
+    EXPECT_EQ(entry.successful, !isMP3) << entry.outputFileName.toStdString();
+    EXPECT_EQ(entry.fileSizeAfter.has_value(), !isMP3);
+    EXPECT_EQ(entry.errorMessage.has_value(), isMP3);
+  }
+}
+
+// Folders a batch made for jobs that kept nothing go again; one that existed stays.
+TEST_F(Batch, FailedAndCancelledJobsLeaveNoFolderBehind) {
+  useFormats({OutputFormat::wav});
+  fs::create_directories(out() / "Older");
+  for (const char* folder : {"Older", "New/Deep", "Kept"}) {
+    const fs::path source = dir / "in" / (std::string(folder).substr(0, 3) + ".wav");
+    std::ofstream(source) << "source";
+    model.addFiles({q(source)}, QString(folder));
+  }
+  engine.failWhen = [](const FakeEngine::Call& call) {
+    return call.source.filename() != "Kep.wav";
+  };
+  model.startConversion();
+  ASSERT_TRUE(runToEnd());
+  EXPECT_THAT(outputFiles(), testing::ElementsAre(out() / "Kept" / "Kep.wav"));
+  EXPECT_TRUE(fs::is_directory(out() / "Older"));
+  EXPECT_FALSE(fs::exists(out() / "New"));
+
+  engine.failWhen = {};
+  engine.delay = std::chrono::seconds(30);
+  std::ofstream(dir / "in" / "Can.wav") << "source";
+  model.addFiles({q(dir / "in" / "Can.wav")}, QString("Cancelled"));
+  model.startConversion();
+  ASSERT_TRUE(waitFor([&] { return engine.inFlight() == 1; }));
+  EXPECT_TRUE(fs::is_directory(out() / "Cancelled"));
+  model.cancelConversion();
+  ASSERT_TRUE(runToEnd());
+  EXPECT_FALSE(fs::exists(out() / "Cancelled"));
 }
 
 TEST(CompletionNotice, CountsAndPlural) {
@@ -267,7 +311,8 @@ TEST_F(Batch, VerificationFailsOnNaNSamplesAndPassesCleanOutput) {
   model.setConvertFunction([](const fs::path& source, const fs::path& output, OutputFormat,
                               const ConversionSettings&, std::optional<std::int64_t>,
                               std::optional<std::int64_t>, ProgressCallback,
-                              std::stop_token, const AudioMetadata*) -> Expected<> {
+                              std::stop_token, const AudioMetadata*,
+                              ConversionTally*) -> Expected<> {
     if (source.filename() == "s2.wav") {
       std::ofstream(output) << "not audio at all";
     } else {

@@ -83,7 +83,7 @@ class FakeEngine {
                   OutputFormat format, const ConversionSettings& settings,
                   std::optional<std::int64_t>, std::optional<std::int64_t>,
                   ProgressCallback progress, std::stop_token stop,
-                  const AudioMetadata*) -> Expected<> {
+                  const AudioMetadata*, ConversionTally*) -> Expected<> {
       const Call call{source, output, format, settings};
       {
         std::lock_guard lock(mutex_);

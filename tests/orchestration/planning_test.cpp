@@ -123,22 +123,53 @@ TEST(Planning, LongNamesAreCutOnCharacterBoundariesWithRoomForSuffix) {
   }
   EXPECT_TRUE(second.filename().string().ends_with(" (1).flac"));
   EXPECT_TRUE(fs::is_directory(first.parent_path()));
-  // The claimed file can really be created.
-  EXPECT_TRUE(claimOutputPath(first).created);
+  // Its temporary can really be created.
+  EXPECT_TRUE(fs::exists(createPartFile(first)));
 }
 
-TEST(Planning, ClaimTakesTheNextFreeNameWhenAFileAppeared) {
+TEST(OutputFiles, CommitTakesTheNextFreeNameAndNeverReplaces) {
   TempDir dest;
   touch(dest / "Song (2).flac");
   touch(dest / "Song (3).flac");
-  const ClaimedPath claim = claimOutputPath(dest / "Song (2).flac");
-  EXPECT_TRUE(claim.created);
-  EXPECT_EQ(claim.path, dest / "Song (4).flac");
+  const fs::path part = createPartFile(dest / "Song (2).flac");
+  EXPECT_EQ(part.parent_path(), dest.path());
+  EXPECT_TRUE(part.filename().string().starts_with(".vexal-part-"));
+  EXPECT_EQ(part.extension(), ".flac");
+  std::ofstream(part) << "finished";
+  const auto committed = commitPart(part, dest / "Song (2).flac");
+  ASSERT_TRUE(committed.has_value());
+  EXPECT_EQ(*committed, dest / "Song (4).flac");
+  EXPECT_EQ(fs::file_size(*committed), 8u);
   EXPECT_EQ(fs::file_size(dest / "Song (2).flac"), 1u);
+  EXPECT_FALSE(fs::exists(part));
 
-  const ClaimedPath missingFolder = claimOutputPath(dest / "nope" / "a.wav");
-  EXPECT_FALSE(missingFolder.created);
-  EXPECT_EQ(missingFolder.path, dest / "nope" / "a.wav");
+  EXPECT_FALSE(commitPart(dest / "nope" / ".vexal-part-x.wav", dest / "nope" / "a.wav"));
+}
+
+// Leftovers of a killed run go when a batch takes the folder, but never while another
+// batch (here: another holder, as another process would be) writes there.
+TEST(OutputFiles, LeftoversAreSweptOnlyFromFoldersNoBatchHolds) {
+  TempDir dest;
+  const auto plant = [&] {
+    touch(dest / ".vexal-part-1.flac");
+    touch(dest / ".vexal-meta-2.m4a");
+  };
+  const auto leftovers = [&] {
+    return fs::exists(dest / ".vexal-part-1.flac") + fs::exists(dest / ".vexal-meta-2.m4a");
+  };
+  touch(dest / "Song.flac");
+  touch(dest / ".hidden");
+  plant();
+  auto running = std::make_unique<DestinationFolders>(std::vector{dest.path()});
+  EXPECT_EQ(leftovers(), 0);
+  plant();
+  { const DestinationFolders other(std::vector{dest.path(), dest.path()}); }
+  EXPECT_EQ(leftovers(), 2);
+  running.reset();
+  { const DestinationFolders next(std::vector{dest.path()}); }
+  EXPECT_EQ(leftovers(), 0);
+  EXPECT_TRUE(fs::exists(dest / "Song.flac"));
+  EXPECT_TRUE(fs::exists(dest / ".hidden"));
 }
 
 }  // namespace

@@ -86,7 +86,8 @@ class ScreenshotTest : public WindowTest {
     vm().setConvertFunction([](const std::filesystem::path& source, const std::filesystem::path&,
                                OutputFormat, const ConversionSettings&, std::optional<std::int64_t>,
                                std::optional<std::int64_t>, ProgressCallback progress,
-                               std::stop_token stop, const AudioMetadata*) -> Expected<> {
+                               std::stop_token stop, const AudioMetadata*,
+                               ConversionTally*) -> Expected<> {
       const double step = source.string().find("Night") != std::string::npos ? 0.05 : 0.02;
       for (int i = 1; i < 3000 && !stop.stop_requested(); ++i) {
         if (progress) progress(std::min(0.95, i * step));
