@@ -242,8 +242,8 @@ TEST_F(HistoryStore, TwoProcessesAddingAtOnceKeepEveryEntry) {
   EXPECT_EQ(written->size(), 2u * kPerProcess);
 }
 
-// What another process removed stays removed, what this process cleared stays cleared,
-// and entries another process added after the clear survive it.
+// What another process removed stays removed, a clear empties the file (entries this
+// process never saw included), and entries added after the clear survive it.
 TEST_F(HistoryStore, MergeHonoursRemovalsOfEitherProcess) {
   ConversionHistoryManager first(path_);
   first.add(makeEntry("a", 1));
@@ -258,8 +258,11 @@ TEST_F(HistoryStore, MergeHonoursRemovalsOfEitherProcess) {
   ASSERT_EQ(second.entries().size(), 1u);
   EXPECT_EQ(second.entries().front().sourceFileName, "b.flac");
 
+  ConversionHistoryManager third(path_);
+  third.add(makeEntry("x", 3));
+  ASSERT_TRUE(third.saveNow());  // never seen by `second`, cleared all the same
   second.clear();
-  first.add(makeEntry("c", 3));
+  first.add(makeEntry("c", 4));
   ASSERT_TRUE(first.saveNow());
   const auto written = decodeHistory(readAll(path_));
   ASSERT_TRUE(written);
