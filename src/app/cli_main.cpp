@@ -131,6 +131,8 @@ QString presetLine(const ConversionPreset& preset, bool builtIn) {
                           formatList(settings.enabledFormats));
   if (settings.customBitrate)
     line += QStringLiteral(", %1 kbit/s").arg(*settings.customBitrate / 1000);
+  for (const auto& [format, bitrate] : settings.formatBitrates)
+    line += QStringLiteral(", %1 %2 kbit/s").arg(QString::fromUtf8(rawValue(format))).arg(bitrate / 1000);
   if (settings.normalizationMode != NormalizationMode::off) {
     line += QStringLiteral(", normalize %1 %2")
                 .arg(QString::fromUtf8(rawValue(settings.normalizationMode)))
@@ -241,7 +243,11 @@ std::optional<UsageError> CommandLine::buildSettings(ConversionSettings& setting
     if (!error && result) error = std::move(result);
   };
   check(readNumber(parser_, "bitrate", 6, 640, "kbit/s",
-                   [&](double v) { settings.customBitrate = std::llround(v * 1000.0); }));
+                   [&](double v) {
+                     // One bitrate for every lossy format, overriding a preset's per-format ones.
+                     settings.customBitrate = std::llround(v * 1000.0);
+                     settings.formatBitrates.clear();
+                   }));
   check(readChoice(parser_, "mp3-mode", {"cbr", "vbr"}, [&](qsizetype i) {
     settings.bitrateMode = kAllBitrateModes[static_cast<std::size_t>(i)];
   }));
@@ -403,6 +409,9 @@ int CommandLine::run(QCoreApplication& app, int argc, char** argv) {
     options.outputDirectory = QFileInfo(folder).absoluteFilePath();
   }
   model_ = std::make_unique<ConverterViewModel>(options);
+  // Conversions still succeed; the user learns once that they are not in the history.
+  QObject::connect(&model_->historyManager(), &ConversionHistoryManager::saveFailed,
+                   [](const QString& message) { printErr(QStringLiteral("vexal-cli: warning: ") + message); });
   QDir().mkpath(model_->outputDirectory());
 
   ConversionSettings settings;
@@ -430,7 +439,10 @@ int CommandLine::run(QCoreApplication& app, int argc, char** argv) {
   if (parser_.isSet("save-preset")) {
     const QString name = parser_.value("save-preset").trimmed();
     if (name.isEmpty()) return usage(QStringLiteral("--save-preset needs a name"));
-    model_->presetManager().add(ConversionPreset(name, settings));
+    if (const auto saved = model_->presetManager().add(ConversionPreset(name, settings)); !saved) {
+      printErr(QStringLiteral("vexal-cli: preset \"%1\" not saved: %2").arg(name, saved.error()));
+      return kExitFailed;
+    }
     printOut(QStringLiteral("Saved preset \"%1\".").arg(name));
   }
   if (parser_.isSet("list-presets")) {

@@ -1,5 +1,10 @@
 #include <QApplication>
+#include <QCommandLineParser>
+#include <QDebug>
+#include <QFileInfo>
 
+#include "persistence/conversion_history.h"
+#include "persistence/settings_store.h"
 #include "ui/content_view.h"
 #include "ui/icons.h"
 #include "ui/updater_controller.h"
@@ -8,16 +13,32 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Vexal"));
   QApplication::setApplicationDisplayName(QStringLiteral("Vexal"));
+  QApplication::setApplicationVersion(QStringLiteral(VEXAL_VERSION));
   QApplication::setOrganizationDomain(QStringLiteral("vexal.github.io"));
   // Ties the window to io.github.vexal.Vexal.desktop: its icon, name and dock entry.
   QGuiApplication::setDesktopFileName(vexal::ui::ContentView::kDesktopFileName);
   QApplication::setWindowIcon(vexal::ui::applicationIcon());
 
+  // --help and --version print and exit before any window exists.
+  QCommandLineParser parser;
+  parser.setApplicationDescription(QStringLiteral("Convert audio files between formats."));
+  parser.addHelpOption();
+  parser.addVersionOption();
+  parser.addPositionalArgument(QStringLiteral("paths"),
+                               QStringLiteral("Audio files, folders or cue sheets to add as jobs."),
+                               QStringLiteral("[paths...]"));
+  parser.process(app);
+
+  vexal::ConverterViewModel::Options options;
+  options.settingsFile = vexal::configURL(QStringLiteral("settings.json"));
   const vexal::ui::UpdaterController updater;
-  vexal::ui::ContentView window({}, &updater);
+  vexal::ui::ContentView window(options, &updater);
+  QObject::connect(&window.viewModel().historyManager(), &vexal::ConversionHistoryManager::saveFailed,
+                   [](const QString& message) { qWarning().noquote() << message; });
   window.show();
-  // Files and folders handed over by a file manager ("Open With Vexal").
-  const QStringList paths = QApplication::arguments().mid(1);
+  // Files and folders from the command line or a file manager ("Open With Vexal").
+  QStringList paths;
+  for (const QString& path : parser.positionalArguments()) paths << QFileInfo(path).absoluteFilePath();
   if (!paths.isEmpty()) window.viewModel().importURLs(paths);
   return QApplication::exec();
 }

@@ -7,12 +7,26 @@ OutputFormat ConversionSettings::primaryFormat() const {
   return ordered.empty() ? OutputFormat::aac : ordered.front();
 }
 
-std::int64_t ConversionSettings::effectiveBitrate() const {
-  return customBitrate ? *customBitrate : defaultBitrate(primaryFormat());
-}
+std::int64_t ConversionSettings::effectiveBitrate() const { return bitrateFor(primaryFormat()); }
 
 std::int64_t ConversionSettings::bitrateFor(OutputFormat format) const {
-  return customBitrate ? *customBitrate : defaultBitrate(format);
+  return chosenBitrate(format).value_or(defaultBitrate(format));
+}
+
+std::optional<std::int64_t> ConversionSettings::chosenBitrate(OutputFormat format) const {
+  if (const auto it = formatBitrates.find(format); it != formatBitrates.end()) return it->second;
+  return customBitrate;
+}
+
+void ConversionSettings::setBitrate(OutputFormat format, std::optional<std::int64_t> bitsPerSecond) {
+  if (customBitrate) {
+    for (OutputFormat other : kAllOutputFormats) {
+      if (isLossy(other)) formatBitrates.try_emplace(other, *customBitrate);
+    }
+    customBitrate.reset();
+  }
+  if (bitsPerSecond) formatBitrates[format] = *bitsPerSecond;
+  else formatBitrates.erase(format);
 }
 
 }  // namespace vexal

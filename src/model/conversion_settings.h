@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <set>
 
@@ -13,7 +14,7 @@ namespace vexal {
 // Immutable-by-copy: the engine receives its own copy for every conversion.
 struct ConversionSettings {
   std::set<OutputFormat> enabledFormats;
-  std::optional<std::int64_t> customBitrate;   // bit/s
+  std::optional<std::int64_t> customBitrate;   // bit/s; the fallback of formatBitrates
   std::optional<double> customSampleRate;      // Hz
   std::optional<std::uint32_t> customChannels;
   NormalizationMode normalizationMode = NormalizationMode::off;
@@ -29,14 +30,23 @@ struct ConversionSettings {
   bool preserveMetadata = true;
   NamingTemplate namingTemplate;
   bool verifyAfterConversion = false;
+  // bit/s chosen for one lossy format; wins over customBitrate for that format.
+  std::map<OutputFormat, std::int64_t> formatBitrates;
 
   // The enabled format whose raw value sorts first; aac when none is enabled.
   OutputFormat primaryFormat() const;
-  // customBitrate, else the default of primaryFormat(). Drives the settings caption.
+  // bitrateFor(primaryFormat()).
   std::int64_t effectiveBitrate() const;
-  // The bitrate an encoder of `format` uses: customBitrate, else that format's own
-  // default. (effectiveBitrate would hand a Vorbis encoder 0 when FLAC sorts first.)
+  // The bitrate an encoder of `format` uses: the format's own choice, else
+  // customBitrate, else the format's default. (The primary format's bitrate would hand a
+  // Vorbis encoder 0 when FLAC sorts first.)
   std::int64_t bitrateFor(OutputFormat format) const;
+  // What the user chose for `format` (its own entry, else customBitrate); nothing means
+  // the format's default.
+  std::optional<std::int64_t> chosenBitrate(OutputFormat format) const;
+  // Chooses the bitrate of one format (nothing: its default) and leaves every other
+  // format's bitrate as it was, turning a shared customBitrate into per-format entries.
+  void setBitrate(OutputFormat format, std::optional<std::int64_t> bitsPerSecond);
 
   bool operator==(const ConversionSettings&) const = default;
 };

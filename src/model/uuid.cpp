@@ -5,11 +5,13 @@
 namespace vexal {
 
 Uuid Uuid::random() {
-  thread_local std::mt19937_64 engine{std::random_device{}()};
+  // Straight from the system's generator: a user-space engine would be copied into a
+  // forked child, and parent and child would then hand out the same ids.
+  thread_local std::random_device device;
   Uuid uuid;
-  for (std::size_t i = 0; i < 16; i += 8) {
-    const std::uint64_t value = engine();
-    for (std::size_t j = 0; j < 8; ++j) uuid.bytes_[i + j] = static_cast<std::uint8_t>(value >> (8 * j));
+  for (std::size_t i = 0; i < 16; i += 4) {
+    const std::uint32_t value = device();
+    for (std::size_t j = 0; j < 4; ++j) uuid.bytes_[i + j] = static_cast<std::uint8_t>(value >> (8 * j));
   }
   uuid.bytes_[6] = static_cast<std::uint8_t>((uuid.bytes_[6] & 0x0F) | 0x40);  // version 4
   uuid.bytes_[8] = static_cast<std::uint8_t>((uuid.bytes_[8] & 0x3F) | 0x80);  // RFC 4122 variant

@@ -31,7 +31,7 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-constexpr auto kNoticeTitle = "Conversion Complete";
+constexpr auto kDesktopEntry = "io.github.vexal.Vexal";
 constexpr std::string_view kVerificationFailed = "Verification failed: ";
 // Metadata preload reads are short and mostly wait on the disk; they get a few threads
 // beside the conversions.
@@ -757,9 +757,14 @@ void ConverterViewModel::cancelConversion() {
 
 void ConverterViewModel::notifyCompletion(int completed, int total) {
   if (!postNotifications_) return;
-  const QString body = completionMessage(completed, total);
+  if (!notices_) {
+    notices_ = new DesktopNotices(QDBusConnection::sessionBus(), this);
+    connect(notices_, &DesktopNotices::showFolderRequested, this, &ConverterViewModel::showFolderRequested);
+  }
   QMetaObject::invokeMethod(
-      this, [body] { postDesktopNotice(QString::fromLatin1(kNoticeTitle), body); },
+      notices_,
+      [notices = notices_, title = completionTitle(completed, total), body = completionMessage(completed, total),
+       folder = outputDirectory_] { notices->post(title, body, QString::fromLatin1(kDesktopEntry), folder); },
       Qt::QueuedConnection);
 }
 

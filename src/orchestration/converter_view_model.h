@@ -23,6 +23,7 @@
 namespace vexal {
 
 class ConversionHistoryManager;
+class DesktopNotices;
 class PresetManager;
 class WatchFolderService;
 struct CueSheet;
@@ -56,6 +57,7 @@ class ConverterViewModel : public QObject {
     QString presetsFile;            // empty: storageURL("presets.json")
     QString outputDirectory;        // empty: the Music folder
     bool postNotifications = true;  // the desktop notice at the end of a batch
+    QString settingsFile;           // the window's remembered state; empty: none (tests)
   };
 
   explicit ConverterViewModel(QObject* parent = nullptr);
@@ -110,6 +112,8 @@ class ConverterViewModel : public QObject {
   void batchFinished(int completed, int total);
   // No conversion of any batch (a cancelled one included) is still running on a worker.
   void workersIdle();
+  // "Show in Folder" of the completion notice was chosen.
+  void showFolderRequested(const QString& folder);
 
  private:
   struct Batch;
@@ -135,6 +139,7 @@ class ConverterViewModel : public QObject {
   int concurrencyLimit_ = 0;
   ConvertFunction convert_;
   bool postNotifications_ = true;
+  DesktopNotices* notices_ = nullptr;  // child, made with the first notice
   int activeWorkers_ = 0;
   std::map<Uuid, ConversionJob::ObserverId> observers_;
   // Last member: destroyed first, so its workers finish while everything else still exists.
@@ -224,6 +229,8 @@ std::optional<std::string> verificationFailure(const VerificationResult& decoded
 
 // The body of the completion notice: "3 of 4 files converted successfully.".
 QString completionMessage(int completed, int total);
+// Its title: "Conversion Complete", or "Conversion Finished with Errors" when a job failed.
+QString completionTitle(int completed, int total);
 
 // Processor cores this process may run on (its affinity mask), at least 1.
 int availableCores();

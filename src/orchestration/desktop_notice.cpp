@@ -1,8 +1,10 @@
 #include "orchestration/desktop_notice.h"
 
-#include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QStringList>
+#include <QUrl>
 #include <QVariantMap>
 
 namespace vexal {
@@ -14,17 +16,54 @@ constexpr auto kInterface = "org.freedesktop.Notifications";
 constexpr int kDefaultTimeout = -1;  // the server's own choice
 }  // namespace
 
-void postDesktopNotice(const QString& title, const QString& body) {
-  QDBusConnection bus = QDBusConnection::sessionBus();
-  if (!bus.isConnected()) return;
+DesktopNotices::DesktopNotices(QDBusConnection bus, QObject* parent) : QObject(parent), bus_(std::move(bus)) {
+  if (bus_.isConnected()) {
+    bus_.connect(kService, kPath, kInterface, QStringLiteral("ActionInvoked"), this,
+                 SLOT(onActionInvoked(uint, QString)));
+  }
+}
+
+void DesktopNotices::post(const QString& title, const QString& body, const QString& desktopEntry,
+                          const QString& folder) {
+  if (!bus_.isConnected()) return;
   // A plain message rather than a QDBusInterface: the interface would introspect the
   // service synchronously and could stall the window on a slow bus.
   QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, "Notify");
   call << QStringLiteral("Vexal") << 0u << QStringLiteral("audio-x-generic") << title << body
-       << QStringList()
-       << QVariantMap{{QStringLiteral("category"), QStringLiteral("transfer.complete")}}
+       << QStringList{QString::fromLatin1(kShowFolderAction), QStringLiteral("Show in Folder")}
+       << QVariantMap{{QStringLiteral("category"), QStringLiteral("transfer.complete")},
+                      {QStringLiteral("desktop-entry"), desktopEntry}}
        << kDefaultTimeout;
-  bus.send(call);  // the reply (the notice id) is not needed; failures are ignored
+  auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
+  connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, folder](QDBusPendingCallWatcher* done) {
+    const QDBusPendingReply<uint> reply = *done;
+    if (reply.isValid()) folders_[reply.value()] = folder;
+    done->deleteLater();
+  });
+}
+
+void DesktopNotices::onActionInvoked(uint id, const QString& action) {
+  // The signal reaches every listener on the bus: only this process's notices count.
+  const auto it = folders_.find(id);
+  if (it == folders_.end() || action != QLatin1String(kShowFolderAction)) return;
+  emit showFolderRequested(it->second);
+}
+
+void showInFileManager(const QString& path, std::function<void()> fallback, QDBusConnection bus) {
+  if (!bus.isConnected()) {
+    fallback();
+    return;
+  }
+  QDBusMessage call = QDBusMessage::createMethodCall(
+      QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
+      QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
+  call << QStringList{QUrl::fromLocalFile(path).toString()} << QString();
+  auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call));
+  QObject::connect(watcher, &QDBusPendingCallWatcher::finished,
+                   [fallback = std::move(fallback)](QDBusPendingCallWatcher* done) {
+                     if (done->isError()) fallback();
+                     done->deleteLater();
+                   });
 }
 
 }  // namespace vexal

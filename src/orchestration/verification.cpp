@@ -79,6 +79,10 @@ QString completionMessage(int completed, int total) {
       .arg(total == 1 ? QString() : QStringLiteral("s"));
 }
 
+QString completionTitle(int completed, int total) {
+  return completed < total ? QStringLiteral("Conversion Finished with Errors") : QStringLiteral("Conversion Complete");
+}
+
 int availableCores() {
   cpu_set_t set;
   CPU_ZERO(&set);

@@ -6,6 +6,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStandardPaths>
+#include <algorithm>
 #include <cmath>
 
 #include "persistence/json_file.h"
@@ -105,10 +106,7 @@ std::optional<ConversionHistoryEntry> decodeEntry(const QJsonValue& value) {
 }  // namespace
 
 QString storageURL(const QString& fileName) {
-  const QString folder =
-      QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Vexal");
-  QDir().mkpath(folder);  // a failure shows up as a failed write later
-  return folder + '/' + fileName;
+  return json_file::appFile(QStandardPaths::GenericDataLocation, fileName);
 }
 
 std::optional<qint64> fileSize(const QString& path) {
@@ -167,21 +165,77 @@ void ConversionHistoryManager::load() {
 }
 
 void ConversionHistoryManager::add(ConversionHistoryEntry entry) {
+  unsaved_.insert(entry.id);
   entries_.insert(entries_.begin(), std::move(entry));
-  if (entries_.size() > static_cast<std::size_t>(kMaxEntries)) entries_.resize(kMaxEntries);
+  if (entries_.size() > static_cast<std::size_t>(kMaxEntries)) {
+    for (auto it = entries_.begin() + kMaxEntries; it != entries_.end(); ++it) unsaved_.erase(it->id);
+    entries_.resize(kMaxEntries);
+  }
   saveTimer_.start();  // restarting cancels the pending save: one write per burst
   emit entriesChanged();
 }
 
 void ConversionHistoryManager::clear() {
+  for (const auto& entry : entries_) removed_.insert(entry.id);
   entries_.clear();
+  unsaved_.clear();
+  cleared_ = true;
   saveNow();
   emit entriesChanged();
 }
 
+std::vector<ConversionHistoryEntry> ConversionHistoryManager::merged(
+    const std::vector<ConversionHistoryEntry>& stored) const {
+  // Stored entries that this process loaded and no longer finds were removed by another
+  // process: only the entries added here since the last save are carried over.
+  std::vector<ConversionHistoryEntry> result;
+  std::set<Uuid> present;
+  if (!cleared_) {
+    for (const auto& entry : stored) {
+      if (removed_.contains(entry.id) || !present.insert(entry.id).second) continue;
+      result.push_back(entry);
+    }
+  }
+  for (const auto& entry : entries_) {
+    if (unsaved_.contains(entry.id) && present.insert(entry.id).second) result.push_back(entry);
+  }
+  std::ranges::stable_sort(result, [](const auto& a, const auto& b) { return a.date > b.date; });
+  if (result.size() > static_cast<std::size_t>(kMaxEntries)) result.resize(kMaxEntries);
+  return result;
+}
+
 bool ConversionHistoryManager::saveNow() {
   saveTimer_.stop();
-  return json_file::writeAtomically(filePath_, encodeHistory(entries_));
+  std::vector<ConversionHistoryEntry> result;
+  const auto saved = json_file::updateLocked(filePath_, [&](const std::optional<QByteArray>& current) {
+    std::vector<ConversionHistoryEntry> stored;
+    if (current) {
+      if (auto decoded = decodeHistory(*current)) {
+        stored = std::move(*decoded);
+      } else {
+        json_file::setAside(filePath_);  // what the user had survives beside the new file
+      }
+    }
+    result = merged(stored);
+    return encodeHistory(result);
+  });
+  if (!saved) {
+    if (!lastSaveFailed_) {
+      const QString message = QStringLiteral("History could not be saved: %1").arg(saved.error());
+      emit saveFailed(message);
+    }
+    lastSaveFailed_ = true;
+    return false;
+  }
+  lastSaveFailed_ = false;
+  unsaved_.clear();
+  removed_.clear();
+  cleared_ = false;
+  if (result != entries_) {
+    entries_ = std::move(result);
+    emit entriesChanged();
+  }
+  return true;
 }
 
 }  // namespace vexal

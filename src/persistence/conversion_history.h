@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <QString>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "model/uuid.h"
@@ -34,7 +35,8 @@ struct ConversionHistoryEntry {
 };
 
 // Finished conversions, newest first, at most kMaxEntries, kept in "history.json".
-// Main thread only.
+// Several processes may share the file: a save merges under a lock, keeping the entries
+// other processes wrote and dropping those this process removed. Main thread only.
 class ConversionHistoryManager : public QObject {
   Q_OBJECT
  public:
@@ -53,16 +55,25 @@ class ConversionHistoryManager : public QObject {
   void load();
   void add(ConversionHistoryEntry entry);  // saves 2 s after the last addition
   void clear();                            // saves at once
-  // Writes the list now (cancelling a pending delayed save); false when the write failed.
+  // Merges the list into the file now (cancelling a pending delayed save) and takes the
+  // merged list; false when the write failed.
   bool saveNow();
   bool hasPendingSave() const { return saveTimer_.isActive(); }
 
  signals:
   void entriesChanged();
+  // The first failed save after a good one (or after start): the history is not on disk.
+  void saveFailed(const QString& message);
 
  private:
+  std::vector<ConversionHistoryEntry> merged(const std::vector<ConversionHistoryEntry>& stored) const;
+
   QString filePath_;
   std::vector<ConversionHistoryEntry> entries_;
+  std::set<Uuid> unsaved_;  // added here and not yet on disk
+  std::set<Uuid> removed_;  // removed here; the next save drops them from the file
+  bool cleared_ = false;    // the next save drops every stored entry
+  bool lastSaveFailed_ = false;
   QTimer saveTimer_;
 };
 

@@ -1,11 +1,24 @@
 #include "persistence/json_file.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QSaveFile>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace vexal::json_file {
+
+QString appFile(QStandardPaths::StandardLocation location, const QString& fileName) {
+  const QString folder = QStandardPaths::writableLocation(location) + QStringLiteral("/Vexal");
+  QDir().mkpath(folder);
+  return folder + '/' + fileName;
+}
 
 std::optional<QByteArray> read(const QString& path) {
   QFile file(path);
@@ -15,14 +28,58 @@ std::optional<QByteArray> read(const QString& path) {
   return bytes;
 }
 
-bool writeAtomically(const QString& path, const QByteArray& bytes) {
+std::expected<void, QString> writeAtomically(const QString& path, const QByteArray& bytes) {
   QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly)) return false;
-  if (file.write(bytes) != bytes.size()) {
-    file.cancelWriting();
-    return false;
+  if (!file.open(QIODevice::WriteOnly)) {
+    return std::unexpected(QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
   }
-  return file.commit();
+  if (file.write(bytes) != bytes.size()) {
+    const QString reason = file.errorString();
+    file.cancelWriting();
+    return std::unexpected(QStringLiteral("cannot write %1: %2").arg(path, reason));
+  }
+  if (!file.commit()) {
+    return std::unexpected(QStringLiteral("cannot replace %1: %2").arg(path, file.errorString()));
+  }
+  return {};
+}
+
+namespace {
+
+// The lock file's descriptor; closing it releases the lock.
+class LockFile {
+ public:
+  explicit LockFile(const QString& path)
+      : fd_(::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)) {}
+  ~LockFile() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  LockFile(const LockFile&) = delete;
+  LockFile& operator=(const LockFile&) = delete;
+
+  bool isOpen() const { return fd_ >= 0; }
+  bool lock() {
+    int result = 0;
+    do {
+      result = ::flock(fd_, LOCK_EX);
+    } while (result != 0 && errno == EINTR);
+    return result == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+std::expected<void, QString> updateLocked(const QString& path, const Merge& merge) {
+  const QString lockPath = path + QStringLiteral(".lock");
+  LockFile lock(lockPath);
+  if (!lock.isOpen() || !lock.lock()) {
+    return std::unexpected(
+        QStringLiteral("cannot lock %1: %2").arg(lockPath, QString::fromLocal8Bit(std::strerror(errno))));
+  }
+  return writeAtomically(path, merge(read(path)));
 }
 
 std::optional<QString> setAside(const QString& path) {

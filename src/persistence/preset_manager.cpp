@@ -30,6 +30,8 @@ ConversionPreset makeBuiltIn(const char* name, OutputFormat format, Normalizatio
 
 constexpr std::string_view kAlbumTemplate = "{artist}/{album}/{track} - {title}";
 
+}  // namespace
+
 QJsonObject encodePreset(const ConversionPreset& preset) {
   QJsonObject object;
   object.insert("id", QString::fromStdString(preset.id.toString()));
@@ -54,10 +56,17 @@ QJsonObject encodePreset(const ConversionPreset& preset) {
   object.insert("namingTemplate", preset.namingTemplate);
   object.insert("writeReplayGain", preset.writeReplayGain);
   object.insert("verifyAfterConversion", preset.verifyAfterConversion);
+  if (!preset.formatBitrates.isEmpty()) {
+    QJsonObject bitrates;
+    for (auto it = preset.formatBitrates.cbegin(); it != preset.formatBitrates.cend(); ++it)
+      bitrates.insert(it.key(), it.value());
+    object.insert("formatBitrates", bitrates);
+  }
   return object;
 }
 
-// Every key is required except the three custom values, which may be missing or null.
+// Every key is required except the three custom values and the per-format bitrates, which
+// may be missing or null.
 std::optional<ConversionPreset> decodePreset(const QJsonValue& value) {
   if (!value.isObject()) return std::nullopt;
   const QJsonObject object = value.toObject();
@@ -135,10 +144,18 @@ std::optional<ConversionPreset> decodePreset(const QJsonValue& value) {
     if (!number || *number < 0 || *number > std::numeric_limits<quint32>::max()) return std::nullopt;
     preset.customChannels = static_cast<quint32>(*number);
   }
+  const QJsonValue bitrates = object.value("formatBitrates");
+  if (!absent(bitrates)) {
+    if (!bitrates.isObject()) return std::nullopt;
+    const QJsonObject map = bitrates.toObject();
+    for (auto it = map.begin(); it != map.end(); ++it) {
+      const auto number = json_file::integer(it.value());
+      if (!number) return std::nullopt;
+      preset.formatBitrates.insert(it.key(), *number);
+    }
+  }
   return preset;
 }
-
-}  // namespace
 
 ConversionPreset::ConversionPreset(QString presetName, const ConversionSettings& settings)
     : name(std::move(presetName)),
@@ -159,6 +176,7 @@ ConversionPreset::ConversionPreset(QString presetName, const ConversionSettings&
       writeReplayGain(settings.writeReplayGain),
       verifyAfterConversion(settings.verifyAfterConversion) {
   for (OutputFormat format : settings.enabledFormats) enabledFormats.append(toQString(rawValue(format)));
+  for (const auto& [format, bitrate] : settings.formatBitrates) formatBitrates.insert(toQString(rawValue(format)), bitrate);
 }
 
 ConversionSettings ConversionPreset::toSettings() const {
@@ -182,6 +200,9 @@ ConversionSettings ConversionPreset::toSettings() const {
   settings.preserveMetadata = preserveMetadata;
   settings.namingTemplate.templateText = namingTemplate.toStdString();
   settings.verifyAfterConversion = verifyAfterConversion;
+  for (auto it = formatBitrates.cbegin(); it != formatBitrates.cend(); ++it) {
+    if (auto format = outputFormatFromRaw(it.key().toStdString())) settings.formatBitrates[*format] = it.value();
+  }
   return settings;
 }
 
@@ -256,9 +277,20 @@ void PresetManager::load() {
   emit presetsChanged();
 }
 
-bool PresetManager::add(ConversionPreset preset) {
+std::expected<void, QString> PresetManager::add(ConversionPreset preset) {
+  unsaved_.insert(preset.id);
   presets_.push_back(std::move(preset));
-  const bool saved = save();
+  auto saved = save();
+  emit presetsChanged();
+  return saved;
+}
+
+std::expected<void, QString> PresetManager::remove(const Uuid& id) {
+  const auto erased = std::erase_if(presets_, [&](const ConversionPreset& preset) { return preset.id == id; });
+  if (erased == 0) return std::unexpected(QStringLiteral("no saved preset has that id"));
+  unsaved_.erase(id);
+  removed_.insert(id);
+  auto saved = save();
   emit presetsChanged();
   return saved;
 }
@@ -273,6 +305,31 @@ std::optional<ConversionPreset> PresetManager::find(const QString& name) const {
   return std::nullopt;
 }
 
-bool PresetManager::save() { return json_file::writeAtomically(filePath_, encodePresets(presets_)); }
+std::expected<void, QString> PresetManager::save() {
+  std::vector<ConversionPreset> result;
+  auto saved = json_file::updateLocked(filePath_, [&](const std::optional<QByteArray>& current) {
+    std::set<Uuid> present;
+    if (current) {
+      if (auto stored = decodePresets(*current)) {
+        for (auto& preset : *stored) {
+          if (!removed_.contains(preset.id) && present.insert(preset.id).second) result.push_back(std::move(preset));
+        }
+      } else {
+        json_file::setAside(filePath_);  // what the user had survives beside the new file
+      }
+    }
+    // Presets this process loaded and no longer finds were removed elsewhere: only its
+    // own unsaved ones are carried over, after the stored ones.
+    for (const auto& preset : presets_) {
+      if (unsaved_.contains(preset.id) && present.insert(preset.id).second) result.push_back(preset);
+    }
+    return encodePresets(result);
+  });
+  if (!saved) return saved;
+  unsaved_.clear();
+  removed_.clear();
+  presets_ = std::move(result);
+  return {};
+}
 
 }  // namespace vexal

@@ -1,9 +1,13 @@
 #pragma once
 
+#include <QJsonObject>
+#include <QMap>
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <expected>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "model/conversion_settings.h"
@@ -32,6 +36,8 @@ struct ConversionPreset {
   QString namingTemplate = "{filename}";
   bool writeReplayGain = false;
   bool verifyAfterConversion = false;
+  // Format raw value to bit/s; key omitted when empty, so older files load unchanged.
+  QMap<QString, qint64> formatBitrates;
 
   ConversionPreset() = default;
   ConversionPreset(QString name, const ConversionSettings& settings);
@@ -43,7 +49,9 @@ struct ConversionPreset {
 // "Podcast", "Streaming", "Archive", "MP3 VBR V0", "Bluetooth Max"; created once per process.
 const std::vector<ConversionPreset>& builtInPresets();
 
-// The user's presets in the order saved, kept in "presets.json". Main thread only.
+// The user's presets in the order saved, kept in "presets.json". Several processes may
+// share the file: a save merges under a lock, keeping presets other processes saved and
+// dropping those this process removed. Main thread only.
 class PresetManager : public QObject {
   Q_OBJECT
  public:
@@ -53,9 +61,11 @@ class PresetManager : public QObject {
   const QString& filePath() const { return filePath_; }
 
   void load();
-  // Appends and saves at once; false when the file could not be written (the preset
-  // stays in memory).
-  bool add(ConversionPreset preset);
+  // Appends and saves at once; the error says why the file could not be written (the
+  // preset then stays in memory and is written by the next save).
+  std::expected<void, QString> add(ConversionPreset preset);
+  // Removes a saved preset and saves at once; false when no preset has that id.
+  std::expected<void, QString> remove(const Uuid& id);
   // Finds a built-in or saved preset by name (saved ones first).
   std::optional<ConversionPreset> find(const QString& name) const;
 
@@ -63,10 +73,17 @@ class PresetManager : public QObject {
   void presetsChanged();
 
  private:
-  bool save();  // false when the file could not be written
+  std::expected<void, QString> save();
   QString filePath_;
   std::vector<ConversionPreset> presets_;
+  std::set<Uuid> unsaved_;  // added here and not yet on disk
+  std::set<Uuid> removed_;  // removed here; the next save drops them from the file
 };
+
+// One preset as a JSON object, and back (nothing for a missing key or a wrong type); the
+// settings file stores its settings the same way.
+QJsonObject encodePreset(const ConversionPreset& preset);
+std::optional<ConversionPreset> decodePreset(const QJsonValue& value);
 
 QByteArray encodePresets(const std::vector<ConversionPreset>& presets);
 std::optional<std::vector<ConversionPreset>> decodePresets(const QByteArray& json);

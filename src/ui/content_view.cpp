@@ -3,6 +3,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
+#include <QDebug>
+#include <QDesktopServices>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QFileInfo>
@@ -16,8 +18,11 @@
 #include <QStackedWidget>
 #include <QToolBar>
 #include <QToolButton>
+#include <QUrl>
 #include <QVBoxLayout>
 
+#include "orchestration/desktop_notice.h"
+#include "persistence/settings_store.h"
 #include "ui/convert_bar.h"
 #include "ui/drop_zone_view.h"
 #include "ui/file_dialogs.h"
@@ -74,11 +79,15 @@ QFrame* separator(QWidget* parent) {
   return line;
 }
 
+constexpr int kMinDestinationWidth = 160;  // px of path text
+
 }  // namespace
 
 ContentView::ContentView(ConverterViewModel::Options options, const UpdaterController* updater,
                          QWidget* parent)
     : QMainWindow(parent),
+      settingsStore_(options.settingsFile.isEmpty() ? nullptr
+                                                    : std::make_unique<SettingsStore>(options.settingsFile)),
       viewModel_(std::make_unique<ConverterViewModel>(std::move(options))),
       launcher_(std::make_unique<LauncherEntry>(kDesktopFileName)),
       updater_(updater) {
@@ -174,13 +183,44 @@ ContentView::ContentView(ConverterViewModel::Options options, const UpdaterContr
   refreshJobsArea();
   refreshDestination();
   refreshProgress();
+
+  connect(viewModel_.get(), &ConverterViewModel::showFolderRequested, this, [](const QString& folder) {
+    showInFileManager(folder, [folder] { QDesktopServices::openUrl(QUrl::fromLocalFile(folder)); });
+  });
+  restoreRemembered();
+  connect(viewModel_.get(), &ConverterViewModel::settingsChanged, this, &ContentView::remember);
+  connect(viewModel_.get(), &ConverterViewModel::outputDirectoryChanged, this, &ContentView::remember);
 }
 
 ContentView::~ContentView() {
+  // The unfolded format and the geometry change without a signal: written here, while
+  // the sidebar still exists.
+  remember();
   // The views and sheets observe the orchestrator; they go first.
   qDeleteAll(findChildren<QDialog*>(Qt::FindDirectChildrenOnly));
   delete takeCentralWidget();
   delete jobModel_;
+}
+
+void ContentView::restoreRemembered() {
+  if (!settingsStore_) return;
+  const auto state = settingsStore_->load();
+  if (!state) return;
+  restoring_ = true;
+  viewModel_->setSettings(state->settings);
+  // A destination that has gone (an unplugged drive) falls back to the default.
+  if (QFileInfo(state->outputDirectory).isDir()) viewModel_->setOutputDirectory(state->outputDirectory);
+  sidebar_->setExpandedFormat(state->expandedFormat);
+  if (!state->windowGeometry.isEmpty()) restoreGeometry(state->windowGeometry);
+  restoring_ = false;
+}
+
+void ContentView::remember() {
+  if (!settingsStore_ || restoring_) return;
+  const RememberedState state{viewModel_->settings(), sidebar_->expandedFormat(), viewModel_->outputDirectory(),
+                              saveGeometry()};
+  if (const auto saved = settingsStore_->save(state); !saved)
+    qWarning().noquote() << "Settings not remembered:" << saved.error();
 }
 
 void ContentView::buildMenu(const UpdaterController* updater) {
@@ -292,6 +332,7 @@ void ContentView::dropEvent(QDropEvent* event) {
 void ContentView::resizeEvent(QResizeEvent* event) {
   QMainWindow::resizeEvent(event);
   if (highlight_ && centralWidget()) highlight_->setGeometry(centralWidget()->rect());
+  if (destinationButton_) refreshDestination();
 }
 
 void ContentView::refreshJobsArea() {
@@ -301,11 +342,12 @@ void ContentView::refreshJobsArea() {
 }
 
 void ContentView::refreshDestination() {
-  const QString folder = viewModel_->outputDirectory();
-  const QString name = QFileInfo(folder).fileName();
-  destinationButton_->setText(name.isEmpty() ? QDir::toNativeSeparators(folder) : name);
+  const QString folder = QDir::toNativeSeparators(viewModel_->outputDirectory());
+  // The whole path, elided in the middle so both its root and its last folder show.
+  const int room = std::max(kMinDestinationWidth, width() / 3);  // px
+  destinationButton_->setText(destinationButton_->fontMetrics().elidedText(folder, Qt::ElideMiddle, room));
   destinationButton_->setToolTip(
-      QStringLiteral("Destination folder: %1").arg(QDir::toNativeSeparators(folder)));
+      QStringLiteral("Destination folder: %1").arg(folder));
 }
 
 void ContentView::refreshProgress() {

@@ -9,6 +9,10 @@
 #include "model/uuid.h"
 #include "orchestration/converter_view_model.h"
 
+namespace vexal {
+class SettingsStore;
+}
+
 class QAction;
 class QFrame;
 class QStackedWidget;
@@ -75,6 +79,9 @@ class ContentView : public QMainWindow {
   void resizeEvent(QResizeEvent* event) override;
 
  private:
+  // The state of the last session (settings, unfolded format, destination, geometry).
+  void restoreRemembered();
+  void remember();
   void buildMenu(const UpdaterController* updater);
   QWidget* buildToolbar();
   void setTargeted(bool targeted);
@@ -83,6 +90,8 @@ class ContentView : public QMainWindow {
   void refreshProgress();
   void showJob(const std::optional<Uuid>& id);
 
+  std::unique_ptr<SettingsStore> settingsStore_;  // null: nothing is remembered
+  bool restoring_ = false;
   std::unique_ptr<ConverterViewModel> viewModel_;
   std::unique_ptr<LauncherEntry> launcher_;
   const UpdaterController* updater_ = nullptr;

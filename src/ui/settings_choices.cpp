@@ -25,24 +25,22 @@ QString qs(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-std::vector<Choice<std::int64_t>> bitrateChoices(OutputFormat format,
-                                                 const ConversionSettings& settings) {
+std::vector<Choice<std::int64_t>> bitrateChoices(OutputFormat format) {
+  QString text = defaultText(defaultBitrate(format));
   switch (format) {
     case OutputFormat::opus:
-      return kbpsChoices(defaultText(defaultBitrate(OutputFormat::opus)),
-                         {48, 64, 96, 128, 160, 192, 256});
+      return kbpsChoices(std::move(text), {48, 64, 96, 128, 160, 192, 256});
     case OutputFormat::vorbis:
-      return kbpsChoices(defaultText(defaultBitrate(OutputFormat::vorbis)),
-                         {96, 128, 160, 192, 224, 256, 320});
+      return kbpsChoices(std::move(text), {96, 128, 160, 192, 224, 256, 320});
     default:
-      return kbpsChoices(defaultText(defaultBitrate(settings.primaryFormat())),
-                         {64, 96, 128, 160, 192, 224, 256, 320});
+      return kbpsChoices(std::move(text), {64, 96, 128, 160, 192, 224, 256, 320});
   }
 }
 
-QString bitrateMenuLabel(const ConversionSettings& settings) {
-  if (!settings.customBitrate) return QStringLiteral("Default");
-  return QStringLiteral("%1 kbps").arg(*settings.customBitrate / kBitsPerKilobit);
+QString bitrateMenuLabel(const ConversionSettings& settings, OutputFormat format) {
+  const auto chosen = settings.chosenBitrate(format);
+  if (!chosen) return QStringLiteral("Default");
+  return QStringLiteral("%1 kbps").arg(*chosen / kBitsPerKilobit);
 }
 
 std::vector<Choice<double>> sampleRateChoices() {

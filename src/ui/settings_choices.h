@@ -18,12 +18,11 @@ struct Choice {
   std::optional<T> value;
 };
 
-// Opus and Vorbis have lists and defaults of their own; AAC and MP3 share the generic
-// list whose "Default (N kbps)" follows the settings' primary format.
-std::vector<Choice<std::int64_t>> bitrateChoices(OutputFormat format,
-                                                 const ConversionSettings& settings);
-// "Default" or "192 kbps": the label of a bitrate menu.
-QString bitrateMenuLabel(const ConversionSettings& settings);
+// Opus and Vorbis have lists of their own; AAC and MP3 share the generic list. Each
+// "Default (N kbps)" shows that format's own default.
+std::vector<Choice<std::int64_t>> bitrateChoices(OutputFormat format);
+// "Default" or "192 kbps": the label of the bitrate menu of `format`.
+QString bitrateMenuLabel(const ConversionSettings& settings, OutputFormat format);
 std::vector<Choice<double>> sampleRateChoices();
 // The sidebar calls "no custom channel count" "Auto", the settings sheet "Original".
 std::vector<Choice<std::uint32_t>> channelChoices(bool sidebar);

@@ -168,6 +168,8 @@ void SettingsPanel::rebuildEncoding() {
                    .arg(s.customSampleRate.value_or(-1))
                    .arg(s.customChannels ? static_cast<int>(*s.customChannels) : -1);
   signature += qs(rawValue(s.primaryFormat()));
+  for (const auto& [format, bitrate] : s.formatBitrates)
+    signature += QLatin1Char('|') + qs(rawValue(format)) + QString::number(bitrate);
   if (signature == encodingSignature_) return;
   encodingSignature_ = signature;
 
@@ -186,12 +188,12 @@ void SettingsPanel::rebuildEncoding() {
   }
 
   auto bitrateRow = [&](OutputFormat format) {
-    auto* combo = choiceCombo<std::int64_t>(qs(rawValue(format)) + QStringLiteral("Bitrate"),
-                                            bitrateChoices(format, s), s.customBitrate);
-    const auto choices = bitrateChoices(format, s);
-    connect(combo, &QComboBox::activated, this, [this, choices](int index) {
+    const auto choices = bitrateChoices(format);
+    auto* combo = choiceCombo<std::int64_t>(qs(rawValue(format)) + QStringLiteral("Bitrate"), choices,
+                                            s.chosenBitrate(format));
+    connect(combo, &QComboBox::activated, this, [this, choices, format](int index) {
       if (index < 0 || index >= static_cast<int>(choices.size())) return;
-      edit([&](ConversionSettings& settings) { settings.customBitrate = choices[index].value; });
+      edit([&](ConversionSettings& settings) { settings.setBitrate(format, choices[index].value); });
     });
     encodingForm_->addRow(QStringLiteral("Bitrate"), combo);
   };

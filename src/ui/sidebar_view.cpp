@@ -235,10 +235,11 @@ void FormatSettingsView::refresh() {
   bitrateCaption_->setVisible(lossy);
   bitrateButton_->setVisible(lossy);
   if (lossy) {
-    bitrateButton_->setText(bitrateMenuLabel(settings));
-    fillMenu<std::int64_t>(bitrateButton_, bitrateChoices(*format_, settings),
-                           settings.customBitrate, [this](std::optional<std::int64_t> value) {
-                             edit([&](ConversionSettings& s) { s.customBitrate = value; });
+    const OutputFormat format = *format_;
+    bitrateButton_->setText(bitrateMenuLabel(settings, format));
+    fillMenu<std::int64_t>(bitrateButton_, bitrateChoices(format), settings.chosenBitrate(format),
+                           [this, format](std::optional<std::int64_t> value) {
+                             edit([&](ConversionSettings& s) { s.setBitrate(format, value); });
                            });
   }
   const auto rates = sampleRateChoices();

@@ -31,7 +31,7 @@ class Cli : public testing::Test {
              const std::function<void(QProcess&)>& whileRunning = {}) {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("XDG_DATA_HOME", q(dir / "data"));
+    environment.insert("XDG_DATA_HOME", q(dataHome));
     environment.insert("HOME", q(dir / "home"));
     process.setWorkingDirectory(q(dir.path()));
     process.setProcessEnvironment(environment);
@@ -50,6 +50,7 @@ class Cli : public testing::Test {
   }
 
   TempDir dir;
+  fs::path dataHome = dir / "data";
 };
 
 struct UsageCase {
@@ -181,6 +182,46 @@ TEST_F(Cli, SavedPresetIsListedAndAppliedWithOverrides) {
   EXPECT_EQ(result.status, 0) << result.err.toStdString();
   EXPECT_TRUE(fs::exists(dir / "out" / "talk.wav"));
   EXPECT_FALSE(fs::exists(dir / "out" / "talk.opus"));
+}
+
+#ifdef VEXAL_WINDOW_PATH
+// The window's --help and --version print and exit without opening a window.
+class WindowCommandLine : public Cli, public testing::WithParamInterface<std::pair<const char*, const char*>> {};
+
+TEST_P(WindowCommandLine, PrintsAndExits) {
+  QProcess process;
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert("XDG_CONFIG_HOME", q(dir / "config"));
+  process.setProcessEnvironment(environment);
+  process.start(VEXAL_WINDOW_PATH, {GetParam().first});
+  ASSERT_TRUE(process.waitForFinished(30'000));
+  EXPECT_EQ(process.exitCode(), 0);
+  EXPECT_THAT(QString::fromLocal8Bit(process.readAllStandardOutput()).toStdString(),
+              testing::HasSubstr(GetParam().second));
+  EXPECT_FALSE(fs::exists(dir / "config" / "Vexal" / "settings.json"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Window, WindowCommandLine,
+                         testing::Values(std::pair{"--help", "--version"}, std::pair{"--version", "Vexal 0."}),
+                         [](const auto& info) { return info.index == 0 ? "Help" : "Version"; });
+#endif
+
+// A data folder that cannot be created (a file stands in its path): saving a preset
+// fails, and a batch still converts but warns once that its history is not saved.
+TEST_F(Cli, UnwritableDataFolderFailsSavePresetAndWarnsOnceInABatch) {
+  std::ofstream(dir / "blocker") << "a file, not a folder";
+  dataHome = dir / "blocker" / "data";
+  const CliRun saved = run({"--format", "opus", "--save-preset", "Voice"});
+  EXPECT_EQ(saved.status, 1);
+  EXPECT_THAT(saved.err.toStdString(), testing::HasSubstr("preset \"Voice\" not saved"));
+  EXPECT_THAT(saved.out.toStdString(), testing::Not(testing::HasSubstr("Saved preset")));
+
+  test::writeWav(dir / "a.wav", 4410, 44100, 1);
+  test::writeWav(dir / "b.wav", 4410, 44100, 1);
+  const CliRun batch = run({"--format", "wav", "--output", q(dir / "out"), q(dir / "a.wav"), q(dir / "b.wav")});
+  EXPECT_EQ(batch.status, 0) << batch.err.toStdString();
+  EXPECT_EQ(batch.err.count("History could not be saved"), 1) << batch.err.toStdString();
+  EXPECT_TRUE(fs::exists(dir / "out" / "b.wav"));
 }
 
 // Ctrl-C cancels like the Cancel button: exit 130, and every file left behind is the

@@ -8,6 +8,8 @@
 #include <QTest>
 #include <gmock/gmock.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <limits>
 
@@ -195,16 +197,78 @@ TEST_F(HistoryStore, ClearWritesAnEmptyArrayAtOnce) {
 
 TEST_F(HistoryStore, DestructionWritesAPendingSaveAndOnlyThen) {
   writeAll(path_, encodeHistory({makeEntry("kept")}));
+  const QByteArray before = readAll(path_);
   { ConversionHistoryManager history(path_); }  // nothing pending: the file stays
-  EXPECT_EQ(decodeHistory(readAll(path_))->size(), 1u);
+  EXPECT_EQ(readAll(path_), before);
   {
     ConversionHistoryManager history(path_);
-    history.add(makeEntry("last"));
+    history.add(makeEntry("last", 10));
   }
   const auto written = decodeHistory(readAll(path_));
   ASSERT_TRUE(written);
-  ASSERT_EQ(written->size(), 1u);
+  ASSERT_EQ(written->size(), 2u);
   EXPECT_EQ(written->front().sourceFileName, "last.flac");
+}
+
+// Two processes adding at the same time, each saving after every entry: the read–merge–
+// write under the lock keeps all of them.
+TEST_F(HistoryStore, TwoProcessesAddingAtOnceKeepEveryEntry) {
+  constexpr int kPerProcess = 50;
+  std::vector<pid_t> children;
+  for (int process = 0; process < 2; ++process) {
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      int failures = 0;
+      {
+        ConversionHistoryManager history(path_);
+        history.load();
+        for (int i = 0; i < kPerProcess; ++i) {
+          history.add(makeEntry(QStringLiteral("p%1-%2").arg(process).arg(i), i));
+          failures += history.saveNow() ? 0 : 1;
+        }
+      }
+      ::_exit(failures == 0 ? 0 : 1);
+    }
+    children.push_back(pid);
+  }
+  for (const pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  const auto written = decodeHistory(readAll(path_));
+  ASSERT_TRUE(written);
+  EXPECT_EQ(written->size(), 2u * kPerProcess);
+}
+
+// What another process removed stays removed, a clear empties the file (entries this
+// process never saw included), and entries added after the clear survive it.
+TEST_F(HistoryStore, MergeHonoursRemovalsOfEitherProcess) {
+  ConversionHistoryManager first(path_);
+  first.add(makeEntry("a", 1));
+  ASSERT_TRUE(first.saveNow());
+
+  ConversionHistoryManager second(path_);
+  second.load();
+  ASSERT_EQ(second.entries().size(), 1u);
+  first.clear();  // removes "a" from the file
+  second.add(makeEntry("b", 2));
+  ASSERT_TRUE(second.saveNow());
+  ASSERT_EQ(second.entries().size(), 1u);
+  EXPECT_EQ(second.entries().front().sourceFileName, "b.flac");
+
+  ConversionHistoryManager third(path_);
+  third.add(makeEntry("x", 3));
+  ASSERT_TRUE(third.saveNow());  // never seen by `second`, cleared all the same
+  second.clear();
+  first.add(makeEntry("c", 4));
+  ASSERT_TRUE(first.saveNow());
+  const auto written = decodeHistory(readAll(path_));
+  ASSERT_TRUE(written);
+  ASSERT_EQ(written->size(), 1u);
+  EXPECT_EQ(written->front().sourceFileName, "c.flac");
+  EXPECT_EQ(first.entries(), *written);
 }
 
 TEST_F(HistoryStore, UndecodableFileIsKeptAsideAndLoadsEmpty) {
@@ -232,11 +296,23 @@ TEST_F(HistoryStore, MissingFileLoadsEmptyAndCreatesNothing) {
   EXPECT_TRUE(QDir(toQString(dir_.path())).isEmpty());
 }
 
-TEST_F(HistoryStore, FailedWriteIsReportedAndKeepsEntries) {
-  ConversionHistoryManager history(toQString(dir_ / "missing-folder" / "history.json"));
-  history.add(makeEntry("a"));
-  EXPECT_FALSE(history.saveNow());
-  EXPECT_EQ(history.entries().size(), 1u);
+// A folder in place of the file makes the final rename fail: reported once, the entries
+// stay in memory and are written once the way is clear.
+TEST_F(HistoryStore, FailedSaveIsReportedOnceAndKeepsEntries) {
+  ASSERT_TRUE(QDir().mkpath(path_));
+  ConversionHistoryManager history(path_);
+  QSignalSpy failed(&history, &ConversionHistoryManager::saveFailed);
+  for (const char* name : {"a", "b"}) {
+    history.add(makeEntry(name));
+    EXPECT_FALSE(history.saveNow());
+  }
+  EXPECT_EQ(history.entries().size(), 2u);
+  ASSERT_EQ(failed.count(), 1);
+  EXPECT_THAT(failed.front().front().toString().toStdString(), HasSubstr("history.json"));
+
+  ASSERT_TRUE(QDir(path_).removeRecursively());
+  ASSERT_TRUE(history.saveNow());
+  EXPECT_EQ(decodeHistory(readAll(path_))->size(), 2u);
 }
 
 TEST(StorageUrl, IsTheVexalFolderOfTheDataHome) {

@@ -38,6 +38,7 @@ ConversionSettings everyFieldSet() {
   settings.preserveMetadata = false;
   settings.namingTemplate.templateText = "{artist}/{title}";
   settings.verifyAfterConversion = true;
+  settings.formatBitrates = {{OutputFormat::vorbis, 224000}, {OutputFormat::aac, 96000}};
   return settings;
 }
 
@@ -67,6 +68,25 @@ TEST(PresetJson, DefaultSettingsGiveExactlyTheDefaultObject) {
                              {"writeReplayGain", false},
                              {"verifyAfterConversion", false}};
   EXPECT_EQ(object, expected);
+}
+
+// A file written before formats had bitrates of their own: its one bitrate still applies
+// to every lossy format, and a map of the wrong shape rejects the file.
+TEST(PresetJson, FileWithoutPerFormatBitratesLoadsWithItsSharedBitrate) {
+  QJsonObject object = QJsonDocument::fromJson(encodePresets({ConversionPreset("Old", ConversionSettings{})}))
+                           .array()
+                           .at(0)
+                           .toObject();
+  object.insert("customBitrate", 160000);
+  const auto decoded = decodePresets(QJsonDocument(QJsonArray{object}).toJson());
+  ASSERT_TRUE(decoded);
+  const ConversionSettings settings = decoded->front().toSettings();
+  EXPECT_TRUE(settings.formatBitrates.empty());
+  EXPECT_EQ(settings.bitrateFor(OutputFormat::opus), 160000);
+  EXPECT_EQ(settings.bitrateFor(OutputFormat::mp3), 160000);
+
+  object.insert("formatBitrates", QJsonObject{{"mp3", "192"}});
+  EXPECT_FALSE(decodePresets(QJsonDocument(QJsonArray{object}).toJson()));
 }
 
 TEST(PresetJson, SettingsSurviveAPresetAndTheFile) {
@@ -220,6 +240,27 @@ TEST_F(PresetStore, FileMissingAKeyLoadsNothingAndIsKeptAside) {
 
   EXPECT_TRUE(manager.add(ConversionPreset("C", ConversionSettings{})));
   EXPECT_EQ(decodePresets(readAll(path_))->size(), 1u);
+}
+
+// Two processes saving into one file keep each other's presets; a removal is not undone
+// by the other process's next save.
+TEST_F(PresetStore, SharedFileKeepsPresetsOfBothAndHonoursRemovals) {
+  PresetManager first(path_);
+  PresetManager second(path_);
+  first.load();
+  second.load();
+  ASSERT_TRUE(first.add(ConversionPreset("X", ConversionSettings{})));
+  ASSERT_TRUE(second.add(ConversionPreset("Y", ConversionSettings{})));
+  const Uuid x = first.presets().front().id;
+  ASSERT_TRUE(first.remove(x));
+  ASSERT_TRUE(second.add(ConversionPreset("Z", ConversionSettings{})));
+
+  const auto written = decodePresets(readAll(path_));
+  ASSERT_TRUE(written);
+  QStringList names;
+  for (const auto& preset : *written) names << preset.name;
+  EXPECT_EQ(names, QStringList({"Y", "Z"}));
+  EXPECT_EQ(second.presets(), *written);
 }
 
 TEST_F(PresetStore, FailedWriteIsReportedAndKeepsThePreset) {

@@ -64,10 +64,10 @@ TEST_F(SidebarTest, OpusDefaultBitrateLeavesTheSettingEmpty) {
             (QStringList{"Default (128 kbps)", "48 kbps", "64 kbps", "96 kbps", "128 kbps",
                          "160 kbps", "192 kbps", "256 kbps"}));
   findAction(bitrateMenu(), "192 kbps")->trigger();
-  EXPECT_EQ(vm().settings().customBitrate, 192000);
+  EXPECT_EQ(vm().settings().bitrateFor(OutputFormat::opus), 192000);
   EXPECT_EQ(sidebar()->formatSettingsView()->bitrateButton()->text(), "192 kbps");
   findAction(bitrateMenu(), "Default (128 kbps)")->trigger();
-  EXPECT_FALSE(vm().settings().customBitrate.has_value());
+  EXPECT_FALSE(vm().settings().chosenBitrate(OutputFormat::opus).has_value());
   EXPECT_EQ(sidebar()->formatSettingsView()->bitrateButton()->text(), "Default");
 }
 
@@ -77,13 +77,22 @@ TEST_F(SidebarTest, EachLossyFormatOffersItsOwnBitrates) {
   unfold(OutputFormat::vorbis);
   EXPECT_EQ(actionTexts(bitrateMenu()).front(), "Default (192 kbps)");
   EXPECT_EQ(actionTexts(bitrateMenu()).back(), "320 kbps");
-  // The generic menu's default follows the primary format: aac sorts before mp3.
+  findAction(bitrateMenu(), "160 kbps")->trigger();
+  // Each menu's default is its own format's, whichever format sorts first; a choice under
+  // MP3 leaves Vorbis and AAC as they were.
   unfold(OutputFormat::mp3);
   EXPECT_EQ(actionTexts(bitrateMenu()),
-            (QStringList{"Default (256 kbps)", "64 kbps", "96 kbps", "128 kbps", "160 kbps",
+            (QStringList{"Default (320 kbps)", "64 kbps", "96 kbps", "128 kbps", "160 kbps",
                          "192 kbps", "224 kbps", "256 kbps", "320 kbps"}));
-  clickRow(OutputFormat::aac);
-  EXPECT_EQ(actionTexts(bitrateMenu()).front(), "Default (320 kbps)");
+  findAction(bitrateMenu(), "192 kbps")->trigger();
+  EXPECT_EQ(sidebar()->formatSettingsView()->bitrateButton()->text(), "192 kbps");
+  unfold(OutputFormat::aac);
+  EXPECT_EQ(actionTexts(bitrateMenu()).front(), "Default (256 kbps)");
+  EXPECT_EQ(sidebar()->formatSettingsView()->bitrateButton()->text(), "Default");
+  const ConversionSettings& settings = vm().settings();
+  EXPECT_EQ(settings.bitrateFor(OutputFormat::mp3), 192000);
+  EXPECT_EQ(settings.bitrateFor(OutputFormat::vorbis), 160000);
+  EXPECT_EQ(settings.bitrateFor(OutputFormat::aac), 256000);
 }
 
 TEST_F(SidebarTest, LosslessFormatsHaveNoBitrate) {

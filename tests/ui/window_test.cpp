@@ -20,6 +20,7 @@
 #include "ui/file_tree_view.h"
 #include "ui/job_list_model.h"
 #include "ui/metadata_panel.h"
+#include "ui/sidebar_view.h"
 #include "ui/updater_controller.h"
 #include "ui_test_support.h"
 
@@ -175,11 +176,48 @@ TEST_F(WindowTest, DestinationControlChoosesTheOutputDirectory) {
   window_->destinationButton()->click();
   EXPECT_EQ(offered, path("out"));
   EXPECT_EQ(vm().outputDirectory(), path("elsewhere"));
-  EXPECT_EQ(window_->destinationButton()->text(), "elsewhere");
+  // The path itself, elided in the middle when long, never only its last folder.
+  const QString shown = window_->destinationButton()->text();
+  EXPECT_TRUE(shown.startsWith('/') && shown.endsWith("elsewhere")) << shown.toStdString();
+  vm().setOutputDirectory(path(std::string(300, 'x') + "/last"));
+  const QString elided = window_->destinationButton()->text();
+  EXPECT_TRUE(elided.startsWith('/') && elided.contains(QChar(0x2026)) && elided.endsWith("/last"))
+      << elided.toStdString();
+  vm().setOutputDirectory(path("elsewhere"));
   // Cancelling the dialog changes nothing.
   window_->setDirectoryPicker([](QWidget*, const QString&) { return QString(); });
   window_->destinationButton()->click();
   EXPECT_EQ(vm().outputDirectory(), path("elsewhere"));
+}
+
+// A second window over the same settings file starts where the first one ended.
+TEST_F(WindowTest, SettingsFormatsDestinationAndGeometryAreRestoredAtTheNextStart) {
+  std::filesystem::create_directories(temp_ / "elsewhere");
+  ConverterViewModel::Options remembered = options("second-");
+  remembered.settingsFile = path("config/settings.json");
+  std::filesystem::create_directories(temp_ / "config");
+  ConversionSettings settings;
+  settings.enabledFormats = {OutputFormat::mp3, OutputFormat::flac};
+  settings.setBitrate(OutputFormat::mp3, 192000);
+  settings.customSampleRate = 48000.0;
+  settings.normalizationMode = NormalizationMode::lufs;
+  settings.trimSilence = true;
+  settings.fadeOutSeconds = 1.5;
+  settings.namingTemplate.templateText = "{artist} - {title}";
+  settings.verifyAfterConversion = true;
+  {
+    ui::ContentView first(remembered);
+    first.show();
+    first.viewModel().setSettings(settings);
+    first.viewModel().setOutputDirectory(path("elsewhere"));
+    first.sidebar()->setExpandedFormat(OutputFormat::mp3);
+    first.resize(1000, 700);
+  }
+  ui::ContentView second(remembered);
+  EXPECT_EQ(second.viewModel().settings(), settings);
+  EXPECT_EQ(second.viewModel().outputDirectory(), path("elsewhere"));
+  EXPECT_EQ(second.sidebar()->expandedFormat(), OutputFormat::mp3);
+  EXPECT_EQ(second.size(), QSize(1000, 700));
 }
 
 TEST_F(WindowTest, CtrlOImportsThePickedFilesAndFolders) {
