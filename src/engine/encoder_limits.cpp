@@ -97,7 +97,7 @@ EncoderShape encoderShape(OutputFormat format, const ConversionSettings& setting
       shape.channels > platform::kMaxChannels) {
     return shape;
   }
-  const bool adaptBitrate = !settings.customBitrate;
+  const bool adaptBitrate = !settings.chosenBitrate(format);
   switch (format) {
     case OutputFormat::aac:
       shape.sampleRate = platform::nearestEncoderRate(platform::FormatID::kAAC, shape.askedRate);
