@@ -21,9 +21,9 @@ ConverterViewModel::ConvertFunction damaging(Damage damage) {
   return [damage](const fs::path& source, const fs::path& output, OutputFormat format,
                   const ConversionSettings& settings, std::optional<std::int64_t> start,
                   std::optional<std::int64_t> end, ProgressCallback progress, std::stop_token stop,
-                  ConversionTally* tally) -> Expected<> {
+                  const AudioMetadata* tags, ConversionTally* tally) -> Expected<> {
     auto result = AudioProcessor::convert(source, output, format, settings, start, end,
-                                          std::move(progress), stop, tally);
+                                          std::move(progress), stop, tags, tally);
     if (!result) return result;
     const auto size = fs::file_size(output);
     if (damage == Damage::truncated) fs::resize_file(output, size * 2 / 3);
