@@ -218,6 +218,7 @@ struct VerificationResult {
   std::int64_t frames = 0;
   double sampleRate = 0;
   std::uint64_t checksum = kPcmChecksumSeed;
+  bool damaged = false;  // decoding stopped at damage after `frames` frames
 };
 VerificationResult verifyOutput(const std::filesystem::path& url, std::stop_token stop = {});
 

@@ -34,7 +34,15 @@ VerificationResult verifyOutput(const std::filesystem::path& url, std::stop_toke
   result.sampleRate = format.sampleRate;
   while (!stop.stop_requested()) {
     std::uint32_t read = kVerifyChunkFrames;
-    if (reader->read(buffer.data(), read) != platform::kNoError) return {};
+    const platform::Status status = reader->read(buffer.data(), read);
+    if (status == platform::kStatusSourceDamaged) {
+      // What decoded up to the damage still tells how much of the output is there.
+      result.decodable = true;
+      result.damaged = true;
+      result.frames = std::max(result.frames, reader->damage().decodedFrames);
+      return result;
+    }
+    if (status != platform::kNoError) return {};
     if (read == 0) {
       result.decodable = true;
       return result;
@@ -66,6 +74,7 @@ std::optional<std::string> verificationFailure(const VerificationResult& decoded
                   static_cast<double>(encoded.frames) / encoded.sampleRate);
     return std::string(text);
   }
+  if (decoded.damaged) return "output is damaged";
   if (encoded.checksum && *encoded.checksum != decoded.checksum) {
     return "audio differs from the source";
   }
