@@ -243,6 +243,14 @@ void SettingsPanel::rebuildEncoding() {
     }
   }
 
+  // Under a heading of their own: they apply to every format, not to the last one listed.
+  if (encodingForm_->rowCount() > 0) {
+    auto* heading = new QLabel(QStringLiteral("All Formats"));
+    QFont bold = heading->font();
+    bold.setBold(true);
+    heading->setFont(bold);
+    encodingForm_->addRow(heading);
+  }
   const auto rates = sampleRateChoices();
   auto* rate = choiceCombo<double>(QStringLiteral("sampleRate"), rates, s.customSampleRate);
   connect(rate, &QComboBox::activated, this, [this, rates](int index) {
@@ -250,7 +258,7 @@ void SettingsPanel::rebuildEncoding() {
     edit([&](ConversionSettings& settings) { settings.customSampleRate = rates[index].value; });
   });
   encodingForm_->addRow(QStringLiteral("Sample Rate"), rate);
-  const auto channels = channelChoices(false);
+  const auto channels = channelChoices();
   auto* channelCombo =
       choiceCombo<std::uint32_t>(QStringLiteral("channels"), channels, s.customChannels);
   connect(channelCombo, &QComboBox::activated, this, [this, channels](int index) {
@@ -386,7 +394,7 @@ QWidget* SettingsPanel::buildMetadata() {
   metadataForm_->addRow(replayGain_);
   metadataForm_->addRow(naming);
   metadataForm_->addRow(QStringLiteral("Template"), templatePicker_);
-  metadataForm_->addRow(QStringLiteral("Template"), templateField_);
+  metadataForm_->addRow(QStringLiteral("Custom pattern"), templateField_);
   metadataForm_->addRow(templateCaption_);
   return box;
 }
