@@ -412,9 +412,26 @@ QWidget* SettingsPanel::buildQuality() {
   return box;
 }
 
+void SettingsPanel::alignFieldColumns() {
+  // Each section is a form of its own; one label width makes their fields line up.
+  QList<QWidget*> labels;
+  int widest = 0;
+  for (QFormLayout* form : findChildren<QFormLayout*>()) {
+    for (int row = 0; row < form->rowCount(); ++row) {
+      QLayoutItem* item = form->itemAt(row, QFormLayout::LabelRole);
+      QWidget* label = item ? item->widget() : nullptr;
+      if (!label || label->isHidden()) continue;
+      labels << label;
+      widest = std::max(widest, label->sizeHint().width());
+    }
+  }
+  for (QWidget* label : labels) label->setMinimumWidth(widest);
+}
+
 void SettingsPanel::refresh() {
   const ConversionSettings& s = viewModel_.settings();
   rebuildEncoding();
+  alignFieldColumns();
 
   const QSignalBlocker b1(trimSilence_), b2(threshold_), b3(fadeIn_), b4(fadeOut_),
       b5(normalizationMode_), b6(target_), b7(preserveMetadata_), b8(replayGain_),

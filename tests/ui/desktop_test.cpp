@@ -242,6 +242,44 @@ TEST(Waveform, QuietFilesAreScaledToTheirOwnPeak) {
   EXPECT_DOUBLE_EQ(ui::peakGain({}), 1.0);
 }
 
+// --- History rows ---
+
+struct ArrowCase {
+  const char* source;
+  const char* output;
+  int width;  // px
+};
+
+class ArrowJoined : public ::testing::TestWithParam<ArrowCase> {};
+
+TEST_P(ArrowJoined, KeepsTheArrowAndBothEndsWithinTheWidth) {
+  const QFontMetrics metrics(QApplication::font());
+  const QString source = QString::fromUtf8(GetParam().source);
+  const QString output = QString::fromUtf8(GetParam().output);
+  const QString joined = ui::arrowJoined(source, output, metrics, GetParam().width);
+  const qsizetype arrow = joined.indexOf(QStringLiteral(" → "));
+  ASSERT_GE(arrow, 0) << joined.toStdString();
+  EXPECT_LE(metrics.horizontalAdvance(joined), GetParam().width) << joined.toStdString();
+  // Each side keeps its own first and last letters, or all of itself.
+  const QString left = joined.left(arrow);
+  const QString right = joined.mid(arrow + 3);
+  EXPECT_TRUE(left.endsWith(source.back())) << joined.toStdString();
+  EXPECT_TRUE(right.startsWith(output.front()) && right.endsWith(output.back()))
+      << joined.toStdString();
+  if (metrics.horizontalAdvance(source + " → " + output) <= GetParam().width) {
+    EXPECT_EQ(joined, source + " → " + output);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, ArrowJoined,
+    ::testing::Values(ArrowCase{"a.flac", "a.mp3", 400},
+                      ArrowCase{"01 A very long track title from a live album.flac", "01.mp3", 300},
+                      ArrowCase{"short.wav",
+                                "Artist Name/Album Title/01 A very long track title.opus", 300},
+                      ArrowCase{"A long long long source name.flac",
+                                "A long long long output name.ogg", 260}));
+
 // --- The end of a batch ---
 
 class EndOfBatch : public WindowTest {
