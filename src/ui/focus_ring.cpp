@@ -15,17 +15,29 @@ FocusRing::FocusRing(QWidget* parent) : QWidget(parent) {
   connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { follow(now); });
 }
 
+void FocusRing::watchAncestors(bool watch) {
+  // The control moves on screen when it or any widget holding it moves (a scrolled
+  // sidebar, a dragged splitter), so all of them are watched.
+  for (QWidget* w = target_; w && w != parentWidget(); w = w->parentWidget()) {
+    if (watch) {
+      w->installEventFilter(this);
+    } else {
+      w->removeEventFilter(this);
+    }
+  }
+}
+
 void FocusRing::follow(QWidget* widget) {
-  if (target_) target_->removeEventFilter(this);
+  watchAncestors(false);
   // Only what the keyboard walks through; a window or a popup menu needs no ring.
-  const bool ringed = widget && widget->parentWidget() && !widget->isWindow() &&
-                      (widget->focusPolicy() & Qt::TabFocus) && widget->window() == window();
+  const bool ringed = widget && parentWidget() && parentWidget()->isAncestorOf(widget) &&
+                      (widget->focusPolicy() & Qt::TabFocus);
   target_ = ringed ? widget : nullptr;
   if (!target_) {
     hide();
     return;
   }
-  target_->installEventFilter(this);
+  watchAncestors(true);
   place();
 }
 
@@ -34,17 +46,23 @@ void FocusRing::place() {
     hide();
     return;
   }
-  QWidget* host = target_->parentWidget();
-  if (parentWidget() != host) setParent(host);
-  // Just outside the control, kept inside its parent so no edge is cut off.
-  setGeometry(target_->geometry().adjusted(-kWidth, -kWidth, kWidth, kWidth) & host->rect());
+  QWidget* host = parentWidget();
+  // The part of the control its scroll areas and panes let show, just outside it, kept
+  // inside the window so no edge is cut off.
+  const QRect shown = target_->visibleRegion().boundingRect();
+  if (shown.isEmpty()) {
+    hide();
+    return;
+  }
+  const QRect onHost(target_->mapTo(host, shown.topLeft()), shown.size());
+  setGeometry(onHost.adjusted(-kWidth, -kWidth, kWidth, kWidth) & host->rect());
   show();
   raise();
   update();
 }
 
 bool FocusRing::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == target_) {
+  if (target_) {
     switch (event->type()) {
       case QEvent::Move:
       case QEvent::Resize:

@@ -5,9 +5,10 @@
 
 namespace vexal::ui {
 
-// A ring in the accent colour around whichever widget holds the keyboard focus, so
-// every control shows where Tab went whatever the style draws (some draw nothing for
-// an item view or a default button). Follows the focus across the application.
+// A ring in the accent colour around whichever control inside its parent holds the
+// keyboard focus, so every control shows where Tab went whatever the style draws (some
+// draw nothing for an item view or a default button). It stays a child of that parent
+// and is placed over the control, never reparented (a splitter would take it as a pane).
 class FocusRing : public QWidget {
   Q_OBJECT
  public:
@@ -22,6 +23,7 @@ class FocusRing : public QWidget {
 
  private:
   void follow(QWidget* widget);
+  void watchAncestors(bool watch);
   void place();
 
   QPointer<QWidget> target_;

@@ -150,10 +150,10 @@ void HistoryItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
   const QRect line1(left, r.top(), badge.left() - left - 8, r.height() / 2);
   const QRect line2(left, r.top() + r.height() / 2, r.right() - left, r.height() / 2);
   painter->setFont(bold);
-  painter->drawText(line1, Qt::AlignVCenter | Qt::AlignLeft,
-                    arrowJoined(index.data(HistoryListModel::SourceRole).toString(),
-                                index.data(HistoryListModel::OutputRole).toString(), boldMetrics,
-                                line1.width()));
+  painter->drawText(
+      line1, Qt::AlignVCenter | Qt::AlignLeft,
+      arrowJoined(index.data(HistoryListModel::SourceRole).toString(),
+                  index.data(HistoryListModel::OutputRole).toString(), boldMetrics, line1.width()));
   painter->setFont(option.font);
   painter->setPen(secondary);
   painter->drawText(line2, Qt::AlignVCenter | Qt::AlignLeft,

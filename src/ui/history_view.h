@@ -1,9 +1,9 @@
 #pragma once
 
-#include <QFontMetrics>
 #include <QAbstractListModel>
 #include <QDateTime>
 #include <QDialog>
+#include <QFontMetrics>
 #include <QStyledItemDelegate>
 #include <optional>
 

@@ -81,8 +81,13 @@ TEST_F(WindowTest, TabWalksEveryControlInReadingOrderWithNameAndFrame) {
   EXPECT_EQ(focused()->objectName(), "convertButton");
   ASSERT_EQ(window_->focusRing()->target(), focused());
   EXPECT_TRUE(window_->focusRing()->isVisible());
-  EXPECT_TRUE(
-      window_->focusRing()->geometry().contains(focused()->geometry().adjusted(1, 1, -1, -1)));
+  QWidget* host = window_->focusRing()->parentWidget();
+  const QRect control(focused()->mapTo(host, QPoint(0, 0)), focused()->size());
+  EXPECT_TRUE(window_->focusRing()->geometry().contains(control.adjusted(1, 1, -1, -1)));
+  // Around the list, the ring does not become a pane of the list's splitter.
+  window_->fileTree()->setFocus(Qt::TabFocusReason);
+  ASSERT_EQ(window_->focusRing()->target(), window_->fileTree());
+  EXPECT_EQ(window_->findChild<QSplitter*>("jobsSplitter")->count(), 2);
 }
 
 TEST_F(WindowTest, FormatRowsAnswerSpaceRightAndLeft) {
@@ -273,12 +278,11 @@ TEST_P(ArrowJoined, KeepsTheArrowAndBothEndsWithinTheWidth) {
 
 INSTANTIATE_TEST_SUITE_P(
     Names, ArrowJoined,
-    ::testing::Values(ArrowCase{"a.flac", "a.mp3", 400},
-                      ArrowCase{"01 A very long track title from a live album.flac", "01.mp3", 300},
-                      ArrowCase{"short.wav",
-                                "Artist Name/Album Title/01 A very long track title.opus", 300},
-                      ArrowCase{"A long long long source name.flac",
-                                "A long long long output name.ogg", 260}));
+    ::testing::Values(
+        ArrowCase{"a.flac", "a.mp3", 400},
+        ArrowCase{"01 A very long track title from a live album.flac", "01.mp3", 300},
+        ArrowCase{"short.wav", "Artist Name/Album Title/01 A very long track title.opus", 300},
+        ArrowCase{"A long long long source name.flac", "A long long long output name.ogg", 260}));
 
 // --- The end of a batch ---
 
