@@ -32,7 +32,7 @@ bench: build
 	@scripts/bench.sh $(BUILD)
 
 screenshots: build
-	@cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest -R Screenshot --output-on-failure
+	@cd $(BUILD) && QT_QPA_PLATFORM=offscreen VEXAL_SCREENSHOTS=1 ctest -R Screenshot --output-on-failure
 
 clean:
 	@rm -rf $(BUILD) build-asan

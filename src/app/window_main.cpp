@@ -12,7 +12,7 @@
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Vexal"));
-  QApplication::setApplicationDisplayName(QStringLiteral("Vexal"));
+  // No display name: the platform would append " — Vexal" to every window title.
   QApplication::setApplicationVersion(QStringLiteral(VEXAL_VERSION));
   QApplication::setOrganizationDomain(QStringLiteral("vexal.github.io"));
   // Ties the window to io.github.vexal.Vexal.desktop: its icon, name and dock entry.

@@ -16,16 +16,21 @@ std::vector<std::pair<std::string, std::string>> commentFields(const AudioMetada
   auto text = [&](const char* key, const std::optional<std::string>& value) {
     if (value && !value->empty()) fields.emplace_back(key, *value);
   };
+  // Vorbis comments hold several values of a field as repeated comments.
+  auto values = [&](const char* key, const std::optional<std::string>& value) {
+    if (!value) return;
+    for (const auto piece : AudioMetadata::values(*value)) fields.emplace_back(key, piece);
+  };
   auto number = [&](const char* key, const std::optional<std::int64_t>& value) {
     if (value) fields.emplace_back(key, std::to_string(*value));
   };
   text("TITLE", metadata.title);
-  text("ARTIST", metadata.artist);
+  values("ARTIST", metadata.artist);
   text("ALBUM", metadata.album);
-  text("ALBUMARTIST", metadata.albumArtist);
-  text("GENRE", metadata.genre);
-  text("COMPOSER", metadata.composer);
-  number("DATE", metadata.year);
+  values("ALBUMARTIST", metadata.albumArtist);
+  values("GENRE", metadata.genre);
+  values("COMPOSER", metadata.composer);
+  text("DATE", metadata.dateText());
   number("TRACKNUMBER", metadata.trackNumber);
   if (metadata.trackNumber) number("TRACKTOTAL", metadata.trackTotal);
   number("DISCNUMBER", metadata.discNumber);

@@ -1,7 +1,9 @@
 #include "metadata/metadata_service.h"
 #include "model/decimal.h"
 
+#include <algorithm>
 #include <charconv>
+#include <map>
 #include <system_error>
 
 #include "metadata/metadata_items.h"
@@ -21,6 +23,32 @@ const MediaItem* firstItem(const std::vector<MediaItem>& items, std::string_view
     if (item.identifier == identifier) return &item;
   }
   return nullptr;
+}
+
+// Appends `value` to the joined values of `field`, unless it is there already.
+void appendValue(std::string& field, const std::string& value) {
+  const auto present = AudioMetadata::values(field);
+  if (std::ranges::find(present, value) != present.end()) return;
+  field += AudioMetadata::kValueSeparator;
+  field += value;
+}
+
+// The text of a field given by every item with `identifier`: several values joined.
+// Absent when the first such item has no text.
+std::optional<std::string> joinedText(const std::vector<MediaItem>& items,
+                                      std::string_view identifier) {
+  std::optional<std::string> text;
+  bool first = true;
+  for (const auto& item : items) {
+    if (item.identifier != identifier) continue;
+    if (first) {
+      text = item.stringValue;
+      first = false;
+    } else if (text && item.stringValue && !item.stringValue->empty()) {
+      appendValue(*text, *item.stringValue);
+    }
+  }
+  return text;
 }
 
 WriteError failed(std::string description) {
@@ -74,7 +102,7 @@ std::vector<MediaItem> m4aItems(const AudioMetadata& metadata) {
   text(Id::iTunesAlbumArtist, metadata.albumArtist);
   text(Id::iTunesUserGenre, metadata.genre);
   text(Id::iTunesComposer, metadata.composer);
-  if (metadata.year) text(Id::iTunesReleaseDate, std::to_string(*metadata.year));
+  text(Id::iTunesReleaseDate, metadata.dateText());
   number(Id::iTunesTrackNumber, metadata.trackNumber);
   number(Id::iTunesDiscNumber, metadata.discNumber);
   if (metadata.artwork && !metadata.artwork->empty()) {
@@ -106,24 +134,40 @@ void parseNumberAndTotal(std::string_view text, AudioMetadata& metadata) {
 
 AudioMetadata metadataFromItems(const std::vector<MediaItem>& items) {
   AudioMetadata metadata;
-  // Common keys: a later item replaces an earlier one, even with an absent value.
+  // Common keys: a later item replaces an earlier one, even with an absent value, except
+  // that the next value of the same field (a second ARTIST comment) is joined to it.
+  std::map<CommonKey, std::string_view> setBy;
+  auto set = [&](std::optional<std::string>& field, const MediaItem& item) {
+    const auto previous = setBy.find(*item.commonKey);
+    if (previous != setBy.end() && previous->second == item.identifier && field &&
+        item.stringValue) {
+      if (field->empty()) {
+        field = item.stringValue;
+      } else if (!item.stringValue->empty()) {
+        appendValue(*field, *item.stringValue);
+      }
+    } else {
+      field = item.stringValue;
+    }
+    setBy[*item.commonKey] = item.identifier;
+  };
   for (const auto& item : items) {
     if (!item.commonKey) continue;
     switch (*item.commonKey) {
       case CommonKey::title:
-        metadata.title = item.stringValue;
+        set(metadata.title, item);
         break;
       case CommonKey::artist:
-        metadata.artist = item.stringValue;
+        set(metadata.artist, item);
         break;
       case CommonKey::albumName:
-        metadata.album = item.stringValue;
+        set(metadata.album, item);
         break;
       case CommonKey::artwork:
         metadata.artwork = item.dataValue;
         break;
       case CommonKey::creator:
-        metadata.composer = item.stringValue;
+        set(metadata.composer, item);
         break;
     }
   }
@@ -138,27 +182,20 @@ AudioMetadata metadataFromItems(const std::vector<MediaItem>& items) {
   if (const auto* disc = firstItem(items, Id::iTunesDiscNumber); disc && disc->numberValue) {
     metadata.discNumber = disc->numberValue;
   }
-  if (const auto* genre = firstItem(items, Id::iTunesUserGenre))
-    metadata.genre = genre->stringValue;
-  if (!metadata.genre) {
-    if (const auto* genre = firstItem(items, Id::id3ContentType))
-      metadata.genre = genre->stringValue;
-  }
+  metadata.genre = joinedText(items, Id::iTunesUserGenre);
+  if (!metadata.genre) metadata.genre = joinedText(items, Id::id3ContentType);
   if (!metadata.trackNumber) {
     if (const auto* track = firstItem(items, Id::id3TrackNumber)) {
       parseNumberAndTotal(track->stringValue.value_or(""), metadata);
     }
   }
-  if (const auto* albumArtist = firstItem(items, Id::iTunesAlbumArtist)) {
-    metadata.albumArtist = albumArtist->stringValue;
-  }
-  if (const auto* date = firstItem(items, Id::iTunesReleaseDate);
-      date && date->stringValue && date->stringValue->size() >= 4) {
-    metadata.year = parseInteger(std::string_view(*date->stringValue).substr(0, 4));
+  metadata.albumArtist = joinedText(items, Id::iTunesAlbumArtist);
+  if (const auto* date = firstItem(items, Id::iTunesReleaseDate); date && date->stringValue) {
+    metadata.setDate(*date->stringValue);
   }
   if (!metadata.year) {
     if (const auto* year = firstItem(items, Id::id3Year); year && year->stringValue) {
-      metadata.year = parseInteger(*year->stringValue);
+      metadata.setDate(*year->stringValue);
     }
   }
   return metadata;

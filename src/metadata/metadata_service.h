@@ -41,7 +41,9 @@ std::optional<WriteError> writeToFlac(const AudioMetadata& metadata,
 
 // The Vorbis-comment fields of a record, in the order they are written
 // (TITLE, ARTIST, ALBUM, ALBUMARTIST, GENRE, COMPOSER, DATE, TRACKNUMBER, TRACKTOTAL,
-// DISCNUMBER). Shared by the Vorbis, Opus and FLAC writers.
+// DISCNUMBER); joined artists, album artists, genres and composers as one comment per
+// value, DATE as the full date when the record has one. Shared by the Vorbis, Opus and
+// FLAC writers.
 std::vector<std::pair<std::string, std::string>> commentFields(const AudioMetadata& metadata);
 
 // Both add commentFields(metadata) and the artwork, when it is a JPEG, PNG, GIF, WebP or

@@ -3,12 +3,19 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vexal {
 
-// Tags carried from a source to its outputs; every field may be absent.
+// Tags carried from a source to its outputs; every field may be absent. A field given
+// several values (two ARTIST comments, a multi-value ID3v2.4 frame) holds them joined
+// with kValueSeparator; outputs that hold multiple values split them again.
 struct AudioMetadata {
+  static constexpr std::string_view kValueSeparator = "; ";
+  // The values of a joined text, empty ones left out.
+  static std::vector<std::string_view> values(std::string_view joined);
+
   std::optional<std::string> title;
   std::optional<std::string> artist;
   std::optional<std::string> album;
@@ -18,6 +25,9 @@ struct AudioMetadata {
   std::optional<std::int64_t> discNumber;
   std::optional<std::string> genre;
   std::optional<std::int64_t> year;
+  // The full release date as the source gives it ("2004-05-17"), when it says more than
+  // the year; written only while it still starts with `year` (an edited year wins).
+  std::optional<std::string> date;
   std::optional<std::string> composer;
   std::optional<std::vector<std::uint8_t>> artwork;  // encoded image bytes as read
 
@@ -26,6 +36,13 @@ struct AudioMetadata {
   bool hasContent() const {
     return title || artist || album || trackNumber || artwork;
   }
+
+  // The date an output that holds one gets: the full date, else the year.
+  std::optional<std::string> dateText() const;
+  // Sets the year, and the full date when the text says more, from a date as taggers
+  // write it ("2004", "2004-05-17", "2004-05-17T07:00:00Z"); a text that does not begin
+  // with exactly four digits changes nothing.
+  void setDate(std::string_view text);
 
   bool operator==(const AudioMetadata&) const = default;
 };

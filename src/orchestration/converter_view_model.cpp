@@ -110,6 +110,7 @@ struct ConverterViewModel::Batch {
   int total = 0;
   int completed = 0;
   int running = 0;
+  int started = 0;
   std::size_t nextPlan = 0;
   int preloadPending = 0;
   std::vector<fs::path> createdFolders;  // sub-folders planning made, parents first
@@ -519,21 +520,48 @@ void ConverterViewModel::importURLs(const QStringList& paths) {
   flush();
 }
 
+void ConverterViewModel::removeJobsIf(const std::function<bool(const ConversionJob&)>& remove) {
+  const auto removed = std::ranges::remove_if(jobs_, [&](const JobPtr& job) {
+    if (!remove(*job)) return false;
+    if (auto it = observers_.find(job->id()); it != observers_.end()) {
+      job->removeObserver(it->second);
+      observers_.erase(it);
+    }
+    return true;
+  });
+  const bool any = removed.begin() != removed.end();
+  jobs_.erase(removed.begin(), removed.end());
+  if (any) emit jobsRemoved();
+}
+
 void ConverterViewModel::removeSelectedJobs() {
-  if (!selectedJobIDs_.empty()) {
-    const auto removed = std::ranges::remove_if(jobs_, [this](const JobPtr& job) {
-      if (!selectedJobIDs_.contains(job->id())) return false;
-      if (auto it = observers_.find(job->id()); it != observers_.end()) {
-        job->removeObserver(it->second);
-        observers_.erase(it);
-      }
-      return true;
-    });
-    const bool any = removed.begin() != removed.end();
-    jobs_.erase(removed.begin(), removed.end());
-    if (any) emit jobsRemoved();
-  }
+  if (!selectedJobIDs_.empty())
+    removeJobsIf([this](const ConversionJob& job) { return selectedJobIDs_.contains(job.id()); });
   setSelectedJobIDs({});
+}
+
+void ConverterViewModel::retryJobs(const std::set<Uuid>& ids) {
+  for (const auto& job : jobs_) {
+    const auto kind = job->status().kind();
+    if (!ids.contains(job->id()) ||
+        (kind != ConversionStatus::Kind::failed && kind != ConversionStatus::Kind::cancelled))
+      continue;
+    job->setOutputURLs({});
+    job->setProgress(0.0);
+    job->setStatus(ConversionStatus::pending());
+  }
+}
+
+void ConverterViewModel::clearFinishedJobs() {
+  std::set<Uuid> selected = selectedJobIDs_;
+  removeJobsIf([&](const ConversionJob& job) {
+    const auto kind = job.status().kind();
+    const bool finished =
+        kind != ConversionStatus::Kind::pending && kind != ConversionStatus::Kind::converting;
+    if (finished) selected.erase(job.id());
+    return finished;
+  });
+  setSelectedJobIDs(std::move(selected));
 }
 
 void ConverterViewModel::handleWatchedFiles(const QStringList& paths) {
@@ -544,10 +572,12 @@ void ConverterViewModel::handleWatchedFiles(const QStringList& paths) {
       addFiles({path});
     }
   }
-  const bool anyPending = std::ranges::any_of(jobs_, [](const JobPtr& job) {
-    return job->status().kind() == ConversionStatus::Kind::pending;
-  });
-  if (watchFolderService_->isWatching() && anyPending && !isConverting_) startConversion();
+  if (!watchFolderService_->isWatching() || !hasPendingJobs()) return;
+  if (isConverting_) {
+    watchedDuringBatch_ = true;
+  } else {
+    startConversion();
+  }
 }
 
 // ---------------------------------------------------------------------------------------
@@ -564,6 +594,20 @@ int ConverterViewModel::remainingCount() const {
     const auto kind = job->status().kind();
     return kind == ConversionStatus::Kind::pending || kind == ConversionStatus::Kind::converting;
   }));
+}
+
+bool ConverterViewModel::hasPendingJobs() const {
+  return std::ranges::any_of(jobs_, [](const JobPtr& job) {
+    return job->status().kind() == ConversionStatus::Kind::pending;
+  });
+}
+
+int ConverterViewModel::batchStartedCount() const {
+  return batch_ ? batch_->started : 0;
+}
+
+int ConverterViewModel::batchTotal() const {
+  return batch_ ? batch_->total : 0;
 }
 
 double ConverterViewModel::overallProgress() const {
@@ -662,6 +706,9 @@ void ConverterViewModel::startNextJobs(const std::shared_ptr<Batch>& batch) {
   emit isConvertingChanged(false);
   emit batchFinished(batch->completed, batch->total);
   notifyCompletion(batch->completed, batch->total);
+  if (std::exchange(watchedDuringBatch_, false) && watchFolderService_->isWatching() &&
+      hasPendingJobs())
+    startConversion();
 }
 
 void ConverterViewModel::startJob(const std::shared_ptr<Batch>& batch, std::size_t planIndex) {
@@ -669,6 +716,7 @@ void ConverterViewModel::startJob(const std::shared_ptr<Batch>& batch, std::size
   JobPtr job = batch->jobs[static_cast<std::size_t>(plan.index)];
   // Taken by another batch meanwhile (only possible when batches overlap).
   if (job->status().kind() != ConversionStatus::Kind::pending) return;
+  ++batch->started;  // first: observers of the status read the count
   job->setStatus(ConversionStatus::converting());
   ++batch->running;
   ++activeWorkers_;
@@ -740,6 +788,7 @@ void ConverterViewModel::finishJob(const std::shared_ptr<Batch>& batch, const Jo
 }
 
 void ConverterViewModel::cancelConversion() {
+  watchedDuringBatch_ = false;
   if (batch_) {
     batch_->stop.request_stop();
     batch_.reset();

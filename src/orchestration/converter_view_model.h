@@ -85,14 +85,24 @@ class ConverterViewModel : public QObject {
   void addFiles(const QStringList& paths, const std::optional<QString>& subfolder = std::nullopt);
   void importCueSheet(const QString& path);
   void removeSelectedJobs();
+  // Failed and cancelled jobs among `ids` go back to pending, their outputs forgotten.
+  void retryJobs(const std::set<Uuid>& ids);
+  // Removes completed, failed and cancelled jobs.
+  void clearFinishedJobs();
+  // Files found in the watched folder; those found while a batch runs start the next
+  // batch when it ends.
   void handleWatchedFiles(const QStringList& paths);
 
   // Batch run.
   void startConversion();
   void cancelConversion();
+  bool hasPendingJobs() const;
   int convertingCount() const;
   int remainingCount() const;
   double overallProgress() const;
+  // Of the running batch: the jobs started so far and its size; 0 when none runs.
+  int batchStartedCount() const;
+  int batchTotal() const;
   // Conversions still running on workers, including those of a cancelled batch.
   int activeWorkerCount() const { return activeWorkers_; }
 
@@ -119,6 +129,7 @@ class ConverterViewModel : public QObject {
   struct Batch;
   struct JobOutcome;
   void appendJob(JobPtr job);
+  void removeJobsIf(const std::function<bool(const ConversionJob&)>& remove);
   void addFileGroups(const std::vector<std::pair<QStringList, std::optional<QString>>>& groups);
   void beginBatch(const std::shared_ptr<Batch>& batch);
   void planAndRun(const std::shared_ptr<Batch>& batch);
@@ -141,6 +152,7 @@ class ConverterViewModel : public QObject {
   bool postNotifications_ = true;
   DesktopNotices* notices_ = nullptr;  // child, made with the first notice
   int activeWorkers_ = 0;
+  bool watchedDuringBatch_ = false;  // watched files waiting for the running batch to end
   std::map<Uuid, ConversionJob::ObserverId> observers_;
   // Last member: destroyed first, so its workers finish while everything else still exists.
   std::unique_ptr<QThreadPool> pool_;

@@ -1,5 +1,6 @@
 #include "platform/media_assets.h"
 
+#include "model/audio_metadata.h"
 #include "model/decimal.h"
 
 #include <taglib/aifffile.h>
@@ -11,6 +12,7 @@
 #include <taglib/fileref.h>
 #include <taglib/flacfile.h>
 #include <taglib/flacpicture.h>
+#include <taglib/id3v1genres.h>
 #include <taglib/id3v1tag.h>
 #include <taglib/id3v2header.h>
 #include <taglib/id3v2tag.h>
@@ -18,11 +20,13 @@
 #include <taglib/mp4file.h>
 #include <taglib/mp4tag.h>
 #include <taglib/mpegfile.h>
+#include <taglib/textidentificationframe.h>
 #include <taglib/tbytevectorstream.h>
 #include <taglib/tdebuglistener.h>
 #include <taglib/wavfile.h>
 #include <taglib/xiphcomment.h>
 
+#include <algorithm>
 #include <charconv>
 #include <map>
 #include <memory>
@@ -55,6 +59,37 @@ std::vector<std::uint8_t> bytes(const TagLib::ByteVector& data) {
           reinterpret_cast<const std::uint8_t*>(data.data()) + data.size()};
 }
 
+// Several values of one field in one text, as the tag record holds them.
+std::string joined(const TagLib::StringList& values) {
+  std::string text;
+  for (const auto& value : values) {
+    if (!text.empty()) text += AudioMetadata::kValueSeparator;
+    text += utf8(value);
+  }
+  return text;
+}
+
+// ID3 genres given as ID3v1 genre numbers ("17", "(17)", "(17)Rock") by their names;
+// TagLib has already split "(17)Rock" into its pieces. Repeated names count once.
+std::string genreNames(const TagLib::StringList& values) {
+  TagLib::StringList names;
+  for (auto value : values) {
+    if (value.startsWith("(") && value.find(")") > 1) {
+      const int close = value.find(")");
+      const auto rest = value.substr(close + 1);
+      value = rest.isEmpty() ? value.substr(1, close - 1) : rest;
+    }
+    bool number = false;
+    const int index = value.toInt(&number);
+    if (number && index >= 0 && index <= 255 && !TagLib::ID3v1::genre(index).isEmpty()) {
+      value = TagLib::ID3v1::genre(index);
+    }
+    if (!value.isEmpty() && std::find(names.begin(), names.end(), value) == names.end()) {
+      names.append(value);
+    }
+  }
+  return joined(names);
+}
 
 // The number before the first slash of "2/3" (empty pieces dropped).
 std::optional<std::int64_t> leadingNumber(std::string_view text) {
@@ -114,7 +149,7 @@ void addMp4(const TagLib::MP4::Tag& tag, Items& items) {
       item.stringValue = std::to_string(pair.first);
       if (pair.second > 0) *item.stringValue += "/" + std::to_string(pair.second);
     } else if (const auto strings = value.toStringList(); !strings.isEmpty()) {
-      item.stringValue = utf8(strings.front());
+      item.stringValue = joined(strings);
     } else if (const auto data = value.toByteVectorList(); !data.isEmpty()) {
       item.dataValue = bytes(data.front());
     } else if (value.atomDataType() == TagLib::MP4::TypeInteger) {
@@ -133,7 +168,11 @@ void addId3v2(const TagLib::ID3v2::Tag& tag, Items& items) {
       }
       continue;
     }
-    const std::string text = utf8(frame->toString());
+    // A version 2.4 frame may hold several values (TagLib would run them together with a
+    // blank); they are joined as the record joins them.
+    const auto* textFrame = dynamic_cast<const TagLib::ID3v2::TextIdentificationFrame*>(frame);
+    const std::string text = textFrame && id != "TXXX" ? joined(textFrame->fieldList())
+                                                       : utf8(frame->toString());
     if (id == "TIT2") {
       items.push_back(textItem("id3/TIT2", text, CommonKey::title));
     } else if (id == "TPE1") {
@@ -143,12 +182,8 @@ void addId3v2(const TagLib::ID3v2::Tag& tag, Items& items) {
     } else if (id == "TCOM") {
       items.push_back(textItem("id3/TCOM", text, CommonKey::creator));
     } else if (id == "TCON") {
-      // TagLib turns a version 2.3 genre reference "(17)" into "17" while reading; the
-      // reference is given back as written.
-      const bool reference = tag.header()->majorVersion() <= 3 && !text.empty() &&
-                             text.find_first_not_of("0123456789") == std::string::npos;
-      items.push_back(
-          textItem(std::string(Id::id3ContentType), reference ? "(" + text + ")" : text));
+      items.push_back(textItem(std::string(Id::id3ContentType),
+                               textFrame ? genreNames(textFrame->fieldList()) : text));
     } else if (id == "TRCK") {
       items.push_back(textItem(std::string(Id::id3TrackNumber), text));
     } else if (id == "TYER" || id == "TDRC") {
@@ -293,7 +328,7 @@ void addApe(const TagLib::APE::Tag& tag, Items& items) {
       }
       continue;
     }
-    items.push_back(keyedTextItem(kApeFamily, name, utf8(value.toString())));
+    items.push_back(keyedTextItem(kApeFamily, name, joined(value.values())));
   }
 }
 
@@ -304,20 +339,29 @@ void addInfo(const TagLib::RIFF::Info::Tag& tag, Items& items) {
   }
 }
 
-// Tags known only through TagLib's common interface (ID3v1, tracker modules, ...).
+// Tags known only through TagLib's common interface (ID3v1, tracker modules, ...). Only
+// the fields no richer tag of the file already gave are added: an MP3's ID3v1 tag fills
+// what its ID3v2 or APE tag lacks (FFmpeg writes an ID3v2 tag holding just the encoder).
 void addGeneric(const TagLib::Tag& tag, Items& items) {
-  if (!tag.title().isEmpty())
-    items.push_back(textItem("tag/title", utf8(tag.title()), CommonKey::title));
-  if (!tag.artist().isEmpty())
-    items.push_back(textItem("tag/artist", utf8(tag.artist()), CommonKey::artist));
-  if (!tag.album().isEmpty())
-    items.push_back(textItem("tag/album", utf8(tag.album()), CommonKey::albumName));
-  if (!tag.genre().isEmpty())
-    items.push_back(textItem(std::string(Id::iTunesUserGenre), utf8(tag.genre())));
-  if (tag.year() > 0)
-    items.push_back(textItem(std::string(Id::iTunesReleaseDate), std::to_string(tag.year())));
-  if (tag.track() > 0)
-    items.push_back(textItem(std::string(Id::iTunesTrackNumber), std::to_string(tag.track())));
+  auto has = [&](std::optional<CommonKey> key, std::initializer_list<std::string_view> ids) {
+    return std::any_of(items.begin(), items.end(), [&](const MediaItem& item) {
+      return (key && item.commonKey == key) ||
+             std::find(ids.begin(), ids.end(), item.identifier) != ids.end();
+    });
+  };
+  auto add = [&](std::optional<CommonKey> key, std::initializer_list<std::string_view> ids,
+                 std::string identifier, const std::string& value) {
+    if (!value.empty() && !has(key, ids)) items.push_back(textItem(identifier, value, key));
+  };
+  add(CommonKey::title, {}, "tag/title", utf8(tag.title()));
+  add(CommonKey::artist, {}, "tag/artist", utf8(tag.artist()));
+  add(CommonKey::albumName, {}, "tag/album", utf8(tag.album()));
+  add(std::nullopt, {Id::iTunesUserGenre, Id::id3ContentType}, std::string(Id::iTunesUserGenre),
+      utf8(tag.genre()));
+  add(std::nullopt, {Id::iTunesReleaseDate, Id::id3Year}, std::string(Id::iTunesReleaseDate),
+      tag.year() > 0 ? std::to_string(tag.year()) : "");
+  add(std::nullopt, {Id::iTunesTrackNumber, Id::id3TrackNumber},
+      std::string(Id::iTunesTrackNumber), tag.track() > 0 ? std::to_string(tag.track()) : "");
 }
 
 Items itemsOf(TagLib::File& file) {
@@ -325,9 +369,7 @@ Items itemsOf(TagLib::File& file) {
   if (auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(&file)) {
     if (mpeg->hasID3v2Tag()) addId3v2(*mpeg->ID3v2Tag(), items);
     if (mpeg->hasAPETag()) addApe(*mpeg->APETag(), items);
-    if (!mpeg->hasID3v2Tag() && !mpeg->hasAPETag() && mpeg->hasID3v1Tag()) {
-      addGeneric(*mpeg->ID3v1Tag(), items);
-    }
+    if (mpeg->hasID3v1Tag()) addGeneric(*mpeg->ID3v1Tag(), items);
   } else if (auto* mp4 = dynamic_cast<TagLib::MP4::File*>(&file)) {
     if (mp4->tag()) addMp4(*mp4->tag(), items);
   } else if (auto* flac = dynamic_cast<TagLib::FLAC::File*>(&file)) {

@@ -14,7 +14,10 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPainter>
+#include <QScreen>
+#include <QScrollArea>
 #include <QShortcut>
+#include <QSplitter>
 #include <QStackedWidget>
 #include <QToolBar>
 #include <QToolButton>
@@ -26,7 +29,9 @@
 #include "ui/convert_bar.h"
 #include "ui/drop_zone_view.h"
 #include "ui/file_dialogs.h"
+#include "ui/file_manager.h"
 #include "ui/file_tree_view.h"
+#include "ui/focus_ring.h"
 #include "ui/icons.h"
 #include "ui/job_list_model.h"
 #include "ui/launcher_entry.h"
@@ -95,54 +100,89 @@ ContentView::ContentView(ConverterViewModel::Options options, const UpdaterContr
   setWindowTitle(QStringLiteral("Vexal"));
   setWindowIcon(applicationIcon());
   setAcceptDrops(true);
-  resize(kDefaultWidth, kDefaultHeight);
-  setMinimumSize(960, 600);  // px: sidebar, a usable list and the 320-px metadata panel
   filesPicker_ = pickFilesAndFolders;
   directoryPicker_ = pickOutputDirectory;
+  folderShower_ = showInFolder;
 
   buildMenu(updater);
 
+  // Sidebar | (toolbar, list with its metadata panel, convert bar). Both side panels
+  // sit in splitters and fold away, so the window fits small and scaled screens.
   auto* central = new QWidget(this);
   auto* columns = new QHBoxLayout(central);
   columns->setContentsMargins(0, 0, 0, 0);
   columns->setSpacing(0);
-  sidebar_ = new SidebarView(*viewModel_, central);
-  columns->addWidget(sidebar_);
+  splitter_ = new QSplitter(Qt::Horizontal, central);
+  splitter_->setObjectName(QStringLiteral("mainSplitter"));
+  splitter_->setChildrenCollapsible(true);
+  columns->addWidget(splitter_);
+  sidebar_ = new SidebarView(*viewModel_);
+  auto* sidebarScroll = new QScrollArea(splitter_);
+  sidebarScroll->setObjectName(QStringLiteral("sidebarScroll"));
+  sidebarScroll->setWidget(sidebar_);
+  sidebarScroll->setWidgetResizable(true);
+  sidebarScroll->setFrameShape(QFrame::NoFrame);
+  sidebarScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  sidebarScroll->setFocusPolicy(Qt::NoFocus);  // its controls take the focus
+  sidebarScroll->setMinimumWidth(SidebarView::kMinimumWidth);
 
-  auto* right = new QVBoxLayout;
+  auto* rightColumn = new QWidget(splitter_);
+  auto* right = new QVBoxLayout(rightColumn);
+  right->setContentsMargins(0, 0, 0, 0);
   right->setSpacing(0);
   right->addWidget(buildToolbar());
-  right->addWidget(separator(central));
+  right->addWidget(separator(rightColumn));
 
-  mainArea_ = new QStackedWidget(central);
+  mainArea_ = new QStackedWidget(rightColumn);
   dropZone_ = new DropZoneView(mainArea_);
-  jobsPage_ = new QWidget(mainArea_);
-  auto* jobs = new QHBoxLayout(jobsPage_);
-  jobs->setContentsMargins(0, 0, 0, 0);
-  jobs->setSpacing(0);
+  jobsPage_ = new QSplitter(Qt::Horizontal, mainArea_);
+  jobsPage_->setObjectName(QStringLiteral("jobsSplitter"));
   jobModel_ = new JobListModel(*viewModel_, this);
   fileTree_ = new FileTreeView(jobModel_, jobsPage_);
-  metadataPanel_ = new MetadataPanel(jobsPage_);
-  panelDivider_ = new QFrame(jobsPage_);
-  panelDivider_->setFrameShape(QFrame::VLine);
-  panelDivider_->setFrameShadow(QFrame::Sunken);
-  jobs->addWidget(fileTree_, 1);
-  jobs->addWidget(panelDivider_);
-  jobs->addWidget(metadataPanel_);
-  metadataPanel_->hide();
-  panelDivider_->hide();
+  fileTree_->setContextMenuPolicy(Qt::CustomContextMenu);
+  metadataPanel_ = new MetadataPanel;
+  panelScroll_ = new QScrollArea(jobsPage_);
+  panelScroll_->setObjectName(QStringLiteral("metadataScroll"));
+  panelScroll_->setWidget(metadataPanel_);
+  panelScroll_->setWidgetResizable(true);
+  panelScroll_->setFrameShape(QFrame::NoFrame);
+  panelScroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  panelScroll_->setAccessibleName(tr("File details"));
+  panelScroll_->setAccessibleDescription(
+      tr("Tags, duration, format and any error of the selected file. Escape closes it."));
+  jobsPage_->addWidget(fileTree_);
+  jobsPage_->addWidget(panelScroll_);
+  jobsPage_->setCollapsible(0, false);
+  jobsPage_->setStretchFactor(0, 1);
+  jobsPage_->setSizes({640, MetadataPanel::kWidth});
+  panelScroll_->hide();
   mainArea_->addWidget(dropZone_);
   mainArea_->addWidget(jobsPage_);
   right->addWidget(mainArea_, 1);
-  right->addWidget(separator(central));
-  convertBar_ = new ConvertBar(*viewModel_, central);
+  right->addWidget(separator(rightColumn));
+  convertBar_ = new ConvertBar(*viewModel_, rightColumn);
   right->addWidget(convertBar_);
-  columns->addLayout(right, 1);
+
+  splitter_->addWidget(sidebarScroll);
+  splitter_->addWidget(rightColumn);
+  splitter_->setCollapsible(1, false);
+  splitter_->setStretchFactor(1, 1);
+  splitter_->setSizes({SidebarView::kPreferredWidth, kDefaultWidth - SidebarView::kPreferredWidth});
   setCentralWidget(central);
 
   highlight_ = new DropHighlight(central);
+  focusRing_ = new FocusRing(central);
 
-  // Keyboard: Ctrl+Return converts, Delete removes the selected jobs.
+  setMinimumSize(kMinimumWidth, kMinimumHeight);
+  const QScreen* display = screen() ? screen() : QGuiApplication::primaryScreen();
+  const QRect available = display ? display->availableGeometry() : QRect(0, 0, 1920, 1080);
+  const QSize opening = fittedSize({kDefaultWidth, kDefaultHeight}, {kMinimumWidth, kMinimumHeight},
+                                   available.size());
+  resize(opening);
+  move(available.center() - QPoint(opening.width() / 2, opening.height() / 2));
+
+  // Keyboard: Ctrl+Return converts, Delete removes the selected jobs, Escape folds the
+  // metadata panel (sheets close on Escape themselves).
   for (const QKeySequence& keys :
        {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)}) {
     auto* shortcut = new QShortcut(keys, this);
@@ -150,6 +190,30 @@ ContentView::ContentView(ConverterViewModel::Options options, const UpdaterContr
   }
   auto* remove = new QShortcut(QKeySequence::Delete, this);
   connect(remove, &QShortcut::activated, this, &ContentView::removeSelectedJobs);
+  auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  connect(escape, &QShortcut::activated, this, &ContentView::hideMetadataPanel);
+
+  connect(fileTree_, &QWidget::customContextMenuRequested, this, &ContentView::showJobMenu);
+  connect(convertBar_, &ConvertBar::showInFolderRequested, this, [this] {
+    std::vector<std::shared_ptr<ConversionJob>> done;
+    for (const auto& job : viewModel_->jobs()) {
+      if (job->status().kind() == ConversionStatus::Kind::completed) done.push_back(job);
+    }
+    showOutputsInFolder(done);
+  });
+  connect(viewModel_.get(), &ConverterViewModel::jobChanged, this,
+          [this](const Uuid& id, ConversionJob::Field field) {
+            if (field != ConversionJob::Field::status) return;
+            if (selectedFileID_ == id) metadataPanel_->refreshStatus();
+            if (auto job = viewModel_->job(id);
+                job && job->status().kind() == ConversionStatus::Kind::converting)
+              fileTree_->follow(id);
+            clearFinishedAction_->setEnabled(convertBar_->finishedCount() > 0);
+          });
+  connect(viewModel_.get(), &ConverterViewModel::isConvertingChanged, this, [this](bool on) {
+    if (on) fileTree_->resumeFollowing();
+  });
+  connect(sidebar_, &SidebarView::focusOrderChanged, this, &ContentView::applyTabOrder);
 
   connect(fileTree_, &FileTreeView::selectedJobsChanged, this, [this](const std::set<Uuid>& ids) {
     if (syncingSelection_) return;
@@ -190,6 +254,12 @@ ContentView::ContentView(ConverterViewModel::Options options, const UpdaterContr
   restoreRemembered();
   connect(viewModel_.get(), &ConverterViewModel::settingsChanged, this, &ContentView::remember);
   connect(viewModel_.get(), &ConverterViewModel::outputDirectoryChanged, this, &ContentView::remember);
+  applyTabOrder();
+}
+
+QSize ContentView::fittedSize(QSize preferred, QSize minimum, QSize available) {
+  const QSize limit(available.width() * 9 / 10, available.height() * 9 / 10);
+  return preferred.boundedTo(limit).expandedTo(minimum).boundedTo(available);
 }
 
 ContentView::~ContentView() {
@@ -241,10 +311,17 @@ void ContentView::buildMenu(const UpdaterController* updater) {
     if (updater_) updater_->checkForUpdates();
   });
   app->addSeparator();
-  QAction* quit = app->addAction(QStringLiteral("Quit"));
-  quit->setShortcut(QKeySequence::Quit);
-  quit->setMenuRole(QAction::QuitRole);
-  connect(quit, &QAction::triggered, this, &QWidget::close);
+  quitAction_ = app->addAction(QStringLiteral("Quit"));
+  quitAction_->setObjectName(QStringLiteral("quit"));
+  // Ctrl+Q always: some platform themes bind nothing to the standard Quit key.
+  QList<QKeySequence> quitKeys{QKeySequence(Qt::CTRL | Qt::Key_Q)};
+  for (const QKeySequence& keys : QKeySequence::keyBindings(QKeySequence::Quit)) {
+    if (!quitKeys.contains(keys)) quitKeys << keys;
+  }
+  quitAction_->setShortcuts(quitKeys);
+  quitAction_->setShortcutContext(Qt::ApplicationShortcut);
+  quitAction_->setMenuRole(QAction::QuitRole);
+  connect(quitAction_, &QAction::triggered, this, &QWidget::close);
 }
 
 QWidget* ContentView::buildToolbar() {
@@ -263,6 +340,24 @@ QWidget* ContentView::buildToolbar() {
       QStringLiteral("Add Files/Folders (%1)")
           .arg(QKeySequence(QKeySequence::Open).toString(QKeySequence::NativeText)));
   connect(addFilesAction_, &QAction::triggered, this, &ContentView::openFiles);
+  // Tool bars keep their buttons out of the Tab chain; these are the window's first stops.
+  QWidget* addButton = bar->widgetForAction(addFilesAction_);
+  addButton->setObjectName(QStringLiteral("addFilesButton"));
+  addButton->setFocusPolicy(Qt::TabFocus);
+  addButton->setAccessibleName(QStringLiteral("Add Files/Folders"));
+  addButton->setAccessibleDescription(tr("Chooses audio files, folders or cue sheets to convert"));
+  clearFinishedAction_ = bar->addAction(QStringLiteral("Clear Finished"));
+  clearFinishedAction_->setObjectName(QStringLiteral("clearFinished"));
+  clearFinishedAction_->setEnabled(false);
+  connect(clearFinishedAction_, &QAction::triggered, viewModel_.get(),
+          &ConverterViewModel::clearFinishedJobs);
+  QWidget* clearButton = bar->widgetForAction(clearFinishedAction_);
+  clearButton->setObjectName(QStringLiteral("clearFinishedButton"));
+  clearButton->setFocusPolicy(Qt::TabFocus);
+  clearButton->setAccessibleName(QStringLiteral("Clear Finished"));
+  clearButton->setAccessibleDescription(
+      tr("Removes converted, failed and cancelled files from "
+         "the list"));
   auto* spacer = new QWidget(bar);
   spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
   bar->addWidget(spacer);
@@ -270,6 +365,7 @@ QWidget* ContentView::buildToolbar() {
   destinationButton_->setObjectName(QStringLiteral("destinationButton"));
   destinationButton_->setIcon(symbolIcon(QStringLiteral("folder")));
   destinationButton_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+  destinationButton_->setFocusPolicy(Qt::TabFocus);
   destinationButton_->setAccessibleName(QStringLiteral("Destination folder"));
   connect(destinationButton_, &QToolButton::clicked, this, &ContentView::chooseOutputDirectory);
   bar->addWidget(destinationButton_);
@@ -339,6 +435,7 @@ void ContentView::refreshJobsArea() {
   mainArea_->setCurrentWidget(viewModel_->jobs().empty() ? static_cast<QWidget*>(dropZone_)
                                                          : jobsPage_);
   convertBar_->refresh();
+  clearFinishedAction_->setEnabled(convertBar_->finishedCount() > 0);
 }
 
 void ContentView::refreshDestination() {
@@ -348,6 +445,8 @@ void ContentView::refreshDestination() {
   destinationButton_->setText(destinationButton_->fontMetrics().elidedText(folder, Qt::ElideMiddle, room));
   destinationButton_->setToolTip(
       QStringLiteral("Destination folder: %1").arg(folder));
+  destinationButton_->setAccessibleDescription(
+      tr("Converted files are written to %1. Press to choose another folder.").arg(folder));
 }
 
 void ContentView::refreshProgress() {
@@ -371,8 +470,83 @@ void ContentView::showJob(const std::optional<Uuid>& id) {
   selectedFileID_ = id;
   auto job = id ? viewModel_->job(*id) : nullptr;
   metadataPanel_->setJob(job);
-  metadataPanel_->setVisible(job != nullptr);
-  panelDivider_->setVisible(job != nullptr);
+  panelScroll_->setVisible(job != nullptr);
+}
+
+void ContentView::hideMetadataPanel() {
+  if (!panelScroll_->isVisible()) return;
+  const bool panelHadFocus = panelScroll_->isAncestorOf(QApplication::focusWidget());
+  // The current row goes too, so clicking it again opens the panel again.
+  fileTree_->selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+  showJob(std::nullopt);
+  if (panelHadFocus) fileTree_->setFocus(Qt::OtherFocusReason);
+}
+
+void ContentView::applyTabOrder() {
+  // Reading order: tool bar, sidebar top to bottom, list, panel, convert bar.
+  QList<QWidget*> chain{findChild<QWidget*>(QStringLiteral("addFilesButton")),
+                        findChild<QWidget*>(QStringLiteral("clearFinishedButton")),
+                        destinationButton_};
+  chain += sidebar_->focusChain();
+  chain << fileTree_ << panelScroll_;
+  chain += convertBar_->focusChain();
+  for (qsizetype i = 0; i + 1 < chain.size(); ++i) setTabOrder(chain[i], chain[i + 1]);
+}
+
+void ContentView::showOutputsInFolder(const std::vector<std::shared_ptr<ConversionJob>>& jobs) {
+  // Outputs when there are any, else the sources; only those of the first folder, so
+  // the file manager opens one window with them selected.
+  QStringList paths;
+  for (const auto& job : jobs) {
+    for (const auto& [format, output] : job->outputURLs())
+      paths << QString::fromStdString(output.string());
+  }
+  if (paths.isEmpty()) {
+    for (const auto& job : jobs) paths << QString::fromStdString(job->sourceURL().string());
+  }
+  if (paths.isEmpty()) {
+    paths << viewModel_->outputDirectory();
+  } else {
+    const QString folder = QFileInfo(paths.front()).absolutePath();
+    paths.removeIf([&](const QString& path) { return QFileInfo(path).absolutePath() != folder; });
+  }
+  folderShower_(paths);
+}
+
+QMenu* ContentView::showJobMenu(const QPoint& viewportPos) {
+  const QModelIndex at = fileTree_->indexAt(viewportPos);
+  auto clicked = jobModel_->jobAt(at);
+  if (!clicked) return nullptr;
+  std::set<Uuid> ids = fileTree_->selectedJobIDs();
+  if (!ids.contains(clicked->id())) {
+    fileTree_->setCurrentIndex(at);  // a click beside the selection selects that job
+    ids = {clicked->id()};
+  }
+  std::vector<std::shared_ptr<ConversionJob>> jobs;
+  bool retryable = false;
+  for (const auto& job : viewModel_->jobs()) {
+    if (!ids.contains(job->id())) continue;
+    jobs.push_back(job);
+    const auto kind = job->status().kind();
+    retryable |=
+        kind == ConversionStatus::Kind::failed || kind == ConversionStatus::Kind::cancelled;
+  }
+  auto* menu = new QMenu(this);
+  menu->setObjectName(QStringLiteral("jobMenu"));
+  menu->setAttribute(Qt::WA_DeleteOnClose);
+  connect(menu->addAction(tr("Show in Folder")), &QAction::triggered, this,
+          [this, jobs] { showOutputsInFolder(jobs); });
+  QAction* retry = menu->addAction(tr("Retry"));
+  retry->setEnabled(retryable);
+  connect(retry, &QAction::triggered, this, [this, ids] { viewModel_->retryJobs(ids); });
+  connect(menu->addAction(tr("Remove")), &QAction::triggered, this, [this, ids] {
+    viewModel_->setSelectedJobIDs(ids);
+    viewModel_->removeSelectedJobs();
+  });
+  menu->addSeparator();
+  menu->addAction(clearFinishedAction_);
+  menu->popup(fileTree_->viewport()->mapToGlobal(viewportPos));
+  return menu;
 }
 
 }  // namespace vexal::ui

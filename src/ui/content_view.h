@@ -15,6 +15,9 @@ class SettingsStore;
 
 class QAction;
 class QFrame;
+class QMenu;
+class QScrollArea;
+class QSplitter;
 class QStackedWidget;
 class QToolButton;
 
@@ -24,6 +27,7 @@ class ConvertBar;
 class DropZoneView;
 class DropHighlight;
 class FileTreeView;
+class FocusRing;
 class JobListModel;
 class LauncherEntry;
 class MetadataPanel;
@@ -38,7 +42,13 @@ class ContentView : public QMainWindow {
  public:
   static constexpr int kDefaultWidth = 1300;
   static constexpr int kDefaultHeight = 870;
+  static constexpr int kMinimumWidth = 640;   // px: the list and convert bar, panels folded
+  static constexpr int kMinimumHeight = 480;  // px
   static inline const QString kDesktopFileName = QStringLiteral("io.github.vexal.Vexal");
+
+  // The opening size: `preferred` within 90 % of the screen's available area, never
+  // below `minimum` unless the screen itself is smaller.
+  static QSize fittedSize(QSize preferred, QSize minimum, QSize available);
 
   explicit ContentView(ConverterViewModel::Options options = {},
                        const UpdaterController* updater = nullptr, QWidget* parent = nullptr);
@@ -54,6 +64,10 @@ class ContentView : public QMainWindow {
   QToolButton* destinationButton() const { return destinationButton_; }
   QAction* addFilesAction() const { return addFilesAction_; }
   QAction* checkForUpdatesAction() const { return checkForUpdatesAction_; }
+  QAction* clearFinishedAction() const { return clearFinishedAction_; }
+  QAction* quitAction() const { return quitAction_; }
+  QSplitter* splitter() const { return splitter_; }
+  FocusRing* focusRing() const { return focusRing_; }
   bool isTargeted() const { return isTargeted_; }
   bool isShowingDropZone() const;
   const std::optional<Uuid>& selectedFileID() const { return selectedFileID_; }
@@ -65,11 +79,19 @@ class ContentView : public QMainWindow {
   void setDirectoryPicker(std::function<QString(QWidget*, const QString&)> picker) {
     directoryPicker_ = std::move(picker);
   }
+  // Opens the file manager on files (tests record the paths instead).
+  void setFolderShower(std::function<bool(const QStringList&)> shower) {
+    folderShower_ = std::move(shower);
+  }
 
   void openFiles();
   void chooseOutputDirectory();
   void startConversion();
   void removeSelectedJobs();
+  void hideMetadataPanel();
+  // The context menu of the jobs at `viewportPos` in the list (the selection when the
+  // click falls on it), shown as a popup.
+  QMenu* showJobMenu(const QPoint& viewportPos);
 
  protected:
   void dragEnterEvent(QDragEnterEvent* event) override;
@@ -89,6 +111,8 @@ class ContentView : public QMainWindow {
   void refreshDestination();
   void refreshProgress();
   void showJob(const std::optional<Uuid>& id);
+  void applyTabOrder();
+  void showOutputsInFolder(const std::vector<std::shared_ptr<ConversionJob>>& jobs);
 
   std::unique_ptr<SettingsStore> settingsStore_;  // null: nothing is remembered
   bool restoring_ = false;
@@ -101,13 +125,17 @@ class ContentView : public QMainWindow {
   FileTreeView* fileTree_ = nullptr;
   DropZoneView* dropZone_ = nullptr;
   MetadataPanel* metadataPanel_ = nullptr;
+  QScrollArea* panelScroll_ = nullptr;
   QStackedWidget* mainArea_ = nullptr;
-  QWidget* jobsPage_ = nullptr;
-  QFrame* panelDivider_ = nullptr;
+  QSplitter* splitter_ = nullptr;
+  QSplitter* jobsPage_ = nullptr;
+  FocusRing* focusRing_ = nullptr;
   DropHighlight* highlight_ = nullptr;
   QToolButton* destinationButton_ = nullptr;
   QAction* addFilesAction_ = nullptr;
   QAction* checkForUpdatesAction_ = nullptr;
+  QAction* clearFinishedAction_ = nullptr;
+  QAction* quitAction_ = nullptr;
   bool isTargeted_ = false;
   bool wasConverting_ = false;
   std::pair<int, int> lastBadge_{-1, -1};  // percent and count last sent to the launcher
@@ -115,6 +143,7 @@ class ContentView : public QMainWindow {
   std::optional<Uuid> selectedFileID_;
   std::function<QStringList(QWidget*)> filesPicker_;
   std::function<QString(QWidget*, const QString&)> directoryPicker_;
+  std::function<bool(const QStringList&)> folderShower_;
 };
 
 }  // namespace vexal::ui

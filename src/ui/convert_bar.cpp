@@ -1,5 +1,6 @@
 #include "ui/convert_bar.h"
 
+#include <QEvent>
 #include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -10,6 +11,7 @@
 
 #include "orchestration/converter_view_model.h"
 #include "ui/icons.h"
+#include "ui/job_list_model.h"
 #include "ui/progress_bar_view.h"
 
 namespace vexal::ui {
@@ -18,19 +20,19 @@ namespace {
 constexpr int kBarHeight = 64;      // px
 constexpr int kProgressHeight = 8;  // px
 
-bool hasPendingJob(const ConverterViewModel& viewModel) {
-  const auto& jobs = viewModel.jobs();
-  return std::any_of(jobs.begin(), jobs.end(), [](const auto& job) {
-    return job->status().kind() == ConversionStatus::Kind::pending;
-  });
-}
-
 }  // namespace
 
 QString ConvertBar::convertLabel(int count) {
   return QStringLiteral("Convert (%1 file%2)")
       .arg(count)
       .arg(count == 1 ? QString() : QStringLiteral("s"));
+}
+
+QString ConvertBar::summaryText(int converted, int failed, int cancelled) {
+  QString text = QStringLiteral("%1 converted").arg(converted);
+  if (failed > 0) text += QStringLiteral(", %1 failed").arg(failed);
+  if (cancelled > 0) text += QStringLiteral(", %1 cancelled").arg(cancelled);
+  return text;
 }
 
 ConvertBar::ConvertBar(ConverterViewModel& viewModel, QWidget* parent)
@@ -50,15 +52,27 @@ ConvertBar::ConvertBar(ConverterViewModel& viewModel, QWidget* parent)
   convertButton_->setObjectName(QStringLiteral("convertButton"));
   convertButton_->setDefault(true);
   convertButton_->setMinimumHeight(36);
-  convertButton_->setMinimumWidth(220);
+  convertButton_->setMinimumWidth(180);
+  convertButton_->setAccessibleName(QStringLiteral("Convert"));
   QFont font = convertButton_->font();
   font.setWeight(QFont::DemiBold);
   convertButton_->setFont(font);
   opacity_ = new QGraphicsOpacityEffect(convertButton_);
   convertButton_->setGraphicsEffect(opacity_);
-  rest->addStretch(1);
+  summaryLabel_ = new QLabel(restPage_);
+  summaryLabel_->setObjectName(QStringLiteral("batchSummary"));
+  // Shrinks before the button does on a narrow window.
+  summaryLabel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  showInFolderButton_ = new QPushButton(symbolIcon(QStringLiteral("folder")),
+                                        QStringLiteral("Show in Folder"), restPage_);
+  showInFolderButton_->setObjectName(QStringLiteral("showInFolderButton"));
+  showInFolderButton_->setAccessibleName(QStringLiteral("Show in Folder"));
+  showInFolderButton_->setAccessibleDescription(
+      tr("Opens the file manager on the converted files"));
+  rest->addWidget(summaryLabel_, 1);
+  rest->addWidget(showInFolderButton_);
+  rest->addSpacing(12);
   rest->addWidget(convertButton_);
-  rest->addStretch(1);
 
   runPage_ = new QWidget(stack_);
   auto* run = new QHBoxLayout(runPage_);
@@ -74,6 +88,10 @@ ConvertBar::ConvertBar(ConverterViewModel& viewModel, QWidget* parent)
   cancelButton_ =
       new QPushButton(symbolIcon(QStringLiteral("stop.fill")), QStringLiteral("Cancel"), runPage_);
   cancelButton_->setObjectName(QStringLiteral("cancelButton"));
+  cancelButton_->setAccessibleName(QStringLiteral("Cancel"));
+  cancelButton_->setAccessibleDescription(
+      tr("Stops the conversion; files not yet converted stay in the list"));
+  progress_->setAccessibleName(tr("Overall progress"));
   run->addWidget(statusIcon_);
   run->addWidget(statusLabel_);
   run->addWidget(progress_, 1);
@@ -85,18 +103,42 @@ ConvertBar::ConvertBar(ConverterViewModel& viewModel, QWidget* parent)
   connect(convertButton_, &QPushButton::clicked, this, [this] {
     if (canStart() && !viewModel_.isConverting()) viewModel_.startConversion();
   });
+  connect(showInFolderButton_, &QPushButton::clicked, this, &ConvertBar::showInFolderRequested);
   connect(cancelButton_, &QPushButton::clicked, this, [this] { viewModel_.cancelConversion(); });
   connect(&viewModel_, &ConverterViewModel::isConvertingChanged, this, &ConvertBar::refresh);
   connect(&viewModel_, &ConverterViewModel::settingsChanged, this, &ConvertBar::refresh);
   connect(&viewModel_, &ConverterViewModel::jobsInserted, this, &ConvertBar::refresh);
   connect(&viewModel_, &ConverterViewModel::jobsRemoved, this, &ConvertBar::refresh);
+  connect(&viewModel_, &ConverterViewModel::jobChanged, this,
+          [this](const Uuid&, ConversionJob::Field field) {
+            if (field == ConversionJob::Field::status && !viewModel_.isConverting()) refresh();
+          });
   refresh();
+}
+
+int ConvertBar::finishedCount() const {
+  return static_cast<int>(std::ranges::count_if(viewModel_.jobs(), [](const auto& job) {
+    const auto kind = job->status().kind();
+    return kind != ConversionStatus::Kind::pending && kind != ConversionStatus::Kind::converting;
+  }));
+}
+
+QList<QWidget*> ConvertBar::focusChain() const {
+  return {showInFolderButton_, convertButton_, cancelButton_};
+}
+
+void ConvertBar::changeEvent(QEvent* event) {
+  QWidget::changeEvent(event);
+  // A label keeps the pixmap it was given; redraw it in the new text colour.
+  if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange)
+    statusIcon_->setPixmap(
+        symbolIcon(QStringLiteral("arrow.triangle.2.circlepath")).pixmap(16, 16));
 }
 
 QString ConvertBar::blockReason() const {
   if (viewModel_.settings().enabledFormats.empty())
     return QStringLiteral("Select at least one output format");
-  if (!hasPendingJob(viewModel_)) return QStringLiteral("Add files to convert");
+  if (!viewModel_.hasPendingJobs()) return QStringLiteral("Add files to convert");
   return {};
 }
 
@@ -112,15 +154,42 @@ void ConvertBar::refresh() {
   if (viewModel_.isConverting()) {
     stack_->setCurrentWidget(runPage_);
     statusLabel_->setText(QStringLiteral("Converting file %1/%2")
-                              .arg(viewModel_.convertingCount())
-                              .arg(viewModel_.remainingCount()));
+                              .arg(viewModel_.batchStartedCount())
+                              .arg(viewModel_.batchTotal()));
     progress_->setValue(viewModel_.overallProgress());
+    progress_->setAccessibleDescription(statusLabel_->text());
     return;
   }
+  int converted = 0, failed = 0, cancelled = 0;
+  for (const auto& job : viewModel_.jobs()) {
+    if (isCancelled(job->status())) {
+      ++cancelled;
+      continue;
+    }
+    switch (job->status().kind()) {
+      case ConversionStatus::Kind::completed:
+        ++converted;
+        break;
+      case ConversionStatus::Kind::failed:
+        ++failed;
+        break;
+      case ConversionStatus::Kind::cancelled:
+        ++cancelled;
+        break;
+      default:
+        break;
+    }
+  }
+  const bool finished = converted + failed + cancelled > 0;
+  summaryLabel_->setText(finished ? summaryText(converted, failed, cancelled) : QString());
+  summaryLabel_->setAccessibleName(summaryLabel_->text());
+  showInFolderButton_->setVisible(converted > 0);
   stack_->setCurrentWidget(restPage_);
   convertButton_->setText(convertLabel(viewModel_.remainingCount()));
   const QString reason = blockReason();
   convertButton_->setToolTip(reason);
+  convertButton_->setAccessibleDescription(
+      reason.isEmpty() ? tr("Converts the pending files into every chosen format") : reason);
   convertButton_->setEnabled(reason.isEmpty());
   opacity_->setOpacity(reason.isEmpty() ? kEnabledOpacity : kDisabledOpacity);
 }

@@ -15,8 +15,9 @@ namespace vexal::ui {
 
 class ProgressBarView;
 
-// "Convert (N files)" at rest; "Converting file X/Y", the overall progress and "Cancel"
-// while a batch runs.
+// "Convert (N files)" at rest, after a batch with its summary ("29 converted, 1 failed")
+// and "Show in Folder"; "Converting file X/Y" (X the jobs started so far), the overall
+// progress and "Cancel" while a batch runs.
 class ConvertBar : public QWidget {
   Q_OBJECT
  public:
@@ -27,6 +28,9 @@ class ConvertBar : public QWidget {
 
   // "Convert (" + count + " file" + "s" unless 1 + ")".
   static QString convertLabel(int count);
+  // "29 converted, 1 failed, 2 cancelled"; the parts that are zero are left out, except
+  // the converted count.
+  static QString summaryText(int converted, int failed, int cancelled);
   // Why a batch cannot start, or empty when it can.
   QString blockReason() const;
   bool canStart() const { return blockReason().isEmpty(); }
@@ -34,6 +38,11 @@ class ConvertBar : public QWidget {
   QPushButton* convertButton() const { return convertButton_; }
   QPushButton* cancelButton() const { return cancelButton_; }
   QLabel* statusLabel() const { return statusLabel_; }
+  QLabel* summaryLabel() const { return summaryLabel_; }
+  QPushButton* showInFolderButton() const { return showInFolderButton_; }
+  // Jobs completed, failed or cancelled.
+  int finishedCount() const;
+  QList<QWidget*> focusChain() const;
   ProgressBarView* progressBar() const { return progress_; }
   double convertButtonOpacity() const;
   bool isShowingProgress() const;
@@ -41,12 +50,20 @@ class ConvertBar : public QWidget {
  public slots:
   void refresh();
 
+ signals:
+  void showInFolderRequested();
+
+ protected:
+  void changeEvent(QEvent* event) override;
+
  private:
   ConverterViewModel& viewModel_;
   QStackedWidget* stack_;
   QWidget* restPage_;
   QWidget* runPage_;
   QPushButton* convertButton_;
+  QLabel* summaryLabel_;
+  QPushButton* showInFolderButton_;
   QGraphicsOpacityEffect* opacity_;
   QLabel* statusIcon_;
   QLabel* statusLabel_;

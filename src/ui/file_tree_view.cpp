@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QPainter>
+#include <QScrollBar>
 
 #include "model/conversion_job.h"
 #include "ui/icons.h"
@@ -51,14 +52,22 @@ void JobItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
   style->drawPrimitive(QStyle::PE_PanelItemViewItem, &opt, painter, widget);
 
   const bool selected = option.state & QStyle::State_Selected;
+  const QIcon::Mode iconMode = selected ? QIcon::Selected : QIcon::Normal;
   const QPalette::ColorGroup group =
       option.state & QStyle::State_Active ? QPalette::Active : QPalette::Inactive;
   const QColor text =
       option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text);
   QColor secondary = text;
   secondary.setAlphaF(0.6f);
-  const QRect r = option.rect.adjusted(8, 0, -12, 0);
+  QRect r = option.rect.adjusted(8, 0, -12, 0);
   painter->save();
+  if (option.state & QStyle::State_HasFocus && widget && widget->hasFocus()) {
+    // The keyboard's place in the list.
+    painter->setRenderHint(QPainter::Antialiasing);
+    painter->setPen(QPen(option.palette.color(QPalette::Active, QPalette::Highlight), 1.5));
+    painter->setBrush(Qt::NoBrush);
+    painter->drawRoundedRect(QRectF(option.rect).adjusted(1.5, 1.5, -1.5, -1.5), 4, 4);
+  }
 
   if (index.data(JobListModel::IsGroupRole).toBool()) {
     const bool expanded = option.state & QStyle::State_Open;
@@ -68,7 +77,7 @@ void JobItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
     style->drawPrimitive(expanded ? QStyle::PE_IndicatorArrowDown : QStyle::PE_IndicatorArrowRight,
                          &arrow, painter, widget);
     const QRect iconRect(r.left() + 18, r.center().y() - kGlyphSize / 2, kGlyphSize, kGlyphSize);
-    symbolIcon(QStringLiteral("folder")).paint(painter, iconRect);
+    symbolIcon(QStringLiteral("folder")).paint(painter, iconRect, Qt::AlignCenter, iconMode);
     QFont bold = option.font;
     bold.setBold(true);
     painter->setFont(bold);
@@ -94,12 +103,19 @@ void JobItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
     return;
   }
 
-  const auto kind =
-      static_cast<ConversionStatus::Kind>(index.data(JobListModel::StatusKindRole).toInt());
+  // A job outside any folder sits at the depth of the grouped jobs, not of the headers.
+  const auto* tree = qobject_cast<const QTreeView*>(widget);
+  if (tree && !index.parent().isValid() && index.model()->rowCount() > 0 &&
+      index.model()->index(0, 0).data(JobListModel::IsGroupRole).toBool())
+    r.setLeft(r.left() + tree->indentation());
+  auto kind = static_cast<ConversionStatus::Kind>(index.data(JobListModel::StatusKindRole).toInt());
+  if (auto job = static_cast<const JobListModel*>(index.model())->jobAt(index);
+      job && isCancelled(job->status()))
+    kind = ConversionStatus::Kind::cancelled;  // neutral, never red
   const QRect glyph(r.left(), r.center().y() - kGlyphSize / 2, kGlyphSize, kGlyphSize);
   symbolIcon(statusSymbol(kind))
       .paint(painter, glyph, Qt::AlignCenter,
-             kind == ConversionStatus::Kind::pending ? QIcon::Disabled : QIcon::Normal);
+             kind == ConversionStatus::Kind::pending && !selected ? QIcon::Disabled : iconMode);
   const QRect status(r.right() - kStatusWidth, r.top(), kStatusWidth, r.height());
   const QRect name(glyph.right() + 10, r.top(), status.left() - glyph.right() - 20, r.height());
   const QFontMetrics fm(option.font);
@@ -144,6 +160,9 @@ FileTreeView::FileTreeView(JobListModel* model, QWidget* parent)
   setSelectionBehavior(QAbstractItemView::SelectRows);
   setFrameShape(QFrame::NoFrame);
   setAccessibleName(tr("Files"));
+  setAccessibleDescription(
+      tr("Files to convert, grouped by folder. Delete removes the selected "
+         "files; the context menu key offers Show in Folder and Retry."));
   setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
 
   connect(model_, &QAbstractItemModel::modelReset, this, [this] { applyFolding(); });
@@ -165,7 +184,19 @@ FileTreeView::FileTreeView(JobListModel* model, QWidget* parent)
               emit currentJobChanged(std::nullopt);
             }
           });
+  connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this] {
+    if (!scrollingToFollow_) userScrolled_ = true;
+  });
   applyFolding();
+}
+
+void FileTreeView::follow(const Uuid& id) {
+  if (userScrolled_) return;
+  const QModelIndex index = model_->indexOfJob(id);
+  if (!index.isValid()) return;
+  scrollingToFollow_ = true;
+  scrollTo(index, QAbstractItemView::EnsureVisible);
+  scrollingToFollow_ = false;
 }
 
 void FileTreeView::toggleFolder(const QString& groupId) {

@@ -35,6 +35,11 @@ class FileTreeView : public QTreeView {
   const std::set<QString>& collapsedFolders() const { return collapsedFolders_; }
   void toggleFolder(const QString& groupId);
   std::set<Uuid> selectedJobIDs() const;
+  // Scrolls to a job that started converting, unless the user scrolled the list
+  // during this batch.
+  void follow(const Uuid& id);
+  void resumeFollowing() { userScrolled_ = false; }
+  bool isFollowing() const { return !userScrolled_; }
 
  signals:
   void selectedJobsChanged(const std::set<vexal::Uuid>& ids);
@@ -47,6 +52,8 @@ class FileTreeView : public QTreeView {
 
   JobListModel* model_;
   std::set<QString> collapsedFolders_;
+  bool userScrolled_ = false;
+  bool scrollingToFollow_ = false;
 };
 
 }  // namespace vexal::ui

@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "persistence/conversion_history.h"
 #include "ui/icons.h"
@@ -70,6 +71,10 @@ QVariant HistoryListModel::data(const QModelIndex& index, int role) const {
       return entry.sourceFileName + QStringLiteral(" → ") + entry.outputFileName;
     case FormatRole:
       return entry.outputFormat;
+    case SourceRole:
+      return entry.sourceFileName;
+    case OutputRole:
+      return entry.outputFileName;
     case DetailRole: {
       QStringList parts{relativeDateText(entry.date)};
       if (auto sizes = historySizeText(entry)) parts << *sizes;
@@ -85,8 +90,24 @@ QVariant HistoryListModel::data(const QModelIndex& index, int role) const {
   }
 }
 
-QSize HistoryItemDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const {
-  return {option.rect.width(), kRowHeight};
+QString arrowJoined(const QString& source, const QString& output, const QFontMetrics& metrics,
+                    int width) {
+  static const QString kArrow = QStringLiteral(" → ");
+  const int names = std::max(0, width - metrics.horizontalAdvance(kArrow));
+  const int sourceWidth = metrics.horizontalAdvance(source);
+  const int outputWidth = metrics.horizontalAdvance(output);
+  int sourceRoom = names / 2;
+  if (sourceWidth < sourceRoom) {
+    sourceRoom = sourceWidth;
+  } else if (outputWidth < names - sourceRoom) {
+    sourceRoom = names - outputWidth;
+  }
+  return metrics.elidedText(source, Qt::ElideMiddle, sourceRoom) + kArrow +
+         metrics.elidedText(output, Qt::ElideMiddle, names - sourceRoom);
+}
+
+QSize HistoryItemDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const {
+  return {0, kRowHeight};  // as wide as the list: never a horizontal scroll bar
 }
 
 void HistoryItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
@@ -129,9 +150,10 @@ void HistoryItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
   const QRect line1(left, r.top(), badge.left() - left - 8, r.height() / 2);
   const QRect line2(left, r.top() + r.height() / 2, r.right() - left, r.height() / 2);
   painter->setFont(bold);
-  painter->drawText(line1, Qt::AlignVCenter | Qt::AlignLeft,
-                    boldMetrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideMiddle,
-                                           line1.width()));
+  painter->drawText(
+      line1, Qt::AlignVCenter | Qt::AlignLeft,
+      arrowJoined(index.data(HistoryListModel::SourceRole).toString(),
+                  index.data(HistoryListModel::OutputRole).toString(), boldMetrics, line1.width()));
   painter->setFont(option.font);
   painter->setPen(secondary);
   painter->drawText(line2, Qt::AlignVCenter | Qt::AlignLeft,
@@ -195,6 +217,7 @@ HistoryView::HistoryView(ConversionHistoryManager& history, QWidget* parent)
   list_->setUniformItemSizes(true);
   list_->setAlternatingRowColors(true);
   list_->setSelectionMode(QAbstractItemView::SingleSelection);
+  list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   stack_->addWidget(emptyState_);
   stack_->addWidget(list_);
   layout->addWidget(stack_, 1);

@@ -3,6 +3,7 @@
 #include <QAbstractListModel>
 #include <QDateTime>
 #include <QDialog>
+#include <QFontMetrics>
 #include <QStyledItemDelegate>
 #include <optional>
 
@@ -24,10 +25,15 @@ std::optional<QString> historySizeText(const ConversionHistoryEntry& entry);
 QString relativeDateText(const QDateTime& date,
                          const QDateTime& now = QDateTime::currentDateTime());
 
+// "source → output" fitted to `width` px: each name is elided in its own middle and
+// the arrow always shows; the shorter name keeps what it needs, the longer the rest.
+QString arrowJoined(const QString& source, const QString& output, const QFontMetrics& metrics,
+                    int width);
+
 class HistoryListModel : public QAbstractListModel {
   Q_OBJECT
  public:
-  enum Role { SuccessfulRole = Qt::UserRole + 1, DetailRole, FormatRole };
+  enum Role { SuccessfulRole = Qt::UserRole + 1, DetailRole, FormatRole, SourceRole, OutputRole };
   explicit HistoryListModel(ConversionHistoryManager& history, QObject* parent = nullptr);
   int rowCount(const QModelIndex& parent = {}) const override;
   QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;

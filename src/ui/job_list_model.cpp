@@ -202,6 +202,20 @@ Qt::ItemFlags JobListModel::flags(const QModelIndex& index) const {
   return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
 }
 
+bool isCancelled(const ConversionStatus& status) {
+  return status.kind() == ConversionStatus::Kind::cancelled ||
+         (status.error() && status.error()->kind() == ConversionError::Kind::cancelled);
+}
+
+QString statusReason(const ConversionJob& job) {
+  QString text = QString::fromStdString(job.status().text());
+  // The row already names the file: "Cannot read file: a.mp3" reads "Cannot read file".
+  const QString name = QString::fromStdString(job.sourceURL().filename().string());
+  const QString tail = QStringLiteral(": ") + name;
+  if (!name.isEmpty() && text.endsWith(tail)) text.chop(tail.size());
+  return text;
+}
+
 QVariant JobListModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid()) return {};
   if (isGroup(index)) {
@@ -236,8 +250,9 @@ QVariant JobListModel::data(const QModelIndex& index, int role) const {
       return tip;
     }
     case Qt::AccessibleDescriptionRole:
-    case StatusTextRole:
       return QString::fromStdString(job->status().text());
+    case StatusTextRole:
+      return statusReason(*job);
     case JobIdRole:
       return QString::fromStdString(job->id().toString());
     case IsGroupRole:

@@ -30,6 +30,14 @@ inline const QString kUngroupedGroupID = QStringLiteral("ungrouped");
 
 // Named groups first, in first-appearance order; then "ungrouped" when any job has no
 // sub-folder.
+// Stopped by the user: cancelled, or failed with the "cancelled" error of a conversion
+// that saw the stop. Shown neutral, never as an error.
+bool isCancelled(const ConversionStatus& status);
+
+// The status a job row shows: its status text without the file name the row already
+// shows (the full text is the row's tooltip and the metadata panel's).
+QString statusReason(const ConversionJob& job);
+
 std::vector<FolderGroup> groupJobs(const std::vector<std::shared_ptr<ConversionJob>>& jobs);
 
 // The orchestrator's job list as a tree: a header row per named group with its jobs as

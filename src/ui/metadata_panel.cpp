@@ -12,6 +12,7 @@
 
 #include "metadata/metadata_service.h"
 #include "platform/audio_file.h"
+#include "ui/job_list_model.h"
 #include "ui/waveform_view.h"
 
 namespace vexal::ui {
@@ -83,7 +84,7 @@ std::vector<std::pair<QString, QString>> metadataRows(const std::optional<AudioM
 }
 
 MetadataPanel::MetadataPanel(QWidget* parent) : QWidget(parent) {
-  setFixedWidth(kWidth);
+  setMinimumWidth(kWidth * 2 / 3);
   setObjectName(QStringLiteral("MetadataPanel"));
   setAutoFillBackground(true);
   auto* layout = new QVBoxLayout(this);
@@ -101,6 +102,15 @@ MetadataPanel::MetadataPanel(QWidget* parent) : QWidget(parent) {
   subtitle_->setForegroundRole(QPalette::PlaceholderText);
   subtitle_->setWordWrap(true);
   subtitle_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  error_ = new QLabel(this);
+  error_->setObjectName(QStringLiteral("jobError"));
+  error_->setWordWrap(true);
+  error_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  error_->setAccessibleName(tr("Error"));
+  QPalette errorPalette = error_->palette();
+  errorPalette.setColor(QPalette::WindowText, QColor(0xe0, 0x1b, 0x24));
+  error_->setPalette(errorPalette);
+  error_->hide();
   waveform_ = new WaveformView(this);
   // A busy indicator while the tags load.
   loadingIndicator_ = new QProgressBar(this);
@@ -117,6 +127,7 @@ MetadataPanel::MetadataPanel(QWidget* parent) : QWidget(parent) {
 
   layout->addWidget(title_);
   layout->addWidget(subtitle_);
+  layout->addWidget(error_);
   layout->addWidget(waveform_);
   layout->addWidget(loadingIndicator_);
   layout->addWidget(rowsHost_);
@@ -128,6 +139,7 @@ void MetadataPanel::setJob(std::shared_ptr<const ConversionJob> job) {
   job_ = std::move(job);
   loaded_ = {};
   const quint64 generation = ++generation_;
+  refreshStatus();
   if (!job_) {
     isLoading_ = false;
     title_->clear();
@@ -167,6 +179,13 @@ void MetadataPanel::setJob(std::shared_ptr<const ConversionJob> job) {
         },
         Qt::QueuedConnection);
   });
+}
+
+void MetadataPanel::refreshStatus() {
+  const bool failed = job_ && job_->status().kind() == ConversionStatus::Kind::failed &&
+                      !isCancelled(job_->status());
+  error_->setText(failed ? fromStd(job_->status().text()) : QString());
+  error_->setVisible(failed);
 }
 
 std::vector<std::pair<QString, QString>> MetadataPanel::rows() const {

@@ -27,7 +27,8 @@ std::vector<std::pair<QString, QString>> metadataRows(const std::optional<AudioM
                                                       const std::optional<QString>& duration,
                                                       const std::optional<QString>& formatString);
 
-// Tags, duration and codec of the selected job, read in the background; 320 px wide.
+// Tags, duration and codec of the selected job, read in the background, and the full
+// error text of a failed job; 320 px wide at first.
 class MetadataPanel : public QWidget {
   Q_OBJECT
  public:
@@ -36,6 +37,9 @@ class MetadataPanel : public QWidget {
   explicit MetadataPanel(QWidget* parent = nullptr);
 
   void setJob(std::shared_ptr<const ConversionJob> job);
+  // Shows the job's error, or hides it, after its status changed.
+  void refreshStatus();
+  QLabel* errorLabel() const { return error_; }
   const std::shared_ptr<const ConversionJob>& job() const { return job_; }
   bool isLoading() const { return isLoading_; }
   // The rows on screen, label and value.
@@ -59,6 +63,7 @@ class MetadataPanel : public QWidget {
   quint64 generation_ = 0;
   QLabel* title_;
   QLabel* subtitle_;
+  QLabel* error_;
   WaveformView* waveform_;
   QProgressBar* loadingIndicator_;
   QWidget* rowsHost_;

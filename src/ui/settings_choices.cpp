@@ -50,8 +50,8 @@ std::vector<Choice<double>> sampleRateChoices() {
           {QStringLiteral("96,000 Hz"), 96000.0}};
 }
 
-std::vector<Choice<std::uint32_t>> channelChoices(bool sidebar) {
-  return {{sidebar ? QStringLiteral("Auto") : QStringLiteral("Original"), std::nullopt},
+std::vector<Choice<std::uint32_t>> channelChoices() {
+  return {{QStringLiteral("Original"), std::nullopt},
           {QStringLiteral("Mono"), 1u},
           {QStringLiteral("Stereo"), 2u}};
 }

@@ -24,8 +24,9 @@ std::vector<Choice<std::int64_t>> bitrateChoices(OutputFormat format);
 // "Default" or "192 kbps": the label of the bitrate menu of `format`.
 QString bitrateMenuLabel(const ConversionSettings& settings, OutputFormat format);
 std::vector<Choice<double>> sampleRateChoices();
-// The sidebar calls "no custom channel count" "Auto", the settings sheet "Original".
-std::vector<Choice<std::uint32_t>> channelChoices(bool sidebar);
+// "Original" (no custom channel count), "Mono", "Stereo": one wording in the sidebar and
+// the settings sheet, like the sample rate's "Original".
+std::vector<Choice<std::uint32_t>> channelChoices();
 // Target presets of a normalisation mode, e.g. "-14 Streaming" for LUFS.
 std::vector<Choice<double>> normalizationTargetPresets(NormalizationMode mode);
 // "LUFS", "dBFS", "dB"; empty when off.

@@ -245,6 +245,14 @@ void SettingsPanel::rebuildEncoding() {
     }
   }
 
+  // Under a heading of their own: they apply to every format, not to the last one listed.
+  if (encodingForm_->rowCount() > 0) {
+    auto* heading = new QLabel(QStringLiteral("All Formats"));
+    QFont bold = heading->font();
+    bold.setBold(true);
+    heading->setFont(bold);
+    encodingForm_->addRow(heading);
+  }
   const auto rates = sampleRateChoices();
   auto* rate = choiceCombo<double>(QStringLiteral("sampleRate"), rates, s.customSampleRate);
   connect(rate, &QComboBox::activated, this, [this, rates](int index) {
@@ -252,7 +260,7 @@ void SettingsPanel::rebuildEncoding() {
     edit([&](ConversionSettings& settings) { settings.customSampleRate = rates[index].value; });
   });
   encodingForm_->addRow(QStringLiteral("Sample Rate"), rate);
-  const auto channels = channelChoices(false);
+  const auto channels = channelChoices();
   auto* channelCombo =
       choiceCombo<std::uint32_t>(QStringLiteral("channels"), channels, s.customChannels);
   connect(channelCombo, &QComboBox::activated, this, [this, channels](int index) {
@@ -388,7 +396,7 @@ QWidget* SettingsPanel::buildMetadata() {
   metadataForm_->addRow(replayGain_);
   metadataForm_->addRow(naming);
   metadataForm_->addRow(QStringLiteral("Template"), templatePicker_);
-  metadataForm_->addRow(QStringLiteral("Template"), templateField_);
+  metadataForm_->addRow(QStringLiteral("Custom pattern"), templateField_);
   metadataForm_->addRow(templateCaption_);
   return box;
 }
@@ -406,9 +414,26 @@ QWidget* SettingsPanel::buildQuality() {
   return box;
 }
 
+void SettingsPanel::alignFieldColumns() {
+  // Each section is a form of its own; one label width makes their fields line up.
+  QList<QWidget*> labels;
+  int widest = 0;
+  for (QFormLayout* form : findChildren<QFormLayout*>()) {
+    for (int row = 0; row < form->rowCount(); ++row) {
+      QLayoutItem* item = form->itemAt(row, QFormLayout::LabelRole);
+      QWidget* label = item ? item->widget() : nullptr;
+      if (!label || label->isHidden()) continue;
+      labels << label;
+      widest = std::max(widest, label->sizeHint().width());
+    }
+  }
+  for (QWidget* label : labels) label->setMinimumWidth(widest);
+}
+
 void SettingsPanel::refresh() {
   const ConversionSettings& s = viewModel_.settings();
   rebuildEncoding();
+  alignFieldColumns();
 
   const QSignalBlocker b1(trimSilence_), b2(threshold_), b3(fadeIn_), b4(fadeOut_),
       b5(normalizationMode_), b6(target_), b7(preserveMetadata_), b8(replayGain_),

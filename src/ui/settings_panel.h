@@ -40,6 +40,7 @@ class SettingsPanel : public QDialog {
  private:
   void edit(const std::function<void(ConversionSettings&)>& change);
   void refresh();
+  void alignFieldColumns();
   void rebuildEncoding();
   void rebuildTargetPresets();
   QWidget* buildAudioProcessing();

@@ -4,6 +4,7 @@
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -26,7 +27,6 @@
 namespace vexal::ui {
 namespace {
 
-constexpr int kSidebarWidth = 240;      // px
 constexpr double kLetterSpacing = 0.7;  // px, the format names
 constexpr int kToggleAnimationMs = 150;
 
@@ -132,6 +132,7 @@ FormatRow::FormatRow(OutputFormat format, QWidget* parent) : QWidget(parent), fo
   setObjectName(QStringLiteral("formatRow_") + qs(rawValue(format)));
   setCursor(Qt::PointingHandCursor);
   setFixedHeight(32);
+  setFocusPolicy(Qt::StrongFocus);
   setAccessibleName(qs(displayName(format)));
   auto* layout = new QHBoxLayout(this);
   layout->setContentsMargins(12, 0, 6, 0);
@@ -143,6 +144,7 @@ FormatRow::FormatRow(OutputFormat format, QWidget* parent) : QWidget(parent), fo
   toggle_ = new FormatToggle(this);
   toggle_->setAccessibleName(qs(displayName(format)));
   chevron_ = new QToolButton(this);
+  chevron_->setFocusPolicy(Qt::NoFocus);  // the row's Right and Left keys do its work
   chevron_->setAutoRaise(true);
   chevron_->setIconSize({12, 12});
   chevron_->setFixedSize(24, 24);
@@ -166,6 +168,31 @@ void FormatRow::setState(bool enabled, bool unfolded) {
   chevron_->setIcon(
       symbolIcon(unfolded ? QStringLiteral("chevron.up") : QStringLiteral("chevron.down")));
   chevron_->setToolTip(unfolded ? tr("Hide options") : tr("Show options"));
+  chevron_->setAccessibleName(chevron_->toolTip());
+  QString description = enabled ? tr("Chosen. Space removes this format.")
+                                : tr("Not chosen. Space adds this format.");
+  if (enabled)
+    description += unfolded ? tr(" Left hides its options.") : tr(" Right shows its options.");
+  setAccessibleDescription(description);
+}
+
+void FormatRow::keyPressEvent(QKeyEvent* event) {
+  switch (event->key()) {
+    case Qt::Key_Space:
+    case Qt::Key_Select:
+      emit toggleRequested(format_);
+      break;
+    case Qt::Key_Right:
+      emit unfoldRequested(format_, true);
+      break;
+    case Qt::Key_Left:
+      emit unfoldRequested(format_, false);
+      break;
+    default:
+      QWidget::keyPressEvent(event);
+      return;
+  }
+  event->accept();
 }
 
 void FormatRow::mouseReleaseEvent(QMouseEvent* event) {
@@ -207,6 +234,11 @@ FormatSettingsView::FormatSettingsView(ConverterViewModel& viewModel, QWidget* p
   bitrateButton_ = menuButton(QStringLiteral("bitrateMenu"), this);
   sampleRateButton_ = menuButton(QStringLiteral("sampleRateMenu"), this);
   channelsButton_ = menuButton(QStringLiteral("channelsMenu"), this);
+  bitrateButton_->setAccessibleName(tr("Bitrate"));
+  sampleRateButton_->setAccessibleName(tr("Sample rate"));
+  channelsButton_->setAccessibleName(tr("Channels"));
+  sampleRateButton_->setAccessibleDescription(tr("Sample rate of every output format"));
+  channelsButton_->setAccessibleDescription(tr("Channel count of every output format"));
   layout->addWidget(bitrateCaption_);
   layout->addWidget(bitrateButton_);
   layout->addSpacing(4);
@@ -236,6 +268,8 @@ void FormatSettingsView::refresh() {
   bitrateButton_->setVisible(lossy);
   if (lossy) {
     const OutputFormat format = *format_;
+    bitrateButton_->setAccessibleDescription(
+        tr("Bitrate of %1 outputs").arg(qs(displayName(format))));
     bitrateButton_->setText(bitrateMenuLabel(settings, format));
     fillMenu<std::int64_t>(bitrateButton_, bitrateChoices(format), settings.chosenBitrate(format),
                            [this, format](std::optional<std::int64_t> value) {
@@ -251,7 +285,7 @@ void FormatSettingsView::refresh() {
                    [this](std::optional<double> value) {
                      edit([&](ConversionSettings& s) { s.customSampleRate = value; });
                    });
-  const auto channels = channelChoices(true);
+  const auto channels = channelChoices();
   channelsButton_->setText(channels.front().text);
   for (const auto& choice : channels) {
     if (choice.value == settings.customChannels) channelsButton_->setText(choice.text);
@@ -273,20 +307,25 @@ SavePresetDialog::SavePresetDialog(QWidget* parent) : QDialog(parent) {
   QFont font = title->font();
   font.setBold(true);
   title->setFont(font);
+  // One line: wrapped at the dialog's width it left "preset." alone on the second.
   auto* message = new QLabel(
       QStringLiteral("Save the current format and settings as a reusable preset."), this);
-  message->setWordWrap(true);
   nameField_ = new QLineEdit(this);
   nameField_->setPlaceholderText(QStringLiteral("Name"));
+  nameField_->setAccessibleName(QStringLiteral("Preset name"));
   auto* buttons = new QDialogButtonBox(this);
   saveButton_ = buttons->addButton(QStringLiteral("Save"), QDialogButtonBox::AcceptRole);
   cancelButton_ = buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole);
   saveButton_->setDefault(true);
+  saveButton_->setEnabled(false);
+  connect(nameField_, &QLineEdit::textChanged, this,
+          [this](const QString& name) { saveButton_->setEnabled(!name.trimmed().isEmpty()); });
   layout->addWidget(title);
   layout->addWidget(message);
   layout->addWidget(nameField_);
   layout->addWidget(buttons);
   connect(buttons, &QDialogButtonBox::accepted, this, [this] {
+    if (nameField_->text().trimmed().isEmpty()) return;  // Return on a blank name
     emit saveRequested(nameField_->text());
     accept();
   });
@@ -299,7 +338,7 @@ SavePresetDialog::SavePresetDialog(QWidget* parent) : QDialog(parent) {
 SidebarView::SidebarView(ConverterViewModel& viewModel, QWidget* parent)
     : QWidget(parent), viewModel_(viewModel) {
   setObjectName(QStringLiteral("SidebarView"));
-  setFixedWidth(kSidebarWidth);
+  setMinimumWidth(kMinimumWidth);
   folderPicker_ = [](QWidget* parentWidget) {
     return QFileDialog::getExistingDirectory(parentWidget, tr("Choose a folder to watch"));
   };
@@ -320,6 +359,9 @@ SidebarView::SidebarView(ConverterViewModel& viewModel, QWidget* parent)
   headerFont.setLetterSpacing(QFont::AbsoluteSpacing, kLetterSpacing);
   convertToHeader_->setFont(headerFont);
   convertToHeader_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+  convertToHeader_->setFocusPolicy(Qt::StrongFocus);
+  convertToHeader_->setAccessibleName(tr("Convert to"));
+  convertToHeader_->setAccessibleDescription(tr("Shows or hides the list of output formats"));
   layout->addWidget(convertToHeader_);
 
   formatList_ = new QWidget(this);
@@ -333,6 +375,13 @@ SidebarView::SidebarView(ConverterViewModel& viewModel, QWidget* parent)
     connect(row, &FormatRow::toggleRequested, this, &SidebarView::toggleFormat);
     connect(row, &FormatRow::chevronClicked, this, [this](OutputFormat format) {
       setExpandedFormat(expandedFormat_ == format ? std::nullopt : std::optional(format));
+    });
+    connect(row, &FormatRow::unfoldRequested, this, [this](OutputFormat format, bool unfold) {
+      if (unfold) {
+        setExpandedFormat(format);
+      } else if (expandedFormat_ == format) {
+        setExpandedFormat(std::nullopt);
+      }
     });
   }
   formatSettings_ = new FormatSettingsView(viewModel_, formatList_);
@@ -365,6 +414,16 @@ SidebarView::SidebarView(ConverterViewModel& viewModel, QWidget* parent)
   settingsButton_ =
       new QPushButton(symbolIcon(QStringLiteral("gearshape")), QStringLiteral("Settings"), this);
   settingsButton_->setObjectName(QStringLiteral("settingsButton"));
+  watchButton_->setAccessibleName(tr("Watch folder"));
+  presetsButton_->setAccessibleName(tr("Presets"));
+  presetsButton_->setAccessibleDescription(
+      tr("Applies a built-in or saved preset, or saves the "
+         "current formats and settings as one"));
+  historyButton_->setAccessibleName(tr("History"));
+  historyButton_->setAccessibleDescription(tr("Shows the files converted so far"));
+  settingsButton_->setAccessibleName(tr("Settings"));
+  settingsButton_->setAccessibleDescription(
+      tr("Opens the advanced settings: encoding, processing, loudness, metadata, quality"));
   connect(historyButton_, &QPushButton::clicked, this, &SidebarView::showHistory);
   connect(settingsButton_, &QPushButton::clicked, this, &SidebarView::showSettings);
 
@@ -413,10 +472,24 @@ void SidebarView::placeFormatSettings() {
     formatSettings_->hide();
     return;
   }
-  const int row = formatLayout_->indexOf(formatRow(*expandedFormat_));
-  formatLayout_->insertWidget(row + 1, formatSettings_);
+  FormatRow* owner = formatRow(*expandedFormat_);
+  formatLayout_->insertWidget(formatLayout_->indexOf(owner) + 1, formatSettings_);
   formatSettings_->setFormat(expandedFormat_);
   formatSettings_->show();
+  emit focusOrderChanged();
+}
+
+QList<QWidget*> SidebarView::focusChain() const {
+  QList<QWidget*> chain{convertToHeader_};
+  for (FormatRow* row : rows_) {
+    chain << row;
+    if (expandedFormat_ == row->format()) {
+      chain << formatSettings_->bitrateButton() << formatSettings_->sampleRateButton()
+            << formatSettings_->channelsButton();
+    }
+  }
+  chain << watchButton_ << presetsButton_ << historyButton_ << settingsButton_;
+  return chain;
 }
 
 void SidebarView::refresh() {
@@ -441,6 +514,7 @@ void SidebarView::refresh() {
   const auto& folder = viewModel_.watchFolderService().watchedFolder();
   watchButton_->setToolTip(watching && folder ? tr("Stop watching %1").arg(*folder)
                                               : tr("Convert new files that appear in a folder"));
+  watchButton_->setAccessibleDescription(watchButton_->toolTip());
 }
 
 void SidebarView::onWatchClicked() {

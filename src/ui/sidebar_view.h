@@ -44,7 +44,8 @@ class FormatToggle : public QAbstractButton {
 };
 
 // One format: its name and toggle; enabled formats add a chevron that unfolds their
-// options. Clicking anywhere on the row toggles the format.
+// options. Clicking anywhere on the row toggles the format; from the keyboard Space
+// toggles it and Right / Left unfold and fold its options.
 class FormatRow : public QWidget {
   Q_OBJECT
  public:
@@ -58,8 +59,10 @@ class FormatRow : public QWidget {
  signals:
   void toggleRequested(vexal::OutputFormat format);
   void chevronClicked(vexal::OutputFormat format);
+  void unfoldRequested(vexal::OutputFormat format, bool unfold);
 
  protected:
+  void keyPressEvent(QKeyEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
   void enterEvent(QEnterEvent* event) override;
@@ -96,7 +99,8 @@ class FormatSettingsView : public QWidget {
   QPushButton* channelsButton_;
 };
 
-// "Save Preset": a name for the current format and settings.
+// "Save Preset": a name for the current format and settings; "Save" stays disabled
+// while the name is blank.
 class SavePresetDialog : public QDialog {
   Q_OBJECT
  public:
@@ -120,7 +124,13 @@ class SidebarView : public QWidget {
  public:
   using FolderPicker = std::function<QString(QWidget* parent)>;
 
+  static constexpr int kPreferredWidth = 240;  // px
+  static constexpr int kMinimumWidth = 190;    // px; narrower, the splitter folds it away
+
   explicit SidebarView(ConverterViewModel& viewModel, QWidget* parent = nullptr);
+
+  // Its controls in reading order, top to bottom.
+  QList<QWidget*> focusChain() const;
 
   FormatRow* formatRow(OutputFormat format) const;
   std::optional<OutputFormat> expandedFormat() const { return expandedFormat_; }
@@ -144,6 +154,10 @@ class SidebarView : public QWidget {
   void showSavePreset();
   void showHistory();
   void showSettings();
+
+ signals:
+  // The unfolded options moved: the window re-applies its Tab order.
+  void focusOrderChanged();
 
  protected:
   void paintEvent(QPaintEvent* event) override;

@@ -99,10 +99,16 @@ void WaveformView::paintEvent(QPaintEvent*) {
   painter.setPen(Qt::NoPen);
   painter.setBrush(accent);
   const double radius = std::min(step * 0.5, barWidth * 0.5);
+  const double gain = peakGain(samples_);
   for (std::size_t i = 0; i < samples_.size(); ++i) {
-    const double half = h * 0.5 * samples_[i];
+    const double half = h * 0.5 * samples_[i] * gain;
     painter.drawRoundedRect(QRectF(step * i, h * 0.5 - half, barWidth, 2 * half), radius, radius);
   }
+}
+
+double peakGain(const std::vector<float>& peaks) {
+  const float loudest = peaks.empty() ? 0.0f : *std::ranges::max_element(peaks);
+  return loudest > 0.0f ? 1.0 / loudest : 1.0;
 }
 
 }  // namespace vexal::ui

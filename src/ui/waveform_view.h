@@ -12,7 +12,12 @@ namespace vexal::ui {
 // cannot be read. Blocking; call off the interface thread.
 std::vector<float> loadWaveformPeaks(const std::filesystem::path& path, int bars = 200);
 
-// A 60-pixel strip of peak bars for one source file, loaded in the background.
+// The scale that makes the loudest bar full height, so a quiet file still shows its
+// shape; 1 for silence.
+double peakGain(const std::vector<float>& peaks);
+
+// A 60-pixel strip of peak bars for one source file, loaded in the background and
+// scaled to the file's own peak.
 class WaveformView : public QWidget {
   Q_OBJECT
  public:

@@ -68,11 +68,12 @@ TEST(MetadataItemsTest, Id3TrackIsOnlyAFallback) {
   EXPECT_EQ(metadata.trackTotal, 12);
 }
 
-TEST(MetadataItemsTest, OnlyTheFirstItemOfAnIdentifierCounts) {
+TEST(MetadataItemsTest, TextsOfOneIdentifierJoinNumbersTakeTheFirst) {
   const auto metadata =
       metadataFromItems({text(Id::iTunesUserGenre, "Jazz"), text(Id::iTunesUserGenre, "Rock"),
-                         number(Id::iTunesDiscNumber, 2), number(Id::iTunesDiscNumber, 5)});
-  EXPECT_EQ(metadata.genre, "Jazz");
+                         text(Id::iTunesUserGenre, "Jazz"), number(Id::iTunesDiscNumber, 2),
+                         number(Id::iTunesDiscNumber, 5)});
+  EXPECT_EQ(metadata.genre, "Jazz; Rock");
   EXPECT_EQ(metadata.discNumber, 2);
   // A disc number needs a number value.
   EXPECT_FALSE(metadataFromItems({text(Id::iTunesDiscNumber, "2")}).discNumber);
@@ -112,7 +113,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(YearCase{"2004-05-17T07:00:00Z", std::nullopt, 2004},
                     YearCase{"2004", "1990", 2004}, YearCase{"204", std::nullopt, std::nullopt},
                     YearCase{"204", "1997", 1997}, YearCase{std::nullopt, "1997", 1997},
-                    YearCase{std::nullopt, "1997-05", std::nullopt},
+                    YearCase{std::nullopt, "1997-05", 1997},
+                    YearCase{"20045", std::nullopt, std::nullopt},
                     YearCase{std::nullopt, "", std::nullopt}, YearCase{"abcd-01", "1999", 1999},
                     YearCase{" 2004", std::nullopt, std::nullopt}));
 
@@ -123,6 +125,13 @@ TEST(MetadataItemsTest, CommonKeysTakeTheLastItemEvenWhenItsValueIsAbsent) {
   metadata = metadataFromItems({text("id3/TIT2", "First", CommonKey::title),
                                 text("id3/TIT2", std::nullopt, CommonKey::title)});
   EXPECT_FALSE(metadata.title);
+}
+
+TEST(MetadataItemsTest, RepeatedCommonKeyItemsJoinOnceEach) {
+  const auto metadata = metadataFromItems({text("xiph/ARTIST", "A", CommonKey::artist),
+                                           text("xiph/ARTIST", "B", CommonKey::artist),
+                                           text("xiph/ARTIST", "A", CommonKey::artist)});
+  EXPECT_EQ(metadata.artist, "A; B");
 }
 
 TEST(MetadataItemsTest, CommonKeysFillTheirFields) {

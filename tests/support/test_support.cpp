@@ -305,6 +305,26 @@ void putLe(std::string& out, std::uint64_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
 }
 
+// One channel as 1-bit samples (true: +1) from a second-order sigma-delta loop.
+std::vector<bool> sigmaDelta(const Signal& signal, std::uint32_t channel, std::uint64_t count) {
+  std::vector<bool> bits(count);
+  double first = 0, second = 0, out = 0;  // loop integrators and the last output (+-1)
+  for (std::uint64_t i = 0; i < count; ++i) {
+    first += signal.sample(static_cast<std::int64_t>(i), channel) - out;
+    second += first - out;
+    out = second >= 0 ? 1.0 : -1.0;
+    bits[i] = out > 0;
+  }
+  return bits;
+}
+
+std::filesystem::path writeBytes(const std::filesystem::path& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path.string());
+  return path;
+}
+
 }  // namespace
 
 std::filesystem::path writeDsf(const std::filesystem::path& dir, const std::string& stem, const Signal& signal) {
@@ -317,15 +337,12 @@ std::filesystem::path writeDsf(const std::filesystem::path& dir, const std::stri
   // Padding bytes after the last sample hold the DSD idle pattern.
   std::string data(dataBytes, static_cast<char>(0x69));
   for (std::uint32_t c = 0; c < channels; ++c) {
-    double first = 0, second = 0, out = 0;  // loop integrators and the last output bit (+-1)
+    const std::vector<bool> samples = sigmaDelta(signal, c, bits);
     for (std::uint64_t i = 0; i < bits; ++i) {
-      first += signal.sample(static_cast<std::int64_t>(i), c) - out;
-      second += first - out;
-      out = second >= 0 ? 1.0 : -1.0;
       const std::uint64_t byte = i / 8;
       char& target = data[(byte / kBlockBytes * channels + c) * kBlockBytes + byte % kBlockBytes];
       if (i % 8 == 0) target = 0;
-      if (out > 0) target = static_cast<char>(target | (1 << (i % 8)));  // least significant bit first
+      if (samples[i]) target = static_cast<char>(target | (1 << (i % 8)));  // least significant bit first
     }
   }
   std::string file = "DSD ";
@@ -346,11 +363,57 @@ std::filesystem::path writeDsf(const std::filesystem::path& dir, const std::stri
   file += "data";
   putLe(file, 12 + dataBytes, 8);
   file += data;
-  const auto path = dir / (stem + ".dsf");
-  std::ofstream out(path, std::ios::binary);
-  out.write(file.data(), static_cast<std::streamsize>(file.size()));
-  if (!out) throw std::runtime_error("writeDsf: cannot write " + path.string());
-  return path;
+  return writeBytes(dir / (stem + ".dsf"), file);
+}
+
+namespace {
+
+void putBe(std::string& out, std::uint64_t value, int bytes) {
+  for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
+}  // namespace
+
+std::filesystem::path writeDff(const std::filesystem::path& dir, const std::string& stem, const Signal& signal) {
+  const auto channels = signal.channels;
+  const auto bytesPerChannel = static_cast<std::uint64_t>(signal.frames / 8);  // whole bytes only
+  std::string data(bytesPerChannel * channels, '\0');
+  for (std::uint32_t c = 0; c < channels; ++c) {
+    const std::vector<bool> bits = sigmaDelta(signal, c, bytesPerChannel * 8);
+    for (std::uint64_t i = 0; i < bits.size(); ++i) {
+      // Bytes interleave channel by channel, most significant bit first.
+      if (bits[i]) data[(i / 8) * channels + c] |= static_cast<char>(0x80 >> (i % 8));
+    }
+  }
+  std::string properties = "SND ";
+  properties += "FS  ";
+  putBe(properties, 4, 8);
+  putBe(properties, static_cast<std::uint64_t>(signal.sampleRate), 4);
+  properties += "CHNL";
+  putBe(properties, 2 + 4 * channels, 8);
+  putBe(properties, channels, 2);
+  for (std::uint32_t c = 0; c < channels; ++c) properties += channels == 1 ? "C   " : c == 0 ? "SLFT" : "SRGT";
+  const std::string compression = "not compressed";  // 14 bytes: with its count, padded to even
+  properties += "CMPR";
+  putBe(properties, 4 + 1 + compression.size() + 1, 8);
+  properties += "DSD ";
+  properties.push_back(static_cast<char>(compression.size()));
+  properties += compression;
+  properties.push_back('\0');
+  std::string body = "DSD ";
+  body += "FVER";
+  putBe(body, 4, 8);
+  putBe(body, 0x01050000, 4);
+  body += "PROP";
+  putBe(body, properties.size(), 8);
+  body += properties;
+  body += "DSD ";
+  putBe(body, data.size(), 8);
+  body += data;
+  std::string file = "FRM8";
+  putBe(file, body.size(), 8);
+  file += body;
+  return writeBytes(dir / (stem + ".dff"), file);
 }
 
 DecodedAudio decodeFile(const std::filesystem::path& path) {

@@ -41,11 +41,11 @@ TEST_F(SettingsPanelTest, Mp3VbrQualityReplacesBitrate) {
   enable({OutputFormat::mp3});
   SettingsPanel* panel = open();
   EXPECT_EQ(panel->encodingRowLabels(),
-            (QStringList{"MP3", "Mode", "Bitrate", "Sample Rate", "Channels"}));
+            (QStringList{"MP3", "Mode", "Bitrate", "All Formats", "Sample Rate", "Channels"}));
   choose(field<QComboBox>(panel, "mp3Mode"), "VBR");
   EXPECT_EQ(vm().settings().bitrateMode, BitrateMode::vbr);
   EXPECT_EQ(panel->encodingRowLabels(),
-            (QStringList{"MP3", "Mode", "VBR Quality", "Sample Rate", "Channels"}));
+            (QStringList{"MP3", "Mode", "VBR Quality", "All Formats", "Sample Rate", "Channels"}));
   auto* quality = field<QComboBox>(panel, "mp3VbrQuality");
   ASSERT_NE(quality, nullptr);
   EXPECT_EQ(quality->currentText(), "V2 (~190 kbps)");
@@ -53,7 +53,7 @@ TEST_F(SettingsPanelTest, Mp3VbrQualityReplacesBitrate) {
   EXPECT_EQ(vm().settings().vbrQuality, VBRQuality::v0);
   choose(field<QComboBox>(panel, "mp3Mode"), "CBR");
   EXPECT_EQ(panel->encodingRowLabels(),
-            (QStringList{"MP3", "Mode", "Bitrate", "Sample Rate", "Channels"}));
+            (QStringList{"MP3", "Mode", "Bitrate", "All Formats", "Sample Rate", "Channels"}));
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_EQ(field<QComboBox>(panel, "mp3VbrQuality"), nullptr);
 }
@@ -63,11 +63,12 @@ TEST_F(SettingsPanelTest, EncodingShowsEveryEnabledLossyFormatInTurn) {
   SettingsPanel* panel = open();
   EXPECT_EQ(panel->encodingRowLabels(),
             (QStringList{"AAC", "Mode", "Bitrate", "Opus", "Bitrate", "Vorbis", "Bitrate",
-                         "Sample Rate", "Channels"}));
+                         "All Formats", "Sample Rate", "Channels"}));
   choose(field<QComboBox>(panel, "aacMode"), "VBR High (~192 kbps)");
   EXPECT_EQ(vm().settings().aacStrategy, AACStrategy::vbrHigh);
-  EXPECT_EQ(panel->encodingRowLabels(), (QStringList{"AAC", "Mode", "Opus", "Bitrate", "Vorbis",
-                                                     "Bitrate", "Sample Rate", "Channels"}));
+  EXPECT_EQ(panel->encodingRowLabels(),
+            (QStringList{"AAC", "Mode", "Opus", "Bitrate", "Vorbis", "Bitrate", "All Formats",
+                         "Sample Rate", "Channels"}));
   choose(field<QComboBox>(panel, "opusBitrate"), "96 kbps");
   choose(field<QComboBox>(panel, "vorbisBitrate"), "Default (192 kbps)");
   EXPECT_EQ(vm().settings().bitrateFor(OutputFormat::opus), 96000);

@@ -103,13 +103,14 @@ TEST_F(SidebarTest, LosslessFormatsHaveNoBitrate) {
   EXPECT_TRUE(view->sampleRateButton()->isVisibleTo(sidebar()));
   EXPECT_EQ(actionTexts(view->sampleRateButton()->menu()),
             (QStringList{"Original", "44,100 Hz", "48,000 Hz", "96,000 Hz"}));
-  EXPECT_EQ(actionTexts(view->channelsButton()->menu()), (QStringList{"Auto", "Mono", "Stereo"}));
+  EXPECT_EQ(actionTexts(view->channelsButton()->menu()),
+            (QStringList{"Original", "Mono", "Stereo"}));
   findAction(view->sampleRateButton()->menu(), "48,000 Hz")->trigger();
   findAction(view->channelsButton()->menu(), "Mono")->trigger();
   EXPECT_EQ(vm().settings().customSampleRate, 48000.0);
   EXPECT_EQ(vm().settings().customChannels, 1u);
   EXPECT_EQ(view->sampleRateButton()->text(), "48,000 Hz");
-  findAction(view->channelsButton()->menu(), "Auto")->trigger();
+  findAction(view->channelsButton()->menu(), "Original")->trigger();
   EXPECT_FALSE(vm().settings().customChannels.has_value());
 }
 
@@ -139,9 +140,11 @@ TEST_F(SidebarTest, SavePresetWithBlankNameSavesNothing) {
   ui::SavePresetDialog* dialog = sidebar()->savePresetDialog();
   ASSERT_NE(dialog, nullptr);
   EXPECT_TRUE(dialog->isVisible());
+  EXPECT_FALSE(dialog->saveButton()->isEnabled());
   QTest::keyClicks(dialog->nameField(), "   \t ");
-  dialog->saveButton()->click();
-  EXPECT_FALSE(dialog->isVisible());
+  EXPECT_FALSE(dialog->saveButton()->isEnabled());
+  QTest::keyClick(dialog->nameField(), Qt::Key_Return);
+  EXPECT_TRUE(dialog->isVisible());
   EXPECT_TRUE(vm().presetManager().presets().empty());
 
   // A real name is saved trimmed, and listed under "Saved".

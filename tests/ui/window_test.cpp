@@ -47,8 +47,10 @@ void dropPaths(QWidget* window, const QStringList& paths, bool* targetedWhileHov
   QApplication::sendEvent(window, &drop);
 }
 
-TEST_F(WindowTest, StartsWithDropZoneAtDefaultSize) {
-  EXPECT_EQ(window_->size(), QSize(1300, 870));
+TEST_F(WindowTest, StartsWithDropZoneAtDefaultSizeFittedToTheScreen) {
+  EXPECT_EQ(window_->size(),
+            ui::ContentView::fittedSize({1300, 870}, {640, 480},
+                                        window_->screen()->availableGeometry().size()));
   EXPECT_TRUE(window_->isShowingDropZone());
 }
 
