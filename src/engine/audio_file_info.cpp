@@ -4,12 +4,11 @@
 
 namespace vexal {
 
-ConversionError readFailure(const std::filesystem::path& source, const platform::AudioFileReader& reader,
-                            std::string step, std::int32_t status) {
+ConversionError readFailure(const platform::AudioFileReader& reader, std::string step, std::int32_t status) {
   if (status != platform::kStatusSourceDamaged) return ConversionError::extAudioFileError(std::move(step), status);
   const platform::DamageReport damage = reader.damage();
   const double rate = damage.sampleRate > 0 ? damage.sampleRate : 1.0;
-  return ConversionError::sourceDamaged(source, static_cast<double>(damage.decodedFrames) / rate,
+  return ConversionError::sourceDamaged(static_cast<double>(damage.decodedFrames) / rate,
                                         static_cast<double>(damage.declaredFrames) / rate);
 }
 
@@ -24,7 +23,7 @@ Expected<AudioFileInfo> readAudioFileInfo(const std::filesystem::path& url) {
   }
   std::int64_t frames = 0;
   if (const auto status = reader->getFileLengthFrames(frames); status != platform::kNoError) {
-    return Unexpected(readFailure(url, *reader, "Read frame count", status));
+    return Unexpected(readFailure(*reader, "Read frame count", status));
   }
   return AudioFileInfo{url, format.sampleRate, format.channelsPerFrame, frames, format.formatID,
                        format.bitsPerChannel};

@@ -27,9 +27,8 @@ struct AudioFileInfo {
 // Fails with sourceDamaged when counting the frames runs into damage.
 Expected<AudioFileInfo> readAudioFileInfo(const std::filesystem::path& url);
 
-// The error of a failed call `step` of `reader` on `source`: sourceDamaged, saying how
-// far the source decoded, when the status reports damage; else extAudioFileError.
-ConversionError readFailure(const std::filesystem::path& source, const platform::AudioFileReader& reader,
-                            std::string step, std::int32_t status);
+// The error of a failed call `step` of `reader`: sourceDamaged, saying how far the
+// source decoded, when the status reports damage; else extAudioFileError.
+ConversionError readFailure(const platform::AudioFileReader& reader, std::string step, std::int32_t status);
 
 }  // namespace vexal

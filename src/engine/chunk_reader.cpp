@@ -21,9 +21,8 @@ Expected<> checkBudgetReached(const EncodeRequest& request, const FrameBudget& b
   const std::int64_t tolerance = clientRate == sourceRate ? 0 : kResamplerRoundingFrames;
   if (!budget.bounded || processed >= budget.frames - tolerance) return {};
   const double start = static_cast<double>(request.start.value_or(0)) / sourceRate;
-  return Unexpected(ConversionError::sourceDamaged(
-      request.source, start + static_cast<double>(processed) / clientRate,
-      start + static_cast<double>(budget.frames) / clientRate));
+  return Unexpected(ConversionError::sourceDamaged(start + static_cast<double>(processed) / clientRate,
+                                                   start + static_cast<double>(budget.frames) / clientRate));
 }
 
 FrameBudget frameBudget(const EncodeRequest& request, double clientRate) {

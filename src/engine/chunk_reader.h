@@ -133,7 +133,7 @@ Expected<std::int64_t> ChunkReader<Sample>::run(Consume&& consume) {
       frames = static_cast<std::uint32_t>(std::min<std::int64_t>(remaining, kChunkFrames));
     }
     if (const auto s = reader_->read(buffer_.data(), frames); s != platform::kNoError) {
-      return Unexpected(readFailure(request.source, *reader_, std::string(steps_.read), s));
+      return Unexpected(readFailure(*reader_, std::string(steps_.read), s));
     }
     if (frames == 0) break;
     stage_.apply(buffer_.data(), frames, channels_, processed);

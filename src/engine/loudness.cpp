@@ -177,7 +177,7 @@ Expected<LoudnessResult> analyzeLoudness(const std::filesystem::path& source,
   }
   std::int64_t fileFrames = 0;
   if (const auto s = a.reader->getFileLengthFrames(fileFrames); s != platform::kNoError) {
-    return Unexpected(readFailure(source, *a.reader, "Read frame count", s));
+    return Unexpected(readFailure(*a.reader, "Read frame count", s));
   }
   const double fs = format.sampleRate;
   const std::uint32_t channels = format.channelsPerFrame;
@@ -226,7 +226,7 @@ Expected<LoudnessResult> analyzeLoudness(const std::filesystem::path& source,
       frames = static_cast<std::uint32_t>(std::min<std::int64_t>(remaining, kChunkFrames));
     }
     if (const auto s = a.reader->read(a.buffer.data(), frames); s != platform::kNoError) {
-      return Unexpected(readFailure(source, *a.reader, "Read for analysis", s));
+      return Unexpected(readFailure(*a.reader, "Read for analysis", s));
     }
     if (frames == 0) break;
 

@@ -77,7 +77,7 @@ Expected<AudioProcessor::SilenceBounds> AudioProcessor::detectSilence(
       std::uint32_t frames =
           static_cast<std::uint32_t>(std::min<std::int64_t>(length - offset, kChunkFrames));
       if (const auto s = pass->reader->read(pass->buffer.data(), frames); s != platform::kNoError) {
-        return Unexpected(readFailure(source, *pass->reader, "Read in forward silence scan", s));
+        return Unexpected(readFailure(*pass->reader, "Read in forward silence scan", s));
       }
       if (frames == 0) break;
       const float* samples = pass->buffer.data();
@@ -109,7 +109,7 @@ Expected<AudioProcessor::SilenceBounds> AudioProcessor::detectSilence(
       }
       std::uint32_t frames = static_cast<std::uint32_t>(n);
       if (const auto s = pass->reader->read(pass->buffer.data(), frames); s != platform::kNoError) {
-        return Unexpected(readFailure(source, *pass->reader, "Read in reverse silence scan", s));
+        return Unexpected(readFailure(*pass->reader, "Read in reverse silence scan", s));
       }
       if (frames == 0) break;
       if (const auto i = lastLoudFrame(pass->buffer.data(), frames); i >= 0) {

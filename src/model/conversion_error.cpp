@@ -14,8 +14,7 @@ ConversionError ConversionError::unsupportedFormat(std::string message) {
   return ConversionError(Kind::unsupportedFormat, std::move(message));
 }
 
-ConversionError ConversionError::sourceDamaged(const std::filesystem::path& file,
-                                               double decodedSeconds, double declaredSeconds) {
+ConversionError ConversionError::sourceDamaged(double decodedSeconds, double declaredSeconds) {
   // Tenths of a second; what decoded is rounded down, so a file a little short never
   // reads as whole.
   const auto tenths = [](double value) {
@@ -25,7 +24,7 @@ ConversionError ConversionError::sourceDamaged(const std::filesystem::path& file
   };
   std::string text = "decoded " + tenths(std::floor(decodedSeconds * 10.0) / 10.0);
   text += declaredSeconds > decodedSeconds ? " of " + tenths(declaredSeconds) : " before an error";
-  return ConversionError(Kind::sourceDamaged, text + " (" + file.filename().string() + ")");
+  return ConversionError(Kind::sourceDamaged, std::move(text));
 }
 
 ConversionError ConversionError::extAudioFileError(std::string step, std::int32_t status) {

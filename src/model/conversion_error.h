@@ -27,9 +27,8 @@ class ConversionError {
   // `step` names the failing audio-file operation; `status` is its signed result.
   static ConversionError extAudioFileError(std::string step, std::int32_t status);
   // The source's decode gave out after `decodedSeconds` of the `declaredSeconds` its
-  // header states (0: it states none).
-  static ConversionError sourceDamaged(const std::filesystem::path& file, double decodedSeconds,
-                                       double declaredSeconds);
+  // header states (0: it states none). The job it ends names the file.
+  static ConversionError sourceDamaged(double decodedSeconds, double declaredSeconds);
   static ConversionError lameInitFailed() { return ConversionError(Kind::lameInitFailed); }
   static ConversionError lameEncodingFailed() { return ConversionError(Kind::lameEncodingFailed); }
   static ConversionError cancelled() { return ConversionError(Kind::cancelled); }
@@ -39,7 +38,7 @@ class ConversionError {
 
   Kind kind() const { return kind_; }
   // The file of fileNotReadable, the message of unsupportedFormat, the step of
-  // extAudioFileError, the lengths and file of sourceDamaged.
+  // extAudioFileError, the lengths of sourceDamaged.
   const std::string& text() const { return text_; }
   std::int32_t status() const { return status_; }
 

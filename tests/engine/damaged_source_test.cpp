@@ -97,12 +97,12 @@ class DamagedSourceTest : public ::testing::TestWithParam<DamageCase> {
   }
 
   // The error a damaged source must end with, whichever step meets the damage first.
-  static void expectDamaged(const Expected<>& result, const std::filesystem::path& path) {
+  static void expectDamaged(const Expected<>& result) {
     ASSERT_FALSE(result);
     const std::string message = result.error().errorDescription();
     EXPECT_EQ(result.error().kind(), ConversionError::Kind::sourceDamaged) << message;
     EXPECT_TRUE(message.starts_with("Source is damaged: decoded ")) << message;
-    EXPECT_TRUE(message.ends_with(" s (" + path.filename().string() + ")")) << message;
+    EXPECT_TRUE(message.ends_with(" s")) << message;
   }
 
   test::TempDir dir_;
@@ -120,7 +120,7 @@ TEST_P(DamagedSourceTest, ConversionFails) {
     EXPECT_NEAR(test::decodeFile(output).frames() / rate, GetParam().seconds, 0.05);
     return;
   }
-  expectDamaged(result, path);
+  expectDamaged(result);
 }
 
 // Analysis passes on a damaged file fail rather than measure the part that decodes.
@@ -141,8 +141,8 @@ TEST_P(DamagedSourceTest, AnalysisFails) {
     EXPECT_TRUE(silence);
     return;
   }
-  expectDamaged(loudness ? Expected<>{} : Unexpected(loudness.error()), path);
-  expectDamaged(silence, path);
+  expectDamaged(loudness ? Expected<>{} : Unexpected(loudness.error()));
+  expectDamaged(silence);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -179,14 +179,14 @@ TEST(DamagedSourceRange, EndPastTheAudioFails) {
   settings.preserveMetadata = false;
   const auto result = AudioProcessor::convert(source, dir / "out.wav", OutputFormat::wav, settings, 0, 44100, {}, {});
   ASSERT_FALSE(result);
-  EXPECT_EQ(result.error().errorDescription(), "Source is damaged: decoded 0.5 s of 1.0 s (in.ogg)");
+  EXPECT_EQ(result.error().errorDescription(), "Source is damaged: decoded 0.5 s of 1.0 s");
 }
 
 TEST(DamagedSourceMessage, GivesTenthsOfSecondsAndTheFile) {
-  EXPECT_EQ(ConversionError::sourceDamaged("/music/a b.flac", 25.58, 30.0).errorDescription(),
-            "Source is damaged: decoded 25.5 s of 30.0 s (a b.flac)");
-  EXPECT_EQ(ConversionError::sourceDamaged("x.mp3", 3.0, 0.0).errorDescription(),
-            "Source is damaged: decoded 3.0 s before an error (x.mp3)");
+  EXPECT_EQ(ConversionError::sourceDamaged(25.58, 30.0).errorDescription(),
+            "Source is damaged: decoded 25.5 s of 30.0 s");
+  EXPECT_EQ(ConversionError::sourceDamaged(3.0, 0.0).errorDescription(),
+            "Source is damaged: decoded 3.0 s before an error");
 }
 
 }  // namespace

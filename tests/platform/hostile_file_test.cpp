@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <ostream>
@@ -66,14 +67,24 @@ struct ChildReport {
   Status open = kNoError;
 };
 
+long statusMegabytes(const char* field) {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.starts_with(field)) return std::stol(line.substr(std::strlen(field))) / 1024;
+  }
+  return -1;
+}
+
 // Opens and reads the whole file in a child process, which reports its open status and
-// its peak resident memory (VmHWM), so nothing the test process holds counts.
+// how far its peak resident memory rose above what it shares with the test process.
 ChildReport readInChild(const std::filesystem::path& path) {
   int ends[2];
   if (pipe(ends) != 0) return {};
   const pid_t child = fork();
   if (child == 0) {
     close(ends[0]);
+    const long inherited = statusMegabytes("VmRSS:");
+    std::ofstream("/proc/self/clear_refs") << "5";  // restarts VmHWM from the current size
     ChildReport report;
     std::unique_ptr<AudioFileReader> reader;
     report.open = AudioFileReader::open(path, reader);
@@ -86,10 +97,7 @@ ChildReport readInChild(const std::filesystem::path& path) {
         if (reader->read(buffer.data(), got) != kNoError) break;
       }
     }
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);) {
-      if (line.starts_with("VmHWM:")) report.peakMegabytes = std::stol(line.substr(6)) / 1024;
-    }
+    report.peakMegabytes = statusMegabytes("VmHWM:") - inherited;
     (void)!write(ends[1], &report, sizeof report);
     _exit(0);
   }
