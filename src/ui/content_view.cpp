@@ -84,7 +84,9 @@ QFrame* separator(QWidget* parent) {
   return line;
 }
 
-constexpr int kMinDestinationWidth = 160;  // px of path text
+constexpr int kMinDestinationWidth = 48;   // px of path text
+constexpr int kMaxDestinationWidth = 640;  // px of path text
+constexpr int kDestinationChrome = 40;     // px: icon, its gap and the button's frame
 
 }  // namespace
 
@@ -326,6 +328,9 @@ void ContentView::buildMenu(const UpdaterController* updater) {
 
 QWidget* ContentView::buildToolbar() {
   auto* bar = new QToolBar(this);
+  toolBar_ = bar;
+  // Its width decides how much of the destination path fits.
+  bar->installEventFilter(this);
   bar->setObjectName(QStringLiteral("toolbar"));
   bar->setMovable(false);
   bar->setFloatable(false);
@@ -431,6 +436,13 @@ void ContentView::resizeEvent(QResizeEvent* event) {
   if (destinationButton_) refreshDestination();
 }
 
+bool ContentView::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == toolBar_ && event->type() == QEvent::Resize && destinationButton_) {
+    refreshDestination();
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
 void ContentView::refreshJobsArea() {
   mainArea_->setCurrentWidget(viewModel_->jobs().empty() ? static_cast<QWidget*>(dropZone_)
                                                          : jobsPage_);
@@ -441,7 +453,21 @@ void ContentView::refreshJobsArea() {
 void ContentView::refreshDestination() {
   const QString folder = QDir::toNativeSeparators(viewModel_->outputDirectory());
   // The whole path, elided in the middle so both its root and its last folder show.
-  const int room = std::max(kMinDestinationWidth, width() / 3);  // px
+  // What the tool bar leaves beside its other buttons, so the path never pushes the
+  // button into the bar's overflow menu.
+  int room = kMaxDestinationWidth;  // px
+  if (toolBar_ && toolBar_->width() > 0) {
+    const QMargins margins = toolBar_->contentsMargins();
+    int used = margins.left() + margins.right() + kDestinationChrome;
+    for (QAction* action : toolBar_->actions()) {
+      const QWidget* widget = toolBar_->widgetForAction(action);
+      if (!widget || widget == destinationButton_ || !widget->isVisibleTo(toolBar_)) continue;
+      if (widget->sizePolicy().horizontalPolicy() == QSizePolicy::Expanding) continue;
+      used += widget->sizeHint().width() + toolBar_->layout()->spacing();
+    }
+    room = toolBar_->width() - used;
+  }
+  room = std::clamp(room, kMinDestinationWidth, kMaxDestinationWidth);
   destinationButton_->setText(destinationButton_->fontMetrics().elidedText(folder, Qt::ElideMiddle, room));
   destinationButton_->setToolTip(
       QStringLiteral("Destination folder: %1").arg(folder));

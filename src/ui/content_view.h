@@ -19,6 +19,7 @@ class QMenu;
 class QScrollArea;
 class QSplitter;
 class QStackedWidget;
+class QToolBar;
 class QToolButton;
 
 namespace vexal::ui {
@@ -99,6 +100,7 @@ class ContentView : public QMainWindow {
   void dragLeaveEvent(QDragLeaveEvent* event) override;
   void dropEvent(QDropEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   // The state of the last session (settings, unfolded format, destination, geometry).
@@ -132,6 +134,7 @@ class ContentView : public QMainWindow {
   FocusRing* focusRing_ = nullptr;
   DropHighlight* highlight_ = nullptr;
   QToolButton* destinationButton_ = nullptr;
+  QToolBar* toolBar_ = nullptr;
   QAction* addFilesAction_ = nullptr;
   QAction* checkForUpdatesAction_ = nullptr;
   QAction* clearFinishedAction_ = nullptr;
