@@ -22,7 +22,7 @@
 
 #include "model/output_format.h"
 #include "orchestration/converter_view_model.h"
-#include "orchestration/path_text.h"
+#include "sources/path_text.h"
 #include "persistence/conversion_history.h"
 #include "persistence/preset_manager.h"
 #include "sources/watch_folder_service.h"

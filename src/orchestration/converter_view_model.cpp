@@ -19,7 +19,7 @@
 #include "persistence/conversion_history.h"
 #include "persistence/preset_manager.h"
 #include "model/input_formats.h"
-#include "orchestration/path_text.h"
+#include "sources/path_text.h"
 #include "platform/logging.h"
 #include "sources/cue_sheet.h"
 #include "sources/watch_folder_service.h"
@@ -41,15 +41,6 @@ const std::set<std::string>& acceptedExtensionsUtf8() { return acceptedInputExte
 
 // Lower-cased extension without the dot ("MP3" -> "mp3"), ASCII only like the set it is
 // compared with.
-std::string lowerExtension(const fs::path& path) {
-  std::string ext = path.extension().string();
-  if (!ext.empty()) ext.erase(0, 1);
-  for (char& c : ext) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return ext;
-}
-
 std::string duplicateKey(const fs::path& source, const std::optional<std::int64_t>& startFrame) {
   return source.string() + "_" + (startFrame ? std::to_string(*startFrame) : std::string("-1"));
 }
@@ -430,7 +421,7 @@ void ConverterViewModel::importCueSheet(const QString& path) {
   std::vector<CueAudioFile> files(sheet->files.size());
   for (std::size_t i = 0; i < files.size(); ++i) {
     if (sheet->files[i].path.isEmpty()) continue;  // a FILE without tracks
-    const fs::path audio(sheet->files[i].path.toStdString());
+    const fs::path audio = pathFromQString(sheet->files[i].path);
     const auto info = readAudioFileInfo(audio);
     if (!info) {
       logCueFailure(QString::fromStdString(info.error().errorDescription()));

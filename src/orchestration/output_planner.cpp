@@ -5,7 +5,7 @@
 #include <system_error>
 
 #include "orchestration/converter_view_model.h"
-#include "orchestration/path_text.h"
+#include "sources/path_text.h"
 
 namespace vexal {
 

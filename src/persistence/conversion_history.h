@@ -59,6 +59,7 @@ class ConversionHistoryManager : public QObject {
   // merged list; false when the write failed.
   bool saveNow();
   bool hasPendingSave() const { return saveTimer_.isActive(); }
+  bool lastSaveFailed() const { return lastSaveFailed_; }
 
  signals:
   void entriesChanged();

@@ -2,16 +2,21 @@
 
 #include "model/decimal.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QStringDecoder>
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <limits>
+
+#include "sources/path_text.h"
 
 namespace vexal {
 
 namespace {
+
+namespace fs = std::filesystem;
 
 constexpr double kFramesPerSecond = 75.0;  // CD frames (sectors) per second
 constexpr std::int64_t kFirstTrack = 1;
@@ -119,23 +124,43 @@ std::optional<std::int64_t> parseDiscNumber(const QString& value) {
   return number;
 }
 
+bool isFile(const fs::path& path) {
+  std::error_code error;
+  return fs::exists(path, error) && !fs::is_directory(path, error);
+}
+
 // The audio file a FILE line means, in `folder`: the name as written, or else the one
 // file with the same stem and an accepted extension (a sheet written for "album.wav"
-// beside the compressed "album.flac").
-std::optional<QString> findAudioFile(const QDir& folder, const QString& name,
-                                     const std::set<QString>& extensions) {
-  if (name.isEmpty()) return std::nullopt;  // would resolve to the folder itself
-  const QFileInfo written(folder.filePath(name));
-  if (written.exists() && !written.isDir()) return written.absoluteFilePath();
-  const QDir parent = written.dir();
-  const QString stem = written.completeBaseName();
-  std::optional<QString> found;
-  for (const QFileInfo& entry : parent.entryInfoList(QDir::Files | QDir::Hidden | QDir::System)) {
-    if (entry.completeBaseName() != stem || !extensions.contains(entry.suffix().toLower())) continue;
+// beside the compressed "album.flac"). Names are compared as bytes: `name` is the
+// written name as the file system holds it.
+std::optional<fs::path> findAudioFile(const fs::path& folder, const fs::path& name,
+                                      const std::set<QString>& extensions) {
+  if (name.empty()) return std::nullopt;  // would resolve to the folder itself
+  const fs::path written = folder / name;
+  if (isFile(written)) return written;
+  const fs::path stem = written.stem();
+  std::error_code error;
+  fs::directory_iterator it(written.parent_path(), error);
+  if (error) return std::nullopt;
+  std::optional<fs::path> found;
+  for (; it != fs::directory_iterator(); it.increment(error)) {
+    if (error) return std::nullopt;
+    const fs::path candidate = it->path();
+    if (candidate.stem() != stem || !extensions.contains(QString::fromStdString(lowerExtension(candidate))))
+      continue;
+    if (!isFile(candidate)) continue;
     if (found) return std::nullopt;  // ambiguous
-    found = entry.absoluteFilePath();
+    found = candidate;
   }
   return found;
+}
+
+// The bytes a sheet's FILE name stands for: UTF-8, or Latin-1 when the sheet was read as
+// Latin-1 (then "Caf\xe9.wav" is the file named with the byte 0xE9).
+fs::path writtenName(const QString& name, bool latin1) {
+  if (!latin1) return pathFromQString(name);
+  const QByteArray bytes = name.toLatin1();
+  return fs::path(std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())));
 }
 
 }  // namespace
@@ -208,40 +233,45 @@ std::expected<CueSheet, CueSheetError> CueSheet::parse(const QString& text) {
 
 std::expected<CueSheet, CueSheetError> CueSheet::parseFile(const QString& path,
                                                            const std::set<QString>& audioExtensions) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) {
-    return std::unexpected(CueSheetError{CueSheetError::Kind::unreadable,
-                                         QFileInfo(path).fileName() + QStringLiteral(": ") + file.errorString()});
-  }
-  if (file.size() > kMaxSheetBytes) {
-    return std::unexpected(CueSheetError{CueSheetError::Kind::unreadable,
-                                         QFileInfo(path).fileName() + QStringLiteral(": file too large for a cue sheet")});
-  }
-  const QByteArray bytes = file.read(kMaxSheetBytes);
-  if (file.error() != QFileDevice::NoError) {
-    return std::unexpected(CueSheetError{CueSheetError::Kind::unreadable,
-                                         QFileInfo(path).fileName() + QStringLiteral(": ") + file.errorString()});
-  }
+  const fs::path sheetPath = pathFromQString(path);
+  const QString displayName = pathToQString(sheetPath.filename());
+  const auto unreadable = [&](const QString& reason) {
+    return std::unexpected(CueSheetError{CueSheetError::Kind::unreadable, displayName + QStringLiteral(": ") + reason});
+  };
+  // Opened by its bytes: a sheet whose name is not UTF-8 is read like any other.
+  std::ifstream file(sheetPath, std::ios::binary);
+  if (!file) return unreadable(QString::fromLocal8Bit(std::strerror(errno)));
+  std::error_code sizeError;
+  const auto size = fs::file_size(sheetPath, sizeError);
+  if (sizeError) return unreadable(QString::fromStdString(sizeError.message()));
+  if (size > static_cast<std::uintmax_t>(kMaxSheetBytes)) return unreadable(QStringLiteral("file too large for a cue sheet"));
+  QByteArray bytes(static_cast<qsizetype>(size), Qt::Uninitialized);
+  file.read(bytes.data(), bytes.size());
+  if (file.gcount() != bytes.size()) return unreadable(QStringLiteral("read failed"));
 
   QStringDecoder utf8(QStringDecoder::Utf8);
   QString text = utf8.decode(bytes);
-  if (utf8.hasError()) {
+  const bool latin1 = utf8.hasError();
+  if (latin1) {
     // Older rippers write Latin-1; every byte sequence is valid there.
-    QStringDecoder latin1(QStringDecoder::Latin1);
-    text = latin1.decode(bytes);
+    QStringDecoder decoder(QStringDecoder::Latin1);
+    text = decoder.decode(bytes);
   }
 
   auto sheet = parse(text);
   if (!sheet) return sheet;
   // The jobs of a sheet are frame ranges of its files: without them there is nothing to do.
-  const QDir folder = QFileInfo(path).dir();
+  std::error_code error;
+  const fs::path folder = fs::absolute(sheetPath, error).parent_path();
   for (std::size_t i = 0; i < sheet->files.size(); ++i) {
     CueFile& file = sheet->files[i];
     const bool used = std::ranges::any_of(sheet->tracks, [i](const CueTrack& t) { return t.file == i; });
     if (!used) continue;
-    const auto found = findAudioFile(folder, file.name, audioExtensions);
+    auto found = findAudioFile(folder, writtenName(file.name, latin1), audioExtensions);
+    // A Latin-1 sheet beside a file renamed to UTF-8 since.
+    if (!found && latin1) found = findAudioFile(folder, pathFromQString(file.name), audioExtensions);
     if (!found) return std::unexpected(CueSheetError{CueSheetError::Kind::audioFileNotFound, file.name});
-    file.path = *found;
+    file.path = pathToQString(*found);
   }
   return sheet;
 }

@@ -1,12 +1,13 @@
 #include "sources/watch_folder_service.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QSet>
+#include <algorithm>
 #include <chrono>
+#include <filesystem>
 
 #include "model/input_formats.h"
 #include "sources/directory_monitor.h"
+#include "sources/path_text.h"
 
 namespace vexal {
 
@@ -18,10 +19,12 @@ qint64 steadyNowMs() {
 }
 
 std::optional<qint64> sizeOf(const QString& path) {
-  const QFileInfo info(path);
-  if (!info.exists()) return std::nullopt;
-  return info.size();
+  std::error_code error;
+  const auto size = std::filesystem::file_size(pathFromQString(path), error);
+  if (error) return std::nullopt;
+  return static_cast<qint64>(size);
 }
+
 
 }  // namespace
 
@@ -76,16 +79,28 @@ void WatchFolderService::stopWatching() {
 
 void WatchFolderService::scanForNewFiles() {
   if (!watchedFolder_ || !isWatching_) return;
-  const QDir dir(*watchedFolder_);
-  if (!dir.exists()) return;
-  // Direct entries only; without QDir::Hidden names starting with a dot are skipped.
-  const QStringList names = dir.entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+  // Listed as bytes, so names that are not UTF-8 reach the jobs intact.
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::path folder = fs::absolute(pathFromQString(*watchedFolder_), error);
+  fs::directory_iterator it(folder, error);
+  if (error) return;
+  // Direct entries only (not sub-folders), and names starting with a dot are skipped.
+  std::vector<fs::path> names;
+  for (; it != fs::directory_iterator(); it.increment(error)) {
+    if (error) break;
+    const fs::path name = it->path().filename();
+    std::error_code typeError;
+    if (name.native().starts_with('.') || it->is_directory(typeError)) continue;
+    names.push_back(name);
+  }
+  std::ranges::sort(names);
   const qint64 now = steadyNowMs();
   QSet<QString> waitingPaths;
   for (const auto& file : waiting_) waitingPaths.insert(file.path);
-  for (const QString& name : names) {
-    if (!watchedExtensions().contains(QFileInfo(name).suffix().toLower())) continue;
-    const QString path = dir.absoluteFilePath(name);
+  for (const fs::path& name : names) {
+    if (!watchedExtensions().contains(QString::fromStdString(lowerExtension(name)))) continue;
+    const QString path = pathToQString(folder / name);
     if (knownFiles_.contains(path)) continue;
     if (waitingPaths.contains(path)) continue;
     const auto size = sizeOf(path);

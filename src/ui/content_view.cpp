@@ -26,6 +26,7 @@
 
 #include "orchestration/desktop_notice.h"
 #include "persistence/settings_store.h"
+#include "sources/path_text.h"
 #include "ui/convert_bar.h"
 #include "ui/drop_zone_view.h"
 #include "ui/file_dialogs.h"
@@ -71,6 +72,9 @@ namespace {
 QStringList localPaths(const QMimeData* mime) {
   QStringList paths;
   if (!mime || !mime->hasUrls()) return paths;
+  // Read from the list's own bytes: names that are not UTF-8 still reach the jobs.
+  paths = localPathsOfUriList(mime->data(QStringLiteral("text/uri-list")));
+  if (!paths.isEmpty()) return paths;
   for (const QUrl& url : mime->urls()) {
     if (url.isLocalFile()) paths << url.toLocalFile();
   }

@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "orchestration/converter_view_model.h"
+#include "persistence/conversion_history.h"
 #include "ui/icons.h"
 #include "ui/job_list_model.h"
 #include "ui/progress_bar_view.h"
@@ -105,7 +106,16 @@ ConvertBar::ConvertBar(ConverterViewModel& viewModel, QWidget* parent)
   });
   connect(showInFolderButton_, &QPushButton::clicked, this, &ConvertBar::showInFolderRequested);
   connect(cancelButton_, &QPushButton::clicked, this, [this] { viewModel_.cancelConversion(); });
-  connect(&viewModel_, &ConverterViewModel::isConvertingChanged, this, &ConvertBar::refresh);
+  connect(&viewModel_, &ConverterViewModel::isConvertingChanged, this, [this](bool converting) {
+    if (converting && !viewModel_.historyManager().lastSaveFailed()) historyProblem_.clear();
+    refresh();
+  });
+  // The store reports the first failure of a run of them; the text stays until it saves.
+  connect(&viewModel_.historyManager(), &ConversionHistoryManager::saveFailed, this,
+          [this](const QString& message) {
+            historyProblem_ = message;
+            refresh();
+          });
   connect(&viewModel_, &ConverterViewModel::settingsChanged, this, &ConvertBar::refresh);
   connect(&viewModel_, &ConverterViewModel::jobsInserted, this, &ConvertBar::refresh);
   connect(&viewModel_, &ConverterViewModel::jobsRemoved, this, &ConvertBar::refresh);
@@ -181,7 +191,11 @@ void ConvertBar::refresh() {
     }
   }
   const bool finished = converted + failed + cancelled > 0;
-  summaryLabel_->setText(finished ? summaryText(converted, failed, cancelled) : QString());
+  QStringList summary;
+  if (finished) summary << summaryText(converted, failed, cancelled);
+  if (!historyProblem_.isEmpty()) summary << historyProblem_;
+  summaryLabel_->setText(summary.join(QStringLiteral(" · ")));
+  summaryLabel_->setToolTip(historyProblem_);
   summaryLabel_->setAccessibleName(summaryLabel_->text());
   showInFolderButton_->setVisible(converted > 0);
   stack_->setCurrentWidget(restPage_);

@@ -17,7 +17,8 @@ class ProgressBarView;
 
 // "Convert (N files)" at rest, after a batch with its summary ("29 converted, 1 failed")
 // and "Show in Folder"; "Converting file X/Y" (X the jobs started so far), the overall
-// progress and "Cancel" while a batch runs.
+// progress and "Cancel" while a batch runs. A history that could not be saved is named
+// beside the summary until a later batch starts with the history saved again.
 class ConvertBar : public QWidget {
   Q_OBJECT
  public:
@@ -69,6 +70,7 @@ class ConvertBar : public QWidget {
   QLabel* statusLabel_;
   ProgressBarView* progress_;
   QPushButton* cancelButton_;
+  QString historyProblem_;  // the history store's last save failure, shown at rest
 };
 
 }  // namespace vexal::ui

@@ -2,11 +2,15 @@
 
 #include <QAbstractItemView>
 #include <QDialogButtonBox>
+#include <QFile>
 #include <QFileDialog>
 #include <QPushButton>
 #include <QStandardPaths>
+#include <filesystem>
+#include <optional>
 
 #include "orchestration/converter_view_model.h"
+#include "sources/path_text.h"
 
 namespace vexal::ui {
 
@@ -40,12 +44,42 @@ QStringList pickFilesAndFolders(QWidget* parent) {
     }
   }
   if (dialog.exec() != QDialog::Accepted) return {};
-  return chosen.isEmpty() ? dialog.selectedFiles() : chosen;
+  if (chosen.isEmpty()) chosen = dialog.selectedFiles();
+  for (QString& path : chosen) path = pathOfShownName(path);
+  return chosen;
 }
 
 QString pickOutputDirectory(QWidget* parent, const QString& current) {
-  return QFileDialog::getExistingDirectory(parent, QStringLiteral("Choose output directory"),
-                                           current, QFileDialog::ShowDirsOnly);
+  return pathOfShownName(QFileDialog::getExistingDirectory(
+      parent, QStringLiteral("Choose output directory"), current, QFileDialog::ShowDirsOnly));
+}
+
+QString pickWatchFolder(QWidget* parent) {
+  return pathOfShownName(QFileDialog::getExistingDirectory(parent, QObject::tr("Choose a folder to watch")));
+}
+
+QString pathOfShownName(const QString& shown) {
+  constexpr QChar kReplacement(0xFFFD);
+  if (!shown.contains(kReplacement) || !shown.startsWith(QLatin1Char('/'))) return shown;
+  namespace fs = std::filesystem;
+  fs::path found("/");
+  for (const QString& component : shown.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+    if (!component.contains(kReplacement)) {
+      found /= pathFromQString(component);
+      continue;
+    }
+    std::optional<fs::path> match;
+    std::error_code error;
+    for (fs::directory_iterator it(found, error); !error && it != fs::directory_iterator(); it.increment(error)) {
+      fs::path name = it->path().filename();
+      if (QFile::decodeName(QByteArray::fromStdString(name.native())) != component) continue;
+      if (match) return shown;  // two names read the same: no way to tell which was meant
+      match = std::move(name);
+    }
+    if (!match) return shown;
+    found /= *match;
+  }
+  return pathToQString(found);
 }
 
 }  // namespace vexal::ui

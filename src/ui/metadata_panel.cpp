@@ -12,6 +12,7 @@
 
 #include "metadata/metadata_service.h"
 #include "platform/audio_file.h"
+#include "sources/path_text.h"
 #include "ui/job_list_model.h"
 #include "ui/waveform_view.h"
 
@@ -147,11 +148,12 @@ void MetadataPanel::setJob(std::shared_ptr<const ConversionJob> job) {
     showRows();
     return;
   }
+  // Shown with replacement characters; the waveform gets the file's own bytes.
   const QString source = QString::fromStdString(job_->sourceURL().string());
   title_->setText(fromStd(job_->fileName()));
   subtitle_->setText(source);
   subtitle_->setToolTip(source);
-  waveform_->setUrl(source);
+  waveform_->setUrl(pathToQString(job_->sourceURL()));
   isLoading_ = true;
   loadingIndicator_->show();
   showRows();

@@ -2,7 +2,6 @@
 
 #include <QActionGroup>
 #include <QDialogButtonBox>
-#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -19,6 +18,7 @@
 #include "orchestration/converter_view_model.h"
 #include "persistence/preset_manager.h"
 #include "sources/watch_folder_service.h"
+#include "ui/file_dialogs.h"
 #include "ui/history_view.h"
 #include "ui/icons.h"
 #include "ui/settings_choices.h"
@@ -298,7 +298,7 @@ void FormatSettingsView::refresh() {
 
 // --- SavePresetDialog ---
 
-SavePresetDialog::SavePresetDialog(QWidget* parent) : QDialog(parent) {
+SavePresetDialog::SavePresetDialog(Save save, QWidget* parent) : QDialog(parent), save_(std::move(save)) {
   setWindowTitle(QStringLiteral("Save Preset"));
   setObjectName(QStringLiteral("SavePresetDialog"));
   setModal(true);
@@ -313,6 +313,10 @@ SavePresetDialog::SavePresetDialog(QWidget* parent) : QDialog(parent) {
   nameField_ = new QLineEdit(this);
   nameField_->setPlaceholderText(QStringLiteral("Name"));
   nameField_->setAccessibleName(QStringLiteral("Preset name"));
+  errorLabel_ = new QLabel(this);
+  errorLabel_->setObjectName(QStringLiteral("savePresetError"));
+  errorLabel_->setWordWrap(true);
+  errorLabel_->hide();
   auto* buttons = new QDialogButtonBox(this);
   saveButton_ = buttons->addButton(QStringLiteral("Save"), QDialogButtonBox::AcceptRole);
   cancelButton_ = buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole);
@@ -323,14 +327,28 @@ SavePresetDialog::SavePresetDialog(QWidget* parent) : QDialog(parent) {
   layout->addWidget(title);
   layout->addWidget(message);
   layout->addWidget(nameField_);
+  layout->addWidget(errorLabel_);
   layout->addWidget(buttons);
   connect(buttons, &QDialogButtonBox::accepted, this, [this] {
-    if (nameField_->text().trimmed().isEmpty()) return;  // Return on a blank name
-    emit saveRequested(nameField_->text());
+    const QString name = nameField_->text().trimmed();
+    if (name.isEmpty()) return;  // Return on a blank name
+    if (const auto saved = save_(name); !saved) {
+      errorLabel_->setText(tr("The preset could not be saved: %1").arg(saved.error()));
+      errorLabel_->show();
+      errorLabel_->setAccessibleName(errorLabel_->text());
+      return;
+    }
     accept();
   });
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   setMinimumWidth(340);
+}
+
+void SavePresetDialog::start() {
+  nameField_->clear();
+  errorLabel_->clear();
+  errorLabel_->hide();
+  open();
 }
 
 // --- SidebarView ---
@@ -339,9 +357,7 @@ SidebarView::SidebarView(ConverterViewModel& viewModel, QWidget* parent)
     : QWidget(parent), viewModel_(viewModel) {
   setObjectName(QStringLiteral("SidebarView"));
   setMinimumWidth(kMinimumWidth);
-  folderPicker_ = [](QWidget* parentWidget) {
-    return QFileDialog::getExistingDirectory(parentWidget, tr("Choose a folder to watch"));
-  };
+  folderPicker_ = pickWatchFolder;
 
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(8, 12, 8, 12);
@@ -562,15 +578,13 @@ SettingsPanel* SidebarView::settingsPanel() const {
 
 void SidebarView::showSavePreset() {
   if (!savePresetDialog_) {
-    savePresetDialog_ = new SavePresetDialog(window());
-    connect(savePresetDialog_, &SavePresetDialog::saveRequested, this, [this](const QString& name) {
-      const QString trimmed = name.trimmed();
-      if (trimmed.isEmpty()) return;
-      viewModel_.presetManager().add(ConversionPreset(trimmed, viewModel_.settings()));
-    });
+    savePresetDialog_ = new SavePresetDialog(
+        [this](const QString& name) {
+          return viewModel_.presetManager().add(ConversionPreset(name, viewModel_.settings()));
+        },
+        window());
   }
-  savePresetDialog_->nameField()->clear();
-  savePresetDialog_->open();
+  savePresetDialog_->start();
 }
 
 void SidebarView::showHistory() {

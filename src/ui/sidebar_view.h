@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <QWidget>
 #include <array>
+#include <expected>
 #include <functional>
 #include <optional>
 
@@ -104,16 +105,21 @@ class FormatSettingsView : public QWidget {
 class SavePresetDialog : public QDialog {
   Q_OBJECT
  public:
-  explicit SavePresetDialog(QWidget* parent = nullptr);
+  // Saves the named preset; an error keeps the dialog open with its reason shown.
+  using Save = std::function<std::expected<void, QString>(const QString& name)>;
+
+  explicit SavePresetDialog(Save save, QWidget* parent = nullptr);
   QLineEdit* nameField() const { return nameField_; }
   QPushButton* saveButton() const { return saveButton_; }
   QPushButton* cancelButton() const { return cancelButton_; }
-
- signals:
-  void saveRequested(const QString& name);
+  QLabel* errorLabel() const { return errorLabel_; }
+  // Clears the name and any earlier error, then shows the dialog.
+  void start();
 
  private:
+  Save save_;
   QLineEdit* nameField_;
+  QLabel* errorLabel_;
   QPushButton* saveButton_;
   QPushButton* cancelButton_;
 };

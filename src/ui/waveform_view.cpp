@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "platform/audio_file.h"
+#include "sources/path_text.h"
 
 namespace vexal::ui {
 
@@ -58,7 +59,7 @@ void WaveformView::setUrl(const QString& path) {
   const quint64 generation = ++generation_;
   update();
   QPointer<WaveformView> self(this);
-  const std::filesystem::path file = path.toStdString();
+  const std::filesystem::path file = pathFromQString(path);
   // Below the default priority: a waveform is decoration and yields to other work.
   QThreadPool::globalInstance()->start(
       [self, file, generation] {

@@ -5,7 +5,7 @@
 #include "engine/audio_file_info.h"
 #include "metadata/metadata_service.h"
 #include "orchestration/converter_view_model.h"
-#include "orchestration/path_text.h"
+#include "sources/path_text.h"
 #include "orchestration_helpers.h"
 #include "persistence/conversion_history.h"
 #include "sources/watch_folder_service.h"
@@ -407,48 +407,63 @@ TEST(BatchWithEngine, CueTrackTagsReachM4AOutputs) {
   EXPECT_EQ(info->totalFrames, 2 * 44100);
 }
 
-// File names are bytes: one that is not UTF-8 (Latin-1 "é") is found by a folder walk,
-// converted, and its output keeps the same bytes.
-TEST(BatchWithEngine, SourceNamedWithBytesThatAreNotUtf8Converts) {
+// File names are bytes: a source whose name is not UTF-8 (Latin-1 "é") converts from
+// every way in, and its output keeps the same bytes.
+enum class Entry { folderWalk, watchedFolder, cueSheet };
+
+class NotUtf8Source : public testing::TestWithParam<Entry> {};
+
+std::string entryName(const testing::TestParamInfo<Entry>& info) {
+  constexpr const char* kNames[] = {"FolderWalk", "WatchedFolder", "CueSheet"};
+  return kNames[static_cast<int>(info.param)];
+}
+
+TEST_P(NotUtf8Source, ConvertsAndKeepsItsBytes) {
   TempDir dir;
   fs::create_directories(dir / "in");
   const std::string latin1 = "caf\xe9";
-  test::writeWav(dir / "in" / (latin1 + ".wav"), 4410, 44100, 2);
+  const fs::path source = dir / "in" / (latin1 + ".wav");
   ConverterViewModel model(test::storesIn(dir.path()));
-  model.importURLs({q(dir / "in")});
-  ASSERT_EQ(model.jobs().size(), 1u);
-  EXPECT_EQ(model.jobs()[0]->sourceURL(), dir / "in" / (latin1 + ".wav"));
   ConversionSettings settings;
   settings.enabledFormats = {OutputFormat::flac};
   model.setSettings(settings);
-  model.startConversion();
+  fs::path expected = dir / "out" / "in" / (latin1 + ".flac");
+  switch (GetParam()) {
+    case Entry::folderWalk:
+      test::writeWav(source, 4410, 44100, 2);
+      model.importURLs({q(dir / "in")});
+      break;
+    case Entry::watchedFolder:
+      // Starts the batch by itself once the file has settled.
+      model.watchFolderService().startWatching(q(dir / "in"));
+      test::writeWav(source, 4410, 44100, 2);
+      ASSERT_TRUE(waitFor([&] { return !model.jobs().empty(); }, 10'000));
+      expected = dir / "out" / (latin1 + ".flac");
+      break;
+    case Entry::cueSheet:
+      test::writeWav(source, 4410, 44100, 2);
+      // The sheet is Latin-1 too: its FILE line holds the same byte.
+      std::ofstream(dir / "in" / (latin1 + ".cue"))
+          << "TITLE \"Caf\xe9\"\nFILE \"" << latin1 << ".wav\" WAVE\nTRACK 01 AUDIO\nTITLE \"Un\"\n"
+          << "INDEX 01 00:00:00\n";
+      model.importURLs({pathToQString(dir / "in" / (latin1 + ".cue"))});
+      expected = dir / "out" / "Caf\xc3\xa9" / "01 Un.flac";
+      break;
+  }
+  ASSERT_EQ(model.jobs().size(), 1u);
+  EXPECT_EQ(model.jobs()[0]->sourceURL(), source);
+  if (!model.isConverting()) model.startConversion();
   ASSERT_TRUE(waitFor([&] { return !model.isConverting() && model.activeWorkerCount() == 0; }, 60'000));
+  model.watchFolderService().stopWatching();
   const auto& job = *model.jobs()[0];
   ASSERT_EQ(job.status().kind(), ConversionStatus::Kind::completed) << job.status().text();
-  EXPECT_EQ(job.outputURLs().at(OutputFormat::flac), dir / "out" / "in" / (latin1 + ".flac"));
-  EXPECT_EQ(test::decodeFile(dir / "out" / "in" / (latin1 + ".flac")).frames(), 4410);
+  EXPECT_EQ(job.outputURLs().at(OutputFormat::flac), expected);
+  EXPECT_EQ(test::decodeFile(expected).frames(), 4410);
 }
 
-// Any byte string survives the trip through a QString; valid UTF-8 reads as itself.
-class PathText : public ::testing::TestWithParam<std::string> {};
-
-TEST_P(PathText, RoundTripsEveryByte) {
-  const fs::path path(GetParam());
-  const QString text = pathToQString(path);
-  EXPECT_EQ(pathFromQString(text), path);
-  const QByteArray utf8(GetParam().data(), static_cast<qsizetype>(GetParam().size()));
-  if (QString::fromUtf8(utf8).toUtf8() == utf8) {
-    EXPECT_EQ(text, QString::fromUtf8(utf8));
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(Names, PathText,
-                         ::testing::Values(std::string("/music/plain.flac"), std::string("/m/caf\xe9.wav"),
-                                           std::string("\xc3\xa9t\xc3\xa9 \xf0\x9f\x8e\xb5"),
-                                           std::string("\xc3"), std::string("\xc0\xaf overlong"),
-                                           std::string("\xed\xb3\xa9 surrogate"),
-                                           std::string("\xf4\x90\x80\x80 beyond"),
-                                           std::string("\xef\xbf\xbd kept"), std::string("\xff\xfe")));
+INSTANTIATE_TEST_SUITE_P(Entries, NotUtf8Source,
+                         testing::Values(Entry::folderWalk, Entry::watchedFolder, Entry::cueSheet),
+                         entryName);
 
 }  // namespace
 }  // namespace vexal

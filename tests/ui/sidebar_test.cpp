@@ -1,9 +1,12 @@
+#include <QLabel>
 #include <QLineEdit>
 #include <QTest>
 #include <QToolButton>
 
+#include "persistence/conversion_history.h"
 #include "persistence/preset_manager.h"
 #include "sources/watch_folder_service.h"
+#include "ui/convert_bar.h"
 #include "ui/settings_choices.h"
 #include "ui/sidebar_view.h"
 #include "ui_test_support.h"
@@ -163,6 +166,46 @@ TEST_F(SidebarTest, SavePresetWithBlankNameSavesNothing) {
   QTest::keyClicks(dialog->nameField(), "Other");
   dialog->cancelButton()->click();
   EXPECT_EQ(vm().presetManager().presets().size(), 1u);
+}
+
+// A data folder that cannot take the stores' files (a folder in the way of each): a
+// preset that cannot be saved keeps its dialog open with the reason, and a history that
+// cannot be saved is named once beside the batch summary.
+TEST_F(SidebarTest, FailedSavesAreShownInTheWindow) {
+  std::filesystem::create_directories(temp_ / "blocked" / "presets.json");
+  std::filesystem::create_directories(temp_ / "blocked" / "history.json");
+  ui::ContentView window(options("blocked/"));
+  window.show();
+  ConverterViewModel& model = window.viewModel();
+
+  window.sidebar()->showSavePreset();
+  ui::SavePresetDialog* dialog = window.sidebar()->savePresetDialog();
+  QTest::keyClicks(dialog->nameField(), "Car");
+  dialog->saveButton()->click();
+  EXPECT_TRUE(dialog->isVisible());
+  EXPECT_TRUE(dialog->errorLabel()->isVisibleTo(dialog));
+  EXPECT_TRUE(dialog->errorLabel()->text().startsWith("The preset could not be saved: "))
+      << dialog->errorLabel()->text().toStdString();
+  dialog->cancelButton()->click();
+  window.sidebar()->showSavePreset();
+  EXPECT_FALSE(dialog->errorLabel()->isVisibleTo(dialog)) << "a new attempt starts clean";
+  dialog->cancelButton()->click();
+
+  std::filesystem::create_directories(temp_ / "in");
+  writeWav(temp_ / "in" / "a.wav", 441);
+  writeWav(temp_ / "in" / "b.wav", 441);
+  ConversionSettings settings = model.settings();
+  settings.enabledFormats = {OutputFormat::wav};
+  model.setSettings(settings);
+  QLabel* summary = window.convertBar()->summaryLabel();
+  for (const char* name : {"a.wav", "b.wav"}) {
+    model.addFiles({path(std::string("in/") + name)});
+    model.startConversion();
+    ASSERT_TRUE(waitFor([&] { return !model.isConverting() && model.activeWorkerCount() == 0; }));
+    EXPECT_FALSE(model.historyManager().saveNow());
+    EXPECT_EQ(summary->text().count("History could not be saved: "), 1) << summary->text().toStdString();
+  }
+  EXPECT_TRUE(summary->text().startsWith("2 converted")) << summary->text().toStdString();
 }
 
 TEST_F(SidebarTest, WatchFolderButtonStartsAndStopsWatching) {

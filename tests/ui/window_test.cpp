@@ -1,4 +1,5 @@
 #include <QDialogButtonBox>
+#include <QFile>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
@@ -14,6 +15,7 @@
 #include <QUrl>
 #include <fstream>
 
+#include "sources/path_text.h"
 #include "ui/convert_bar.h"
 #include "ui/drop_zone_view.h"
 #include "ui/file_dialogs.h"
@@ -22,6 +24,7 @@
 #include "ui/metadata_panel.h"
 #include "ui/sidebar_view.h"
 #include "ui/updater_controller.h"
+#include "ui/waveform_view.h"
 #include "ui_test_support.h"
 
 namespace vexal::test {
@@ -30,12 +33,8 @@ namespace {
 using ui::ConvertBar;
 using ui::JobListModel;
 
-// Drags `paths` over the window and drops them, as the window system delivers it.
-void dropPaths(QWidget* window, const QStringList& paths, bool* targetedWhileHovering = nullptr) {
-  QMimeData mime;
-  QList<QUrl> urls;
-  for (const QString& path : paths) urls << QUrl::fromLocalFile(path);
-  mime.setUrls(urls);
+// Drags `mime` over the window and drops it, as the window system delivers it.
+void dropMime(QWidget* window, const QMimeData& mime, bool* targetedWhileHovering = nullptr) {
   const QPoint at = window->rect().center();
   QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(window, &enter);
@@ -45,6 +44,14 @@ void dropPaths(QWidget* window, const QStringList& paths, bool* targetedWhileHov
     *targetedWhileHovering = static_cast<ui::ContentView*>(window)->isTargeted();
   QDropEvent drop(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(window, &drop);
+}
+
+void dropPaths(QWidget* window, const QStringList& paths, bool* targetedWhileHovering = nullptr) {
+  QMimeData mime;
+  QList<QUrl> urls;
+  for (const QString& path : paths) urls << QUrl::fromLocalFile(path);
+  mime.setUrls(urls);
+  dropMime(window, mime, targetedWhileHovering);
 }
 
 TEST_F(WindowTest, StartsWithDropZoneAtDefaultSizeFittedToTheScreen) {
@@ -342,6 +349,40 @@ TEST_F(WindowTest, FilesDialogAcceptsFilesAndFoldersTogether) {
   const QStringList picked = ui::pickFilesAndFolders(window_.get());
   EXPECT_TRUE(answered);
   EXPECT_EQ(picked, (QStringList{path("pick/one.wav"), path("pick/Dir")}));
+}
+
+// A name that is not UTF-8 keeps its bytes whether dropped (a file manager
+// percent-encodes the byte) or picked in a dialog (which shows U+FFFD for it), and the
+// metadata panel reads the real file.
+TEST_F(WindowTest, NamesThatAreNotUtf8KeepTheirBytesFromDropsAndDialogs) {
+  const std::filesystem::path source = temp_ / "in" / "caf\xe9.wav";
+  std::filesystem::create_directories(source.parent_path());
+  writeWav(source, 4410);
+  const QByteArray bytes = QByteArray::fromStdString(source.native());
+  // A file manager's list names it with its byte escaped ("caf%E9.wav").
+  QMimeData mime;
+  mime.setData("text/uri-list", "file://" + bytes.toPercentEncoding("/") + "\r\n");
+  dropMime(window_.get(), mime);
+  ASSERT_EQ(vm().jobs().size(), 1u);
+  EXPECT_EQ(vm().jobs()[0]->sourceURL(), source);
+
+  auto* tree = window_->fileTree();
+  const QModelIndex row = window_->jobModel()->index(0, 0);
+  QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualRect(row).center());
+  ui::MetadataPanel* panel = window_->metadataPanel();
+  ASSERT_TRUE(waitFor([&] { return !panel->isLoading() && !panel->waveform()->isLoading(); }));
+  EXPECT_FALSE(panel->waveform()->samples().empty());
+  const auto rows = panel->rows();
+  ASSERT_GE(rows.size(), 2u);
+  EXPECT_NE(rows[0].second, "Unknown");
+  EXPECT_EQ(rows[1].first, "Duration");
+
+  const QString shown = QFile::decodeName(bytes);
+  ASSERT_TRUE(shown.contains(QChar(0xFFFD)));
+  EXPECT_EQ(pathFromQString(ui::pathOfShownName(shown)), source);
+  // A folder holding two names that read the same cannot tell which was meant.
+  writeWav(temp_ / "in" / "caf\xe8.wav", 10);
+  EXPECT_EQ(ui::pathOfShownName(shown), shown);
 }
 
 }  // namespace

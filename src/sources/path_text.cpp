@@ -1,4 +1,6 @@
-#include "orchestration/path_text.h"
+#include "sources/path_text.h"
+
+#include <QByteArray>
 
 #include <string>
 #include <string_view>
@@ -93,6 +95,38 @@ std::filesystem::path pathFromQString(const QString& text) {
     }
   }
   return std::filesystem::path(std::move(bytes));
+}
+
+std::string lowerExtension(const std::filesystem::path& path) {
+  std::string extension = path.extension().native();
+  if (!extension.empty()) extension.erase(0, 1);
+  for (char& c : extension) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return extension;
+}
+
+QStringList localPathsOfUriList(const QByteArray& uriList) {
+  QStringList paths;
+  for (QByteArray line : uriList.split('\n')) {
+    line = line.trimmed();  // lines end in CR LF
+    if (line.isEmpty() || line.startsWith('#')) continue;
+    if (line.size() < 5 || line.left(5).toLower() != "file:") continue;
+    QByteArray rest = line.mid(5);
+    if (rest.startsWith("//")) {
+      // "file://host/path": only this machine's files are ours.
+      const qsizetype slash = rest.indexOf('/', 2);
+      if (slash < 0) continue;
+      const QByteArray host = rest.mid(2, slash - 2).toLower();
+      if (!host.isEmpty() && host != "localhost") continue;
+      rest = rest.mid(slash);
+    }
+    if (!rest.startsWith('/')) continue;
+    if (const qsizetype end = rest.indexOf('?'); end >= 0) rest.truncate(end);
+    if (const qsizetype end = rest.indexOf('#'); end >= 0) rest.truncate(end);
+    paths << pathToQString(std::filesystem::path(QByteArray::fromPercentEncoding(rest).toStdString()));
+  }
+  return paths;
 }
 
 }  // namespace vexal
