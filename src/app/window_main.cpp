@@ -1,10 +1,11 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDebug>
-#include <QFileInfo>
+#include <filesystem>
 
 #include "persistence/conversion_history.h"
 #include "persistence/settings_store.h"
+#include "sources/path_text.h"
 #include "ui/content_view.h"
 #include "ui/icons.h"
 #include "ui/updater_controller.h"
@@ -27,7 +28,10 @@ int main(int argc, char** argv) {
   parser.addPositionalArgument(QStringLiteral("paths"),
                                QStringLiteral("Audio files, folders or cue sheets to add as jobs."),
                                QStringLiteral("[paths...]"));
-  parser.process(app);
+  // From the bytes Qt left in argv: file names that are not UTF-8 keep them.
+  QStringList arguments;
+  for (int i = 0; i < argc; ++i) arguments << vexal::pathToQString(argv[i]);
+  parser.process(arguments);
 
   vexal::ConverterViewModel::Options options;
   options.settingsFile = vexal::configURL(QStringLiteral("settings.json"));
@@ -38,7 +42,10 @@ int main(int argc, char** argv) {
   window.show();
   // Files and folders from the command line or a file manager ("Open With Vexal").
   QStringList paths;
-  for (const QString& path : parser.positionalArguments()) paths << QFileInfo(path).absoluteFilePath();
+  for (const QString& path : parser.positionalArguments()) {
+    std::error_code error;
+    paths << vexal::pathToQString(std::filesystem::absolute(vexal::pathFromQString(path), error));
+  }
   if (!paths.isEmpty()) window.viewModel().importURLs(paths);
   return QApplication::exec();
 }
