@@ -406,7 +406,8 @@ std::vector<ConverterViewModel::JobPtr> makeCueTrackJobs(const CueSheet& sheet,
     metadata.artwork = own.artwork;
 
     const std::string nameUtf8 = name.toStdString();
-    jobs.push_back(std::make_shared<ConversionJob>(file.path, nameUtf8, subfolder.toStdString(),
+    // The sheet's own name keeps its bytes when it names the folder.
+    jobs.push_back(std::make_shared<ConversionJob>(file.path, nameUtf8, pathFromQString(subfolder).native(),
                                                    starts[i], end, nameUtf8, std::move(metadata)));
   }
   return jobs;
