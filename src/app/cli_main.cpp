@@ -152,9 +152,10 @@ QString presetLine(const ConversionPreset& preset, bool builtIn) {
 // "1:05" or "2:01:05".
 QString clockText(double seconds) {
   const auto whole = static_cast<long long>(std::llround(std::max(0.0, seconds)));
-  const QString minutesAndSeconds = QStringLiteral("%1:%2")
-                                        .arg(whole / 60 % 60, whole >= 3600 ? 2 : 1, 10, QLatin1Char('0'))
-                                        .arg(whole % 60, 2, 10, QLatin1Char('0'));
+  const QString minutesAndSeconds =
+      QStringLiteral("%1:%2")
+          .arg(whole / 60 % 60, whole >= 3600 ? 2 : 1, 10, QLatin1Char('0'))
+          .arg(whole % 60, 2, 10, QLatin1Char('0'));
   return whole >= 3600 ? QStringLiteral("%1:%2").arg(whole / 3600).arg(minutesAndSeconds)
                        : minutesAndSeconds;
 }
@@ -167,7 +168,8 @@ void printJson(const QJsonObject& event) {
 
 // A job's source as scripts see it; a cue track adds its title.
 QJsonObject jobEvent(const char* name, const ConversionJob& job) {
-  QJsonObject event{{"event", QString::fromLatin1(name)}, {"source", pathToQString(job.sourceURL())}};
+  QJsonObject event{{"event", QString::fromLatin1(name)},
+                    {"source", pathToQString(job.sourceURL())}};
   if (job.trackTitle()) event.insert("track", QString::fromStdString(*job.trackTitle()));
   return event;
 }
@@ -248,7 +250,10 @@ void CommandLine::addOptions() {
   valueOption("silence-threshold", "Silence threshold in dBFS.", "DB");
   valueOption("fade-in", "Fade-in length in seconds.", "S");
   valueOption("fade-out", "Fade-out length in seconds.", "S");
-  valueOption("template", "Naming template, e.g. \"{artist}/{album}/{track} - {title}\".", "TEXT");
+  valueOption("template",
+              "Naming template, e.g. \"{artist}/{album}/{track} - {title}\"; {format} (\"FLAC\", "
+              "\"AAC\") and {ext} keep formats apart.",
+              "TEXT");
   flagOption("no-metadata", "Do not carry tags and artwork into the outputs.");
   flagOption("replaygain", "Let the MP3 encoder compute ReplayGain.");
   flagOption("verify", "Decode every output once more to check it.");
@@ -375,8 +380,10 @@ void CommandLine::reportProgress() {
   if (mode_ != Mode::json || !meter_.due(kJsonProgressInterval)) return;
   const ProgressSnapshot now =
       meter_.measure(model_->jobs(), model_->settings().enabledFormats.size());
-  QJsonObject event{{"event", "progress"},      {"done", now.done},
-                    {"total", now.total},       {"running", now.running},
+  QJsonObject event{{"event", "progress"},
+                    {"done", now.done},
+                    {"total", now.total},
+                    {"running", now.running},
                     {"percent", std::round(now.fraction * 1000.0) / 10.0}};
   if (now.speed) event.insert("speed", std::round(*now.speed * 100.0) / 100.0);
   if (now.etaSeconds) event.insert("eta", std::round(*now.etaSeconds * 10.0) / 10.0);
@@ -386,7 +393,8 @@ void CommandLine::reportProgress() {
 void CommandLine::reportJobStatus(const ConversionJob& job) {
   const auto kind = job.status().kind();
   if (kind == ConversionStatus::Kind::converting) {
-    if (started_.insert(job.id()).second && mode_ == Mode::json) printJson(jobEvent("started", job));
+    if (started_.insert(job.id()).second && mode_ == Mode::json)
+      printJson(jobEvent("started", job));
     return;
   }
   const bool failed = kind == ConversionStatus::Kind::failed;
@@ -431,7 +439,8 @@ void CommandLine::startMeasuring() {
   };
   std::vector<Source> sources;
   for (const auto& job : model_->jobs())
-    sources.push_back({job->id(), job->sourceURL(), job->startFrame().value_or(0), job->endFrame()});
+    sources.push_back(
+        {job->id(), job->sourceURL(), job->startFrame().value_or(0), job->endFrame()});
   // Lengths some formats state only by decoding; the batch need not wait for them.
   lengthReader_ = std::jthread([this, sources = std::move(sources)](std::stop_token stop) {
     for (const Source& source : sources) {
@@ -439,7 +448,8 @@ void CommandLine::startMeasuring() {
       const auto info = readAudioFileInfo(source.path);
       if (!info || info->sampleRate <= 0) continue;
       const double seconds =
-          static_cast<double>(source.end.value_or(info->totalFrames) - source.start) / info->sampleRate;
+          static_cast<double>(source.end.value_or(info->totalFrames) - source.start) /
+          info->sampleRate;
       QMetaObject::invokeMethod(
           app_, [this, id = source.id, seconds] { meter_.setDuration(id, seconds); },
           Qt::QueuedConnection);
@@ -632,7 +642,8 @@ int CommandLine::run(QCoreApplication& app, int argc, char** argv) {
   QObject::connect(model_.get(), &ConverterViewModel::jobChanged,
                    [this](const Uuid& id, ConversionJob::Field field) {
                      if (field == ConversionJob::Field::progress) {
-                       if (const auto job = model_->job(id)) meter_.noteProgress(id, job->progress());
+                       if (const auto job = model_->job(id))
+                         meter_.noteProgress(id, job->progress());
                        reportProgress();
                      } else if (field == ConversionJob::Field::status) {
                        if (const auto job = model_->job(id)) reportJobStatus(*job);

@@ -11,7 +11,9 @@ void ProgressMeter::start() {
   lastShown_.reset();
 }
 
-void ProgressMeter::setDuration(const Uuid& id, double seconds) { durations_[id] = seconds; }
+void ProgressMeter::setDuration(const Uuid& id, double seconds) {
+  durations_[id] = seconds;
+}
 
 void ProgressMeter::noteProgress(const Uuid& id, double progress) {
   Outputs& outputs = outputs_[id];

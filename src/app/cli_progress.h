@@ -13,12 +13,12 @@ namespace vexal {
 
 // Where a batch stands, as the command line's live line and progress events show it.
 struct ProgressSnapshot {
-  int done = 0;     // jobs that ended, completed or failed
+  int done = 0;  // jobs that ended, completed or failed
   int total = 0;
   int running = 0;
-  double fraction = 0.0;               // 0...1 of all jobs' work
-  std::optional<double> speed;         // audio seconds converted per wall second
-  std::optional<double> etaSeconds;    // wall seconds still to go
+  double fraction = 0.0;             // 0...1 of all jobs' work
+  std::optional<double> speed;       // audio seconds converted per wall second
+  std::optional<double> etaSeconds;  // wall seconds still to go
 };
 
 // Measures a batch's progress and speed, and paces how often it is shown. The clock is
