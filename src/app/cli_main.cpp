@@ -11,6 +11,9 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QTimer>
@@ -19,7 +22,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <optional>
+#include <thread>
 
+#include "app/cli_progress.h"
+#include "engine/audio_file_info.h"
 #include "model/output_format.h"
 #include "orchestration/converter_view_model.h"
 #include "sources/path_text.h"
@@ -35,7 +41,9 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitInterrupted = 130;  // 128 + SIGINT, as shells report it
 constexpr int kProgressIntervalMs = 200;
-constexpr int kMaxCurrentNamesChars = 60;
+// Progress events of --json, at most ten a second.
+constexpr std::chrono::milliseconds kJsonProgressInterval{100};
+constexpr int kMaxCurrentNamesChars = 40;
 
 // Written by the signal handler, read through a socket notifier on the main thread.
 int gSignalPipe[2] = {-1, -1};
@@ -141,6 +149,31 @@ QString presetLine(const ConversionPreset& preset, bool builtIn) {
   return line;
 }
 
+// "1:05" or "2:01:05".
+QString clockText(double seconds) {
+  const auto whole = static_cast<long long>(std::llround(std::max(0.0, seconds)));
+  const QString minutesAndSeconds =
+      QStringLiteral("%1:%2")
+          .arg(whole / 60 % 60, whole >= 3600 ? 2 : 1, 10, QLatin1Char('0'))
+          .arg(whole % 60, 2, 10, QLatin1Char('0'));
+  return whole >= 3600 ? QStringLiteral("%1:%2").arg(whole / 3600).arg(minutesAndSeconds)
+                       : minutesAndSeconds;
+}
+
+void printJson(const QJsonObject& event) {
+  std::fputs(QJsonDocument(event).toJson(QJsonDocument::Compact).constData(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+// A job's source as scripts see it; a cue track adds its title.
+QJsonObject jobEvent(const char* name, const ConversionJob& job) {
+  QJsonObject event{{"event", QString::fromLatin1(name)},
+                    {"source", pathToQString(job.sourceURL())}};
+  if (job.trackTitle()) event.insert("track", QString::fromStdString(*job.trackTitle()));
+  return event;
+}
+
 QString jobName(const ConversionJob& job) {
   if (job.trackTitle()) return shown(QString::fromStdString(*job.trackTitle()));
   return shownPath(job.sourceURL().filename());
@@ -154,19 +187,35 @@ class CommandLine {
   std::optional<UsageError> buildSettings(ConversionSettings& settings);
   void addOptions();
   void showProgress();
-  void reportJobEnd(const ConversionJob& job);
+  void reportJobStatus(const ConversionJob& job);
+  void reportProgress();
   void printSummary();
+  // `failed` and `completed` need not add up to `total`: cancelled files are neither.
+  void printBatchEnd(int completed, int failed, int total);
+  void clearProgressLine();
+  void startMeasuring();
+  // Batch text on stdout, none of it in --json mode.
+  void say(const QString& text) const {
+    if (mode_ != Mode::json) printOut(text);
+  }
   int exitStatus() const;
   void handleSignal();
 
   QCommandLineParser parser_;
   std::unique_ptr<ConverterViewModel> model_;
   QCoreApplication* app_ = nullptr;
-  bool interactive_ = false;
+  // live: one line redrawn on a terminal's stderr; lines: a line per file on stdout;
+  // quiet: errors and the final count; json: one JSON object per event on stdout.
+  enum class Mode { live, lines, quiet, json };
+  Mode mode_ = Mode::lines;
   bool watching_ = false;
   bool interrupted_ = false;
   bool progressShown_ = false;
+  std::set<Uuid> started_;
   std::set<Uuid> reported_;
+  ProgressMeter meter_;
+  // Reads the sources' lengths for the speed, off the main thread; stops with the tool.
+  std::jthread lengthReader_;
 };
 
 void CommandLine::addOptions() {
@@ -201,13 +250,22 @@ void CommandLine::addOptions() {
   valueOption("silence-threshold", "Silence threshold in dBFS.", "DB");
   valueOption("fade-in", "Fade-in length in seconds.", "S");
   valueOption("fade-out", "Fade-out length in seconds.", "S");
-  valueOption("template", "Naming template, e.g. \"{artist}/{album}/{track} - {title}\".", "TEXT");
+  valueOption("template",
+              "Naming template, e.g. \"{artist}/{album}/{track} - {title}\"; {format} (\"FLAC\", "
+              "\"AAC\") and {ext} keep formats apart.",
+              "TEXT");
   flagOption("no-metadata", "Do not carry tags and artwork into the outputs.");
   flagOption("replaygain", "Let the MP3 encoder compute ReplayGain.");
   flagOption("verify", "Decode every output once more to check it.");
   valueOption("watch", "Keep watching DIR and convert what appears in it, until interrupted.",
               "DIR");
   valueOption("save-preset", "Save the resulting settings as a preset named NAME.", "NAME");
+  flagOption("quiet",
+             "Print only errors (on stderr) and the final count: no live line, no line per file.");
+  flagOption("json",
+             "Print one JSON object per line on stdout for each event instead of text: "
+             "{\"event\":\"started\"|\"progress\"|\"finished\"|\"summary\", ...}. "
+             "Progress at most 10 times a second.");
   flagOption("list-presets", "List the built-in and saved presets.");
   flagOption("history", "List the conversion history.");
 }
@@ -287,77 +345,155 @@ std::optional<UsageError> CommandLine::buildSettings(ConversionSettings& setting
 }
 
 void CommandLine::showProgress() {
-  if (!interactive_ || !model_->isConverting()) return;
-  int ended = 0;
+  if (mode_ != Mode::live || !model_->isConverting()) return;
   QStringList current;
   for (const auto& job : model_->jobs()) {
-    const auto kind = job->status().kind();
-    if (kind == ConversionStatus::Kind::converting) current << jobName(*job);
-    if (kind == ConversionStatus::Kind::completed || kind == ConversionStatus::Kind::failed)
-      ++ended;
+    if (job->status().kind() == ConversionStatus::Kind::converting) current << jobName(*job);
   }
   QString names = current.join(QStringLiteral(", "));
   if (names.size() > kMaxCurrentNamesChars)
     names = names.left(kMaxCurrentNamesChars - 1) + QChar(0x2026);
-  // A job's progress restarts at 0 for each of its outputs; the line counts the outputs
-  // already written so that the percentage only grows.
-  const double formats = std::max<std::size_t>(1, model_->settings().enabledFormats.size());
-  double sum = 0.0;
-  for (const auto& job : model_->jobs()) {
-    const auto kind = job->status().kind();
-    if (kind == ConversionStatus::Kind::completed) sum += 1.0;
-    if (kind == ConversionStatus::Kind::converting) {
-      const double written = static_cast<double>(job->outputURLs().size());
-      sum += std::min(1.0, (written + (job->progress() < 1.0 ? job->progress() : 0.0)) / formats);
-    }
-  }
-  const int percent =
-      model_->jobs().empty() ? 0 : static_cast<int>(sum * 100.0 / model_->jobs().size());
-  const QString line = QStringLiteral("[%1%] %2/%3 files done  %4")
-                           .arg(percent, 3)
-                           .arg(ended)
-                           .arg(model_->jobs().size())
-                           .arg(names);
+  const ProgressSnapshot now =
+      meter_.measure(model_->jobs(), model_->settings().enabledFormats.size());
+  QString line = QStringLiteral("[%1%] %2/%3 files done, %4 running")
+                     .arg(static_cast<int>(now.fraction * 100.0), 3)
+                     .arg(now.done)
+                     .arg(now.total)
+                     .arg(now.running);
+  if (now.speed) line += QStringLiteral(", %1\u00d7 real time").arg(*now.speed, 0, 'f', 1);
+  if (now.etaSeconds) line += QStringLiteral(", ETA %1").arg(clockText(*now.etaSeconds));
+  line += QStringLiteral("  ") + names;
   // "\r" and erase-to-end keep the line in place.
-  std::fputs(("\r\033[K" + line).toLocal8Bit().constData(), stdout);
-  std::fflush(stdout);
+  std::fputs(("\r\033[K" + line).toLocal8Bit().constData(), stderr);
+  std::fflush(stderr);
   progressShown_ = true;
 }
 
-void CommandLine::reportJobEnd(const ConversionJob& job) {
+void CommandLine::clearProgressLine() {
+  if (!progressShown_) return;
+  std::fputs("\r\033[K", stderr);
+  std::fflush(stderr);
+  progressShown_ = false;
+}
+
+void CommandLine::reportProgress() {
+  if (mode_ != Mode::json || !meter_.due(kJsonProgressInterval)) return;
+  const ProgressSnapshot now =
+      meter_.measure(model_->jobs(), model_->settings().enabledFormats.size());
+  QJsonObject event{{"event", "progress"},
+                    {"done", now.done},
+                    {"total", now.total},
+                    {"running", now.running},
+                    {"percent", std::round(now.fraction * 1000.0) / 10.0}};
+  if (now.speed) event.insert("speed", std::round(*now.speed * 100.0) / 100.0);
+  if (now.etaSeconds) event.insert("eta", std::round(*now.etaSeconds * 10.0) / 10.0);
+  printJson(event);
+}
+
+void CommandLine::reportJobStatus(const ConversionJob& job) {
   const auto kind = job.status().kind();
-  if (kind != ConversionStatus::Kind::completed && kind != ConversionStatus::Kind::failed) return;
-  if (!reported_.insert(job.id()).second || interactive_) return;
-  printOut(QStringLiteral("[%1/%2] %3: %4")
-               .arg(reported_.size())
-               .arg(model_->jobs().size())
-               .arg(jobName(job), shown(QString::fromStdString(job.status().text()))));
+  if (kind == ConversionStatus::Kind::converting) {
+    if (started_.insert(job.id()).second && mode_ == Mode::json)
+      printJson(jobEvent("started", job));
+    return;
+  }
+  const bool failed = kind == ConversionStatus::Kind::failed;
+  if (kind != ConversionStatus::Kind::completed && !failed) return;
+  if (!reported_.insert(job.id()).second) return;
+  const QString status = shown(QString::fromStdString(job.status().text()));
+  switch (mode_) {
+    case Mode::json: {
+      QJsonObject event = jobEvent("finished", job);
+      if (failed) {
+        event.insert("error", QString::fromStdString(job.status().text()));
+      } else {
+        QJsonArray outputs;
+        for (const auto& [format, url] : job.outputURLs()) outputs.append(pathToQString(url));
+        event.insert("outputs", outputs);
+      }
+      printJson(event);
+      break;
+    }
+    case Mode::lines:
+      printOut(QStringLiteral("[%1/%2] %3: %4")
+                   .arg(reported_.size())
+                   .arg(model_->jobs().size())
+                   .arg(jobName(job), status));
+      break;
+    case Mode::quiet:
+      if (failed) printErr(QStringLiteral("%1: %2").arg(jobName(job), status));
+      break;
+    case Mode::live:
+      break;  // the summary lists every file
+  }
+}
+
+void CommandLine::startMeasuring() {
+  meter_.start();
+  if (mode_ != Mode::live && mode_ != Mode::json) return;
+  struct Source {
+    Uuid id;
+    std::filesystem::path path;
+    std::int64_t start;
+    std::optional<std::int64_t> end;
+  };
+  std::vector<Source> sources;
+  for (const auto& job : model_->jobs())
+    sources.push_back(
+        {job->id(), job->sourceURL(), job->startFrame().value_or(0), job->endFrame()});
+  // Lengths some formats state only by decoding; the batch need not wait for them.
+  lengthReader_ = std::jthread([this, sources = std::move(sources)](std::stop_token stop) {
+    for (const Source& source : sources) {
+      if (stop.stop_requested()) return;
+      const auto info = readAudioFileInfo(source.path);
+      if (!info || info->sampleRate <= 0) continue;
+      const double seconds =
+          static_cast<double>(source.end.value_or(info->totalFrames) - source.start) /
+          info->sampleRate;
+      QMetaObject::invokeMethod(
+          app_, [this, id = source.id, seconds] { meter_.setDuration(id, seconds); },
+          Qt::QueuedConnection);
+    }
+  });
+}
+
+void CommandLine::printBatchEnd(int completed, int failed, int total) {
+  clearProgressLine();
+  if (mode_ != Mode::json) {
+    printOut(completionMessage(completed, total));
+    return;
+  }
+  printJson({{"event", "summary"}, {"completed", completed}, {"failed", failed}, {"total", total}});
 }
 
 void CommandLine::printSummary() {
-  if (progressShown_) {
-    std::fputs("\r\033[K", stdout);
-    progressShown_ = false;
-  }
+  clearProgressLine();
   int completed = 0;
+  int failed = 0;
   int total = 0;
+  // --quiet has shown the failures as they happened; --json has reported every file.
+  const bool perFile = mode_ == Mode::live || mode_ == Mode::lines;
   for (const auto& job : model_->jobs()) {
     const auto kind = job->status().kind();
     ++total;
     if (kind == ConversionStatus::Kind::completed) {
       ++completed;
+      if (!perFile) continue;
       printOut(QStringLiteral("%1: Completed").arg(jobName(*job)));
       for (const auto& [format, url] : job->outputURLs()) {
         printOut(
             QStringLiteral("  %1 -> %2")
                 .arg(QString::fromUtf8(displayName(format)), shownPath(url)));
       }
-    } else {
+      continue;
+    }
+    if (kind == ConversionStatus::Kind::failed) ++failed;
+    if (perFile) {
       printOut(QStringLiteral("%1: %2").arg(jobName(*job),
                                             shown(QString::fromStdString(job->status().text()))));
     }
   }
-  printOut(completionMessage(completed, total));
+  printBatchEnd(completed, failed, total);
 }
 
 int CommandLine::exitStatus() const {
@@ -373,7 +509,8 @@ void CommandLine::handleSignal() {
   [[maybe_unused]] const auto drained = ::read(gSignalPipe[0], buffer, sizeof buffer);
   if (interrupted_) return;
   interrupted_ = true;
-  if (progressShown_) std::fputs("\n", stdout);
+  if (progressShown_) std::fputs("\n", stderr);
+  progressShown_ = false;
   printErr(QStringLiteral("Interrupted: cancelling the conversion."));
   model_->watchFolderService().stopWatching();
   model_->cancelConversion();
@@ -399,6 +536,14 @@ int CommandLine::run(QCoreApplication& app, int argc, char** argv) {
   if (parser_.isSet("help")) {
     std::fputs(parser_.helpText().toLocal8Bit().constData(), stdout);
     return kExitCompleted;
+  }
+
+  if (parser_.isSet("json")) {
+    mode_ = Mode::json;
+  } else if (parser_.isSet("quiet")) {
+    mode_ = Mode::quiet;
+  } else if (::isatty(STDERR_FILENO) == 1) {
+    mode_ = Mode::live;
   }
 
   ConverterViewModel::Options options;
@@ -443,7 +588,7 @@ int CommandLine::run(QCoreApplication& app, int argc, char** argv) {
       printErr(QStringLiteral("vexal-cli: preset \"%1\" not saved: %2").arg(name, saved.error()));
       return kExitFailed;
     }
-    printOut(QStringLiteral("Saved preset \"%1\".").arg(name));
+    say(QStringLiteral("Saved preset \"%1\".").arg(name));
   }
   if (parser_.isSet("list-presets")) {
     for (const auto& preset : builtInPresets()) printOut(presetLine(preset, true));
@@ -490,15 +635,19 @@ int CommandLine::run(QCoreApplication& app, int argc, char** argv) {
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
 
-  interactive_ = ::isatty(STDOUT_FILENO) == 1;
   QTimer progressTimer;
   QObject::connect(&progressTimer, &QTimer::timeout, [this] { showProgress(); });
-  if (interactive_) progressTimer.start(kProgressIntervalMs);
+  if (mode_ == Mode::live) progressTimer.start(kProgressIntervalMs);
 
   QObject::connect(model_.get(), &ConverterViewModel::jobChanged,
                    [this](const Uuid& id, ConversionJob::Field field) {
-                     if (field != ConversionJob::Field::status) return;
-                     if (const auto job = model_->job(id)) reportJobEnd(*job);
+                     if (field == ConversionJob::Field::progress) {
+                       if (const auto job = model_->job(id))
+                         meter_.noteProgress(id, job->progress());
+                       reportProgress();
+                     } else if (field == ConversionJob::Field::status) {
+                       if (const auto job = model_->job(id)) reportJobStatus(*job);
+                     }
                    });
   QObject::connect(model_.get(), &ConverterViewModel::batchFinished,
                    [this](int completed, int total) {
@@ -508,11 +657,8 @@ int CommandLine::run(QCoreApplication& app, int argc, char** argv) {
                        app_->exit(exitStatus());
                        return;
                      }
-                     if (progressShown_) {
-                       std::fputs("\r\033[K", stdout);
-                       progressShown_ = false;
-                     }
-                     printOut(completionMessage(completed, total));
+                     // A batch that ends uncancelled has no file left unfinished.
+                     printBatchEnd(completed, total - completed, total);
                      // Files that appeared while this batch ran wait for no further event.
                      QTimer::singleShot(0, model_.get(), [this] {
                        if (!model_->isConverting() && model_->remainingCount() > 0)
@@ -528,9 +674,12 @@ int CommandLine::run(QCoreApplication& app, int argc, char** argv) {
   if (watching_) {
     const QString folder = QFileInfo(parser_.value("watch")).absoluteFilePath();
     model_->watchFolderService().startWatching(folder);
-    printOut(QStringLiteral("Watching %1 (Ctrl-C to stop).").arg(folder));
+    say(QStringLiteral("Watching %1 (Ctrl-C to stop).").arg(folder));
   }
-  if (!model_->jobs().empty()) model_->startConversion();
+  if (!model_->jobs().empty()) {
+    startMeasuring();
+    model_->startConversion();
+  }
   const int status = app.exec();
   model_.reset();  // waits for workers and writes the history
   ::close(gSignalPipe[0]);

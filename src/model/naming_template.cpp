@@ -117,13 +117,14 @@ const std::vector<TemplateChoice>& NamingTemplate::templateChoices() {
       {"Track - Title", "{track} - {title}"},
       {"Artist - Title", "{artist} - {title}"},
       {"Artist / Album / Track - Title", "{artist}/{album}/{track} - {title}"},
+      {"Format / Artist / Album / Track - Title", "{format}/{artist}/{album}/{track} - {title}"},
   };
   return kChoices;
 }
 
 NamingResult NamingTemplate::expand(const std::optional<AudioMetadata>& metadata,
-                                    std::string_view baseName,
-                                    std::string_view fileExtension) const {
+                                    std::string_view baseName, std::string_view fileExtension,
+                                    std::string_view formatName) const {
   const AudioMetadata tags = metadata.value_or(AudioMetadata{});
   const std::string base(baseName);
   // A tag that cleans down to nothing counts as missing.
@@ -153,6 +154,7 @@ NamingResult NamingTemplate::expand(const std::optional<AudioMetadata>& metadata
       {"genre", sanitizeComponent(tags.genre.value_or(""))},
       {"year", numberText(tags.year)},
       {"ext", sanitizeComponent(fileExtension)},
+      {"format", sanitizeComponent(formatName)},
   };
 
   // Values are inserted once, never scanned for placeholders themselves, and a "/" only

@@ -26,8 +26,10 @@ struct NamingTemplate {
 
   std::string templateText{kFilenameOnly};
 
+  // `formatName` ("FLAC", "AAC") and `fileExtension` fill {format} and {ext}, so that
+  // formats sharing an extension can go to folders of their own.
   NamingResult expand(const std::optional<AudioMetadata>& metadata, std::string_view baseName,
-                      std::string_view fileExtension) const;
+                      std::string_view fileExtension, std::string_view formatName) const;
 
   // One file or folder name from any text: the characters no portable name holds
   // (: / \ ? * " < > |) become "_"; control characters (C0, DEL, C1) and bidirectional

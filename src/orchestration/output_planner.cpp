@@ -69,7 +69,8 @@ QString planOutput(OutputFormat format, const ConversionJob& job, const QString&
   const std::string_view extension = fileExtension(format);
 
   if (settings.namingTemplate.templateText != kFilenameOnly) {
-    NamingResult expanded = settings.namingTemplate.expand(job.metadata(), baseName, extension);
+    NamingResult expanded =
+        settings.namingTemplate.expand(job.metadata(), baseName, extension, displayName(format));
     name = std::move(expanded.fileName);
     templateFolder = std::move(expanded.subdirectory);
   }

@@ -390,7 +390,8 @@ QWidget* SettingsPanel::buildMetadata() {
   });
   templateCaption_ = captionLabel(
       QStringLiteral(
-          "Variables: {filename} {title} {artist} {album} {track} {disc} {genre} {year}"),
+          "Variables: {filename} {title} {artist} {album} {track} {disc} {genre} {year} "
+          "{format} {ext}"),
       box);
   metadataForm_->addRow(preserveMetadata_);
   metadataForm_->addRow(replayGain_);

@@ -1,5 +1,8 @@
 #include <gmock/gmock.h>
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <csignal>
@@ -10,6 +13,7 @@
 #include <chrono>
 #include <random>
 
+#include "app/cli_progress.h"
 #include "engine/audio_file_info.h"
 #include "orchestration/orchestration_helpers.h"
 #include "support/test_support.h"
@@ -190,6 +194,87 @@ TEST_F(Cli, SavedPresetIsListedAndAppliedWithOverrides) {
   EXPECT_EQ(result.status, 0) << result.err.toStdString();
   EXPECT_TRUE(fs::exists(dir / "out" / "talk.wav"));
   EXPECT_FALSE(fs::exists(dir / "out" / "talk.opus"));
+}
+
+// A batch with one source that is not audio, as --json and --quiet report it.
+class CliReport : public Cli {
+ protected:
+  CliRun runBatch(const QString& mode) {
+    test::writeWav(dir / "a.wav", 4410, 44100, 1);
+    test::writeWav(dir / "b.wav", 4410, 44100, 2);
+    std::ofstream(dir / "bad.wav") << "this is not a wave file";
+    return run({mode, "--format", "flac,wav", "--output", q(dir / "out"), q(dir / "a.wav"),
+                q(dir / "b.wav"), q(dir / "bad.wav")});
+  }
+};
+
+TEST_F(CliReport, JsonLinesParseAndCountEveryFile) {
+  const CliRun result = runBatch("--json");
+  EXPECT_EQ(result.status, 1);
+  std::map<QString, int> events;
+  QJsonObject summary;
+  for (const QString& line : result.out.split('\n', Qt::SkipEmptyParts)) {
+    const QJsonDocument document = QJsonDocument::fromJson(line.toUtf8());
+    ASSERT_TRUE(document.isObject()) << line.toStdString();
+    const QJsonObject event = document.object();
+    ++events[event["event"].toString()];
+    if (event["event"] == "summary") summary = event;
+    if (event["event"] != "finished") continue;
+    const bool bad = event["source"].toString().endsWith("bad.wav");
+    EXPECT_EQ(event.contains("error"), bad) << line.toStdString();
+    for (const QJsonValue output : event["outputs"].toArray())
+      EXPECT_GT(framesOf(fs::path(output.toString().toStdString())), 0) << line.toStdString();
+    EXPECT_EQ(event["outputs"].toArray().size(), bad ? 0 : 2);
+  }
+  EXPECT_EQ(events["started"], 3);
+  EXPECT_EQ(events["finished"], 3);
+  EXPECT_EQ(events["summary"], 1);
+  EXPECT_EQ(summary["completed"].toInt(), 2);
+  EXPECT_EQ(summary["failed"].toInt(), 1);
+  EXPECT_EQ(summary["total"].toInt(), 3);
+}
+
+TEST_F(CliReport, QuietPrintsTheFailureAndTheCountOnly) {
+  const CliRun result = runBatch("--quiet");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.out, "2 of 3 files converted successfully.\n");
+  EXPECT_EQ(result.err.count('\n'), 1) << result.err.toStdString();
+  EXPECT_THAT(result.err.toStdString(), testing::HasSubstr("bad.wav: "));
+}
+
+// Pacing and speed on a clock the test moves.
+TEST(ProgressMeterTest, PacesShowingAndMeasuresSpeedAndTimeLeft) {
+  auto now = std::chrono::steady_clock::time_point{};
+  ProgressMeter meter([&] { return now; });
+  meter.start();
+  EXPECT_TRUE(meter.due(std::chrono::milliseconds(100)));
+  now += std::chrono::milliseconds(99);
+  EXPECT_FALSE(meter.due(std::chrono::milliseconds(100)));
+  now += std::chrono::milliseconds(1);
+  EXPECT_TRUE(meter.due(std::chrono::milliseconds(100)));
+
+  // Two formats, 10 s of audio each: after 2 s one file waits, the other has written one
+  // of its two outputs.
+  auto waiting = std::make_shared<ConversionJob>("/in/a.wav", "a");
+  auto running = std::make_shared<ConversionJob>("/in/b.wav", "b");
+  running->setStatus(ConversionStatus::converting());
+  meter.noteProgress(running->id(), 0.4);
+  meter.noteProgress(running->id(), 0.9);
+  meter.noteProgress(running->id(), 0.0);  // the second output begins
+  meter.setDuration(waiting->id(), 10.0);
+  meter.setDuration(running->id(), 10.0);
+  now = std::chrono::steady_clock::time_point{} + std::chrono::seconds(2);
+  ProgressSnapshot snapshot = meter.measure({waiting, running}, 2);
+  EXPECT_EQ(snapshot.running, 1);
+  EXPECT_DOUBLE_EQ(snapshot.fraction, 0.25);
+  EXPECT_DOUBLE_EQ(*snapshot.speed, 2.5);
+  EXPECT_DOUBLE_EQ(*snapshot.etaSeconds, 6.0);
+
+  waiting->setStatus(ConversionStatus::failed(ConversionError::fileNotReadable("/in/a.wav")));
+  snapshot = meter.measure({waiting, running}, 2);
+  EXPECT_EQ(snapshot.done, 1);
+  EXPECT_DOUBLE_EQ(snapshot.fraction, 0.75);  // a failed file has nothing left to do
+  EXPECT_DOUBLE_EQ(*snapshot.speed, 2.5);     // and converted no audio
 }
 
 #ifdef VEXAL_WINDOW_PATH

@@ -9,7 +9,7 @@ namespace {
 
 NamingResult expand(std::string templateText, const std::optional<AudioMetadata>& metadata,
                     std::string base = "Song") {
-  return NamingTemplate{std::move(templateText)}.expand(metadata, base, "mp3");
+  return NamingTemplate{std::move(templateText)}.expand(metadata, base, "mp3", "MP3");
 }
 
 TEST(NamingTemplate, SlashInsideATagValueDoesNotMakeAFolder) {
@@ -49,6 +49,14 @@ TEST(NamingTemplate, NumbersAndCase) {
   EXPECT_EQ(expand("{disc}-{track}", tags).fileName, "1-05");
   EXPECT_EQ(expand("{Title}", tags).fileName, "{Title}");
   EXPECT_EQ(expand("{title}", std::nullopt).fileName, "Song");
+}
+
+TEST(NamingTemplate, FormatAndExtensionFields) {
+  AudioMetadata tags;
+  tags.title = "T";
+  const auto result = expand("{format}/{title}.{ext}", tags);
+  EXPECT_EQ(result.subdirectory, "MP3");
+  EXPECT_EQ(result.fileName, "T.mp3");
 }
 
 TEST(NamingTemplate, SanitizeReplacesEachForbiddenCharacter) {

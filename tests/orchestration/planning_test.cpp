@@ -1,5 +1,6 @@
 #include <gmock/gmock.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "orchestration/converter_view_model.h"
@@ -59,13 +60,35 @@ TEST(Planning, OutputsOfOneBatchNeverSharePath) {
   EXPECT_FALSE(fs::exists(dest / "Song.m4a"));  // planning writes no file
 }
 
-TEST(Planning, TemplateSubfolderWinsAndReceivesTheAudioBaseName) {
-  TempDir dest;
+AudioMetadata introTags() {
   AudioMetadata tags;
   tags.artist = "Artist";
   tags.album = "Album";
   tags.title = "Intro";
   tags.trackNumber = 1;
+  return tags;
+}
+
+// Formats sharing ".m4a" go to folders of their own under the picker's format template.
+TEST(Planning, FormatTemplateSeparatesFormatsOfOneExtension) {
+  TempDir dest;
+  const AudioMetadata tags = introTags();
+  auto job = std::make_shared<ConversionJob>("/music/a.flac", "a", std::nullopt, std::nullopt,
+                                             std::nullopt, std::nullopt, tags);
+  const auto& choices = NamingTemplate::templateChoices();
+  const auto choice = std::ranges::find(
+      choices, std::string_view("Format / Artist / Album / Track - Title"), &TemplateChoice::label);
+  ASSERT_NE(choice, choices.end());
+  const auto settings =
+      withFormats({OutputFormat::aac, OutputFormat::alac}, std::string(choice->templateText));
+  EXPECT_THAT(planned({job}, settings, dest.path()),
+              testing::ElementsAre(q(dest / "AAC" / "Artist" / "Album" / "01 - Intro.m4a"),
+                                   q(dest / "ALAC" / "Artist" / "Album" / "01 - Intro.m4a")));
+}
+
+TEST(Planning, TemplateSubfolderWinsAndReceivesTheAudioBaseName) {
+  TempDir dest;
+  const AudioMetadata tags = introTags();
   ConversionJob job("/music/album.flac", "01 Intro", "Dropped", 0, 100, "01 Intro", tags);
   std::set<QString> taken;
   const auto settings =

@@ -136,7 +136,8 @@ TEST_F(SettingsPanelTest, TemplateFieldAppearsForAnyTemplateButFilename) {
   QStringList choices;
   for (int i = 0; i < picker->count(); ++i) choices << picker->itemText(i);
   EXPECT_EQ(choices, (QStringList{"Original filename", "Track - Title", "Artist - Title",
-                                  "Artist / Album / Track - Title"}));
+                                  "Artist / Album / Track - Title",
+                                  "Format / Artist / Album / Track - Title"}));
   EXPECT_FALSE(text->isVisibleTo(panel));
   choose(picker, "Artist / Album / Track - Title");
   EXPECT_EQ(vm().settings().namingTemplate.templateText, "{artist}/{album}/{track} - {title}");
