@@ -169,7 +169,7 @@ TEST_F(Cli, HostileAndNonUtf8NamesConvertAndPrintEscaped) {
   EXPECT_TRUE(result.out.contains(QStringLiteral("caf\ufffd.wav: Completed")));
 }
 
-TEST_F(Cli, ExitsOneWhenAJobFailsAndReportsIt) {
+TEST_F(Cli, ExitsOneWhenAJobFailsOrNothingIsFound) {
   test::writeWav(dir / "good.wav", 4410, 44100, 1);
   std::ofstream(dir / "bad.wav") << "this is not a wave file";
   const CliRun result = run(
@@ -179,6 +179,13 @@ TEST_F(Cli, ExitsOneWhenAJobFailsAndReportsIt) {
   EXPECT_THAT(result.out.toStdString(), testing::HasSubstr("bad.wav: "));
   EXPECT_TRUE(fs::exists(dir / "out" / "good.flac"));
   EXPECT_FALSE(fs::exists(dir / "out" / "bad.flac"));
+
+  // A folder holding no audio at all converts nothing: that is a failure, not a success.
+  fs::create_directories(dir / "notes");
+  std::ofstream(dir / "notes" / "readme.txt") << "no audio here";
+  const CliRun empty = run({"--format", "flac", "--output", q(dir / "out"), q(dir / "notes")});
+  EXPECT_EQ(empty.status, 1);
+  EXPECT_THAT(empty.err.toStdString(), testing::HasSubstr("no audio files"));
 }
 
 TEST_F(Cli, SavedPresetIsListedAndAppliedWithOverrides) {
