@@ -9,6 +9,7 @@
 
 #include "encode_test_util.h"
 #include "engine/audio_processor.h"
+#include "engine/chunk_stage.h"
 #include "support/test_support.h"
 
 namespace vexal {
@@ -414,6 +415,26 @@ INSTANTIATE_TEST_SUITE_P(
                       FadeCase{"out", 10, {}, {}, 0, 4.5, {}, {1, 0.75, 0.5, 0.25}},
                       FadeCase{"outOfARange", 1000, 100, 200, 0, 4.5, {}, {1, 0.75, 0.5, 0.25}}),
     [](const auto& info) { return info.param.name; });
+
+// LAME reads 16-bit samples, so its fades run on the int16 path: every frame must get
+// the factor the float path gives it (to one step of truncation), whichever chunk
+// boundary the frame falls next to.
+TEST(FadeTest, Int16PathGivesTheFloatFactorsAcrossChunkBoundaries) {
+  constexpr std::int64_t kFrames = 10;
+  const ChunkStage stage{1.0, 4, 4, kFrames};
+  for (std::int64_t split = 1; split < kFrames; ++split) {
+    SCOPED_TRACE(split);
+    std::vector<float> floats(2 * kFrames, 0.5f);
+    std::vector<std::int16_t> ints(2 * kFrames, 16384);
+    for (const auto& [from, to] : {std::pair{std::int64_t{0}, split}, std::pair{split, kFrames}}) {
+      stage.apply(floats.data() + 2 * from, to - from, 2, from);
+      stage.apply(ints.data() + 2 * from, to - from, 2, from);
+    }
+    for (std::size_t i = 0; i < floats.size(); ++i) {
+      EXPECT_NEAR(ints[i], floats[i] * 32768.0f, 1.0) << "sample " << i;
+    }
+  }
+}
 
 TEST(ContainerWriterTest, ChannelMappingAndRateFollowTheSettings) {
   test::TempDir dir;
