@@ -120,8 +120,16 @@ class WriterTest : public ::testing::Test {
 
 TEST_F(WriterTest, ClipsAndRoundsWithoutDither) {
   // Values between the 24-bit steps round to the nearest; beyond full scale they clip.
-  const std::vector<float> samples = {0.5f + 0x1p-25f, -0.25f - 0x1p-24f + 0x1p-26f, 1.5f, -3.0f, 1.0f, -1.0f};
-  const std::vector<float> expected = {0.5f, -0.25f, 1.0f - 0x1p-23f, -1.0f, 1.0f - 0x1p-23f, -1.0f};
+  // A quarter and three quarters of a step (2^-23) each way: truncation would keep all
+  // four on the lower step.
+  const std::vector<float> samples = {0.5f + 0x1p-25f,  -0.25f - 0x1p-24f + 0x1p-26f,
+                                      0.5f + 0x3p-25f,  -0.25f - 0x3p-25f,
+                                      1.5f,             -3.0f,
+                                      1.0f,             -1.0f};
+  const std::vector<float> expected = {0.5f,           -0.25f,
+                                       0.5f + 0x1p-23f, -0.25f - 0x1p-23f,
+                                       1.0f - 0x1p-23f, -1.0f,
+                                       1.0f - 0x1p-23f, -1.0f};
   const auto path = dir_ / "clip.wav";
   ASSERT_EQ(writeFile(path, FileType::wave, destinationFor(FileType::wave, FormatID::kLinearPCM, 44100, 1), samples),
             kNoError);
