@@ -251,7 +251,11 @@ TEST_F(WriterTest, CreateErasesAnExistingFile) {
 // A full disk, and a file-size limit in a child process standing for a disk that fills up
 // mid-file: the write or the close fails, never reporting a truncated file as written.
 TEST_F(WriterTest, AFullDiskFailsTheWriteOrClose) {
-  const std::vector<float> samples = test::render(test::noise(44100, 2, 2.0, -3));
+  // A long file fails while writing; a short one sits in the output buffer until the
+  // close, which alone can see the disk refuse it.
+  for (const auto& [seconds, limitBytes] : {std::pair{2.0, 16 * 1024}, std::pair{0.02, 256}}) {
+  SCOPED_TRACE(seconds);
+  const std::vector<float> samples = test::render(test::noise(44100, 2, seconds, -3));
   for (const auto& [type, formatId] :
        {std::pair{FileType::wave, FormatID::kLinearPCM}, std::pair{FileType::flac, FormatID::kFLAC},
         std::pair{FileType::m4a, FormatID::kALAC}, std::pair{FileType::m4a, FormatID::kAAC}}) {
@@ -262,7 +266,7 @@ TEST_F(WriterTest, AFullDiskFailsTheWriteOrClose) {
     ASSERT_GE(child, 0);
     if (child == 0) {
       signal(SIGXFSZ, SIG_IGN);
-      const rlimit limit{16 * 1024, 16 * 1024};  // bytes, well below each file's size
+      const rlimit limit{static_cast<rlim_t>(limitBytes), static_cast<rlim_t>(limitBytes)};  // below each file's size
       setrlimit(RLIMIT_FSIZE, &limit);
       _exit(writeFile(dir_ / "limited", type, destination, samples) != kNoError ? 0 : 1);
     }
@@ -271,6 +275,7 @@ TEST_F(WriterTest, AFullDiskFailsTheWriteOrClose) {
     ASSERT_TRUE(WIFEXITED(result));
     EXPECT_EQ(WEXITSTATUS(result), 0) << "a truncated file was reported as written, type "
                                       << static_cast<std::uint32_t>(type);
+  }
   }
 }
 
