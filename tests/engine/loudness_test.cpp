@@ -114,15 +114,19 @@ class OracleTest : public ::testing::TestWithParam<std::tuple<std::string, doubl
 TEST_P(OracleTest, AgreesWithLibebur128) {
   const auto& [kind, rate] = GetParam();
   test::TempDir dir;
-  // Libebur128 as an independent oracle on signals that are not steady tones.
-  const auto file = floatWav(dir, kind == "noise" ? test::noise(rate, 2, 30, -12) : swellingMusic(rate, 40));
+  // Libebur128 as an independent oracle on signals that are not steady tones; 5.1 noise
+  // whose LFE (not counted) is as loud as the rest; a clip of exactly one 400 ms block.
+  const auto file = floatWav(dir, kind == "noise"      ? test::noise(rate, 2, 30, -12)
+                                  : kind == "surround" ? test::noise(rate, 6, 5, -12)
+                                  : kind == "oneBlock" ? test::noise(rate, 2, 0.4, -12)
+                                                       : swellingMusic(rate, 40));
   const auto result = analyzeLoudness(file, {}, {}, {}, {});
   ASSERT_TRUE(result);
   EXPECT_NEAR(result->lufs, ebur128Loudness(file), 0.05);
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, OracleTest,
-                         ::testing::Combine(::testing::Values("noise", "music"),
+                         ::testing::Combine(::testing::Values("noise", "music", "surround", "oneBlock"),
                                             ::testing::Values(44100.0, 48000.0)),
                          [](const auto& info) {
                            return std::get<0>(info.param) + "_" +
