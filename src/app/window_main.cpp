@@ -2,6 +2,7 @@
 #include <QCommandLineParser>
 #include <QDebug>
 #include <filesystem>
+#include <string_view>
 
 #include "persistence/conversion_history.h"
 #include "persistence/settings_store.h"
@@ -10,7 +11,44 @@
 #include "ui/icons.h"
 #include "ui/updater_controller.h"
 
+namespace {
+
+void describeOptions(QCommandLineParser& parser) {
+  parser.setApplicationDescription(QStringLiteral("Convert audio files between formats."));
+  parser.addHelpOption();
+  parser.addVersionOption();
+  parser.addPositionalArgument(QStringLiteral("paths"),
+                               QStringLiteral("Audio files, folders or cue sheets to add as jobs."),
+                               QStringLiteral("[paths...]"));
+}
+
+// --help and --version are answered without a window system: QApplication aborts when
+// there is no display, so they never reach it.
+bool asksHelpOrVersion(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view argument = argv[i];
+    if (argument == "--") break;
+    if (argument == "-h" || argument == "-?" || argument == "--help" ||
+        argument == "--help-all" || argument == "-v" || argument == "--version") {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  if (asksHelpOrVersion(argc, argv)) {
+    QCoreApplication core(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Vexal"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VEXAL_VERSION));
+    QCommandLineParser parser;
+    describeOptions(parser);
+    parser.process(core);  // prints and exits
+    return 0;
+  }
+
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Vexal"));
   // No display name: the platform would append " — Vexal" to every window title.
@@ -20,14 +58,9 @@ int main(int argc, char** argv) {
   QGuiApplication::setDesktopFileName(vexal::ui::ContentView::kDesktopFileName);
   QApplication::setWindowIcon(vexal::ui::applicationIcon());
 
-  // --help and --version print and exit before any window exists.
+  // The paths to add as jobs (help and version were answered above).
   QCommandLineParser parser;
-  parser.setApplicationDescription(QStringLiteral("Convert audio files between formats."));
-  parser.addHelpOption();
-  parser.addVersionOption();
-  parser.addPositionalArgument(QStringLiteral("paths"),
-                               QStringLiteral("Audio files, folders or cue sheets to add as jobs."),
-                               QStringLiteral("[paths...]"));
+  describeOptions(parser);
   // From the bytes Qt left in argv: file names that are not UTF-8 keep them.
   QStringList arguments;
   for (int i = 0; i < argc; ++i) arguments << vexal::pathToQString(argv[i]);

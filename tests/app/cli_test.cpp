@@ -292,6 +292,8 @@ TEST_P(WindowCommandLine, PrintsAndExits) {
   QProcess process;
   QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
   environment.insert("XDG_CONFIG_HOME", q(dir / "config"));
+  // As on a terminal of a headless machine: no window system at all.
+  for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) environment.remove(name);
   process.setProcessEnvironment(environment);
   process.start(VEXAL_WINDOW_PATH, {GetParam().first});
   ASSERT_TRUE(process.waitForFinished(30'000));
