@@ -158,6 +158,11 @@ class ConverterViewModel : public QObject {
   std::unique_ptr<QThreadPool> pool_;
 };
 
+// `folder`/`name`, with " (n)" when n > 0, then "." and `extension`: the one spelling of
+// a name moved aside by a clash, at planning and again at the final rename.
+std::filesystem::path numberedPath(const std::filesystem::path& folder, const std::string& name,
+                                   std::string_view extension, std::int64_t n);
+
 // Output planning for one job and format: template, sub-folders, and a free name.
 // `taken` holds paths planned earlier in the batch; they count as existing. Sub-folders
 // made here are appended to `createdFolders`, parents first.

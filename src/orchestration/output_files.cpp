@@ -101,10 +101,10 @@ Expected<fs::path> commitPart(const fs::path& part, const fs::path& planned) {
   }
   const fs::path folder = planned.parent_path();
   auto [name, n] = splitSuffix(planned.stem().string());
-  const std::string extension = planned.extension().string();
+  std::string extension = planned.extension().string();
+  if (!extension.empty()) extension.erase(0, 1);  // without the dot
   for (;; ++n) {
-    const fs::path candidate =
-        folder / (n > 0 ? name + " (" + std::to_string(n) + ")" + extension : name + extension);
+    const fs::path candidate = numberedPath(folder, name, extension, n);
     const int error = renameNoReplace(part, candidate);
     if (error == EEXIST) continue;
     if (error != 0) return Unexpected(ConversionError::extAudioFileError("Move output", -error));

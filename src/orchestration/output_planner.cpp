@@ -46,19 +46,19 @@ bool existsAt(const std::filesystem::path& path) {
          !error;
 }
 
-std::filesystem::path withSuffix(const std::filesystem::path& folder, const std::string& name,
-                                 std::string_view extension, std::int64_t n) {
+std::filesystem::path toPath(const QString& text) { return pathFromQString(text); }
+QString toQString(const std::filesystem::path& path) { return pathToQString(path); }
+
+}  // namespace
+
+std::filesystem::path numberedPath(const std::filesystem::path& folder, const std::string& name,
+                                   std::string_view extension, std::int64_t n) {
   std::string file = name;
   if (n > 0) file += " (" + std::to_string(n) + ")";
   file += ".";
   file += extension;
   return folder / file;
 }
-
-std::filesystem::path toPath(const QString& text) { return pathFromQString(text); }
-QString toQString(const std::filesystem::path& path) { return pathToQString(path); }
-
-}  // namespace
 
 QString planOutput(OutputFormat format, const ConversionJob& job, const QString& outputDirectory,
                    const ConversionSettings& settings, std::set<QString>& taken,
@@ -102,7 +102,7 @@ QString planOutput(OutputFormat format, const ConversionJob& job, const QString&
   name = safeComponent(std::move(name), nameRoom);
 
   for (std::int64_t n = 0;; ++n) {
-    const QString candidate = toQString(withSuffix(folder, name, extension, n));
+    const QString candidate = toQString(numberedPath(folder, name, extension, n));
     if (taken.contains(candidate) || existsAt(toPath(candidate))) continue;
     taken.insert(candidate);
     return candidate;
