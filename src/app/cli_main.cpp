@@ -255,7 +255,12 @@ void CommandLine::addOptions() {
               "\"AAC\") and {ext} keep formats apart.",
               "TEXT");
   flagOption("no-metadata", "Do not carry tags and artwork into the outputs.");
-  flagOption("replaygain", "Let the MP3 encoder compute ReplayGain.");
+  flagOption("replaygain",
+             "Write ReplayGain 2.0 tags measured on each output (BS.1770, -18 LUFS reference): "
+             "REPLAYGAIN_TRACK_GAIN/PEAK, and REPLAYGAIN_ALBUM_GAIN/PEAK over the tracks of one "
+             "album (one cue sheet, or one folder's files with the same album tag) once all of "
+             "them succeeded; Opus gets R128_TRACK_GAIN/R128_ALBUM_GAIN (-23 LUFS), WAV and AIFF "
+             "nothing.");
   flagOption("verify", "Decode every output once more to check it.");
   valueOption("watch", "Keep watching DIR and convert what appears in it, until interrupted.",
               "DIR");

@@ -163,8 +163,14 @@ Expected<> AudioProcessor::convert(const std::filesystem::path& source,
   }
   request.stop = stop;
   request.gain = gain;
+  // ReplayGain values come from the reading loop itself: the output's own audio, with no
+  // extra decode (a normalisation pass measured the source, not the output).
+  ConversionTally ownTally;
+  const bool measure = settings.writeReplayGain && MetadataService::holdsReplayGain(format);
+  if (!tally && measure) tally = &ownTally;
   if (tally) {
     *tally = {};
+    tally->measureLoudness = measure;
     if (!isLossy(format) && gain == 1.0 && *fadeIn == 0 && *fadeOut == 0 &&
         storedExactly(*info, rate, channels)) {
       tally->checksum = kPcmChecksumSeed;
@@ -184,6 +190,18 @@ Expected<> AudioProcessor::convert(const std::filesystem::path& source,
       platform::log(platform::LogCategory::metadata, platform::LogLevel::error,
                     std::string(route.tagWriterName) + " failed for " +
                         output.filename().string() + ": " + failure->text());
+    }
+  }
+  if (measure && tally->loudness) {
+    // Silence (nothing above the gate) gets no gain: +80 dB would be nonsense.
+    const double lufs = integratedLoudness(tally->loudness->blockPowers);
+    if (lufs > -100.0) {
+      const ReplayGainTags gains{GainMeasure{lufs, tally->loudness->peak}, {}};
+      if (const auto failure = MetadataService::writeReplayGain(gains, format, output)) {
+        platform::log(platform::LogCategory::metadata, platform::LogLevel::error,
+                      "ReplayGain tags failed for " + output.filename().string() + ": " +
+                          failure->text());
+      }
     }
   }
   return {};

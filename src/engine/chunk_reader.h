@@ -10,6 +10,7 @@
 
 #include "engine/chunk_stage.h"
 #include "engine/encode_request.h"
+#include "engine/loudness.h"
 #include "model/conversion_error.h"
 #include "platform/audio_file.h"
 
@@ -69,6 +70,7 @@ class ChunkReader {
   double rate_ = 0;
   FrameBudget budget_;
   ChunkStage stage_;
+  std::optional<LoudnessMeter> meter_;  // when the tally asks for loudness
 };
 
 // Fails with sourceDamaged when a read that ended at the end of the source delivered
@@ -113,6 +115,7 @@ Expected<ChunkReader<Sample>> ChunkReader<Sample>::open(const EncodeRequest& req
   chunks.stage_ = ChunkStage{request.gain, request.fadeInFrames, request.fadeOutFrames,
                              chunks.budget_.bounded ? chunks.budget_.frames : 0};
   chunks.buffer_.assign(static_cast<std::size_t>(kChunkFrames) * clientChannels, Sample{});
+  if (request.tally && request.tally->measureLoudness) chunks.meter_.emplace(clientRate, clientChannels);
   return chunks;
 }
 
@@ -137,6 +140,7 @@ Expected<std::int64_t> ChunkReader<Sample>::run(Consume&& consume) {
     }
     if (frames == 0) break;
     stage_.apply(buffer_.data(), frames, channels_, processed);
+    if (meter_) meter_->add(buffer_.data(), frames);
     if constexpr (std::is_same_v<Sample, float>) {
       if (summing) {
         tally->checksum = pcmChecksum(*tally->checksum, buffer_.data(),
@@ -158,6 +162,10 @@ Expected<std::int64_t> ChunkReader<Sample>::run(Consume&& consume) {
   if (tally) {
     tally->frames = processed;
     tally->sampleRate = rate_;
+    if (meter_) {
+      meter_->finish();
+      tally->loudness = MeasuredLoudness{meter_->peak(), meter_->blockPowers()};
+    }
   }
   return processed;
 }

@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <stop_token>
+#include <vector>
 
 #include "engine/audio_file_info.h"
 #include "model/audio_metadata.h"
@@ -17,6 +18,14 @@ namespace vexal {
 
 using ProgressCallback = std::function<void(double)>;
 
+// The loudness of an output's audio as the reading loop measured it (after gain, fades,
+// resampling and channel mapping, before encoding): the sample peak (linear) and the
+// powers of its 400 ms gating blocks, which several tracks can pool for album values.
+struct MeasuredLoudness {
+  double peak = 0;
+  std::vector<double> blockPowers;
+};
+
 // What one conversion handed its encoder, reported back so the output can be checked
 // against it after the write.
 struct ConversionTally {
@@ -26,6 +35,8 @@ struct ConversionTally {
   // these samples: a lossless format, no gain or fades, no resampling or channel change,
   // an integer source of at most 24 bits.
   std::optional<std::uint64_t> checksum;
+  bool measureLoudness = false;  // asks the reading loop to fill `loudness`
+  std::optional<MeasuredLoudness> loudness;
 };
 
 // Running checksum over float samples, by bit pattern; `pcmChecksum(kPcmChecksumSeed,

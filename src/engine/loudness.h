@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -38,6 +39,49 @@ struct KWeightingFilter {
   BiquadFilter stage2;
   static KWeightingFilter forSampleRate(double sampleRate);
   float process(float x) { return stage2.process(stage1.process(x)); }
+};
+
+// BS.1770 loudness measured while audio streams past: interleaved chunks of any length
+// at one rate and channel count. Keeps the powers of the 400 ms blocks (a new one every
+// 100 ms), so the blocks of several tracks can be gated together for an album.
+class LoudnessMeter {
+ public:
+  LoudnessMeter(double sampleRate, std::uint32_t channels);
+  void add(const float* samples, std::uint32_t frames);
+  void add(const std::int16_t* samples, std::uint32_t frames);  // full scale 32768
+  // Ends the measurement: the filter's last output joins its block. Call once, after the
+  // last chunk.
+  void finish();
+
+  float peak() const { return peak_; }  // largest absolute sample, linear
+  const std::vector<double>& blockPowers() const { return blocks_; }
+  LoudnessResult result() const;
+
+  // Both K-weighting stages of two channels, one vector lane each: lanes 0 and 1 hold
+  // the high shelf of the two channels, lanes 2 and 3 the high pass, which runs one
+  // frame behind on the shelf's previous outputs (`held`).
+  struct Lanes {
+    std::array<float, 4> z1{}, z2{}, held{};
+  };
+
+ private:
+  void closeHop();
+
+  std::uint32_t channels_;
+  double sampleRate_;
+  std::array<std::array<float, 4>, 5> coefficients_{};  // b0, c1, c2, a1, a2 per lane
+  std::vector<Lanes> pairs_;    // channels 2k and 2k + 1 (an odd last channel twice)
+  std::vector<double> weights_;
+  std::vector<double> hopPower_;  // per channel, K-weighted sum of squares of this hop
+  std::int64_t hopFrames_;
+  std::int64_t hopPosition_ = -1;  // the high pass's first output is the frame before 0
+  std::array<double, 4> recentHops_{};
+  std::int64_t hopsDone_ = 0;
+  std::vector<double> blocks_;
+  std::vector<float> converted_;  // int16 chunks as float
+  float peak_ = 0.0f;
+  double sumSquares_ = 0.0;
+  std::int64_t sampleCount_ = 0;
 };
 
 // Measures [start, end) of the source at its stored rate and channels. Progress goes

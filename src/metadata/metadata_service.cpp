@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <map>
 #include <system_error>
 
@@ -113,7 +114,64 @@ std::vector<MediaItem> m4aItems(const AudioMetadata& metadata) {
   return items;
 }
 
+// ReplayGain 2.0 plays at -18 LUFS; Opus's R128 gains are relative to -23 LUFS.
+constexpr double kReplayGainReference = -18.0;
+constexpr double kR128Reference = -23.0;
+
+// Fixed-point text whatever the process's locale ("-6.52", never "-6,52" or "-0.00").
+std::string fixed(double value, int decimals) {
+  const double scale = std::pow(10.0, decimals);
+  value = std::round(value * scale) / scale;
+  if (value == 0.0) value = 0.0;  // -0.0 reads as 0
+  char text[64];
+  const auto written = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
+  return std::string(text, written.ptr);
+}
+
+// Q7.8 gain for Opus, saturated to the 16 bits the field holds.
+std::string q78(double db) {
+  const long value = std::lround(std::clamp(db * 256.0, -32768.0, 32767.0));
+  return std::to_string(value);
+}
+
 }  // namespace
+
+std::vector<std::pair<std::string, std::string>> replayGainFields(const ReplayGainTags& tags,
+                                                                  OutputFormat format) {
+  std::vector<std::pair<std::string, std::string>> fields;
+  if (!holdsReplayGain(format)) return fields;
+  if (format == OutputFormat::opus) {
+    if (tags.track) fields.emplace_back("R128_TRACK_GAIN", q78(kR128Reference - tags.track->lufs));
+    if (tags.album) fields.emplace_back("R128_ALBUM_GAIN", q78(kR128Reference - tags.album->lufs));
+    return fields;
+  }
+  const bool mp4 = format == OutputFormat::aac || format == OutputFormat::alac;
+  auto add = [&](std::string_view scope, const GainMeasure& measure) {
+    for (const auto& [what, text] :
+         {std::pair{std::string_view("GAIN"), fixed(kReplayGainReference - measure.lufs, 2) + " dB"},
+          std::pair{std::string_view("PEAK"), fixed(measure.peak, 6)}}) {
+      std::string name = "REPLAYGAIN_" + std::string(scope) + "_" + std::string(what);
+      if (mp4) {
+        std::ranges::transform(name, name.begin(), [](char c) { return c >= 'A' && c <= 'Z' ? char(c + 32) : c; });
+        name = "----:com.apple.iTunes:" + name;
+      }
+      fields.emplace_back(std::move(name), text);
+    }
+  };
+  if (tags.track) add("TRACK", *tags.track);
+  if (tags.album) add("ALBUM", *tags.album);
+  return fields;
+}
+
+std::optional<WriteError> writeReplayGain(const ReplayGainTags& tags, OutputFormat format,
+                                          const std::filesystem::path& url) {
+  const auto fields = replayGainFields(tags, format);
+  if (fields.empty()) return std::nullopt;
+  return rewriteThroughTemporary(url, url.extension().string(),
+                                 [&](const std::filesystem::path& temporary) {
+                                   return platform::setUserTextFields(temporary, fields);
+                                 });
+}
 
 std::optional<std::int64_t> parseInteger(std::string_view text) {
   return parseDecimalInteger(text);

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "model/audio_metadata.h"
+#include "model/output_format.h"
+#include "model/replay_gain.h"
 
 typedef struct vorbis_comment vorbis_comment;
 struct OggOpusComments;
@@ -45,6 +47,25 @@ std::optional<WriteError> writeToFlac(const AudioMetadata& metadata,
 // value, DATE as the full date when the record has one. Shared by the Vorbis, Opus and
 // FLAC writers.
 std::vector<std::pair<std::string, std::string>> commentFields(const AudioMetadata& metadata);
+
+// Every output format but WAV and AIFF carries ReplayGain (or R128) tags.
+inline bool holdsReplayGain(OutputFormat format) {
+  return format != OutputFormat::wav && format != OutputFormat::aiff;
+}
+
+// The ReplayGain fields of an output of `format`, as (name, text): REPLAYGAIN_TRACK_GAIN,
+// _TRACK_PEAK, _ALBUM_GAIN, _ALBUM_PEAK (gain against -18 LUFS as "-6.52 dB", peak as
+// "0.988831") for Vorbis comments and ID3v2 TXXX descriptions, the same in lower case as
+// MP4 freeform "----:com.apple.iTunes:" items, and R128_TRACK_GAIN / R128_ALBUM_GAIN
+// (Q7.8 dB against -23 LUFS) for Opus. None for WAV and AIFF.
+std::vector<std::pair<std::string, std::string>> replayGainFields(const ReplayGainTags& tags,
+                                                                  OutputFormat format);
+
+// Sets replayGainFields(tags, format) in a finished output, replacing earlier values of
+// those fields and keeping every other tag, through a hidden copy that replaces the file
+// in one rename.
+std::optional<WriteError> writeReplayGain(const ReplayGainTags& tags, OutputFormat format,
+                                          const std::filesystem::path& url);
 
 // Both add commentFields(metadata) and the artwork, when it is a JPEG, PNG, GIF, WebP or
 // BMP image, as the front-cover METADATA_BLOCK_PICTURE comment (libopusenc itself takes

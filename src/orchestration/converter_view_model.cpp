@@ -9,11 +9,13 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <unordered_set>
 #include <utility>
 
 #include "engine/audio_file_info.h"
 #include "engine/audio_processor.h"
+#include "engine/loudness.h"
 #include "metadata/metadata_service.h"
 #include "orchestration/desktop_notice.h"
 #include "persistence/conversion_history.h"
@@ -87,6 +89,55 @@ struct ProgressRelay {
   std::atomic<bool> posted{false};
 };
 
+// The album a job belongs to for album ReplayGain: the tracks of one folder with the
+// same album tag, or the tracks of one cue-sheet image that names no album. None for a
+// plain file without an album tag.
+std::optional<std::string> albumKey(const ConversionJob& job) {
+  const std::string folder = job.sourceURL().parent_path().string() + '\n';
+  const auto& metadata = job.metadata();
+  if (metadata && metadata->album && !metadata->album->empty()) return folder + *metadata->album;
+  if (job.startFrame() || job.endFrame()) return folder + "\ncue\n" + job.sourceURL().filename().string();
+  return std::nullopt;
+}
+
+// The outputs of one album in a batch, gathered as its tracks finish.
+struct AlbumGroup {
+  struct Track {
+    OutputFormat format;
+    fs::path path;
+    MeasuredLoudness loudness;
+  };
+  int pending = 0;       // tracks not finished yet
+  bool spoiled = false;  // a track failed or lacks a measurement: no album values
+  std::vector<Track> tracks;
+};
+
+// Album values per format from the pooled gating blocks of every track (not an average
+// of track gains), then the outputs to tag with them.
+std::vector<std::tuple<OutputFormat, fs::path, ReplayGainTags>> albumTags(const AlbumGroup& album) {
+  std::map<OutputFormat, GainMeasure> measures;
+  for (const auto& format : kAllOutputFormats) {
+    std::vector<double> blocks;
+    double peak = 0;
+    bool any = false;
+    for (const auto& track : album.tracks) {
+      if (track.format != format) continue;
+      any = true;
+      blocks.insert(blocks.end(), track.loudness.blockPowers.begin(), track.loudness.blockPowers.end());
+      peak = std::max(peak, track.loudness.peak);
+    }
+    const double lufs = integratedLoudness(blocks);
+    if (any && lufs > -100.0) measures[format] = GainMeasure{lufs, peak};
+  }
+  std::vector<std::tuple<OutputFormat, fs::path, ReplayGainTags>> tags;
+  for (const auto& track : album.tracks) {
+    if (const auto measure = measures.find(track.format); measure != measures.end()) {
+      tags.emplace_back(track.format, track.path, ReplayGainTags{{}, measure->second});
+    }
+  }
+  return tags;
+}
+
 }  // namespace
 
 struct ConverterViewModel::Batch {
@@ -106,6 +157,8 @@ struct ConverterViewModel::Batch {
   int preloadPending = 0;
   std::vector<fs::path> createdFolders;  // sub-folders planning made, parents first
   std::unique_ptr<DestinationFolders> folders;
+  std::map<std::string, AlbumGroup> albums;  // with "Write ReplayGain tags", by albumKey
+  std::map<Uuid, std::string> albumOfJob;
 };
 
 // One planned output of a finished job: kept under `path`, or failed with `error` (then
@@ -116,6 +169,7 @@ struct OutputOutcome {
   std::optional<ConversionError> error;
   double duration = 0;  // seconds this output took
   std::optional<qint64> size;
+  std::optional<MeasuredLoudness> loudness;  // when ReplayGain values were asked for
 };
 
 struct ConverterViewModel::JobOutcome {
@@ -141,12 +195,13 @@ Outcome runJob(const WorkItem& item, const ProgressCallback& progress, OnWritten
     fs::path part;
     fs::path planned;
     double duration;
+    std::optional<MeasuredLoudness> loudness;
   };
   std::vector<Finished> finished;
   bool cancelled = false;
   const auto fail = [&](OutputFormat format, const fs::path& planned, ConversionError error,
                         double duration) {
-    outcome.outputs.push_back({format, planned, std::move(error), duration, std::nullopt});
+    outcome.outputs.push_back({format, planned, std::move(error), duration, std::nullopt, std::nullopt});
   };
 
   for (const auto& [format, planned] : item.outputs) {
@@ -180,7 +235,7 @@ Outcome runJob(const WorkItem& item, const ProgressCallback& progress, OnWritten
       fail(format, planned, std::move(result.error()), duration);
       continue;
     }
-    finished.push_back({format, part, planned, duration});
+    finished.push_back({format, part, planned, duration, std::move(tally.loudness)});
   }
 
   if (cancelled || item.stop.stop_requested()) {
@@ -202,7 +257,7 @@ Outcome runJob(const WorkItem& item, const ProgressCallback& progress, OnWritten
     }
     onWritten(output.format, *committed);
     outcome.outputs.push_back(
-        {output.format, *committed, std::nullopt, output.duration, sizeOf(*committed)});
+        {output.format, *committed, std::nullopt, output.duration, sizeOf(*committed), output.loudness});
   }
   // Kept and failed outputs in conversion order, as the history lists them.
   std::ranges::stable_sort(outcome.outputs, {}, [&](const OutputOutcome& output) {
@@ -647,7 +702,8 @@ void ConverterViewModel::startConversion() {
 
 void ConverterViewModel::beginBatch(const std::shared_ptr<Batch>& batch) {
   if (batch->stop.stop_requested()) return;
-  if (batch->settings.preserveMetadata) {
+  // Album ReplayGain groups tracks by their album tag, so it needs the tags too.
+  if (batch->settings.preserveMetadata || batch->settings.writeReplayGain) {
     for (const auto& job : batch->jobs) {
       if (job->metadata()) continue;
       ++batch->preloadPending;
@@ -677,6 +733,18 @@ void ConverterViewModel::planAndRun(const std::shared_ptr<Batch>& batch) {
     }
   }
   batch->folders = std::make_unique<DestinationFolders>(std::move(folders));
+  if (batch->settings.writeReplayGain) {
+    for (const auto& plan : batch->plans) {
+      const auto& job = *batch->jobs[static_cast<std::size_t>(plan.index)];
+      if (const auto key = albumKey(job)) {
+        ++batch->albums[*key].pending;
+        batch->albumOfJob[job.id()] = *key;
+      }
+    }
+    // One track is no album: its album values would only repeat the track's.
+    std::erase_if(batch->albumOfJob, [&](const auto& entry) { return batch->albums[entry.second].pending < 2; });
+    std::erase_if(batch->albums, [](const auto& entry) { return entry.second.pending < 2; });
+  }
   startNextJobs(batch);
 }
 
@@ -775,8 +843,51 @@ void ConverterViewModel::finishJob(const std::shared_ptr<Batch>& batch, const Jo
     historyManager_->add(std::move(entry));
   }
 
+  finishAlbumTrack(batch, job, outcome);
   startNextJobs(batch);
   if (activeWorkers_ == 0) emit workersIdle();
+}
+
+void ConverterViewModel::finishAlbumTrack(const std::shared_ptr<Batch>& batch, const JobPtr& job,
+                                          const JobOutcome& outcome) {
+  const auto key = batch->albumOfJob.find(job->id());
+  if (key == batch->albumOfJob.end()) return;
+  AlbumGroup& album = batch->albums[key->second];
+  // A failed or cancelled track leaves its album without album values; the finished
+  // tracks keep their track values.
+  if (outcome.error) album.spoiled = true;
+  for (const auto& output : outcome.outputs) {
+    if (output.loudness) {
+      album.tracks.push_back({output.format, output.path, *output.loudness});
+    } else if (MetadataService::holdsReplayGain(output.format)) {
+      album.spoiled = true;
+    }
+  }
+  if (--album.pending > 0 || album.spoiled || batch->stop.stop_requested()) return;
+  auto tags = albumTags(album);
+  if (tags.empty()) return;
+  // The outputs are under their final names already: each is rewritten through a hidden
+  // copy renamed over it, on a worker, while the batch counts as running.
+  ++batch->running;
+  ++activeWorkers_;
+  pool_->start([this, batch, tags = std::move(tags)] {
+    for (const auto& [format, path, gains] : tags) {
+      if (const auto failure = MetadataService::writeReplayGain(gains, format, path)) {
+        platform::log(platform::LogCategory::metadata, platform::LogLevel::error,
+                      "Album ReplayGain tags failed for " + path.filename().string() + ": " +
+                          failure->text());
+      }
+    }
+    QMetaObject::invokeMethod(
+        this,
+        [this, batch] {
+          --batch->running;
+          --activeWorkers_;
+          startNextJobs(batch);
+          if (activeWorkers_ == 0) emit workersIdle();
+        },
+        Qt::QueuedConnection);
+  });
 }
 
 void ConverterViewModel::cancelConversion() {

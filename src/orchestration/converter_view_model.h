@@ -136,6 +136,8 @@ class ConverterViewModel : public QObject {
   void startNextJobs(const std::shared_ptr<Batch>& batch);
   void startJob(const std::shared_ptr<Batch>& batch, std::size_t planIndex);
   void finishJob(const std::shared_ptr<Batch>& batch, const JobPtr& job, JobOutcome outcome);
+  void finishAlbumTrack(const std::shared_ptr<Batch>& batch, const JobPtr& job,
+                        const JobOutcome& outcome);
   void notifyCompletion(int completed, int total);
 
   std::vector<JobPtr> jobs_;

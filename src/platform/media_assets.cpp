@@ -20,6 +20,7 @@
 #include <taglib/mp4file.h>
 #include <taglib/mp4tag.h>
 #include <taglib/mpegfile.h>
+#include <taglib/oggfile.h>
 #include <taglib/textidentificationframe.h>
 #include <taglib/tbytevectorstream.h>
 #include <taglib/tdebuglistener.h>
@@ -401,6 +402,20 @@ std::optional<Items> load(const TagLib::FileRef& ref) {
   return itemsOf(*ref.file());
 }
 
+// Runs a TagLib write; TagLib's complaints are silenced and what it throws becomes the
+// reason returned.
+template <typename Write>
+std::optional<std::string> guardedWrite(Write&& write) {
+  silenceTagLib();
+  try {
+    return write();
+  } catch (const std::exception& error) {
+    return std::string(error.what());
+  } catch (...) {
+    return "the tags could not be written";
+  }
+}
+
 TagLib::MP4::CoverArt::Format coverFormat(const std::vector<std::uint8_t>& data) {
   auto starts = [&](std::initializer_list<std::uint8_t> magic) {
     return data.size() >= magic.size() && std::equal(magic.begin(), magic.end(), data.begin());
@@ -455,8 +470,7 @@ std::vector<MediaItem> metadataItems(const std::vector<MediaItem>& items,
 
 std::optional<std::string> writeM4AItems(const std::filesystem::path& url,
                                          const std::vector<MediaItem>& items) {
-  silenceTagLib();
-  try {
+  return guardedWrite([&]() -> std::optional<std::string> {
     TagLib::MP4::File file(url.c_str(), false);
     if (!file.isValid() || !file.tag()) return "not a readable MPEG-4 file";
     auto* tag = file.tag();
@@ -484,19 +498,14 @@ std::optional<std::string> writeM4AItems(const std::filesystem::path& url,
     }
     if (!file.save()) return "the tags could not be saved";
     return std::nullopt;
-  } catch (const std::exception& error) {
-    return std::string(error.what());
-  } catch (...) {
-    return "the tags could not be written";
-  }
+  });
 }
 
 std::optional<std::string> writeFlacTags(
     const std::filesystem::path& url,
     const std::vector<std::pair<std::string, std::string>>& comments,
     const std::optional<FlacPicture>& picture) {
-  silenceTagLib();
-  try {
+  return guardedWrite([&]() -> std::optional<std::string> {
     TagLib::FLAC::File file(url.c_str(), false);
     if (!file.isValid()) return "not a readable FLAC file";
     auto* comment = file.xiphComment(true);
@@ -519,11 +528,55 @@ std::optional<std::string> writeFlacTags(
     }
     if (!file.save()) return "the tags could not be saved";
     return std::nullopt;
-  } catch (const std::exception& error) {
-    return std::string(error.what());
-  } catch (...) {
-    return "the tags could not be written";
-  }
+  });
+}
+
+std::optional<std::string> setUserTextFields(
+    const std::filesystem::path& url, const std::vector<std::pair<std::string, std::string>>& fields) {
+  auto text = [](const std::string& value) { return TagLib::String(value, TagLib::String::UTF8); };
+  return guardedWrite([&]() -> std::optional<std::string> {
+    TagLib::FileRef ref(url.c_str(), false);
+    TagLib::File* file = ref.file();
+    if (!file || !file->isValid()) return "not a readable audio file";
+    auto setXiph = [&](TagLib::Ogg::XiphComment* comment) {
+      for (const auto& [name, value] : fields) comment->addField(text(name), text(value), true);
+    };
+    if (auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(file)) {
+      auto* tag = mpeg->ID3v2Tag(true);
+      for (const auto& [name, value] : fields) {
+        while (auto* old = TagLib::ID3v2::UserTextIdentificationFrame::find(tag, text(name))) {
+          tag->removeFrame(old);
+        }
+        auto frame = std::make_unique<TagLib::ID3v2::UserTextIdentificationFrame>(TagLib::String::UTF8);
+        frame->setDescription(text(name));
+        frame->setText(text(value));
+        tag->addFrame(frame.release());  // the tag owns its frames
+      }
+      // The tag keeps its version; the ID3v1 tag and the audio are left as they are.
+      const auto version = tag->header()->majorVersion() == 3 ? TagLib::ID3v2::v3 : TagLib::ID3v2::v4;
+      if (!mpeg->save(TagLib::MPEG::File::ID3v2, TagLib::File::StripNone, version,
+                      TagLib::File::DoNotDuplicate)) {
+        return "the tags could not be saved";
+      }
+      return std::nullopt;
+    }
+    if (auto* mp4 = dynamic_cast<TagLib::MP4::File*>(file)) {
+      if (!mp4->tag()) return "not a readable MPEG-4 file";
+      for (const auto& [name, value] : fields) {
+        mp4->tag()->setItem(text(name), TagLib::MP4::Item(TagLib::StringList(text(value))));
+      }
+    } else if (auto* flac = dynamic_cast<TagLib::FLAC::File*>(file)) {
+      setXiph(flac->xiphComment(true));
+    } else if (auto* ogg = dynamic_cast<TagLib::Ogg::File*>(file)) {
+      auto* comment = dynamic_cast<TagLib::Ogg::XiphComment*>(ogg->tag());
+      if (!comment) return "no comment header";
+      setXiph(comment);
+    } else {
+      return "the format holds no such tags";
+    }
+    if (!file->save()) return "the tags could not be saved";
+    return std::nullopt;
+  });
 }
 
 }  // namespace vexal::platform

@@ -80,4 +80,11 @@ std::optional<std::string> writeFlacTags(
     const std::vector<std::pair<std::string, std::string>>& comments,
     const std::optional<FlacPicture>& picture);
 
+// Sets text fields in a file's own tag, each replacing every earlier value of its name,
+// every other tag kept: Xiph comments of FLAC, Ogg Vorbis and Ogg Opus files, ID3v2 TXXX
+// frames named by their description in MP3 files, MP4 items (a "----:mean:name" key is a
+// freeform item) in M4A files. Returns the reason on failure.
+std::optional<std::string> setUserTextFields(
+    const std::filesystem::path& url, const std::vector<std::pair<std::string, std::string>>& fields);
+
 }  // namespace vexal::platform

@@ -1,4 +1,3 @@
-#include <ebur128.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,6 +8,7 @@
 
 #include "engine/audio_processor.h"
 #include "engine/loudness.h"
+#include "support/loudness_oracle.h"
 #include "support/test_support.h"
 
 namespace vexal {
@@ -37,17 +37,7 @@ test::Signal toneSequence(double rate, const std::vector<std::pair<double, doubl
                       }};
 }
 
-// Integrated loudness of a written file measured by libebur128, the independent oracle.
-double ebur128Loudness(const std::filesystem::path& file) {
-  const auto audio = test::decodeFile(file);
-  std::unique_ptr<ebur128_state, void (*)(ebur128_state*)> state(
-      ebur128_init(audio.channels, static_cast<unsigned long>(audio.sampleRate), EBUR128_MODE_I),
-      [](ebur128_state* s) { ebur128_destroy(&s); });
-  ebur128_add_frames_float(state.get(), audio.samples.data(), static_cast<std::size_t>(audio.frames()));
-  double lufs = 0;
-  ebur128_loudness_global(state.get(), &lufs);
-  return lufs;
-}
+using test::ebur128Loudness;
 
 std::filesystem::path floatWav(const test::TempDir& dir, const test::Signal& signal) {
   return test::writeAudio(dir.path(), "signal", signal, InputKind::wavFloat);

@@ -1,0 +1,38 @@
+#pragma once
+
+// libebur128 as the independent loudness oracle (header only: suites that use it link
+// libebur128 themselves).
+
+#include <ebur128.h>
+
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "support/test_support.h"
+
+namespace vexal::test {
+
+// Integrated loudness (LUFS) of the files decoded and gated together: one file's
+// loudness, or an album's.
+inline double ebur128Loudness(const std::vector<std::filesystem::path>& files) {
+  using State = std::unique_ptr<ebur128_state, void (*)(ebur128_state*)>;
+  std::vector<State> states;
+  std::vector<ebur128_state*> pointers;
+  for (const auto& file : files) {
+    const auto audio = decodeFile(file);
+    states.emplace_back(ebur128_init(audio.channels, static_cast<unsigned long>(audio.sampleRate), EBUR128_MODE_I),
+                        [](ebur128_state* s) { ebur128_destroy(&s); });
+    ebur128_add_frames_float(states.back().get(), audio.samples.data(), static_cast<std::size_t>(audio.frames()));
+    pointers.push_back(states.back().get());
+  }
+  double lufs = 0;
+  ebur128_loudness_global_multiple(pointers.data(), pointers.size(), &lufs);
+  return lufs;
+}
+
+inline double ebur128Loudness(const std::filesystem::path& file) {
+  return ebur128Loudness(std::vector{file});
+}
+
+}  // namespace vexal::test
