@@ -547,7 +547,7 @@ std::optional<std::string> setUserTextFields(
         while (auto* old = TagLib::ID3v2::UserTextIdentificationFrame::find(tag, text(name))) {
           tag->removeFrame(old);
         }
-        auto frame = std::make_unique<TagLib::ID3v2::UserTextIdentificationFrame>(TagLib::String::UTF8);
+        auto frame = std::make_unique<TagLib::ID3v2::UserTextIdentificationFrame>(TagLib::String::Latin1);
         frame->setDescription(text(name));
         frame->setText(text(value));
         tag->addFrame(frame.release());  // the tag owns its frames

@@ -1,11 +1,9 @@
 #pragma once
 
-// libebur128 as the independent loudness oracle (header only: suites that use it link
-// libebur128 themselves).
+// libebur128, the independent loudness oracle (header only: its suites link libebur128).
 
 #include <ebur128.h>
 
-#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -13,11 +11,9 @@
 
 namespace vexal::test {
 
-// Integrated loudness (LUFS) of the files decoded and gated together: one file's
-// loudness, or an album's.
+// Integrated loudness (LUFS) of the files decoded and gated together (one file, or an album).
 inline double ebur128Loudness(const std::vector<std::filesystem::path>& files) {
-  using State = std::unique_ptr<ebur128_state, void (*)(ebur128_state*)>;
-  std::vector<State> states;
+  std::vector<std::unique_ptr<ebur128_state, void (*)(ebur128_state*)>> states;
   std::vector<ebur128_state*> pointers;
   for (const auto& file : files) {
     const auto audio = decodeFile(file);
@@ -30,9 +26,6 @@ inline double ebur128Loudness(const std::vector<std::filesystem::path>& files) {
   ebur128_loudness_global_multiple(pointers.data(), pointers.size(), &lufs);
   return lufs;
 }
-
-inline double ebur128Loudness(const std::filesystem::path& file) {
-  return ebur128Loudness(std::vector{file});
-}
+inline double ebur128Loudness(const std::filesystem::path& file) { return ebur128Loudness(std::vector{file}); }
 
 }  // namespace vexal::test
