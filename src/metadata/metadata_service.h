@@ -10,7 +10,6 @@
 #include "model/audio_metadata.h"
 
 typedef struct vorbis_comment vorbis_comment;
-struct OggOpusComments;
 
 namespace vexal {
 
@@ -46,12 +45,11 @@ std::optional<WriteError> writeToFlac(const AudioMetadata& metadata,
 // FLAC writers.
 std::vector<std::pair<std::string, std::string>> commentFields(const AudioMetadata& metadata);
 
-// Both add commentFields(metadata) and the artwork, when it is a JPEG, PNG, GIF, WebP or
-// BMP image, as the front-cover METADATA_BLOCK_PICTURE comment (libopusenc itself takes
-// JPEG, PNG and GIF only).
+// commentFields(metadata) and the artwork, when it is a JPEG, PNG, GIF, WebP or BMP
+// image, as the front-cover METADATA_BLOCK_PICTURE comment (a base64 FLAC picture
+// block): the comments of the Vorbis and Opus writers.
+std::vector<std::pair<std::string, std::string>> oggCommentFields(const AudioMetadata& metadata);
 void addVorbisComments(vorbis_comment* comments, const AudioMetadata& metadata);
-// Does nothing when `comments` is null.
-void addOpusComments(OggOpusComments* comments, const AudioMetadata& metadata);
 
 }  // namespace MetadataService
 
