@@ -48,9 +48,13 @@ Expected<> OggStream::write(const ogg_page& page) {
   return {};
 }
 
-Expected<> OggStream::writePages() {
+Expected<> OggStream::writePages(int fillBytes) {
   ogg_page page;
-  while (!endOfStream_ && ogg_stream_pageout(stream_.get(), &page) != 0) {
+  auto next = [&] {
+    return fillBytes > 0 ? ogg_stream_pageout_fill(stream_.get(), &page, fillBytes)
+                         : ogg_stream_pageout(stream_.get(), &page);
+  };
+  while (!endOfStream_ && next() != 0) {
     if (auto written = write(page); !written) return written;
   }
   return {};

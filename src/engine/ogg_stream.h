@@ -20,8 +20,9 @@ class OggStream {
   // Creates (or replaces) the file; the stream writes nothing before.
   Expected<> open();
   void packetIn(ogg_packet& packet) { ogg_stream_packetin(stream_.get(), &packet); }
-  // Every complete page; the end-of-stream page once a packet marked e_o_s is in.
-  Expected<> writePages();
+  // Every complete page (libogg's default of about 4 KB, else at least `fillBytes` or
+  // 255 segments); the end-of-stream page once a packet marked e_o_s is in.
+  Expected<> writePages(int fillBytes = 0);
   // Every page, the last one short: headers get pages of their own this way.
   Expected<> flush();
   // Closes the file; fails when buffered data could not be written.
