@@ -78,7 +78,6 @@ class OpusCoder {
     if (channels <= 2) {
       coder.single_.reset(opus_encoder_create(rate, channels, OPUS_APPLICATION_AUDIO, &error));
       if (error != OPUS_OK || !coder.single_) return Unexpected(createError(error));
-      coder.mapping_ = {0, 1};
       coder.streams_ = 1;
       coder.coupled_ = channels - 1;
     } else {
