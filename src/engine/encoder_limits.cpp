@@ -22,6 +22,8 @@ namespace {
 // libvorbis has no setup for the asked one.
 constexpr std::array<double, 9> kMpegRates = {8000,  11025, 12000, 16000, 22050,
                                               24000, 32000, 44100, 48000};
+// The rates libopus codes at; every other rate is resampled by the reader.
+constexpr std::array<double, 5> kOpusRates = {8000, 12000, 16000, 24000, 48000};
 // How far from the asked one Vorbis bit rates are searched, in kbit/s: beyond every
 // setup's range (measured: up to 500 stereo, 600 at six channels).
 constexpr long kMaxVorbisKbps = 1000;
@@ -124,6 +126,15 @@ EncoderShape encoderShape(OutputFormat format, const ConversionSettings& setting
       }
       break;
     case OutputFormat::opus:
+      // The lowest Opus rate that keeps the whole band, else the top one.
+      shape.sampleRate = kOpusRates.back();
+      for (const double rate : kOpusRates) {
+        if (rate >= shape.askedRate) {
+          shape.sampleRate = rate;
+          break;
+        }
+      }
+      break;
     case OutputFormat::alac:
     case OutputFormat::flac:
     case OutputFormat::wav:
@@ -155,7 +166,8 @@ std::span<const std::uint8_t> vorbisChannelOrder(std::uint32_t channels) {
 
 std::string adaptationNote(OutputFormat format, const EncoderShape& shape) {
   std::ostringstream note;
-  if (shape.sampleRate != shape.askedRate) {
+  // Opus decodes at 48 kHz whatever rate it codes at, and its header keeps the asked one.
+  if (shape.sampleRate != shape.askedRate && format != OutputFormat::opus) {
     note << displayName(format) << ": " << shape.askedRate << " Hz is beyond the encoder, resampled to "
          << shape.sampleRate << " Hz.";
   }

@@ -22,7 +22,8 @@ struct EncoderShape {
 
 // Rate: customSampleRate, else the source's, moved to the nearest rate the encoder
 // takes (AAC up to 96 kHz, MP3 the MPEG rates of 8 to 48 kHz, Vorbis what libvorbis
-// has setups for, 8 to 48 kHz; Opus resamples itself). Channels: customChannels, else
+// has setups for, 8 to 48 kHz; Opus the lowest of 8, 12, 16, 24 and 48 kHz at or above
+// it, else 48 kHz, while its header keeps the asked rate). Channels: customChannels, else
 // the source's, at most 2 for MP3, Opus and Vorbis. Bit rate: the one chosen for the format as given
 // (an encoder that refuses it fails), else the format's default moved to the nearest
 // one the encoder accepts at that rate and channel count.

@@ -4,13 +4,13 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <string>
 
 #include "engine/audio_processor.h"
 #include "engine/chunk_reader.h"
 #include "engine/encoder_limits.h"
+#include "engine/ogg_stream.h"
 #include "metadata/metadata_service.h"
 
 namespace vexal {
@@ -19,18 +19,6 @@ namespace {
 
 constexpr ReadSteps kSteps{"Open source for Vorbis", "Seek for Vorbis",
                            "Set client format for Vorbis", "Read for Vorbis"};
-
-// djb2 over the output path's bytes: the same path always gets the same stream serial.
-constexpr std::uint32_t kDjb2Seed = 5381;
-constexpr std::uint32_t kDjb2Factor = 33;
-
-int streamSerial(const std::string& path) {
-  std::uint32_t h = kDjb2Seed;
-  for (const char c : path) h = h * kDjb2Factor + static_cast<unsigned char>(c);
-  // Serials 0 and 1 are avoided: some tools treat them as "unset".
-  if ((h & 0x7FFFFFFEu) == 0) return 1;
-  return static_cast<int>(h & 0x7FFFFFFFu);
-}
 
 // Library states live on the heap so that each has one owner that clears it.
 template <typename T, auto Clear>
@@ -47,28 +35,11 @@ using InfoPtr = StatePtr<vorbis_info, &vorbis_info_clear>;
 using CommentPtr = StatePtr<vorbis_comment, &vorbis_comment_clear>;
 using DspPtr = StatePtr<vorbis_dsp_state, &vorbis_dsp_clear>;
 using BlockPtr = StatePtr<vorbis_block, &vorbis_block_clear>;
-using StreamPtr = StatePtr<ogg_stream_state, &ogg_stream_clear>;
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
-Expected<> writePage(std::FILE* file, const ogg_page& page) {
-  const auto header = static_cast<std::size_t>(page.header_len);
-  const auto body = static_cast<std::size_t>(page.body_len);
-  if (std::fwrite(page.header, 1, header, file) != header ||
-      std::fwrite(page.body, 1, body, file) != body) {
-    return Unexpected(ConversionError::outputDirectoryNotWritable());
-  }
-  return {};
-}
 
 class VorbisWriter {
  public:
-  VorbisWriter(vorbis_dsp_state* dsp, vorbis_block* block, ogg_stream_state* stream,
-               std::FILE* file)
-      : dsp_(dsp), block_(block), stream_(stream), file_(file) {}
+  VorbisWriter(vorbis_dsp_state* dsp, vorbis_block* block, OggStream& ogg)
+      : dsp_(dsp), block_(block), ogg_(ogg) {}
 
   // Hands one chunk of interleaved frames to the analysis and writes what it yields.
   Expected<> write(const float* samples, std::uint32_t frames, std::uint32_t channels) {
@@ -100,16 +71,12 @@ class VorbisWriter {
  private:
   Expected<> drain() {
     ogg_packet packet;
-    ogg_page page;
     while (vorbis_analysis_blockout(dsp_, block_) == 1) {
       vorbis_analysis(block_, nullptr);
       vorbis_bitrate_addblock(block_);
       while (vorbis_bitrate_flushpacket(dsp_, &packet) == 1) {
-        ogg_stream_packetin(stream_, &packet);
-        while (!endOfStream_ && ogg_stream_pageout(stream_, &page) != 0) {
-          if (auto written = writePage(file_, page); !written) return written;
-          if (ogg_page_eos(&page)) endOfStream_ = true;
-        }
+        ogg_.packetIn(packet);
+        if (auto written = ogg_.writePages(); !written) return written;
       }
     }
     return {};
@@ -117,9 +84,7 @@ class VorbisWriter {
 
   vorbis_dsp_state* dsp_;
   vorbis_block* block_;
-  ogg_stream_state* stream_;
-  std::FILE* file_;
-  bool endOfStream_ = false;
+  OggStream& ogg_;
 };
 
 }  // namespace
@@ -160,35 +125,28 @@ Expected<> encodeVorbis(const EncodeRequest& request) {
   }
   BlockPtr block(new vorbis_block{});
   vorbis_block_init(dsp.get(), block.get());
-  StreamPtr stream(new ogg_stream_state{});
-  ogg_stream_init(stream.get(), streamSerial(request.output.string()));
+  OggStream ogg(request.output);
 
   ogg_packet identification;
   ogg_packet commentHeader;
   ogg_packet codebook;
   vorbis_analysis_headerout(dsp.get(), comment.get(), &identification, &commentHeader, &codebook);
-  ogg_stream_packetin(stream.get(), &identification);
-  ogg_stream_packetin(stream.get(), &commentHeader);
-  ogg_stream_packetin(stream.get(), &codebook);
+  ogg.packetIn(identification);
+  ogg.packetIn(commentHeader);
+  ogg.packetIn(codebook);
 
-  FilePtr file(std::fopen(request.output.c_str(), "wb"));
-  if (!file) return Unexpected(ConversionError::outputDirectoryNotWritable());
+  if (auto opened = ogg.open(); !opened) return opened;
   // Headers get pages of their own so the audio starts on a fresh page.
-  ogg_page page;
-  while (ogg_stream_flush(stream.get(), &page) != 0) {
-    if (auto written = writePage(file.get(), page); !written) return written;
-  }
+  if (auto flushed = ogg.flush(); !flushed) return flushed;
 
-  VorbisWriter writer(dsp.get(), block.get(), stream.get(), file.get());
+  VorbisWriter writer(dsp.get(), block.get(), ogg);
   auto encoded = chunks->run([&](float* samples, std::uint32_t frames) {
     return writer.write(samples, frames, channels);
   });
   if (!encoded) return Unexpected(std::move(encoded.error()));
   if (auto finished = writer.finish(); !finished) return finished;
 
-  if (std::fclose(file.release()) != 0) {
-    return Unexpected(ConversionError::outputDirectoryNotWritable());
-  }
+  if (auto closed = ogg.close(); !closed) return closed;
   request.reportProgress(1.0);
   return {};
 }

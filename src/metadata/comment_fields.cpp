@@ -1,15 +1,9 @@
-#include <opus/opusenc.h>
 #include <vorbis/codec.h>
 
 #include "metadata/metadata_service.h"
 #include "metadata/picture_block.h"
 
 namespace vexal::MetadataService {
-namespace {
-
-constexpr int kFrontCover = 3;  // picture type
-
-}  // namespace
 
 std::vector<std::pair<std::string, std::string>> commentFields(const AudioMetadata& metadata) {
   std::vector<std::pair<std::string, std::string>> fields;
@@ -37,29 +31,21 @@ std::vector<std::pair<std::string, std::string>> commentFields(const AudioMetada
   return fields;
 }
 
-void addVorbisComments(vorbis_comment* comments, const AudioMetadata& metadata) {
-  for (const auto& [key, value] : commentFields(metadata)) {
-    vorbis_comment_add_tag(comments, key.c_str(), value.c_str());
-  }
+std::vector<std::pair<std::string, std::string>> oggCommentFields(const AudioMetadata& metadata) {
+  auto fields = commentFields(metadata);
   // The cover, as Ogg files carry it: a base64 FLAC picture block. Bytes that are no
   // known image type are left out rather than labelled with a made-up type.
-  if (!metadata.artwork || metadata.artwork->empty()) return;
-  if (const auto info = imageInfo(*metadata.artwork)) {
-    const auto block = base64(flacPictureBlock(*metadata.artwork, *info));
-    vorbis_comment_add_tag(comments, "METADATA_BLOCK_PICTURE", block.c_str());
+  if (metadata.artwork && !metadata.artwork->empty()) {
+    if (const auto info = imageInfo(*metadata.artwork)) {
+      fields.emplace_back("METADATA_BLOCK_PICTURE", base64(flacPictureBlock(*metadata.artwork, *info)));
+    }
   }
+  return fields;
 }
 
-void addOpusComments(OggOpusComments* comments, const AudioMetadata& metadata) {
-  if (!comments) return;
-  for (const auto& [key, value] : commentFields(metadata)) {
-    ope_comments_add(comments, key.c_str(), value.c_str());
-  }
-  // libopusenc reads the image's type and size itself and refuses what it does not know.
-  if (metadata.artwork && !metadata.artwork->empty() && imageInfo(*metadata.artwork)) {
-    ope_comments_add_picture_from_memory(comments,
-                                         reinterpret_cast<const char*>(metadata.artwork->data()),
-                                         metadata.artwork->size(), kFrontCover, nullptr);
+void addVorbisComments(vorbis_comment* comments, const AudioMetadata& metadata) {
+  for (const auto& [key, value] : oggCommentFields(metadata)) {
+    vorbis_comment_add_tag(comments, key.c_str(), value.c_str());
   }
 }
 

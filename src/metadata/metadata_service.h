@@ -12,7 +12,6 @@
 #include "model/replay_gain.h"
 
 typedef struct vorbis_comment vorbis_comment;
-struct OggOpusComments;
 
 namespace vexal {
 
@@ -67,12 +66,11 @@ std::vector<std::pair<std::string, std::string>> replayGainFields(const ReplayGa
 std::optional<WriteError> writeReplayGain(const ReplayGainTags& tags, OutputFormat format,
                                           const std::filesystem::path& url);
 
-// Both add commentFields(metadata) and the artwork, when it is a JPEG, PNG, GIF, WebP or
-// BMP image, as the front-cover METADATA_BLOCK_PICTURE comment (libopusenc itself takes
-// JPEG, PNG and GIF only).
+// commentFields(metadata) and the artwork, when it is a JPEG, PNG, GIF, WebP or BMP
+// image, as the front-cover METADATA_BLOCK_PICTURE comment (a base64 FLAC picture
+// block): the comments of the Vorbis and Opus writers.
+std::vector<std::pair<std::string, std::string>> oggCommentFields(const AudioMetadata& metadata);
 void addVorbisComments(vorbis_comment* comments, const AudioMetadata& metadata);
-// Does nothing when `comments` is null.
-void addOpusComments(OggOpusComments* comments, const AudioMetadata& metadata);
 
 }  // namespace MetadataService
 

@@ -2,9 +2,7 @@
 // the Ogg writers add.
 
 #include <gtest/gtest.h>
-#include <opus/opusenc.h>
 #include <taglib/flacpicture.h>
-#include <taglib/opusfile.h>
 #include <taglib/xiphcomment.h>
 #include <vorbis/codec.h>
 
@@ -144,49 +142,6 @@ TEST(AddVorbisCommentsTest, LeavesOutBytesThatAreNoImage) {
     addVorbisComments(&vorbis.comment, metadata);
     EXPECT_EQ(vorbis_comment_query_count(&vorbis.comment, "METADATA_BLOCK_PICTURE"), 0);
   }
-}
-
-struct OpusCommentsDeleter {
-  void operator()(OggOpusComments* comments) const { ope_comments_destroy(comments); }
-};
-struct OpusEncoderDeleter {
-  void operator()(OggOpusEnc* encoder) const { ope_encoder_destroy(encoder); }
-};
-
-TEST(AddOpusCommentsTest, AnOpusFileCarriesTheCommentsAndTheCover) {
-  test::TempDir dir;
-  const auto file = dir / "tagged.opus";
-  AudioMetadata metadata;
-  metadata.title = "Opus Title";
-  metadata.trackNumber = 5;
-  metadata.trackTotal = 10;
-  metadata.discNumber = 2;
-  metadata.year = 2021;
-  metadata.artwork = test::pngImage();
-  {
-    std::unique_ptr<OggOpusComments, OpusCommentsDeleter> comments(ope_comments_create());
-    addOpusComments(comments.get(), metadata);
-    int error = 0;
-    std::unique_ptr<OggOpusEnc, OpusEncoderDeleter> encoder(
-        ope_encoder_create_file(file.c_str(), comments.get(), 48000, 2, 0, &error));
-    ASSERT_TRUE(encoder) << error;
-    std::vector<float> silence(48000 / 10 * 2, 0.0f);  // 100 ms
-    ASSERT_EQ(ope_encoder_write_float(encoder.get(), silence.data(), 4800), OPE_OK);
-    ASSERT_EQ(ope_encoder_drain(encoder.get()), OPE_OK);
-  }
-  EXPECT_EQ(readMetadata(file), metadata);
-  TagLib::Ogg::Opus::File opus(file.c_str());
-  auto pictures = opus.tag()->pictureList();
-  ASSERT_EQ(pictures.size(), 1u);
-  EXPECT_EQ(pictures.front()->type(), TagLib::FLAC::Picture::FrontCover);
-  EXPECT_EQ(pictures.front()->mimeType(), "image/png");
-}
-
-TEST(AddOpusCommentsTest, ANullObjectIsIgnored) {
-  AudioMetadata metadata;
-  metadata.title = "T";
-  metadata.artwork = test::pngImage();
-  addOpusComments(nullptr, metadata);
 }
 
 }  // namespace
