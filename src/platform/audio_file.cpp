@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fstream>
 #include <limits>
+#include <map>
 #include <mutex>
 #include <numeric>
 #include <optional>
@@ -13,6 +14,9 @@
 #include <vector>
 
 #include "platform/ffmpeg_handles.h"
+
+#include <sys/stat.h>
+#include <ctime>
 
 extern "C" {
 #include <libavutil/intreadwrite.h>
@@ -598,6 +602,49 @@ StreamDescription int16ClientFormat(double sampleRate, std::uint32_t channels) {
   return description;
 }
 
+// Lengths counted by decoding, kept per file state: each track of a long lossy image
+// opens it, and counting decodes it whole. A file changed in the last seconds is not
+// kept, as a rewrite within the same timestamp tick would look unchanged.
+class CountedLengths {
+ public:
+  using FileState = std::array<std::int64_t, 7>;
+
+  static std::optional<FileState> stateOf(const std::filesystem::path& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+    return FileState{static_cast<std::int64_t>(info.st_dev), static_cast<std::int64_t>(info.st_ino), info.st_size,
+                     info.st_mtim.tv_sec, info.st_mtim.tv_nsec, info.st_ctim.tv_sec, info.st_ctim.tv_nsec};
+  }
+
+  std::optional<std::int64_t> find(const FileState& state) {
+    const std::lock_guard lock(mutex_);
+    const auto found = lengths_.find(state);
+    if (found == lengths_.end()) return std::nullopt;
+    return found->second;
+  }
+
+  void keep(const FileState& state, std::int64_t frames) {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    if (now.tv_sec - state[kModifiedSeconds] < kSettledSeconds) return;
+    const std::lock_guard lock(mutex_);
+    if (lengths_.size() >= kMaxEntries) lengths_.clear();
+    lengths_[state] = frames;
+  }
+
+  static CountedLengths& shared() {
+    static CountedLengths lengths;
+    return lengths;
+  }
+
+ private:
+  static constexpr std::size_t kModifiedSeconds = 3;  // index of st_mtim.tv_sec
+  static constexpr std::int64_t kSettledSeconds = 2;
+  static constexpr std::size_t kMaxEntries = 1024;
+  std::mutex mutex_;
+  std::map<FileState, std::int64_t> lengths_;
+};
+
 // How a reader reaches a frame further on or behind.
 enum class SeekMode {
   fromStart,  // decoding from the start (or on from where it is)
@@ -789,8 +836,15 @@ Status AudioFileReader::Impl::computeLength(std::int64_t& out) const {
   }
   // Otherwise the decoder's own count, after encoder delay and padding are dropped, is
   // the only exact length.
+  const auto before = CountedLengths::stateOf(path);
+  if (const auto counted = before ? CountedLengths::shared().find(*before) : std::nullopt) {
+    out = std::min(*counted, endLimit);
+    return kNoError;
+  }
   std::int64_t frames = 0;
   if (const Status status = countFrames(frames); status != kNoError) return status;
+  // Kept only when the file did not change while it was counted.
+  if (before && CountedLengths::stateOf(path) == before) CountedLengths::shared().keep(*before, frames);
   out = std::min(frames, endLimit);
   return kNoError;
 }
@@ -1020,13 +1074,15 @@ Status AudioFileReader::seek(std::int64_t sourceFrame) {
     return kNoError;
   }
   // Decoding on from the current position reaches the target exactly. A lossy stream
-  // skips packets undecoded up to two pre-rolls before a target further on: at least one
-  // then decodes before it, whatever a fresh decoder swallows first (a Vorbis block,
-  // Opus's pre-skip). Going back means a new pass.
+  // skips packets undecoded up to two pre-rolls before a target further on or behind
+  // (behind in a new pass): at least one then decodes before it, whatever a fresh
+  // decoder swallows first (a Vorbis block, Opus's pre-skip). Otherwise going back
+  // means decoding from the start.
   const std::int64_t position = impl.session->position();
+  const bool onward = position >= 0 && position <= sourceFrame;
   const std::int64_t skipTo = sourceFrame - 2 * impl.preroll;
-  const bool skip = impl.seekMode == SeekMode::preroll && skipTo > std::max<std::int64_t>(position, 0);
-  if (position >= 0 && position <= sourceFrame && !skip) return kNoError;
+  const bool skip = impl.seekMode == SeekMode::preroll && skipTo > 0 && !(onward && skipTo <= position);
+  if (onward && !skip) return kNoError;
   if (!skip || !impl.session->untouched()) {
     if (const Status status = impl.restart(); status != kNoError) return status;
   }
