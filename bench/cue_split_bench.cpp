@@ -28,15 +28,18 @@ double cpuSeconds() {
   return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
-bool convert(const std::filesystem::path& source, const std::filesystem::path& output, vexal::OutputFormat format,
-             std::optional<std::int64_t> start = {}, std::optional<std::int64_t> end = {}) {
+bool convert(const std::filesystem::path& source, const std::filesystem::path& output,
+             vexal::OutputFormat format, std::optional<std::int64_t> start = {},
+             std::optional<std::int64_t> end = {}) {
   vexal::ConversionSettings settings;
   settings.enabledFormats = {format};
   settings.preserveMetadata = false;
   std::error_code ignored;
   std::filesystem::remove(output, ignored);
-  const auto result = vexal::AudioProcessor::convert(source, output, format, settings, start, end, {});
-  if (!result) std::fprintf(stderr, "%s: %s\n", output.c_str(), result.error().errorDescription().c_str());
+  const auto result =
+      vexal::AudioProcessor::convert(source, output, format, settings, start, end, {});
+  if (!result)
+    std::fprintf(stderr, "%s: %s\n", output.c_str(), result.error().errorDescription().c_str());
   return result.has_value();
 }
 
@@ -55,7 +58,8 @@ int main(int argc, char** argv) {
   const auto image = dir / "image.mp3";
   if (!convert(dir / "source.wav", image, OutputFormat::mp3)) return 1;
   // An image as it sits on disk: settled for a while, so its counted length is kept.
-  std::filesystem::last_write_time(image, std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+  std::filesystem::last_write_time(
+      image, std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
 
   // The import reads each image's length once (a decode for MP3) before any track runs.
   double start = cpuSeconds();
@@ -65,7 +69,8 @@ int main(int argc, char** argv) {
   std::printf("%.0f-minute MP3 image, %lld tracks; length read at import: %.2f CPU s\n", minutes,
               static_cast<long long>(tracks), import);
   std::printf("%-6s %12s %12s %8s\n", "to", "whole CPU s", "split CPU s", "ratio");
-  for (const auto& [format, name] : {std::pair{OutputFormat::flac, "FLAC"}, std::pair{OutputFormat::mp3, "MP3"}}) {
+  for (const auto& [format, name] :
+       {std::pair{OutputFormat::flac, "FLAC"}, std::pair{OutputFormat::mp3, "MP3"}}) {
     const std::string extension = format == OutputFormat::flac ? ".flac" : ".mp3";
     start = cpuSeconds();
     if (!convert(image, dir / ("whole" + extension), format)) return 1;
@@ -73,8 +78,10 @@ int main(int argc, char** argv) {
     start = cpuSeconds();
     for (std::int64_t t = 0; t < tracks; ++t) {
       const std::int64_t first = info->totalFrames * t / tracks;
-      const auto last = t + 1 < tracks ? std::optional(info->totalFrames * (t + 1) / tracks) : std::nullopt;
-      if (!convert(image, dir / ("track" + std::to_string(t) + extension), format, first, last)) return 1;
+      const auto last =
+          t + 1 < tracks ? std::optional(info->totalFrames * (t + 1) / tracks) : std::nullopt;
+      if (!convert(image, dir / ("track" + std::to_string(t) + extension), format, first, last))
+        return 1;
     }
     const double split = cpuSeconds() - start;
     std::printf("%-6s %12.2f %12.2f %8.2f\n", name, whole, split, split / whole);

@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <limits>
 #include <map>
@@ -16,7 +17,6 @@
 #include "platform/ffmpeg_handles.h"
 
 #include <sys/stat.h>
-#include <ctime>
 
 extern "C" {
 #include <libavutil/intreadwrite.h>
@@ -440,7 +440,8 @@ class DecodeSession {
     const std::int64_t timestamp = packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts;
     if (timestamp == AV_NOPTS_VALUE || packet.duration <= 0) return false;
     const std::int64_t start = stream_->start_time == AV_NOPTS_VALUE ? 0 : stream_->start_time;
-    const std::int64_t end = av_rescale_q(timestamp + packet.duration - start, stream_->time_base, AVRational{1, sampleRate_});
+    const std::int64_t end = av_rescale_q(timestamp + packet.duration - start, stream_->time_base,
+                                          AVRational{1, sampleRate_});
     return end <= sourceFrame;
   }
 
@@ -612,8 +613,13 @@ class CountedLengths {
   static std::optional<FileState> stateOf(const std::filesystem::path& path) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) return std::nullopt;
-    return FileState{static_cast<std::int64_t>(info.st_dev), static_cast<std::int64_t>(info.st_ino), info.st_size,
-                     info.st_mtim.tv_sec, info.st_mtim.tv_nsec, info.st_ctim.tv_sec, info.st_ctim.tv_nsec};
+    return FileState{static_cast<std::int64_t>(info.st_dev),
+                     static_cast<std::int64_t>(info.st_ino),
+                     info.st_size,
+                     info.st_mtim.tv_sec,
+                     info.st_mtim.tv_nsec,
+                     info.st_ctim.tv_sec,
+                     info.st_ctim.tv_nsec};
   }
 
   std::optional<std::int64_t> find(const FileState& state) {
@@ -844,7 +850,9 @@ Status AudioFileReader::Impl::computeLength(std::int64_t& out) const {
   std::int64_t frames = 0;
   if (const Status status = countFrames(frames); status != kNoError) return status;
   // Kept only when the file did not change while it was counted.
-  if (before && CountedLengths::stateOf(path) == before) CountedLengths::shared().keep(*before, frames);
+  if (before && CountedLengths::stateOf(path) == before) {
+    CountedLengths::shared().keep(*before, frames);
+  }
   out = std::min(frames, endLimit);
   return kNoError;
 }
@@ -875,8 +883,8 @@ Status AudioFileReader::Impl::pump() {
   if (status != kNoError) return noteDamage(status, *session);
   const bool landing = checkLanding;
   checkLanding = false;
-
-  if (!end && landing && session->framePosition() > target - (seekMode == SeekMode::preroll ? preroll : 0)) {
+  if (!end && landing &&
+      session->framePosition() > target - (seekMode == SeekMode::preroll ? preroll : 0)) {
     // The seek landed after the target, or too close to it for the decoder to settle;
     // only decoding from the start is exact.
     seekMode = SeekMode::fromStart;
@@ -1081,7 +1089,8 @@ Status AudioFileReader::seek(std::int64_t sourceFrame) {
   const std::int64_t position = impl.session->position();
   const bool onward = position >= 0 && position <= sourceFrame;
   const std::int64_t skipTo = sourceFrame - 2 * impl.preroll;
-  const bool skip = impl.seekMode == SeekMode::preroll && skipTo > 0 && !(onward && skipTo <= position);
+  const bool skip =
+      impl.seekMode == SeekMode::preroll && skipTo > 0 && !(onward && skipTo <= position);
   if (onward && !skip) return kNoError;
   if (!skip || !impl.session->untouched()) {
     if (const Status status = impl.restart(); status != kNoError) return status;

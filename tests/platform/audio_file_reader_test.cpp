@@ -151,7 +151,8 @@ TEST_P(InputKindTest, SeekThenReadMatchesFullDecode) {
     // noise bands differ after a skip: by under 1e-5 here, but by up to 0.02 in the last
     // frames, where the cut-off tone is coded as noise (a one-frame shift makes 0.03).
     constexpr std::int64_t kNoisyEnd = 2048;
-    const auto checked = static_cast<std::size_t>(std::clamp<std::int64_t>(full.frames() - kNoisyEnd - target, 0, expectedFrames) * 2);
+    const auto checked = static_cast<std::size_t>(
+        std::clamp<std::int64_t>(full.frames() - kNoisyEnd - target, 0, expectedFrames) * 2);
     for (std::size_t i = 0; i < checked; ++i) {
       ASSERT_NEAR(got[i], expected[i], 1e-4f) << "seek to " << target << " is not sample-accurate";
     }
