@@ -3,7 +3,7 @@
 set -euo pipefail
 build="${1:-build}"
 cmake --build "$build" -j "$(nproc)" --target vexal_bench_conversion vexal_bench_loudness \
-  vexal_bench_lossy import_bench batch_bench ui_bench
+  vexal_bench_lossy vexal_bench_cue_split import_bench batch_bench ui_bench
 bin="$build/bench"
 echo "== conversion, 3 minutes"
 "$bin/vexal_bench_conversion" --minutes 3 --repeats 3
@@ -13,6 +13,9 @@ echo "== peak memory does not grow with length: the same conversions of a 60-min
 echo
 echo "== lossy encoders against ffmpeg with the same libraries"
 "$bin/vexal_bench_lossy" 120
+echo
+echo "== a 60-minute MP3 image split into 15 cue tracks, against converting it whole"
+"$bin/vexal_bench_cue_split" --minutes 60 --tracks 15
 echo
 echo "== loudness analysis, 60 minutes"
 "$bin/vexal_bench_loudness" --minutes 60

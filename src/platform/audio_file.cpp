@@ -4,8 +4,10 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <limits>
+#include <map>
 #include <mutex>
 #include <numeric>
 #include <optional>
@@ -13,6 +15,8 @@
 #include <vector>
 
 #include "platform/ffmpeg_handles.h"
+
+#include <sys/stat.h>
 
 extern "C" {
 #include <libavutil/intreadwrite.h>
@@ -51,6 +55,13 @@ constexpr unsigned kOggEndOfStream = 0x04;
 constexpr int kVorbisHeaderPackets = 3;  // identification, comment, setup
 constexpr double kMaxDsdDecodeRate = 1411200.0;  // Hz, DSD256 decoded by FFmpeg
 constexpr int kDsdPcmRateLimit = 96000;          // Hz
+// Pre-rolls of lossy decoders before a skip target (see prerollFrames).
+constexpr std::int64_t kMp3PrerollPackets = 10;
+constexpr std::int64_t kMp3PacketFrames = 1152;
+constexpr std::int64_t kAacPrerollPackets = 2;
+constexpr std::int64_t kAacPacketFrames = 1024;
+constexpr std::int64_t kVorbisPrerollFrames = 2 * 8192;  // two of the longest blocks
+constexpr std::int64_t kOpusPrerollMs = 1000;
 
 bool isLossless(AVCodecID id) {
   const AVCodecDescriptor* descriptor = avcodec_descriptor_get(id);
@@ -347,6 +358,14 @@ class DecodeSession {
         av_packet_unref(packet);
         continue;
       }
+      ++packetsRead_;
+      if (skipBefore_ > 0) {
+        if (endsBefore(*packet, skipBefore_)) {
+          av_packet_unref(packet);
+          continue;
+        }
+        skipBefore_ = 0;
+      }
       const int sent = avcodec_send_packet(decoder, packet);
       av_packet_unref(packet);
       if (sent < 0 && sent != AVERROR(EAGAIN)) {
@@ -379,6 +398,17 @@ class DecodeSession {
     return kNoError;
   }
 
+  // Drops, undecoded, the packets that end at or before `sourceFrame`: a forward move
+  // read off the demuxer's timestamps, which count samples exactly when read in order.
+  // The next frame is then placed by its timestamp.
+  void skipTo(std::int64_t sourceFrame) {
+    skipBefore_ = sourceFrame;
+    position_ = -1;
+    seekTarget_ = sourceFrame;
+  }
+  // Nothing was demuxed yet: a skip needs no new pass.
+  bool untouched() const { return packetsRead_ == 0; }
+
   const AVFrame* frame() const { return frame_.get(); }
   std::int64_t framePosition() const { return framePosition_; }
   std::int64_t position() const { return position_; }
@@ -404,6 +434,17 @@ class DecodeSession {
     if (badPackets_++ == 0) firstBadAt_ = decodedFrames();
   }
 
+  // Whether `packet` holds only source frames before `sourceFrame`; false when its
+  // timing is unknown.
+  bool endsBefore(const AVPacket& packet, std::int64_t sourceFrame) const {
+    const std::int64_t timestamp = packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts;
+    if (timestamp == AV_NOPTS_VALUE || packet.duration <= 0) return false;
+    const std::int64_t start = stream_->start_time == AV_NOPTS_VALUE ? 0 : stream_->start_time;
+    const std::int64_t end = av_rescale_q(timestamp + packet.duration - start, stream_->time_base,
+                                          AVRational{1, sampleRate_});
+    return end <= sourceFrame;
+  }
+
   // Finds the source position of the first frame after a container seek.
   bool placeFrame() {
     const AVFrame* frame = frame_.get();
@@ -425,6 +466,8 @@ class DecodeSession {
   std::int64_t position_ = 0;
   std::int64_t framePosition_ = 0;
   std::int64_t seekTarget_ = 0;
+  std::int64_t skipBefore_ = 0;
+  std::int64_t packetsRead_ = 0;
   bool drained_ = false;
   bool demuxFailed_ = false;
   int badPackets_ = 0;
@@ -560,13 +603,91 @@ StreamDescription int16ClientFormat(double sampleRate, std::uint32_t channels) {
   return description;
 }
 
+// Lengths counted by decoding, kept per file state: each track of a long lossy image
+// opens it, and counting decodes it whole. A file changed in the last seconds is not
+// kept, as a rewrite within the same timestamp tick would look unchanged.
+class CountedLengths {
+ public:
+  using FileState = std::array<std::int64_t, 7>;
+
+  static std::optional<FileState> stateOf(const std::filesystem::path& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+    return FileState{static_cast<std::int64_t>(info.st_dev),
+                     static_cast<std::int64_t>(info.st_ino),
+                     info.st_size,
+                     info.st_mtim.tv_sec,
+                     info.st_mtim.tv_nsec,
+                     info.st_ctim.tv_sec,
+                     info.st_ctim.tv_nsec};
+  }
+
+  std::optional<std::int64_t> find(const FileState& state) {
+    const std::lock_guard lock(mutex_);
+    const auto found = lengths_.find(state);
+    if (found == lengths_.end()) return std::nullopt;
+    return found->second;
+  }
+
+  void keep(const FileState& state, std::int64_t frames) {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    if (now.tv_sec - state[kModifiedSeconds] < kSettledSeconds) return;
+    const std::lock_guard lock(mutex_);
+    if (lengths_.size() >= kMaxEntries) lengths_.clear();
+    lengths_[state] = frames;
+  }
+
+  static CountedLengths& shared() {
+    static CountedLengths lengths;
+    return lengths;
+  }
+
+ private:
+  static constexpr std::size_t kModifiedSeconds = 3;  // index of st_mtim.tv_sec
+  static constexpr std::int64_t kSettledSeconds = 2;
+  static constexpr std::size_t kMaxEntries = 1024;
+  std::mutex mutex_;
+  std::map<FileState, std::int64_t> lengths_;
+};
+
+// How a reader reaches a frame further on or behind.
+enum class SeekMode {
+  fromStart,  // decoding from the start (or on from where it is)
+  container,  // the demuxer's seek; timestamps count samples and frames decode alone
+  preroll,    // packets skipped undecoded up to a pre-roll before the target
+};
+
+// Source frames a lossy decoder must decode before its output matches a decode from the
+// start; 0 for codecs not known here.
+std::int64_t prerollFrames(AVCodecID id, const AVCodecContext& decoder) {
+  const std::int64_t packet = decoder.frame_size > 0 ? decoder.frame_size : 0;
+  switch (id) {
+    case AV_CODEC_ID_MP3:
+      // Two frames of overlap and filter bank, plus the bit reservoir: up to 511 bytes
+      // back, several frames at low bit rates.
+      return kMp3PrerollPackets * (packet > 0 ? packet : kMp3PacketFrames);
+    case AV_CODEC_ID_AAC:
+      // One frame of overlap; SBR and long-term prediction settle within the next.
+      return kAacPrerollPackets * (packet > 0 ? packet : kAacPacketFrames);
+    case AV_CODEC_ID_VORBIS:
+      return kVorbisPrerollFrames;
+    case AV_CODEC_ID_OPUS:
+      return av_rescale(kOpusPrerollMs, decoder.sample_rate, 1000);
+    default:
+      return 0;
+  }
+}
+
 struct AudioFileReader::Impl {
   std::filesystem::path path;
   std::unique_ptr<DecodeSession> session;
   StreamDescription fileFormat;
   AVCodecID codecId = AV_CODEC_ID_NONE;
   bool lossless = false;
-  bool containerSeekable = false;
+  SeekMode seekMode = SeekMode::fromStart;
+  // Source frames decoded and dropped before a skip's target (SeekMode::preroll).
+  std::int64_t preroll = 0;
   // MP4 edit lists and the last granule of a one-page Ogg Vorbis stream give the exact
   // playable length where the decoder's last frame is whole.
   std::int64_t endLimit = std::numeric_limits<std::int64_t>::max();
@@ -601,7 +722,7 @@ struct AudioFileReader::Impl {
   std::vector<std::uint8_t> scratch;
   std::int64_t target = 0;  // source frames before this one are dropped
   bool finished = false;
-  bool checkLanding = false;  // the next frame is the first after a container seek
+  bool checkLanding = false;  // the next frame is the first after a container seek or skip
 
   Status configureResampler(const AVFrame* frame);
   Status pump();
@@ -721,8 +842,17 @@ Status AudioFileReader::Impl::computeLength(std::int64_t& out) const {
   }
   // Otherwise the decoder's own count, after encoder delay and padding are dropped, is
   // the only exact length.
+  const auto before = CountedLengths::stateOf(path);
+  if (const auto counted = before ? CountedLengths::shared().find(*before) : std::nullopt) {
+    out = std::min(*counted, endLimit);
+    return kNoError;
+  }
   std::int64_t frames = 0;
   if (const Status status = countFrames(frames); status != kNoError) return status;
+  // Kept only when the file did not change while it was counted.
+  if (before && CountedLengths::stateOf(path) == before) {
+    CountedLengths::shared().keep(*before, frames);
+  }
   out = std::min(frames, endLimit);
   return kNoError;
 }
@@ -746,16 +876,18 @@ Status AudioFileReader::Impl::pump() {
   Status status = session->decode(end);
   if (status == DecodeSession::kStatusUnknownPosition) {
     // The container could not place the frame: decode from the start instead.
-    containerSeekable = false;
+    seekMode = SeekMode::fromStart;
     if ((status = restart()) != kNoError) return status;
     status = session->decode(end);
   }
   if (status != kNoError) return noteDamage(status, *session);
   const bool landing = checkLanding;
   checkLanding = false;
-  if (!end && landing && session->framePosition() > target) {
-    // The seek landed after the target; only decoding from the start is exact.
-    containerSeekable = false;
+  if (!end && landing &&
+      session->framePosition() > target - (seekMode == SeekMode::preroll ? preroll : 0)) {
+    // The seek landed after the target, or too close to it for the decoder to settle;
+    // only decoding from the start is exact.
+    seekMode = SeekMode::fromStart;
     if ((status = restart()) != kNoError) return status;
     return kNoError;
   }
@@ -837,7 +969,12 @@ Status AudioFileReader::open(const std::filesystem::path& path, std::unique_ptr<
   // either.
   const bool sampleTimestamps =
       static_cast<std::int64_t>(stream->time_base.num) * decoder->sample_rate <= stream->time_base.den;
-  impl->containerSeekable = impl->lossless && demuxer != "ogg" && sampleTimestamps;
+  if (impl->lossless && demuxer != "ogg" && sampleTimestamps) {
+    impl->seekMode = SeekMode::container;
+  } else if (sampleTimestamps && !impl->manualTrim) {
+    impl->preroll = prerollFrames(impl->codecId, *decoder);
+    if (impl->preroll > 0) impl->seekMode = SeekMode::preroll;
+  }
   const bool knownDuration = stream->duration != AV_NOPTS_VALUE && stream->duration > 0;
   if (demuxer.find("mp4") != std::string_view::npos && knownDuration) {
     impl->endLimit = av_rescale_q(stream->duration, stream->time_base, AVRational{1, decoder->sample_rate});
@@ -936,7 +1073,7 @@ Status AudioFileReader::seek(std::int64_t sourceFrame) {
   impl.checkLanding = false;
   impl.delivered = 0;
   impl.target = sourceFrame;
-  if (impl.containerSeekable && sourceFrame > 0) {
+  if (impl.seekMode == SeekMode::container && sourceFrame > 0) {
     if (impl.session->containerSeek(sourceFrame) == kNoError) {
       impl.checkLanding = true;
       return kNoError;
@@ -944,10 +1081,25 @@ Status AudioFileReader::seek(std::int64_t sourceFrame) {
     if (const Status status = impl.restart(); status != kNoError) return status;
     return kNoError;
   }
-  // Decoding on from the current position reaches the target exactly; going back means
-  // decoding from the start, as encoder delay makes container seeks inexact.
-  if (impl.session->position() >= 0 && impl.session->position() <= sourceFrame) return kNoError;
-  return impl.restart();
+  // Decoding on from the current position reaches the target exactly. A lossy stream
+  // skips packets undecoded up to two pre-rolls before a target further on or behind
+  // (behind in a new pass): at least one then decodes before it, whatever a fresh
+  // decoder swallows first (a Vorbis block, Opus's pre-skip). Otherwise going back
+  // means decoding from the start.
+  const std::int64_t position = impl.session->position();
+  const bool onward = position >= 0 && position <= sourceFrame;
+  const std::int64_t skipTo = sourceFrame - 2 * impl.preroll;
+  const bool skip =
+      impl.seekMode == SeekMode::preroll && skipTo > 0 && !(onward && skipTo <= position);
+  if (onward && !skip) return kNoError;
+  if (!skip || !impl.session->untouched()) {
+    if (const Status status = impl.restart(); status != kNoError) return status;
+  }
+  if (skip) {
+    impl.session->skipTo(skipTo);
+    impl.checkLanding = true;
+  }
+  return kNoError;
 }
 
 Status AudioFileReader::read(void* buffer, std::uint32_t& frames) {

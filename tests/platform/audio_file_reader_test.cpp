@@ -143,7 +143,19 @@ TEST_P(InputKindTest, SeekThenReadMatchesFullDecode) {
     ASSERT_EQ(static_cast<std::int64_t>(got.size()), expectedFrames * 2) << "target " << target;
     const std::vector<float> expected(full.samples.begin() + target * 2,
                                       full.samples.begin() + (target + expectedFrames) * 2);
-    EXPECT_TRUE(got == expected) << "seek to " << target << " is not sample-accurate";
+    if (expectedCodec(kind).formatId != FormatID::kAAC) {
+      EXPECT_TRUE(got == expected) << "seek to " << target << " is not sample-accurate";
+      continue;
+    }
+    // AAC's noise substitution draws from a generator that runs over the whole stream, so
+    // noise bands differ after a skip: by under 1e-5 here, but by up to 0.02 in the last
+    // frames, where the cut-off tone is coded as noise (a one-frame shift makes 0.03).
+    constexpr std::int64_t kNoisyEnd = 2048;
+    const auto checked = static_cast<std::size_t>(
+        std::clamp<std::int64_t>(full.frames() - kNoisyEnd - target, 0, expectedFrames) * 2);
+    for (std::size_t i = 0; i < checked; ++i) {
+      ASSERT_NEAR(got[i], expected[i], 1e-4f) << "seek to " << target << " is not sample-accurate";
+    }
   }
 }
 
