@@ -163,6 +163,7 @@ Expected<> AudioProcessor::convert(const std::filesystem::path& source,
   }
   request.stop = stop;
   request.gain = gain;
+  request.pipelined = settings.threads > 1;
   if (tally) {
     *tally = {};
     if (!isLossy(format) && gain == 1.0 && *fadeIn == 0 && *fadeOut == 0 &&

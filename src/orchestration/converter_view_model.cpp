@@ -717,6 +717,11 @@ void ConverterViewModel::startJob(const std::shared_ptr<Batch>& batch, std::size
                 batch->settings,  job->metadata(),   batch->convert,  batch->stop.get_token()};
   for (const auto& [format, url] : plan.outputURLs)
     item.outputs.emplace_back(format, pathFromQString(url));
+  // Fewer jobs than cores at once (one long file, an album image, a short batch): this
+  // one reads and encodes on two threads. A full batch keeps one thread per job.
+  const int alongside = std::min(
+      batch->limit, batch->running + static_cast<int>(batch->plans.size() - planIndex - 1));
+  if (alongside < availableCores()) item.settings.threads = 2;
 
   auto relay = std::make_shared<ProgressRelay>();
   relay->latest.store(job->progress());
