@@ -45,12 +45,14 @@ std::vector<OutputFormat> parseFormats(const std::string& list) {
 int main(int argc, char** argv) {
   double minutes = 3;
   int repeats = 3;
+  int threads = 2;  // a lone file reads and encodes on two threads, as a batch runs it
   std::vector<OutputFormat> formats = {OutputFormat::wav, OutputFormat::aiff, OutputFormat::flac,
                                        OutputFormat::alac, OutputFormat::aac};
   for (int i = 1; i + 1 < argc; i += 2) {
     if (!std::strcmp(argv[i], "--minutes")) minutes = std::stod(argv[i + 1]);
     if (!std::strcmp(argv[i], "--repeats")) repeats = std::stoi(argv[i + 1]);
     if (!std::strcmp(argv[i], "--formats")) formats = parseFormats(argv[i + 1]);
+    if (!std::strcmp(argv[i], "--threads")) threads = std::stoi(argv[i + 1]);
   }
 
   vexal::bench::ScratchDir dir;
@@ -69,6 +71,7 @@ int main(int argc, char** argv) {
               "ffmpeg 1thr", "ratio", "vexal peak MiB");
   vexal::ConversionSettings settings;
   settings.preserveMetadata = false;
+  settings.threads = threads;
   for (OutputFormat format : formats) {
     const auto ours = dir / ("vexal." + std::string(vexal::fileExtension(format)));
     const auto theirs = dir / ("ffmpeg." + std::string(vexal::fileExtension(format)));

@@ -6,7 +6,7 @@ packages=(
   libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libsoxr-dev
   qt6-base-dev libqt6svg6 libtag1-dev libmp3lame-dev libvorbis-dev libogg-dev libopus-dev libopusenc-dev
   libgtest-dev libgmock-dev libbenchmark-dev libebur128-dev
-  ffmpeg xvfb xauth
+  ffmpeg xvfb xauth time
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -168,6 +168,7 @@ Expected<> AudioProcessor::convert(const std::filesystem::path& source,
   ConversionTally ownTally;
   const bool measure = settings.writeReplayGain && MetadataService::holdsReplayGain(format);
   if (!tally && measure) tally = &ownTally;
+  request.pipelined = settings.threads > 1;
   if (tally) {
     *tally = {};
     tally->measureLoudness = measure;

@@ -6,8 +6,10 @@
 #include <memory>
 #include <optional>
 #include <string_view>
+#include <thread>
 #include <vector>
 
+#include "engine/chunk_queue.h"
 #include "engine/chunk_stage.h"
 #include "engine/encode_request.h"
 #include "engine/loudness.h"
@@ -41,7 +43,8 @@ FrameBudget frameBudget(const EncodeRequest& request, double clientRate);
 // range start, sets the client format, then reads chunks of at most kChunkFrames into
 // one buffer allocated once, applies the gain/fade stage, hands each chunk to the
 // encoder, reports progress and polls for cancellation before the first chunk and
-// after every chunk.
+// after every chunk. A pipelined request reads on a second thread, a few chunks ahead
+// of the encoder (ChunkQueue); chunks, progress and the tally stay in the same order.
 template <typename Sample>
 class ChunkReader {
  public:
@@ -61,6 +64,11 @@ class ChunkReader {
 
  private:
   ChunkReader() = default;
+  Expected<std::uint32_t> produce(Sample* samples, std::int64_t processed);
+  template <typename Encode>
+  Expected<> streamInline(Encode& encode);
+  template <typename Encode>
+  Expected<> streamPipelined(Encode& encode);
 
   const EncodeRequest* request_ = nullptr;
   ReadSteps steps_;
@@ -114,9 +122,39 @@ Expected<ChunkReader<Sample>> ChunkReader<Sample>::open(const EncodeRequest& req
   chunks.budget_ = frameBudget(request, clientRate);
   chunks.stage_ = ChunkStage{request.gain, request.fadeInFrames, request.fadeOutFrames,
                              chunks.budget_.bounded ? chunks.budget_.frames : 0};
-  chunks.buffer_.assign(static_cast<std::size_t>(kChunkFrames) * clientChannels, Sample{});
+  // A pipelined run reads into its queue's buffers instead.
+  if (!request.pipelined) {
+    chunks.buffer_.assign(static_cast<std::size_t>(kChunkFrames) * clientChannels, Sample{});
+  }
   if (request.tally && request.tally->measureLoudness) chunks.meter_.emplace(clientRate, clientChannels);
   return chunks;
+}
+
+// Reads the chunk that starts `processed` frames into the range into `samples`, through
+// the gain/fade stage and into the tally's checksum and loudness meter. 0 frames: the range or file ended.
+template <typename Sample>
+Expected<std::uint32_t> ChunkReader<Sample>::produce(Sample* samples, std::int64_t processed) {
+  std::uint32_t frames = kChunkFrames;
+  if (budget_.bounded) {
+    const std::int64_t remaining = budget_.frames - processed;
+    if (remaining <= 0) return 0u;
+    frames = static_cast<std::uint32_t>(std::min<std::int64_t>(remaining, kChunkFrames));
+  }
+  if (const auto s = reader_->read(samples, frames); s != platform::kNoError) {
+    return Unexpected(readFailure(*reader_, std::string(steps_.read), s));
+  }
+  if (frames == 0) return 0u;
+  stage_.apply(samples, frames, channels_, processed);
+  if (meter_) meter_->add(samples, frames);
+  // Only float chunks are summed: int16 reads feed lossy encoders alone.
+  if constexpr (std::is_same_v<Sample, float>) {
+    ConversionTally* tally = request_->tally;
+    if (tally && tally->checksum) {
+      tally->checksum = pcmChecksum(*tally->checksum, samples,
+                                    static_cast<std::size_t>(frames) * channels_);
+    }
+  }
+  return frames;
 }
 
 template <typename Sample>
@@ -125,41 +163,24 @@ Expected<std::int64_t> ChunkReader<Sample>::run(Consume&& consume) {
   const EncodeRequest& request = *request_;
   if (request.stop.stop_requested()) return Unexpected(ConversionError::cancelled());
   std::int64_t processed = 0;
-  ConversionTally* tally = request.tally;
-  // Only float chunks are summed: int16 reads feed lossy encoders alone.
-  [[maybe_unused]] const bool summing = tally && tally->checksum && std::is_same_v<Sample, float>;
-  for (;;) {
-    std::uint32_t frames = kChunkFrames;
-    if (budget_.bounded) {
-      const std::int64_t remaining = budget_.frames - processed;
-      if (remaining <= 0) break;
-      frames = static_cast<std::uint32_t>(std::min<std::int64_t>(remaining, kChunkFrames));
-    }
-    if (const auto s = reader_->read(buffer_.data(), frames); s != platform::kNoError) {
-      return Unexpected(readFailure(*reader_, std::string(steps_.read), s));
-    }
-    if (frames == 0) break;
-    stage_.apply(buffer_.data(), frames, channels_, processed);
-    if (meter_) meter_->add(buffer_.data(), frames);
-    if constexpr (std::is_same_v<Sample, float>) {
-      if (summing) {
-        tally->checksum = pcmChecksum(*tally->checksum, buffer_.data(),
-                                      static_cast<std::size_t>(frames) * channels_);
-      }
-    }
-    if (auto consumed = consume(buffer_.data(), frames); !consumed) {
-      return Unexpected(std::move(consumed.error()));
-    }
+  // Encodes one chunk, in order, on the calling thread: progress and cancellation.
+  auto encode = [&](Sample* samples, std::uint32_t frames) -> Expected<> {
+    if (auto consumed = consume(samples, frames); !consumed) return consumed;
     processed += frames;
     if (budget_.bounded && budget_.frames > 0) {
       request.reportProgress(static_cast<double>(processed) / static_cast<double>(budget_.frames));
     }
     if (request.stop.stop_requested()) return Unexpected(ConversionError::cancelled());
+    return {};
+  };
+  if (auto streamed = request.pipelined ? streamPipelined(encode) : streamInline(encode);
+      !streamed) {
+    return Unexpected(std::move(streamed.error()));
   }
   if (auto reached = checkBudgetReached(request, budget_, rate_, processed); !reached) {
     return Unexpected(std::move(reached.error()));
   }
-  if (tally) {
+  if (ConversionTally* tally = request.tally) {
     tally->frames = processed;
     tally->sampleRate = rate_;
     if (meter_) {
@@ -168,6 +189,46 @@ Expected<std::int64_t> ChunkReader<Sample>::run(Consume&& consume) {
     }
   }
   return processed;
+}
+
+template <typename Sample>
+template <typename Encode>
+Expected<> ChunkReader<Sample>::streamInline(Encode& encode) {
+  for (std::int64_t produced = 0;;) {
+    auto frames = produce(buffer_.data(), produced);
+    if (!frames) return Unexpected(std::move(frames.error()));
+    if (*frames == 0) return {};
+    produced += *frames;
+    if (auto encoded = encode(buffer_.data(), *frames); !encoded) return encoded;
+  }
+}
+
+// Reading, resampling and the stage run on a second thread while this one encodes. When
+// the encoder fails or is cancelled, leaving this function stops and joins the reading
+// thread (std::jthread), which waits on nothing but a free buffer.
+template <typename Sample>
+template <typename Encode>
+Expected<> ChunkReader<Sample>::streamPipelined(Encode& encode) {
+  ChunkQueue<Sample> queue(static_cast<std::size_t>(kChunkFrames) * channels_);
+  std::jthread reading([this, &queue](std::stop_token stop) {
+    for (std::int64_t produced = 0;;) {
+      Sample* into = queue.acquire(stop);
+      if (!into) return;
+      auto frames = produce(into, produced);
+      if (!frames) return queue.finish(Unexpected(std::move(frames.error())));
+      if (*frames == 0) return queue.finish({});
+      produced += *frames;
+      queue.publish(*frames);
+    }
+  });
+  while (auto chunk = queue.next()) {
+    auto encoded = encode(chunk->samples, chunk->frames);
+    queue.release();
+    if (!encoded) return encoded;
+  }
+  // The tally's checksum was written on the reading thread.
+  reading.join();
+  return queue.result();
 }
 
 }  // namespace vexal

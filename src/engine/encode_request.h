@@ -66,6 +66,7 @@ struct EncodeRequest {
   std::stop_token stop;
   double gain = 1.0;
   ConversionTally* tally = nullptr;  // filled by the reading loop when present
+  bool pipelined = false;  // read on a second thread while this one encodes
 
   void reportProgress(double value) const {
     if (progress) progress(value);

@@ -32,6 +32,9 @@ struct ConversionSettings {
   bool verifyAfterConversion = false;
   // bit/s chosen for one lossy format; wins over customBitrate for that format.
   std::map<OutputFormat, std::int64_t> formatBitrates;
+  // Cores one conversion may use: 2 reads and encodes on two threads. Chosen per job by
+  // the batch when it runs fewer jobs than there are cores; never stored.
+  int threads = 1;
 
   // The enabled format whose raw value sorts first; aac when none is enabled.
   OutputFormat primaryFormat() const;

@@ -771,6 +771,12 @@ void ConverterViewModel::startNextJobs(const std::shared_ptr<Batch>& batch) {
     startConversion();
 }
 
+// One long file, an album image or a batch's last jobs leave cores idle; a full batch
+// keeps one thread per job, so its CPU time does not grow.
+int jobThreads(int limit, int running, int queued, int cores) {
+  return std::min(limit, running + queued) < cores ? 2 : 1;
+}
+
 void ConverterViewModel::startJob(const std::shared_ptr<Batch>& batch, std::size_t planIndex) {
   const JobPlan& plan = batch->plans[planIndex];
   JobPtr job = batch->jobs[static_cast<std::size_t>(plan.index)];
@@ -785,6 +791,9 @@ void ConverterViewModel::startJob(const std::shared_ptr<Batch>& batch, std::size
                 batch->settings,  job->metadata(),   batch->convert,  batch->stop.get_token()};
   for (const auto& [format, url] : plan.outputURLs)
     item.outputs.emplace_back(format, pathFromQString(url));
+  item.settings.threads = jobThreads(batch->limit, batch->running,
+                                     static_cast<int>(batch->plans.size() - planIndex - 1),
+                                     availableCores());
 
   auto relay = std::make_shared<ProgressRelay>();
   relay->latest.store(job->progress());

@@ -254,5 +254,9 @@ QString completionTitle(int completed, int total);
 
 // Processor cores this process may run on (its affinity mask), at least 1.
 int availableCores();
+// Threads for a job starting while `running` jobs (itself included) run and `queued`
+// wait, at most `limit` at once: 2 (reading beside encoding) while fewer jobs than
+// `cores` run at once, else 1.
+int jobThreads(int limit, int running, int queued, int cores);
 
 }  // namespace vexal
