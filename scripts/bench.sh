@@ -3,7 +3,7 @@
 set -euo pipefail
 build="${1:-build}"
 cmake --build "$build" -j "$(nproc)" --target vexal_bench_conversion vexal_bench_loudness \
-  vexal_bench_lossy import_bench batch_bench ui_bench
+  vexal_bench_lossy import_bench batch_bench sync_bench ui_bench
 bin="$build/bench"
 echo "== conversion, 3 minutes"
 "$bin/vexal_bench_conversion" --minutes 3 --repeats 3
@@ -20,6 +20,9 @@ echo
 echo "== import of 10 000 files, and a 200-job batch"
 "$bin/orchestration/import_bench"
 "$bin/orchestration/batch_bench"
+echo
+echo "== a second --sync over an unchanged library of 10 000 files"
+"$bin/orchestration/sync_bench"
 echo
 echo "== the window with 10 000 jobs"
 if command -v xvfb-run >/dev/null; then xvfb-run -a "$bin/ui/ui_bench"; else echo "xvfb-run missing: skipped"; fi

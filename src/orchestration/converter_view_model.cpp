@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QPointer>
 #include <QStandardPaths>
+#include <QTimer>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -36,6 +37,9 @@ constexpr std::string_view kVerificationFailed = "Verification failed: ";
 // Metadata preload reads are short and mostly wait on the disk; they get a few threads
 // beside the conversions.
 constexpr int kPreloadThreads = 4;
+// A mirroring run writes its index at most this often while converting (and at its end),
+// so a killed run forgets at most this much of its work.
+constexpr int kIndexSaveIntervalMs = 1000;
 
 const std::set<std::string>& acceptedExtensionsUtf8() { return acceptedInputExtensions(); }
 
@@ -78,6 +82,8 @@ struct WorkItem {
   std::optional<AudioMetadata> metadata;
   ConverterViewModel::ConvertFunction convert;
   std::stop_token stop;
+  // Earlier outputs of this source that the new ones may replace.
+  std::map<OutputFormat, PreviousOutput> previous;
 };
 
 // Progress from a worker, folded so that at most one update per job waits in the
@@ -106,6 +112,11 @@ struct ConverterViewModel::Batch {
   int preloadPending = 0;
   std::vector<fs::path> createdFolders;  // sub-folders planning made, parents first
   std::unique_ptr<DestinationFolders> folders;
+  // Mirroring ("skip files already converted"): the destination's index, and per job
+  // what it decided.
+  std::unique_ptr<LibraryMirror> mirror;
+  std::map<Uuid, LibraryMirror::Decision> decisions;
+  bool indexSaveScheduled = false;
 };
 
 // One planned output of a finished job: kept under `path`, or failed with `error` (then
@@ -193,7 +204,11 @@ Outcome runJob(const WorkItem& item, const ProgressCallback& progress, OnWritten
     return outcome;
   }
   for (const auto& output : finished) {
-    auto committed = commitPart(output.part, output.planned);
+    const auto previous = item.previous.find(output.format);
+    auto committed =
+        commitOver(output.part, output.planned,
+                   previous == item.previous.end() ? std::nullopt
+                                                   : std::optional<PreviousOutput>(previous->second));
     if (!committed) {
       std::error_code ignored;
       fs::remove(output.part, ignored);
@@ -260,7 +275,10 @@ ConverterViewModel::ConverterViewModel(Options options, QObject* parent)
 }
 
 ConverterViewModel::~ConverterViewModel() {
-  if (batch_) batch_->stop.request_stop();
+  if (batch_) {
+    batch_->stop.request_stop();
+    if (batch_->mirror) saveLibraryIndex(batch_);  // what finished stays known
+  }
   for (const auto& job : jobs_) {
     if (auto it = observers_.find(job->id()); it != observers_.end())
       job->removeObserver(it->second);
@@ -438,6 +456,8 @@ void ConverterViewModel::importCueSheet(const QString& path) {
 }
 
 void ConverterViewModel::importURLs(const QStringList& paths) {
+  const std::size_t firstNew = jobs_.size();
+  std::vector<fs::path> folderItems;  // dropped folders, for the jobs' library paths
   std::vector<std::pair<QStringList, std::optional<QString>>> groups;
   // Jobs keep the order of the paths: audio collected so far goes in before a cue sheet.
   const auto flush = [&] {
@@ -504,12 +524,67 @@ void ConverterViewModel::importURLs(const QStringList& paths) {
     if (fs::is_directory(status)) {
       fs::path folder = item;
       if (!folder.has_filename()) folder = folder.parent_path();  // "Album/" -> "Album"
+      folderItems.push_back(folder);
       walk(walk, folder, pathToQString(folder.filename()));
     } else if (isAccepted(item)) {
       groups.push_back({QStringList{path}, std::nullopt});
     }
   }
   flush();
+
+  // Library paths: relative to the parent of the dropped folder holding the source (the
+  // innermost one), else to the source's own folder.
+  for (std::size_t i = firstNew; i < jobs_.size(); ++i) {
+    const fs::path& source = jobs_[i]->sourceURL();
+    fs::path base = source.parent_path();
+    std::size_t longest = 0;
+    for (const fs::path& folder : folderItems) {
+      const std::string prefix = folder.native() + '/';
+      if (source.native().starts_with(prefix) && prefix.size() > longest) {
+        longest = prefix.size();
+        base = folder.parent_path();
+      }
+    }
+    std::string key = source.native().substr(base.native().size());
+    while (key.starts_with('/')) key.erase(0, 1);
+    libraryRoots_[key.substr(0, key.find('/'))] = base;
+    libraryPaths_[jobs_[i]->id()] = std::move(key);
+  }
+}
+
+std::string ConverterViewModel::libraryPath(const ConversionJob& job) const {
+  if (const auto found = libraryPaths_.find(job.id()); found != libraryPaths_.end())
+    return found->second;
+  const std::string name = job.sourceURL().filename().native();
+  return job.outputSubdirectory() ? *job.outputSubdirectory() + '/' + name : name;
+}
+
+void ConverterViewModel::keepShard(int index, int count) {
+  removeJobsIf(
+      [&](const ConversionJob& job) { return !inShard(libraryPath(job), index, count); });
+}
+
+LibraryMirror::Cleanup ConverterViewModel::removeOrphanedOutputs(int shardIndex, int shardCount) {
+  LibraryMirror mirror(pathFromQString(outputDirectory_), settings_);
+  std::set<std::string> imported;
+  for (const auto& [id, path] : libraryPaths_) imported.insert(path);
+  auto cleanup = mirror.removeOrphans(libraryRoots_, imported, shardIndex, shardCount);
+  if (const auto saved = mirror.save(); !saved) emit libraryIndexSaveFailed(saved.error());
+  return cleanup;
+}
+
+CompanionReport ConverterViewModel::copyCompanionFiles() {
+  CompanionReport report;
+  std::set<std::pair<fs::path, fs::path>> folders;
+  for (const auto& job : jobs_) {
+    const auto kind = job->status().kind();
+    if (kind != ConversionStatus::Kind::completed && kind != ConversionStatus::Kind::skipped)
+      continue;
+    for (const auto& [format, url] : job->outputURLs())
+      folders.emplace(job->sourceURL().parent_path(), url.parent_path());
+  }
+  for (const auto& [from, to] : folders) copyCompanions(from, to, report);
+  return report;
 }
 
 void ConverterViewModel::removeJobsIf(const std::function<bool(const ConversionJob&)>& remove) {
@@ -611,6 +686,7 @@ double ConverterViewModel::overallProgress() const {
         sum += job->progress();
         break;
       case ConversionStatus::Kind::completed:
+      case ConversionStatus::Kind::skipped:
         sum += 1.0;
         break;
       default:
@@ -629,8 +705,22 @@ void ConverterViewModel::startConversion() {
   // "Create destination failed"; an unwritable one still fails each job clearly.
   QDir().mkpath(outputDirectory_);
   batch->formats = orderedByRawValue(settings_.enabledFormats);
+  if (settings_.skipConverted)
+    batch->mirror = std::make_unique<LibraryMirror>(pathFromQString(outputDirectory_), settings_);
   for (const auto& job : jobs_) {
-    if (job->status().kind() == ConversionStatus::Kind::pending) batch->jobs.push_back(job);
+    if (job->status().kind() != ConversionStatus::Kind::pending) continue;
+    if (batch->mirror) {
+      // Decided by stat and index alone: an up-to-date source is never opened.
+      auto decision = batch->mirror->decide(libraryPath(*job), job->startFrame(),
+                                            job->sourceURL(), batch->formats);
+      if (decision.convert.empty()) {
+        job->setOutputURLs({decision.upToDate.begin(), decision.upToDate.end()});
+        job->setStatus(ConversionStatus::skipped());
+        continue;
+      }
+      batch->decisions[job->id()] = std::move(decision);
+    }
+    batch->jobs.push_back(job);
   }
   batch->total = static_cast<int>(batch->jobs.size());
   batch->convert = convert_;
@@ -668,8 +758,28 @@ void ConverterViewModel::beginBatch(const std::shared_ptr<Batch>& batch) {
 
 void ConverterViewModel::planAndRun(const std::shared_ptr<Batch>& batch) {
   if (batch->stop.stop_requested()) return;
-  batch->plans = buildPlans(batch->jobs, batch->formats, batch->destination, batch->settings,
-                            &batch->createdFolders);
+  if (batch->mirror) {
+    // Only the formats that are not up to date; a job's own earlier outputs may be
+    // replaced by their new versions.
+    std::set<QString> taken;
+    for (std::size_t i = 0; i < batch->jobs.size(); ++i) {
+      const LibraryMirror::Decision& decision = batch->decisions.at(batch->jobs[i]->id());
+      std::set<QString> replaceable;
+      for (const auto& [format, previous] : decision.previous)
+        replaceable.insert(pathToQString(previous.path));
+      JobPlan plan;
+      plan.index = static_cast<int>(i);
+      for (OutputFormat format : decision.convert) {
+        plan.outputURLs.emplace_back(
+            format, planOutput(format, *batch->jobs[i], batch->destination, batch->settings, taken,
+                               &batch->createdFolders, &replaceable));
+      }
+      batch->plans.push_back(std::move(plan));
+    }
+  } else {
+    batch->plans = buildPlans(batch->jobs, batch->formats, batch->destination, batch->settings,
+                              &batch->createdFolders);
+  }
   std::vector<fs::path> folders;
   for (const auto& plan : batch->plans) {
     for (const auto& [format, url] : plan.outputURLs) {
@@ -692,6 +802,7 @@ void ConverterViewModel::startNextJobs(const std::shared_ptr<Batch>& batch) {
   // jobs failed or were cancelled) go, and other batches may sweep its folders.
   removeEmptyFolders(std::exchange(batch->createdFolders, {}));
   batch->folders.reset();
+  if (batch->mirror) saveLibraryIndex(batch);
   if (batch->stop.stop_requested()) return;
   if (batch_ == batch) batch_.reset();
   isConverting_ = false;
@@ -714,9 +825,11 @@ void ConverterViewModel::startJob(const std::shared_ptr<Batch>& batch, std::size
   ++activeWorkers_;
 
   WorkItem item{job->sourceURL(), job->startFrame(), job->endFrame(), {},
-                batch->settings,  job->metadata(),   batch->convert,  batch->stop.get_token()};
+                batch->settings,  job->metadata(),   batch->convert,  batch->stop.get_token(), {}};
   for (const auto& [format, url] : plan.outputURLs)
     item.outputs.emplace_back(format, pathFromQString(url));
+  if (const auto decision = batch->decisions.find(job->id()); decision != batch->decisions.end())
+    item.previous = decision->second.previous;
 
   auto relay = std::make_shared<ProgressRelay>();
   relay->latest.store(job->progress());
@@ -774,15 +887,39 @@ void ConverterViewModel::finishJob(const std::shared_ptr<Batch>& batch, const Jo
     entry.fileSizeAfter = output.size;
     historyManager_->add(std::move(entry));
   }
+  if (const auto decision = batch->decisions.find(job->id());
+      batch->mirror && decision != batch->decisions.end() && decision->second.sourceStamp) {
+    for (const OutputOutcome& output : outcome.outputs) {
+      if (output.error) continue;
+      const auto previous = decision->second.previous.find(output.format);
+      batch->mirror->recordOutput(
+          libraryPath(*job), job->startFrame(), output.format, *decision->second.sourceStamp,
+          output.path,
+          previous == decision->second.previous.end()
+              ? std::nullopt
+              : std::optional<PreviousOutput>(previous->second));
+    }
+    if (!batch->indexSaveScheduled && batch->mirror->hasChanges()) {
+      batch->indexSaveScheduled = true;
+      QTimer::singleShot(kIndexSaveIntervalMs, this, [this, batch] { saveLibraryIndex(batch); });
+    }
+  }
 
   startNextJobs(batch);
   if (activeWorkers_ == 0) emit workersIdle();
+}
+
+void ConverterViewModel::saveLibraryIndex(const std::shared_ptr<Batch>& batch) {
+  batch->indexSaveScheduled = false;
+  if (const auto saved = batch->mirror->save(); !saved) emit libraryIndexSaveFailed(saved.error());
 }
 
 void ConverterViewModel::cancelConversion() {
   watchedDuringBatch_ = false;
   if (batch_) {
     batch_->stop.request_stop();
+    // The tool may exit before the next timed save: what finished stays known.
+    if (batch_->mirror) saveLibraryIndex(batch_);
     batch_.reset();
   }
   for (const auto& job : jobs_) {
