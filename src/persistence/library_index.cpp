@@ -154,6 +154,11 @@ const LibraryIndexEntry* LibraryIndex::find(const std::string& source,
 }
 
 void LibraryIndex::record(LibraryIndexEntry entry) {
+  // One output per source and format: an earlier one kept elsewhere (the user changed
+  // it, so it was not replaced) is the user's from now on.
+  if (const auto earlier = bySource_.find(lookupKey(entry.source, entry.start, entry.format));
+      earlier != bySource_.end() && earlier->second != entry.output)
+    forget(std::string(earlier->second));
   forgotten_.erase(entry.output);
   recorded_[entry.output] = entry;
   insert(std::move(entry));

@@ -49,7 +49,8 @@ class LibraryIndex {
   // The entry for one source (and cue track) in one format, or nothing.
   const LibraryIndexEntry* find(const std::string& source, std::optional<std::int64_t> start,
                                 const std::string& format) const;
-  // Both take effect now and on disk at the next save.
+  // Both take effect now and on disk at the next save. Recording replaces the entry of
+  // the same source and format.
   void record(LibraryIndexEntry entry);
   void forget(const std::string& output);
   bool hasChanges() const { return !recorded_.empty() || !forgotten_.empty(); }

@@ -57,15 +57,19 @@ TEST_F(Sync, RerunSkipsUnchangedAndReplacesOnlyItsOwnOutputs) {
               HasSubstr("0 of 0 files converted successfully, 3 up to date."));
   EXPECT_EQ(stampOf(a.native()), aStamp);
 
-  // A changed source replaces its own output under the same name; a file the user put
-  // where a new source's output would go is kept.
+  // A changed source replaces its own output under the same name; an output the user
+  // changed since, and a file the user put where a new source's output goes, are kept.
   source("Disc/b", 4410);
+  source("Disc/c", 4410);
   source("Disc/d", 2205);
+  std::ofstream(out / "Library" / "Disc" / "c.flac", std::ios::app) << "edited";
   std::ofstream(out / "Library" / "Disc" / "d.flac") << "the user's";
   EXPECT_THAT(sync().out.toStdString(),
-              HasSubstr("2 of 2 files converted successfully, 2 up to date."));
+              HasSubstr("3 of 3 files converted successfully, 1 up to date."));
   EXPECT_EQ(framesOf(b), 4410);
   EXPECT_EQ(stampOf(a.native()), aStamp);
+  EXPECT_TRUE(contents(out / "Library" / "Disc" / "c.flac").ends_with("edited"));
+  EXPECT_EQ(framesOf(out / "Library" / "Disc" / "c (1).flac"), 4410);
   EXPECT_EQ(contents(out / "Library" / "Disc" / "d.flac"), "the user's");
   EXPECT_EQ(framesOf(out / "Library" / "Disc" / "d (1).flac"), 2205);
 
@@ -73,9 +77,10 @@ TEST_F(Sync, RerunSkipsUnchangedAndReplacesOnlyItsOwnOutputs) {
   EXPECT_THAT(sync({"--sample-rate", "22050"}).out.toStdString(),
               HasSubstr("4 of 4 files converted successfully."));
   EXPECT_EQ(framesOf(b), 2205);
-  EXPECT_EQ(filesBelow(out), (std::set<std::string>{"Library/Disc/a.flac", "Library/Disc/b.flac",
-                                                     "Library/Disc/c.flac", "Library/Disc/d.flac",
-                                                     "Library/Disc/d (1).flac"}));
+  EXPECT_EQ(filesBelow(out),
+            (std::set<std::string>{"Library/Disc/a.flac", "Library/Disc/b.flac",
+                                   "Library/Disc/c.flac", "Library/Disc/c (1).flac",
+                                   "Library/Disc/d.flac", "Library/Disc/d (1).flac"}));
 }
 
 TEST_F(Sync, DeleteRemovesOnlyUnchangedOutputsOfVanishedSources) {
