@@ -524,7 +524,8 @@ void ConverterViewModel::importURLs(const QStringList& paths) {
     if (fs::is_directory(status)) {
       fs::path folder = item;
       if (!folder.has_filename()) folder = folder.parent_path();  // "Album/" -> "Album"
-      folderItems.push_back(folder);
+      std::error_code ignored;
+      folderItems.push_back(fs::absolute(folder, ignored).lexically_normal());
       walk(walk, folder, pathToQString(folder.filename()));
     } else if (isAccepted(item)) {
       groups.push_back({QStringList{path}, std::nullopt});
@@ -535,7 +536,9 @@ void ConverterViewModel::importURLs(const QStringList& paths) {
   // Library paths: relative to the parent of the dropped folder holding the source (the
   // innermost one), else to the source's own folder.
   for (std::size_t i = firstNew; i < jobs_.size(); ++i) {
-    const fs::path& source = jobs_[i]->sourceURL();
+    // Absolute: walked files keep the path as given, cue sheets resolve theirs.
+    std::error_code ignored;
+    const fs::path source = fs::absolute(jobs_[i]->sourceURL(), ignored).lexically_normal();
     fs::path base = source.parent_path();
     std::size_t longest = 0;
     for (const fs::path& folder : folderItems) {

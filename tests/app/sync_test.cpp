@@ -25,7 +25,8 @@ class Sync : public Cli {
     test::writeWav(lib / (name + ".wav"), frames);
   }
   CliRun sync(QStringList extra = {}) {
-    QStringList arguments{"--sync", "--format", "flac", "--output", q(out), q(lib)};
+    // The library as a relative path: cue sheets resolve their audio to absolute paths.
+    QStringList arguments{"--sync", "--format", "flac", "--output", q(out), "Library"};
     arguments << extra;
     return run(arguments);
   }
@@ -84,19 +85,25 @@ TEST_F(Sync, RerunSkipsUnchangedAndReplacesOnlyItsOwnOutputs) {
 }
 
 TEST_F(Sync, DeleteRemovesOnlyUnchangedOutputsOfVanishedSources) {
-  for (const char* name : {"keep", "gone", "edited", "Sub/x"}) source(name, 441);
+  for (const char* name : {"keep", "gone", "edited", "Sub/x", "Live/image"}) source(name, 4410);
+  std::ofstream(lib / "Live" / "image.cue") << "TITLE \"Live\"\nFILE \"image.wav\" WAVE\n"
+                                               "TRACK 01 AUDIO\nINDEX 01 00:00:00\n"
+                                               "TRACK 02 AUDIO\nINDEX 01 00:00:05\n";
   ASSERT_EQ(sync().status, 0);
+  ASSERT_TRUE(fs::exists(out / "Live" / "02 Track 2.flac"));
   std::ofstream(out / "Library" / "stray.flac") << "not Vexal's";
   std::ofstream(out / "Library" / "edited.flac", std::ios::app) << "tag edit";
   for (const char* name : {"gone", "edited", "Sub/x"}) fs::remove(lib / (std::string(name) + ".wav"));
+  fs::remove_all(lib / "Live");
 
   const CliRun result = sync({"--delete"});
   EXPECT_EQ(result.status, 0) << result.err.toStdString();
-  EXPECT_THAT(result.out.toStdString(), HasSubstr("Removed 2 output(s)"));
+  EXPECT_THAT(result.out.toStdString(), HasSubstr("Removed 4 output(s)"));
   EXPECT_THAT(result.err.toStdString(), HasSubstr("edited.flac"));
   EXPECT_EQ(filesBelow(out), (std::set<std::string>{"Library/keep.flac", "Library/edited.flac",
                                                      "Library/stray.flac"}));
   EXPECT_FALSE(fs::exists(out / "Library" / "Sub"));
+  EXPECT_FALSE(fs::exists(out / "Live"));
 }
 
 TEST_F(Sync, ShardsTogetherConvertEachSourceOnce) {
