@@ -155,6 +155,12 @@ Expected<fs::path> commitOver(const fs::path& part, const fs::path& planned,
     if (!synced) return Unexpected(ConversionError::extAudioFileError("Flush output", -errno));
     if (::rename(part.c_str(), planned.c_str()) != 0)
       return Unexpected(ConversionError::extAudioFileError("Move output", -errno));
+    // The rename is durable once the folder is; some file systems refuse this.
+    if (const int folder = ::open(planned.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        folder >= 0) {
+      ::fsync(folder);
+      ::close(folder);
+    }
     return planned;
   }
   auto committed = commitPart(part, planned);
