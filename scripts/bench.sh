@@ -10,7 +10,7 @@ set -euo pipefail
 build="$(cd "${1:-build}" && pwd)"
 minutes="${MINUTES:-3}"
 repeats="${REPEATS:-3}"
-cmake --build "$build" -j "$(nproc)" --target vexal-cli vexal_bench_loudness vexal_bench_cue_split batch_bench >/dev/null
+cmake --build "$build" -j "$(nproc)" --target vexal-cli vexal_bench_loudness vexal_bench_cue_split batch_bench sync_bench >/dev/null
 cli="$build/src/app/vexal-cli"
 bench="$build/bench"
 scratch="$(mktemp -d)"
@@ -27,7 +27,7 @@ conversions=(
   "Vorbis 192k|--format vorbis --bitrate 192|-c:a libvorbis -b:a 192k|ogg"
   "WAV 24-bit|--format wav|-c:a pcm_s24le|wav"
 )
-extra_rows=(batch_row loudness_row cue_split_rows)
+extra_rows=(batch_row loudness_row cue_split_rows sync_row)
 
 # Runs a command under GNU time; appends "wall cpu peak-MiB" to the file $1.
 measure() {
@@ -85,6 +85,14 @@ cue_split_rows() {
   awk '$1 == "FLAC" || $1 == "MP3" {
          printf "| cue: 20-min MP3 image, 15 tracks to %s vs whole | | | | %.2f | %.2f | %.2f | |\n", $1, $3, $2, $4 }' \
     "$scratch/cue"
+}
+
+# A second `--sync` over an unchanged library of 10 000 files: nothing to convert.
+sync_row() {
+  "$bench/orchestration/sync_bench" 10000 "$cli" >"$scratch/sync"
+  awk '/^second run/ { for (i = 1; i <= NF; i++) { if ($i == "wall") wall = $(i + 1); if ($i == "CPU") cpu = $(i + 1) } }
+       END { printf "| second --sync, 10 000 unchanged files (goal < 3 s) | %.2f | | | %.2f | | | |\n", wall, cpu }' \
+    "$scratch/sync"
 }
 
 source="$scratch/source.flac"

@@ -191,7 +191,10 @@ class CommandLine {
   void reportProgress();
   void printSummary();
   // `failed` and `completed` need not add up to `total`: cancelled files are neither.
-  void printBatchEnd(int completed, int failed, int total);
+  void printBatchEnd(int completed, int failed, int total, int upToDate = 0);
+  // --delete and --copy, once the batch has ended.
+  void finishMirroring();
+  std::optional<UsageError> readShard();
   void clearProgressLine();
   void startMeasuring();
   // Batch text on stdout, none of it in --json mode.
@@ -211,6 +214,9 @@ class CommandLine {
   bool watching_ = false;
   bool interrupted_ = false;
   bool progressShown_ = false;
+  bool mirrorFailed_ = false;  // index not saved, or a companion not copied
+  int shardIndex_ = 0;         // 0-based
+  int shardCount_ = 1;
   std::set<Uuid> started_;
   std::set<Uuid> reported_;
   ProgressMeter meter_;
@@ -271,6 +277,21 @@ void CommandLine::addOptions() {
              "Print one JSON object per line on stdout for each event instead of text: "
              "{\"event\":\"started\"|\"progress\"|\"finished\"|\"summary\", ...}. "
              "Progress at most 10 times a second.");
+  flagOption("sync",
+             "Mirror the sources into the output folder: files converted before with the same "
+             "settings and unchanged since are skipped, changed ones replace their own earlier "
+             "outputs (an index is kept in the output folder as .vexal-index.json).");
+  flagOption("delete",
+             "With --sync: remove outputs the index recorded whose source is gone (files "
+             "changed since they were written are kept and named).");
+  flagOption("copy",
+             "Copy cover.jpg, folder.jpg, *.png, *.pdf, *.cue and *.log from each source folder "
+             "beside its outputs, never replacing a different file.");
+  valueOption("shard",
+              "Convert only part K of N (1 <= K <= N) of the sources, split by a stable hash of "
+              "each source's path below the folder given; N runs together convert everything "
+              "once.",
+              "K/N");
   flagOption("list-presets", "List the built-in and saved presets.");
   flagOption("history", "List the conversion history.");
 }
@@ -346,7 +367,50 @@ std::optional<UsageError> CommandLine::buildSettings(ConversionSettings& setting
   if (parser_.isSet("no-metadata")) settings.preserveMetadata = false;
   if (parser_.isSet("replaygain")) settings.writeReplayGain = true;
   if (parser_.isSet("verify")) settings.verifyAfterConversion = true;
+  if (parser_.isSet("sync")) settings.skipConverted = true;
   return error;
+}
+
+std::optional<UsageError> CommandLine::readShard() {
+  if (!parser_.isSet("shard")) return std::nullopt;
+  const QString text = parser_.value("shard").trimmed();
+  const qsizetype slash = text.indexOf(QLatin1Char('/'));
+  bool okIndex = false, okCount = false;
+  const int index = text.left(slash).toInt(&okIndex);
+  const int count = text.mid(slash + 1).toInt(&okCount);
+  if (slash < 0 || !okIndex || !okCount || count < 1 || index < 1 || index > count) {
+    return UsageError{QStringLiteral("invalid value '%1' for --shard (expected K/N with 1 <= K <= N, "
+                                     "e.g. 2/8)")
+                          .arg(parser_.value("shard"))};
+  }
+  shardIndex_ = index - 1;
+  shardCount_ = count;
+  return std::nullopt;
+}
+
+void CommandLine::finishMirroring() {
+  if (parser_.isSet("delete")) {
+    const auto cleanup = model_->removeOrphanedOutputs(shardIndex_, shardCount_);
+    if (cleanup.removed > 0)
+      say(QStringLiteral("Removed %1 output(s) whose source is gone.").arg(cleanup.removed));
+    for (const auto& kept : cleanup.kept) {
+      printErr(QStringLiteral("vexal-cli: kept %1: its source is gone but it changed since it "
+                              "was converted")
+                   .arg(shownPath(kept)));
+    }
+  }
+  if (parser_.isSet("copy")) {
+    const CompanionReport report = model_->copyCompanionFiles();
+    if (report.copied > 0) say(QStringLiteral("Copied %1 companion file(s).").arg(report.copied));
+    for (const auto& conflict : report.conflicts) {
+      printErr(QStringLiteral("vexal-cli: not copied over %1: a different file is there")
+                   .arg(shownPath(conflict)));
+    }
+    for (const QString& error : report.errors) {
+      printErr(QStringLiteral("vexal-cli: cannot copy %1").arg(shown(error)));
+      mirrorFailed_ = true;
+    }
+  }
 }
 
 void CommandLine::showProgress() {
@@ -403,7 +467,8 @@ void CommandLine::reportJobStatus(const ConversionJob& job) {
     return;
   }
   const bool failed = kind == ConversionStatus::Kind::failed;
-  if (kind != ConversionStatus::Kind::completed && !failed) return;
+  const bool skipped = kind == ConversionStatus::Kind::skipped;
+  if (kind != ConversionStatus::Kind::completed && !failed && !skipped) return;
   if (!reported_.insert(job.id()).second) return;
   const QString status = shown(QString::fromStdString(job.status().text()));
   switch (mode_) {
@@ -415,6 +480,7 @@ void CommandLine::reportJobStatus(const ConversionJob& job) {
         QJsonArray outputs;
         for (const auto& [format, url] : job.outputURLs()) outputs.append(pathToQString(url));
         event.insert("outputs", outputs);
+        if (skipped) event.insert("upToDate", true);
       }
       printJson(event);
       break;
@@ -462,13 +528,23 @@ void CommandLine::startMeasuring() {
   });
 }
 
-void CommandLine::printBatchEnd(int completed, int failed, int total) {
+void CommandLine::printBatchEnd(int completed, int failed, int total, int upToDate) {
   clearProgressLine();
   if (mode_ != Mode::json) {
-    printOut(completionMessage(completed, total));
+    // Up-to-date files were not converted, so they count in neither number.
+    QString message = completionMessage(completed, total - upToDate);
+    if (upToDate > 0) {
+      message.chop(1);  // the full stop
+      message += QStringLiteral(", %1 up to date.").arg(upToDate);
+    }
+    printOut(message);
     return;
   }
-  printJson({{"event", "summary"}, {"completed", completed}, {"failed", failed}, {"total", total}});
+  printJson({{"event", "summary"},
+             {"completed", completed},
+             {"failed", failed},
+             {"upToDate", upToDate},
+             {"total", total}});
 }
 
 void CommandLine::printSummary() {
@@ -476,6 +552,7 @@ void CommandLine::printSummary() {
   int completed = 0;
   int failed = 0;
   int total = 0;
+  int upToDate = 0;
   // --quiet has shown the failures as they happened; --json has reported every file.
   const bool perFile = mode_ == Mode::live || mode_ == Mode::lines;
   for (const auto& job : model_->jobs()) {
@@ -493,18 +570,25 @@ void CommandLine::printSummary() {
       continue;
     }
     if (kind == ConversionStatus::Kind::failed) ++failed;
+    if (kind == ConversionStatus::Kind::skipped) {
+      ++upToDate;
+      continue;  // listed as they were decided; thousands of them would bury the rest
+    }
     if (perFile) {
       printOut(QStringLiteral("%1: %2").arg(jobName(*job),
                                             shown(QString::fromStdString(job->status().text()))));
     }
   }
-  printBatchEnd(completed, failed, total);
+  printBatchEnd(completed, failed, total, upToDate);
 }
 
 int CommandLine::exitStatus() const {
   if (interrupted_) return kExitInterrupted;
+  if (mirrorFailed_) return kExitFailed;
   for (const auto& job : model_->jobs()) {
-    if (job->status().kind() != ConversionStatus::Kind::completed) return kExitFailed;
+    const auto kind = job->status().kind();
+    if (kind != ConversionStatus::Kind::completed && kind != ConversionStatus::Kind::skipped)
+      return kExitFailed;
   }
   return kExitCompleted;
 }
@@ -560,12 +644,20 @@ int CommandLine::run(QCoreApplication& app, int argc, char** argv) {
   }
   model_ = std::make_unique<ConverterViewModel>(options);
   // Conversions still succeed; the user learns once that they are not in the history.
+  QObject::connect(model_.get(), &ConverterViewModel::libraryIndexSaveFailed,
+                   [this](const QString& message) {
+                     printErr(QStringLiteral("vexal-cli: index not saved: ") + message);
+                     mirrorFailed_ = true;
+                   });
   QObject::connect(&model_->historyManager(), &ConversionHistoryManager::saveFailed,
                    [](const QString& message) { printErr(QStringLiteral("vexal-cli: warning: ") + message); });
   QDir().mkpath(model_->outputDirectory());
 
   ConversionSettings settings;
   if (auto error = buildSettings(settings)) return usage(error->message);
+  if (auto error = readShard()) return usage(error->message);
+  if (parser_.isSet("delete") && !parser_.isSet("sync"))
+    return usage(QStringLiteral("--delete needs --sync (only outputs the index recorded are removed)"));
   model_->setSettings(settings);
 
   const QStringList paths = parser_.positionalArguments();
@@ -625,6 +717,9 @@ int CommandLine::run(QCoreApplication& app, int argc, char** argv) {
     printErr(QStringLiteral("vexal-cli: no audio files or cue sheets found"));
     return kExitFailed;
   }
+  // A shard may hold nothing; it still runs, so that its --delete part is done.
+  const bool sharded = shardCount_ > 1;
+  if (sharded) model_->keepShard(shardIndex_, shardCount_);
 
   // Ctrl-C and termination cancel the batch as the Cancel button does.
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, gSignalPipe) != 0) {
@@ -658,6 +753,7 @@ int CommandLine::run(QCoreApplication& app, int argc, char** argv) {
                    [this](int completed, int total) {
                      if (interrupted_) return;
                      if (!watching_) {
+                       finishMirroring();
                        printSummary();
                        app_->exit(exitStatus());
                        return;
@@ -681,7 +777,7 @@ int CommandLine::run(QCoreApplication& app, int argc, char** argv) {
     model_->watchFolderService().startWatching(folder);
     say(QStringLiteral("Watching %1 (Ctrl-C to stop).").arg(folder));
   }
-  if (!model_->jobs().empty()) {
+  if (!model_->jobs().empty() || sharded) {
     startMeasuring();
     model_->startConversion();
   }

@@ -36,6 +36,7 @@ ProgressSnapshot ProgressMeter::measure(const std::vector<JobPtr>& jobs,
         ++snapshot.done;
         break;
       case ConversionStatus::Kind::failed:
+      case ConversionStatus::Kind::skipped:
         // Ended: its remaining work will never be done, so it counts as done work but
         // converted no audio.
         ++snapshot.done;

@@ -11,6 +11,7 @@ std::string ConversionStatus::text() const {
     case Kind::converting: return "Converting";
     case Kind::completed: return "Completed";
     case Kind::cancelled: return "Cancelled";
+    case Kind::skipped: return "Up to date";
   }
   return {};
 }

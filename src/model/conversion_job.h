@@ -17,19 +17,22 @@ namespace vexal {
 
 class ConversionStatus {
  public:
-  enum class Kind { failed, pending, converting, completed, cancelled };
+  // skipped: up to date in the destination (a mirroring run), nothing written.
+  enum class Kind { failed, pending, converting, completed, cancelled, skipped };
 
   static ConversionStatus pending() { return ConversionStatus(Kind::pending); }
   static ConversionStatus converting() { return ConversionStatus(Kind::converting); }
   static ConversionStatus completed() { return ConversionStatus(Kind::completed); }
   static ConversionStatus cancelled() { return ConversionStatus(Kind::cancelled); }
+  static ConversionStatus skipped() { return ConversionStatus(Kind::skipped); }
   static ConversionStatus failed(ConversionError error) {
     return ConversionStatus(Kind::failed, std::move(error));
   }
 
   Kind kind() const { return kind_; }
   const std::optional<ConversionError>& error() const { return error_; }
-  // What the list shows: "Pending", "Converting", "Completed", "Cancelled", or the error text.
+  // What the list shows: "Pending", "Converting", "Completed", "Cancelled", "Up to date",
+  // or the error text.
   std::string text() const;
 
   bool operator==(const ConversionStatus&) const = default;

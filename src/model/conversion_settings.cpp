@@ -1,5 +1,7 @@
 #include "model/conversion_settings.h"
 
+#include <cstdio>
+
 namespace vexal {
 
 OutputFormat ConversionSettings::primaryFormat() const {
@@ -27,6 +29,43 @@ void ConversionSettings::setBitrate(OutputFormat format, std::optional<std::int6
   }
   if (bitsPerSecond) formatBitrates[format] = *bitsPerSecond;
   else formatBitrates.erase(format);
+}
+
+std::uint64_t stableHash(std::string_view bytes) {
+  std::uint64_t hash = 0xcbf29ce484222325ULL;  // FNV-1a 64 offset basis and prime
+  for (const char byte : bytes) {
+    hash ^= static_cast<unsigned char>(byte);
+    hash *= 0x100000001b3ULL;
+  }
+  return hash;
+}
+
+std::string outputFingerprint(const ConversionSettings& s, OutputFormat format) {
+  // Values as text; "%.17g" keeps every double distinct.
+  const auto number = [](double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.17g", value);
+    return std::string(text);
+  };
+  std::string shape = std::string(rawValue(format));
+  if (isLossy(format)) shape += ";bitrate=" + std::to_string(s.bitrateFor(format));
+  if (format == OutputFormat::mp3) {
+    shape += ";mode=" + std::string(rawValue(s.bitrateMode)) +
+             ";vbr=" + std::to_string(rawValue(s.vbrQuality));
+  }
+  if (format == OutputFormat::aac) shape += ";aac=" + std::to_string(rawValue(s.aacStrategy));
+  shape += ";rate=" + (s.customSampleRate ? number(*s.customSampleRate) : std::string("-"));
+  shape += ";channels=" + (s.customChannels ? std::to_string(*s.customChannels) : std::string("-"));
+  shape += ";normalize=" + std::string(rawValue(s.normalizationMode));
+  if (s.normalizationMode != NormalizationMode::off) shape += "@" + number(s.normalizationTarget);
+  shape += ";trim=" + (s.trimSilence ? number(s.silenceThresholdDB) : std::string("-"));
+  shape += ";fades=" + number(s.fadeInSeconds) + "," + number(s.fadeOutSeconds);
+  shape += ";replaygain=" + std::to_string(s.writeReplayGain);
+  shape += ";tags=" + std::to_string(s.preserveMetadata);
+  shape += ";template=" + s.namingTemplate.templateText;
+  char hex[17];
+  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(stableHash(shape)));
+  return hex;
 }
 
 }  // namespace vexal

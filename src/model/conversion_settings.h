@@ -4,6 +4,8 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <string>
+#include <string_view>
 
 #include "model/naming_template.h"
 #include "model/options.h"
@@ -30,6 +32,9 @@ struct ConversionSettings {
   bool preserveMetadata = true;
   NamingTemplate namingTemplate;
   bool verifyAfterConversion = false;
+  // Mirroring: a source whose outputs the destination's index records as made from it,
+  // unchanged and with the same settings, is not converted again.
+  bool skipConverted = false;
   // bit/s chosen for one lossy format; wins over customBitrate for that format.
   std::map<OutputFormat, std::int64_t> formatBitrates;
   // Cores one conversion may use: 2 reads and encodes on two threads. Chosen per job by
@@ -53,5 +58,13 @@ struct ConversionSettings {
 
   bool operator==(const ConversionSettings&) const = default;
 };
+
+// Hex FNV-1a 64 of what shapes an output of `format`: the format and its encoder options,
+// rate, channels, processing, tags and the naming template. Checks and UI preferences
+// (verification, skipping) leave it unchanged.
+std::string outputFingerprint(const ConversionSettings& settings, OutputFormat format);
+
+// FNV-1a 64 of the bytes: stable across runs, machines and builds (std::hash is not).
+std::uint64_t stableHash(std::string_view bytes);
 
 }  // namespace vexal

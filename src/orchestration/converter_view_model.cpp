@@ -6,10 +6,12 @@
 #include <QFileInfo>
 #include <QPointer>
 #include <QStandardPaths>
+#include <QTimer>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <map>
+#include <set>
 #include <unordered_set>
 #include <utility>
 
@@ -38,6 +40,9 @@ constexpr std::string_view kVerificationFailed = "Verification failed: ";
 // Metadata preload reads are short and mostly wait on the disk; they get a few threads
 // beside the conversions.
 constexpr int kPreloadThreads = 4;
+// A mirroring run writes its index at most this often while converting (and at its end),
+// so a killed run forgets at most this much of its work.
+constexpr int kIndexSaveIntervalMs = 1000;
 
 const std::set<std::string>& acceptedExtensionsUtf8() { return acceptedInputExtensions(); }
 
@@ -80,6 +85,8 @@ struct WorkItem {
   std::optional<AudioMetadata> metadata;
   ConverterViewModel::ConvertFunction convert;
   std::stop_token stop;
+  // Earlier outputs of this source that the new ones may replace.
+  std::map<OutputFormat, PreviousOutput> previous;
 };
 
 // Progress from a worker, folded so that at most one update per job waits in the
@@ -159,6 +166,14 @@ struct ConverterViewModel::Batch {
   std::unique_ptr<DestinationFolders> folders;
   std::map<std::string, AlbumGroup> albums;  // with "Write ReplayGain tags", by albumKey
   std::map<Uuid, std::string> albumOfJob;
+  // Mirroring ("skip files already converted"): the destination's index, and per job
+  // what it decided.
+  std::unique_ptr<LibraryMirror> mirror;
+  std::map<Uuid, LibraryMirror::Decision> decisions;
+  bool indexSaveScheduled = false;
+  // Folders with a source skipped as up to date: their albums are not whole in this
+  // batch, so album values measured here would be wrong.
+  std::set<fs::path> foldersWithSkipped;
 };
 
 // One planned output of a finished job: kept under `path`, or failed with `error` (then
@@ -248,7 +263,11 @@ Outcome runJob(const WorkItem& item, const ProgressCallback& progress, OnWritten
     return outcome;
   }
   for (const auto& output : finished) {
-    auto committed = commitPart(output.part, output.planned);
+    const auto previous = item.previous.find(output.format);
+    auto committed =
+        commitOver(output.part, output.planned,
+                   previous == item.previous.end() ? std::nullopt
+                                                   : std::optional<PreviousOutput>(previous->second));
     if (!committed) {
       std::error_code ignored;
       fs::remove(output.part, ignored);
@@ -315,7 +334,10 @@ ConverterViewModel::ConverterViewModel(Options options, QObject* parent)
 }
 
 ConverterViewModel::~ConverterViewModel() {
-  if (batch_) batch_->stop.request_stop();
+  if (batch_) {
+    batch_->stop.request_stop();
+    if (batch_->mirror) saveLibraryIndex(batch_);  // what finished stays known
+  }
   for (const auto& job : jobs_) {
     if (auto it = observers_.find(job->id()); it != observers_.end())
       job->removeObserver(it->second);
@@ -493,6 +515,8 @@ void ConverterViewModel::importCueSheet(const QString& path) {
 }
 
 void ConverterViewModel::importURLs(const QStringList& paths) {
+  const std::size_t firstNew = jobs_.size();
+  std::vector<fs::path> folderItems;  // dropped folders, for the jobs' library paths
   std::vector<std::pair<QStringList, std::optional<QString>>> groups;
   // Jobs keep the order of the paths: audio collected so far goes in before a cue sheet.
   const auto flush = [&] {
@@ -559,12 +583,70 @@ void ConverterViewModel::importURLs(const QStringList& paths) {
     if (fs::is_directory(status)) {
       fs::path folder = item;
       if (!folder.has_filename()) folder = folder.parent_path();  // "Album/" -> "Album"
+      std::error_code ignored;
+      folderItems.push_back(fs::absolute(folder, ignored).lexically_normal());
       walk(walk, folder, pathToQString(folder.filename()));
     } else if (isAccepted(item)) {
       groups.push_back({QStringList{path}, std::nullopt});
     }
   }
   flush();
+
+  // Library paths: relative to the parent of the dropped folder holding the source (the
+  // innermost one), else to the source's own folder.
+  for (std::size_t i = firstNew; i < jobs_.size(); ++i) {
+    // Absolute: walked files keep the path as given, cue sheets resolve theirs.
+    std::error_code ignored;
+    const fs::path source = fs::absolute(jobs_[i]->sourceURL(), ignored).lexically_normal();
+    fs::path base = source.parent_path();
+    std::size_t longest = 0;
+    for (const fs::path& folder : folderItems) {
+      const std::string prefix = folder.native() + '/';
+      if (source.native().starts_with(prefix) && prefix.size() > longest) {
+        longest = prefix.size();
+        base = folder.parent_path();
+      }
+    }
+    std::string key = source.native().substr(base.native().size());
+    while (key.starts_with('/')) key.erase(0, 1);
+    libraryRoots_[key.substr(0, key.find('/'))] = base;
+    libraryPaths_[jobs_[i]->id()] = std::move(key);
+  }
+}
+
+std::string ConverterViewModel::libraryPath(const ConversionJob& job) const {
+  if (const auto found = libraryPaths_.find(job.id()); found != libraryPaths_.end())
+    return found->second;
+  const std::string name = job.sourceURL().filename().native();
+  return job.outputSubdirectory() ? *job.outputSubdirectory() + '/' + name : name;
+}
+
+void ConverterViewModel::keepShard(int index, int count) {
+  removeJobsIf(
+      [&](const ConversionJob& job) { return !inShard(libraryPath(job), index, count); });
+}
+
+LibraryMirror::Cleanup ConverterViewModel::removeOrphanedOutputs(int shardIndex, int shardCount) {
+  LibraryMirror mirror(pathFromQString(outputDirectory_), settings_);
+  std::set<std::string> imported;
+  for (const auto& [id, path] : libraryPaths_) imported.insert(path);
+  auto cleanup = mirror.removeOrphans(libraryRoots_, imported, shardIndex, shardCount);
+  if (const auto saved = mirror.save(); !saved) emit libraryIndexSaveFailed(saved.error());
+  return cleanup;
+}
+
+CompanionReport ConverterViewModel::copyCompanionFiles() {
+  CompanionReport report;
+  std::set<std::pair<fs::path, fs::path>> folders;
+  for (const auto& job : jobs_) {
+    const auto kind = job->status().kind();
+    if (kind != ConversionStatus::Kind::completed && kind != ConversionStatus::Kind::skipped)
+      continue;
+    for (const auto& [format, url] : job->outputURLs())
+      folders.emplace(job->sourceURL().parent_path(), url.parent_path());
+  }
+  for (const auto& [from, to] : folders) copyCompanions(from, to, report);
+  return report;
 }
 
 void ConverterViewModel::removeJobsIf(const std::function<bool(const ConversionJob&)>& remove) {
@@ -666,6 +748,7 @@ double ConverterViewModel::overallProgress() const {
         sum += job->progress();
         break;
       case ConversionStatus::Kind::completed:
+      case ConversionStatus::Kind::skipped:
         sum += 1.0;
         break;
       default:
@@ -684,8 +767,23 @@ void ConverterViewModel::startConversion() {
   // "Create destination failed"; an unwritable one still fails each job clearly.
   QDir().mkpath(outputDirectory_);
   batch->formats = orderedByRawValue(settings_.enabledFormats);
+  if (settings_.skipConverted)
+    batch->mirror = std::make_unique<LibraryMirror>(pathFromQString(outputDirectory_), settings_);
   for (const auto& job : jobs_) {
-    if (job->status().kind() == ConversionStatus::Kind::pending) batch->jobs.push_back(job);
+    if (job->status().kind() != ConversionStatus::Kind::pending) continue;
+    if (batch->mirror) {
+      // Decided by stat and index alone: an up-to-date source is never opened.
+      auto decision = batch->mirror->decide(libraryPath(*job), job->startFrame(),
+                                            job->sourceURL(), batch->formats);
+      if (decision.convert.empty()) {
+        job->setOutputURLs({decision.upToDate.begin(), decision.upToDate.end()});
+        job->setStatus(ConversionStatus::skipped());
+        batch->foldersWithSkipped.insert(job->sourceURL().parent_path());
+        continue;
+      }
+      batch->decisions[job->id()] = std::move(decision);
+    }
+    batch->jobs.push_back(job);
   }
   batch->total = static_cast<int>(batch->jobs.size());
   batch->convert = convert_;
@@ -724,8 +822,28 @@ void ConverterViewModel::beginBatch(const std::shared_ptr<Batch>& batch) {
 
 void ConverterViewModel::planAndRun(const std::shared_ptr<Batch>& batch) {
   if (batch->stop.stop_requested()) return;
-  batch->plans = buildPlans(batch->jobs, batch->formats, batch->destination, batch->settings,
-                            &batch->createdFolders);
+  if (batch->mirror) {
+    // Only the formats that are not up to date; a job's own earlier outputs may be
+    // replaced by their new versions.
+    std::set<QString> taken;
+    for (std::size_t i = 0; i < batch->jobs.size(); ++i) {
+      const LibraryMirror::Decision& decision = batch->decisions.at(batch->jobs[i]->id());
+      std::set<QString> replaceable;
+      for (const auto& [format, previous] : decision.previous)
+        replaceable.insert(pathToQString(previous.path));
+      JobPlan plan;
+      plan.index = static_cast<int>(i);
+      for (OutputFormat format : decision.convert) {
+        plan.outputURLs.emplace_back(
+            format, planOutput(format, *batch->jobs[i], batch->destination, batch->settings, taken,
+                               &batch->createdFolders, &replaceable));
+      }
+      batch->plans.push_back(std::move(plan));
+    }
+  } else {
+    batch->plans = buildPlans(batch->jobs, batch->formats, batch->destination, batch->settings,
+                              &batch->createdFolders);
+  }
   std::vector<fs::path> folders;
   for (const auto& plan : batch->plans) {
     for (const auto& [format, url] : plan.outputURLs) {
@@ -736,6 +854,7 @@ void ConverterViewModel::planAndRun(const std::shared_ptr<Batch>& batch) {
   if (batch->settings.writeReplayGain) {
     for (const auto& plan : batch->plans) {
       const auto& job = *batch->jobs[static_cast<std::size_t>(plan.index)];
+      if (batch->foldersWithSkipped.contains(job.sourceURL().parent_path())) continue;
       if (const auto key = albumKey(job)) {
         ++batch->albums[*key].pending;
         batch->albumOfJob[job.id()] = *key;
@@ -760,6 +879,7 @@ void ConverterViewModel::startNextJobs(const std::shared_ptr<Batch>& batch) {
   // jobs failed or were cancelled) go, and other batches may sweep its folders.
   removeEmptyFolders(std::exchange(batch->createdFolders, {}));
   batch->folders.reset();
+  if (batch->mirror) saveLibraryIndex(batch);
   if (batch->stop.stop_requested()) return;
   if (batch_ == batch) batch_.reset();
   isConverting_ = false;
@@ -788,12 +908,14 @@ void ConverterViewModel::startJob(const std::shared_ptr<Batch>& batch, std::size
   ++activeWorkers_;
 
   WorkItem item{job->sourceURL(), job->startFrame(), job->endFrame(), {},
-                batch->settings,  job->metadata(),   batch->convert,  batch->stop.get_token()};
+                batch->settings,  job->metadata(),   batch->convert,  batch->stop.get_token(), {}};
   for (const auto& [format, url] : plan.outputURLs)
     item.outputs.emplace_back(format, pathFromQString(url));
   item.settings.threads = jobThreads(batch->limit, batch->running,
                                      static_cast<int>(batch->plans.size() - planIndex - 1),
                                      availableCores());
+  if (const auto decision = batch->decisions.find(job->id()); decision != batch->decisions.end())
+    item.previous = decision->second.previous;
 
   auto relay = std::make_shared<ProgressRelay>();
   relay->latest.store(job->progress());
@@ -851,6 +973,23 @@ void ConverterViewModel::finishJob(const std::shared_ptr<Batch>& batch, const Jo
     entry.fileSizeAfter = output.size;
     historyManager_->add(std::move(entry));
   }
+  if (const auto decision = batch->decisions.find(job->id());
+      batch->mirror && decision != batch->decisions.end() && decision->second.sourceStamp) {
+    for (const OutputOutcome& output : outcome.outputs) {
+      if (output.error) continue;
+      const auto previous = decision->second.previous.find(output.format);
+      batch->mirror->recordOutput(
+          libraryPath(*job), job->startFrame(), output.format, *decision->second.sourceStamp,
+          output.path,
+          previous == decision->second.previous.end()
+              ? std::nullopt
+              : std::optional<PreviousOutput>(previous->second));
+    }
+    if (!batch->indexSaveScheduled && batch->mirror->hasChanges()) {
+      batch->indexSaveScheduled = true;
+      QTimer::singleShot(kIndexSaveIntervalMs, this, [this, batch] { saveLibraryIndex(batch); });
+    }
+  }
 
   finishAlbumTrack(batch, job, outcome);
   startNextJobs(batch);
@@ -879,7 +1018,9 @@ void ConverterViewModel::finishAlbumTrack(const std::shared_ptr<Batch>& batch, c
   // copy renamed over it, on a worker, while the batch counts as running.
   ++batch->running;
   ++activeWorkers_;
-  pool_->start([this, batch, tags = std::move(tags)] {
+  std::vector<fs::path> rewritten;
+  for (const auto& entry : tags) rewritten.push_back(std::get<1>(entry));
+  pool_->start([this, batch, tags = std::move(tags), rewritten = std::move(rewritten)] {
     for (const auto& [format, path, gains] : tags) {
       if (const auto failure = MetadataService::writeReplayGain(gains, format, path)) {
         platform::log(platform::LogCategory::metadata, platform::LogLevel::error,
@@ -889,7 +1030,11 @@ void ConverterViewModel::finishAlbumTrack(const std::shared_ptr<Batch>& batch, c
     }
     QMetaObject::invokeMethod(
         this,
-        [this, batch] {
+        [this, batch, rewritten] {
+          // The index keeps each output as written; album tags changed them since.
+          if (batch->mirror) {
+            for (const auto& path : rewritten) batch->mirror->restampOutput(path);
+          }
           --batch->running;
           --activeWorkers_;
           startNextJobs(batch);
@@ -899,10 +1044,17 @@ void ConverterViewModel::finishAlbumTrack(const std::shared_ptr<Batch>& batch, c
   });
 }
 
+void ConverterViewModel::saveLibraryIndex(const std::shared_ptr<Batch>& batch) {
+  batch->indexSaveScheduled = false;
+  if (const auto saved = batch->mirror->save(); !saved) emit libraryIndexSaveFailed(saved.error());
+}
+
 void ConverterViewModel::cancelConversion() {
   watchedDuringBatch_ = false;
   if (batch_) {
     batch_->stop.request_stop();
+    // The tool may exit before the next timed save: what finished stays known.
+    if (batch_->mirror) saveLibraryIndex(batch_);
     batch_.reset();
   }
   for (const auto& job : jobs_) {

@@ -19,6 +19,7 @@
 #include "model/conversion_job.h"
 #include "model/conversion_settings.h"
 #include "model/uuid.h"
+#include "orchestration/library_mirror.h"
 
 namespace vexal {
 
@@ -106,6 +107,17 @@ class ConverterViewModel : public QObject {
   // Conversions still running on workers, including those of a cancelled batch.
   int activeWorkerCount() const { return activeWorkers_; }
 
+  // Mirroring. A job's library path: its source relative to the parent of the folder (or
+  // the file) it was imported from, "Album/CD1/01.flac"; the index and shards use it.
+  std::string libraryPath(const ConversionJob& job) const;
+  // Keeps only the jobs of shard `index` (0-based) of `count`.
+  void keepShard(int index, int count);
+  // Removes outputs of imported folders whose source is gone (see LibraryMirror).
+  LibraryMirror::Cleanup removeOrphanedOutputs(int shardIndex = 0, int shardCount = 1);
+  // Copies companion files of the converted and up-to-date jobs' folders beside their
+  // outputs.
+  CompanionReport copyCompanionFiles();
+
   // Tests and the command line.
   void setConcurrencyLimit(int limit);  // 0: the cores this process may use
   void setConvertFunction(ConvertFunction convert);
@@ -124,6 +136,9 @@ class ConverterViewModel : public QObject {
   void workersIdle();
   // "Show in Folder" of the completion notice was chosen.
   void showFolderRequested(const QString& folder);
+  // The destination's index of converted files could not be written; the outputs stay,
+  // but the next mirroring run does not know them.
+  void libraryIndexSaveFailed(const QString& message);
 
  private:
   struct Batch;
@@ -139,6 +154,7 @@ class ConverterViewModel : public QObject {
   void finishAlbumTrack(const std::shared_ptr<Batch>& batch, const JobPtr& job,
                         const JobOutcome& outcome);
   void notifyCompletion(int completed, int total);
+  void saveLibraryIndex(const std::shared_ptr<Batch>& batch);
 
   std::vector<JobPtr> jobs_;
   ConversionSettings settings_;
@@ -156,6 +172,8 @@ class ConverterViewModel : public QObject {
   int activeWorkers_ = 0;
   bool watchedDuringBatch_ = false;  // watched files waiting for the running batch to end
   std::map<Uuid, ConversionJob::ObserverId> observers_;
+  std::map<Uuid, std::string> libraryPaths_;              // of every job imported
+  std::map<std::string, std::filesystem::path> libraryRoots_;  // root name -> its folder
   // Last member: destroyed first, so its workers finish while everything else still exists.
   std::unique_ptr<QThreadPool> pool_;
 };
@@ -167,10 +185,12 @@ std::filesystem::path numberedPath(const std::filesystem::path& folder, const st
 
 // Output planning for one job and format: template, sub-folders, and a free name.
 // `taken` holds paths planned earlier in the batch; they count as existing. Sub-folders
-// made here are appended to `createdFolders`, parents first.
+// made here are appended to `createdFolders`, parents first. Existing files in
+// `replaceable` (this job's own earlier outputs) count as free.
 QString planOutput(OutputFormat format, const ConversionJob& job, const QString& outputDirectory,
                    const ConversionSettings& settings, std::set<QString>& taken,
-                   std::vector<std::filesystem::path>* createdFolders = nullptr);
+                   std::vector<std::filesystem::path>* createdFolders = nullptr,
+                   const std::set<QString>* replaceable = nullptr);
 
 // One plan per job, in job order; outputs in `formats` order. Paths planned earlier
 // count as taken, so no two outputs of one batch share a path.
@@ -193,6 +213,9 @@ std::filesystem::path createPartFile(const std::filesystem::path& planned);
 // replaced. Returns the name taken.
 Expected<std::filesystem::path> commitPart(const std::filesystem::path& part,
                                            const std::filesystem::path& planned);
+
+// Renames without ever replacing: 0, EEXIST when `to` is taken, or another errno.
+int renameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to);
 
 // The destination folders of one running batch, held (flock, shared) while it lives so
 // that no batch of this or another process sweeps them meanwhile. Taking a folder that

@@ -38,26 +38,6 @@ std::pair<std::string, std::int64_t> splitSuffix(std::string name) {
   return {name, n};
 }
 
-// Renames without ever replacing: 0, EEXIST when `to` is taken, or another errno.
-int renameNoReplace(const fs::path& from, const fs::path& to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
-  if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return errno;
-  // File systems without the flag (NFS, some FUSE): a hard link refuses a taken name too.
-  if (::link(from.c_str(), to.c_str()) == 0) {
-    ::unlink(from.c_str());
-    return 0;
-  }
-  if (errno == EEXIST || (errno != EPERM && errno != ENOTSUP)) return errno;
-  // Neither (FAT over FUSE, say): claim the name exclusively, then replace only that claim.
-  const int fd = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (fd < 0) return errno;
-  ::close(fd);
-  if (::rename(from.c_str(), to.c_str()) == 0) return 0;
-  const int error = errno;
-  ::unlink(to.c_str());
-  return error;
-}
-
 // 0 or the errno of opening or syncing `path` (a file, or a folder with O_DIRECTORY).
 int syncPath(const fs::path& path, int flags) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | flags);
@@ -79,6 +59,25 @@ void sweepTemporaries(const fs::path& folder) {
 }
 
 }  // namespace
+
+int renameNoReplace(const fs::path& from, const fs::path& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return errno;
+  // File systems without the flag (NFS, some FUSE): a hard link refuses a taken name too.
+  if (::link(from.c_str(), to.c_str()) == 0) {
+    ::unlink(from.c_str());
+    return 0;
+  }
+  if (errno == EEXIST || (errno != EPERM && errno != ENOTSUP)) return errno;
+  // Neither (FAT over FUSE, say): claim the name exclusively, then replace only that claim.
+  const int fd = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0) return errno;
+  ::close(fd);
+  if (::rename(from.c_str(), to.c_str()) == 0) return 0;
+  const int error = errno;
+  ::unlink(to.c_str());
+  return error;
+}
 
 fs::path createPartFile(const fs::path& planned) {
   for (;;) {

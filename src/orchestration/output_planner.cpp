@@ -62,7 +62,8 @@ std::filesystem::path numberedPath(const std::filesystem::path& folder, const st
 
 QString planOutput(OutputFormat format, const ConversionJob& job, const QString& outputDirectory,
                    const ConversionSettings& settings, std::set<QString>& taken,
-                   std::vector<std::filesystem::path>* createdFolders) {
+                   std::vector<std::filesystem::path>* createdFolders,
+                   const std::set<QString>* replaceable) {
   const std::string baseName = job.sourceURL().stem().string();
   std::string name = job.trackTitle().value_or(baseName);
   std::optional<std::string> templateFolder;
@@ -103,7 +104,8 @@ QString planOutput(OutputFormat format, const ConversionJob& job, const QString&
 
   for (std::int64_t n = 0;; ++n) {
     const QString candidate = toQString(numberedPath(folder, name, extension, n));
-    if (taken.contains(candidate) || existsAt(toPath(candidate))) continue;
+    if (taken.contains(candidate)) continue;
+    if (existsAt(toPath(candidate)) && !(replaceable && replaceable->contains(candidate))) continue;
     taken.insert(candidate);
     return candidate;
   }

@@ -56,6 +56,7 @@ QJsonObject encodePreset(const ConversionPreset& preset) {
   object.insert("namingTemplate", preset.namingTemplate);
   object.insert("writeReplayGain", preset.writeReplayGain);
   object.insert("verifyAfterConversion", preset.verifyAfterConversion);
+  if (preset.skipConverted) object.insert("skipConverted", true);
   if (!preset.formatBitrates.isEmpty()) {
     QJsonObject bitrates;
     for (auto it = preset.formatBitrates.cbegin(); it != preset.formatBitrates.cend(); ++it)
@@ -126,6 +127,11 @@ std::optional<ConversionPreset> decodePreset(const QJsonValue& value) {
   }
 
   auto absent = [](const QJsonValue& v) { return v.isUndefined() || v.isNull(); };
+  if (const QJsonValue skip = object.value("skipConverted"); !absent(skip)) {
+    const auto flag = json_file::boolean(skip);
+    if (!flag) return std::nullopt;
+    preset.skipConverted = *flag;
+  }
   const QJsonValue bitrate = object.value("customBitrate");
   if (!absent(bitrate)) {
     const auto number = json_file::integer(bitrate);
@@ -174,7 +180,8 @@ ConversionPreset::ConversionPreset(QString presetName, const ConversionSettings&
       preserveMetadata(settings.preserveMetadata),
       namingTemplate(QString::fromStdString(settings.namingTemplate.templateText)),
       writeReplayGain(settings.writeReplayGain),
-      verifyAfterConversion(settings.verifyAfterConversion) {
+      verifyAfterConversion(settings.verifyAfterConversion),
+      skipConverted(settings.skipConverted) {
   for (OutputFormat format : settings.enabledFormats) enabledFormats.append(toQString(rawValue(format)));
   for (const auto& [format, bitrate] : settings.formatBitrates) formatBitrates.insert(toQString(rawValue(format)), bitrate);
 }
@@ -200,6 +207,7 @@ ConversionSettings ConversionPreset::toSettings() const {
   settings.preserveMetadata = preserveMetadata;
   settings.namingTemplate.templateText = namingTemplate.toStdString();
   settings.verifyAfterConversion = verifyAfterConversion;
+  settings.skipConverted = skipConverted;
   for (auto it = formatBitrates.cbegin(); it != formatBitrates.cend(); ++it) {
     if (auto format = outputFormatFromRaw(it.key().toStdString())) settings.formatBitrates[*format] = it.value();
   }

@@ -36,6 +36,7 @@ struct ConversionPreset {
   QString namingTemplate = "{filename}";
   bool writeReplayGain = false;
   bool verifyAfterConversion = false;
+  bool skipConverted = false;  // key written only when true, so older files load unchanged
   // Format raw value to bit/s; key omitted when empty, so older files load unchanged.
   QMap<QString, qint64> formatBitrates;
 

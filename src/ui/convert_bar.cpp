@@ -29,8 +29,9 @@ QString ConvertBar::convertLabel(int count) {
       .arg(count == 1 ? QString() : QStringLiteral("s"));
 }
 
-QString ConvertBar::summaryText(int converted, int failed, int cancelled) {
+QString ConvertBar::summaryText(int converted, int failed, int cancelled, int upToDate) {
   QString text = QStringLiteral("%1 converted").arg(converted);
+  if (upToDate > 0) text += QStringLiteral(", %1 up to date").arg(upToDate);
   if (failed > 0) text += QStringLiteral(", %1 failed").arg(failed);
   if (cancelled > 0) text += QStringLiteral(", %1 cancelled").arg(cancelled);
   return text;
@@ -170,7 +171,7 @@ void ConvertBar::refresh() {
     progress_->setAccessibleDescription(statusLabel_->text());
     return;
   }
-  int converted = 0, failed = 0, cancelled = 0;
+  int converted = 0, failed = 0, cancelled = 0, upToDate = 0;
   for (const auto& job : viewModel_.jobs()) {
     if (isCancelled(job->status())) {
       ++cancelled;
@@ -186,13 +187,16 @@ void ConvertBar::refresh() {
       case ConversionStatus::Kind::cancelled:
         ++cancelled;
         break;
+      case ConversionStatus::Kind::skipped:
+        ++upToDate;
+        break;
       default:
         break;
     }
   }
-  const bool finished = converted + failed + cancelled > 0;
+  const bool finished = converted + failed + cancelled + upToDate > 0;
   QStringList summary;
-  if (finished) summary << summaryText(converted, failed, cancelled);
+  if (finished) summary << summaryText(converted, failed, cancelled, upToDate);
   if (!historyProblem_.isEmpty()) summary << historyProblem_;
   summaryLabel_->setText(summary.join(QStringLiteral(" · ")));
   summaryLabel_->setToolTip(historyProblem_);

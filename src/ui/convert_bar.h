@@ -31,7 +31,7 @@ class ConvertBar : public QWidget {
   static QString convertLabel(int count);
   // "29 converted, 1 failed, 2 cancelled"; the parts that are zero are left out, except
   // the converted count.
-  static QString summaryText(int converted, int failed, int cancelled);
+  static QString summaryText(int converted, int failed, int cancelled, int upToDate = 0);
   // Why a batch cannot start, or empty when it can.
   QString blockReason() const;
   bool canStart() const { return blockReason().isEmpty(); }

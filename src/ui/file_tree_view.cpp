@@ -21,6 +21,7 @@ constexpr int kGlyphSize = 16;       // px
 QString statusSymbol(ConversionStatus::Kind kind) {
   switch (kind) {
     case ConversionStatus::Kind::completed:
+    case ConversionStatus::Kind::skipped:
       return QStringLiteral("checkmark.circle.fill");
     case ConversionStatus::Kind::failed:
       return QStringLiteral("xmark.circle.fill");

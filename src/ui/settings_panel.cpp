@@ -412,6 +412,15 @@ QWidget* SettingsPanel::buildQuality() {
   form->addRow(verify_);
   form->addRow(
       captionLabel(QStringLiteral("Decodes each output file to check for corruption"), box));
+  skipConverted_ = new QCheckBox(QStringLiteral("Skip files already converted"), box);
+  skipConverted_->setObjectName(QStringLiteral("skipConverted"));
+  connect(skipConverted_, &QCheckBox::toggled, this,
+          [this](bool on) { edit([&](ConversionSettings& s) { s.skipConverted = on; }); });
+  form->addRow(skipConverted_);
+  form->addRow(captionLabel(
+      QStringLiteral("Keeps the destination's earlier outputs of unchanged files and "
+                     "replaces those of changed ones"),
+      box));
   return box;
 }
 
@@ -438,7 +447,7 @@ void SettingsPanel::refresh() {
 
   const QSignalBlocker b1(trimSilence_), b2(threshold_), b3(fadeIn_), b4(fadeOut_),
       b5(normalizationMode_), b6(target_), b7(preserveMetadata_), b8(replayGain_),
-      b9(templatePicker_), b10(verify_);
+      b9(templatePicker_), b10(verify_), b11(skipConverted_);
   trimSilence_->setChecked(s.trimSilence);
   if (threshold_->value() != static_cast<int>(s.silenceThresholdDB)) {
     threshold_->setValue(static_cast<int>(s.silenceThresholdDB));
@@ -469,6 +478,7 @@ void SettingsPanel::refresh() {
   metadataForm_->setRowVisible(templateField_, custom);
   metadataForm_->setRowVisible(templateCaption_, custom);
   verify_->setChecked(s.verifyAfterConversion);
+  skipConverted_->setChecked(s.skipConverted);
 }
 
 }  // namespace vexal::ui

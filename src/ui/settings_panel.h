@@ -70,6 +70,7 @@ class SettingsPanel : public QDialog {
   QLineEdit* templateField_ = nullptr;
   QLabel* templateCaption_ = nullptr;
   QCheckBox* verify_ = nullptr;
+  QCheckBox* skipConverted_ = nullptr;
   QPushButton* doneButton_ = nullptr;
 };
 

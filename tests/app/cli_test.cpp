@@ -13,6 +13,7 @@
 #include <chrono>
 #include <random>
 
+#include "app/cli_fixture.h"
 #include "app/cli_progress.h"
 #include "engine/audio_file_info.h"
 #include "orchestration/orchestration_helpers.h"
@@ -24,46 +25,6 @@ namespace {
 namespace fs = std::filesystem;
 using test::q;
 using test::TempDir;
-
-struct CliRun {
-  int status = -1;
-  QString out;
-  QString err;
-};
-
-class Cli : public testing::Test {
- protected:
-  CliRun run(const QStringList& arguments,
-             const std::function<void(QProcess&)>& whileRunning = {}) {
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("XDG_DATA_HOME", q(dataHome));
-    environment.insert("HOME", q(dir / "home"));
-    process.setWorkingDirectory(q(dir.path()));
-    process.setProcessEnvironment(environment);
-    process.start(VEXAL_CLI_PATH, arguments);
-    EXPECT_TRUE(process.waitForStarted());
-    if (whileRunning) whileRunning(process);
-    EXPECT_TRUE(process.state() == QProcess::NotRunning || process.waitForFinished(120'000));
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromLocal8Bit(process.readAllStandardOutput()),
-            QString::fromLocal8Bit(process.readAllStandardError())};
-  }
-
-  // A finished process has id 0, and kill(0, ...) would signal this whole process group
-  // (the test runner included).
-  static void sendSignal(QProcess& process, int signal) {
-    if (const qint64 pid = process.processId(); pid > 0) ::kill(static_cast<pid_t>(pid), signal);
-  }
-
-  std::int64_t framesOf(const fs::path& path) {
-    const auto info = readAudioFileInfo(path);
-    return info ? info->totalFrames : -1;
-  }
-
-  TempDir dir;
-  fs::path dataHome = dir / "data";
-};
 
 struct UsageCase {
   QStringList arguments;

@@ -38,6 +38,7 @@ ConversionSettings everyFieldSet() {
   settings.preserveMetadata = false;
   settings.namingTemplate.templateText = "{artist}/{title}";
   settings.verifyAfterConversion = true;
+  settings.skipConverted = true;
   settings.formatBitrates = {{OutputFormat::vorbis, 224000}, {OutputFormat::aac, 96000}};
   return settings;
 }

@@ -1,0 +1,61 @@
+#pragma once
+
+// Runs the real vexal-cli in a scratch folder with its own data and home folders.
+
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+#include <csignal>
+#include <filesystem>
+#include <functional>
+
+#include "engine/audio_file_info.h"
+#include "orchestration/orchestration_helpers.h"
+#include "support/test_support.h"
+
+namespace vexal {
+
+struct CliRun {
+  int status = -1;
+  QString out;
+  QString err;
+};
+
+class Cli : public testing::Test {
+ protected:
+  CliRun run(const QStringList& arguments,
+             const std::function<void(QProcess&)>& whileRunning = {}) {
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_DATA_HOME", test::q(dataHome));
+    environment.insert("HOME", test::q(dir / "home"));
+    process.setWorkingDirectory(test::q(dir.path()));
+    process.setProcessEnvironment(environment);
+    process.start(VEXAL_CLI_PATH, arguments);
+    EXPECT_TRUE(process.waitForStarted());
+    if (whileRunning) whileRunning(process);
+    EXPECT_TRUE(process.state() == QProcess::NotRunning || process.waitForFinished(120'000));
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromLocal8Bit(process.readAllStandardOutput()),
+            QString::fromLocal8Bit(process.readAllStandardError())};
+  }
+
+  // A finished process has id 0, and kill(0, ...) would signal this whole process group
+  // (the test runner included).
+  static void sendSignal(QProcess& process, int signal) {
+    if (const qint64 pid = process.processId(); pid > 0) ::kill(static_cast<pid_t>(pid), signal);
+  }
+
+  std::int64_t framesOf(const std::filesystem::path& path) {
+    const auto info = readAudioFileInfo(path);
+    return info ? info->totalFrames : -1;
+  }
+
+  test::TempDir dir;
+  std::filesystem::path dataHome = dir / "data";
+};
+
+}  // namespace vexal

@@ -1,0 +1,157 @@
+// Mirroring a library with vexal-cli --sync, --delete, --copy and --shard.
+
+#include <gmock/gmock.h>
+
+#include <fstream>
+#include <set>
+
+#include "app/cli_fixture.h"
+#include "persistence/library_index.h"
+
+namespace vexal {
+namespace {
+
+namespace fs = std::filesystem;
+using test::q;
+using testing::HasSubstr;
+
+class Sync : public Cli {
+ protected:
+  fs::path lib = dir / "Library";
+  fs::path out = dir / "out";
+
+  void source(const std::string& name, std::int64_t frames) {
+    fs::create_directories((lib / name).parent_path());
+    test::writeWav(lib / (name + ".wav"), frames);
+  }
+  CliRun sync(QStringList extra = {}) {
+    // The library as a relative path: cue sheets resolve their audio to absolute paths.
+    QStringList arguments{"--sync", "--format", "flac", "--output", q(out), "Library"};
+    arguments << extra;
+    return run(arguments);
+  }
+  // Every visible file below `root`, relative to it.
+  static std::set<std::string> filesBelow(const fs::path& root) {
+    std::set<std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+      if (entry.is_regular_file() && !entry.path().filename().string().starts_with('.'))
+        files.insert(fs::relative(entry.path(), root).string());
+    }
+    return files;
+  }
+  static std::string contents(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+  }
+};
+
+TEST_F(Sync, RerunSkipsUnchangedAndReplacesOnlyItsOwnOutputs) {
+  for (const char* name : {"Disc/a", "Disc/b", "Disc/c"}) source(name, 2205);
+  ASSERT_THAT(sync().out.toStdString(), HasSubstr("3 of 3 files converted successfully."));
+  const fs::path a = out / "Library" / "Disc" / "a.flac";
+  const fs::path b = out / "Library" / "Disc" / "b.flac";
+  const auto aStamp = stampOf(a.native());
+
+  const CliRun again = sync();
+  EXPECT_EQ(again.status, 0);
+  EXPECT_THAT(again.out.toStdString(),
+              HasSubstr("0 of 0 files converted successfully, 3 up to date."));
+  EXPECT_EQ(stampOf(a.native()), aStamp);
+
+  // A changed source replaces its own output under the same name; an output the user
+  // changed since, and a file the user put where a new source's output goes, are kept.
+  source("Disc/b", 4410);
+  source("Disc/c", 4410);
+  source("Disc/d", 2205);
+  std::ofstream(out / "Library" / "Disc" / "c.flac", std::ios::app) << "edited";
+  std::ofstream(out / "Library" / "Disc" / "d.flac") << "the user's";
+  EXPECT_THAT(sync().out.toStdString(),
+              HasSubstr("3 of 3 files converted successfully, 1 up to date."));
+  EXPECT_EQ(framesOf(b), 4410);
+  EXPECT_EQ(stampOf(a.native()), aStamp);
+  EXPECT_TRUE(contents(out / "Library" / "Disc" / "c.flac").ends_with("edited"));
+  EXPECT_EQ(framesOf(out / "Library" / "Disc" / "c (1).flac"), 4410);
+  EXPECT_EQ(contents(out / "Library" / "Disc" / "d.flac"), "the user's");
+  EXPECT_EQ(framesOf(out / "Library" / "Disc" / "d (1).flac"), 2205);
+
+  // Settings that shape the outputs convert everything again, into the same names.
+  EXPECT_THAT(sync({"--sample-rate", "22050"}).out.toStdString(),
+              HasSubstr("4 of 4 files converted successfully."));
+  EXPECT_EQ(framesOf(b), 2205);
+  EXPECT_EQ(filesBelow(out),
+            (std::set<std::string>{"Library/Disc/a.flac", "Library/Disc/b.flac",
+                                   "Library/Disc/c.flac", "Library/Disc/c (1).flac",
+                                   "Library/Disc/d.flac", "Library/Disc/d (1).flac"}));
+}
+
+TEST_F(Sync, DeleteRemovesOnlyUnchangedOutputsOfVanishedSources) {
+  for (const char* name : {"keep", "gone", "edited", "Sub/x", "Live/image"}) source(name, 4410);
+  std::ofstream(lib / "Live" / "image.cue") << "TITLE \"Live\"\nFILE \"image.wav\" WAVE\n"
+                                               "TRACK 01 AUDIO\nINDEX 01 00:00:00\n"
+                                               "TRACK 02 AUDIO\nINDEX 01 00:00:05\n";
+  ASSERT_EQ(sync().status, 0);
+  ASSERT_TRUE(fs::exists(out / "Live" / "02 Track 2.flac"));
+  std::ofstream(out / "Library" / "stray.flac") << "not Vexal's";
+  std::ofstream(out / "Library" / "edited.flac", std::ios::app) << "tag edit";
+  for (const char* name : {"gone", "edited", "Sub/x"}) fs::remove(lib / (std::string(name) + ".wav"));
+  fs::remove_all(lib / "Live");
+
+  const CliRun result = sync({"--delete"});
+  EXPECT_EQ(result.status, 0) << result.err.toStdString();
+  EXPECT_THAT(result.out.toStdString(), HasSubstr("Removed 4 output(s)"));
+  EXPECT_THAT(result.err.toStdString(), HasSubstr("edited.flac"));
+  EXPECT_EQ(filesBelow(out), (std::set<std::string>{"Library/keep.flac", "Library/edited.flac",
+                                                     "Library/stray.flac"}));
+  EXPECT_FALSE(fs::exists(out / "Library" / "Sub"));
+  EXPECT_FALSE(fs::exists(out / "Live"));
+}
+
+TEST_F(Sync, ShardsTogetherConvertEachSourceOnce) {
+  for (int i = 0; i < 9; ++i) source("f" + std::to_string(i % 3) + "/" + std::to_string(i), 441);
+  ASSERT_EQ(run({"--format", "flac", "--output", q(dir / "whole"), q(lib)}).status, 0);
+  int converted = 0;
+  for (int k = 1; k <= 3; ++k) {
+    const CliRun shard = sync({"--shard", QStringLiteral("%1/3").arg(k), "--json"});
+    ASSERT_EQ(shard.status, 0) << shard.err.toStdString();
+    converted += static_cast<int>(shard.out.count(QStringLiteral("\"event\":\"finished\"")));
+  }
+  EXPECT_EQ(converted, 9);
+  EXPECT_EQ(filesBelow(out), filesBelow(dir / "whole"));
+  EXPECT_THAT(sync({"--shard", "2/3"}).out.toStdString(), HasSubstr("0 of 0 files converted"));
+}
+
+TEST_F(Sync, CopyBringsCompanionsWithoutReplacingOthers) {
+  source("a", 441);
+  for (const char* name : {"Cover.JPG", "booklet.pdf", "notes.txt", "folder.jpg"})
+    std::ofstream(lib / name) << name;
+  fs::create_directories(out / "Library");
+  std::ofstream(out / "Library" / "folder.jpg") << "the user's own";
+
+  const CliRun result = sync({"--copy"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_THAT(result.err.toStdString(), HasSubstr("folder.jpg"));
+  EXPECT_EQ(contents(out / "Library" / "folder.jpg"), "the user's own");
+  EXPECT_EQ(filesBelow(out), (std::set<std::string>{"Library/a.flac", "Library/Cover.JPG",
+                                                     "Library/booklet.pdf", "Library/folder.jpg"}));
+  fs::remove(out / "Library" / "folder.jpg");
+  const CliRun again = sync({"--copy"});  // identical copies stay as they are
+  EXPECT_EQ(again.err.toStdString(), "");
+  EXPECT_THAT(again.out.toStdString(), HasSubstr("Copied 1 companion file(s)."));
+}
+
+class SyncUsage : public Cli, public testing::WithParamInterface<QStringList> {};
+
+TEST_P(SyncUsage, ExitsTwo) {
+  test::writeWav(dir / "a.wav", 441);
+  const CliRun result = run(QStringList{"--format", "flac"} << GetParam() << q(dir / "a.wav"));
+  EXPECT_EQ(result.status, 2);
+  EXPECT_THAT(result.err.toStdString(), HasSubstr(GetParam().front().toStdString()));
+}
+
+INSTANTIATE_TEST_SUITE_P(BadMirroring, SyncUsage,
+                         testing::Values(QStringList{"--delete"}, QStringList{"--shard", "0/3"},
+                                         QStringList{"--shard", "4/3"},
+                                         QStringList{"--shard", "2"}));
+
+}  // namespace
+}  // namespace vexal
