@@ -97,111 +97,6 @@ TEST_F(WindowTest, FormatRowsAnswerSpaceRightAndLeft) {
   EXPECT_EQ(sidebar->expandedFormat(), std::nullopt);
 }
 
-TEST_F(WindowTest, EscapeClosesThePanelAndTheSheets) {
-  vm().addFiles({path("a.wav")});
-  window_->fileTree()->setFocus();
-  window_->fileTree()->setCurrentIndex(window_->jobModel()->index(0, 0));
-  ASSERT_TRUE(window_->metadataPanel()->isVisible());
-  QTest::keyClick(window_->fileTree(), Qt::Key_Escape);
-  EXPECT_FALSE(window_->metadataPanel()->isVisible());
-
-  SidebarView* sidebar = window_->sidebar();
-  sidebar->showSettings();
-  sidebar->showHistory();
-  for (QDialog* sheet :
-       std::initializer_list<QDialog*>{sidebar->historyView(), sidebar->settingsPanel()}) {
-    sheet->show();
-    ASSERT_TRUE(sheet->isVisible());
-    QTest::keyClick(sheet, Qt::Key_Escape);
-    EXPECT_FALSE(sheet->isVisible()) << sheet->objectName().toStdString();
-  }
-}
-
-// --- Fitting the screen ---
-
-struct ScreenCase {
-  QSize available;  // logical pixels (a 1600×1000 screen at scale 2 is 800×500)
-  QSize opened;
-};
-
-class FittedSize : public ::testing::TestWithParam<ScreenCase> {};
-
-TEST_P(FittedSize, OpensWithinNinetyPercentOfTheScreen) {
-  const QSize minimum(ContentView::kMinimumWidth, ContentView::kMinimumHeight);
-  EXPECT_EQ(ContentView::fittedSize({ContentView::kDefaultWidth, ContentView::kDefaultHeight},
-                                    minimum, GetParam().available),
-            GetParam().opened);
-}
-
-INSTANTIATE_TEST_SUITE_P(Screens, FittedSize,
-                         ::testing::Values(ScreenCase{{1280, 720}, {1152, 648}},
-                                           ScreenCase{{800, 500}, {720, 480}},
-                                           ScreenCase{{600, 400}, {600, 400}}));
-
-TEST_F(WindowTest, ShrinksTo640By480WithEverythingShown) {
-  vm().addFiles({path("a.wav"), path("b.wav")}, QString("Album"));
-  enable({OutputFormat::mp3, OutputFormat::flac});
-  window_->sidebar()->setExpandedFormat(OutputFormat::mp3);
-  window_->fileTree()->setCurrentIndex(
-      window_->jobModel()->index(0, 0, window_->jobModel()->index(0, 0)));
-  ASSERT_TRUE(window_->metadataPanel()->isVisible());
-  const QRect screen = window_->screen()->availableGeometry();
-  EXPECT_LE(window_->width(), screen.width() * 9 / 10);
-  EXPECT_LE(window_->height(), screen.height() * 9 / 10);
-
-  window_->resize(640, 480);
-  QCoreApplication::processEvents();
-  EXPECT_EQ(window_->size(), QSize(640, 480));
-  QPushButton* convert = window_->convertBar()->convertButton();
-  const QRect shown(convert->mapTo(window_.get(), QPoint(0, 0)), convert->size());
-  EXPECT_TRUE(window_->rect().contains(shown));
-  // The sidebar folds away in its splitter.
-  window_->splitter()->setSizes({0, 640});
-  EXPECT_EQ(window_->splitter()->sizes().front(), 0);
-}
-
-TEST(Waveform, QuietFilesAreScaledToTheirOwnPeak) {
-  EXPECT_DOUBLE_EQ(ui::peakGain({0.0625f, 0.125f, 0.03125f}), 8.0);
-  EXPECT_DOUBLE_EQ(ui::peakGain({0.0f, 0.0f}), 1.0);  // silence stays flat
-  EXPECT_DOUBLE_EQ(ui::peakGain({}), 1.0);
-}
-
-// --- History rows ---
-
-struct ArrowCase {
-  const char* source;
-  const char* output;
-  int width;  // px
-};
-
-class ArrowJoined : public ::testing::TestWithParam<ArrowCase> {};
-
-TEST_P(ArrowJoined, KeepsTheArrowAndBothEndsWithinTheWidth) {
-  const QFontMetrics metrics(QApplication::font());
-  const QString source = QString::fromUtf8(GetParam().source);
-  const QString output = QString::fromUtf8(GetParam().output);
-  const QString joined = ui::arrowJoined(source, output, metrics, GetParam().width);
-  const qsizetype arrow = joined.indexOf(QStringLiteral(" → "));
-  ASSERT_GE(arrow, 0) << joined.toStdString();
-  EXPECT_LE(metrics.horizontalAdvance(joined), GetParam().width) << joined.toStdString();
-  // Each side keeps its own first and last letters, or all of itself.
-  const QString left = joined.left(arrow);
-  const QString right = joined.mid(arrow + 3);
-  EXPECT_TRUE(left.endsWith(source.back())) << joined.toStdString();
-  EXPECT_TRUE(right.startsWith(output.front()) && right.endsWith(output.back()))
-      << joined.toStdString();
-  if (metrics.horizontalAdvance(source + " → " + output) <= GetParam().width) {
-    EXPECT_EQ(joined, source + " → " + output);
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Names, ArrowJoined,
-    ::testing::Values(
-        ArrowCase{"a.flac", "a.mp3", 400},
-        ArrowCase{"short.wav", "Artist Name/Album Title/01 A very long track title.opus", 300},
-        ArrowCase{"A long long long source name.flac", "A long long long output name.ogg", 260}));
-
 // --- The end of a batch ---
 
 class EndOfBatch : public WindowTest {
@@ -263,26 +158,6 @@ TEST_F(EndOfBatch, SummaryCountsAndShowInFolder) {
   QTest::mouseClick(show, Qt::LeftButton);
   ASSERT_EQ(shown_.size(), 2);
   for (const QString& shownPath : shown_) EXPECT_TRUE(shownPath.startsWith(path("out")));
-}
-
-TEST_F(EndOfBatch, FailedRowShowsTheReasonAndThePanelTheWholeError) {
-  run();
-  // A failure whose text names the source, as an unreadable file's does.
-  vm().jobs()[2]->setStatus(
-      ConversionStatus::failed(ConversionError::fileNotReadable(path("bad.wav").toStdString())));
-  window_->jobModel()->flushChanges();
-  const QModelIndex bad = rowOf("bad");
-  const QString full = QString::fromStdString(vm().jobs()[2]->status().text());
-  EXPECT_EQ(full, "Cannot read file: bad.wav");
-  EXPECT_EQ(bad.data(JobListModel::StatusTextRole).toString(), "Cannot read file");
-  auto* tree = window_->fileTree();
-  QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualRect(bad).center());
-  QLabel* error = window_->metadataPanel()->errorLabel();
-  EXPECT_TRUE(error->isVisible());
-  EXPECT_EQ(error->text(), full);
-  // A retried job is no error any more.
-  vm().retryJobs({vm().jobs()[2]->id()});
-  EXPECT_FALSE(error->isVisible());
 }
 
 TEST_F(EndOfBatch, ContextMenuRetriesAndRemovesAndClearFinishedKeepsPending) {

@@ -55,24 +55,6 @@ TEST_F(SettingsPanelTest, Mp3VbrQualityReplacesBitrate) {
   EXPECT_EQ(field<QComboBox>(panel, "mp3VbrQuality"), nullptr);
 }
 
-TEST_F(SettingsPanelTest, EncodingShowsEveryEnabledLossyFormatInTurn) {
-  enable({OutputFormat::opus, OutputFormat::aac, OutputFormat::flac, OutputFormat::vorbis});
-  SettingsPanel* panel = open();
-  choose(field<QComboBox>(panel, "aacMode"), "VBR High (~192 kbps)");
-  EXPECT_EQ(vm().settings().aacStrategy, AACStrategy::vbrHigh);
-  EXPECT_EQ(panel->encodingRowLabels(),
-            (QStringList{"AAC", "Mode", "Opus", "Bitrate", "Vorbis", "Bitrate", "All Formats",
-                         "Sample Rate", "Channels"}));
-  choose(field<QComboBox>(panel, "opusBitrate"), "96 kbps");
-  choose(field<QComboBox>(panel, "vorbisBitrate"), "Default (192 kbps)");
-  EXPECT_EQ(vm().settings().bitrateFor(OutputFormat::opus), 96000);
-  EXPECT_EQ(vm().settings().bitrateFor(OutputFormat::vorbis), 192000);
-  choose(field<QComboBox>(panel, "sampleRate"), "96,000 Hz");
-  choose(field<QComboBox>(panel, "channels"), "Stereo");
-  EXPECT_EQ(vm().settings().customSampleRate, 96000.0);
-  EXPECT_EQ(vm().settings().customChannels, 2u);
-}
-
 TEST_F(SettingsPanelTest, ThresholdShowsOnlyWhileTrimming) {
   SettingsPanel* panel = open();
   auto* threshold = field<QSpinBox>(panel, "silenceThreshold");
@@ -87,34 +69,6 @@ TEST_F(SettingsPanelTest, ThresholdShowsOnlyWhileTrimming) {
   EXPECT_DOUBLE_EQ(vm().settings().fadeInSeconds, 1.5);
   field<QDoubleSpinBox>(panel, "fadeOut")->setValue(2.0);
   EXPECT_DOUBLE_EQ(vm().settings().fadeOutSeconds, 2.0);
-}
-
-TEST_F(SettingsPanelTest, NormalizationTargetPresetsFollowTheMode) {
-  SettingsPanel* panel = open();
-  auto* target = field<QDoubleSpinBox>(panel, "normalizationTarget");
-  EXPECT_FALSE(target->isVisibleTo(panel));
-  auto presetTexts = [&] {
-    QStringList texts;
-    for (auto* button : panel->findChildren<QPushButton*>("targetPreset")) {
-      if (button->isVisibleTo(panel)) texts << button->text();
-    }
-    return texts;
-  };
-  choose(field<QComboBox>(panel, "normalizationMode"), "LUFS (EBU R128)");
-  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  EXPECT_TRUE(target->isVisibleTo(panel));
-  EXPECT_EQ(presetTexts().size(), 3);
-  for (auto* button : panel->findChildren<QPushButton*>("targetPreset")) {
-    if (button->text() == "-23 Broadcast") button->click();
-  }
-  EXPECT_DOUBLE_EQ(vm().settings().normalizationTarget, -23.0);
-  EXPECT_DOUBLE_EQ(target->value(), -23.0);
-
-  choose(field<QComboBox>(panel, "normalizationMode"), "Peak");
-  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  EXPECT_TRUE(presetTexts().contains("-1.0 dBFS"));
-  choose(field<QComboBox>(panel, "normalizationMode"), "Off");
-  EXPECT_FALSE(target->isVisibleTo(panel));
 }
 
 TEST_F(SettingsPanelTest, TemplateFieldAppearsForAnyTemplateButFilename) {

@@ -42,17 +42,6 @@ TEST_F(SidebarTest, ClickingARowTogglesItsFormat) {
   EXPECT_FALSE(sidebar()->formatRow(OutputFormat::flac)->toggle()->isOn());
 }
 
-TEST_F(SidebarTest, OpusDefaultBitrateLeavesTheSettingEmpty) {
-  clickRow(OutputFormat::opus);
-  unfold(OutputFormat::opus);
-  findAction(bitrateMenu(), "192 kbps")->trigger();
-  EXPECT_EQ(vm().settings().bitrateFor(OutputFormat::opus), 192000);
-  EXPECT_EQ(sidebar()->formatSettingsView()->bitrateButton()->text(), "192 kbps");
-  findAction(bitrateMenu(), "Default (128 kbps)")->trigger();
-  EXPECT_FALSE(vm().settings().chosenBitrate(OutputFormat::opus).has_value());
-  EXPECT_EQ(sidebar()->formatSettingsView()->bitrateButton()->text(), "Default");
-}
-
 TEST_F(SidebarTest, EachLossyFormatOffersItsOwnBitrates) {
   for (OutputFormat format : {OutputFormat::aac, OutputFormat::mp3, OutputFormat::vorbis})
     clickRow(format);
@@ -70,29 +59,6 @@ TEST_F(SidebarTest, EachLossyFormatOffersItsOwnBitrates) {
   EXPECT_EQ(settings.bitrateFor(OutputFormat::mp3), 192000);
   EXPECT_EQ(settings.bitrateFor(OutputFormat::vorbis), 160000);
   EXPECT_EQ(settings.bitrateFor(OutputFormat::aac), 256000);
-}
-
-TEST_F(SidebarTest, LosslessFormatsHaveNoBitrate) {
-  clickRow(OutputFormat::flac);
-  unfold(OutputFormat::flac);
-  auto* view = sidebar()->formatSettingsView();
-  EXPECT_FALSE(view->bitrateButton()->isVisibleTo(sidebar()));
-  EXPECT_TRUE(view->sampleRateButton()->isVisibleTo(sidebar()));
-  findAction(view->sampleRateButton()->menu(), "48,000 Hz")->trigger();
-  findAction(view->channelsButton()->menu(), "Mono")->trigger();
-  EXPECT_EQ(vm().settings().customSampleRate, 48000.0);
-  EXPECT_EQ(vm().settings().customChannels, 1u);
-  EXPECT_EQ(view->sampleRateButton()->text(), "48,000 Hz");
-  findAction(view->channelsButton()->menu(), "Original")->trigger();
-  EXPECT_FALSE(vm().settings().customChannels.has_value());
-}
-
-TEST_F(SidebarTest, ApplyingAPresetReplacesTheSettings) {
-  QMenu* menu = sidebar()->presetsMenu();
-  emit menu->aboutToShow();
-  const ConversionPreset& first = builtInPresets().front();
-  findAction(menu, first.name)->trigger();
-  EXPECT_EQ(vm().settings(), first.toSettings());
 }
 
 TEST_F(SidebarTest, SavePresetWithBlankNameSavesNothing) {
@@ -120,12 +86,6 @@ TEST_F(SidebarTest, SavePresetWithBlankNameSavesNothing) {
             std::set{OutputFormat::mp3});
   emit menu->aboutToShow();
   EXPECT_NE(findAction(menu, "Car MP3"), nullptr);
-
-  // Cancel closes without saving.
-  sidebar()->showSavePreset();
-  QTest::keyClicks(dialog->nameField(), "Other");
-  dialog->cancelButton()->click();
-  EXPECT_EQ(vm().presetManager().presets().size(), 1u);
 }
 
 // A data folder that cannot take the stores' files (a folder in the way of each): a
@@ -166,21 +126,6 @@ TEST_F(SidebarTest, FailedSavesAreShownInTheWindow) {
     EXPECT_EQ(summary->text().count("History could not be saved: "), 1) << summary->text().toStdString();
   }
   EXPECT_TRUE(summary->text().startsWith("2 converted")) << summary->text().toStdString();
-}
-
-TEST_F(SidebarTest, WatchFolderButtonStartsAndStopsWatching) {
-  std::filesystem::create_directories(temp_ / "watched");
-  sidebar()->setFolderPicker([&](QWidget*) { return path("watched"); });
-  sidebar()->watchFolderButton()->click();
-  EXPECT_TRUE(vm().watchFolderService().isWatching());
-  EXPECT_EQ(sidebar()->watchFolderButton()->text(), "Watching");
-  sidebar()->watchFolderButton()->click();
-  EXPECT_FALSE(vm().watchFolderService().isWatching());
-  EXPECT_EQ(sidebar()->watchFolderButton()->text(), "Watch Folder");
-  // A cancelled picker starts nothing.
-  sidebar()->setFolderPicker([](QWidget*) { return QString(); });
-  sidebar()->watchFolderButton()->click();
-  EXPECT_FALSE(vm().watchFolderService().isWatching());
 }
 
 }  // namespace

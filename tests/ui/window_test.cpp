@@ -70,23 +70,6 @@ TEST_F(WindowTest, DroppedFolderBecomesOneGroupOfItsAudioFiles) {
   EXPECT_TRUE(window_->fileTree()->isExpanded(group));
 }
 
-TEST_F(WindowTest, GroupsFollowFirstAppearanceWithUngroupedLast) {
-  vm().addFiles({path("loose1.wav")});
-  vm().addFiles({path("x/a.wav"), path("x/b.wav")}, QString("Second"));
-  vm().addFiles({path("y/c.wav")}, QString("Third"));
-  vm().addFiles({path("x/d.wav")}, QString("Second"));
-  const auto groups = ui::groupJobs(vm().jobs());
-  ASSERT_EQ(groups.size(), 3u);
-  EXPECT_EQ(groups[0].id, "Second");
-  EXPECT_EQ(groups[0].jobs.size(), 3u);
-  EXPECT_EQ(groups[0].path, path("x"));
-  EXPECT_EQ(groups[1].id, "Third");
-  EXPECT_EQ(groups[2].id, "ungrouped");
-  EXPECT_FALSE(groups[2].name.has_value());
-
-}
-
-// The button is usable only with formats and pending jobs, and says which is missing.
 TEST_F(WindowTest, ConvertButtonExplainsWhyItCannotStart) {
   QPushButton* button = window_->convertBar()->convertButton();
   vm().addFiles({path("a.wav"), path("b.wav")});
@@ -192,37 +175,6 @@ TEST_F(WindowTest, DroppedFolderWithCueSheetImportsOnlyTheSheet) {
   for (const auto& job : vm().jobs()) EXPECT_NE(job->sourceURL().extension(), ".cue");
 }
 
-TEST_F(WindowTest, ProgressReportsAreRepaintedOncePerFrame) {
-  vm().addFiles({path("a.wav"), path("b.wav")});
-  JobListModel* model = window_->jobModel();
-  QSignalSpy changed(model, &QAbstractItemModel::dataChanged);
-  const auto& job = vm().jobs()[1];
-  job->setStatus(ConversionStatus::converting());
-  for (int i = 1; i <= 1000; ++i) job->setProgress(i / 1000.0);
-  EXPECT_EQ(changed.count(), 0) << "nothing is repainted before the next frame";
-  ASSERT_TRUE(waitFor([&] { return changed.count() > 0; }, 2000));
-  ASSERT_EQ(changed.count(), 1);
-  EXPECT_EQ(changed[0][0].value<QModelIndex>(), model->index(1, 0));
-  EXPECT_DOUBLE_EQ(model->index(1, 0).data(JobListModel::ProgressRole).toDouble(), 1.0);
-}
-
-TEST_F(WindowTest, NewJobsKeepTheSelection) {
-  vm().addFiles({path("x/a.wav"), path("x/b.wav")}, QString("Folder"));
-  auto* tree = window_->fileTree();
-  const QModelIndex second = window_->jobModel()->index(1, 0, window_->jobModel()->index(0, 0));
-  tree->selectionModel()->select(second, QItemSelectionModel::Select);
-  const auto selected = vm().selectedJobIDs();
-  ASSERT_EQ(selected.size(), 1u);
-  // A watched folder adds files while the user has a selection.
-  vm().addFiles({path("x/c.wav")}, QString("Folder"));
-  vm().addFiles({path("y/d.wav")}, QString("Other"));
-  vm().addFiles({path("loose.wav")});
-  EXPECT_EQ(vm().selectedJobIDs(), selected);
-  EXPECT_EQ(tree->selectedJobIDs(), selected);
-  EXPECT_EQ(window_->jobModel()->rowCount(), 3);
-  EXPECT_EQ(window_->jobModel()->index(0, 0).data(JobListModel::CountRole).toInt(), 3);
-}
-
 TEST_F(WindowTest, DeleteKeyRemovesTheSelectedJobAndHidesItsMetadata) {
   vm().addFiles({path("a.wav"), path("b.wav"), path("c.wav")});
   auto* tree = window_->fileTree();
@@ -240,31 +192,6 @@ TEST_F(WindowTest, DeleteKeyRemovesTheSelectedJobAndHidesItsMetadata) {
   tree->selectAll();
   QTest::keyClick(tree, Qt::Key_Delete);
   EXPECT_TRUE(window_->isShowingDropZone());
-}
-
-TEST_F(WindowTest, FilesDialogAcceptsFilesAndFoldersTogether) {
-  ASSERT_TRUE(writeTone(temp_ / "pick" / "one.wav", 0.1));
-  ASSERT_TRUE(writeTone(temp_ / "pick" / "Dir" / "two.wav", 0.1));
-  bool answered = false;
-  // The dialog runs its own loop; answer it as a person would, by typing both names.
-  QTimer poll;
-  QObject::connect(&poll, &QTimer::timeout, [&] {
-    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-    if (!dialog || answered) return;
-    answered = true;
-    EXPECT_EQ(dialog->windowTitle(), "Add Files/Folders");
-    EXPECT_EQ(dialog->fileMode(), QFileDialog::ExistingFiles);
-    dialog->setDirectory(path("pick"));
-    auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
-    ASSERT_NE(name, nullptr);
-    name->setText("\"one.wav\" \"Dir\"");
-    auto* buttons = dialog->findChild<QDialogButtonBox*>();
-    buttons->button(QDialogButtonBox::Open)->click();
-  });
-  poll.start(20);
-  const QStringList picked = ui::pickFilesAndFolders(window_.get());
-  EXPECT_TRUE(answered);
-  EXPECT_EQ(picked, (QStringList{path("pick/one.wav"), path("pick/Dir")}));
 }
 
 // A name that is not UTF-8 keeps its bytes whether dropped (a file manager
