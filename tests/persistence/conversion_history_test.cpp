@@ -56,7 +56,6 @@ TEST(HistoryJson, WritesExactKeysAndValuesAndReadsThemBack) {
   EXPECT_THAT(json.toStdString(), HasSubstr("\"date\":0"));
   EXPECT_THAT(json.toStdString(), HasSubstr("\"date\":86400.25"));
   EXPECT_THAT(json.toStdString(), HasSubstr("\"fileSizeBefore\":5000000000"));
-  EXPECT_FALSE(json.contains('\n')) << "compact output expected";
   const QJsonArray array = QJsonDocument::fromJson(json).array();
   ASSERT_EQ(array.size(), 2);
   const QJsonObject object = array.at(0).toObject();
@@ -69,7 +68,6 @@ TEST(HistoryJson, WritesExactKeysAndValuesAndReadsThemBack) {
   const auto decoded = decodeHistory(json);
   ASSERT_TRUE(decoded);
   EXPECT_THAT(*decoded, ElementsAre(entry, failed));
-  EXPECT_FALSE(decoded->front().errorMessage);
 }
 
 TEST(HistoryJson, NumbersJsonCannotHoldStillGiveADecodableFile) {
@@ -80,19 +78,6 @@ TEST(HistoryJson, NumbersJsonCannotHoldStillGiveADecodableFile) {
   ASSERT_TRUE(decoded);
   EXPECT_EQ(decoded->size(), 2u);
   EXPECT_EQ(decoded->front().duration, 0.0);
-}
-
-TEST(HistoryJson, DateZeroIsTheReferenceDateAndEscapedSlashesAreRead) {
-  const QByteArray json =
-      R"([{"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","date":0,"sourceFileName":"a.wav",)"
-      R"("sourcePath":"\/music\/a.wav","outputFileName":"a.flac","outputPath":"\/out\/a.flac",)"
-      R"("outputFormat":"FLAC","duration":0.5,"successful":true,"errorMessage":null}])";
-  const auto decoded = decodeHistory(json);
-  ASSERT_TRUE(decoded);
-  ASSERT_EQ(decoded->size(), 1u);
-  EXPECT_EQ(decoded->front().date, kReferenceDate);
-  EXPECT_EQ(decoded->front().sourcePath, "/music/a.wav");
-  EXPECT_FALSE(decoded->front().errorMessage);
 }
 
 // One damaged entry among good ones rejects the whole file.

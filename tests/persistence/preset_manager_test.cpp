@@ -110,17 +110,6 @@ INSTANTIATE_TEST_SUITE_P(Values, PresetWrongType,
                                            std::pair{"customChannels", QJsonValue(-1)},
                                            std::pair{"id", QJsonValue("E621E1F8C36C495A93FC0C247A3E6E5F")}));
 
-TEST(PresetJson, CustomValuesMayBeNullOrMissing) {
-  const auto decoded = decodePresets(withValue("customBitrate", QJsonValue::Null));
-  ASSERT_TRUE(decoded);
-  EXPECT_FALSE(decoded->front().customBitrate);
-  EXPECT_FALSE(decoded->front().customSampleRate);
-
-  const auto channels = decodePresets(withValue("customChannels", 2));
-  ASSERT_TRUE(channels);
-  EXPECT_EQ(channels->front().customChannels, 2u);
-}
-
 TEST(PresetSettings, UnknownRawValuesFallBack) {
   ConversionPreset preset;
   preset.enabledFormats = {"mp3", "MP3", "ogg", "flac "};
@@ -134,11 +123,6 @@ TEST(PresetSettings, UnknownRawValuesFallBack) {
   EXPECT_EQ(settings.vbrQuality, VBRQuality::v2);
   EXPECT_EQ(settings.aacStrategy, AACStrategy::cbr);
   EXPECT_EQ(settings.normalizationMode, NormalizationMode::off);
-
-  preset.enabledFormats = {"wave"};
-  preset.vbrQuality = 8;
-  EXPECT_TRUE(preset.toSettings().enabledFormats.empty());
-  EXPECT_EQ(preset.toSettings().vbrQuality, VBRQuality::v8);
 }
 
 class PresetStore : public ::testing::Test {
