@@ -176,21 +176,6 @@ TEST_F(Cli, ExitsOneWhenAJobFailsOrNothingIsFound) {
   EXPECT_THAT(empty.err.toStdString(), testing::HasSubstr("no audio files"));
 }
 
-TEST_F(Cli, SavedPresetIsListedAndAppliedWithOverrides) {
-  const CliRun saved = run({"--format", "opus", "--bitrate", "96", "--save-preset", "Voice"});
-  EXPECT_EQ(saved.status, 0) << saved.err.toStdString();
-  const CliRun listed = run({"--list-presets"});
-  EXPECT_THAT(listed.out.toStdString(), testing::HasSubstr("Voice  formats opus, 96 kbit/s"));
-  EXPECT_THAT(listed.out.toStdString(), testing::HasSubstr("Podcast (built-in)"));
-
-  test::writeWav(dir / "talk.wav", 4410, 44100, 1);
-  const CliRun result = run(
-      {"--preset", "Voice", "--format", "wav", "--output", q(dir / "out"), q(dir / "talk.wav")});
-  EXPECT_EQ(result.status, 0) << result.err.toStdString();
-  EXPECT_TRUE(fs::exists(dir / "out" / "talk.wav"));
-  EXPECT_FALSE(fs::exists(dir / "out" / "talk.opus"));
-}
-
 // A batch with one source that is not audio, as --json reports it.
 class CliReport : public Cli {
  protected:

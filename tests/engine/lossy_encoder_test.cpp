@@ -190,37 +190,6 @@ TEST_P(LossyEncoder, EmptyRangeGivesAFileWithoutAudio) {
   }
 }
 
-// What a file carries as tags: which ID3 tags an MP3 has, the comments of an Ogg file.
-std::vector<std::string> tagsOf(const std::filesystem::path& path, OutputFormat format) {
-  if (format != OutputFormat::mp3) return test::oggComments(path, format == OutputFormat::opus ? 8 : 7);
-  const auto bytes = test::readBytes(path);
-  std::vector<std::string> tags;
-  if (test::id3v2Size(bytes) > 0) tags.emplace_back("ID3v2");
-  if (bytes.size() >= 128 && std::memcmp(&bytes[bytes.size() - 128], "TAG", 3) == 0) tags.emplace_back("ID3v1");
-  return tags;
-}
-
-TEST_P(LossyEncoder, WritesNoTagsWhenOffOrWithoutContent) {
-  // Vorbis always names its encoder.
-  const auto untagged = GetParam() == OutputFormat::vorbis ? std::vector<std::string>{"ENCODER=Vexal"}
-                                                           : std::vector<std::string>{};
-  const auto tags = [&](bool preserve, std::optional<AudioMetadata> metadata, const std::string& name) {
-    ConversionSettings settings;
-    settings.preserveMetadata = preserve;
-    auto request = test::makeRequest(makeSource(0.5), dir_ / name, GetParam(), settings);
-    request.metadata = std::move(metadata);
-    EXPECT_TRUE(test::encode(request).has_value()) << name;
-    return tagsOf(request.output, GetParam());
-  };
-  AudioMetadata genreAndYear;
-  genreAndYear.genre = "Jazz";
-  genreAndYear.year = 2001;
-  EXPECT_EQ(tags(false, test::fullMetadata(), "off"), untagged);
-  EXPECT_EQ(tags(true, genreAndYear, "thin"), untagged);
-  EXPECT_EQ(tags(true, std::nullopt, "none"), untagged);
-  EXPECT_NE(tags(true, test::fullMetadata(), "full"), untagged);
-}
-
 INSTANTIATE_TEST_SUITE_P(Encoders, LossyEncoder,
                          testing::Values(OutputFormat::mp3, OutputFormat::opus,
                                          OutputFormat::vorbis),
@@ -234,7 +203,7 @@ TEST_P(OggComments, EndWithTheCoverAsAPictureBlock) {
                                    GetParam());
   request.metadata = test::fullMetadata();
   ASSERT_TRUE(test::encode(request).has_value());
-  const auto list = tagsOf(request.output, GetParam());
+  const auto list = test::oggComments(request.output, GetParam() == OutputFormat::opus ? 8 : 7);
   ASSERT_FALSE(list.empty());
   EXPECT_EQ(list.back().rfind("METADATA_BLOCK_PICTURE=", 0), 0u);
   TagLib::FileRef file(request.output.c_str(), false);

@@ -366,56 +366,6 @@ std::filesystem::path writeDsf(const std::filesystem::path& dir, const std::stri
   return writeBytes(dir / (stem + ".dsf"), file);
 }
 
-namespace {
-
-void putBe(std::string& out, std::uint64_t value, int bytes) {
-  for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-}
-
-}  // namespace
-
-std::filesystem::path writeDff(const std::filesystem::path& dir, const std::string& stem, const Signal& signal) {
-  const auto channels = signal.channels;
-  const auto bytesPerChannel = static_cast<std::uint64_t>(signal.frames / 8);  // whole bytes only
-  std::string data(bytesPerChannel * channels, '\0');
-  for (std::uint32_t c = 0; c < channels; ++c) {
-    const std::vector<bool> bits = sigmaDelta(signal, c, bytesPerChannel * 8);
-    for (std::uint64_t i = 0; i < bits.size(); ++i) {
-      // Bytes interleave channel by channel, most significant bit first.
-      if (bits[i]) data[(i / 8) * channels + c] |= static_cast<char>(0x80 >> (i % 8));
-    }
-  }
-  std::string properties = "SND ";
-  properties += "FS  ";
-  putBe(properties, 4, 8);
-  putBe(properties, static_cast<std::uint64_t>(signal.sampleRate), 4);
-  properties += "CHNL";
-  putBe(properties, 2 + 4 * channels, 8);
-  putBe(properties, channels, 2);
-  for (std::uint32_t c = 0; c < channels; ++c) properties += channels == 1 ? "C   " : c == 0 ? "SLFT" : "SRGT";
-  const std::string compression = "not compressed";  // 14 bytes: with its count, padded to even
-  properties += "CMPR";
-  putBe(properties, 4 + 1 + compression.size() + 1, 8);
-  properties += "DSD ";
-  properties.push_back(static_cast<char>(compression.size()));
-  properties += compression;
-  properties.push_back('\0');
-  std::string body = "DSD ";
-  body += "FVER";
-  putBe(body, 4, 8);
-  putBe(body, 0x01050000, 4);
-  body += "PROP";
-  putBe(body, properties.size(), 8);
-  body += properties;
-  body += "DSD ";
-  putBe(body, data.size(), 8);
-  body += data;
-  std::string file = "FRM8";
-  putBe(file, body.size(), 8);
-  file += body;
-  return writeBytes(dir / (stem + ".dff"), file);
-}
-
 DecodedAudio decodeFile(const std::filesystem::path& path) {
   using namespace vexal::platform;
   std::unique_ptr<AudioFileReader> reader;
