@@ -189,13 +189,6 @@ TEST(LoudnessTest, ProgressEndsAtThreeTenthsAndCancellationStops) {
   EXPECT_EQ(chunks, 2);
 }
 
-TEST(LoudnessTest, UnreadableSource) {
-  test::TempDir dir;
-  const auto result = analyzeLoudness(dir / "missing.wav", {}, {}, {}, {});
-  ASSERT_FALSE(result);
-  EXPECT_EQ(result.error(), ConversionError::fileNotReadable(dir / "missing.wav"));
-}
-
 TEST(LoudnessTest, GateOverBlockPowers) {
   EXPECT_EQ(integratedLoudness({}), -100.0);
   EXPECT_EQ(integratedLoudness({1e-8, 1e-9}), -100.0);  // all below -70 LUFS

@@ -114,22 +114,5 @@ TEST(MetadataItemsTest, CommonKeysTakeTheLastItemEvenWhenItsValueIsAbsent) {
   EXPECT_FALSE(metadata.title);
 }
 
-TEST(MetadataItemsTest, CommonKeysFillTheirFields) {
-  const std::vector<std::uint8_t> cover = {1, 2, 3};
-  const auto metadata = metadataFromItems(
-      {text("a", "T", CommonKey::title), text("b", "A", CommonKey::artist),
-       text("c", "L", CommonKey::albumName), text("d", "C", CommonKey::creator),
-       MediaItem{.commonKey = CommonKey::artwork, .identifier = "e", .dataValue = cover},
-       text(Id::iTunesAlbumArtist, "AA"), text("other", "ignored")});
-  AudioMetadata expected;
-  expected.title = "T";
-  expected.artist = "A";
-  expected.album = "L";
-  expected.composer = "C";
-  expected.artwork = cover;
-  expected.albumArtist = "AA";
-  EXPECT_EQ(metadata, expected);
-}
-
 }  // namespace
 }  // namespace vexal::MetadataService

@@ -126,18 +126,6 @@ TEST(CueSheetParse, TrackNumbersOutsideOneToNinetyNineAreIgnored) {
   EXPECT_EQ(sheet->tracks[1].startTime, 0.0);
 }
 
-TEST(CueSheetParse, SortsByNumberKeepingFileOrderOfEqualNumbers) {
-  const auto sheet = CueSheet::parse(
-      "FILE a.wav WAVE\n"
-      "TRACK 03 AUDIO\nTITLE c\n"
-      "TRACK 2 AUDIO\nTITLE b1\n"
-      "TRACK 02 AUDIO\nTITLE b2\n");
-  ASSERT_TRUE(sheet);
-  EXPECT_THAT(numbers(*sheet), ::testing::ElementsAre(2, 2, 3));
-  EXPECT_EQ(sheet->tracks[0].title, "b1");
-  EXPECT_EQ(sheet->tracks[1].title, "b2");
-}
-
 TEST(CueSheetParse, FileLineMayFollowTheTracks) {
   const auto sheet = CueSheet::parse("TRACK 01 AUDIO\nINDEX 01 00:00:00\nFILE \"second take.flac\" WAVE\n");
   ASSERT_TRUE(sheet);
