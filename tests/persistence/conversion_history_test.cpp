@@ -5,12 +5,15 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <gmock/gmock.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <limits>
 
 #include "persistence/conversion_history.h"
+#include "persistence/preset_manager.h"
 #include "persistence_test_support.h"
 #include "support/test_support.h"
 
@@ -270,6 +273,30 @@ TEST_F(HistoryStore, FailedSaveIsReportedOnceAndKeepsEntries) {
   ASSERT_TRUE(QDir(path_).removeRecursively());
   ASSERT_TRUE(history.saveNow());
   EXPECT_EQ(decodeHistory(readAll(path_))->size(), 2u);
+}
+
+// A disk that takes only part of the data (a file-size limit in a child process), which
+// shows only when the temporary is flushed: both stores report the save as failed, and no
+// cut-short file takes the history's place.
+TEST_F(HistoryStore, FailedFinalCommitIsReportedByBothStores) {
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{64, 64};  // bytes: less than one entry
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    ConversionHistoryManager history(path_);
+    history.add(makeEntry("a"));
+    PresetManager presets(toQString(dir_ / "presets.json"));
+    const bool historySaved = history.saveNow();
+    const bool presetSaved = presets.add(ConversionPreset("P", ConversionSettings{})).has_value();
+    ::_exit((historySaved ? 1 : 0) + (presetSaved ? 2 : 0));
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: history, 2: preset reported as saved";
+  EXPECT_FALSE(QFile::exists(path_)) << "a cut-short file took the history's place";
 }
 
 }  // namespace
