@@ -59,57 +59,6 @@ TEST_F(ReaderFailureTest, RefusesFilesThatAreNotAudio) {
   EXPECT_NE(AudioFileReader::open(dir_.path(), reader), kNoError) << "a directory";
 }
 
-// A RIFF WAVE header with the given fields and `dataBytes` of silence behind it.
-std::vector<char> waveHeader(std::uint16_t channels, std::uint32_t rate, std::uint16_t bits, std::uint32_t dataBytes) {
-  std::vector<char> bytes;
-  auto put = [&](std::uint64_t value, int size) {
-    for (int i = 0; i < size; ++i) bytes.push_back(static_cast<char>(value >> (8 * i)));
-  };
-  auto tag = [&](const char* text) { bytes.insert(bytes.end(), text, text + 4); };
-  const std::uint32_t blockAlign = channels * (bits / 8u);
-  tag("RIFF");
-  put(36 + dataBytes, 4);
-  tag("WAVE");
-  tag("fmt ");
-  put(16, 4);
-  put(1, 2);  // integer PCM
-  put(channels, 2);
-  put(rate, 4);
-  put(static_cast<std::uint64_t>(rate) * blockAlign, 4);
-  put(blockAlign, 2);
-  put(bits, 2);
-  tag("data");
-  put(dataBytes, 4);
-  bytes.resize(bytes.size() + dataBytes);
-  return bytes;
-}
-
-TEST_F(ReaderFailureTest, HostileHeadersFailOrReadSafely) {
-  struct Header {
-    std::uint16_t channels;
-    std::uint32_t rate;
-    std::uint16_t bits;
-  };
-  for (const Header& header : {Header{0, 44100, 16}, Header{65535, 44100, 16}, Header{2, 0, 16},
-                               Header{2, 4'000'000'000u, 16}, Header{2, 44100, 13}}) {
-    const auto path = dir_ / "hostile.wav";
-    writeBytes(path, waveHeader(header.channels, header.rate, header.bits, 4096));
-    std::unique_ptr<AudioFileReader> reader;
-    const Status status = AudioFileReader::open(path, reader);
-    if (status != kNoError) continue;
-    // Whatever opened is within the layer's limits and reads without harm.
-    StreamDescription format;
-    reader->getFileDataFormat(format);
-    EXPECT_GE(format.channelsPerFrame, 1u);
-    EXPECT_GE(format.sampleRate, kMinSampleRate);
-    EXPECT_LE(format.sampleRate, kMaxSampleRate);
-    std::vector<float> buffer(8192 * static_cast<std::size_t>(format.channelsPerFrame));
-    std::uint32_t frames = 8192;
-    reader->read(buffer.data(), frames);
-    EXPECT_LE(frames, 8192u);
-  }
-}
-
 // Every kind cut at several points: opening may fail, but reading never crashes and
 // ends; under the sanitizer build this checks the decoders' buffer handling.
 class TruncatedInputTest : public ::testing::TestWithParam<InputKind> {

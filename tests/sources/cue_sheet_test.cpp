@@ -90,22 +90,6 @@ INSTANTIATE_TEST_SUITE_P(
                       std::pair{"INDEX 02 00:04:00", std::nullopt}, std::pair{"INDEX 01 00:-1:00", std::nullopt},
                       std::pair{"INDEX 01 00:00", std::nullopt}, std::pair{"INDEX 01 00:05:00 junk", std::nullopt}));
 
-TEST(CueSheetParse, QuotingOfValues) {
-  const auto sheet = CueSheet::parse(
-      "FILE \"unclosed name.wav WAVE\n"
-      "TITLE Plain words\n"
-      "PERFORMER \"\n"
-      "TRACK 01 AUDIO\n"
-      "TITLE \"A \"quoted\" word\"\n"
-      "PERFORMER \"\"\n");
-  ASSERT_TRUE(sheet);
-  EXPECT_THAT(fileNames(*sheet), ::testing::ElementsAre("\"unclosed"));
-  EXPECT_EQ(sheet->albumTitle, "Plain words");
-  EXPECT_EQ(sheet->albumPerformer, "\"");
-  EXPECT_EQ(sheet->tracks[0].title, "A \"quoted\" word");
-  EXPECT_EQ(sheet->tracks[0].performer, "");
-}
-
 TEST(CueSheetParse, TrackNumbersOutsideOneToNinetyNineAreIgnored) {
   const auto sheet = CueSheet::parse(
       "FILE a.wav WAVE\n"

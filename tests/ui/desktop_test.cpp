@@ -72,31 +72,6 @@ TEST_F(WindowTest, TabReachesEveryControlWithNameAndFrame) {
   EXPECT_EQ(window_->findChild<QSplitter*>("jobsSplitter")->count(), 2);
 }
 
-TEST_F(WindowTest, FormatRowsAnswerSpaceRightAndLeft) {
-  SidebarView* sidebar = window_->sidebar();
-  ui::FormatRow* flac = sidebar->formatRow(OutputFormat::flac);
-  QToolButton* header = sidebar->convertToHeader();
-  header->setFocus(Qt::TabFocusReason);
-  for (int i = 0; i < 10 && focused() != flac; ++i) QTest::keyClick(focused(), Qt::Key_Tab);
-  ASSERT_EQ(focused(), flac);
-
-  QTest::keyClick(flac, Qt::Key_Space);
-  EXPECT_TRUE(vm().settings().enabledFormats.contains(OutputFormat::flac));
-  QTest::keyClick(flac, Qt::Key_Right);
-  EXPECT_EQ(sidebar->expandedFormat(), OutputFormat::flac);
-  EXPECT_TRUE(sidebar->formatSettingsView()->isVisible());
-  // The options come next in the Tab order, then the next format.
-  QTest::keyClick(flac, Qt::Key_Tab);
-  EXPECT_EQ(focused(), sidebar->formatSettingsView()->sampleRateButton());
-  QTest::keyClick(flac, Qt::Key_Left);
-  EXPECT_EQ(sidebar->expandedFormat(), std::nullopt);
-  QTest::keyClick(flac, Qt::Key_Space);
-  EXPECT_FALSE(vm().settings().enabledFormats.contains(OutputFormat::flac));
-  // A format that is off has no options to unfold.
-  QTest::keyClick(flac, Qt::Key_Right);
-  EXPECT_EQ(sidebar->expandedFormat(), std::nullopt);
-}
-
 // --- The end of a batch ---
 
 class EndOfBatch : public WindowTest {

@@ -25,8 +25,6 @@ class SidebarTest : public WindowTest {
     // On the row's name, away from the toggle and the chevron.
     QTest::mouseClick(row, Qt::LeftButton, {}, QPoint(20, row->height() / 2));
   }
-  void unfold(OutputFormat format) { sidebar()->formatRow(format)->chevron()->click(); }
-  QMenu* bitrateMenu() { return sidebar()->formatSettingsView()->bitrateButton()->menu(); }
 };
 
 TEST_F(SidebarTest, ClickingARowTogglesItsFormat) {
@@ -40,25 +38,6 @@ TEST_F(SidebarTest, ClickingARowTogglesItsFormat) {
   sidebar()->formatRow(OutputFormat::flac)->toggle()->click();
   EXPECT_EQ(vm().settings().enabledFormats, (std::set{OutputFormat::mp3}));
   EXPECT_FALSE(sidebar()->formatRow(OutputFormat::flac)->toggle()->isOn());
-}
-
-TEST_F(SidebarTest, EachLossyFormatOffersItsOwnBitrates) {
-  for (OutputFormat format : {OutputFormat::aac, OutputFormat::mp3, OutputFormat::vorbis})
-    clickRow(format);
-  unfold(OutputFormat::vorbis);
-  findAction(bitrateMenu(), "160 kbps")->trigger();
-  // Each menu's default is its own format's, whichever format sorts first; a choice under
-  // MP3 leaves Vorbis and AAC as they were.
-  unfold(OutputFormat::mp3);
-  findAction(bitrateMenu(), "192 kbps")->trigger();
-  EXPECT_EQ(sidebar()->formatSettingsView()->bitrateButton()->text(), "192 kbps");
-  unfold(OutputFormat::aac);
-  EXPECT_EQ(actionTexts(bitrateMenu()).front(), "Default (256 kbps)");
-  EXPECT_EQ(sidebar()->formatSettingsView()->bitrateButton()->text(), "Default");
-  const ConversionSettings& settings = vm().settings();
-  EXPECT_EQ(settings.bitrateFor(OutputFormat::mp3), 192000);
-  EXPECT_EQ(settings.bitrateFor(OutputFormat::vorbis), 160000);
-  EXPECT_EQ(settings.bitrateFor(OutputFormat::aac), 256000);
 }
 
 TEST_F(SidebarTest, SavePresetWithBlankNameSavesNothing) {
