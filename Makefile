@@ -32,7 +32,8 @@ bench: build
 	@scripts/bench.sh $(BUILD)
 
 screenshots: build
-	@cd $(BUILD) && QT_QPA_PLATFORM=offscreen VEXAL_SCREENSHOTS=1 ctest -R Screenshot --output-on-failure
+	@cmake --build $(BUILD) -j $(JOBS) --target vexal_screenshots
+	@cd $(BUILD) && QT_QPA_PLATFORM=offscreen tools/screenshots/vexal_screenshots
 
 clean:
 	@rm -rf $(BUILD) build-asan

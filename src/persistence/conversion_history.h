@@ -2,8 +2,9 @@
 
 #include <QDateTime>
 #include <QObject>
-#include <QTimer>
 #include <QString>
+#include <QTimer>
+#include <chrono>
 #include <optional>
 #include <set>
 #include <vector>
@@ -59,6 +60,8 @@ class ConversionHistoryManager : public QObject {
   // merged list; false when the write failed.
   bool saveNow();
   bool hasPendingSave() const { return saveTimer_.isActive(); }
+  // Replaces kSaveDelayMs (tests shorten the wait).
+  void setSaveDelay(std::chrono::milliseconds delay) { saveTimer_.setInterval(delay); }
   bool lastSaveFailed() const { return lastSaveFailed_; }
 
  signals:

@@ -33,7 +33,9 @@ std::expected<void, QString> writeAtomically(const QString& path, const QByteArr
   if (!file.open(QIODevice::WriteOnly)) {
     return std::unexpected(QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
   }
-  if (file.write(bytes) != bytes.size()) {
+  // Writes are buffered: a disk that refuses part of them shows it only at the flush, which
+  // the commit would pass over, leaving the file cut short.
+  if (file.write(bytes) != bytes.size() || !file.flush()) {
     const QString reason = file.errorString();
     file.cancelWriting();
     return std::unexpected(QStringLiteral("cannot write %1: %2").arg(path, reason));

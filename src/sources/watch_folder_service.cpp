@@ -25,7 +25,6 @@ std::optional<qint64> sizeOf(const QString& path) {
   return static_cast<qint64>(size);
 }
 
-
 }  // namespace
 
 const std::set<QString>& WatchFolderService::watchedExtensions() {
@@ -37,7 +36,7 @@ const std::set<QString>& WatchFolderService::watchedExtensions() {
   return extensions;
 }
 
-WatchFolderService::WatchFolderService(QObject* parent) : QObject(parent) {
+WatchFolderService::WatchFolderService(QObject* parent) : QObject(parent), nowMs_(steadyNowMs) {
   sizePoll_.setInterval(kSizePollMs);
   connect(&sizePoll_, &QTimer::timeout, this, &WatchFolderService::measureWaitingFiles);
 }
@@ -95,7 +94,7 @@ void WatchFolderService::scanForNewFiles() {
     names.push_back(name);
   }
   std::ranges::sort(names);
-  const qint64 now = steadyNowMs();
+  const qint64 now = nowMs_();
   QSet<QString> waitingPaths;
   for (const auto& file : waiting_) waitingPaths.insert(file.path);
   for (const fs::path& name : names) {
@@ -111,7 +110,7 @@ void WatchFolderService::scanForNewFiles() {
 }
 
 void WatchFolderService::measureWaitingFiles() {
-  const qint64 now = steadyNowMs();
+  const qint64 now = nowMs_();
   QStringList ready;
   std::erase_if(waiting_, [&](WaitingFile& file) {
     const auto size = sizeOf(file.path);

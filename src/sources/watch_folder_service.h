@@ -37,6 +37,8 @@ class WatchFolderService : public QObject {
   void startWatching(const QString& folder);
   void stopWatching();
   void setOnFilesDetected(std::function<void(const QStringList&)> callback);
+  // The steady clock in ms that times kStableMs; tests pass one they move.
+  void setClock(std::function<qint64()> nowMs) { nowMs_ = std::move(nowMs); }
 
  signals:
   void watchingChanged();
@@ -58,6 +60,7 @@ class WatchFolderService : public QObject {
   std::set<QString> knownFiles_;
   std::vector<WaitingFile> waiting_;  // in the order first seen
   QTimer sizePoll_;
+  std::function<qint64()> nowMs_;
 };
 
 }  // namespace vexal

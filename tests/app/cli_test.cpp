@@ -64,23 +64,11 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(UsageCase{{"--frobnicate"}, "frobnicate"},
                     UsageCase{{"--format", "flac,ape"}, "'ape'"},
                     UsageCase{{"--format", "mp3", "--bitrate", "fast"}, "--bitrate"},
-                    UsageCase{{"--format", "mp3", "--channels", "6"}, "--channels"},
-                    UsageCase{{"--format", "mp3", "--vbr-quality", "3"}, "--vbr-quality"},
-                    UsageCase{{"--format", "aac", "--aac-mode", "vbr"}, "--aac-mode"},
-                    UsageCase{{"--format", "wav", "--normalize", "loud"}, "--normalize"},
                     UsageCase{{"--format", "wav", "--fade-in", "-1"}, "--fade-in"},
                     UsageCase{{"--preset", "Nonexistent"}, "Nonexistent"},
                     UsageCase{{"--format", "wav", "--output", ".", "--watch", "."}, "--watch"},
                     UsageCase{{}, "--format"}),
     usageCaseName);
-
-TEST_F(Cli, HelpListsTheOptions) {
-  const CliRun result = run({"--help"});
-  EXPECT_EQ(result.status, 0);
-  for (const char* option : {"--format", "--output", "--watch", "--save-preset", "--history"}) {
-    EXPECT_THAT(result.out.toStdString(), testing::HasSubstr(option));
-  }
-}
 
 // A generated album folder and a cue sheet, into lossless and lossy formats at once.
 TEST_F(Cli, ConvertsAlbumFolderAndCueSheetIntoSeveralFormats) {
@@ -149,22 +137,7 @@ TEST_F(Cli, ExitsOneWhenAJobFailsOrNothingIsFound) {
   EXPECT_THAT(empty.err.toStdString(), testing::HasSubstr("no audio files"));
 }
 
-TEST_F(Cli, SavedPresetIsListedAndAppliedWithOverrides) {
-  const CliRun saved = run({"--format", "opus", "--bitrate", "96", "--save-preset", "Voice"});
-  EXPECT_EQ(saved.status, 0) << saved.err.toStdString();
-  const CliRun listed = run({"--list-presets"});
-  EXPECT_THAT(listed.out.toStdString(), testing::HasSubstr("Voice  formats opus, 96 kbit/s"));
-  EXPECT_THAT(listed.out.toStdString(), testing::HasSubstr("Podcast (built-in)"));
-
-  test::writeWav(dir / "talk.wav", 4410, 44100, 1);
-  const CliRun result = run(
-      {"--preset", "Voice", "--format", "wav", "--output", q(dir / "out"), q(dir / "talk.wav")});
-  EXPECT_EQ(result.status, 0) << result.err.toStdString();
-  EXPECT_TRUE(fs::exists(dir / "out" / "talk.wav"));
-  EXPECT_FALSE(fs::exists(dir / "out" / "talk.opus"));
-}
-
-// A batch with one source that is not audio, as --json and --quiet report it.
+// A batch with one source that is not audio, as --json reports it.
 class CliReport : public Cli {
  protected:
   CliRun runBatch(const QString& mode) {
@@ -200,14 +173,6 @@ TEST_F(CliReport, JsonLinesParseAndCountEveryFile) {
   EXPECT_EQ(summary["completed"].toInt(), 2);
   EXPECT_EQ(summary["failed"].toInt(), 1);
   EXPECT_EQ(summary["total"].toInt(), 3);
-}
-
-TEST_F(CliReport, QuietPrintsTheFailureAndTheCountOnly) {
-  const CliRun result = runBatch("--quiet");
-  EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.out, "2 of 3 files converted successfully.\n");
-  EXPECT_EQ(result.err.count('\n'), 1) << result.err.toStdString();
-  EXPECT_THAT(result.err.toStdString(), testing::HasSubstr("bad.wav: "));
 }
 
 // Pacing and speed on a clock the test moves.

@@ -151,22 +151,15 @@ INSTANTIATE_TEST_SUITE_P(
                       DamageCase{"flacCut", InputKind::flac16, cutInHalf},
                       DamageCase{"flacHeader", InputKind::flac16, doubleFlacSampleCount},
                       DamageCase{"flacScrambled", InputKind::flac16, scrambleMiddle, true, true},
-                      DamageCase{"wavIntact", InputKind::wav16, {}, false},
-                      DamageCase{"wavCut", InputKind::wav16, cutInHalf},
                       DamageCase{"wavHeader", InputKind::wav16, doubleWavDataSize},
-                      DamageCase{"mp3Intact", InputKind::mp3, {}, false},
                       DamageCase{"mp3Cut", InputKind::mp3, cutInHalf},
                       DamageCase{"mp3LastFrameCut", InputKind::mp3, cutLastFrame, false},
                       DamageCase{"adtsLastFrameCut", InputKind::aacAdts, cutLastFrame, false},
                       DamageCase{"mp3Header", InputKind::mp3, doubleXingFrameCount},
                       DamageCase{"mp3Scrambled", InputKind::mp3, scrambleMiddle, true, true},
-                      DamageCase{"m4aIntact", InputKind::aacM4a, {}, false},
                       DamageCase{"m4aCut", InputKind::aacM4a, cutInHalf},
                       DamageCase{"m4aScrambled", InputKind::aacM4a, scrambleMiddle, true, true},
-                      DamageCase{"alacCut", InputKind::alacM4a16, cutInHalf},
-                      DamageCase{"vorbisIntact", InputKind::oggVorbis, {}, false},
                       DamageCase{"vorbisCut", InputKind::oggVorbis, cutInHalf, true, false, 3.0},
-                      DamageCase{"opusIntact", InputKind::oggOpus, {}, false},
                       DamageCase{"opusCut", InputKind::oggOpus, cutInHalf}),
     [](const auto& info) { return info.param.name; });
 
@@ -180,13 +173,6 @@ TEST(DamagedSourceRange, EndPastTheAudioFails) {
   const auto result = AudioProcessor::convert(source, dir / "out.wav", OutputFormat::wav, settings, 0, 44100, {}, {});
   ASSERT_FALSE(result);
   EXPECT_EQ(result.error().errorDescription(), "Source is damaged: decoded 0.5 s of 1.0 s");
-}
-
-TEST(DamagedSourceMessage, GivesTenthsOfSecondsAndTheFile) {
-  EXPECT_EQ(ConversionError::sourceDamaged(25.58, 30.0).errorDescription(),
-            "Source is damaged: decoded 25.5 s of 30.0 s");
-  EXPECT_EQ(ConversionError::sourceDamaged(3.0, 0.0).errorDescription(),
-            "Source is damaged: decoded 3.0 s before an error");
 }
 
 }  // namespace

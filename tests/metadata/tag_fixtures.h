@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "support/test_support.h"  // readBytes, writeBytes
+
 namespace vexal::test {
 
 // Writes a one-second 440 Hz stereo tone at 44.1 kHz with the given encoder options
@@ -20,8 +22,6 @@ std::vector<std::uint8_t> rawAudioPackets(const std::filesystem::path& file);
 // The decoded audio as signed 32-bit interleaved samples.
 std::vector<std::uint8_t> decodedPcm(const std::filesystem::path& file);
 
-std::vector<std::uint8_t> readBytes(const std::filesystem::path& file);
-void writeBytes(const std::filesystem::path& file, const std::vector<std::uint8_t>& bytes);
 
 // Everything after the FLAC metadata blocks: the audio frames, byte for byte.
 std::vector<std::uint8_t> flacAudioFrames(const std::filesystem::path& file);
@@ -29,8 +29,5 @@ std::vector<std::uint8_t> flacAudioFrames(const std::filesystem::path& file);
 // Files in `folder` whose name starts with ".vexal-meta-".
 std::vector<std::filesystem::path> leftoverTemporaries(const std::filesystem::path& folder);
 
-// A valid 1x1 RGBA PNG and a small baseline JPEG header (16x8, 3 components).
-const std::vector<std::uint8_t>& pngImage();
-const std::vector<std::uint8_t>& jpegImage();
 
 }  // namespace vexal::test

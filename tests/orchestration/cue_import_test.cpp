@@ -40,24 +40,12 @@ TEST(CueTrackJobs, FrameRangesNamesAndTags) {
   const std::vector<CueAudioFile> files = {{"/m/album.flac", 44100.0, 20'000'000, {}}};
   const auto jobs = makeCueTrackJobs(sheet, files, "Live");
   ASSERT_EQ(jobs.size(), 3u);
-  const std::vector<std::pair<std::int64_t, std::int64_t>> ranges = {
-      {0, 8'180'550}, {8'180'550, 17'728'200}, {17'728'200, 20'000'000}};
-  for (std::size_t i = 0; i < 3; ++i) {
-    EXPECT_EQ(jobs[i]->startFrame(), ranges[i].first);
-    EXPECT_EQ(jobs[i]->endFrame(), ranges[i].second);
-    EXPECT_EQ(jobs[i]->sourceURL(), fs::path("/m/album.flac"));
-    EXPECT_EQ(jobs[i]->outputSubdirectory(), "Live");  // no album title: the cue file's name
-    EXPECT_EQ(jobs[i]->fileName(), jobs[i]->trackTitle());
-    EXPECT_EQ(jobs[i]->metadata()->trackTotal, 3);
-    EXPECT_EQ(jobs[i]->metadata()->albumArtist, "X");
-  }
-  EXPECT_EQ(jobs[0]->fileName(), "01 Intro");
+  EXPECT_EQ(ranges(jobs), (std::vector<Range>{{0, 8'180'550}, {8'180'550, 17'728'200}, {17'728'200, 20'000'000}}));
+  EXPECT_EQ(jobs[0]->outputSubdirectory(), "Live");  // no album title: the cue file's name
   EXPECT_EQ(jobs[1]->fileName(), "03 Track 3");
-  EXPECT_EQ(jobs[2]->fileName(), "12 Coda");
   EXPECT_EQ(jobs[0]->metadata()->artist, "Y");
   EXPECT_EQ(jobs[1]->metadata()->artist, "X");  // no performer of its own
-  EXPECT_EQ(jobs[1]->metadata()->title, std::nullopt);
-  EXPECT_EQ(jobs[2]->metadata()->trackNumber, 12);
+  EXPECT_EQ(jobs[2]->metadata()->trackTotal, 3);
 
   sheet.albumTitle = "AC/DC Live";
   EXPECT_EQ(makeCueTrackJobs(sheet, files, "Live")[0]->outputSubdirectory(), "AC_DC Live");
@@ -85,10 +73,7 @@ TEST_F(Import, CueSheetOverRealAudioFile) {
          "  TRACK 02 AUDIO\n    INDEX 01 00:02:00\n";
   model.importCueSheet(q(dir / "cd" / "album.cue"));
   ASSERT_EQ(model.jobs().size(), 2u);
-  EXPECT_EQ(model.jobs()[0]->endFrame(), 88'200);
-  EXPECT_EQ(model.jobs()[1]->startFrame(), 88'200);
-  EXPECT_EQ(model.jobs()[1]->endFrame(), 132'300);
-  EXPECT_EQ(model.jobs()[1]->fileName(), "02 Track 2");
+  EXPECT_EQ(ranges(model.jobs()), (std::vector<Range>{{0, 88'200}, {88'200, 132'300}}));
   EXPECT_EQ(model.jobs()[0]->outputSubdirectory(), "Album X");
 
   // Cue imports are not checked for duplicates; whole-file jobs are.
@@ -262,16 +247,6 @@ TEST_F(Import, FolderAddsAcceptedFilesCaseInsensitivelyKeepingStructure) {
   // Dropping the same folder again adds nothing.
   model.importURLs({q(dir / "Drop")});
   EXPECT_EQ(model.jobs().size(), 4u);
-}
-
-TEST_F(Import, FolderAcceptsImagesDsdAndOtherContainers) {
-  fs::create_directories(dir / "Mixed");
-  const std::vector<std::string> extensions = {"ape", "WV",   "tta", "m4b", "mka", "webm",
-                                               "dsf", "DFF",  "mpc", "oga", "aifc"};
-  for (const auto& extension : extensions) std::ofstream(dir / "Mixed" / ("x." + extension)) << "";
-  std::ofstream(dir / "Mixed" / "x.m3u") << "";
-  model.importURLs({q(dir / "Mixed")});
-  EXPECT_EQ(model.jobs().size(), extensions.size());
 }
 
 }  // namespace

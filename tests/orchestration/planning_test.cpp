@@ -69,23 +69,6 @@ AudioMetadata introTags() {
   return tags;
 }
 
-// Formats sharing ".m4a" go to folders of their own under the picker's format template.
-TEST(Planning, FormatTemplateSeparatesFormatsOfOneExtension) {
-  TempDir dest;
-  const AudioMetadata tags = introTags();
-  auto job = std::make_shared<ConversionJob>("/music/a.flac", "a", std::nullopt, std::nullopt,
-                                             std::nullopt, std::nullopt, tags);
-  const auto& choices = NamingTemplate::templateChoices();
-  const auto choice = std::ranges::find(
-      choices, std::string_view("Format / Artist / Album / Track - Title"), &TemplateChoice::label);
-  ASSERT_NE(choice, choices.end());
-  const auto settings =
-      withFormats({OutputFormat::aac, OutputFormat::alac}, std::string(choice->templateText));
-  EXPECT_THAT(planned({job}, settings, dest.path()),
-              testing::ElementsAre(q(dest / "AAC" / "Artist" / "Album" / "01 - Intro.m4a"),
-                                   q(dest / "ALAC" / "Artist" / "Album" / "01 - Intro.m4a")));
-}
-
 TEST(Planning, TemplateSubfolderWinsAndReceivesTheAudioBaseName) {
   TempDir dest;
   const AudioMetadata tags = introTags();

@@ -43,34 +43,6 @@ ConversionSettings everyFieldSet() {
   return settings;
 }
 
-TEST(PresetJson, DefaultSettingsGiveExactlyTheDefaultObject) {
-  const ConversionPreset preset("Mine", ConversionSettings{});
-  const QByteArray json = encodePresets({preset});
-  EXPECT_FALSE(json.contains('\n'));
-  EXPECT_THAT(json.toStdString(), HasSubstr("\"normalizationTarget\":-14"));
-  EXPECT_THAT(json.toStdString(), HasSubstr("\"silenceThresholdDB\":-50"));
-
-  QJsonObject object = QJsonDocument::fromJson(json).array().at(0).toObject();
-  EXPECT_EQ(object.take("id").toString(), QString::fromStdString(preset.id.toString()));
-  EXPECT_EQ(QString::fromStdString(preset.id.toString()), QString::fromStdString(preset.id.toString()).toUpper());
-  const QJsonObject expected{{"name", "Mine"},
-                             {"enabledFormats", QJsonArray{}},
-                             {"bitrateMode", "cbr"},
-                             {"vbrQuality", 2},
-                             {"aacStrategy", 0},
-                             {"normalizationMode", "off"},
-                             {"normalizationTarget", -14},
-                             {"trimSilence", false},
-                             {"silenceThresholdDB", -50},
-                             {"fadeInSeconds", 0},
-                             {"fadeOutSeconds", 0},
-                             {"preserveMetadata", true},
-                             {"namingTemplate", "{filename}"},
-                             {"writeReplayGain", false},
-                             {"verifyAfterConversion", false}};
-  EXPECT_EQ(object, expected);
-}
-
 // A file written before formats had bitrates of their own: its one bitrate still applies
 // to every lossy format, and a map of the wrong shape rejects the file.
 TEST(PresetJson, FileWithoutPerFormatBitratesLoadsWithItsSharedBitrate) {
@@ -133,26 +105,11 @@ class PresetWrongType : public ::testing::TestWithParam<std::pair<const char*, Q
 TEST_P(PresetWrongType, RejectsTheFile) { EXPECT_FALSE(decodePresets(withValue(GetParam().first, GetParam().second))); }
 
 INSTANTIATE_TEST_SUITE_P(Values, PresetWrongType,
-                         ::testing::Values(std::pair{"vbrQuality", QJsonValue("2")},
-                                           std::pair{"vbrQuality", QJsonValue(2.5)},
+                         ::testing::Values(std::pair{"vbrQuality", QJsonValue(2.5)},
                                            std::pair{"enabledFormats", QJsonValue(QJsonArray{"mp3", 3})},
-                                           std::pair{"enabledFormats", QJsonValue("mp3")},
-                                           std::pair{"trimSilence", QJsonValue(0)},
                                            std::pair{"customBitrate", QJsonValue("128000")},
                                            std::pair{"customChannels", QJsonValue(-1)},
-                                           std::pair{"customSampleRate", QJsonValue(true)},
                                            std::pair{"id", QJsonValue("E621E1F8C36C495A93FC0C247A3E6E5F")}));
-
-TEST(PresetJson, CustomValuesMayBeNullOrMissing) {
-  const auto decoded = decodePresets(withValue("customBitrate", QJsonValue::Null));
-  ASSERT_TRUE(decoded);
-  EXPECT_FALSE(decoded->front().customBitrate);
-  EXPECT_FALSE(decoded->front().customSampleRate);
-
-  const auto channels = decodePresets(withValue("customChannels", 2));
-  ASSERT_TRUE(channels);
-  EXPECT_EQ(channels->front().customChannels, 2u);
-}
 
 TEST(PresetSettings, UnknownRawValuesFallBack) {
   ConversionPreset preset;
@@ -167,34 +124,6 @@ TEST(PresetSettings, UnknownRawValuesFallBack) {
   EXPECT_EQ(settings.vbrQuality, VBRQuality::v2);
   EXPECT_EQ(settings.aacStrategy, AACStrategy::cbr);
   EXPECT_EQ(settings.normalizationMode, NormalizationMode::off);
-
-  preset.enabledFormats = {"wave"};
-  preset.vbrQuality = 8;
-  EXPECT_TRUE(preset.toSettings().enabledFormats.empty());
-  EXPECT_EQ(preset.toSettings().vbrQuality, VBRQuality::v8);
-}
-
-// The built-ins are stored as raw values: a misspelt one would silently fall back.
-TEST(BuiltInPresets, AreTheFiveInOrderAndMapToTheIntendedSettings) {
-  const auto& presets = builtInPresets();
-  std::vector<QString> names;
-  for (const auto& preset : presets) names.push_back(preset.name);
-  EXPECT_THAT(names, ElementsAre("Podcast", "Streaming", "Archive", "MP3 VBR V0", "Bluetooth Max"));
-  const ConversionSettings podcast = presets[0].toSettings();
-  EXPECT_THAT(podcast.enabledFormats, ElementsAre(OutputFormat::mp3));
-  EXPECT_EQ(podcast.normalizationMode, NormalizationMode::lufs);
-  EXPECT_EQ(podcast.normalizationTarget, -16.0);
-  EXPECT_THAT(presets[1].toSettings().enabledFormats, ElementsAre(OutputFormat::aac));
-  EXPECT_THAT(presets[2].toSettings().enabledFormats, ElementsAre(OutputFormat::flac));
-  EXPECT_EQ(presets[3].toSettings().bitrateMode, BitrateMode::vbr);
-  EXPECT_EQ(presets[3].toSettings().vbrQuality, VBRQuality::v0);
-
-  ConversionSettings bluetooth;
-  bluetooth.enabledFormats = {OutputFormat::alac};
-  bluetooth.customSampleRate = 44100.0;
-  bluetooth.customChannels = 2;
-  bluetooth.namingTemplate.templateText = "{artist}/{album}/{track} - {title}";
-  EXPECT_EQ(presets[4].toSettings(), bluetooth);
 }
 
 class PresetStore : public ::testing::Test {
@@ -264,10 +193,14 @@ TEST_F(PresetStore, SharedFileKeepsPresetsOfBothAndHonoursRemovals) {
   EXPECT_EQ(second.presets(), *written);
 }
 
+// A missing folder, and a folder in place of the file (the final rename fails).
 TEST_F(PresetStore, FailedWriteIsReportedAndKeepsThePreset) {
-  PresetManager manager(toQString(dir_ / "no-such-folder" / "presets.json"));
-  EXPECT_FALSE(manager.add(ConversionPreset("A", ConversionSettings{})));
-  EXPECT_EQ(manager.presets().size(), 1u);
+  ASSERT_TRUE(QDir().mkpath(path_));
+  for (const QString& path : {toQString(dir_ / "no-such-folder" / "presets.json"), path_}) {
+    PresetManager manager(path);
+    EXPECT_FALSE(manager.add(ConversionPreset("A", ConversionSettings{})));
+    EXPECT_EQ(manager.presets().size(), 1u);
+  }
 }
 
 }  // namespace

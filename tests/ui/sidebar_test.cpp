@@ -25,8 +25,6 @@ class SidebarTest : public WindowTest {
     // On the row's name, away from the toggle and the chevron.
     QTest::mouseClick(row, Qt::LeftButton, {}, QPoint(20, row->height() / 2));
   }
-  void unfold(OutputFormat format) { sidebar()->formatRow(format)->chevron()->click(); }
-  QMenu* bitrateMenu() { return sidebar()->formatSettingsView()->bitrateButton()->menu(); }
 };
 
 TEST_F(SidebarTest, ClickingARowTogglesItsFormat) {
@@ -40,99 +38,6 @@ TEST_F(SidebarTest, ClickingARowTogglesItsFormat) {
   sidebar()->formatRow(OutputFormat::flac)->toggle()->click();
   EXPECT_EQ(vm().settings().enabledFormats, (std::set{OutputFormat::mp3}));
   EXPECT_FALSE(sidebar()->formatRow(OutputFormat::flac)->toggle()->isOn());
-}
-
-TEST_F(SidebarTest, UnfoldingMp3FoldsOpus) {
-  clickRow(OutputFormat::opus);
-  clickRow(OutputFormat::mp3);
-  unfold(OutputFormat::opus);
-  EXPECT_EQ(sidebar()->expandedFormat(), OutputFormat::opus);
-  unfold(OutputFormat::mp3);
-  EXPECT_EQ(sidebar()->expandedFormat(), OutputFormat::mp3);
-  EXPECT_EQ(sidebar()->formatSettingsView()->format(), OutputFormat::mp3);
-  // The chevron of the unfolded format folds it again.
-  unfold(OutputFormat::mp3);
-  EXPECT_FALSE(sidebar()->expandedFormat().has_value());
-  EXPECT_FALSE(sidebar()->formatSettingsView()->isVisibleTo(sidebar()));
-  // Disabling the unfolded format folds it.
-  unfold(OutputFormat::opus);
-  clickRow(OutputFormat::opus);
-  EXPECT_FALSE(sidebar()->expandedFormat().has_value());
-}
-
-TEST_F(SidebarTest, OpusDefaultBitrateLeavesTheSettingEmpty) {
-  clickRow(OutputFormat::opus);
-  unfold(OutputFormat::opus);
-  EXPECT_EQ(actionTexts(bitrateMenu()),
-            (QStringList{"Default (128 kbps)", "48 kbps", "64 kbps", "96 kbps", "128 kbps",
-                         "160 kbps", "192 kbps", "256 kbps"}));
-  findAction(bitrateMenu(), "192 kbps")->trigger();
-  EXPECT_EQ(vm().settings().bitrateFor(OutputFormat::opus), 192000);
-  EXPECT_EQ(sidebar()->formatSettingsView()->bitrateButton()->text(), "192 kbps");
-  findAction(bitrateMenu(), "Default (128 kbps)")->trigger();
-  EXPECT_FALSE(vm().settings().chosenBitrate(OutputFormat::opus).has_value());
-  EXPECT_EQ(sidebar()->formatSettingsView()->bitrateButton()->text(), "Default");
-}
-
-TEST_F(SidebarTest, EachLossyFormatOffersItsOwnBitrates) {
-  for (OutputFormat format : {OutputFormat::aac, OutputFormat::mp3, OutputFormat::vorbis})
-    clickRow(format);
-  unfold(OutputFormat::vorbis);
-  EXPECT_EQ(actionTexts(bitrateMenu()).front(), "Default (192 kbps)");
-  EXPECT_EQ(actionTexts(bitrateMenu()).back(), "320 kbps");
-  findAction(bitrateMenu(), "160 kbps")->trigger();
-  // Each menu's default is its own format's, whichever format sorts first; a choice under
-  // MP3 leaves Vorbis and AAC as they were.
-  unfold(OutputFormat::mp3);
-  EXPECT_EQ(actionTexts(bitrateMenu()),
-            (QStringList{"Default (320 kbps)", "64 kbps", "96 kbps", "128 kbps", "160 kbps",
-                         "192 kbps", "224 kbps", "256 kbps", "320 kbps"}));
-  findAction(bitrateMenu(), "192 kbps")->trigger();
-  EXPECT_EQ(sidebar()->formatSettingsView()->bitrateButton()->text(), "192 kbps");
-  unfold(OutputFormat::aac);
-  EXPECT_EQ(actionTexts(bitrateMenu()).front(), "Default (256 kbps)");
-  EXPECT_EQ(sidebar()->formatSettingsView()->bitrateButton()->text(), "Default");
-  const ConversionSettings& settings = vm().settings();
-  EXPECT_EQ(settings.bitrateFor(OutputFormat::mp3), 192000);
-  EXPECT_EQ(settings.bitrateFor(OutputFormat::vorbis), 160000);
-  EXPECT_EQ(settings.bitrateFor(OutputFormat::aac), 256000);
-}
-
-TEST_F(SidebarTest, LosslessFormatsHaveNoBitrate) {
-  clickRow(OutputFormat::flac);
-  unfold(OutputFormat::flac);
-  auto* view = sidebar()->formatSettingsView();
-  EXPECT_FALSE(view->bitrateButton()->isVisibleTo(sidebar()));
-  EXPECT_TRUE(view->sampleRateButton()->isVisibleTo(sidebar()));
-  EXPECT_EQ(actionTexts(view->sampleRateButton()->menu()),
-            (QStringList{"Original", "44,100 Hz", "48,000 Hz", "96,000 Hz"}));
-  EXPECT_EQ(actionTexts(view->channelsButton()->menu()),
-            (QStringList{"Original", "Mono", "Stereo"}));
-  findAction(view->sampleRateButton()->menu(), "48,000 Hz")->trigger();
-  findAction(view->channelsButton()->menu(), "Mono")->trigger();
-  EXPECT_EQ(vm().settings().customSampleRate, 48000.0);
-  EXPECT_EQ(vm().settings().customChannels, 1u);
-  EXPECT_EQ(view->sampleRateButton()->text(), "48,000 Hz");
-  findAction(view->channelsButton()->menu(), "Original")->trigger();
-  EXPECT_FALSE(vm().settings().customChannels.has_value());
-}
-
-TEST_F(SidebarTest, PresetsMenuHasBuiltInSavedAndSaveCurrent) {
-  QMenu* menu = sidebar()->presetsMenu();
-  emit menu->aboutToShow();
-  const QStringList texts = actionTexts(menu);
-  ASSERT_FALSE(texts.isEmpty());
-  EXPECT_EQ(texts.front(), "Built-in");
-  EXPECT_TRUE(texts.contains("Saved"));
-  EXPECT_EQ(texts.back(), "Save Current As…");
-  EXPECT_EQ(texts[texts.size() - 2], "---");
-  for (const auto& preset : builtInPresets())
-    EXPECT_TRUE(texts.contains(preset.name)) << preset.name.toStdString();
-
-  // Applying a preset replaces the settings.
-  const ConversionPreset& first = builtInPresets().front();
-  findAction(menu, first.name)->trigger();
-  EXPECT_EQ(vm().settings(), first.toSettings());
 }
 
 TEST_F(SidebarTest, SavePresetWithBlankNameSavesNothing) {
@@ -160,12 +65,6 @@ TEST_F(SidebarTest, SavePresetWithBlankNameSavesNothing) {
             std::set{OutputFormat::mp3});
   emit menu->aboutToShow();
   EXPECT_NE(findAction(menu, "Car MP3"), nullptr);
-
-  // Cancel closes without saving.
-  sidebar()->showSavePreset();
-  QTest::keyClicks(dialog->nameField(), "Other");
-  dialog->cancelButton()->click();
-  EXPECT_EQ(vm().presetManager().presets().size(), 1u);
 }
 
 // A data folder that cannot take the stores' files (a folder in the way of each): a
@@ -206,29 +105,6 @@ TEST_F(SidebarTest, FailedSavesAreShownInTheWindow) {
     EXPECT_EQ(summary->text().count("History could not be saved: "), 1) << summary->text().toStdString();
   }
   EXPECT_TRUE(summary->text().startsWith("2 converted")) << summary->text().toStdString();
-}
-
-TEST_F(SidebarTest, WatchFolderButtonStartsAndStopsWatching) {
-  std::filesystem::create_directories(temp_ / "watched");
-  sidebar()->setFolderPicker([&](QWidget*) { return path("watched"); });
-  sidebar()->watchFolderButton()->click();
-  EXPECT_TRUE(vm().watchFolderService().isWatching());
-  EXPECT_EQ(sidebar()->watchFolderButton()->text(), "Watching");
-  sidebar()->watchFolderButton()->click();
-  EXPECT_FALSE(vm().watchFolderService().isWatching());
-  EXPECT_EQ(sidebar()->watchFolderButton()->text(), "Watch Folder");
-  // A cancelled picker starts nothing.
-  sidebar()->setFolderPicker([](QWidget*) { return QString(); });
-  sidebar()->watchFolderButton()->click();
-  EXPECT_FALSE(vm().watchFolderService().isWatching());
-}
-
-TEST_F(SidebarTest, ConvertToHeaderFoldsTheFormatList) {
-  sidebar()->convertToHeader()->click();
-  EXPECT_TRUE(sidebar()->isConvertToCollapsed());
-  EXPECT_FALSE(sidebar()->formatRow(OutputFormat::aac)->isVisibleTo(sidebar()));
-  sidebar()->convertToHeader()->click();
-  EXPECT_TRUE(sidebar()->formatRow(OutputFormat::aac)->isVisibleTo(sidebar()));
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include <QDir>
+#include <QProcess>
 #include <QDragEnterEvent>
 #include <QMenu>
 #include <QMimeData>
@@ -24,13 +25,26 @@
 namespace vexal::test {
 namespace {
 
-// Renders the window and its sheets to PNG files for people to look at. Slow, so it
-// runs only under `make screenshots` (VEXAL_SCREENSHOTS=1), not in the suite.
+// Writes `frames` frames of a lavfi source into a file whose encoder follows the
+// extension, with extra ffmpeg arguments (tags).
+bool writeGenerated(const std::filesystem::path& path, const QString& source, std::int64_t frames,
+                    int sampleRate, int channels, const QStringList& extraArguments) {
+  std::filesystem::create_directories(path.parent_path());
+  QStringList arguments{"-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                        source + QStringLiteral(":sample_rate=%1").arg(sampleRate), "-af",
+                        QStringLiteral("atrim=end_sample=%1").arg(frames), "-ac",
+                        QString::number(channels)};
+  arguments << extraArguments << QString::fromStdString(path.string());
+  QProcess ffmpeg;
+  ffmpeg.start(QStringLiteral("ffmpeg"), arguments);
+  return ffmpeg.waitForFinished(30000) && ffmpeg.exitStatus() == QProcess::NormalExit &&
+         ffmpeg.exitCode() == 0;
+}
+
+// Renders the window and its sheets to PNG files for people to look at (`make screenshots`).
 class ScreenshotTest : public WindowTest {
  protected:
   void SetUp() override {
-    if (qEnvironmentVariableIsEmpty("VEXAL_SCREENSHOTS"))
-      GTEST_SKIP() << "set VEXAL_SCREENSHOTS=1 (make screenshots)";
     WindowTest::SetUp();
     window_->resize(ui::ContentView::kDefaultWidth, ui::ContentView::kDefaultHeight);
   }
