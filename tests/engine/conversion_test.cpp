@@ -123,24 +123,6 @@ TEST(ConversionTest, CueRangeConvertsExactlyItsSourceFrames) {
   EXPECT_TRUE(std::equal(out.samples.begin(), out.samples.end(), expected.begin() + 441000 * 2));
 }
 
-class AACBitrate : public ::testing::TestWithParam<std::int64_t> {};
-
-TEST_P(AACBitrate, LandsNearTheAskedRate) {
-  test::TempDir dir;
-  // Noise keeps the encoder busy at every rate.
-  const auto source = noiseSource(dir, 441000);
-  auto settings = plainSettings();
-  settings.customBitrate = GetParam();
-
-  ASSERT_TRUE(convertFile(source, dir / "out.m4a", OutputFormat::aac, settings));
-
-  const double bitsPerSecond = static_cast<double>(std::filesystem::file_size(dir / "out.m4a")) * 8 / 10;
-  EXPECT_NEAR(bitsPerSecond, static_cast<double>(GetParam()), 0.1 * static_cast<double>(GetParam()));
-  EXPECT_EQ(test::decodeFile(dir / "out.m4a").frames(), 441000);
-}
-
-INSTANTIATE_TEST_SUITE_P(Rates, AACBitrate, ::testing::Values(256000));
-
 // The container layouts byte by byte: WAV 24-bit little-endian (6 bytes a stereo frame),
 // AIFF big-endian; a range of no frames is refused.
 TEST(ConversionTest, WavIs24BitLittleEndianAndAiffBigEndian) {
@@ -246,20 +228,6 @@ TEST(ConversionTest, HostileChannelCountsAndRatesFail) {
   }
 }
 
-// The failing step is named.
-TEST(ConversionTest, StepNamesOfTheContainerWriter) {
-  test::TempDir dir;
-  const auto source = noiseSource(dir, 1000);
-  const auto unwritable = convertFile(source, dir / "missing" / "sub" / "out.wav", OutputFormat::wav, plainSettings());
-  ASSERT_FALSE(unwritable);
-  EXPECT_EQ(unwritable.error().text(), "Create destination");
-  auto settings = plainSettings();
-  settings.customBitrate = std::int64_t{1} << 33;
-  const auto bitrate = convertFile(source, dir / "out.m4a", OutputFormat::aac, settings);
-  ASSERT_FALSE(bitrate);
-  EXPECT_EQ(bitrate.error().text(), "Set AAC bitrate");
-}
-
 // Cancellation, requested before the start or while the third chunk is reported: the
 // conversion ends with `cancelled` after at most one more chunk.
 class CancellationTest : public ::testing::TestWithParam<std::tuple<NormalizationMode, int>> {};
@@ -351,24 +319,6 @@ TEST(FadeTest, Int16PathGivesTheFloatFactorsAcrossChunkBoundaries) {
       EXPECT_NEAR(ints[i], floats[i] * 32768.0f, 1.0) << "sample " << i;
     }
   }
-}
-
-// The VBR strategies all produce complete files, ordered by size.
-TEST(ContainerWriterTest, AACVariableBitRateStrategies) {
-  test::TempDir dir;
-  const auto source = test::writeAudio(dir.path(), "music", test::musicLike(44100, 2, 3), InputKind::wav16);
-  std::vector<double> rates;
-  for (AACStrategy strategy : {AACStrategy::vbrLow, AACStrategy::vbrMedium, AACStrategy::vbrHigh}) {
-    auto settings = plainSettings();
-    settings.aacStrategy = strategy;
-    settings.customBitrate = 1;  // ignored on the VBR path
-    const auto output = dir / ("vbr" + std::to_string(rawValue(strategy)) + ".m4a");
-    ASSERT_TRUE(convertFile(source, output, OutputFormat::aac, settings));
-    EXPECT_EQ(test::decodeFile(output).frames(), 3 * 44100);
-    rates.push_back(test::bitRateOf(output, 3));
-  }
-  EXPECT_LT(rates[0], rates[1]);
-  EXPECT_LT(rates[1], rates[2]);
 }
 
 }  // namespace

@@ -12,7 +12,6 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <optional>
 #include <string>
@@ -105,8 +104,6 @@ inline std::vector<int> mp3FrameBitrates(const std::vector<unsigned char>& bytes
 struct OggPage {
   std::uint8_t flags = 0;
   std::int64_t granule = 0;
-  std::uint32_t serial = 0;
-  std::size_t size = 0;  // header and body bytes
   std::vector<unsigned char> body;
 };
 
@@ -117,7 +114,6 @@ inline std::vector<OggPage> oggPages(const std::vector<unsigned char>& bytes) {
     OggPage page;
     page.flags = bytes[pos + 5];
     std::memcpy(&page.granule, &bytes[pos + 6], 8);
-    std::memcpy(&page.serial, &bytes[pos + 14], 4);
     const std::size_t segments = bytes[pos + 26];
     if (pos + 27 + segments > bytes.size()) break;
     std::size_t bodySize = 0;
@@ -126,42 +122,10 @@ inline std::vector<OggPage> oggPages(const std::vector<unsigned char>& bytes) {
     if (body + bodySize > bytes.size()) break;
     page.body.assign(bytes.begin() + static_cast<std::ptrdiff_t>(body),
                      bytes.begin() + static_cast<std::ptrdiff_t>(body + bodySize));
-    page.size = 27 + segments + bodySize;
     pages.push_back(std::move(page));
     pos = body + bodySize;
   }
   return pages;
-}
-
-// The comments of a Vorbis or Opus comment header packet, in file order.
-inline std::vector<std::string> commentList(const std::vector<unsigned char>& packet,
-                                            std::size_t headerSize) {
-  std::vector<std::string> comments;
-  auto u32 = [&](std::size_t at) {
-    std::uint32_t v = 0;
-    if (at + 4 <= packet.size()) std::memcpy(&v, &packet[at], 4);
-    return v;
-  };
-  std::size_t pos = headerSize;
-  pos += 4 + u32(pos);  // vendor string
-  const std::uint32_t count = u32(pos);
-  pos += 4;
-  for (std::uint32_t i = 0; i < count && pos + 4 <= packet.size(); ++i) {
-    const std::uint32_t length = u32(pos);
-    pos += 4;
-    if (pos + length > packet.size()) break;
-    comments.emplace_back(packet.begin() + static_cast<std::ptrdiff_t>(pos),
-                          packet.begin() + static_cast<std::ptrdiff_t>(pos + length));
-    pos += length;
-  }
-  return comments;
-}
-
-// The comments of the second Ogg page's header packet (after `headerSize` magic bytes).
-inline std::vector<std::string> oggComments(const std::filesystem::path& path, std::size_t headerSize) {
-  const auto pages = oggPages(readBytes(path));
-  EXPECT_GE(pages.size(), 2u);
-  return pages.size() < 2 ? std::vector<std::string>{} : commentList(pages[1].body, headerSize);
 }
 
 // Every field the tag writers map, with a cover.

