@@ -123,9 +123,9 @@ TEST(ConversionTest, CueRangeConvertsExactlyItsSourceFrames) {
   EXPECT_TRUE(std::equal(out.samples.begin(), out.samples.end(), expected.begin() + 441000 * 2));
 }
 
-// The container layouts byte by byte: WAV 24-bit little-endian (6 bytes a stereo frame),
-// AIFF big-endian; a range of no frames is refused.
-TEST(ConversionTest, WavIs24BitLittleEndianAndAiffBigEndian) {
+// WAV keeps 24-bit samples as 24-bit little-endian integers (6 bytes a stereo frame); a
+// range of no frames is refused.
+TEST(ConversionTest, WavIs24BitLittleEndianAndEmptyRangesAreRefused) {
   test::TempDir dir;
   // One known sample value: 0x123456 / 2^23 on both channels of the first frame.
   const float value = static_cast<float>(0x123456) / 8388608.0f;
@@ -147,16 +147,6 @@ TEST(ConversionTest, WavIs24BitLittleEndianAndAiffBigEndian) {
   EXPECT_EQ(le(wav, data + 4, 4), 600u);
   EXPECT_EQ(le(wav, data + 8, 3), 0x123456u);
   EXPECT_EQ(test::decodeFile(dir / "out.wav").samples[0], value);
-
-  ASSERT_TRUE(convertFile(source, dir / "out.aiff", OutputFormat::aiff, plainSettings()));
-  const std::string aiff = readText(dir / "out.aiff");
-  EXPECT_EQ(aiff.substr(0, 4), "FORM");
-  EXPECT_EQ(aiff.substr(8, 4), "AIFF");
-  const auto ssnd = aiff.find("SSND");
-  ASSERT_NE(ssnd, std::string::npos);
-  // SSND: id, size, offset, block size, then the first sample, most significant byte first.
-  EXPECT_EQ(aiff.substr(ssnd + 16, 3), "\x12\x34\x56");
-  EXPECT_EQ(aiff.size() - (ssnd + 16), 600u);
 
   // Ranges without audio (empty, or past the end) are refused, and nothing is written.
   for (const auto& [start, end] : {std::pair{50, 50}, std::pair{60, 40}, std::pair{100, 200}}) {

@@ -23,16 +23,6 @@ void putLe32(std::string& bytes, std::size_t at, std::uint32_t value) {
   for (int b = 0; b < 4; ++b) bytes[at + b] = static_cast<char>(value >> (8 * b));
 }
 
-std::uint32_t getBe32(const std::string& bytes, std::size_t at) {
-  std::uint32_t value = 0;
-  for (int b = 0; b < 4; ++b) value = value << 8 | static_cast<unsigned char>(bytes[at + b]);
-  return value;
-}
-
-void putBe32(std::string& bytes, std::size_t at, std::uint32_t value) {
-  for (int b = 0; b < 4; ++b) bytes[at + b] = static_cast<char>(value >> (8 * (3 - b)));
-}
-
 // Damage done to a good file's bytes.
 using Damage = std::function<void(std::string&)>;
 
@@ -45,19 +35,6 @@ void cutLastFrame(std::string& bytes) { bytes.resize(bytes.size() - 100); }
 void doubleWavDataSize(std::string& bytes) {
   const auto at = bytes.find("data");
   putLe32(bytes, at + 4, static_cast<std::uint32_t>(2 * (bytes.size() - at - 8)));
-}
-
-void doubleFlacSampleCount(std::string& bytes) {
-  // STREAMINFO follows "fLaC" and its 4-byte block header; the low 32 of the 36-bit
-  // sample count end its 18th byte.
-  constexpr std::size_t kCountLow = 4 + 4 + 14;
-  putBe32(bytes, kCountLow, getBe32(bytes, kCountLow) * 2);
-}
-
-void doubleXingFrameCount(std::string& bytes) {
-  auto at = bytes.find("Info");
-  if (at == std::string::npos) at = bytes.find("Xing");
-  putBe32(bytes, at + 8, getBe32(bytes, at + 8) * 2);
 }
 
 // Pseudo-random bytes over the middle third: packets that do not decode.
@@ -149,18 +126,13 @@ INSTANTIATE_TEST_SUITE_P(
     Sources, DamagedSourceTest,
     ::testing::Values(DamageCase{"flacIntact", InputKind::flac16, {}, false},
                       DamageCase{"flacCut", InputKind::flac16, cutInHalf},
-                      DamageCase{"flacHeader", InputKind::flac16, doubleFlacSampleCount},
-                      DamageCase{"flacScrambled", InputKind::flac16, scrambleMiddle, true, true},
                       DamageCase{"wavHeader", InputKind::wav16, doubleWavDataSize},
                       DamageCase{"mp3Cut", InputKind::mp3, cutInHalf},
                       DamageCase{"mp3LastFrameCut", InputKind::mp3, cutLastFrame, false},
                       DamageCase{"adtsLastFrameCut", InputKind::aacAdts, cutLastFrame, false},
-                      DamageCase{"mp3Header", InputKind::mp3, doubleXingFrameCount},
                       DamageCase{"mp3Scrambled", InputKind::mp3, scrambleMiddle, true, true},
                       DamageCase{"m4aCut", InputKind::aacM4a, cutInHalf},
-                      DamageCase{"m4aScrambled", InputKind::aacM4a, scrambleMiddle, true, true},
-                      DamageCase{"vorbisCut", InputKind::oggVorbis, cutInHalf, true, false, 3.0},
-                      DamageCase{"opusCut", InputKind::oggOpus, cutInHalf}),
+                      DamageCase{"vorbisCut", InputKind::oggVorbis, cutInHalf, true, false, 3.0}),
     [](const auto& info) { return info.param.name; });
 
 // A range past the end of a stream whose length is only known by decoding it: the

@@ -101,33 +101,6 @@ inline std::vector<int> mp3FrameBitrates(const std::vector<unsigned char>& bytes
   return bitrates;
 }
 
-struct OggPage {
-  std::uint8_t flags = 0;
-  std::int64_t granule = 0;
-  std::vector<unsigned char> body;
-};
-
-inline std::vector<OggPage> oggPages(const std::vector<unsigned char>& bytes) {
-  std::vector<OggPage> pages;
-  std::size_t pos = 0;
-  while (pos + 27 <= bytes.size() && std::memcmp(&bytes[pos], "OggS", 4) == 0) {
-    OggPage page;
-    page.flags = bytes[pos + 5];
-    std::memcpy(&page.granule, &bytes[pos + 6], 8);
-    const std::size_t segments = bytes[pos + 26];
-    if (pos + 27 + segments > bytes.size()) break;
-    std::size_t bodySize = 0;
-    for (std::size_t s = 0; s < segments; ++s) bodySize += bytes[pos + 27 + s];
-    const std::size_t body = pos + 27 + segments;
-    if (body + bodySize > bytes.size()) break;
-    page.body.assign(bytes.begin() + static_cast<std::ptrdiff_t>(body),
-                     bytes.begin() + static_cast<std::ptrdiff_t>(body + bodySize));
-    pages.push_back(std::move(page));
-    pos = body + bodySize;
-  }
-  return pages;
-}
-
 // Every field the tag writers map, with a cover.
 inline AudioMetadata fullMetadata() {
   AudioMetadata m;

@@ -75,22 +75,6 @@ INSTANTIATE_TEST_SUITE_P(RatesAndLayouts, EncoderLimitsTable,
                                   std::to_string(std::get<1>(info.param)) + "ch";
                          });
 
-// A bit rate the user chose keeps the encoder's refusal instead of being moved.
-TEST(EncoderLimits, ExplicitBitrateOutsideTheEncoderFails) {
-  test::TempDir dir;
-  const auto source = test::writeAudio(dir.path(), "low", test::noise(8000, 1, kTableSeconds, -6.0), InputKind::wav16);
-  for (const auto& [format, step] : {std::pair{OutputFormat::vorbis, "Vorbis encoder init failed"},
-                                     std::pair{OutputFormat::aac, "Set AAC bitrate"}}) {
-    auto settings = plainSettings(format);
-    settings.customBitrate = 256000;
-    const auto converted = AudioProcessor::convert(source, dir / ("out." + std::string(fileExtension(format))),
-                                                   format, settings, {}, {}, {});
-    ASSERT_FALSE(converted) << rawValue(format);
-    EXPECT_NE(converted.error().errorDescription().find(step), std::string::npos)
-        << converted.error().errorDescription();
-  }
-}
-
 // Every channel of a 5.1 or 7.1 source carries the same full-scale tone, the LFE a
 // full-scale low one that the downmix drops: the stereo result is the tone itself in
 // every format, at full scale and not above, at the same loudness.

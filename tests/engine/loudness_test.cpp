@@ -100,26 +100,6 @@ TEST(LoudnessTest, MeasuresOnlyItsRange) {
   EXPECT_NEAR(loud->peakDB, -15.0, 0.01);
 }
 
-TEST(LoudnessTest, ProgressEndsAtThreeTenthsAndCancellationStops) {
-  test::TempDir dir;
-  const auto file = floatWav(dir, test::noise(44100, 2, 8192 * 8 / 44100.0, -1));
-  std::vector<double> reports;
-  ASSERT_TRUE(analyzeLoudness(file, {}, {}, {},
-                              [&](double p) { reports.push_back(p); }));
-  ASSERT_EQ(reports.size(), 9u);
-  EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end()));
-  EXPECT_EQ(reports.back(), 0.3);
-
-  std::stop_source stop;
-  int chunks = 0;
-  const auto cancelled = analyzeLoudness(file, {}, {}, stop.get_token(), [&](double) {
-    if (++chunks == 2) stop.request_stop();
-  });
-  ASSERT_FALSE(cancelled);
-  EXPECT_EQ(cancelled.error(), ConversionError::cancelled());
-  EXPECT_EQ(chunks, 2);
-}
-
 struct GainCase {
   NormalizationMode mode;
   double target;

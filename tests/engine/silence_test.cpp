@@ -43,29 +43,6 @@ TEST_P(OneLoudSample, BoundsAreThatFrame) {
 INSTANTIATE_TEST_SUITE_P(Positions, OneLoudSample,
                          ::testing::Values(0, 8191, 8192, 44100 - 8193, 44099));
 
-TEST(SilenceTest, SampleAtTheThresholdIsNotLoud) {
-  test::TempDir dir;
-  // -60 dB is exactly 0.001 as a 32-bit float.
-  const float threshold = static_cast<float>(std::pow(10.0, -60.0 / 20.0));
-  ASSERT_EQ(threshold, 0.001f);
-  const auto file = test::writeAudio(dir.path(), "quiet", test::Signal{44100, 1, 20000, [=](std::int64_t i, std::uint32_t) {
-                                       if (i == 5000) return threshold;
-                                       if (i == 7000) return -threshold;
-                                       if (i == 12000) return std::nextafter(threshold, 1.0f);
-                                       return 0.0f;
-                                     }},
-                                     InputKind::wavFloat);
-  const auto bounds = scan(file, {}, {}, -60);
-  ASSERT_TRUE(bounds);
-  EXPECT_EQ(*bounds, (Bounds{12000, 12001}));
-}
-
-TEST(SilenceTest, AllSilentRangeIsLeftAsAsked) {
-  test::TempDir dir;
-  const auto file = test::writeAudio(dir.path(), "silence", test::silence(44100, 2, 30000 / 44100.0), InputKind::wav16);
-  EXPECT_EQ(*scan(file, 1000, 25000, -50), (Bounds{1000, 25000}));
-}
-
 // Tone [1 s, 2 s), silence, tone [3 s, 4 s), silence to 5 s: a cue-style range is
 // trimmed within itself only.
 TEST(SilenceTest, RangeIsTrimmedWithinItself) {

@@ -29,6 +29,8 @@ TagLib::StringList text(const char* utf8) {
 AudioMetadata sourceRecord() {
   auto metadata = test::fullMetadata();
   metadata.title = "Fl\xC3\xBCgel";
+  metadata.artist = "First; Zw\xC3\xB6lf";
+  metadata.genre = "Rock; Pop";
   metadata.date = "1997-05-17";
   return metadata;
 }
@@ -56,13 +58,13 @@ std::filesystem::path taggedSource(const test::TempDir& dir, const TagLib::Prope
 TagLib::PropertyMap fullProperties() {
   TagLib::PropertyMap properties;
   properties.insert("TITLE", text("Fl\xC3\xBCgel"));
-  properties.insert("ARTIST", text("The Testers"));
+  properties.insert("ARTIST", text("First").append(TagLib::String("Zw\xC3\xB6lf", TagLib::String::UTF8)));
   properties.insert("ALBUM", text("Generated Signals"));
   properties.insert("ALBUMARTIST", text("Various Testers"));
   properties.insert("TRACKNUMBER", text("3"));
   properties.insert("TRACKTOTAL", text("12"));
   properties.insert("DISCNUMBER", text("2"));
-  properties.insert("GENRE", text("Electronic"));
+  properties.insert("GENRE", text("Rock").append("Pop"));
   properties.insert("DATE", text("1997-05-17"));
   properties.insert("COMPOSER", text("A. Composer"));
   return properties;
@@ -112,11 +114,18 @@ class TagRoundTripTest : public testing::TestWithParam<OutputFormat> {
   test::TempDir dir_;
 };
 
+// Two artists and two genres become repeated comments where the format holds several
+// values and one joined text where it does not.
 TEST_P(TagRoundTripTest, CarriesEveryFieldTheFormatTakes) {
   const auto source = taggedSource(dir_, fullProperties(), true);
   ASSERT_EQ(MetadataService::readMetadata(source), sourceRecord());
   const auto output = convert(source, true);
   EXPECT_EQ(MetadataService::readMetadata(output), expectedIn(GetParam()));
+  if (!expectedIn(GetParam()).artist) return;
+  const TagLib::FileRef file(output.c_str());
+  const bool xiph = GetParam() == OutputFormat::flac || GetParam() == OutputFormat::opus ||
+                    GetParam() == OutputFormat::vorbis;
+  EXPECT_EQ(file.file()->properties()["ARTIST"].size(), xiph ? 2u : 1u);
 }
 
 // Nothing is written with preserveMetadata off, nor for a record without content.
@@ -126,37 +135,6 @@ TEST_P(TagRoundTripTest, WritesNothingWhenOffOrEmpty) {
   properties.insert("GENRE", text("Rock"));
   properties.insert("DATE", text("2004"));
   EXPECT_EQ(MetadataService::readMetadata(convert(taggedSource(dir_, properties, false), true)), AudioMetadata{});
-}
-
-// Two artists and two genres become repeated comments where the format holds several
-// values and one joined text where it does not; the full date stays where it fits.
-TEST_P(TagRoundTripTest, WritesSeveralValuesAsTheFormatHoldsThem) {
-  auto properties = fullProperties();
-  properties.replace("ARTIST", text("First").append(TagLib::String("Zw\xC3\xB6lf", TagLib::String::UTF8)));
-  properties.replace("GENRE", text("Rock").append("Pop"));
-  const auto output = convert(taggedSource(dir_, properties, false), true);
-  const TagLib::FileRef file(output.c_str());
-  ASSERT_FALSE(file.isNull());
-  const auto written = file.file()->properties();
-  const auto format = GetParam();
-  if (format == OutputFormat::wav || format == OutputFormat::aiff) {
-    EXPECT_TRUE(written.isEmpty());
-    return;
-  }
-  const bool xiph = format == OutputFormat::flac || format == OutputFormat::opus ||
-                    format == OutputFormat::vorbis;
-  auto values = [&](const char* key) {
-    std::vector<std::string> list;
-    if (written.contains(key)) {
-      for (const auto& value : written[key]) list.push_back(value.to8Bit(true));
-    }
-    return list;
-  };
-  using List = std::vector<std::string>;
-  EXPECT_EQ(values("ARTIST"), (xiph ? List{"First", "Zw\xC3\xB6lf"} : List{"First; Zw\xC3\xB6lf"}));
-  EXPECT_EQ(values("GENRE"), (xiph ? List{"Rock", "Pop"} : List{"Rock; Pop"}));
-  EXPECT_EQ(values("DATE"), List{format == OutputFormat::mp3 ? "1997" : "1997-05-17"});
-  EXPECT_EQ(MetadataService::readMetadata(output).artist, "First; Zw\xC3\xB6lf");
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, TagRoundTripTest, testing::ValuesIn(kAllOutputFormats),
