@@ -1,7 +1,7 @@
 #pragma once
 
-// Helpers shared by the encoder tests: requests as the conversion entry builds them, a
-// fixture of generated sources, and raw looks into MP3 frames and Ogg pages.
+// Helpers shared by the encoder tests: a raw look into MP3 frames, a full tag record and
+// a disk that fills up mid-file.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -17,60 +17,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/audio_file_info.h"
 #include "engine/audio_processor.h"
-#include "engine/encode_request.h"
 #include "support/test_support.h"
 
 namespace vexal::test {
-
-// The encoder of a lossy format.
-inline Expected<> encode(const EncodeRequest& request) {
-  switch (request.format) {
-    case OutputFormat::mp3: return encodeMP3(request);
-    case OutputFormat::opus: return encodeOpus(request);
-    case OutputFormat::vorbis: return encodeVorbis(request);
-    default: return Unexpected(ConversionError::unsupportedFormat("not a lossy format"));
-  }
-}
-
-// A request as the conversion entry hands it to an encoder.
-inline EncodeRequest makeRequest(const std::filesystem::path& source,
-                                 const std::filesystem::path& output, OutputFormat format,
-                                 ConversionSettings settings = {}) {
-  EncodeRequest request;
-  request.source = source;
-  request.output = output;
-  request.format = format;
-  if (settings.enabledFormats.empty()) settings.enabledFormats = {format};
-  request.settings = settings;
-  auto info = readAudioFileInfo(source);
-  EXPECT_TRUE(info.has_value()) << source;
-  if (info) request.info = *info;
-  return request;
-}
-
-// A folder of music-like 16-bit WAV sources, each made on first use, and encodes from them.
-class EncoderTest : public testing::Test {
- protected:
-  std::filesystem::path source(std::uint32_t rate, std::uint32_t channels = 2, double seconds = 3.0) {
-    const std::string stem =
-        "music" + std::to_string(rate) + "_" + std::to_string(channels) + "_" + std::to_string(seconds);
-    const auto path = dir_ / (stem + ".wav");
-    if (std::filesystem::exists(path)) return path;
-    return writeAudio(dir_.path(), stem, musicLike(rate, channels, seconds), InputKind::wav16);
-  }
-  // Encodes `from` into dir / name, expecting success.
-  std::filesystem::path encodeTo(OutputFormat format, const std::filesystem::path& from, const std::string& name,
-                                 ConversionSettings settings = {}, std::optional<AudioMetadata> metadata = {}) {
-    auto request = makeRequest(from, dir_ / name, format, settings);
-    request.metadata = std::move(metadata);
-    const auto result = encode(request);
-    EXPECT_TRUE(result.has_value()) << (result ? "" : result.error().errorDescription());
-    return request.output;
-  }
-  TempDir dir_;
-};
 
 // Size of a leading ID3v2 tag (header included), 0 when there is none.
 inline std::size_t id3v2Size(const std::vector<unsigned char>& bytes) {

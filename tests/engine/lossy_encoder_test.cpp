@@ -89,32 +89,20 @@ INSTANTIATE_TEST_SUITE_P(
                     RoundTripCase{OutputFormat::opus, 48000, 2, true, std::nullopt, 44100}),
     roundTripName);
 
-class LossyEncoder : public test::EncoderTest, public testing::WithParamInterface<OutputFormat> {};
-
-std::string lossyName(const testing::TestParamInfo<OutputFormat>& info) {
-  return formatName(info.param);
-}
-
-// A disk that fills up mid-file: the child may write only 16 KiB.
-TEST_P(LossyEncoder, FileSizeLimitMidFileIsNotWritable) {
-  const auto request = test::makeRequest(source(48000, 2, 3.0), dir_ / "out", GetParam());
-  EXPECT_EQ(test::exitCodeOnFullDisk([&] {
-              const auto result = test::encode(request);
-              return result ? 100 : static_cast<int>(result.error().kind());
-            }),
-            static_cast<int>(ConversionError::Kind::outputDirectoryNotWritable));
-}
-
-INSTANTIATE_TEST_SUITE_P(Encoders, LossyEncoder,
-                         testing::Values(OutputFormat::mp3, OutputFormat::opus,
-                                         OutputFormat::vorbis),
-                         lossyName);
-
-class Mp3Encoder : public test::EncoderTest {
+class Mp3Encoder : public testing::Test {
  protected:
-  std::filesystem::path encode(ConversionSettings settings, const std::string& name) {
-    return encodeTo(OutputFormat::mp3, source(44100, 2, 2.0), name, settings);
+  // Converts `source` (by default 2 s of music-like stereo) to dir / name.
+  std::filesystem::path encode(ConversionSettings settings, const std::string& name,
+                               std::filesystem::path source = {}) {
+    if (source.empty()) {
+      source = test::writeAudio(dir_.path(), "music", test::musicLike(44100, 2, 2.0), test::InputKind::wav16);
+    }
+    if (settings.enabledFormats.empty()) settings.enabledFormats = {OutputFormat::mp3};
+    const auto result = AudioProcessor::convert(source, dir_ / name, OutputFormat::mp3, settings, {}, {}, {});
+    EXPECT_TRUE(result) << result.error().errorDescription();
+    return dir_ / name;
   }
+  TempDir dir_;
 };
 
 struct CbrCase {
@@ -162,13 +150,14 @@ TEST_F(Mp3Encoder, VbrQualitiesScaleTheSizeAndDecodeToTheExactLength) {
 }
 
 TEST_F(Mp3Encoder, GainClipsAtFullScaleBeforeEncoding) {
-  // Peak 0.6 (−4.4 dBFS), four times louder than full scale after the gain.
+  // A mono sine of peak 0.6 (−4.4 dBFS, about −7.5 LUFS) raised to +6 LUFS: four and a
+  // half times louder than full scale.
   const auto loud = test::writeAudio(dir_.path(), "loud", test::sine(44100, 1, 1.0, 1000, -4.437), test::InputKind::wav16);
-  auto request = test::makeRequest(loud, dir_ / "loud.mp3", OutputFormat::mp3);
-  request.gain = 4.0;
-  ASSERT_TRUE(encodeMP3(request).has_value());
+  ConversionSettings settings;
+  settings.normalizationMode = NormalizationMode::lufs;
+  settings.normalizationTarget = 6.0;
   // A clipped sine is nearly square: RMS close to full scale (a pure sine is −3 dB).
-  EXPECT_GT(test::rmsDbfs(test::decodeFile(request.output)), -1.5);
+  EXPECT_GT(test::rmsDbfs(test::decodeFile(encode(settings, "loud.mp3", loud))), -1.5);
 }
 
 }  // namespace

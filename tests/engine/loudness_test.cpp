@@ -39,9 +39,10 @@ class OracleTest : public ::testing::TestWithParam<std::tuple<std::string, doubl
 TEST_P(OracleTest, AgreesWithLibebur128) {
   const auto& [kind, rate] = GetParam();
   test::TempDir dir;
-  // Libebur128 as an independent oracle on signals that are not steady tones; 5.1 noise
-  // whose LFE (not counted) is as loud as the rest; a clip of exactly one 400 ms block.
-  const auto file = floatWav(dir, kind == "noise"      ? test::noise(rate, 2, 30, -12)
+  // Libebur128 as an independent oracle on signals that are not steady tones: mono noise
+  // (an odd channel), chords under a swell, 5.1 noise whose LFE (not counted) is as loud
+  // as the rest; a clip of exactly one 400 ms block.
+  const auto file = floatWav(dir, kind == "mono"       ? test::noise(rate, 1, 10, -12)
                                   : kind == "surround" ? test::noise(rate, 6, 5, -12)
                                   : kind == "oneBlock" ? test::noise(rate, 2, 0.4, -12)
                                                        : swellingMusic(rate, 20));
@@ -51,7 +52,7 @@ TEST_P(OracleTest, AgreesWithLibebur128) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, OracleTest,
-                         ::testing::Combine(::testing::Values("noise", "music", "surround", "oneBlock"),
+                         ::testing::Combine(::testing::Values("mono", "music", "surround", "oneBlock"),
                                             ::testing::Values(44100.0, 48000.0)),
                          [](const auto& info) {
                            return std::get<0>(info.param) + "_" +
