@@ -15,8 +15,6 @@ namespace {
 
 using test::TempDir;
 
-std::string formatName(OutputFormat format) { return std::string(rawValue(format)); }
-
 struct RoundTripCase {
   OutputFormat format;
   std::uint32_t rate;
@@ -28,7 +26,7 @@ struct RoundTripCase {
 
 std::string roundTripName(const testing::TestParamInfo<RoundTripCase>& info) {
   const auto& c = info.param;
-  return formatName(c.format) + "_" + std::to_string(c.rate) + "_" + std::to_string(c.channels) +
+  return std::string(rawValue(c.format)) + "_" + std::to_string(c.rate) + "_" + std::to_string(c.channels) +
          "ch_" + (c.ranged ? "range" : "whole") +
          (c.outputRate ? "_to_" + std::to_string(static_cast<int>(*c.outputRate)) : "");
 }

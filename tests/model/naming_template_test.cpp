@@ -105,8 +105,7 @@ INSTANTIATE_TEST_SUITE_P(
                       EmptyFieldCase{"{artist} - {genre} - {title}", "A - T"},
                       EmptyFieldCase{"{track}_{title}_{disc}", "T"},
                       EmptyFieldCase{"{title} ({year})", "T ()"},
-                      EmptyFieldCase{" - {title} - ", "T"},
-                      EmptyFieldCase{"{genre}", "file"}));
+                      EmptyFieldCase{" - {title} - ", "T"}));
 
 }  // namespace
 }  // namespace vexal
