@@ -19,10 +19,6 @@ std::string readBytes(const std::filesystem::path& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-void putLe32(std::string& bytes, std::size_t at, std::uint32_t value) {
-  for (int b = 0; b < 4; ++b) bytes[at + b] = static_cast<char>(value >> (8 * b));
-}
-
 // Damage done to a good file's bytes.
 using Damage = std::function<void(std::string&)>;
 
@@ -34,7 +30,8 @@ void cutLastFrame(std::string& bytes) { bytes.resize(bytes.size() - 100); }
 // The header states twice the frames there are.
 void doubleWavDataSize(std::string& bytes) {
   const auto at = bytes.find("data");
-  putLe32(bytes, at + 4, static_cast<std::uint32_t>(2 * (bytes.size() - at - 8)));
+  const auto size = static_cast<std::uint32_t>(2 * (bytes.size() - at - 8));
+  for (int b = 0; b < 4; ++b) bytes[at + 4 + b] = static_cast<char>(size >> (8 * b));
 }
 
 // Pseudo-random bytes over the middle third: packets that do not decode.

@@ -151,10 +151,6 @@ std::vector<unsigned char> chunk(const std::filesystem::path& path, const std::s
   return {at + 8, bytes.end()};
 }
 
-std::uint32_t le32(const std::vector<unsigned char>& b, std::size_t at) {
-  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
-}
-
 // Surround outputs are labelled with their speakers: WAV in WAVE_FORMAT_EXTENSIBLE with
 // the channel mask (5.1 and 7.1; AIFF takes the same layout).
 TEST(EncoderLimits, SurroundLayoutsAreWritten) {
@@ -168,7 +164,7 @@ TEST(EncoderLimits, SurroundLayoutsAreWritten) {
     const auto fmt = chunk(output, "fmt ");
     ASSERT_GE(fmt.size(), 24u);
     EXPECT_EQ(fmt[0] | fmt[1] << 8, 0xFFFE);  // WAVE_FORMAT_EXTENSIBLE
-    EXPECT_EQ(le32(fmt, 20), mask);
+    EXPECT_EQ(static_cast<std::uint32_t>(fmt[20] | fmt[21] << 8 | fmt[22] << 16 | fmt[23] << 24), mask);
   }
 }
 

@@ -68,6 +68,12 @@ TEST_P(LossyRoundTrip, KeepsLengthRateChannelsAndTone) {
   EXPECT_EQ(decoded.frames(), std::llround(static_cast<double>(end.value_or(c.rate * 2) - start.value_or(0)) *
                                            outputRate / c.rate));
 
+  if (c.bitrate) {
+    // The asked rate reaches the encoder: well under the size at the format's default.
+    settings.customBitrate.reset();
+    ASSERT_TRUE(AudioProcessor::convert(source, dir / "default", c.format, settings, start, end, {}));
+    EXPECT_LT(std::filesystem::file_size(output), std::filesystem::file_size(dir / "default") * 8 / 10);
+  }
   EXPECT_NEAR(test::rmsDbfs(decoded), -9.03, 0.5);
   for (std::uint32_t ch = 0; ch < decoded.channels; ++ch) {
     EXPECT_NEAR(test::frequencyOf(decoded, ch), 1000.0, 5.0) << "channel " << ch;
@@ -82,7 +88,7 @@ INSTANTIATE_TEST_SUITE_P(
                     // Vorbis tops out near 90 kbit/s for 22 kHz stereo.
                     RoundTripCase{OutputFormat::vorbis, 22050, 2, true, 64000},
                     // Coded at 16 kHz: granule positions and pre-skip still count 48 kHz.
-                    RoundTripCase{OutputFormat::opus, 16000, 2, true},
+                    RoundTripCase{OutputFormat::opus, 16000, 2, true, 48000},
                     RoundTripCase{OutputFormat::opus, 44100, 2, false},
                     RoundTripCase{OutputFormat::opus, 48000, 2, true, std::nullopt, 44100}),
     roundTripName);
