@@ -1,13 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <fstream>
 #include <string>
 #include <tuple>
 #include <vector>
 
-#include "encode_test_util.h"
 #include "engine/audio_processor.h"
 #include "engine/chunk_stage.h"
 #include "support/test_support.h"
@@ -87,28 +85,18 @@ INSTANTIATE_TEST_SUITE_P(MoreInputs, LosslessRoundTrip,
                                                               InputKind::flacMka, InputKind::aifc16)),
                          roundTripName);
 
-// DSD becomes 88.2 kHz PCM unless another rate is asked for; the output holds the whole
-// tone either way.
-class DsdConversion : public ::testing::TestWithParam<std::optional<double>> {};
-
-TEST_P(DsdConversion, KeepsLengthAndPitch) {
+// DSD becomes 88.2 kHz PCM holding the whole tone.
+TEST(ConversionTest, DsdKeepsLengthAndPitch) {
   test::TempDir dir;
   const auto source = test::writeDsf(dir.path(), "tone", test::sine(2822400, 2, 0.2, 1000, -6));
-  auto settings = plainSettings();
-  settings.customSampleRate = GetParam();
-  const double rate = GetParam().value_or(88200);
-
-  ASSERT_TRUE(convertFile(source, dir / "out.flac", OutputFormat::flac, settings));
+  ASSERT_TRUE(convertFile(source, dir / "out.flac", OutputFormat::flac, plainSettings()));
 
   const auto out = test::decodeFile(dir / "out.flac");
-  EXPECT_EQ(out.sampleRate, rate);
+  EXPECT_EQ(out.sampleRate, 88200);
   EXPECT_EQ(out.channels, 2u);
-  EXPECT_EQ(out.frames(), static_cast<std::int64_t>(rate * 0.2));
+  EXPECT_EQ(out.frames(), 88200 / 5);
   EXPECT_NEAR(test::frequencyOf(out), 1000.0, 5.0);
 }
-
-INSTANTIATE_TEST_SUITE_P(Rates, DsdConversion, ::testing::Values(std::optional<double>{}, std::optional<double>{44100.0}),
-                         [](const auto& info) { return "to" + std::to_string(static_cast<int>(info.param.value_or(0))); });
 
 TEST(ConversionTest, CueRangeConvertsExactlyItsSourceFrames) {
   test::TempDir dir;
@@ -123,27 +111,9 @@ TEST(ConversionTest, CueRangeConvertsExactlyItsSourceFrames) {
   EXPECT_TRUE(std::equal(out.samples.begin(), out.samples.end(), expected.begin() + 441000 * 2));
 }
 
-class AACBitrate : public ::testing::TestWithParam<std::int64_t> {};
-
-TEST_P(AACBitrate, LandsNearTheAskedRate) {
-  test::TempDir dir;
-  // Noise keeps the encoder busy at every rate.
-  const auto source = noiseSource(dir, 441000);
-  auto settings = plainSettings();
-  settings.customBitrate = GetParam();
-
-  ASSERT_TRUE(convertFile(source, dir / "out.m4a", OutputFormat::aac, settings));
-
-  const double bitsPerSecond = static_cast<double>(std::filesystem::file_size(dir / "out.m4a")) * 8 / 10;
-  EXPECT_NEAR(bitsPerSecond, static_cast<double>(GetParam()), 0.1 * static_cast<double>(GetParam()));
-  EXPECT_EQ(test::decodeFile(dir / "out.m4a").frames(), 441000);
-}
-
-INSTANTIATE_TEST_SUITE_P(Rates, AACBitrate, ::testing::Values(256000));
-
-// The container layouts byte by byte: WAV 24-bit little-endian (6 bytes a stereo frame),
-// AIFF big-endian; a range of no frames is refused.
-TEST(ConversionTest, WavIs24BitLittleEndianAndAiffBigEndian) {
+// WAV keeps 24-bit samples as 24-bit little-endian integers (6 bytes a stereo frame); a
+// range of no frames is refused.
+TEST(ConversionTest, WavIs24BitLittleEndianAndEmptyRangesAreRefused) {
   test::TempDir dir;
   // One known sample value: 0x123456 / 2^23 on both channels of the first frame.
   const float value = static_cast<float>(0x123456) / 8388608.0f;
@@ -165,16 +135,6 @@ TEST(ConversionTest, WavIs24BitLittleEndianAndAiffBigEndian) {
   EXPECT_EQ(le(wav, data + 4, 4), 600u);
   EXPECT_EQ(le(wav, data + 8, 3), 0x123456u);
   EXPECT_EQ(test::decodeFile(dir / "out.wav").samples[0], value);
-
-  ASSERT_TRUE(convertFile(source, dir / "out.aiff", OutputFormat::aiff, plainSettings()));
-  const std::string aiff = readText(dir / "out.aiff");
-  EXPECT_EQ(aiff.substr(0, 4), "FORM");
-  EXPECT_EQ(aiff.substr(8, 4), "AIFF");
-  const auto ssnd = aiff.find("SSND");
-  ASSERT_NE(ssnd, std::string::npos);
-  // SSND: id, size, offset, block size, then the first sample, most significant byte first.
-  EXPECT_EQ(aiff.substr(ssnd + 16, 3), "\x12\x34\x56");
-  EXPECT_EQ(aiff.size() - (ssnd + 16), 600u);
 
   // Ranges without audio (empty, or past the end) are refused, and nothing is written.
   for (const auto& [start, end] : {std::pair{50, 50}, std::pair{60, 40}, std::pair{100, 200}}) {
@@ -232,32 +192,15 @@ TEST(ConversionTest, HostileChannelCountsAndRatesFail) {
       EXPECT_EQ(result.error().errorDescription(), "Unsupported format: 9 channels at 44100 Hz");
     }
   }
-  for (double rate : {0.0, 1e12, std::nan("")}) {
+  for (double value : {0.0, 1e12, double{INFINITY}, std::nan("")}) {
     auto settings = plainSettings();
-    settings.customSampleRate = rate;
-    EXPECT_FALSE(convertFile(source, dir / "out.wav", OutputFormat::wav, settings))
-        << rate;
+    settings.customSampleRate = value;
+    EXPECT_FALSE(convertFile(source, dir / "out.wav", OutputFormat::wav, settings)) << value;
+    if (value == 0.0 || value == 1e12) continue;  // fade lengths: only the endless and NaN
+    settings = plainSettings();
+    settings.fadeOutSeconds = value;
+    EXPECT_FALSE(convertFile(source, dir / "out.wav", OutputFormat::wav, settings)) << value;
   }
-  for (double seconds : {double{INFINITY}, std::nan("")}) {
-    auto settings = plainSettings();
-    settings.fadeOutSeconds = seconds;
-    EXPECT_FALSE(convertFile(source, dir / "out.wav", OutputFormat::wav, settings))
-        << seconds;
-  }
-}
-
-// The failing step is named.
-TEST(ConversionTest, StepNamesOfTheContainerWriter) {
-  test::TempDir dir;
-  const auto source = noiseSource(dir, 1000);
-  const auto unwritable = convertFile(source, dir / "missing" / "sub" / "out.wav", OutputFormat::wav, plainSettings());
-  ASSERT_FALSE(unwritable);
-  EXPECT_EQ(unwritable.error().text(), "Create destination");
-  auto settings = plainSettings();
-  settings.customBitrate = std::int64_t{1} << 33;
-  const auto bitrate = convertFile(source, dir / "out.m4a", OutputFormat::aac, settings);
-  ASSERT_FALSE(bitrate);
-  EXPECT_EQ(bitrate.error().text(), "Set AAC bitrate");
 }
 
 // Cancellation, requested before the start or while the third chunk is reported: the
@@ -351,24 +294,6 @@ TEST(FadeTest, Int16PathGivesTheFloatFactorsAcrossChunkBoundaries) {
       EXPECT_NEAR(ints[i], floats[i] * 32768.0f, 1.0) << "sample " << i;
     }
   }
-}
-
-// The VBR strategies all produce complete files, ordered by size.
-TEST(ContainerWriterTest, AACVariableBitRateStrategies) {
-  test::TempDir dir;
-  const auto source = test::writeAudio(dir.path(), "music", test::musicLike(44100, 2, 3), InputKind::wav16);
-  std::vector<double> rates;
-  for (AACStrategy strategy : {AACStrategy::vbrLow, AACStrategy::vbrMedium, AACStrategy::vbrHigh}) {
-    auto settings = plainSettings();
-    settings.aacStrategy = strategy;
-    settings.customBitrate = 1;  // ignored on the VBR path
-    const auto output = dir / ("vbr" + std::to_string(rawValue(strategy)) + ".m4a");
-    ASSERT_TRUE(convertFile(source, output, OutputFormat::aac, settings));
-    EXPECT_EQ(test::decodeFile(output).frames(), 3 * 44100);
-    rates.push_back(test::bitRateOf(output, 3));
-  }
-  EXPECT_LT(rates[0], rates[1]);
-  EXPECT_LT(rates[1], rates[2]);
 }
 
 }  // namespace

@@ -19,20 +19,6 @@ std::string readBytes(const std::filesystem::path& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-void putLe32(std::string& bytes, std::size_t at, std::uint32_t value) {
-  for (int b = 0; b < 4; ++b) bytes[at + b] = static_cast<char>(value >> (8 * b));
-}
-
-std::uint32_t getBe32(const std::string& bytes, std::size_t at) {
-  std::uint32_t value = 0;
-  for (int b = 0; b < 4; ++b) value = value << 8 | static_cast<unsigned char>(bytes[at + b]);
-  return value;
-}
-
-void putBe32(std::string& bytes, std::size_t at, std::uint32_t value) {
-  for (int b = 0; b < 4; ++b) bytes[at + b] = static_cast<char>(value >> (8 * (3 - b)));
-}
-
 // Damage done to a good file's bytes.
 using Damage = std::function<void(std::string&)>;
 
@@ -44,20 +30,8 @@ void cutLastFrame(std::string& bytes) { bytes.resize(bytes.size() - 100); }
 // The header states twice the frames there are.
 void doubleWavDataSize(std::string& bytes) {
   const auto at = bytes.find("data");
-  putLe32(bytes, at + 4, static_cast<std::uint32_t>(2 * (bytes.size() - at - 8)));
-}
-
-void doubleFlacSampleCount(std::string& bytes) {
-  // STREAMINFO follows "fLaC" and its 4-byte block header; the low 32 of the 36-bit
-  // sample count end its 18th byte.
-  constexpr std::size_t kCountLow = 4 + 4 + 14;
-  putBe32(bytes, kCountLow, getBe32(bytes, kCountLow) * 2);
-}
-
-void doubleXingFrameCount(std::string& bytes) {
-  auto at = bytes.find("Info");
-  if (at == std::string::npos) at = bytes.find("Xing");
-  putBe32(bytes, at + 8, getBe32(bytes, at + 8) * 2);
+  const auto size = static_cast<std::uint32_t>(2 * (bytes.size() - at - 8));
+  for (int b = 0; b < 4; ++b) bytes[at + 4 + b] = static_cast<char>(size >> (8 * b));
 }
 
 // Pseudo-random bytes over the middle third: packets that do not decode.
@@ -71,7 +45,7 @@ void scrambleMiddle(std::string& bytes) {
 struct DamageCase {
   std::string name;
   InputKind kind;
-  Damage damage;  // empty: the intact file
+  Damage damage;
   bool fails = true;  // false: what is left still plays whole
   // Analysis reads the ends of seekable files only, so damage in the middle is left to
   // the conversion.
@@ -91,7 +65,7 @@ class DamagedSourceTest : public ::testing::TestWithParam<DamageCase> {
     const auto good = test::writeAudio(dir_.path(), "good", test::noise(rate, 2, param.seconds, -3.0), param.kind);
     const auto path = dir_ / ("damaged." + test::extensionFor(param.kind));
     std::string bytes = readBytes(good);
-    if (param.damage) param.damage(bytes);
+    param.damage(bytes);
     std::ofstream(path, std::ios::binary) << bytes;
     return path;
   }
@@ -147,20 +121,14 @@ TEST_P(DamagedSourceTest, AnalysisFails) {
 
 INSTANTIATE_TEST_SUITE_P(
     Sources, DamagedSourceTest,
-    ::testing::Values(DamageCase{"flacIntact", InputKind::flac16, {}, false},
-                      DamageCase{"flacCut", InputKind::flac16, cutInHalf},
-                      DamageCase{"flacHeader", InputKind::flac16, doubleFlacSampleCount},
-                      DamageCase{"flacScrambled", InputKind::flac16, scrambleMiddle, true, true},
+    ::testing::Values(DamageCase{"flacCut", InputKind::flac16, cutInHalf},
                       DamageCase{"wavHeader", InputKind::wav16, doubleWavDataSize},
                       DamageCase{"mp3Cut", InputKind::mp3, cutInHalf},
                       DamageCase{"mp3LastFrameCut", InputKind::mp3, cutLastFrame, false},
                       DamageCase{"adtsLastFrameCut", InputKind::aacAdts, cutLastFrame, false},
-                      DamageCase{"mp3Header", InputKind::mp3, doubleXingFrameCount},
                       DamageCase{"mp3Scrambled", InputKind::mp3, scrambleMiddle, true, true},
                       DamageCase{"m4aCut", InputKind::aacM4a, cutInHalf},
-                      DamageCase{"m4aScrambled", InputKind::aacM4a, scrambleMiddle, true, true},
-                      DamageCase{"vorbisCut", InputKind::oggVorbis, cutInHalf, true, false, 3.0},
-                      DamageCase{"opusCut", InputKind::oggOpus, cutInHalf}),
+                      DamageCase{"vorbisCut", InputKind::oggVorbis, cutInHalf, true, false, 3.0}),
     [](const auto& info) { return info.param.name; });
 
 // A range past the end of a stream whose length is only known by decoding it: the

@@ -1,7 +1,7 @@
 #pragma once
 
-// Helpers shared by the encoder tests: requests as the conversion entry builds them, a
-// fixture of generated sources, and raw looks into MP3 frames and Ogg pages.
+// Helpers shared by the encoder tests: a raw look into MP3 frames, a full tag record and
+// a disk that fills up mid-file.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -12,66 +12,14 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
-#include "engine/audio_file_info.h"
 #include "engine/audio_processor.h"
-#include "engine/encode_request.h"
 #include "support/test_support.h"
 
 namespace vexal::test {
-
-// The encoder of a lossy format.
-inline Expected<> encode(const EncodeRequest& request) {
-  switch (request.format) {
-    case OutputFormat::mp3: return encodeMP3(request);
-    case OutputFormat::opus: return encodeOpus(request);
-    case OutputFormat::vorbis: return encodeVorbis(request);
-    default: return Unexpected(ConversionError::unsupportedFormat("not a lossy format"));
-  }
-}
-
-// A request as the conversion entry hands it to an encoder.
-inline EncodeRequest makeRequest(const std::filesystem::path& source,
-                                 const std::filesystem::path& output, OutputFormat format,
-                                 ConversionSettings settings = {}) {
-  EncodeRequest request;
-  request.source = source;
-  request.output = output;
-  request.format = format;
-  if (settings.enabledFormats.empty()) settings.enabledFormats = {format};
-  request.settings = settings;
-  auto info = readAudioFileInfo(source);
-  EXPECT_TRUE(info.has_value()) << source;
-  if (info) request.info = *info;
-  return request;
-}
-
-// A folder of music-like 16-bit WAV sources, each made on first use, and encodes from them.
-class EncoderTest : public testing::Test {
- protected:
-  std::filesystem::path source(std::uint32_t rate, std::uint32_t channels = 2, double seconds = 3.0) {
-    const std::string stem =
-        "music" + std::to_string(rate) + "_" + std::to_string(channels) + "_" + std::to_string(seconds);
-    const auto path = dir_ / (stem + ".wav");
-    if (std::filesystem::exists(path)) return path;
-    return writeAudio(dir_.path(), stem, musicLike(rate, channels, seconds), InputKind::wav16);
-  }
-  // Encodes `from` into dir / name, expecting success.
-  std::filesystem::path encodeTo(OutputFormat format, const std::filesystem::path& from, const std::string& name,
-                                 ConversionSettings settings = {}, std::optional<AudioMetadata> metadata = {}) {
-    auto request = makeRequest(from, dir_ / name, format, settings);
-    request.metadata = std::move(metadata);
-    const auto result = encode(request);
-    EXPECT_TRUE(result.has_value()) << (result ? "" : result.error().errorDescription());
-    return request.output;
-  }
-  TempDir dir_;
-};
 
 // Size of a leading ID3v2 tag (header included), 0 when there is none.
 inline std::size_t id3v2Size(const std::vector<unsigned char>& bytes) {
@@ -100,68 +48,6 @@ inline std::vector<int> mp3FrameBitrates(const std::vector<unsigned char>& bytes
     pos += static_cast<std::size_t>((mpeg1 ? 144 : 72) * kbps * 1000 / rate + padding);
   }
   return bitrates;
-}
-
-struct OggPage {
-  std::uint8_t flags = 0;
-  std::int64_t granule = 0;
-  std::uint32_t serial = 0;
-  std::size_t size = 0;  // header and body bytes
-  std::vector<unsigned char> body;
-};
-
-inline std::vector<OggPage> oggPages(const std::vector<unsigned char>& bytes) {
-  std::vector<OggPage> pages;
-  std::size_t pos = 0;
-  while (pos + 27 <= bytes.size() && std::memcmp(&bytes[pos], "OggS", 4) == 0) {
-    OggPage page;
-    page.flags = bytes[pos + 5];
-    std::memcpy(&page.granule, &bytes[pos + 6], 8);
-    std::memcpy(&page.serial, &bytes[pos + 14], 4);
-    const std::size_t segments = bytes[pos + 26];
-    if (pos + 27 + segments > bytes.size()) break;
-    std::size_t bodySize = 0;
-    for (std::size_t s = 0; s < segments; ++s) bodySize += bytes[pos + 27 + s];
-    const std::size_t body = pos + 27 + segments;
-    if (body + bodySize > bytes.size()) break;
-    page.body.assign(bytes.begin() + static_cast<std::ptrdiff_t>(body),
-                     bytes.begin() + static_cast<std::ptrdiff_t>(body + bodySize));
-    page.size = 27 + segments + bodySize;
-    pages.push_back(std::move(page));
-    pos = body + bodySize;
-  }
-  return pages;
-}
-
-// The comments of a Vorbis or Opus comment header packet, in file order.
-inline std::vector<std::string> commentList(const std::vector<unsigned char>& packet,
-                                            std::size_t headerSize) {
-  std::vector<std::string> comments;
-  auto u32 = [&](std::size_t at) {
-    std::uint32_t v = 0;
-    if (at + 4 <= packet.size()) std::memcpy(&v, &packet[at], 4);
-    return v;
-  };
-  std::size_t pos = headerSize;
-  pos += 4 + u32(pos);  // vendor string
-  const std::uint32_t count = u32(pos);
-  pos += 4;
-  for (std::uint32_t i = 0; i < count && pos + 4 <= packet.size(); ++i) {
-    const std::uint32_t length = u32(pos);
-    pos += 4;
-    if (pos + length > packet.size()) break;
-    comments.emplace_back(packet.begin() + static_cast<std::ptrdiff_t>(pos),
-                          packet.begin() + static_cast<std::ptrdiff_t>(pos + length));
-    pos += length;
-  }
-  return comments;
-}
-
-// The comments of the second Ogg page's header packet (after `headerSize` magic bytes).
-inline std::vector<std::string> oggComments(const std::filesystem::path& path, std::size_t headerSize) {
-  const auto pages = oggPages(readBytes(path));
-  EXPECT_GE(pages.size(), 2u);
-  return pages.size() < 2 ? std::vector<std::string>{} : commentList(pages[1].body, headerSize);
 }
 
 // Every field the tag writers map, with a cover.

@@ -1,25 +1,19 @@
 // Behaviour every lossy encoder shares: exact length of the encoded range, rate and
-// channels and tone survival (through the conversion entry), progress, cancellation
-// and write failures.
+// channels and tone survival (through the conversion entry), progress, write failures
+// and MP3's bitrates.
 
 #include <gtest/gtest.h>
-#include <taglib/fileref.h>
-#include <taglib/flacpicture.h>
-#include <taglib/xiphcomment.h>
 
+#include <algorithm>
 #include <cmath>
-#include <cstring>
-#include <stop_token>
+#include <set>
 
 #include "encode_test_util.h"
-#include "platform/audio_file.h"
 
 namespace vexal {
 namespace {
 
 using test::TempDir;
-
-std::string formatName(OutputFormat format) { return std::string(rawValue(format)); }
 
 struct RoundTripCase {
   OutputFormat format;
@@ -32,7 +26,7 @@ struct RoundTripCase {
 
 std::string roundTripName(const testing::TestParamInfo<RoundTripCase>& info) {
   const auto& c = info.param;
-  return formatName(c.format) + "_" + std::to_string(c.rate) + "_" + std::to_string(c.channels) +
+  return std::string(rawValue(c.format)) + "_" + std::to_string(c.rate) + "_" + std::to_string(c.channels) +
          "ch_" + (c.ranged ? "range" : "whole") +
          (c.outputRate ? "_to_" + std::to_string(static_cast<int>(*c.outputRate)) : "");
 }
@@ -45,20 +39,16 @@ TEST_P(LossyRoundTrip, KeepsLengthRateChannelsAndTone) {
   // 1 kHz at −6.02 dBFS peak (amplitude 0.5): −9.03 dBFS RMS.
   const auto source =
       test::writeAudio(dir.path(), "tone", test::sine(c.rate, c.channels, 2.0, 1000, -6.0206), test::InputKind::wav16);
-  const std::int64_t sourceFrames = c.rate * 2;
 
   ConversionSettings settings;
   settings.enabledFormats = {c.format};
   settings.customBitrate = c.bitrate;
   settings.customSampleRate = c.outputRate;
   const auto output = dir / "out";
-  std::optional<std::int64_t> start;
-  std::optional<std::int64_t> end;
-  std::int64_t expectedFrames = sourceFrames;
+  std::optional<std::int64_t> start, end;
   if (c.ranged) {
     start = 1234;
     end = 1234 + c.rate * 3 / 2 + 17;
-    expectedFrames = *end - *start;
   }
   std::vector<double> progress;
   ASSERT_TRUE(AudioProcessor::convert(source, output, c.format, settings, start, end,
@@ -71,21 +61,19 @@ TEST_P(LossyRoundTrip, KeepsLengthRateChannelsAndTone) {
 
   const auto decoded = test::decodeFile(output);
   EXPECT_EQ(decoded.channels, c.channels);
-  const double outputRate = c.outputRate.value_or(c.rate);
-  const std::int64_t rangeFrames = expectedFrames;
-  if (c.outputRate) {
-    // A range converts to the same duration at any output rate.
-    expectedFrames = std::llround(static_cast<double>(expectedFrames) * outputRate / c.rate);
-  }
-  if (c.format == OutputFormat::opus) {
-    // Opus codes these at 48 kHz, read straight from the source, and decodes at 48 kHz.
-    EXPECT_EQ(decoded.sampleRate, 48000);
-    expectedFrames = std::llround(static_cast<double>(rangeFrames) * 48000 / c.rate);
-  } else {
-    EXPECT_EQ(decoded.sampleRate, outputRate);
-  }
-  EXPECT_EQ(decoded.frames(), expectedFrames);
+  // A range converts to the same duration at any output rate; Opus codes these at 48 kHz,
+  // read straight from the source, and decodes at 48 kHz.
+  const double outputRate = c.format == OutputFormat::opus ? 48000 : c.outputRate.value_or(c.rate);
+  EXPECT_EQ(decoded.sampleRate, outputRate);
+  EXPECT_EQ(decoded.frames(), std::llround(static_cast<double>(end.value_or(c.rate * 2) - start.value_or(0)) *
+                                           outputRate / c.rate));
 
+  if (c.bitrate) {
+    // The asked rate reaches the encoder: well under the size at the format's default.
+    settings.customBitrate.reset();
+    ASSERT_TRUE(AudioProcessor::convert(source, dir / "default", c.format, settings, start, end, {}));
+    EXPECT_LT(std::filesystem::file_size(output), std::filesystem::file_size(dir / "default") * 8 / 10);
+  }
   EXPECT_NEAR(test::rmsDbfs(decoded), -9.03, 0.5);
   for (std::uint32_t ch = 0; ch < decoded.channels; ++ch) {
     EXPECT_NEAR(test::frequencyOf(decoded, ch), 1000.0, 5.0) << "channel " << ch;
@@ -100,113 +88,81 @@ INSTANTIATE_TEST_SUITE_P(
                     // Vorbis tops out near 90 kbit/s for 22 kHz stereo.
                     RoundTripCase{OutputFormat::vorbis, 22050, 2, true, 64000},
                     // Coded at 16 kHz: granule positions and pre-skip still count 48 kHz.
-                    RoundTripCase{OutputFormat::opus, 16000, 2, true},
+                    RoundTripCase{OutputFormat::opus, 16000, 2, true, 48000},
                     RoundTripCase{OutputFormat::opus, 44100, 2, false},
                     RoundTripCase{OutputFormat::opus, 48000, 2, true, std::nullopt, 44100}),
     roundTripName);
 
-class LossyEncoder : public test::EncoderTest, public testing::WithParamInterface<OutputFormat> {
+class Mp3Encoder : public testing::Test {
  protected:
-  std::filesystem::path makeSource(double seconds, std::uint32_t channels = 2) {
-    return source(48000, channels, seconds);
+  // Converts `source` (by default 2 s of music-like stereo) to dir / name.
+  std::filesystem::path encode(ConversionSettings settings, const std::string& name,
+                               std::filesystem::path source = {}) {
+    if (source.empty()) {
+      source = test::writeAudio(dir_.path(), "music", test::musicLike(44100, 2, 2.0), test::InputKind::wav16);
+    }
+    if (settings.enabledFormats.empty()) settings.enabledFormats = {OutputFormat::mp3};
+    const auto result = AudioProcessor::convert(source, dir_ / name, OutputFormat::mp3, settings, {}, {}, {});
+    EXPECT_TRUE(result) << result.error().errorDescription();
+    return dir_ / name;
   }
+  TempDir dir_;
 };
 
-std::string lossyName(const testing::TestParamInfo<OutputFormat>& info) {
-  return formatName(info.param);
+struct CbrCase {
+  std::optional<std::int64_t> customBitrate;
+  std::set<OutputFormat> enabled;
+  int kbps;
+};
+
+class Mp3Cbr : public Mp3Encoder, public testing::WithParamInterface<CbrCase> {};
+
+// Every frame, the LAME tag frame included, carries exactly the requested bitrate.
+TEST_P(Mp3Cbr, EveryFrameHasTheBitrate) {
+  ConversionSettings settings;
+  settings.customBitrate = GetParam().customBitrate;
+  settings.enabledFormats = GetParam().enabled;
+  const auto bitrates = test::mp3FrameBitrates(test::readBytes(encode(settings, "cbr.mp3")));
+  ASSERT_GT(bitrates.size(), 50u);
+  for (const int kbps : bitrates) ASSERT_EQ(kbps, GetParam().kbps);
 }
 
-// Cancelled before the start nothing is read; cancelled at the first progress report the
-// encoder stops after that chunk and leaves the partial file.
-TEST_P(LossyEncoder, CancellingStopsAfterTheCurrentChunk) {
-  for (const bool beforeStart : {true, false}) {
-    auto request = test::makeRequest(makeSource(3.0), dir_ / (beforeStart ? "early" : "late"), GetParam());
-    std::stop_source stop;
-    if (beforeStart) stop.request_stop();
-    request.stop = stop.get_token();
-    int reports = 0;
-    request.progress = [&](double) {
-      ++reports;
-      stop.request_stop();
-    };
-    const auto result = test::encode(request);
-    ASSERT_FALSE(result.has_value());
-    EXPECT_EQ(result.error().kind(), ConversionError::Kind::cancelled);
-    EXPECT_EQ(reports, beforeStart ? 0 : 1);
-    if (!beforeStart) {
-      ASSERT_TRUE(std::filesystem::exists(request.output));
-      EXPECT_GT(std::filesystem::file_size(request.output), 0u);
-    }
+// Without a custom bitrate MP3 keeps its own default, whatever else is enabled.
+INSTANTIATE_TEST_SUITE_P(
+    Bitrates, Mp3Cbr,
+    testing::Values(CbrCase{128000, {OutputFormat::mp3}, 128},
+                    CbrCase{std::nullopt, {OutputFormat::aac, OutputFormat::mp3}, 320},
+                    CbrCase{192500, {OutputFormat::opus, OutputFormat::mp3}, 192}));
+
+// VBR quality scales the size; the LAME tag frame (Xing for VBR) lets readers trim delay
+// and padding exactly.
+TEST_F(Mp3Encoder, VbrQualitiesScaleTheSizeAndDecodeToTheExactLength) {
+  ConversionSettings settings;
+  settings.bitrateMode = BitrateMode::vbr;
+  std::vector<std::vector<unsigned char>> files;
+  for (const auto quality : {VBRQuality::v0, VBRQuality::v2, VBRQuality::v8}) {
+    settings.vbrQuality = quality;
+    const auto path = encode(settings, "v" + std::to_string(rawValue(quality)) + ".mp3");
+    const auto decoded = test::decodeFile(path);  // V8 is coded at a lower rate
+    EXPECT_EQ(decoded.frames(), std::llround(2.0 * decoded.sampleRate)) << path;
+    files.push_back(test::readBytes(path));
   }
+  EXPECT_GT(files[0].size(), files[2].size() * 2);
+  const auto bitrates = test::mp3FrameBitrates(files[1]);
+  EXPECT_GT(std::set<int>(bitrates.begin(), bitrates.end()).size(), 1u);
+  EXPECT_NE(std::string(files[1].begin(), files[1].begin() + 200).find("Xing"), std::string::npos);
 }
 
-TEST_P(LossyEncoder, FullDeviceAndMissingFolderAreNotWritable) {
-  for (const auto& output : {std::filesystem::path("/dev/full"), dir_ / "missing" / "out"}) {
-    if (!std::filesystem::exists(output.parent_path())) continue;
-    const auto result = test::encode(test::makeRequest(makeSource(0.5), output, GetParam()));
-    ASSERT_FALSE(result.has_value()) << output;
-    EXPECT_EQ(result.error().kind(), ConversionError::Kind::outputDirectoryNotWritable) << output;
-  }
+TEST_F(Mp3Encoder, GainClipsAtFullScaleBeforeEncoding) {
+  // A mono sine of peak 0.6 (−4.4 dBFS, about −7.5 LUFS) raised to +6 LUFS: four and a
+  // half times louder than full scale.
+  const auto loud = test::writeAudio(dir_.path(), "loud", test::sine(44100, 1, 1.0, 1000, -4.437), test::InputKind::wav16);
+  ConversionSettings settings;
+  settings.normalizationMode = NormalizationMode::lufs;
+  settings.normalizationTarget = 6.0;
+  // A clipped sine is nearly square: RMS close to full scale (a pure sine is −3 dB).
+  EXPECT_GT(test::rmsDbfs(test::decodeFile(encode(settings, "loud.mp3", loud))), -1.5);
 }
-
-// A disk that fills up mid-file: the child may write only 16 KiB.
-TEST_P(LossyEncoder, FileSizeLimitMidFileIsNotWritable) {
-  const auto request = test::makeRequest(makeSource(3.0), dir_ / "out", GetParam());
-  EXPECT_EQ(test::exitCodeOnFullDisk([&] {
-              const auto result = test::encode(request);
-              return result ? 100 : static_cast<int>(result.error().kind());
-            }),
-            static_cast<int>(ConversionError::Kind::outputDirectoryNotWritable));
-}
-
-TEST_P(LossyEncoder, EmptyRangeGivesAFileWithoutAudio) {
-  auto request = test::makeRequest(makeSource(0.5), dir_ / "out", GetParam());
-  request.start = 4000;
-  request.end = 4000;
-  ASSERT_TRUE(test::encode(request).has_value());
-  const auto bytes = test::readBytes(request.output);
-  switch (GetParam()) {
-    case OutputFormat::mp3:
-      // The LAME tag frame and at most one frame of the encoder's flush.
-      EXPECT_LE(test::mp3FrameBitrates(bytes).size(), 2u);
-      break;
-    case OutputFormat::opus:
-      // The headers and a last page whose granule position ends the audio at its start.
-      EXPECT_TRUE(test::oggPages(bytes).back().flags & 0x04) << "end of stream";
-      EXPECT_EQ(test::decodeFile(request.output).frames(), 0);
-      break;
-    default:
-      EXPECT_EQ(test::decodeFile(request.output).frames(), 0);
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(Encoders, LossyEncoder,
-                         testing::Values(OutputFormat::mp3, OutputFormat::opus,
-                                         OutputFormat::vorbis),
-                         lossyName);
-
-// Opus and Vorbis comments end with the cover as a picture block that readers open.
-using OggComments = LossyEncoder;
-
-TEST_P(OggComments, EndWithTheCoverAsAPictureBlock) {
-  auto request = test::makeRequest(makeSource(0.5), dir_ / ("tagged." + std::string(fileExtension(GetParam()))),
-                                   GetParam());
-  request.metadata = test::fullMetadata();
-  ASSERT_TRUE(test::encode(request).has_value());
-  const auto list = test::oggComments(request.output, GetParam() == OutputFormat::opus ? 8 : 7);
-  ASSERT_FALSE(list.empty());
-  EXPECT_EQ(list.back().rfind("METADATA_BLOCK_PICTURE=", 0), 0u);
-  TagLib::FileRef file(request.output.c_str(), false);
-  auto* comment = dynamic_cast<TagLib::Ogg::XiphComment*>(file.tag());
-  ASSERT_NE(comment, nullptr);
-  const auto pictures = comment->pictureList();
-  ASSERT_EQ(pictures.size(), 1u);
-  const auto data = pictures.front()->data();
-  EXPECT_EQ(std::vector<std::uint8_t>(data.begin(), data.end()), *test::fullMetadata().artwork);
-}
-
-INSTANTIATE_TEST_SUITE_P(Encoders, OggComments, testing::Values(OutputFormat::opus, OutputFormat::vorbis),
-                         lossyName);
 
 }  // namespace
 }  // namespace vexal

@@ -67,7 +67,8 @@ INSTANTIATE_TEST_SUITE_P(Formats, PipelinedConversion,
                          [](const auto& info) { return std::string(rawValue(info.param)); });
 
 // A cancel after the first chunk, a source that stops decoding mid-stream and a disk
-// that fills up mid-file end both threads with their own error (a hang is a deadlock).
+// that fills up mid-file (the writes of each encoder) end both threads with their own
+// error (a hang is a deadlock).
 TEST_F(PipelinedConversion, FailuresEndBothThreads) {
   const auto source = test::writeAudio(dir_.path(), "source", test::noise(44100, 2, 3.0, -3.0),
                                        test::InputKind::flac16);
@@ -88,6 +89,8 @@ TEST_F(PipelinedConversion, FailuresEndBothThreads) {
 
   for (const auto& [format, expected] :
        {std::pair{OutputFormat::mp3, ConversionError::Kind::outputDirectoryNotWritable},
+        std::pair{OutputFormat::opus, ConversionError::Kind::outputDirectoryNotWritable},
+        std::pair{OutputFormat::vorbis, ConversionError::Kind::outputDirectoryNotWritable},
         std::pair{OutputFormat::wav, ConversionError::Kind::extAudioFileError}}) {
     EXPECT_EQ(test::exitCodeOnFullDisk([&] {
                 const auto full = convert(source, dir_ / "full", format, 2).result;

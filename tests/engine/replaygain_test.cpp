@@ -75,34 +75,5 @@ INSTANTIATE_TEST_SUITE_P(Formats, ReplayGainTags,
                                          std::pair{OutputFormat::aac, "m4a"}, std::pair{OutputFormat::mp3, "mp3"},
                                          std::pair{OutputFormat::vorbis, "ogg"}, std::pair{OutputFormat::opus, "opus"}));
 
-// Same blocks however the stream is cut into chunks, in floats or 16-bit integers; a
-// stream ending on a block boundary keeps its last block.
-class StreamingMeter : public testing::TestWithParam<std::uint32_t> {};
-
-TEST_P(StreamingMeter, ChunkingAndSampleTypeDoNotMatter) {
-  const std::uint32_t channels = GetParam();
-  const auto signal = test::noise(44100, channels, 0.8, -6);  // exactly 8 hops: 5 blocks
-  const auto floats = test::render(signal);
-  std::vector<std::int16_t> ints;
-  for (const float x : floats) ints.push_back(static_cast<std::int16_t>(std::lround(x * 32768.0f)));
-  auto measure = [&](auto samples, std::uint32_t chunk) {
-    LoudnessMeter meter(44100, channels);
-    for (std::uint32_t at = 0; at < signal.frames; at += chunk) {
-      meter.add(samples + std::size_t{at} * channels, std::min<std::uint32_t>(chunk, signal.frames - at));
-    }
-    meter.finish();
-    return meter;
-  };
-  const LoudnessMeter whole = measure(floats.data(), 1 << 20);
-  ASSERT_EQ(whole.blockPowers().size(), 5u);
-  for (const auto& other : {measure(floats.data(), 1), measure(floats.data(), 4409), measure(ints.data(), 8192)}) {
-    ASSERT_EQ(other.blockPowers().size(), 5u);
-    for (std::size_t b = 0; b < 5; ++b) EXPECT_NEAR(other.blockPowers()[b] / whole.blockPowers()[b], 1.0, 1e-5);
-    EXPECT_NEAR(other.peak(), whole.peak(), 1e-4);
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(Channels, StreamingMeter, testing::Values(1u, 2u, 3u, 6u));
-
 }  // namespace
 }  // namespace vexal

@@ -1,7 +1,7 @@
 // Tags carried from a tagged FLAC source through AudioProcessor::convert into every
 // output format, read back through the tag reader: M4A and FLAC get them after encoding,
 // WAV and AIFF never; nothing is written with preserveMetadata off or for a record
-// without content; a failed tag write is logged and the conversion still succeeds.
+// without content.
 
 #include <gtest/gtest.h>
 #include <taglib/flacfile.h>
@@ -10,11 +10,7 @@
 #include <taglib/tpropertymap.h>
 #include <taglib/xiphcomment.h>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cmath>
-#include <fstream>
 
 #include "engine/audio_processor.h"
 #include "encode_test_util.h"
@@ -33,6 +29,8 @@ TagLib::StringList text(const char* utf8) {
 AudioMetadata sourceRecord() {
   auto metadata = test::fullMetadata();
   metadata.title = "Fl\xC3\xBCgel";
+  metadata.artist = "First; Zw\xC3\xB6lf";
+  metadata.genre = "Rock; Pop";
   metadata.date = "1997-05-17";
   return metadata;
 }
@@ -60,13 +58,13 @@ std::filesystem::path taggedSource(const test::TempDir& dir, const TagLib::Prope
 TagLib::PropertyMap fullProperties() {
   TagLib::PropertyMap properties;
   properties.insert("TITLE", text("Fl\xC3\xBCgel"));
-  properties.insert("ARTIST", text("The Testers"));
+  properties.insert("ARTIST", text("First").append(TagLib::String("Zw\xC3\xB6lf", TagLib::String::UTF8)));
   properties.insert("ALBUM", text("Generated Signals"));
   properties.insert("ALBUMARTIST", text("Various Testers"));
   properties.insert("TRACKNUMBER", text("3"));
   properties.insert("TRACKTOTAL", text("12"));
   properties.insert("DISCNUMBER", text("2"));
-  properties.insert("GENRE", text("Electronic"));
+  properties.insert("GENRE", text("Rock").append("Pop"));
   properties.insert("DATE", text("1997-05-17"));
   properties.insert("COMPOSER", text("A. Composer"));
   return properties;
@@ -116,91 +114,31 @@ class TagRoundTripTest : public testing::TestWithParam<OutputFormat> {
   test::TempDir dir_;
 };
 
+// Two artists and two genres become repeated comments where the format holds several
+// values and one joined text where it does not.
 TEST_P(TagRoundTripTest, CarriesEveryFieldTheFormatTakes) {
   const auto source = taggedSource(dir_, fullProperties(), true);
   ASSERT_EQ(MetadataService::readMetadata(source), sourceRecord());
   const auto output = convert(source, true);
   EXPECT_EQ(MetadataService::readMetadata(output), expectedIn(GetParam()));
+  if (!expectedIn(GetParam()).artist) return;
+  const TagLib::FileRef file(output.c_str());
+  const bool xiph = GetParam() == OutputFormat::flac || GetParam() == OutputFormat::opus ||
+                    GetParam() == OutputFormat::vorbis;
+  EXPECT_EQ(file.file()->properties()["ARTIST"].size(), xiph ? 2u : 1u);
 }
 
-TEST_P(TagRoundTripTest, WritesNothingWithPreserveMetadataOff) {
-  const auto output = convert(taggedSource(dir_, fullProperties(), true), false);
-  EXPECT_EQ(MetadataService::readMetadata(output), AudioMetadata{});
-}
-
-TEST_P(TagRoundTripTest, WritesNothingForARecordWithoutContent) {
+// Nothing is written with preserveMetadata off, nor for a record without content.
+TEST_P(TagRoundTripTest, WritesNothingWhenOffOrEmpty) {
+  EXPECT_EQ(MetadataService::readMetadata(convert(taggedSource(dir_, fullProperties(), true), false)), AudioMetadata{});
   TagLib::PropertyMap properties;
   properties.insert("GENRE", text("Rock"));
   properties.insert("DATE", text("2004"));
-  const auto output = convert(taggedSource(dir_, properties, false), true);
-  EXPECT_EQ(MetadataService::readMetadata(output), AudioMetadata{});
-}
-
-// Two artists and two genres become repeated comments where the format holds several
-// values and one joined text where it does not; the full date stays where it fits.
-TEST_P(TagRoundTripTest, WritesSeveralValuesAsTheFormatHoldsThem) {
-  auto properties = fullProperties();
-  properties.replace("ARTIST", text("First").append(TagLib::String("Zw\xC3\xB6lf", TagLib::String::UTF8)));
-  properties.replace("GENRE", text("Rock").append("Pop"));
-  const auto output = convert(taggedSource(dir_, properties, false), true);
-  const TagLib::FileRef file(output.c_str());
-  ASSERT_FALSE(file.isNull());
-  const auto written = file.file()->properties();
-  const auto format = GetParam();
-  if (format == OutputFormat::wav || format == OutputFormat::aiff) {
-    EXPECT_TRUE(written.isEmpty());
-    return;
-  }
-  const bool xiph = format == OutputFormat::flac || format == OutputFormat::opus ||
-                    format == OutputFormat::vorbis;
-  auto values = [&](const char* key) {
-    std::vector<std::string> list;
-    if (written.contains(key)) {
-      for (const auto& value : written[key]) list.push_back(value.to8Bit(true));
-    }
-    return list;
-  };
-  using List = std::vector<std::string>;
-  EXPECT_EQ(values("ARTIST"), (xiph ? List{"First", "Zw\xC3\xB6lf"} : List{"First; Zw\xC3\xB6lf"}));
-  EXPECT_EQ(values("GENRE"), (xiph ? List{"Rock", "Pop"} : List{"Rock; Pop"}));
-  EXPECT_EQ(values("DATE"), List{format == OutputFormat::mp3 ? "1997" : "1997-05-17"});
-  EXPECT_EQ(MetadataService::readMetadata(output).artist, "First; Zw\xC3\xB6lf");
+  EXPECT_EQ(MetadataService::readMetadata(convert(taggedSource(dir_, properties, false), true)), AudioMetadata{});
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, TagRoundTripTest, testing::ValuesIn(kAllOutputFormats),
                          [](const auto& info) { return std::string(rawValue(info.param)); });
-
-// A tag rewrite that cannot create its temporary beside the output is logged, and the
-// conversion still succeeds. The folder is made unwritable for an unprivileged user;
-// the conversion runs in a child that gives up root, with the output file itself
-// pre-created writable so that the encoder can replace its contents.
-TEST(TagRoundTripDeathTest, FailedM4ATagWriteIsLoggedAndSwallowed) {
-  test::TempDir dir;
-  const auto source = taggedSource(dir, fullProperties(), false);
-  const auto folder = dir / "locked";
-  std::filesystem::create_directories(folder);
-  const auto output = folder / "out.m4a";
-  std::ofstream(output).put(0);
-  chmod(output.c_str(), 0666);
-  chmod(folder.c_str(), 0755);
-  chmod(dir.path().c_str(), 0755);
-  chmod(source.c_str(), 0644);
-  EXPECT_EXIT(
-      {
-        if (setgid(65534) != 0 || setuid(65534) != 0) std::_Exit(3);
-        std::vector<std::string> logged;
-        platform::setLogSink([&](platform::LogCategory category, platform::LogLevel level, std::string_view line) {
-          if (category == platform::LogCategory::metadata && level == platform::LogLevel::error) {
-            logged.emplace_back(line);
-          }
-        });
-        const auto result = AudioProcessor::convert(source, output, OutputFormat::alac, {}, {}, {}, {});
-        if (!result) std::_Exit(4);
-        if (logged.size() != 1 || logged[0].rfind("writeToM4A failed for out.m4a: ", 0) != 0) std::_Exit(5);
-        std::_Exit(0);
-      },
-      ::testing::ExitedWithCode(0), "");
-}
 
 }  // namespace
 }  // namespace vexal
