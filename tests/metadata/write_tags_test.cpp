@@ -192,13 +192,14 @@ class WriteToFlacTest : public testing::Test {
   std::filesystem::path file_ = dir_ / "song.flac";
 };
 
+// A cover larger than the padding makes the metadata grow; the frames still stay.
 TEST_F(WriteToFlacTest, WritesCommentsAndCoverWithoutTouchingTheFrames) {
   const auto frames = test::flacAudioFrames(file_);
   const auto pcm = test::decodedPcm(file_);
   ASSERT_FALSE(frames.empty());
 
-  auto metadata = fullMetadata();
-  metadata.artwork = test::pngImage();
+  auto metadata = fullMetadata();  // JPEG cover
+  metadata.artwork->resize(3 * 1024 * 1024, 0x42);
   const auto error = MetadataService::writeToFlac(metadata, file_);
   ASSERT_FALSE(error) << error->text();
 
@@ -210,18 +211,7 @@ TEST_F(WriteToFlacTest, WritesCommentsAndCoverWithoutTouchingTheFrames) {
   TagLib::FLAC::File flac(file_.c_str());
   ASSERT_EQ(flac.pictureList().size(), 1u);
   EXPECT_EQ(flac.pictureList().front()->type(), TagLib::FLAC::Picture::FrontCover);
-}
-
-TEST_F(WriteToFlacTest, ACoverLargerThanThePaddingStillLeavesTheFramesAlone) {
-  const auto frames = test::flacAudioFrames(file_);
-  auto metadata = fullMetadata();  // JPEG cover
-  metadata.artwork->resize(3 * 1024 * 1024, 0x42);
-  ASSERT_FALSE(MetadataService::writeToFlac(metadata, file_));
-  EXPECT_EQ(test::flacAudioFrames(file_), frames);
-  TagLib::FLAC::File flac(file_.c_str());
-  ASSERT_EQ(flac.pictureList().size(), 1u);
   EXPECT_EQ(flac.pictureList().front()->mimeType(), "image/jpeg");
-  EXPECT_EQ(flac.pictureList().front()->data().size(), 3u * 1024 * 1024);
 }
 
 }  // namespace
