@@ -391,21 +391,5 @@ TEST_F(ReaderTest, SeekCountsSourceFramesWhileResampling) {
   EXPECT_NEAR(rest[100], signal.sample(22050 + 50, 0), 1e-3);
 }
 
-TEST_F(ReaderTest, OddReadSizesDeliverEveryFrame) {
-  const auto path = write(test::noise(44100, 2, 0.5, -6, 4), InputKind::mp3);
-  std::unique_ptr<AudioFileReader> reader;
-  ASSERT_EQ(AudioFileReader::open(path, reader), kNoError);
-  std::vector<float> got;
-  std::vector<float> buffer(2 * 5000);
-  for (std::uint32_t size = 1;; size = size * 7 % 4999 + 1) {
-    std::uint32_t frames = size;
-    ASSERT_EQ(reader->read(buffer.data(), frames), kNoError);
-    if (frames == 0) break;
-    ASSERT_LE(frames, size);
-    got.insert(got.end(), buffer.begin(), buffer.begin() + frames * 2);
-  }
-  EXPECT_TRUE(got == test::decodeFile(path).samples);
-}
-
 }  // namespace
 }  // namespace vexal::platform

@@ -13,6 +13,7 @@ extern "C" {
 #include <limits>
 #include <memory>
 #include <numbers>
+#include <random>
 #include <stdexcept>
 
 #include "platform/audio_file.h"
@@ -147,6 +148,18 @@ void fillFrame(AVFrame* frame, const std::vector<float>& samples, std::int64_t f
 }
 
 }  // namespace
+
+TempDir::TempDir() {
+  std::random_device random;
+  path_ = std::filesystem::temp_directory_path() /
+          ("vexal-test-" + std::to_string(random()) + std::to_string(random()));
+  std::filesystem::create_directories(path_);
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
 
 Signal sine(double rate, std::uint32_t channels, double seconds, double hz, double dbfs) {
   const double amplitude = std::pow(10.0, dbfs / 20.0);
@@ -319,13 +332,6 @@ std::vector<bool> sigmaDelta(const Signal& signal, std::uint32_t channel, std::u
   return bits;
 }
 
-std::filesystem::path writeFileBytes(const std::filesystem::path& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!out) throw std::runtime_error("cannot write " + path.string());
-  return path;
-}
-
 }  // namespace
 
 std::filesystem::path writeDsf(const std::filesystem::path& dir, const std::string& stem, const Signal& signal) {
@@ -364,7 +370,9 @@ std::filesystem::path writeDsf(const std::filesystem::path& dir, const std::stri
   file += "data";
   putLe(file, 12 + dataBytes, 8);
   file += data;
-  return writeFileBytes(dir / (stem + ".dsf"), file);
+  const std::filesystem::path path = dir / (stem + ".dsf");
+  writeBytes(path, {file.begin(), file.end()});
+  return path;
 }
 
 std::vector<std::uint8_t> readBytes(const std::filesystem::path& path) {
