@@ -1,11 +1,5 @@
 #include "support/test_support.h"
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/channel_layout.h>
-}
-
 #include <algorithm>
 #include <cmath>
 #include <fstream>
@@ -17,6 +11,7 @@ extern "C" {
 #include <stdexcept>
 
 #include "platform/audio_file.h"
+#include "platform/ffmpeg_handles.h"
 
 namespace vexal::test {
 
@@ -72,25 +67,6 @@ const KindSpec& specOf(InputKind kind) {
   };
   return specs[static_cast<std::size_t>(kind)];
 }
-
-struct FormatDeleter {
-  void operator()(AVFormatContext* context) const {
-    if (context->pb != nullptr) avio_closep(&context->pb);
-    avformat_free_context(context);
-  }
-};
-struct InputDeleter {
-  void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
-};
-struct CodecDeleter {
-  void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
-};
-struct FrameDeleter {
-  void operator()(AVFrame* frame) const { av_frame_free(&frame); }
-};
-struct PacketDeleter {
-  void operator()(AVPacket* packet) const { av_packet_free(&packet); }
-};
 
 void check(int status, const std::string& what) {
   if (status < 0) {
@@ -246,9 +222,9 @@ std::filesystem::path writeAudio(const std::filesystem::path& dir, const std::st
 
   AVFormatContext* rawFormat = nullptr;
   check(avformat_alloc_output_context2(&rawFormat, nullptr, spec.muxer, path.c_str()), where);
-  std::unique_ptr<AVFormatContext, FormatDeleter> format(rawFormat);
+  platform::ffmpeg::OutputFormatPtr format(rawFormat);
   AVStream* stream = avformat_new_stream(rawFormat, nullptr);
-  std::unique_ptr<AVCodecContext, CodecDeleter> encoder(avcodec_alloc_context3(codec));
+  platform::ffmpeg::CodecContextPtr encoder(avcodec_alloc_context3(codec));
   if (stream == nullptr || !encoder) throw std::runtime_error(where + ": out of memory");
   encoder->sample_rate = static_cast<int>(signal.sampleRate);
   av_channel_layout_default(&encoder->ch_layout, static_cast<int>(signal.channels));
@@ -272,8 +248,8 @@ std::filesystem::path writeAudio(const std::filesystem::path& dir, const std::st
   av_dict_free(&options);
   check(header, where + " header");
 
-  std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
-  std::unique_ptr<AVFrame, FrameDeleter> frame(av_frame_alloc());
+  platform::ffmpeg::PacketPtr packet(av_packet_alloc());
+  platform::ffmpeg::FramePtr frame(av_frame_alloc());
   auto drain = [&] {
     for (;;) {
       const int received = avcodec_receive_packet(encoder.get(), packet.get());
@@ -479,8 +455,8 @@ double peakDbfs(const DecodedAudio& audio) {
 double bitRateOf(const std::filesystem::path& path, double seconds) {
   AVFormatContext* raw = nullptr;
   check(avformat_open_input(&raw, path.c_str(), nullptr, nullptr), "bitRateOf " + path.string());
-  std::unique_ptr<AVFormatContext, InputDeleter> format(raw);
-  std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
+  platform::ffmpeg::InputFormatPtr format(raw);
+  platform::ffmpeg::PacketPtr packet(av_packet_alloc());
   std::int64_t bytes = 0;
   while (av_read_frame(raw, packet.get()) >= 0) {
     bytes += packet->size;
