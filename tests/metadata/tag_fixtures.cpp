@@ -15,17 +15,6 @@ std::string quoted(const std::filesystem::path& path) {
   return "'" + path.string() + "'";
 }
 
-std::vector<std::uint8_t> throughFfmpeg(const std::filesystem::path& file,
-                                        const std::string& options) {
-  const auto out = std::filesystem::path(file.string() + ".out.bin");
-  const bool ok = run("ffmpeg -nostdin -loglevel error -y -i " + quoted(file) + " -map 0:a:0 " +
-                      options + " -f data " + quoted(out));
-  if (!ok) return {};
-  auto bytes = readBytes(out);
-  std::filesystem::remove(out);
-  return bytes;
-}
-
 }  // namespace
 
 bool writeTone(const std::filesystem::path& file, const std::string& encoderOptions,
@@ -37,11 +26,14 @@ bool writeTone(const std::filesystem::path& file, const std::string& encoderOpti
 }
 
 std::vector<std::uint8_t> rawAudioPackets(const std::filesystem::path& file) {
-  return throughFfmpeg(file, "-c copy");
-}
-
-std::vector<std::uint8_t> decodedPcm(const std::filesystem::path& file) {
-  return throughFfmpeg(file, "-c:a pcm_s32le");
+  const auto out = std::filesystem::path(file.string() + ".out.bin");
+  if (!run("ffmpeg -nostdin -loglevel error -y -i " + quoted(file) + " -map 0:a:0 -c copy -f data " +
+           quoted(out))) {
+    return {};
+  }
+  auto bytes = readBytes(out);
+  std::filesystem::remove(out);
+  return bytes;
 }
 
 std::vector<std::uint8_t> flacAudioFrames(const std::filesystem::path& file) {

@@ -19,15 +19,11 @@ bool writeTone(const std::filesystem::path& file, const std::string& encoderOpti
 
 // The first audio stream's packets as stored, concatenated (no container around them).
 std::vector<std::uint8_t> rawAudioPackets(const std::filesystem::path& file);
-// The decoded audio as signed 32-bit interleaved samples.
-std::vector<std::uint8_t> decodedPcm(const std::filesystem::path& file);
-
 
 // Everything after the FLAC metadata blocks: the audio frames, byte for byte.
 std::vector<std::uint8_t> flacAudioFrames(const std::filesystem::path& file);
 
 // Files in `folder` whose name starts with ".vexal-meta-".
 std::vector<std::filesystem::path> leftoverTemporaries(const std::filesystem::path& folder);
-
 
 }  // namespace vexal::test

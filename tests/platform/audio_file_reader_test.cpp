@@ -1,13 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 
 #include "platform/audio_file.h"
 #include "support/test_support.h"
-
-#ifdef VEXAL_HAVE_VORBISFILE
-#include <vorbis/vorbisfile.h>
-#endif
 
 namespace vexal::platform {
 namespace {
@@ -46,12 +43,15 @@ Codec expectedCodec(InputKind kind) {
   return {FormatID::kLinearPCM, "PCM"};
 }
 
-std::vector<float> readFrames(AudioFileReader& reader, std::uint32_t channels, std::int64_t count) {
-  std::vector<float> out;
-  std::vector<float> buffer(4096 * channels);
-  while (static_cast<std::int64_t>(out.size()) < count * channels) {
-    std::uint32_t frames =
-        static_cast<std::uint32_t>(std::min<std::int64_t>(4096, count - static_cast<std::int64_t>(out.size()) / channels));
+// Reads up to `count` frames (all by default) in chunks of `chunk` frames.
+template <typename Sample = float>
+std::vector<Sample> readFrames(AudioFileReader& reader, std::uint32_t channels,
+                               std::uint32_t chunk = 4096,
+                               std::int64_t count = std::numeric_limits<std::int64_t>::max()) {
+  std::vector<Sample> out;
+  std::vector<Sample> buffer(static_cast<std::size_t>(chunk) * channels);
+  for (std::int64_t done = 0; done < count; done = static_cast<std::int64_t>(out.size() / channels)) {
+    auto frames = static_cast<std::uint32_t>(std::min<std::int64_t>(chunk, count - done));
     EXPECT_EQ(reader.read(buffer.data(), frames), kNoError);
     if (frames == 0) break;
     out.insert(out.end(), buffer.begin(), buffer.begin() + frames * channels);
@@ -59,12 +59,20 @@ std::vector<float> readFrames(AudioFileReader& reader, std::uint32_t channels, s
   return out;
 }
 
+test::DecodedAudio readAs(const std::filesystem::path& path, double rate, std::uint32_t channels) {
+  std::unique_ptr<AudioFileReader> reader;
+  EXPECT_EQ(AudioFileReader::open(path, reader), kNoError);
+  if (!reader) return {};
+  EXPECT_EQ(reader->setClientFormat(floatClientFormat(rate, channels)), kNoError);
+  return test::DecodedAudio{rate, channels, readFrames(*reader, channels)};
+}
+
 class InputKindTest : public ::testing::TestWithParam<InputKind> {
  protected:
   test::TempDir dir_;
 };
 
-TEST_P(InputKindTest, ReportsFormatCodecAndExactLength) {
+TEST_P(InputKindTest, ReportsFormatLengthAndSeeksExactly) {
   const InputKind kind = GetParam();
   const test::Signal signal = fixtureSignal(kind, 2);
   const auto path = test::writeAudio(dir_.path(), "in", signal, kind);
@@ -97,31 +105,21 @@ TEST_P(InputKindTest, ReportsFormatCodecAndExactLength) {
   } else {
     EXPECT_NEAR(test::frequencyOf(decoded), 440.0, 2.0);
   }
-}
-
-TEST_P(InputKindTest, SeekThenReadMatchesFullDecode) {
-  const InputKind kind = GetParam();
-  const test::Signal signal = fixtureSignal(kind, 2);
-  const auto path = test::writeAudio(dir_.path(), "in", signal, kind);
-  const test::DecodedAudio full = test::decodeFile(path);
-
-  std::unique_ptr<AudioFileReader> reader;
-  ASSERT_EQ(AudioFileReader::open(path, reader), kNoError);
   // Forward and backward targets, inside and across packet boundaries, and past the end
   // (which reads nothing).
   for (const std::int64_t target : {std::int64_t{50000}, std::int64_t{1}, std::int64_t{77777}, std::int64_t{4096},
-                                    std::int64_t{0}, full.frames() - 100, full.frames() + 100000}) {
+                                    std::int64_t{0}, decoded.frames() - 100, decoded.frames() + 100000}) {
     constexpr std::int64_t kCount = 3000;
     ASSERT_EQ(reader->seek(target), kNoError);
-    const std::vector<float> got = readFrames(*reader, 2, kCount);
-    const std::int64_t expectedFrames = std::clamp<std::int64_t>(full.frames() - target, 0, kCount);
+    const std::vector<float> got = readFrames(*reader, 2, 4096, kCount);
+    const std::int64_t expectedFrames = std::clamp<std::int64_t>(decoded.frames() - target, 0, kCount);
     if (expectedFrames == 0) {
       EXPECT_TRUE(got.empty()) << "read past the end";
       continue;
     }
     ASSERT_EQ(static_cast<std::int64_t>(got.size()), expectedFrames * 2) << "target " << target;
-    const std::vector<float> expected(full.samples.begin() + target * 2,
-                                      full.samples.begin() + (target + expectedFrames) * 2);
+    const std::vector<float> expected(decoded.samples.begin() + target * 2,
+                                      decoded.samples.begin() + (target + expectedFrames) * 2);
     if (expectedCodec(kind).formatId != FormatID::kAAC) {
       EXPECT_TRUE(got == expected) << "seek to " << target << " is not sample-accurate";
       continue;
@@ -131,10 +129,38 @@ TEST_P(InputKindTest, SeekThenReadMatchesFullDecode) {
     // frames, where the cut-off tone is coded as noise (a one-frame shift makes 0.03).
     constexpr std::int64_t kNoisyEnd = 2048;
     const auto checked = static_cast<std::size_t>(
-        std::clamp<std::int64_t>(full.frames() - kNoisyEnd - target, 0, expectedFrames) * 2);
+        std::clamp<std::int64_t>(decoded.frames() - kNoisyEnd - target, 0, expectedFrames) * 2);
     for (std::size_t i = 0; i < checked; ++i) {
       ASSERT_NEAR(got[i], expected[i], 1e-4f) << "seek to " << target << " is not sample-accurate";
     }
+  }
+}
+
+// Cut at several points: opening may fail, but reading never crashes and ends; under the
+// sanitizer build this checks the decoders' buffer handling.
+TEST_P(InputKindTest, TruncatedFileReadsWhatIsThereOrFails) {
+  const InputKind kind = GetParam();
+  const double rate = rateFor(kind);
+  const auto bytes = test::readBytes(test::writeAudio(dir_.path(), "whole", test::noise(rate, 2, 1.0, -6.0), kind));
+  for (const double fraction : {0.02, 0.5, 0.93}) {
+    const auto cut = dir_ / ("cut." + test::extensionFor(kind));
+    test::writeBytes(cut, std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(bytes.size() * fraction)));
+    std::unique_ptr<AudioFileReader> reader;
+    if (AudioFileReader::open(cut, reader) != kNoError) continue;
+    std::int64_t length = 0;
+    reader->getFileLengthFrames(length);
+    EXPECT_GE(length, 0);
+    std::vector<float> buffer(8192 * 2);
+    std::int64_t total = 0;
+    for (int i = 0; i < 1000; ++i) {
+      std::uint32_t frames = 8192;
+      if (reader->read(buffer.data(), frames) != kNoError || frames == 0) break;
+      total += frames;
+    }
+    EXPECT_LE(total, static_cast<std::int64_t>(rate * 1.1)) << fraction;
+    reader->seek(1000);
+    std::uint32_t frames = 100;
+    reader->read(buffer.data(), frames);
   }
 }
 
@@ -144,6 +170,7 @@ INSTANTIATE_TEST_SUITE_P(AllInputs, InputKindTest, ::testing::ValuesIn(test::kAl
 // Short Ogg streams whose only audio page is also the last one: the final granule alone
 // fixes the length, and samples past it are cut from the end.
 struct SinglePageCase {
+  const char* name;
   InputKind kind;
   double rate;
   std::uint32_t channels;
@@ -168,26 +195,6 @@ double errorDb(const std::vector<float>& decoded, const std::vector<float>& sour
   return 10.0 * std::log10(error / signal);
 }
 
-#ifdef VEXAL_HAVE_VORBISFILE
-test::DecodedAudio decodeWithVorbisfile(const std::filesystem::path& path, std::int64_t& total) {
-  test::DecodedAudio audio;
-  OggVorbis_File file;
-  if (ov_fopen(path.c_str(), &file) != 0) return audio;
-  total = ov_pcm_total(&file, -1);
-  audio.channels = static_cast<std::uint32_t>(ov_info(&file, -1)->channels);
-  audio.sampleRate = static_cast<double>(ov_info(&file, -1)->rate);
-  float** pcm = nullptr;
-  int section = 0;
-  for (long frames; (frames = ov_read_float(&file, &pcm, 4096, &section)) > 0;) {
-    for (long i = 0; i < frames; ++i) {
-      for (std::uint32_t c = 0; c < audio.channels; ++c) audio.samples.push_back(pcm[c][i]);
-    }
-  }
-  ov_clear(&file);
-  return audio;
-}
-#endif
-
 TEST_P(OggSinglePageTest, LengthIsTheFinalGranuleAndTheStartStays) {
   const SinglePageCase c = GetParam();
   test::Signal signal = test::sine(c.rate, c.channels, c.seconds, 440.0, -6.0);
@@ -201,44 +208,17 @@ TEST_P(OggSinglePageTest, LengthIsTheFinalGranuleAndTheStartStays) {
   EXPECT_EQ(length, signal.frames);
   const test::DecodedAudio decoded = test::decodeFile(path);
   EXPECT_EQ(decoded.frames(), length);
-  const std::vector<float> source = test::isLossless(c.kind)
-                                        ? test::quantised(signal, test::bitDepthOf(c.kind))
-                                        : test::render(signal);
-  if (test::isLossless(c.kind)) {
-    EXPECT_TRUE(decoded.samples == source) << "lossless decode is not bit-exact";
-  } else {
-    // Codecs reach -37 dB or better here; a start shifted by 64 frames (the smallest
-    // Vorbis block) lifts the error above 0 dB.
-    EXPECT_LT(errorDb(decoded.samples, source, 1024 * c.channels), -20.0);
-  }
-
-#ifdef VEXAL_HAVE_VORBISFILE
-  if (c.kind != InputKind::oggVorbis) return;
-  std::int64_t referenceTotal = -1;
-  const test::DecodedAudio reference = decodeWithVorbisfile(path, referenceTotal);
-  EXPECT_EQ(referenceTotal, length);
-  ASSERT_EQ(reference.samples.size(), decoded.samples.size());
-  float worst = 0;
-  for (std::size_t i = 0; i < reference.samples.size(); ++i) {
-    worst = std::max(worst, std::abs(reference.samples[i] - decoded.samples[i]));
-  }
-  EXPECT_LT(worst, 1e-4f) << "samples differ from libvorbisfile's";
-#endif
+  // Codecs reach -37 dB or better here; a start shifted by 64 frames (the smallest Vorbis
+  // block) lifts the error above 0 dB.
+  EXPECT_LT(errorDb(decoded.samples, test::render(signal), 1024 * c.channels), -20.0);
 }
 
 // FFmpeg's own trim of these Vorbis streams ends too late (0.3 s) or too early (0.5 s).
 INSTANTIATE_TEST_SUITE_P(ShortStreams, OggSinglePageTest,
-                         ::testing::Values(SinglePageCase{InputKind::oggVorbis, 22050, 2, 0.3},
-                                           SinglePageCase{InputKind::oggVorbis, 22050, 2, 0.5},
-                                           SinglePageCase{InputKind::oggVorbis, 44100, 1, 0.4},
-                                           SinglePageCase{InputKind::oggOpus, 48000, 2, 0.3}),
-                         [](const auto& info) {
-                           return test::nameOf(info.param.kind) + "_" +
-                                  std::to_string(static_cast<int>(info.param.rate)) + "_" +
-                                  std::to_string(info.param.channels) + "ch_" +
-                                  std::to_string(static_cast<int>(info.param.seconds * 1000)) +
-                                  "ms";
-                         });
+                         ::testing::Values(SinglePageCase{"vorbis300ms", InputKind::oggVorbis, 22050, 2, 0.3},
+                                           SinglePageCase{"vorbis500ms", InputKind::oggVorbis, 22050, 2, 0.5},
+                                           SinglePageCase{"opus300ms", InputKind::oggOpus, 48000, 2, 0.3}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // DSD read as PCM: the reported rate, length and seek positions are at 88.2 kHz (or the
 // 48 kHz family's 96 kHz) whatever the DSD rate.
@@ -280,7 +260,7 @@ TEST_P(DsdTest, ReadsAsPcmWithConsistentLengthAndSeeks) {
   constexpr std::int64_t kSettle = 64;
   const std::int64_t target = length / 3;
   ASSERT_EQ(reader->seek(target), kNoError);
-  const std::vector<float> got = readFrames(*reader, c.channels, length);
+  const std::vector<float> got = readFrames(*reader, c.channels, 4096, length);
   ASSERT_EQ(static_cast<std::int64_t>(got.size()), (length - target) * c.channels);
   float worst = 0;
   for (std::size_t i = kSettle * c.channels; i < got.size(); ++i) {
@@ -290,12 +270,126 @@ TEST_P(DsdTest, ReadsAsPcmWithConsistentLengthAndSeeks) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rates, DsdTest,
-                         ::testing::Values(DsdCase{2822400, 2, 88200}, DsdCase{5644800, 1, 88200},
-                                           DsdCase{3072000, 2, 96000}),
+                         ::testing::Values(DsdCase{5644800, 1, 88200}, DsdCase{3072000, 2, 96000}),
                          [](const auto& info) {
                            return "dsf" + std::to_string(static_cast<int>(info.param.bitRate)) + "_" +
                                   std::to_string(info.param.channels) + "ch";
                          });
+
+class ReaderTest : public ::testing::Test {
+ protected:
+  std::filesystem::path write(const test::Signal& signal, InputKind kind = InputKind::wav24) {
+    return test::writeAudio(dir_.path(), "in" + std::to_string(++count_), signal, kind);
+  }
+  test::TempDir dir_;
+  int count_ = 0;
+};
+
+TEST_F(ReaderTest, RefusesFilesThatAreNotAudio) {
+  std::mt19937 random(3);
+  std::vector<std::uint8_t> noiseBytes(20000);
+  for (auto& byte : noiseBytes) byte = static_cast<std::uint8_t>(random());
+  test::writeBytes(dir_ / "random.mp3", noiseBytes);
+  test::writeBytes(dir_ / "empty.wav", {});
+  for (const auto& path : {dir_ / "missing.wav", dir_ / "random.mp3", dir_ / "empty.wav", dir_.path()}) {
+    std::unique_ptr<AudioFileReader> reader;
+    EXPECT_NE(AudioFileReader::open(path, reader), kNoError) << path;
+    EXPECT_EQ(reader, nullptr) << path;
+  }
+}
+
+TEST_F(ReaderTest, RefusesHostileClientFormats) {
+  std::unique_ptr<AudioFileReader> reader;
+  ASSERT_EQ(AudioFileReader::open(write(test::sine(44100, 2, 0.2, 440, -6)), reader), kNoError);
+  const auto changed = [](StreamDescription description, auto change) {
+    change(description);
+    return description;
+  };
+  const StreamDescription stereo = floatClientFormat(44100, 2);
+  for (const StreamDescription& client :
+       {floatClientFormat(44100, 0), floatClientFormat(44100, kMaxChannels + 1),
+        floatClientFormat(44100, 0xFFFFFFFFu), floatClientFormat(-44100, 2),
+        floatClientFormat(kMaxSampleRate * 2, 2), floatClientFormat(std::nan(""), 2),
+        changed(stereo, [](auto& d) { d.formatFlags |= FormatFlags::kBigEndian; }),
+        changed(stereo, [](auto& d) { d.bytesPerFrame = 4; }),
+        changed(stereo, [](auto& d) { d.formatID = FormatID::kAAC; }),
+        changed(int16ClientFormat(44100, 2), [](auto& d) { d.bitsPerChannel = 24; })}) {
+    EXPECT_EQ(reader->setClientFormat(client), kStatusBadClientFormat)
+        << client.sampleRate << " Hz, " << client.channelsPerFrame << " channels";
+  }
+  // The reader still works with its previous client format.
+  EXPECT_EQ(readFrames(*reader, 2, 100, 100).size(), 200u);
+  EXPECT_EQ(reader->seek(-1), kStatusBadArgument);
+}
+
+TEST_F(ReaderTest, ExtremeRatesAndManyChannelsDecodeAsIs) {
+  // PCM over the whole range. FLAC frames of 8 channels of 24-bit noise at high rates
+  // outgrow what FFmpeg's FLAC parser accepts (its own command line cannot decode them
+  // either), so FLAC goes to 192 kHz in stereo.
+  for (const auto& [rate, kind, channels] :
+       {std::tuple{384000.0, InputKind::wav24, 8u}, std::tuple{8000.0, InputKind::flac24, 8u},
+        std::tuple{192000.0, InputKind::flac24, 2u}}) {
+    const test::Signal signal = test::noise(rate, channels, 0.25, -3, 5);
+    const test::DecodedAudio decoded = test::decodeFile(write(signal, kind));
+    EXPECT_EQ(decoded.sampleRate, rate);
+    EXPECT_EQ(decoded.channels, channels);
+    EXPECT_TRUE(decoded.samples == test::quantised(signal, 24)) << rate << " " << test::nameOf(kind);
+  }
+}
+
+TEST_F(ReaderTest, ResamplingKeepsDurationAndPitch) {
+  const test::Signal signal = test::sine(44100, 2, 2.0, 1000, -6);
+  for (const InputKind kind : {InputKind::flac24, InputKind::mp3}) {
+    const test::DecodedAudio resampled = readAs(write(signal, kind), 48000, 2);
+    EXPECT_NEAR(static_cast<double>(resampled.frames()), 96000.0, 2.0) << test::nameOf(kind);
+    EXPECT_NEAR(test::frequencyOf(resampled, 0), 1000.0, 0.5) << test::nameOf(kind);
+    // A -6 dBFS peak sine has an RMS level of -9.03 dBFS.
+    EXPECT_NEAR(test::rmsDbfs(resampled), -9.03, kind == InputKind::mp3 ? 0.6 : 0.1);
+  }
+  // And down again, to a rate that does not divide evenly.
+  const test::DecodedAudio down = readAs(write(test::sine(48000, 1, 1.0, 1000, -6)), 22050, 1);
+  EXPECT_NEAR(static_cast<double>(down.frames()), 22050.0, 2.0);
+  EXPECT_NEAR(test::frequencyOf(down), 1000.0, 0.5);
+}
+
+TEST_F(ReaderTest, MonoToStereoDuplicatesAndStereoToMonoAverages) {
+  const test::Signal mono = test::noise(44100, 1, 0.3, -6, 2);
+  const test::Signal two = test::noise(44100, 2, 0.3, -6, 3);
+  const std::vector<float> source = test::quantised(mono, 24);
+  const std::vector<float> pairs = test::quantised(two, 24);
+  const test::DecodedAudio stereo = readAs(write(mono), 44100, 2);
+  const test::DecodedAudio down = readAs(write(two), 44100, 1);
+  ASSERT_EQ(stereo.frames(), mono.frames);
+  ASSERT_EQ(down.frames(), two.frames);
+  for (std::size_t i = 0; i < source.size(); ++i) {
+    ASSERT_EQ(stereo.samples[i * 2], source[i]) << i;
+    ASSERT_EQ(stereo.samples[i * 2 + 1], source[i]) << i;
+    ASSERT_NEAR(down.samples[i], 0.5f * (pairs[i * 2] + pairs[i * 2 + 1]), 1e-6f) << i;
+  }
+}
+
+TEST_F(ReaderTest, Int16ClientRoundsSixteenBitSourcesExactly) {
+  const test::Signal signal = test::noise(44100, 2, 0.3, -1, 9);
+  std::unique_ptr<AudioFileReader> reader;
+  ASSERT_EQ(AudioFileReader::open(write(signal, InputKind::flac16), reader), kNoError);
+  ASSERT_EQ(reader->setClientFormat(int16ClientFormat(44100, 2)), kNoError);
+  const std::vector<std::int16_t> all = readFrames<std::int16_t>(*reader, 2, 1000);
+  const std::vector<float> expected = test::quantised(signal, 16);
+  ASSERT_EQ(all.size(), expected.size());
+  for (std::size_t i = 0; i < all.size(); ++i) ASSERT_EQ(all[i], std::lround(expected[i] * 32768.0)) << i;
+}
+
+TEST_F(ReaderTest, SeekCountsSourceFramesWhileResampling) {
+  const test::Signal signal = test::ramp(44100, 1, 1.0);
+  std::unique_ptr<AudioFileReader> reader;
+  ASSERT_EQ(AudioFileReader::open(write(signal, InputKind::wavFloat), reader), kNoError);
+  ASSERT_EQ(reader->setClientFormat(floatClientFormat(88200, 1)), kNoError);
+  ASSERT_EQ(reader->seek(22050), kNoError);  // half a second in
+  const std::vector<float> rest = readFrames(*reader, 1, 777);
+  EXPECT_NEAR(static_cast<double>(rest.size()), 44100.0, 2.0);
+  // The ramp at 0.5 s is at 0; skip the resampler's edge.
+  EXPECT_NEAR(rest[100], signal.sample(22050 + 50, 0), 1e-3);
+}
 
 }  // namespace
 }  // namespace vexal::platform

@@ -137,22 +137,20 @@ TEST_F(WriterTest, ClipsAndRoundsWithoutDither) {
 }
 
 TEST_F(WriterTest, AacKeepsLengthAndPitch) {
-  for (const double rate : {48000.0}) {
-    const test::Signal signal = test::sine(rate, 2, 1.7, 1000, -6);
-    const auto path = dir_ / "tone.m4a";
-    ASSERT_EQ(writeFile(path, FileType::m4a, destinationFor(FileType::m4a, FormatID::kAAC, rate, 2), test::render(signal)),
-              kNoError);
-    std::unique_ptr<AudioFileReader> reader;
-    ASSERT_EQ(AudioFileReader::open(path, reader), kNoError);
-    EXPECT_EQ(reader->codecName(), "AAC");
-    std::int64_t length = 0;
-    reader->getFileLengthFrames(length);
-    EXPECT_EQ(length, signal.frames);
-    const test::DecodedAudio decoded = test::decodeFile(path);
-    EXPECT_EQ(decoded.frames(), signal.frames);
-    EXPECT_NEAR(test::frequencyOf(decoded), 1000.0, 0.5);
-    EXPECT_NEAR(test::rmsDbfs(decoded), -9.03, 0.5);
-  }
+  const test::Signal signal = test::sine(48000, 2, 1.7, 1000, -6);
+  const auto path = dir_ / "tone.m4a";
+  ASSERT_EQ(writeFile(path, FileType::m4a, destinationFor(FileType::m4a, FormatID::kAAC, 48000, 2),
+                      test::render(signal)),
+            kNoError);
+  std::unique_ptr<AudioFileReader> reader;
+  ASSERT_EQ(AudioFileReader::open(path, reader), kNoError);
+  std::int64_t length = 0;
+  reader->getFileLengthFrames(length);
+  EXPECT_EQ(length, signal.frames);
+  const test::DecodedAudio decoded = test::decodeFile(path);
+  EXPECT_EQ(decoded.frames(), signal.frames);
+  EXPECT_NEAR(test::frequencyOf(decoded), 1000.0, 0.5);
+  EXPECT_NEAR(test::rmsDbfs(decoded), -9.03, 0.5);
 }
 
 TEST_F(WriterTest, RefusesBitRatesAndQualitiesTheEncoderCannotMeet) {
@@ -200,10 +198,7 @@ TEST_F(WriterTest, RefusesBadDestinationsWithoutTouchingAnExistingFile) {
     EXPECT_NE(AudioFileWriter::create(path, type, destination, writer), kNoError);
     EXPECT_EQ(writer, nullptr);
   }
-  std::ifstream in(path);
-  std::string content;
-  in >> content;
-  EXPECT_EQ(content, "precious");
+  EXPECT_EQ(test::readBytes(path), (std::vector<std::uint8_t>{'p', 'r', 'e', 'c', 'i', 'o', 'u', 's'}));
 
   std::unique_ptr<AudioFileWriter> writer;
   EXPECT_NE(AudioFileWriter::create(dir_ / "no" / "such" / "dir.wav", FileType::wave, wav, writer), kNoError);

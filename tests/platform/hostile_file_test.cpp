@@ -28,25 +28,17 @@ void appendChunk(std::string& bytes, const char* id, std::uint32_t size, const s
   bytes += body;
 }
 
-// fmt of 16-bit stereo PCM at 44.1 kHz.
-std::string pcmFormat() {
-  std::string fmt;
-  const auto le16 = [&](std::uint16_t v) { fmt.push_back(static_cast<char>(v)); fmt.push_back(static_cast<char>(v >> 8)); };
-  le16(1);
-  le16(2);
-  appendLe32(fmt, 44100);
-  appendLe32(fmt, 44100 * 4);
-  le16(4);
-  le16(16);
-  return fmt;
-}
+// fmt of 16-bit stereo PCM at 44.1 kHz: format 1, 2 channels, 44100 frames and 176400
+// bytes per second, 4 bytes per frame, 16 bits.
+const std::string kPcmFormat(
+    "\x01\x00\x02\x00\x44\xAC\x00\x00\x10\xB1\x02\x00\x04\x00\x10\x00", 16);
 
 // A RIFF/WAVE file of the given chunks after fmt, about 100 KB in all.
 std::string wave(const std::function<void(std::string&)>& chunks) {
   std::string bytes = "RIFF";
   appendLe32(bytes, 0xFFFFFFF0u);
   bytes += "WAVE";
-  appendChunk(bytes, "fmt ", 16, pcmFormat());
+  appendChunk(bytes, "fmt ", 16, kPcmFormat);
   chunks(bytes);
   bytes.resize(std::max<std::size_t>(bytes.size(), 100 * 1024), '\x11');
   return bytes;

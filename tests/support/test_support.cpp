@@ -1,11 +1,5 @@
 #include "support/test_support.h"
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/channel_layout.h>
-}
-
 #include <algorithm>
 #include <cmath>
 #include <fstream>
@@ -13,9 +7,11 @@ extern "C" {
 #include <limits>
 #include <memory>
 #include <numbers>
+#include <random>
 #include <stdexcept>
 
 #include "platform/audio_file.h"
+#include "platform/ffmpeg_handles.h"
 
 namespace vexal::test {
 
@@ -71,25 +67,6 @@ const KindSpec& specOf(InputKind kind) {
   };
   return specs[static_cast<std::size_t>(kind)];
 }
-
-struct FormatDeleter {
-  void operator()(AVFormatContext* context) const {
-    if (context->pb != nullptr) avio_closep(&context->pb);
-    avformat_free_context(context);
-  }
-};
-struct InputDeleter {
-  void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
-};
-struct CodecDeleter {
-  void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
-};
-struct FrameDeleter {
-  void operator()(AVFrame* frame) const { av_frame_free(&frame); }
-};
-struct PacketDeleter {
-  void operator()(AVPacket* packet) const { av_packet_free(&packet); }
-};
 
 void check(int status, const std::string& what) {
   if (status < 0) {
@@ -147,6 +124,18 @@ void fillFrame(AVFrame* frame, const std::vector<float>& samples, std::int64_t f
 }
 
 }  // namespace
+
+TempDir::TempDir() {
+  std::random_device random;
+  path_ = std::filesystem::temp_directory_path() /
+          ("vexal-test-" + std::to_string(random()) + std::to_string(random()));
+  std::filesystem::create_directories(path_);
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
 
 Signal sine(double rate, std::uint32_t channels, double seconds, double hz, double dbfs) {
   const double amplitude = std::pow(10.0, dbfs / 20.0);
@@ -233,9 +222,9 @@ std::filesystem::path writeAudio(const std::filesystem::path& dir, const std::st
 
   AVFormatContext* rawFormat = nullptr;
   check(avformat_alloc_output_context2(&rawFormat, nullptr, spec.muxer, path.c_str()), where);
-  std::unique_ptr<AVFormatContext, FormatDeleter> format(rawFormat);
+  platform::ffmpeg::OutputFormatPtr format(rawFormat);
   AVStream* stream = avformat_new_stream(rawFormat, nullptr);
-  std::unique_ptr<AVCodecContext, CodecDeleter> encoder(avcodec_alloc_context3(codec));
+  platform::ffmpeg::CodecContextPtr encoder(avcodec_alloc_context3(codec));
   if (stream == nullptr || !encoder) throw std::runtime_error(where + ": out of memory");
   encoder->sample_rate = static_cast<int>(signal.sampleRate);
   av_channel_layout_default(&encoder->ch_layout, static_cast<int>(signal.channels));
@@ -259,8 +248,8 @@ std::filesystem::path writeAudio(const std::filesystem::path& dir, const std::st
   av_dict_free(&options);
   check(header, where + " header");
 
-  std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
-  std::unique_ptr<AVFrame, FrameDeleter> frame(av_frame_alloc());
+  platform::ffmpeg::PacketPtr packet(av_packet_alloc());
+  platform::ffmpeg::FramePtr frame(av_frame_alloc());
   auto drain = [&] {
     for (;;) {
       const int received = avcodec_receive_packet(encoder.get(), packet.get());
@@ -319,13 +308,6 @@ std::vector<bool> sigmaDelta(const Signal& signal, std::uint32_t channel, std::u
   return bits;
 }
 
-std::filesystem::path writeFileBytes(const std::filesystem::path& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!out) throw std::runtime_error("cannot write " + path.string());
-  return path;
-}
-
 }  // namespace
 
 std::filesystem::path writeDsf(const std::filesystem::path& dir, const std::string& stem, const Signal& signal) {
@@ -364,7 +346,9 @@ std::filesystem::path writeDsf(const std::filesystem::path& dir, const std::stri
   file += "data";
   putLe(file, 12 + dataBytes, 8);
   file += data;
-  return writeFileBytes(dir / (stem + ".dsf"), file);
+  const std::filesystem::path path = dir / (stem + ".dsf");
+  writeBytes(path, {file.begin(), file.end()});
+  return path;
 }
 
 std::vector<std::uint8_t> readBytes(const std::filesystem::path& path) {
@@ -471,8 +455,8 @@ double peakDbfs(const DecodedAudio& audio) {
 double bitRateOf(const std::filesystem::path& path, double seconds) {
   AVFormatContext* raw = nullptr;
   check(avformat_open_input(&raw, path.c_str(), nullptr, nullptr), "bitRateOf " + path.string());
-  std::unique_ptr<AVFormatContext, InputDeleter> format(raw);
-  std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
+  platform::ffmpeg::InputFormatPtr format(raw);
+  platform::ffmpeg::PacketPtr packet(av_packet_alloc());
   std::int64_t bytes = 0;
   while (av_read_frame(raw, packet.get()) >= 0) {
     bytes += packet->size;
