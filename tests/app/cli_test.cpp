@@ -4,7 +4,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QProcessEnvironment>
 #include <csignal>
 #include <cmath>
 #include <cstdio>
@@ -33,20 +32,6 @@ struct UsageCase {
 
 void PrintTo(const UsageCase& usage, std::ostream* out) { *out << usage.arguments.join(' ').toStdString(); }
 
-// "--format flac,ape" becomes "format_flac_ape"; no arguments at all, "NoArguments".
-std::string usageCaseName(const testing::TestParamInfo<UsageCase>& info) {
-  std::string name;
-  for (const QChar c : info.param.arguments.join(' ')) {
-    if (c.isLetterOrNumber() && c.unicode() < 128) {
-      name += static_cast<char>(c.unicode());
-    } else if (!name.empty() && name.back() != '_') {
-      name += '_';
-    }
-  }
-  if (!name.empty() && name.back() == '_') name.pop_back();
-  return name.empty() ? "NoArguments" : name;
-}
-
 class CliUsage : public Cli, public testing::WithParamInterface<UsageCase> {};
 
 TEST_P(CliUsage, ExitsTwoNamingTheBadOptionOrValue) {
@@ -67,8 +52,7 @@ INSTANTIATE_TEST_SUITE_P(
                     UsageCase{{"--format", "wav", "--fade-in", "-1"}, "--fade-in"},
                     UsageCase{{"--preset", "Nonexistent"}, "Nonexistent"},
                     UsageCase{{"--format", "wav", "--output", ".", "--watch", "."}, "--watch"},
-                    UsageCase{{}, "--format"}),
-    usageCaseName);
+                    UsageCase{{}, "--format"}));
 
 // A generated album folder and a cue sheet, into lossless and lossy formats at once.
 TEST_F(Cli, ConvertsAlbumFolderAndCueSheetIntoSeveralFormats) {
@@ -209,30 +193,6 @@ TEST(ProgressMeterTest, PacesShowingAndMeasuresSpeedAndTimeLeft) {
   EXPECT_DOUBLE_EQ(snapshot.fraction, 0.75);  // a failed file has nothing left to do
   EXPECT_DOUBLE_EQ(*snapshot.speed, 2.5);     // and converted no audio
 }
-
-#ifdef VEXAL_WINDOW_PATH
-// The window's --help and --version print and exit without opening a window.
-class WindowCommandLine : public Cli, public testing::WithParamInterface<std::pair<const char*, const char*>> {};
-
-TEST_P(WindowCommandLine, PrintsAndExits) {
-  QProcess process;
-  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-  environment.insert("XDG_CONFIG_HOME", q(dir / "config"));
-  // As on a terminal of a headless machine: no window system at all.
-  for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) environment.remove(name);
-  process.setProcessEnvironment(environment);
-  process.start(VEXAL_WINDOW_PATH, {GetParam().first});
-  ASSERT_TRUE(process.waitForFinished(30'000));
-  EXPECT_EQ(process.exitCode(), 0);
-  EXPECT_THAT(QString::fromLocal8Bit(process.readAllStandardOutput()).toStdString(),
-              testing::HasSubstr(GetParam().second));
-  EXPECT_FALSE(fs::exists(dir / "config" / "Vexal" / "settings.json"));
-}
-
-INSTANTIATE_TEST_SUITE_P(Window, WindowCommandLine,
-                         testing::Values(std::pair{"--help", "--version"}, std::pair{"--version", "Vexal 0."}),
-                         [](const auto& info) { return info.index == 0 ? "Help" : "Version"; });
-#endif
 
 // A data folder that cannot be created (a file stands in its path): saving a preset
 // fails, and a batch still converts but warns once that its history is not saved.

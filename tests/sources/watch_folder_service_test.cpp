@@ -114,16 +114,5 @@ TEST_F(WatchFolder, StoppingDropsFilesStillSettling) {
   EXPECT_THAT(reports_, IsEmpty());
 }
 
-TEST_F(WatchFolder, FolderThatCannotBeOpenedStaysWatchingSilently) {
-  const QString missing = path("not-there");
-  service_.startWatching(missing);
-  EXPECT_TRUE(service_.isWatching());
-  EXPECT_EQ(service_.watchedFolder(), missing);
-  ASSERT_TRUE(QDir(folder_).mkdir("not-there"));
-  writeFile(path("not-there/late.flac"));
-  advance(WatchFolderService::kStableMs);
-  EXPECT_THAT(reports_, IsEmpty());
-}
-
 }  // namespace
 }  // namespace vexal
