@@ -122,19 +122,12 @@ TEST_F(Cli, ExitsOneWhenAJobFailsOrNothingIsFound) {
 }
 
 // A batch with one source that is not audio, as --json reports it.
-class CliReport : public Cli {
- protected:
-  CliRun runBatch(const QString& mode) {
-    test::writeWav(dir / "a.wav", 4410, 44100, 1);
-    test::writeWav(dir / "b.wav", 4410, 44100, 2);
-    std::ofstream(dir / "bad.wav") << "this is not a wave file";
-    return run({mode, "--format", "flac,wav", "--output", q(dir / "out"), q(dir / "a.wav"),
-                q(dir / "b.wav"), q(dir / "bad.wav")});
-  }
-};
-
-TEST_F(CliReport, JsonLinesParseAndCountEveryFile) {
-  const CliRun result = runBatch("--json");
+TEST_F(Cli, JsonLinesParseAndCountEveryFile) {
+  test::writeWav(dir / "a.wav", 4410, 44100, 1);
+  test::writeWav(dir / "b.wav", 4410, 44100, 2);
+  std::ofstream(dir / "bad.wav") << "this is not a wave file";
+  const CliRun result = run({"--json", "--format", "flac,wav", "--output", q(dir / "out"),
+                             q(dir / "a.wav"), q(dir / "b.wav"), q(dir / "bad.wav")});
   EXPECT_EQ(result.status, 1);
   std::map<QString, int> events;
   QJsonObject summary;
