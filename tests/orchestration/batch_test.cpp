@@ -1,5 +1,6 @@
 #include <gmock/gmock.h>
 
+#include <array>
 #include <fstream>
 
 #include "metadata/metadata_service.h"
@@ -211,6 +212,40 @@ TEST_F(Batch, CancelStopsAtOnceRemovesPartialsAndStartsNothingMore) {
   EXPECT_THAT(finished, testing::ElementsAre(std::pair(2, 2)));
 }
 
+TEST_F(Batch, SettingsEditedDuringABatchDoNotReachIt) {
+  model.setConcurrencyLimit(1);
+  useFormats({OutputFormat::mp3});
+  addSources(3);
+  model.startConversion();
+  useFormats({OutputFormat::opus});
+  model.setOutputDirectory(q(dir / "elsewhere"));
+  ASSERT_TRUE(runToEnd());
+  ASSERT_EQ(engine.calls().size(), 3u);
+  for (const auto& call : engine.calls()) {
+    EXPECT_EQ(call.format, OutputFormat::mp3);
+    EXPECT_EQ(call.settings.enabledFormats, std::set{OutputFormat::mp3});
+    EXPECT_EQ(call.output.parent_path(), out());
+  }
+}
+
+// Tags are read off the main thread before planning, so the template sees them.
+TEST_F(Batch, MetadataPreloadFeedsTheNamingTemplate) {
+  const fs::path tagged = test::writeAudio(dir / "in", "tagged", test::sine(44100, 2, 0.2, 440, -6),
+                                           test::InputKind::flac16);
+  AudioMetadata tags;
+  tags.artist = "Band";
+  tags.title = "Song";
+  ASSERT_FALSE(MetadataService::writeToFlac(tags, tagged).has_value());
+  model.addFiles({q(tagged)});
+  ConversionSettings settings;
+  settings.enabledFormats = {OutputFormat::wav};
+  settings.namingTemplate.templateText = "{artist} - {title}";
+  model.setSettings(settings);
+  model.startConversion();
+  ASSERT_TRUE(runToEnd());
+  EXPECT_EQ(model.jobs().front()->outputURLs().at(OutputFormat::wav), out() / "Band - Song.wav");
+}
+
 TEST_F(Batch, AFileAppearingAfterPlanningIsNeverOverwritten) {
   model.setConcurrencyLimit(1);
   useFormats({OutputFormat::wav});
@@ -282,8 +317,7 @@ enum class Entry { folderWalk, watchedFolder, cueSheet };
 class NotUtf8Source : public testing::TestWithParam<Entry> {};
 
 std::string entryName(const testing::TestParamInfo<Entry>& info) {
-  constexpr const char* kNames[] = {"FolderWalk", "WatchedFolder", "CueSheet"};
-  return kNames[static_cast<int>(info.param)];
+  return std::array{"FolderWalk", "WatchedFolder", "CueSheet"}[info.index];
 }
 
 TEST_P(NotUtf8Source, ConvertsAndKeepsItsBytes) {

@@ -100,8 +100,7 @@ INSTANTIATE_TEST_SUITE_P(
                       std::pair{"date", QJsonValue("2001-01-01")},
                       std::pair{"duration", QJsonValue(QJsonValue::Null)},
                       std::pair{"errorMessage", QJsonValue(42)},
-                      std::pair{"fileSizeBefore", QJsonValue(1.5)},
-                      std::pair{"fileSizeAfter", QJsonValue("12")}));
+                      std::pair{"fileSizeBefore", QJsonValue(1.5)}));
 
 TEST(HistoryJson, RejectsNonArrays) {
   for (const char* json : {"", "{}", "[1]", "[{\"id\":"}) EXPECT_FALSE(decodeHistory(json)) << json;
@@ -120,11 +119,6 @@ TEST_F(HistoryStore, KeepsTheNewest500) {
   ASSERT_EQ(history.entries().size(), 500u);
   EXPECT_EQ(history.entries().front().sourceFileName, "500.flac");
   EXPECT_EQ(history.entries().back().sourceFileName, "1.flac");
-  ASSERT_TRUE(history.saveNow());
-
-  ConversionHistoryManager reloaded(path_);
-  reloaded.load();
-  EXPECT_EQ(reloaded.entries(), history.entries());
 }
 
 // Each addition restarts the wait: a burst is written once, after its last entry. The

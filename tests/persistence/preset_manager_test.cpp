@@ -12,7 +12,6 @@ namespace vexal {
 namespace {
 
 using ::testing::ElementsAre;
-using ::testing::UnorderedElementsAre;
 
 using test::readAll;
 using test::toQString;
@@ -64,7 +63,6 @@ TEST(PresetJson, FileWithoutPerFormatBitratesLoadsWithItsSharedBitrate) {
 TEST(PresetJson, SettingsSurviveAPresetAndTheFile) {
   const ConversionSettings settings = everyFieldSet();
   const ConversionPreset preset("Everything", settings);
-  EXPECT_THAT(preset.enabledFormats, UnorderedElementsAre("aac", "flac", "vorbis"));
   const auto decoded = decodePresets(encodePresets({preset}));
   ASSERT_TRUE(decoded);
   ASSERT_EQ(decoded->size(), 1u);

@@ -31,9 +31,6 @@ TEST_F(SidebarTest, FailedSavesAreShownInTheWindow) {
   EXPECT_TRUE(dialog->errorLabel()->text().startsWith("The preset could not be saved: "))
       << dialog->errorLabel()->text().toStdString();
   dialog->cancelButton()->click();
-  window.sidebar()->showSavePreset();
-  EXPECT_FALSE(dialog->errorLabel()->isVisibleTo(dialog)) << "a new attempt starts clean";
-  dialog->cancelButton()->click();
 
   std::filesystem::create_directories(temp_ / "in");
   writeWav(temp_ / "in" / "a.wav", 441);

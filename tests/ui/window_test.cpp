@@ -55,13 +55,9 @@ TEST_F(WindowTest, DroppedFolderBecomesOneGroupOfItsAudioFiles) {
   const QModelIndex group = model->index(0, 0);
   EXPECT_TRUE(model->isGroup(group));
   EXPECT_EQ(group.data().toString(), "Album");
-  EXPECT_EQ(group.data(JobListModel::CountRole).toInt(), 2);
-  EXPECT_EQ(group.data(Qt::ToolTipRole).toString(), path("in/Album"));
   ASSERT_EQ(model->rowCount(group), 2);
-  EXPECT_EQ(model->index(0, 0, group).data(JobListModel::StatusTextRole).toString(), "Pending");
   EXPECT_TRUE(window_->fileTree()->isExpanded(group));
 }
-
 
 // A name that is not UTF-8 keeps its bytes whether dropped (a file manager
 // percent-encodes the byte) or picked in a dialog (which shows U+FFFD for it), and the
