@@ -51,12 +51,6 @@ TEST_F(Import, CueSheetOverRealAudioFile) {
   ASSERT_EQ(model.jobs().size(), 2u);
   EXPECT_EQ(ranges(model.jobs()), (std::vector<Range>{{0, 88'200}, {88'200, 132'300}}));
   EXPECT_EQ(model.jobs()[0]->outputSubdirectory(), "Album X");
-
-  // Cue imports are not checked for duplicates; whole-file jobs are.
-  model.importCueSheet(q(dir / "cd" / "album.cue"));
-  model.addFiles({q(dir / "cd" / "album.wav")});
-  model.addFiles({q(dir / "cd" / "album.wav")});
-  EXPECT_EQ(model.jobs().size(), 5u);
 }
 
 TEST_F(Import, CueSheetWithMissingAudioLogsAndAddsNothing) {

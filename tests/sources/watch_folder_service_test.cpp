@@ -1,6 +1,5 @@
 #include <QDir>
 #include <QFile>
-#include <QSignalSpy>
 #include <QTest>
 #include <gmock/gmock.h>
 
@@ -52,10 +51,7 @@ class WatchFolder : public ::testing::Test {
 };
 
 TEST_F(WatchFolder, AFileIsReportedOnceWhenItsSizeHeldForTheStableTime) {
-  QSignalSpy watching(&service_, &WatchFolderService::watchingChanged);
   service_.startWatching(folder_);
-  EXPECT_TRUE(service_.isWatching());
-  EXPECT_EQ(watching.count(), 1);
   writeFile(path("a.flac"));
   ASSERT_TRUE(waitUntilWaiting(1));
   advance(WatchFolderService::kStableMs - 1);

@@ -59,6 +59,28 @@ TEST_F(WindowTest, DroppedFolderBecomesOneGroupOfItsAudioFiles) {
   EXPECT_TRUE(window_->fileTree()->isExpanded(group));
 }
 
+// A second window over the same settings file starts where the first one ended.
+TEST_F(WindowTest, SettingsDestinationAndGeometryAreRestoredAtTheNextStart) {
+  std::filesystem::create_directories(temp_ / "elsewhere");
+  ConverterViewModel::Options remembered = options("second-");
+  remembered.settingsFile = path("settings.json");
+  ConversionSettings settings;
+  settings.enabledFormats = {OutputFormat::mp3, OutputFormat::flac};
+  settings.setBitrate(OutputFormat::mp3, 192000);
+  settings.fadeOutSeconds = 1.5;
+  {
+    ui::ContentView first(remembered);
+    first.show();
+    first.viewModel().setSettings(settings);
+    first.viewModel().setOutputDirectory(path("elsewhere"));
+    first.resize(1000, 700);
+  }
+  ui::ContentView second(remembered);
+  EXPECT_EQ(second.viewModel().settings(), settings);
+  EXPECT_EQ(second.viewModel().outputDirectory(), path("elsewhere"));
+  EXPECT_EQ(second.size(), QSize(1000, 700));
+}
+
 // A name that is not UTF-8 keeps its bytes whether dropped (a file manager
 // percent-encodes the byte) or picked in a dialog (which shows U+FFFD for it), and the
 // metadata panel reads the real file.
