@@ -19,36 +19,12 @@ using test::TempDir;
 using test::q;
 using test::storesIn;
 
-CueTrack track(std::int64_t number, double start, std::optional<QString> title = std::nullopt,
-               std::optional<QString> performer = std::nullopt) {
-  return CueTrack{number, std::move(title), std::move(performer), start};
-}
-
 using Range = std::pair<std::int64_t, std::int64_t>;
 
 std::vector<Range> ranges(const std::vector<ConverterViewModel::JobPtr>& jobs) {
   std::vector<Range> result;
   for (const auto& job : jobs) result.emplace_back(job->startFrame().value(), job->endFrame().value());
   return result;
-}
-
-TEST(CueTrackJobs, FrameRangesNamesAndTags) {
-  CueSheet sheet;
-  sheet.files = {{"album.flac", "/m/album.flac"}};
-  sheet.albumPerformer = "X";
-  sheet.tracks = {track(1, 0.0, "Intro", "Y"), track(3, 185.5), track(12, 402.0, "Coda")};
-  const std::vector<CueAudioFile> files = {{"/m/album.flac", 44100.0, 20'000'000, {}}};
-  const auto jobs = makeCueTrackJobs(sheet, files, "Live");
-  ASSERT_EQ(jobs.size(), 3u);
-  EXPECT_EQ(ranges(jobs), (std::vector<Range>{{0, 8'180'550}, {8'180'550, 17'728'200}, {17'728'200, 20'000'000}}));
-  EXPECT_EQ(jobs[0]->outputSubdirectory(), "Live");  // no album title: the cue file's name
-  EXPECT_EQ(jobs[1]->fileName(), "03 Track 3");
-  EXPECT_EQ(jobs[0]->metadata()->artist, "Y");
-  EXPECT_EQ(jobs[1]->metadata()->artist, "X");  // no performer of its own
-  EXPECT_EQ(jobs[2]->metadata()->trackTotal, 3);
-
-  sheet.albumTitle = "AC/DC Live";
-  EXPECT_EQ(makeCueTrackJobs(sheet, files, "Live")[0]->outputSubdirectory(), "AC_DC Live");
 }
 
 class Import : public testing::Test {
@@ -75,12 +51,6 @@ TEST_F(Import, CueSheetOverRealAudioFile) {
   ASSERT_EQ(model.jobs().size(), 2u);
   EXPECT_EQ(ranges(model.jobs()), (std::vector<Range>{{0, 88'200}, {88'200, 132'300}}));
   EXPECT_EQ(model.jobs()[0]->outputSubdirectory(), "Album X");
-
-  // Cue imports are not checked for duplicates; whole-file jobs are.
-  model.importCueSheet(q(dir / "cd" / "album.cue"));
-  model.addFiles({q(dir / "cd" / "album.wav")});
-  model.addFiles({q(dir / "cd" / "album.wav")});
-  EXPECT_EQ(model.jobs().size(), 5u);
 }
 
 TEST_F(Import, CueSheetWithMissingAudioLogsAndAddsNothing) {

@@ -4,19 +4,18 @@
 #include <fstream>
 
 #include "orchestration/converter_view_model.h"
-#include "support/test_support.h"
+#include "orchestration_helpers.h"
 
 namespace vexal {
 namespace {
 
 namespace fs = std::filesystem;
+using test::q;
 using test::TempDir;
 
 void touch(const fs::path& path) {
   std::ofstream(path) << "x";
 }
-
-QString q(const fs::path& path) { return QString::fromStdString(path.string()); }
 
 ConversionSettings withFormats(std::set<OutputFormat> formats,
                                std::string templateText = "{filename}") {

@@ -15,6 +15,15 @@ using test::q;
 enum class Damage { none, truncated, bitFlipped };
 enum class Processing { none, faded, resampled };
 
+// "flac_faded", "wav_truncated": the format, then what was done.
+template <typename Done>
+std::string caseName(const testing::TestParamInfo<std::tuple<OutputFormat, Done>>& info) {
+  constexpr const char* kDone[] = {"", "_faded", "_resampled", "", "_truncated", "_bitFlipped"};
+  const int offset = std::is_same_v<Done, Damage> ? 3 : 0;
+  return std::string(rawValue(std::get<0>(info.param))) +
+         kDone[offset + static_cast<int>(std::get<1>(info.param))];
+}
+
 // The real engine, then `damage` done to the file it wrote (as a failing disk or a bad
 // writer would), before verification sees it.
 ConverterViewModel::ConvertFunction damaging(Damage damage) {
@@ -76,13 +85,7 @@ INSTANTIATE_TEST_SUITE_P(EveryFormat, IntactOutputs,
                          testing::Combine(testing::ValuesIn(kAllOutputFormats),
                                           testing::Values(Processing::none, Processing::faded,
                                                           Processing::resampled)),
-                         [](const auto& info) {
-                           const Processing processing = std::get<1>(info.param);
-                           return std::string(rawValue(std::get<0>(info.param))) +
-                                  (processing == Processing::faded       ? "_faded"
-                                   : processing == Processing::resampled ? "_resampled"
-                                                                         : "");
-                         });
+                         caseName<Processing>);
 
 class DamagedOutputs : public testing::TestWithParam<std::tuple<OutputFormat, Damage>> {};
 
@@ -102,11 +105,7 @@ INSTANTIATE_TEST_SUITE_P(Lossless, DamagedOutputs,
                          testing::Combine(testing::Values(OutputFormat::wav, OutputFormat::aiff,
                                                           OutputFormat::flac, OutputFormat::alac),
                                           testing::Values(Damage::truncated, Damage::bitFlipped)),
-                         [](const auto& info) {
-                           return std::string(rawValue(std::get<0>(info.param))) +
-                                  (std::get<1>(info.param) == Damage::truncated ? "_truncated"
-                                                                                : "_bitFlipped");
-                         });
+                         caseName<Damage>);
 
 }  // namespace
 }  // namespace vexal

@@ -44,15 +44,6 @@ inline QAction* findAction(QMenu* menu, const QString& text) {
   return nullptr;
 }
 
-// Sections are separators with a title; a plain separator reads "---".
-inline QStringList actionTexts(QMenu* menu) {
-  QStringList texts;
-  for (QAction* action : menu->actions()) {
-    texts << (action->isSeparator() && action->text().isEmpty() ? QStringLiteral("---") : action->text());
-  }
-  return texts;
-}
-
 class WindowTest : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -3,7 +3,6 @@
 #include <cmath>
 #include <fstream>
 
-#include "ui/history_view.h"
 #include "ui/waveform_view.h"
 #include "ui_test_support.h"
 
@@ -43,14 +42,6 @@ TEST(Waveform, ViewLoadsInTheBackground) {
   ASSERT_TRUE(loaded.wait(10000));
   ASSERT_EQ(view.samples().size(), 200u);
   EXPECT_NEAR(view.samples()[100], 0.5f, 0.05f);  // the -6 dBFS tone's peak
-}
-
-TEST(HistoryText, DatesReadRelativeToNow) {
-  const QDateTime now(QDate(2026, 12, 6), QTime(12, 0));
-  EXPECT_EQ(ui::relativeDateText(now.addSecs(-20), now), "just now");
-  EXPECT_EQ(ui::relativeDateText(now.addSecs(-3600), now), "1 hour ago");
-  EXPECT_EQ(ui::relativeDateText(now.addDays(-1), now), "yesterday");
-  EXPECT_EQ(ui::relativeDateText(now.addDays(-3), now), "3 days ago");
 }
 
 }  // namespace
