@@ -139,6 +139,17 @@ TEST_F(Sync, CopyBringsCompanionsWithoutReplacingOthers) {
   EXPECT_THAT(again.out.toStdString(), HasSubstr("Copied 1 companion file(s)."));
 }
 
+TEST_F(Sync, AlbumGainAddedAfterTheIndexKeepsTheAlbumUpToDate) {
+  // Album values are written into finished outputs once both tracks are done.
+  source("Live/image", 44100);
+  std::ofstream(lib / "Live" / "image.cue") << "FILE \"image.wav\" WAVE\nTRACK 01 AUDIO\n"
+                                               "INDEX 01 00:00:00\nTRACK 02 AUDIO\n"
+                                               "INDEX 01 00:00:40\n";
+  ASSERT_EQ(sync({"--replaygain"}).status, 0);
+  const CliRun again = sync({"--replaygain"});
+  EXPECT_THAT(again.out.toStdString(), HasSubstr("0 of 0 files converted successfully, 2 up to date."));
+}
+
 class SyncUsage : public Cli, public testing::WithParamInterface<QStringList> {};
 
 TEST_P(SyncUsage, ExitsTwo) {

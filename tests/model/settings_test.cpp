@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "model/conversion_job.h"
 #include "model/conversion_settings.h"
 
 namespace vexal {
@@ -24,20 +23,6 @@ TEST(ConversionSettings, EachLossyFormatKeepsItsOwnBitrate) {
   EXPECT_EQ(settings.bitrateFor(OutputFormat::mp3), 96000);
   EXPECT_EQ(settings.bitrateFor(OutputFormat::vorbis), 96000);
   EXPECT_EQ(settings.effectiveBitrate(), 0);  // FLAC sorts first
-}
-
-TEST(ConversionJob, EqualProgressDoesNotNotifyButStatusAlwaysDoes) {
-  ConversionJob job("/a/b.flac", "b");
-  int notifications = 0;
-  job.addObserver([&](const ConversionJob&, ConversionJob::Field) { ++notifications; });
-  job.setProgress(0.0);
-  EXPECT_EQ(notifications, 0);
-  job.setProgress(0.5);
-  job.setOutputURL(OutputFormat::flac, "/o/b.flac");
-  job.setOutputURL(OutputFormat::flac, "/o/b.flac");
-  EXPECT_EQ(notifications, 2);
-  job.setStatus(ConversionStatus::pending());
-  EXPECT_EQ(notifications, 3);
 }
 
 }  // namespace

@@ -102,11 +102,6 @@ INSTANTIATE_TEST_SUITE_P(
                       std::pair{"errorMessage", QJsonValue(42)},
                       std::pair{"fileSizeBefore", QJsonValue(1.5)}));
 
-TEST(HistoryJson, RejectsNonArrays) {
-  for (const char* json : {"", "{}", "[1]", "[{\"id\":"}) EXPECT_FALSE(decodeHistory(json)) << json;
-  EXPECT_TRUE(decodeHistory("[]"));
-}
-
 class HistoryStore : public ::testing::Test {
  protected:
   test::TempDir dir_;

@@ -452,17 +452,4 @@ double peakDbfs(const DecodedAudio& audio) {
   return 20.0 * std::log10(static_cast<double>(peak));
 }
 
-double bitRateOf(const std::filesystem::path& path, double seconds) {
-  AVFormatContext* raw = nullptr;
-  check(avformat_open_input(&raw, path.c_str(), nullptr, nullptr), "bitRateOf " + path.string());
-  platform::ffmpeg::InputFormatPtr format(raw);
-  platform::ffmpeg::PacketPtr packet(av_packet_alloc());
-  std::int64_t bytes = 0;
-  while (av_read_frame(raw, packet.get()) >= 0) {
-    bytes += packet->size;
-    av_packet_unref(packet.get());
-  }
-  return static_cast<double>(bytes) * 8.0 / seconds;
-}
-
 }  // namespace vexal::test

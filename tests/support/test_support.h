@@ -108,7 +108,5 @@ std::vector<float> render(const Signal& signal);  // interleaved samples of a si
 double frequencyOf(const DecodedAudio& audio, std::uint32_t channel = 0);  // zero-crossing estimate, Hz
 double rmsDbfs(const DecodedAudio& audio);
 double peakDbfs(const DecodedAudio& audio);
-// Average bit rate of a file in bits per second over `seconds` of audio.
-double bitRateOf(const std::filesystem::path& path, double seconds);
 
 }  // namespace vexal::test

@@ -2,6 +2,7 @@
 #include <QFile>
 #include <QMimeData>
 #include <QTest>
+#include <QToolButton>
 #include <QUrl>
 #include <fstream>
 
@@ -10,6 +11,7 @@
 #include "ui/file_tree_view.h"
 #include "ui/job_list_model.h"
 #include "ui/metadata_panel.h"
+#include "ui/sidebar_view.h"
 #include "ui/waveform_view.h"
 #include "ui_test_support.h"
 
@@ -37,6 +39,33 @@ void dropPaths(QWidget* window, const QStringList& paths, bool* targetedWhileHov
   for (const QString& path : paths) urls << QUrl::fromLocalFile(path);
   mime.setUrls(urls);
   dropMime(window, mime, targetedWhileHovering);
+}
+
+// The format rows work from the keyboard alone.
+TEST_F(WindowTest, FormatRowsAnswerSpaceRightAndLeft) {
+  const auto focused = [] { return QApplication::focusWidget(); };
+  ui::SidebarView* sidebar = window_->sidebar();
+  ui::FormatRow* flac = sidebar->formatRow(OutputFormat::flac);
+  QToolButton* header = sidebar->convertToHeader();
+  header->setFocus(Qt::TabFocusReason);
+  for (int i = 0; i < 10 && focused() != flac; ++i) QTest::keyClick(focused(), Qt::Key_Tab);
+  ASSERT_EQ(focused(), flac);
+
+  QTest::keyClick(flac, Qt::Key_Space);
+  EXPECT_TRUE(vm().settings().enabledFormats.contains(OutputFormat::flac));
+  QTest::keyClick(flac, Qt::Key_Right);
+  EXPECT_EQ(sidebar->expandedFormat(), OutputFormat::flac);
+  EXPECT_TRUE(sidebar->formatSettingsView()->isVisible());
+  // The options come next in the Tab order, then the next format.
+  QTest::keyClick(flac, Qt::Key_Tab);
+  EXPECT_EQ(focused(), sidebar->formatSettingsView()->sampleRateButton());
+  QTest::keyClick(flac, Qt::Key_Left);
+  EXPECT_EQ(sidebar->expandedFormat(), std::nullopt);
+  QTest::keyClick(flac, Qt::Key_Space);
+  EXPECT_FALSE(vm().settings().enabledFormats.contains(OutputFormat::flac));
+  // A format that is off has no options to unfold.
+  QTest::keyClick(flac, Qt::Key_Right);
+  EXPECT_EQ(sidebar->expandedFormat(), std::nullopt);
 }
 
 TEST_F(WindowTest, DroppedFolderBecomesOneGroupOfItsAudioFiles) {
