@@ -21,7 +21,8 @@ constexpr double kFrameCountLimit = 9223372036854775808.0;
 
 using Encoder = Expected<> (*)(const EncodeRequest&);
 using TagWriter = std::optional<MetadataService::WriteError> (*)(const AudioMetadata&,
-                                                                  const std::filesystem::path&);
+                                                                  const std::filesystem::path&,
+                                                                  const ReplayGainTags&);
 
 // How a format is produced: its encoder, whether the encoder writes the tags itself,
 // and the tag writer that runs on the finished file otherwise. A new encoder joins here.
@@ -185,25 +186,25 @@ Expected<> AudioProcessor::convert(const std::filesystem::path& source,
   }
   if (auto encoded = route.encode(request); !encoded) return encoded;
 
-  if (route.writeTags && metadata) {
-    // Tags are auxiliary: a failure is logged and the conversion still succeeds.
-    if (const auto failure = route.writeTags(*metadata, output)) {
-      platform::log(platform::LogCategory::metadata, platform::LogLevel::error,
-                    std::string(route.tagWriterName) + " failed for " +
-                        output.filename().string() + ": " + failure->text());
-    }
-  }
+  ReplayGainTags gains;
   if (measure && tally->loudness) {
     // Silence (nothing above the gate) gets no gain: +80 dB would be nonsense.
     const double lufs = integratedLoudness(tally->loudness->blockPowers);
-    if (lufs > -100.0) {
-      const ReplayGainTags gains{GainMeasure{lufs, tally->loudness->peak}, {}};
-      if (const auto failure = MetadataService::writeReplayGain(gains, format, output)) {
-        platform::log(platform::LogCategory::metadata, platform::LogLevel::error,
-                      "ReplayGain tags failed for " + output.filename().string() + ": " +
-                          failure->text());
-      }
-    }
+    if (lufs > -100.0) gains.track = GainMeasure{lufs, tally->loudness->peak};
+  }
+  // Tags are auxiliary: a failure is logged and the conversion still succeeds. A tag
+  // writer sets the gains in the same rewrite of the file.
+  std::optional<MetadataService::WriteError> failure;
+  std::string writer = "ReplayGain tags";
+  if (route.writeTags && metadata) {
+    failure = route.writeTags(*metadata, output, gains);
+    writer = route.tagWriterName;
+  } else if (gains.track) {
+    failure = MetadataService::writeReplayGain(gains, format, output);
+  }
+  if (failure) {
+    platform::log(platform::LogCategory::metadata, platform::LogLevel::error,
+                  writer + " failed for " + output.filename().string() + ": " + failure->text());
   }
   return {};
 }

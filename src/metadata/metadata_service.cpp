@@ -268,16 +268,27 @@ AudioMetadata readMetadata(const std::filesystem::path& url) {
   return items ? metadataFromItems(*items) : AudioMetadata{};
 }
 
+// Sets `fields` in `temporary` after `write` succeeded there: one rewrite for tags and
+// gains alike.
+template <typename Write>
+std::optional<std::string> thenGains(const std::filesystem::path& temporary, Write&& write,
+                                     const std::vector<std::pair<std::string, std::string>>& fields) {
+  if (auto failure = write()) return failure;
+  if (fields.empty()) return std::nullopt;
+  return platform::setUserTextFields(temporary, fields);
+}
+
 std::optional<WriteError> writeToM4A(const AudioMetadata& metadata,
-                                     const std::filesystem::path& url) {
+                                     const std::filesystem::path& url, const ReplayGainTags& gains) {
   const auto items = m4aItems(metadata);
+  const auto fields = replayGainFields(gains, OutputFormat::aac);  // AAC and ALAC alike
   return rewriteThroughTemporary(url, ".m4a", [&](const std::filesystem::path& temporary) {
-    return platform::writeM4AItems(temporary, items);
+    return thenGains(temporary, [&] { return platform::writeM4AItems(temporary, items); }, fields);
   });
 }
 
 std::optional<WriteError> writeToFlac(const AudioMetadata& metadata,
-                                      const std::filesystem::path& url) {
+                                      const std::filesystem::path& url, const ReplayGainTags& gains) {
   std::optional<platform::FlacPicture> picture;
   if (metadata.artwork && !metadata.artwork->empty()) {
     if (const auto info = imageInfo(*metadata.artwork)) {
@@ -286,8 +297,10 @@ std::optional<WriteError> writeToFlac(const AudioMetadata& metadata,
     }
   }
   const auto comments = commentFields(metadata);
+  const auto fields = replayGainFields(gains, OutputFormat::flac);
   return rewriteThroughTemporary(url, ".flac", [&](const std::filesystem::path& temporary) {
-    return platform::writeFlacTags(temporary, comments, picture);
+    return thenGains(temporary, [&] { return platform::writeFlacTags(temporary, comments, picture); },
+                     fields);
   });
 }
 

@@ -32,13 +32,16 @@ struct WriteError {
 // Rewrites an M4A (AAC or ALAC) file so it carries exactly the tags of `metadata`,
 // through a hidden temporary file in the same folder that then replaces it. The audio
 // stays byte-identical; on failure the original is untouched and no temporary remains.
+// ReplayGain values in `gains` are set in the same rewrite.
 std::optional<WriteError> writeToM4A(const AudioMetadata& metadata,
-                                     const std::filesystem::path& url);
+                                     const std::filesystem::path& url,
+                                     const ReplayGainTags& gains = {});
 
 // Writes the Vorbis comments of `metadata` and its cover as a picture block into a
-// finished FLAC file without touching the audio frames.
+// finished FLAC file without touching the audio frames, with `gains` as for writeToM4A.
 std::optional<WriteError> writeToFlac(const AudioMetadata& metadata,
-                                      const std::filesystem::path& url);
+                                      const std::filesystem::path& url,
+                                      const ReplayGainTags& gains = {});
 
 // The Vorbis-comment fields of a record, in the order they are written
 // (TITLE, ARTIST, ALBUM, ALBUMARTIST, GENRE, COMPOSER, DATE, TRACKNUMBER, TRACKTOTAL,
