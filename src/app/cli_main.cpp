@@ -192,8 +192,9 @@ class CommandLine {
   void printSummary();
   // `failed` and `completed` need not add up to `total`: cancelled files are neither.
   void printBatchEnd(int completed, int failed, int total, int upToDate = 0);
-  // --delete and --copy, once the batch has ended.
+  // What --sync did besides converting (adopted, removed, copied), once the batch ended.
   void finishMirroring();
+  void reportAction(const MirrorAction& action);
   std::optional<UsageError> readShard();
   void clearProgressLine();
   void startMeasuring();
@@ -214,7 +215,8 @@ class CommandLine {
   bool watching_ = false;
   bool interrupted_ = false;
   bool progressShown_ = false;
-  bool mirrorFailed_ = false;  // index not saved, or a companion not copied
+  bool mirrorFailed_ = false;  // a companion not copied
+  bool dryRun_ = false;
   int shardIndex_ = 0;         // 0-based
   int shardCount_ = 1;
   std::set<Uuid> started_;
@@ -287,6 +289,10 @@ void CommandLine::addOptions() {
   flagOption("copy",
              "Copy cover.jpg, folder.jpg, *.png, *.pdf, *.cue and *.log from each source folder "
              "beside its outputs, never replacing a different file.");
+  parser_.addOption(QCommandLineOption(
+      QStringList{"n", "dry-run"},
+      "With --sync: print what the run would convert, replace, adopt, copy and delete, and "
+      "why (new, source changed, settings changed, output missing, orphan); change nothing."));
   valueOption("shard",
               "Convert only part K of N (1 <= K <= N) of the sources, split by a stable hash of "
               "each source's path below the folder given; N runs together convert everything "
@@ -389,28 +395,54 @@ std::optional<UsageError> CommandLine::readShard() {
 }
 
 void CommandLine::finishMirroring() {
-  if (parser_.isSet("delete")) {
-    const auto cleanup = model_->removeOrphanedOutputs(shardIndex_, shardCount_);
-    if (cleanup.removed > 0)
-      say(QStringLiteral("Removed %1 output(s) whose source is gone.").arg(cleanup.removed));
-    for (const auto& kept : cleanup.kept) {
-      printErr(QStringLiteral("vexal-cli: kept %1: its source is gone but it changed since it "
-                              "was converted")
-                   .arg(shownPath(kept)));
-    }
+  const MirrorReport& report = model_->mirrorReport();
+  if (report.adopted > 0)
+    say(QStringLiteral("Adopted %1 existing output(s) the index did not know.").arg(report.adopted));
+  if (report.cleanup.removed > 0) {
+    say(QStringLiteral("%1 %2 output(s) whose source is gone.")
+            .arg(dryRun_ ? QStringLiteral("Would remove") : QStringLiteral("Removed"))
+            .arg(report.cleanup.removed));
   }
-  if (parser_.isSet("copy")) {
-    const CompanionReport report = model_->copyCompanionFiles();
-    if (report.copied > 0) say(QStringLiteral("Copied %1 companion file(s).").arg(report.copied));
-    for (const auto& conflict : report.conflicts) {
-      printErr(QStringLiteral("vexal-cli: not copied over %1: a different file is there")
-                   .arg(shownPath(conflict)));
-    }
-    for (const QString& error : report.errors) {
-      printErr(QStringLiteral("vexal-cli: cannot copy %1").arg(shown(error)));
-      mirrorFailed_ = true;
-    }
+  for (const auto& kept : report.cleanup.kept) {
+    printErr(QStringLiteral("vexal-cli: kept %1: its source is gone but it changed since it "
+                            "was converted")
+                 .arg(shownPath(kept)));
   }
+  const CompanionReport& companions = report.companions;
+  if (companions.copied > 0) {
+    say(QStringLiteral("%1 %2 companion file(s).")
+            .arg(dryRun_ ? QStringLiteral("Would copy") : QStringLiteral("Copied"))
+            .arg(companions.copied));
+  }
+  if (companions.updated > 0) {
+    say(QStringLiteral("%1 %2 companion file(s).")
+            .arg(dryRun_ ? QStringLiteral("Would update") : QStringLiteral("Updated"))
+            .arg(companions.updated));
+  }
+  for (const auto& conflict : companions.conflicts) {
+    printErr(QStringLiteral("vexal-cli: not copied over %1: a different file is there")
+                 .arg(shownPath(conflict)));
+  }
+  for (const QString& error : companions.errors) {
+    printErr(QStringLiteral("vexal-cli: cannot copy %1").arg(shown(error)));
+    mirrorFailed_ = true;
+  }
+}
+
+void CommandLine::reportAction(const MirrorAction& action) {
+  if (mode_ == Mode::json) {
+    printJson({{"event", "action"},
+               {"action", QString::fromUtf8(actionText(action.kind))},
+               {"reason", QString::fromUtf8(reasonText(action.reason))},
+               {"source", pathToQString(action.source)},
+               {"output", pathToQString(action.output)},
+               {"dryRun", dryRun_}});
+    return;
+  }
+  if (!dryRun_) return;  // a real run reports files as they finish
+  printOut(QStringLiteral("%1 %2 -> %3 (%4)")
+               .arg(QString::fromUtf8(actionText(action.kind)), shownPath(action.source),
+                    shownPath(action.output), QString::fromUtf8(reasonText(action.reason))));
 }
 
 void CommandLine::showProgress() {
@@ -643,12 +675,13 @@ int CommandLine::run(QCoreApplication& app, int argc, char** argv) {
     options.outputDirectory = QFileInfo(folder).absoluteFilePath();
   }
   model_ = std::make_unique<ConverterViewModel>(options);
-  // Conversions still succeed; the user learns once that they are not in the history.
-  QObject::connect(model_.get(), &ConverterViewModel::libraryIndexSaveFailed,
-                   [this](const QString& message) {
-                     printErr(QStringLiteral("vexal-cli: index not saved: ") + message);
-                     mirrorFailed_ = true;
-                   });
+  QObject::connect(model_.get(), &ConverterViewModel::mirrorWarning,
+                   [](const QString& message) { printErr(QStringLiteral("vexal-cli: warning: ") + shown(message)); });
+  QObject::connect(model_.get(), &ConverterViewModel::mirrorWaiting, [](const QString& folder) {
+    printErr(QStringLiteral("vexal-cli: waiting for another run into %1 to finish").arg(shown(folder)));
+  });
+  QObject::connect(model_.get(), &ConverterViewModel::mirrorAction,
+                   [this](const MirrorAction& action) { reportAction(action); });
   QObject::connect(&model_->historyManager(), &ConversionHistoryManager::saveFailed,
                    [](const QString& message) { printErr(QStringLiteral("vexal-cli: warning: ") + message); });
   QDir().mkpath(model_->outputDirectory());
@@ -658,6 +691,13 @@ int CommandLine::run(QCoreApplication& app, int argc, char** argv) {
   if (auto error = readShard()) return usage(error->message);
   if (parser_.isSet("delete") && !parser_.isSet("sync"))
     return usage(QStringLiteral("--delete needs --sync (only outputs the index recorded are removed)"));
+  if (parser_.isSet("copy") && !parser_.isSet("sync"))
+    return usage(QStringLiteral("--copy needs --sync (copies are recorded in the index, so they can be updated and removed)"));
+  dryRun_ = parser_.isSet("dry-run");
+  if (dryRun_ && !parser_.isSet("sync"))
+    return usage(QStringLiteral("--dry-run needs --sync (it shows what a mirroring run would do)"));
+  model_->setMirrorOptions({dryRun_, parser_.isSet("delete"), parser_.isSet("copy"), shardIndex_,
+                            shardCount_});
   model_->setSettings(settings);
 
   const QStringList paths = parser_.positionalArguments();
@@ -752,6 +792,15 @@ int CommandLine::run(QCoreApplication& app, int argc, char** argv) {
   QObject::connect(model_.get(), &ConverterViewModel::batchFinished,
                    [this](int completed, int total) {
                      if (interrupted_) return;
+                     if (dryRun_) {
+                       finishMirroring();
+                       const int upToDate = static_cast<int>(model_->jobs().size()) - total;
+                       if (mode_ != Mode::json)
+                         printOut(QStringLiteral("Dry run: nothing was changed; %1 file(s) up to date.")
+                                      .arg(upToDate));
+                       app_->exit(kExitCompleted);
+                       return;
+                     }
                      if (!watching_) {
                        finishMirroring();
                        printSummary();

@@ -10,15 +10,14 @@
 #include <memory>
 #include <optional>
 #include <set>
-#include <stop_token>
 #include <string>
-#include <string_view>
 #include <vector>
 
-#include "engine/encode_request.h"
 #include "model/conversion_job.h"
 #include "model/conversion_settings.h"
 #include "model/uuid.h"
+#include "orchestration/batch_run.h"
+#include "orchestration/job_runner.h"
 #include "orchestration/library_mirror.h"
 
 namespace vexal {
@@ -27,16 +26,9 @@ class ConversionHistoryManager;
 class DesktopNotices;
 class PresetManager;
 class WatchFolderService;
-struct CueSheet;
 
 // The extensions accepted from drops, dialogs and the command line.
 const std::set<QString>& acceptedAudioExtensions();
-
-// One planned output file per enabled format, in raw-value order.
-struct JobPlan {
-  int index = 0;
-  std::vector<std::pair<OutputFormat, QString>> outputURLs;
-};
 
 // The orchestrator: the job list, settings, destination, stores and watched folder,
 // and the batch run. Lives on the main thread; every job and field is touched there
@@ -45,13 +37,7 @@ class ConverterViewModel : public QObject {
   Q_OBJECT
  public:
   using JobPtr = std::shared_ptr<ConversionJob>;
-  // The engine entry; replaceable so tests can inject failures. `tags` is the job's tag
-  // record, written instead of the source's when given.
-  using ConvertFunction = std::function<Expected<>(
-      const std::filesystem::path& source, const std::filesystem::path& output, OutputFormat format,
-      const ConversionSettings& settings, std::optional<std::int64_t> startFrame,
-      std::optional<std::int64_t> endFrame, ProgressCallback progress, std::stop_token stop,
-      const AudioMetadata* tags, ConversionTally* tally)>;
+  using ConvertFunction = vexal::ConvertFunction;
 
   struct Options {
     QString historyFile;            // empty: storageURL("history.json")
@@ -59,6 +45,15 @@ class ConverterViewModel : public QObject {
     QString outputDirectory;        // empty: the Music folder
     bool postNotifications = true;  // the desktop notice at the end of a batch
     QString settingsFile;           // the window's remembered state; empty: none (tests)
+  };
+
+  // What a mirroring batch ("Skip files already converted") does besides converting.
+  struct MirrorOptions {
+    bool dryRun = false;          // decide and report, write nothing
+    bool deleteOrphans = false;   // remove recorded outputs whose source is gone
+    bool copyCompanions = false;  // cover art, booklets, cue sheets, logs
+    int shardIndex = 0;           // 0-based
+    int shardCount = 1;
   };
 
   explicit ConverterViewModel(QObject* parent = nullptr);
@@ -70,6 +65,7 @@ class ConverterViewModel : public QObject {
   const ConversionSettings& settings() const { return settings_; }
   void setSettings(const ConversionSettings& settings);
   const QString& outputDirectory() const { return outputDirectory_; }
+  // Kept absolute and normalised ("Music/", "./Music" and "Music" are one folder).
   void setOutputDirectory(const QString& folder);
   bool isConverting() const { return isConverting_; }
   const std::set<Uuid>& selectedJobIDs() const { return selectedJobIDs_; }
@@ -80,11 +76,12 @@ class ConverterViewModel : public QObject {
   WatchFolderService& watchFolderService() { return *watchFolderService_; }
 
   // Import. `importURLs` is the pass shared by drops, dialogs and the command line:
-  // cue sheets are imported, folders walked (keeping their inner structure), other
-  // files added when their extension is accepted.
+  // cue sheets are imported, folders walked (keeping their inner structure, leaving out
+  // the destination and, when mirroring, the files its index records), other files
+  // added when their extension is accepted.
   void importURLs(const QStringList& paths);
   void addFiles(const QStringList& paths, const std::optional<QString>& subfolder = std::nullopt);
-  void importCueSheet(const QString& path);
+  void importCueSheet(const QString& path, const std::optional<QString>& subfolder = std::nullopt);
   void removeSelectedJobs();
   // Failed and cancelled jobs among `ids` go back to pending, their outputs forgotten.
   void retryJobs(const std::set<Uuid>& ids);
@@ -108,15 +105,15 @@ class ConverterViewModel : public QObject {
   int activeWorkerCount() const { return activeWorkers_; }
 
   // Mirroring. A job's library path: its source relative to the parent of the folder (or
-  // the file) it was imported from, "Album/CD1/01.flac"; the index and shards use it.
+  // the file) it was imported from, "Album/CD1/01.flac"; for a cue track, its sheet's.
   std::string libraryPath(const ConversionJob& job) const;
-  // Keeps only the jobs of shard `index` (0-based) of `count`.
+  MirrorSource mirrorSource(const ConversionJob& job) const;
+  // Keeps only the jobs of shard `index` (0-based) of `count`; an album (a folder, a cue
+  // sheet) is never split.
   void keepShard(int index, int count);
-  // Removes outputs of imported folders whose source is gone (see LibraryMirror).
-  LibraryMirror::Cleanup removeOrphanedOutputs(int shardIndex = 0, int shardCount = 1);
-  // Copies companion files of the converted and up-to-date jobs' folders beside their
-  // outputs.
-  CompanionReport copyCompanionFiles();
+  void setMirrorOptions(MirrorOptions options) { mirrorOptions_ = options; }
+  // What the last mirroring batch did besides converting (removed, copied, adopted).
+  const MirrorReport& mirrorReport() const { return mirrorReport_; }
 
   // Tests and the command line.
   void setConcurrencyLimit(int limit);  // 0: the cores this process may use
@@ -136,25 +133,23 @@ class ConverterViewModel : public QObject {
   void workersIdle();
   // "Show in Folder" of the completion notice was chosen.
   void showFolderRequested(const QString& folder);
-  // The destination's index of converted files could not be written; the outputs stay,
-  // but the next mirroring run does not know them.
-  void libraryIndexSaveFailed(const QString& message);
+  // Mirroring: another run holds the destination and this batch waits for it; what a
+  // run does (or in a dry run would do) to each file; what the user should know.
+  void mirrorWaiting(const QString& destination);
+  void mirrorAction(const vexal::MirrorAction& action);
+  void mirrorWarning(const QString& text);
 
  private:
-  struct Batch;
-  struct JobOutcome;
+  struct CueTrackSource {
+    std::filesystem::path sheet;
+    std::int64_t number = 0;
+  };
   void appendJob(JobPtr job);
   void removeJobsIf(const std::function<bool(const ConversionJob&)>& remove);
   void addFileGroups(const std::vector<std::pair<QStringList, std::optional<QString>>>& groups);
-  void beginBatch(const std::shared_ptr<Batch>& batch);
-  void planAndRun(const std::shared_ptr<Batch>& batch);
-  void startNextJobs(const std::shared_ptr<Batch>& batch);
-  void startJob(const std::shared_ptr<Batch>& batch, std::size_t planIndex);
-  void finishJob(const std::shared_ptr<Batch>& batch, const JobPtr& job, JobOutcome outcome);
-  void finishAlbumTrack(const std::shared_ptr<Batch>& batch, const JobPtr& job,
-                        const JobOutcome& outcome);
+  void onBatchFinished(BatchRun* batch, int completed, int total);
   void notifyCompletion(int completed, int total);
-  void saveLibraryIndex(const std::shared_ptr<Batch>& batch);
+  BatchRun::Mirroring mirroringFor(const std::vector<JobPtr>& jobs) const;
 
   std::vector<JobPtr> jobs_;
   ConversionSettings settings_;
@@ -164,122 +159,27 @@ class ConverterViewModel : public QObject {
   std::unique_ptr<ConversionHistoryManager> historyManager_;
   std::unique_ptr<PresetManager> presetManager_;
   std::unique_ptr<WatchFolderService> watchFolderService_;
-  std::shared_ptr<Batch> batch_;
+  BatchRun* batch_ = nullptr;  // the running batch, a child
   int concurrencyLimit_ = 0;
   ConvertFunction convert_;
   bool postNotifications_ = true;
   DesktopNotices* notices_ = nullptr;  // child, made with the first notice
   int activeWorkers_ = 0;
   bool watchedDuringBatch_ = false;  // watched files waiting for the running batch to end
+  MirrorOptions mirrorOptions_;
+  MirrorReport mirrorReport_;
   std::map<Uuid, ConversionJob::ObserverId> observers_;
-  std::map<Uuid, std::string> libraryPaths_;              // of every job imported
+  std::map<Uuid, std::string> libraryPaths_;                    // of every job imported
+  std::map<Uuid, CueTrackSource> cueTracks_;                    // of cue-track jobs
   std::map<std::string, std::filesystem::path> libraryRoots_;  // root name -> its folder
+  std::vector<std::filesystem::path> importedFolders_;          // folders given, absolute
   // Last member: destroyed first, so its workers finish while everything else still exists.
   std::unique_ptr<QThreadPool> pool_;
 };
-
-// `folder`/`name`, with " (n)" when n > 0, then "." and `extension`: the one spelling of
-// a name moved aside by a clash, at planning and again at the final rename.
-std::filesystem::path numberedPath(const std::filesystem::path& folder, const std::string& name,
-                                   std::string_view extension, std::int64_t n);
-
-// Output planning for one job and format: template, sub-folders, and a free name.
-// `taken` holds paths planned earlier in the batch; they count as existing. Sub-folders
-// made here are appended to `createdFolders`, parents first. Existing files in
-// `replaceable` (this job's own earlier outputs) count as free.
-QString planOutput(OutputFormat format, const ConversionJob& job, const QString& outputDirectory,
-                   const ConversionSettings& settings, std::set<QString>& taken,
-                   std::vector<std::filesystem::path>* createdFolders = nullptr,
-                   const std::set<QString>* replaceable = nullptr);
-
-// One plan per job, in job order; outputs in `formats` order. Paths planned earlier
-// count as taken, so no two outputs of one batch share a path.
-std::vector<JobPlan> buildPlans(const std::vector<ConverterViewModel::JobPtr>& jobs,
-                                const std::vector<OutputFormat>& formats,
-                                const QString& outputDirectory, const ConversionSettings& settings,
-                                std::vector<std::filesystem::path>* createdFolders = nullptr);
-
-// Every output is written under a hidden temporary in its planned folder and appears
-// under a real name only when finished, so a killed run leaves no partial file there.
-inline constexpr std::string_view kPartPrefix = ".vexal-part-";
-
-// ".vexal-part-<UUID>" plus `planned`'s extension, beside it, created empty and
-// exclusively. When the folder refuses it the path is still returned; writing there
-// then fails with the engine's error.
-std::filesystem::path createPartFile(const std::filesystem::path& planned);
-
-// Flushes a finished `part` to disk and renames it to `planned`, or to the next free
-// " (n)" name when something appeared there since planning: an existing file is never
-// replaced. Returns the name taken.
-Expected<std::filesystem::path> commitPart(const std::filesystem::path& part,
-                                           const std::filesystem::path& planned);
-
-// Renames without ever replacing: 0, EEXIST when `to` is taken, or another errno.
-int renameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to);
-
-// The destination folders of one running batch, held (flock, shared) while it lives so
-// that no batch of this or another process sweeps them meanwhile. Taking a folder that
-// no batch holds first removes the temporaries a killed run left there.
-class DestinationFolders {
- public:
-  DestinationFolders() = default;
-  explicit DestinationFolders(std::vector<std::filesystem::path> folders);
-  ~DestinationFolders();
-  DestinationFolders(const DestinationFolders&) = delete;
-  DestinationFolders& operator=(const DestinationFolders&) = delete;
-
- private:
-  std::vector<int> held_;  // open folder descriptors
-};
-
-// Removes those of `folders` that are empty, deepest first; others stay.
-void removeEmptyFolders(std::vector<std::filesystem::path> folders);
-
-// What import reads of one audio file of a cue sheet.
-struct CueAudioFile {
-  std::filesystem::path path;
-  double sampleRate = 0;
-  std::int64_t totalFrames = 0;
-  AudioMetadata tags;  // the file's own: album, date, genre, disc and cover when the sheet has none
-};
-
-// One job per track of a parsed sheet; `files` holds one entry per FILE of the sheet, in
-// its order. A track runs from its INDEX 01 (from its file's start for the file's first
-// track) to the next track's INDEX 01 in the same file, or to that file's end, so the
-// tracks together cover every file exactly. `cueBaseName` is the sheet's file name
-// without extension.
-std::vector<ConverterViewModel::JobPtr> makeCueTrackJobs(const CueSheet& sheet,
-                                                         const std::vector<CueAudioFile>& files,
-                                                         const QString& cueBaseName);
-
-// A finished output decoded once more: whether it decodes from start to end without
-// read errors and without NaN or infinite samples, how long it is, and the checksum of
-// its float samples (pcmChecksum).
-struct VerificationResult {
-  bool decodable = false;
-  std::int64_t frames = 0;
-  double sampleRate = 0;
-  std::uint64_t checksum = kPcmChecksumSeed;
-  bool damaged = false;  // decoding stopped at damage after `frames` frames
-};
-VerificationResult verifyOutput(const std::filesystem::path& url, std::stop_token stop = {});
-
-// What is wrong with a decoded output against what the conversion encoded ("decoded
-// 1.20 s of 1.50 s", "audio differs from the source"); nothing when it matches. A tally
-// without a rate (nothing reported) checks decoding only.
-std::optional<std::string> verificationFailure(const VerificationResult& decoded,
-                                               const ConversionTally& encoded);
 
 // The body of the completion notice: "3 of 4 files converted successfully.".
 QString completionMessage(int completed, int total);
 // Its title: "Conversion Complete", or "Conversion Finished with Errors" when a job failed.
 QString completionTitle(int completed, int total);
-
-// Processor cores this process may run on (its affinity mask), at least 1.
-int availableCores();
-// Threads for a job starting while `running` jobs (itself included) run and `queued`
-// wait, at most `limit` at once: 2 (reading beside encoding) while fewer jobs than
-// `cores` run at once, else 1.
-int jobThreads(int limit, int running, int queued, int cores);
 
 }  // namespace vexal

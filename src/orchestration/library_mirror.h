@@ -1,14 +1,14 @@
 #pragma once
 
-// Mirroring a library into a destination: which sources are up to date there, which of
-// the destination's files Vexal made (and may replace or remove), companion files, and
-// the stable split of a library into shards.
+// Mirroring a library into a destination: which sources are up to date there, what each
+// run converts, replaces, adopts and removes, and why. The files themselves enter and
+// leave the destination only through MirrorStore.
 
 #include <QString>
 #include <cstdint>
-#include <expected>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -16,90 +16,129 @@
 
 #include "model/conversion_error.h"
 #include "model/conversion_settings.h"
-#include "persistence/library_index.h"
+#include "orchestration/mirror_store.h"
 
 namespace vexal {
 
-// An output Vexal made earlier from a source, as the index recorded it.
-struct PreviousOutput {
-  std::filesystem::path path;
-  FileStamp stamp;
+// How the mirror knows one job's source.
+struct MirrorSource {
+  std::string libraryPath;            // of the file; of the cue sheet for a track
+  std::optional<std::int64_t> track;  // a cue track's number
+  std::filesystem::path file;         // whose stamp counts: the source, or a track's image
+  std::string detail;                 // a cue track's image, range and tags, as one digest
+  // A cue track as indexes keyed it before tracks had numbers: the image and start frame.
+  std::string imagePath;
+  std::optional<std::int64_t> start;
+
+  SourceKey keyFor(std::string_view format) const { return {libraryPath, std::nullopt, track, std::string(format)}; }
+  // The album the source belongs to, which shards never split: its folder, or its sheet.
+  std::string shardKey() const;
 };
 
-// Whether the source with library path `key` belongs to shard `index` (0-based) of
-// `count`: FNV-1a 64 of the key's bytes modulo `count`.
-bool inShard(const std::string& key, int index, int count);
+// Why the mirror acts on a file.
+enum class MirrorReason {
+  newSource,      // "new"
+  sourceChanged,  // "source changed"
+  settingsChanged,
+  outputMissing,
+  outputChanged,  // the user changed it: kept, the new one goes beside it
+  interrupted,    // an update that a killed run left undone
+  orphan,         // its source is gone
+};
+std::string_view reasonText(MirrorReason reason);
 
-// The destination's index and what a mirroring run decides from it.
+enum class MirrorActionKind { convert, replace, adopt, copy, update, remove, keep };
+std::string_view actionText(MirrorActionKind kind);
+
+// One thing a mirroring run does (or, in a dry run, would do).
+struct MirrorAction {
+  MirrorActionKind kind;
+  MirrorReason reason;
+  std::string source;  // library path
+  std::filesystem::path output;
+  bool operator==(const MirrorAction&) const = default;
+};
+
+// An output Vexal made earlier from a source, still its own: the new one may replace it.
+struct PreviousOutput {
+  std::filesystem::path path;
+  LibraryIndexEntry entry;
+};
+
 class LibraryMirror {
  public:
-  // Loads the index of `destination`; `settings` give each format's fingerprint.
-  LibraryMirror(const std::filesystem::path& destination, const ConversionSettings& settings);
+  struct Options {
+    bool dryRun = false;
+    int shardIndex = 0;  // 0-based
+    int shardCount = 1;
+  };
+  // `settings` give each format's fingerprint.
+  LibraryMirror(const std::filesystem::path& destination, const ConversionSettings& settings,
+                Options options);
+
+  MirrorStore& store() { return store_; }
+  const Options& options() const { return options_; }
 
   struct Decision {
     std::optional<FileStamp> sourceStamp;
-    std::vector<OutputFormat> convert;              // formats to (re)convert
+    std::vector<OutputFormat> convert;                       // formats to (re)convert
     std::map<OutputFormat, std::filesystem::path> upToDate;  // outputs kept as they are
-    // Earlier outputs of formats to reconvert, still as Vexal wrote them: each may be
-    // replaced by its new output.
-    std::map<OutputFormat, PreviousOutput> previous;
+    std::map<OutputFormat, PreviousOutput> previous;         // replaceable earlier outputs
+    std::map<OutputFormat, MirrorReason> reasons;            // of the formats to convert
+    std::vector<std::filesystem::path> changedByUser;        // kept; the new one goes beside
   };
-  // Stats only: the source, and the recorded outputs. A format is up to date when its
-  // output exists as written, from a source of the same size and mtime, with the same
-  // fingerprint.
-  Decision decide(const std::string& key, std::optional<std::int64_t> start,
-                  const std::filesystem::path& source, const std::vector<OutputFormat>& formats) const;
+  // Stats only on the fast path: the source and the recorded outputs; an output whose
+  // stamp moved is read once to see whether its audio is still Vexal's (then its new
+  // stamp is recorded). Files an interrupted update left are removed here.
+  Decision decide(const MirrorSource& source, const std::vector<OutputFormat>& formats);
 
-  // A finished output; `replaced` is the earlier output of the same source and format,
-  // forgotten when the new one went elsewhere.
-  void recordOutput(const std::string& key, std::optional<std::int64_t> start, OutputFormat format,
-                    const FileStamp& sourceStamp, const std::filesystem::path& output,
-                    const std::optional<PreviousOutput>& replaced);
+  // A finished output of `source` in `format` (its temporary `part` beside `planned`)
+  // put in place: recorded first, then renamed over `previous` when that is its name, or
+  // under `planned` (or the next free name). Earlier outputs elsewhere are removed once
+  // it is there. Returns the path taken.
+  Expected<std::filesystem::path> commit(const MirrorSource& source, OutputFormat format,
+                                         const FileStamp& sourceStamp,
+                                         const std::filesystem::path& part,
+                                         const std::filesystem::path& planned,
+                                         const std::optional<PreviousOutput>& previous,
+                                         std::string loudness = {});
+  // An output already at its planned name (an index was lost) taken as this source's.
+  Expected<void> adopt(const MirrorSource& source, OutputFormat format, const FileStamp& sourceStamp,
+                       const std::filesystem::path& output);
+  // An output rewritten after it was recorded (album tags): its audio is unchanged, so it
+  // is recorded with its new stamp.
+  void restamp(const std::filesystem::path& output);
 
-  // An output rewritten after it was recorded (album tags): the index takes its stamp
-  // now, so the file is still known as Vexal's own.
-  void restampOutput(const std::filesystem::path& output);
-
-  // Removes recorded outputs whose source is gone: a source whose library path starts
-  // with one of `roots` (name -> the folder it lies in), is not in `imported` and no
-  // longer exists on disk. Only files still as written go; others are kept and named in
-  // the answer. Folders left empty go too, up to the destination. Only sources in shard
-  // `shardIndex` of `shardCount` are considered.
+  // What --delete looks at: the roots given (name -> the folder it lies in) and what this
+  // run imported from them.
+  struct OrphanScope {
+    std::map<std::string, std::filesystem::path> roots;
+    std::set<std::string> sources;  // library paths of files imported
+    std::set<std::string> sheets;   // of cue sheets read
+    std::set<std::pair<std::string, std::int64_t>> tracks;  // (sheet, track) imported
+  };
   struct Cleanup {
     int removed = 0;
     std::vector<std::filesystem::path> kept;  // changed since written
+    std::vector<MirrorAction> actions;
   };
-  Cleanup removeOrphans(const std::map<std::string, std::filesystem::path>& roots,
-                        const std::set<std::string>& imported, int shardIndex, int shardCount);
-
-  std::expected<void, QString> save() { return index_.save(); }
-  bool hasChanges() const { return index_.hasChanges(); }
+  // Removes recorded files whose source is gone (a cue track also when its sheet no
+  // longer lists it), in this run's shard, when they are still as Vexal wrote them; the
+  // folders that leaves empty go too.
+  Cleanup removeOrphans(const OrphanScope& scope);
 
  private:
-  std::string relative(const std::filesystem::path& output) const;
+  // The entry of `source`'s output in `format` at `output`, its identity read from `file`.
+  LibraryIndexEntry entryFor(const MirrorSource& source, OutputFormat format,
+                             const FileStamp& sourceStamp, const std::string& output,
+                             const std::filesystem::path& file) const;
 
-  std::filesystem::path destination_;
-  LibraryIndex index_;
+  MirrorStore store_;
+  Options options_;
   std::map<OutputFormat, std::string> fingerprints_;
 };
 
-// Moves the finished `part` to `planned`. When `planned` is `previous`'s path and that
-// file is still as written, it is replaced in one rename; otherwise nothing is replaced
-// (commitPart). An earlier output elsewhere is removed once the new one is in place.
-Expected<std::filesystem::path> commitOver(const std::filesystem::path& part,
-                                           const std::filesystem::path& planned,
-                                           const std::optional<PreviousOutput>& previous);
-
-// Companions of a source folder (cover and folder art, images, booklets, cue sheets and
-// rip logs) copied beside its outputs. An identical file there is left alone; a
-// different one is never replaced and is reported.
-struct CompanionReport {
-  int copied = 0;
-  std::vector<std::filesystem::path> conflicts;  // a different file already there
-  std::vector<QString> errors;
-};
-bool isCompanionFile(const std::filesystem::path& path);
-void copyCompanions(const std::filesystem::path& sourceFolder,
-                    const std::filesystem::path& outputFolder, CompanionReport& report);
+// Shard key of a recorded entry: as MirrorSource::shardKey of its source.
+std::string shardKeyOf(const LibraryIndexEntry& entry);
 
 }  // namespace vexal

@@ -1,18 +1,18 @@
-// Outputs on disk: each is written under a hidden temporary beside its planned name and
-// moved into place only once finished, so a killed process never leaves a partial file
-// under a real name; leftovers of such a run are swept at the next batch.
+#include "orchestration/output_files.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <string>
 
 #include "model/uuid.h"
-#include "orchestration/converter_view_model.h"
+#include "persistence/index_journal.h"
 
 namespace vexal {
 
@@ -20,9 +20,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::string_view kMetaPrefix = ".vexal-meta-";  // the tag writers' copies
-// Folders a batch holds at once; each costs a descriptor for the batch's lifetime.
-constexpr std::size_t kMaxHeldFolders = 64;
+// A part file of another host whose lock this host cannot see is left alone until it has
+// not been written to for this long; an encoder writes its file every few seconds.
+constexpr std::chrono::hours kForeignPartQuiet{24};
+// Tag writers' copies live for seconds and hold no lock.
+constexpr std::chrono::hours kMetaCopyQuiet{1};
 
 // "Song (2)" -> {"Song", 2}; any other name -> {name, 0}.
 std::pair<std::string, std::int64_t> splitSuffix(std::string name) {
@@ -47,18 +49,34 @@ int syncPath(const fs::path& path, int flags) {
   return result;
 }
 
-void sweepTemporaries(const fs::path& folder) {
-  std::error_code error;
-  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-    const std::string name = it->path().filename().string();
-    if (!name.starts_with(kPartPrefix) && !name.starts_with(kMetaPrefix)) continue;
-    std::error_code typeError;
-    if (it->symlink_status(typeError).type() != fs::file_type::regular) continue;
-    ::unlink(it->path().c_str());
-  }
+std::string hostPrefix() {
+  char tag[16];
+  std::snprintf(tag, sizeof tag, "%08x-", static_cast<unsigned>(hostTag()));
+  return std::string(kPartPrefix) + tag;
+}
+
+// ".vexal-part-<host>-<UUID>": the host tag's hyphen is followed by the UUID's eight hex
+// digits and its hyphen; a bare UUID has its second hyphen four digits earlier.
+bool hasHostTag(const std::string& name) {
+  const std::string_view rest = std::string_view(name).substr(kPartPrefix.size());
+  return rest.size() > 17 && rest[8] == '-' && rest[13] != '-' && rest[17] == '-';
+}
+
+bool quietFor(const struct stat& info, std::chrono::seconds quiet) {
+  const auto now = std::chrono::system_clock::now().time_since_epoch();
+  return now - std::chrono::seconds(info.st_mtim.tv_sec) > quiet;
 }
 
 }  // namespace
+
+fs::path numberedPath(const fs::path& folder, const std::string& name, std::string_view extension,
+                      std::int64_t n) {
+  std::string file = name;
+  if (n > 0) file += " (" + std::to_string(n) + ")";
+  file += ".";
+  file += extension;
+  return folder / file;
+}
 
 int renameNoReplace(const fs::path& from, const fs::path& to) {
   if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
@@ -79,20 +97,25 @@ int renameNoReplace(const fs::path& from, const fs::path& to) {
   return error;
 }
 
-fs::path createPartFile(const fs::path& planned) {
+PartFile::PartFile(const fs::path& planned) {
   for (;;) {
-    const fs::path part =
-        planned.parent_path() /
-        (std::string(kPartPrefix) + Uuid::random().toString() + planned.extension().string());
-    const int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd >= 0) {
-      ::close(fd);
-      return part;
+    path_ = planned.parent_path() /
+            (hostPrefix() + Uuid::random().toString() + planned.extension().string());
+    lock_ = UniqueFd(::open(path_.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    if (lock_) {
+      ::flock(lock_.get(), LOCK_EX | LOCK_NB);  // new, so nobody else holds it
+      return;
     }
-    // A folder that refuses the file fails the conversion into it, with the engine's error.
-    if (errno != EEXIST) return part;
+    if (errno != EEXIST) return;
   }
 }
+
+void PartFile::discard() {
+  if (!path_.empty()) ::unlink(path_.c_str());
+  lock_.reset();
+}
+
+int syncFile(const fs::path& path) { return syncPath(path, 0); }
 
 Expected<fs::path> commitPart(const fs::path& part, const fs::path& planned) {
   if (const int error = syncPath(part, 0); error != 0) {
@@ -113,25 +136,28 @@ Expected<fs::path> commitPart(const fs::path& part, const fs::path& planned) {
   }
 }
 
-DestinationFolders::DestinationFolders(std::vector<fs::path> folders) {
-  std::ranges::sort(folders);
-  const auto [first, last] = std::ranges::unique(folders);
-  folders.erase(first, last);
-  for (const fs::path& folder : folders) {
-    if (held_.size() == kMaxHeldFolders) break;
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) continue;
-    // Exclusive only when no batch of any process writes here, so only dead runs' files go.
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) sweepTemporaries(folder);
-    // Shared from now on (a conversion of the exclusive lock); a sweep by another
-    // batch ends in milliseconds.
-    ::flock(fd, LOCK_SH);
-    held_.push_back(fd);
+void sweepLeftovers(const fs::path& folder) {
+  const std::string ownHost = hostPrefix();
+  std::error_code error;
+  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    const fs::path& path = it->path();
+    const std::string name = path.filename().string();
+    const bool part = name.starts_with(kPartPrefix);
+    if (!part && !name.starts_with(kMetaPrefix)) continue;
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat info {};
+    if (!fd || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+    bool dead = false;
+    if (!part) {
+      dead = quietFor(info, kMetaCopyQuiet);
+    } else if (::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
+      // A free lock proves a dead writer only where locks are seen: this host's files
+      // (and those named before files carried their host).
+      const bool foreign = hasHostTag(name) && !name.starts_with(ownHost);
+      dead = !foreign || quietFor(info, kForeignPartQuiet);
+    }
+    if (dead) ::unlink(path.c_str());
   }
-}
-
-DestinationFolders::~DestinationFolders() {
-  for (const int fd : held_) ::close(fd);
 }
 
 void removeEmptyFolders(std::vector<fs::path> folders) {

@@ -4,7 +4,9 @@
 #include <string_view>
 #include <system_error>
 
-#include "orchestration/converter_view_model.h"
+#include "orchestration/output_planner.h"
+
+#include "orchestration/output_files.h"
 #include "sources/path_text.h"
 
 namespace vexal {
@@ -33,7 +35,7 @@ std::string safeComponent(std::string text, std::size_t maxBytes) {
   for (char& c : text) {
     if (c == '/' || c == '\0') c = '_';
   }
-  if (text.empty() || text == "." || text == "..") text = "_";
+  if (text.empty() || text == "." || text == "..") text.assign(1, '_');  // not = "_": GCC 12 warns falsely (-Wrestrict)
   text = cutUtf8(std::move(text), maxBytes);
   return text.empty() ? std::string("_") : text;
 }
@@ -51,19 +53,9 @@ QString toQString(const std::filesystem::path& path) { return pathToQString(path
 
 }  // namespace
 
-std::filesystem::path numberedPath(const std::filesystem::path& folder, const std::string& name,
-                                   std::string_view extension, std::int64_t n) {
-  std::string file = name;
-  if (n > 0) file += " (" + std::to_string(n) + ")";
-  file += ".";
-  file += extension;
-  return folder / file;
-}
-
 QString planOutput(OutputFormat format, const ConversionJob& job, const QString& outputDirectory,
                    const ConversionSettings& settings, std::set<QString>& taken,
-                   std::vector<std::filesystem::path>* createdFolders,
-                   const std::set<QString>* replaceable) {
+                   const PlanOptions& options) {
   const std::string baseName = job.sourceURL().stem().string();
   std::string name = job.trackTitle().value_or(baseName);
   std::optional<std::string> templateFolder;
@@ -90,8 +82,9 @@ QString planOutput(OutputFormat format, const ConversionJob& job, const QString&
         // One level at a time, so the batch knows which folders are its own; a folder
         // that cannot be made fails the write later.
         std::error_code ignored;
-        if (std::filesystem::create_directory(folder, ignored) && createdFolders) {
-          createdFolders->push_back(folder);
+        if (options.createFolders && std::filesystem::create_directory(folder, ignored) &&
+            options.createdFolders) {
+          options.createdFolders->push_back(folder);
         }
       }
       if (slash == std::string::npos) break;
@@ -105,13 +98,17 @@ QString planOutput(OutputFormat format, const ConversionJob& job, const QString&
   for (std::int64_t n = 0;; ++n) {
     const QString candidate = toQString(numberedPath(folder, name, extension, n));
     if (taken.contains(candidate)) continue;
-    if (existsAt(toPath(candidate)) && !(replaceable && replaceable->contains(candidate))) continue;
+    if (existsAt(toPath(candidate)) &&
+        !(options.replaceable && options.replaceable->contains(candidate))) {
+      if (n == 0 && options.occupied) *options.occupied = toPath(candidate);
+      continue;
+    }
     taken.insert(candidate);
     return candidate;
   }
 }
 
-std::vector<JobPlan> buildPlans(const std::vector<ConverterViewModel::JobPtr>& jobs,
+std::vector<JobPlan> buildPlans(const std::vector<std::shared_ptr<ConversionJob>>& jobs,
                                 const std::vector<OutputFormat>& formats,
                                 const QString& outputDirectory,
                                 const ConversionSettings& settings,
@@ -124,7 +121,8 @@ std::vector<JobPlan> buildPlans(const std::vector<ConverterViewModel::JobPtr>& j
     plan.index = static_cast<int>(i);
     for (OutputFormat format : formats) {
       plan.outputURLs.emplace_back(
-          format, planOutput(format, *jobs[i], outputDirectory, settings, taken, createdFolders));
+          format, planOutput(format, *jobs[i], outputDirectory, settings, taken,
+                             {.createdFolders = createdFolders}));
     }
     plans.push_back(std::move(plan));
   }

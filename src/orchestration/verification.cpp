@@ -1,14 +1,9 @@
-// Decoding a finished output once more, and the machine facts a batch needs.
-
-#include <sched.h>
-
-#include <QThread>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
-#include "orchestration/converter_view_model.h"
+#include "orchestration/verification.h"
 #include "platform/audio_file.h"
 
 namespace vexal {
@@ -79,27 +74,6 @@ std::optional<std::string> verificationFailure(const VerificationResult& decoded
     return "audio differs from the source";
   }
   return std::nullopt;
-}
-
-QString completionMessage(int completed, int total) {
-  return QStringLiteral("%1 of %2 file%3 converted successfully.")
-      .arg(completed)
-      .arg(total)
-      .arg(total == 1 ? QString() : QStringLiteral("s"));
-}
-
-QString completionTitle(int completed, int total) {
-  return completed < total ? QStringLiteral("Conversion Finished with Errors") : QStringLiteral("Conversion Complete");
-}
-
-int availableCores() {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  if (sched_getaffinity(0, sizeof set, &set) == 0) {
-    const int count = CPU_COUNT(&set);
-    if (count > 0) return count;
-  }
-  return std::max(1, QThread::idealThreadCount());
 }
 
 }  // namespace vexal

@@ -1,32 +1,114 @@
 #include "persistence/library_index.h"
 
 #include <sys/stat.h>
+#include <cerrno>
+#include <unistd.h>
 
 #include <QByteArray>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QUtf8StringView>
+#include <algorithm>
+#include <chrono>
+#include <charconv>
 
+#include "persistence/index_journal.h"
 #include "persistence/json_file.h"
 
 namespace vexal {
 
 namespace {
 
-constexpr int kVersion = 1;
+namespace fs = std::filesystem;
 
-// A path as JSON text when it is UTF-8; other bytes go base64 under "<key>64".
-void putPath(QJsonObject& object, const char* key, const std::string& bytes) {
-  const QByteArray raw = QByteArray::fromStdString(bytes);
-  if (QUtf8StringView(raw).isValidUtf8()) {
-    object.insert(QLatin1String(key), QString::fromUtf8(raw));
-  } else {
-    object.insert(QLatin1String(key) + QLatin1String("64"), QString::fromLatin1(raw.toBase64()));
-  }
+constexpr std::size_t kMaxPathBytes = 4096;
+constexpr std::size_t kEntryFields = 14;
+// Journals are folded into one snapshot when there are more files than this, or many
+// more records than entries.
+constexpr std::size_t kCompactFiles = 16;
+constexpr std::size_t kCompactSlackRecords = 4096;
+// Forgotten outputs are remembered this long, so that an older record in a journal still
+// being written cannot bring them back after a fold.
+constexpr std::chrono::hours kTombstoneLife{24 * 30};
+
+std::string number(std::int64_t value) { return std::to_string(value); }
+std::string optionalNumber(const std::optional<std::int64_t>& value) {
+  return value ? std::to_string(*value) : std::string();
+}
+std::string optionalHash(const std::optional<std::uint64_t>& value) {
+  if (!value) return {};
+  char text[17];
+  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(*value));
+  return text;
 }
 
-std::optional<std::string> pathFrom(const QJsonObject& object, const char* key) {
+template <typename T>
+std::optional<T> parse(std::string_view text, int base = 10) {
+  T value{};
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+  if (error != std::errc() || end != text.data() + text.size() || text.empty()) return std::nullopt;
+  return value;
+}
+
+// An empty field is "none"; anything else must parse.
+template <typename T>
+bool parseOptional(std::string_view text, std::optional<T>& out, int base = 10) {
+  if (text.empty()) return true;
+  out = parse<T>(text, base);
+  return out.has_value();
+}
+
+std::vector<std::string> entryFields(const LibraryIndexEntry& entry) {
+  return {entry.output,
+          entry.source,
+          optionalNumber(entry.start),
+          optionalNumber(entry.track),
+          entry.format,
+          number(entry.sourceStamp.size),
+          number(entry.sourceStamp.mtimeNs),
+          entry.fingerprint,
+          number(entry.outputStamp.size),
+          number(entry.outputStamp.mtimeNs),
+          optionalHash(entry.identity),
+          optionalHash(entry.previousIdentity),
+          entry.detail,
+          entry.loudness};
+}
+
+std::optional<LibraryIndexEntry> entryFrom(const JournalRecord& record) {
+  const auto& f = record.fields;
+  if (f.size() < kEntryFields) return std::nullopt;  // later versions may add fields
+  LibraryIndexEntry entry;
+  entry.output = f[0];
+  entry.source = f[1];
+  entry.format = f[4];
+  entry.fingerprint = f[7];
+  entry.detail = f[12];
+  entry.loudness = f[13];
+  entry.time = record.time;
+  const auto sourceSize = parse<std::int64_t>(f[5]);
+  const auto sourceMtime = parse<std::int64_t>(f[6]);
+  const auto outputSize = parse<std::int64_t>(f[8]);
+  const auto outputMtime = parse<std::int64_t>(f[9]);
+  if (!sourceSize || !sourceMtime || !outputSize || !outputMtime || entry.format.empty() ||
+      !parseOptional(f[2], entry.start) || !parseOptional(f[3], entry.track) ||
+      !parseOptional(f[10], entry.identity, 16) || !parseOptional(f[11], entry.previousIdentity, 16))
+    return std::nullopt;
+  entry.sourceStamp = {*sourceSize, *sourceMtime};
+  entry.outputStamp = {*outputSize, *outputMtime};
+  return entry;
+}
+
+std::string lookupKey(const SourceKey& key) {
+  // NUL cannot occur in a path, so the parts cannot run into each other.
+  return key.source + '\0' + optionalNumber(key.start) + '\0' + optionalNumber(key.track) + '\0' +
+         key.format;
+}
+
+// The JSON index of earlier versions: {"entries":[{output, source, start, format,
+// sourceSize, sourceMtimeNs, fingerprint, outputSize, outputMtimeNs}]}, paths that are
+// not UTF-8 under "<key>64" in base64.
+std::optional<std::string> legacyPath(const QJsonObject& object, const char* key) {
   if (const auto text = json_file::string(object.value(QLatin1String(key))))
     return text->toUtf8().toStdString();
   if (const auto text = json_file::string(object.value(QLatin1String(key) + QLatin1String("64"))))
@@ -34,41 +116,24 @@ std::optional<std::string> pathFrom(const QJsonObject& object, const char* key) 
   return std::nullopt;
 }
 
-QJsonObject encode(const LibraryIndexEntry& entry) {
-  QJsonObject object;
-  putPath(object, "output", entry.output);
-  putPath(object, "source", entry.source);
-  if (entry.start) object.insert("start", static_cast<qint64>(*entry.start));
-  object.insert("format", QString::fromStdString(entry.format));
-  object.insert("sourceSize", static_cast<qint64>(entry.sourceStamp.size));
-  object.insert("sourceMtimeNs", QString::number(entry.sourceStamp.mtimeNs));  // > 2^53
-  object.insert("fingerprint", QString::fromStdString(entry.fingerprint));
-  object.insert("outputSize", static_cast<qint64>(entry.outputStamp.size));
-  object.insert("outputMtimeNs", QString::number(entry.outputStamp.mtimeNs));
-  return object;
-}
-
-std::optional<std::int64_t> nanoseconds(const QJsonValue& value) {
+std::optional<std::int64_t> legacyNanoseconds(const QJsonValue& value) {
   const auto text = json_file::string(value);
-  if (!text) return std::nullopt;
-  bool ok = false;
-  const qint64 ns = text->toLongLong(&ok);
-  return ok ? std::optional<std::int64_t>(ns) : std::nullopt;
+  return text ? parse<std::int64_t>(text->toStdString()) : std::nullopt;
 }
 
-std::optional<LibraryIndexEntry> decode(const QJsonValue& value) {
+std::optional<LibraryIndexEntry> legacyEntry(const QJsonValue& value) {
   if (!value.isObject()) return std::nullopt;
   const QJsonObject object = value.toObject();
   LibraryIndexEntry entry;
-  const auto output = pathFrom(object, "output");
-  const auto source = pathFrom(object, "source");
+  const auto output = legacyPath(object, "output");
+  const auto source = legacyPath(object, "source");
   const auto format = json_file::string(object.value("format"));
   const auto fingerprint = json_file::string(object.value("fingerprint"));
   const auto sourceSize = json_file::integer(object.value("sourceSize"));
-  const auto sourceMtime = nanoseconds(object.value("sourceMtimeNs"));
+  const auto sourceMtime = legacyNanoseconds(object.value("sourceMtimeNs"));
   const auto outputSize = json_file::integer(object.value("outputSize"));
-  const auto outputMtime = nanoseconds(object.value("outputMtimeNs"));
-  if (!output || output->empty() || !source || !format || !fingerprint || !sourceSize ||
+  const auto outputMtime = legacyNanoseconds(object.value("outputMtimeNs"));
+  if (!output || !source || !format || format->isEmpty() || !fingerprint || !sourceSize ||
       !sourceMtime || !outputSize || !outputMtime)
     return std::nullopt;
   entry.output = *output;
@@ -81,22 +146,17 @@ std::optional<LibraryIndexEntry> decode(const QJsonValue& value) {
   return entry;
 }
 
-// Entries by output; nothing when the bytes are not an index (then the caller keeps the
-// file aside rather than replace it).
-std::optional<std::map<std::string, LibraryIndexEntry>> parse(const QByteArray& bytes) {
-  const QJsonDocument document = QJsonDocument::fromJson(bytes);
-  if (!document.isObject()) return std::nullopt;
-  const QJsonValue list = document.object().value("entries");
-  if (!list.isArray()) return std::nullopt;
-  std::map<std::string, LibraryIndexEntry> entries;
-  for (const QJsonValue& value : list.toArray()) {
-    // One unreadable entry costs a re-conversion of its source, not the whole index.
-    if (auto entry = decode(value)) entries[entry->output] = std::move(*entry);
-  }
-  return entries;
+std::uint64_t wallClockNs() {
+  return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                        std::chrono::system_clock::now().time_since_epoch())
+                                        .count());
 }
 
 }  // namespace
+
+bool LibraryIndexEntry::operator==(const LibraryIndexEntry& other) const {
+  return entryFields(*this) == entryFields(other);
+}
 
 std::optional<FileStamp> stampOf(const std::string& path) {
   struct stat info {};
@@ -106,99 +166,186 @@ std::optional<FileStamp> stampOf(const std::string& path) {
                        info.st_mtim.tv_nsec};
 }
 
+bool isPlainRelativePath(std::string_view path) {
+  if (path.empty() || path.size() > kMaxPathBytes || path.front() == '/' ||
+      path.find('\0') != std::string_view::npos)
+    return false;
+  for (std::size_t start = 0;;) {
+    const auto slash = path.find('/', start);
+    const std::string_view part =
+        path.substr(start, slash == std::string_view::npos ? path.npos : slash - start);
+    if (part.empty() || part == "." || part == "..") return false;
+    if (slash == std::string_view::npos) return true;
+    start = slash + 1;
+  }
+}
+
 LibraryIndex::LibraryIndex(std::string destination) : destination_(std::move(destination)) {}
 
-std::string LibraryIndex::lookupKey(const std::string& source, std::optional<std::int64_t> start,
-                                    const std::string& format) {
-  // NUL cannot occur in a path, so the parts cannot run into each other.
-  return source + '\0' + (start ? std::to_string(*start) : std::string("-")) + '\0' + format;
-}
+LibraryIndex::~LibraryIndex() { close(); }
 
-void LibraryIndex::insert(LibraryIndexEntry entry) {
-  erase(entry.output);
-  bySource_[lookupKey(entry.source, entry.start, entry.format)] = entry.output;
-  std::string output = entry.output;
-  entries_[std::move(output)] = std::move(entry);
-}
-
-void LibraryIndex::erase(const std::string& output) {
-  const auto it = entries_.find(output);
-  if (it == entries_.end()) return;
-  const std::string key = lookupKey(it->second.source, it->second.start, it->second.format);
-  if (const auto found = bySource_.find(key); found != bySource_.end() && found->second == output)
-    bySource_.erase(found);
-  entries_.erase(it);
-}
-
-void LibraryIndex::load() {
-  entries_.clear();
-  bySource_.clear();
-  const QString path = QString::fromStdString(destination_ + '/' + kFileName);
-  const auto bytes = json_file::read(path);
-  if (!bytes) return;
-  auto parsed = parse(*bytes);
-  if (!parsed) {
-    json_file::setAside(path);
+void LibraryIndex::apply(const JournalRecord& record) {
+  clock_ = std::max(clock_, record.time);
+  if (record.op == 'F' && !record.fields.empty()) {
+    const std::string& output = record.fields[0];
+    if (const auto it = entries_.find(output); it != entries_.end()) {
+      auto& outputs = bySource_[lookupKey(it->second.key())];
+      std::erase(outputs, output);
+      entries_.erase(it);
+    }
+    tombstones_[output] = record.time;
     return;
   }
-  for (auto& [output, entry] : *parsed) insert(std::move(entry));
+  if (record.op != 'P') return;
+  auto entry = entryFrom(record);
+  if (!entry) {
+    ++damaged_;
+    return;
+  }
+  // An index is a file anyone may edit: a path that could leave the destination is never
+  // taken in, so nothing can aim a removal or a replacement at another folder.
+  if (!isPlainRelativePath(entry->output)) {
+    ++ignored_;
+    return;
+  }
+  tombstones_.erase(entry->output);
+  if (const auto it = entries_.find(entry->output); it != entries_.end())
+    std::erase(bySource_[lookupKey(it->second.key())], entry->output);
+  auto& outputs = bySource_[lookupKey(entry->key())];
+  outputs.push_back(entry->output);
+  std::string output = entry->output;
+  entries_[std::move(output)] = std::move(*entry);
 }
 
-const LibraryIndexEntry* LibraryIndex::find(const std::string& source,
-                                            std::optional<std::int64_t> start,
-                                            const std::string& format) const {
-  const auto found = bySource_.find(lookupKey(source, start, format));
-  if (found == bySource_.end()) return nullptr;
-  const auto entry = entries_.find(found->second);
-  return entry == entries_.end() ? nullptr : &entry->second;
-}
-
-void LibraryIndex::record(LibraryIndexEntry entry) {
-  // One output per source and format: an earlier one kept elsewhere (the user changed
-  // it, so it was not replaced) is the user's from now on.
-  if (const auto earlier = bySource_.find(lookupKey(entry.source, entry.start, entry.format));
-      earlier != bySource_.end() && earlier->second != entry.output)
-    forget(std::string(earlier->second));
-  forgotten_.erase(entry.output);
-  recorded_[entry.output] = entry;
-  insert(std::move(entry));
-}
-
-void LibraryIndex::forget(const std::string& output) {
-  recorded_.erase(output);
-  forgotten_.insert(output);
-  erase(output);
-}
-
-std::expected<void, QString> LibraryIndex::save() {
-  if (!hasChanges()) return {};
-  const QString path = QString::fromStdString(destination_ + '/' + kFileName);
-  std::map<std::string, LibraryIndexEntry> merged;
-  auto saved = json_file::updateLocked(path, [&](const std::optional<QByteArray>& current) {
-    merged.clear();
-    if (current) {
-      auto parsed = parse(*current);
-      if (parsed) {
-        merged = std::move(*parsed);
-      } else {
-        json_file::setAside(path);  // another writer's damage is kept for inspection
-      }
-    }
-    for (const std::string& output : forgotten_) merged.erase(output);
-    for (const auto& [output, entry] : recorded_) merged[output] = entry;
-    QJsonArray list;
-    for (const auto& [output, entry] : merged) list.append(encode(entry));
-    return QJsonDocument(QJsonObject{{"version", kVersion}, {"entries", list}})
-        .toJson(QJsonDocument::Compact);
-  });
-  if (!saved) return saved;
-  recorded_.clear();
-  forgotten_.clear();
-  // What other processes added is known from now on.
+std::expected<LibraryIndex::LoadReport, IndexError> LibraryIndex::load(Access access) {
   entries_.clear();
   bySource_.clear();
-  for (auto& [output, entry] : merged) insert(std::move(entry));
+  tombstones_.clear();
+  ignored_ = 0;
+  damaged_ = 0;
+  LoadReport report;
+  const fs::path folder = fs::path(destination_) / kFolderName;
+  auto contents = readJournals(folder);
+  if (!contents) return std::unexpected(contents.error());
+  for (const JournalRecord& record : contents->records) apply(record);
+  report.damaged = contents->damagedLines;
+  if (contents->files.empty()) {
+    if (auto migrated = migrateLegacy(access, report); !migrated) return std::unexpected(migrated.error());
+  }
+  report.ignored = ignored_;
+  report.damaged += damaged_;
+  if (access == Access::write) compact(contents->files, contents->records.size());
+  return report;
+}
+
+std::expected<void, IndexError> LibraryIndex::migrateLegacy(Access access, LoadReport& report) {
+  const QString path = QString::fromStdString(destination_ + '/' + kLegacyFileName);
+  const auto bytes = json_file::read(path);
+  if (!bytes) return {};
+  const QJsonDocument document = QJsonDocument::fromJson(*bytes);
+  const QJsonValue list = document.isObject() ? document.object().value("entries") : QJsonValue();
+  if (!list.isArray()) {
+    ++report.damaged;
+    if (access == Access::write) json_file::setAside(path);
+    return {};
+  }
+  std::vector<LibraryIndexEntry> legacy;
+  for (const QJsonValue& value : list.toArray()) {
+    // One unreadable entry costs a re-conversion of its source, not the whole index.
+    if (auto entry = legacyEntry(value)) {
+      legacy.push_back(std::move(*entry));
+    } else {
+      ++report.damaged;
+    }
+  }
+  std::vector<JournalRecord> records;
+  for (auto& entry : legacy) {
+    records.push_back({nextTime(), 'P', entryFields(entry)});
+    apply(records.back());
+  }
+  if (access == Access::write) {
+    if (auto written = writeSnapshot(fs::path(destination_) / kFolderName, records); !written)
+      return std::unexpected(written.error());
+    // Its entries are in the snapshot now, flushed.
+    ::unlink((destination_ + '/' + kLegacyFileName).c_str());
+  }
   return {};
+}
+
+void LibraryIndex::compact(const std::vector<fs::path>& files, std::size_t records) {
+  if (files.size() <= kCompactFiles && records <= 2 * entries_.size() + kCompactSlackRecords) return;
+  std::vector<JournalRecord> state;
+  state.reserve(entries_.size() + tombstones_.size());
+  const std::uint64_t oldest =
+      wallClockNs() - static_cast<std::uint64_t>(
+                          std::chrono::duration_cast<std::chrono::nanoseconds>(kTombstoneLife).count());
+  for (const auto& [output, time] : tombstones_) {
+    if (time >= oldest) state.push_back({time, 'F', {output}});
+  }
+  for (const auto& [output, entry] : entries_) state.push_back({entry.time, 'P', entryFields(entry)});
+  std::ranges::stable_sort(state, {}, &JournalRecord::time);
+  // A fold that fails leaves the journals as they were; the next load tries again.
+  [[maybe_unused]] const auto folded =
+      compactJournals(fs::path(destination_) / kFolderName, files, state);
+}
+
+std::uint64_t LibraryIndex::nextTime() {
+  clock_ = std::max(clock_ + 1, wallClockNs());
+  return clock_;
+}
+
+std::expected<void, IndexError> LibraryIndex::append(const JournalRecord& record) {
+  if (!writer_) writer_ = std::make_unique<JournalWriter>(fs::path(destination_) / kFolderName);
+  return writer_->append(record);
+}
+
+const LibraryIndexEntry* LibraryIndex::at(const std::string& output) const {
+  const auto it = entries_.find(output);
+  return it == entries_.end() ? nullptr : &it->second;
+}
+
+const LibraryIndexEntry* LibraryIndex::current(const SourceKey& key) const {
+  const auto found = bySource_.find(lookupKey(key));
+  if (found == bySource_.end()) return nullptr;
+  const LibraryIndexEntry* newest = nullptr;
+  for (const std::string& output : found->second) {
+    const LibraryIndexEntry* entry = at(output);
+    if (entry && (!newest || entry->time > newest->time)) newest = entry;
+  }
+  return newest;
+}
+
+std::vector<const LibraryIndexEntry*> LibraryIndex::retired(const SourceKey& key) const {
+  std::vector<const LibraryIndexEntry*> older;
+  const LibraryIndexEntry* newest = current(key);
+  if (const auto found = bySource_.find(lookupKey(key)); found != bySource_.end()) {
+    for (const std::string& output : found->second) {
+      const LibraryIndexEntry* entry = at(output);
+      if (entry && entry != newest) older.push_back(entry);
+    }
+  }
+  return older;
+}
+
+std::expected<void, IndexError> LibraryIndex::record(LibraryIndexEntry entry) {
+  if (!isPlainRelativePath(entry.output))
+    return std::unexpected(IndexError{"Record output in index", EINVAL});
+  JournalRecord record{nextTime(), 'P', entryFields(entry)};
+  if (auto appended = append(record); !appended) return appended;
+  apply(record);
+  return {};
+}
+
+std::expected<void, IndexError> LibraryIndex::forget(const std::string& output) {
+  JournalRecord record{nextTime(), 'F', {output}};
+  if (auto appended = append(record); !appended) return appended;
+  apply(record);
+  return {};
+}
+
+void LibraryIndex::close() {
+  if (writer_) writer_->close();
+  writer_.reset();
 }
 
 }  // namespace vexal

@@ -1,9 +1,12 @@
 #include <gmock/gmock.h>
 
 #include <algorithm>
+#include <chrono>
 #include <fstream>
 
 #include "orchestration/converter_view_model.h"
+#include "orchestration/output_files.h"
+#include "orchestration/output_planner.h"
 #include "orchestration_helpers.h"
 
 namespace vexal {
@@ -129,14 +132,15 @@ TEST(Planning, LongNamesAreCutOnCharacterBoundariesWithRoomForSuffix) {
   EXPECT_TRUE(second.filename().string().ends_with(" (1).flac"));
   EXPECT_TRUE(fs::is_directory(first.parent_path()));
   // Its temporary can really be created.
-  EXPECT_TRUE(fs::exists(createPartFile(first)));
+  EXPECT_TRUE(fs::exists(PartFile(first).path()));
 }
 
 TEST(OutputFiles, CommitTakesTheNextFreeNameAndNeverReplaces) {
   TempDir dest;
   touch(dest / "Song (2).flac");
   touch(dest / "Song (3).flac");
-  const fs::path part = createPartFile(dest / "Song (2).flac");
+  const PartFile held(dest / "Song (2).flac");
+  const fs::path part = held.path();
   EXPECT_EQ(part.parent_path(), dest.path());
   EXPECT_TRUE(part.filename().string().starts_with(".vexal-part-"));
   EXPECT_EQ(part.extension(), ".flac");
@@ -151,30 +155,41 @@ TEST(OutputFiles, CommitTakesTheNextFreeNameAndNeverReplaces) {
   EXPECT_FALSE(commitPart(dest / "nope" / ".vexal-part-x.wav", dest / "nope" / "a.wav"));
 }
 
-// Leftovers of a killed run go when a batch takes the folder, but never while another
-// batch (here: another holder, as another process would be) writes there.
-TEST(OutputFiles, LeftoversAreSweptOnlyFromFoldersNoBatchHolds) {
+// Leftovers of a killed run go when a batch writes to their folder, but never a
+// temporary a live writer holds, however many folders its batch has; another host's are
+// only swept once they have not been written to for a day, tag writers' copies after an
+// hour.
+TEST(OutputFiles, SweepRemovesOnlyTemporariesOfDeadWriters) {
   TempDir dest;
-  const auto plant = [&] {
-    touch(dest / ".vexal-part-1.flac");
-    touch(dest / ".vexal-meta-2.m4a");
-  };
-  const auto leftovers = [&] {
-    return fs::exists(dest / ".vexal-part-1.flac") + fs::exists(dest / ".vexal-meta-2.m4a");
+  const auto age = [](const fs::path& path, std::chrono::hours hours) {
+    fs::last_write_time(path, fs::last_write_time(path) - hours);
   };
   touch(dest / "Song.flac");
   touch(dest / ".hidden");
-  plant();
-  auto running = std::make_unique<DestinationFolders>(std::vector{dest.path()});
-  EXPECT_EQ(leftovers(), 0);
-  plant();
-  { const DestinationFolders other(std::vector{dest.path(), dest.path()}); }
-  EXPECT_EQ(leftovers(), 2);
-  running.reset();
-  { const DestinationFolders next(std::vector{dest.path()}); }
-  EXPECT_EQ(leftovers(), 0);
+  const PartFile live(dest / "Live.flac");
+  const fs::path dead = [&] {
+    const PartFile killed(dest / "Killed.flac");
+    return killed.path();  // its writer is gone: the lock with it
+  }();
+  touch(dest / ".vexal-part-0B2A1C3D-5F2E4A6B-1C2D-4E5F-8A9B-0C1D2E3F4A5B.flac");  // another host
+  touch(dest / ".vexal-part-5F2E4A6B-1C2D-4E5F-8A9B-0C1D2E3F4A5B.flac");  // named without a host
+  touch(dest / ".vexal-meta-1.m4a");
+  touch(dest / ".vexal-meta-2.m4a");
+  age(dest / ".vexal-meta-2.m4a", std::chrono::hours(2));
+
+  sweepLeftovers(dest.path());
+  EXPECT_TRUE(fs::exists(live.path()));
+  EXPECT_FALSE(fs::exists(dead));
+  EXPECT_TRUE(fs::exists(dest / ".vexal-part-0B2A1C3D-5F2E4A6B-1C2D-4E5F-8A9B-0C1D2E3F4A5B.flac"));
+  EXPECT_FALSE(fs::exists(dest / ".vexal-part-5F2E4A6B-1C2D-4E5F-8A9B-0C1D2E3F4A5B.flac"));
+  EXPECT_TRUE(fs::exists(dest / ".vexal-meta-1.m4a"));
+  EXPECT_FALSE(fs::exists(dest / ".vexal-meta-2.m4a"));
   EXPECT_TRUE(fs::exists(dest / "Song.flac"));
   EXPECT_TRUE(fs::exists(dest / ".hidden"));
+
+  age(dest / ".vexal-part-0B2A1C3D-5F2E4A6B-1C2D-4E5F-8A9B-0C1D2E3F4A5B.flac", std::chrono::hours(25));
+  sweepLeftovers(dest.path());
+  EXPECT_FALSE(fs::exists(dest / ".vexal-part-0B2A1C3D-5F2E4A6B-1C2D-4E5F-8A9B-0C1D2E3F4A5B.flac"));
 }
 
 }  // namespace

@@ -1,0 +1,33 @@
+#pragma once
+
+// Decoding a finished output once more.
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <stop_token>
+#include <string>
+
+#include "engine/encode_request.h"
+
+namespace vexal {
+
+// A finished output decoded once more: whether it decodes from start to end without
+// read errors and without NaN or infinite samples, how long it is, and the checksum of
+// its float samples (pcmChecksum).
+struct VerificationResult {
+  bool decodable = false;
+  std::int64_t frames = 0;
+  double sampleRate = 0;
+  std::uint64_t checksum = kPcmChecksumSeed;
+  bool damaged = false;  // decoding stopped at damage after `frames` frames
+};
+VerificationResult verifyOutput(const std::filesystem::path& url, std::stop_token stop = {});
+
+// What is wrong with a decoded output against what the conversion encoded ("decoded
+// 1.20 s of 1.50 s", "audio differs from the source"); nothing when it matches. A tally
+// without a rate (nothing reported) checks decoding only.
+std::optional<std::string> verificationFailure(const VerificationResult& decoded,
+                                               const ConversionTally& encoded);
+
+}  // namespace vexal
