@@ -332,8 +332,13 @@ void BatchRun::finishJob(const JobPtr& job, JobOutcome outcome) {
     startNextJobs();
     return;
   }
+  const bool allAdopted = !outcome.outputs.empty() &&
+                          std::ranges::all_of(outcome.outputs, &OutputOutcome::adopted);
   if (outcome.error) {
     job->setStatus(ConversionStatus::failed(*outcome.error));
+  } else if (allAdopted) {
+    // Nothing was converted: its outputs were there already, now known again.
+    job->setStatus(ConversionStatus::skipped());
   } else {
     job->setStatus(ConversionStatus::completed());
     ++completed_;

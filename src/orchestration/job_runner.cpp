@@ -66,7 +66,8 @@ std::optional<ConversionError> outsideDestination(const WorkItem& item, const fs
   const DestinationTree& tree = item.mirror->store().tree();
   const auto relative = tree.relativeOf(planned);
   if (!relative) return ConversionError::extAudioFileError("Open output folder", -EINVAL);
-  if (auto folder = tree.openParent(*relative); !folder)
+  // A dry run made no folders: one missing is one the real run makes.
+  if (auto folder = tree.openParent(*relative); !folder && !(item.dryRun && folder.error() == ENOENT))
     return ConversionError::extAudioFileError("Open output folder", -folder.error());
   return std::nullopt;
 }
@@ -146,6 +147,7 @@ JobOutcome runJob(const WorkItem& item, const ProgressCallback& progress,
     }
     if (item.dryRun) {
       writeAction(format, planned);
+      outcome.outputs.push_back({format, planned, std::nullopt, 0, std::nullopt, std::nullopt, false});
       continue;
     }
     const auto started = Clock::now();

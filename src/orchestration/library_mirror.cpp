@@ -156,6 +156,7 @@ Expected<fs::path> LibraryMirror::commit(const MirrorSource& source, OutputForma
   auto taken = store_.place(std::move(entry), part,
                             replacing ? std::optional(previous->entry) : std::nullopt);
   if (!taken) return Unexpected(taken.error());
+  faultPoint();  // in place, earlier ones not yet removed
   // Earlier outputs under other names go once the new one is in place.
   store_.settle(source.keyFor(raw), *taken);
   if (source.start) store_.settle({source.imagePath, source.start, std::nullopt, raw}, *taken);

@@ -194,6 +194,7 @@ Expected<std::string> MirrorStore::place(LibraryIndexEntry entry, const fs::path
     std::lock_guard lock(mutex_);
     if (auto recorded = index_.record(entry); !recorded) return Unexpected(indexFailure(recorded.error()));
   }
+  faultPoint();  // recorded, not yet in place
   if (replacing && replacing->output == planned) {
     const int error = tree_.replaceFile(part.filename().string(), planned,
                                         [&](int, const std::string&, const struct stat&) {
@@ -232,7 +233,9 @@ std::vector<std::string> MirrorStore::settle(const SourceKey& key, const std::st
   }
   std::vector<std::string> removed;
   for (const LibraryIndexEntry& entry : others) {
+    faultPoint();
     if (remove(entry) == Removal::removed) removed.push_back(entry.output);
+    faultPoint();  // removed, not yet forgotten
     // Forgotten either way: gone, or the user's from now on.
     if (!dryRun_) {
       [[maybe_unused]] const auto ignored = forget(entry.output);

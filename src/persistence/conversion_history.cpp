@@ -206,6 +206,9 @@ std::vector<ConversionHistoryEntry> ConversionHistoryManager::merged(
 
 bool ConversionHistoryManager::saveNow() {
   saveTimer_.stop();
+  // Nothing of this process to write: the file stays untouched (a dry run, a batch of
+  // up-to-date files).
+  if (unsaved_.empty() && removed_.empty() && !cleared_) return true;
   std::vector<ConversionHistoryEntry> result;
   const auto saved = json_file::updateLocked(filePath_, [&](const std::optional<QByteArray>& current) {
     std::vector<ConversionHistoryEntry> stored;

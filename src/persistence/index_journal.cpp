@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdlib>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -153,6 +155,15 @@ std::expected<std::string, int> readWhole(const fs::path& path) {
 }
 
 }  // namespace
+
+void faultPoint() {
+  static const long target = [] {
+    const char* text = std::getenv("VEXAL_FAULT_KILL");
+    return text ? std::strtol(text, nullptr, 10) : 0L;
+  }();
+  static std::atomic<long> reached{0};
+  if (target > 0 && ++reached == target) ::raise(SIGKILL);
+}
 
 std::string IndexError::text() const { return step + ": " + std::strerror(error); }
 
@@ -319,6 +330,7 @@ std::expected<void, IndexError> JournalWriter::write(const std::string& bytes) {
   }
   if (const int error = writeAll(fd_, bytes); error != 0)
     return failed("Write index journal", error);
+  faultPoint();
   if (::fdatasync(fd_) != 0) return failed("Flush index journal", errno);
   return {};
 }
@@ -406,6 +418,7 @@ std::expected<int, IndexError> compactJournals(const fs::path& folder,
   }
   if (finished.size() < 2) return 0;
   if (auto written = writeSnapshot(folder, records); !written) return std::unexpected(written.error());
+  faultPoint();
   int removed = 0;
   for (const fs::path& file : finished) removed += ::unlink(file.c_str()) == 0 ? 1 : 0;
   syncFolder(folder);

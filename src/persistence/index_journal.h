@@ -23,6 +23,11 @@ struct IndexError {
   std::string text() const;  // "Write index journal: No space left on device"
 };
 
+// A place where a crash must leave the destination consistent. With VEXAL_FAULT_KILL=n
+// in the environment the process kills itself (SIGKILL) at the n-th such place it
+// reaches: how the crash tests stop a run at every step of an update.
+void faultPoint();
+
 // A short tag of this host's name (8 hex digits in file names), telling files of this host
 // from those of other machines sharing a folder.
 std::uint32_t hostTag();

@@ -11,6 +11,9 @@
 #include <csignal>
 #include <filesystem>
 #include <functional>
+#include <memory>
+#include <utility>
+#include <vector>
 
 #include "engine/audio_file_info.h"
 #include "orchestration/orchestration_helpers.h"
@@ -26,21 +29,32 @@ struct CliRun {
 
 class Cli : public testing::Test {
  protected:
-  CliRun run(const QStringList& arguments,
-             const std::function<void(QProcess&)>& whileRunning = {}) {
-    QProcess process;
+  // Starts vexal-cli without waiting for it.
+  std::unique_ptr<QProcess> launch(const QStringList& arguments) {
+    auto process = std::make_unique<QProcess>();
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("XDG_DATA_HOME", test::q(dataHome));
     environment.insert("HOME", test::q(dir / "home"));
-    process.setWorkingDirectory(test::q(dir.path()));
-    process.setProcessEnvironment(environment);
-    process.start(VEXAL_CLI_PATH, arguments);
-    EXPECT_TRUE(process.waitForStarted());
-    if (whileRunning) whileRunning(process);
+    for (const auto& [name, value] : extraEnvironment) environment.insert(name, value);
+    process->setWorkingDirectory(test::q(dir.path()));
+    process->setProcessEnvironment(environment);
+    process->start(VEXAL_CLI_PATH, arguments);
+    EXPECT_TRUE(process->waitForStarted());
+    return process;
+  }
+
+  static CliRun finish(QProcess& process) {
     EXPECT_TRUE(process.state() == QProcess::NotRunning || process.waitForFinished(120'000));
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
             QString::fromLocal8Bit(process.readAllStandardOutput()),
             QString::fromLocal8Bit(process.readAllStandardError())};
+  }
+
+  CliRun run(const QStringList& arguments,
+             const std::function<void(QProcess&)>& whileRunning = {}) {
+    const auto process = launch(arguments);
+    if (whileRunning) whileRunning(*process);
+    return finish(*process);
   }
 
   // A finished process has id 0, and kill(0, ...) would signal this whole process group
@@ -56,6 +70,7 @@ class Cli : public testing::Test {
 
   test::TempDir dir;
   std::filesystem::path dataHome = dir / "data";
+  std::vector<std::pair<QString, QString>> extraEnvironment;  // for the next runs
 };
 
 }  // namespace vexal

@@ -2,6 +2,8 @@
 
 #include <gmock/gmock.h>
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <fstream>
 #include <set>
 
@@ -109,18 +111,47 @@ TEST_F(Sync, DeleteRemovesOnlyUnchangedOutputsOfVanishedSources) {
   EXPECT_FALSE(fs::exists(out / "Library" / "Live"));
 }
 
-TEST_F(Sync, ShardsTogetherConvertEachSourceOnce) {
-  for (int i = 0; i < 9; ++i) source("f" + std::to_string(i % 3) + "/" + std::to_string(i), 441);
+// Each shard converts exactly the albums (folders) whose FNV-1a 64 of their library path
+// falls to it, so shards on any machine split alike; together they convert each source once.
+TEST_F(Sync, ShardsSplitByAlbumAndTogetherConvertEachSourceOnce) {
+  for (int i = 0; i < 12; ++i) source("f" + std::to_string(i % 4) + "/" + std::to_string(i), 441);
   ASSERT_EQ(run({"--format", "flac", "--output", q(dir / "whole"), q(lib)}).status, 0);
+  const auto shardOf = [](const std::string& key) {
+    std::uint64_t hash = 0xcbf29ce484222325ULL;
+    for (const char c : key) hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3ULL;
+    return static_cast<int>(hash % 3) + 1;
+  };
   int converted = 0;
   for (int k = 1; k <= 3; ++k) {
     const CliRun shard = sync({"--shard", QStringLiteral("%1/3").arg(k), "--json"});
     ASSERT_EQ(shard.status, 0) << shard.err.toStdString();
-    converted += static_cast<int>(shard.out.count(QStringLiteral("\"event\":\"finished\"")));
+    std::set<std::string> albums, expected;
+    for (const QString& line : shard.out.split('\n', Qt::SkipEmptyParts)) {
+      const QJsonObject event = QJsonDocument::fromJson(line.toUtf8()).object();
+      if (event.value("event").toString() != "finished") continue;
+      ++converted;
+      albums.insert(fs::path(event.value("source").toString().toStdString()).parent_path().filename().string());
+    }
+    for (int album = 0; album < 4; ++album) {
+      if (shardOf("Library/f" + std::to_string(album)) == k) expected.insert("f" + std::to_string(album));
+    }
+    EXPECT_EQ(albums, expected) << "shard " << k;
   }
-  EXPECT_EQ(converted, 9);
+  EXPECT_EQ(converted, 12);
   EXPECT_EQ(filesBelow(out), filesBelow(dir / "whole"));
   EXPECT_THAT(sync({"--shard", "2/3"}).out.toStdString(), HasSubstr("0 of 0 files converted"));
+}
+
+// An index that cannot be written fails the run: nothing is put in the mirror that the
+// next run would not know, and the exit status says so.
+TEST_F(Sync, AnIndexThatCannotBeWrittenFailsTheRun) {
+  source("a", 441);
+  fs::create_directories(out);
+  std::ofstream(out / LibraryIndex::kFolderName) << "in the way";
+  const CliRun result = sync();
+  EXPECT_EQ(result.status, 1);
+  EXPECT_THAT(result.err.toStdString(), HasSubstr("index"));
+  EXPECT_EQ(filesBelow(out), std::set<std::string>{});
 }
 
 TEST_F(Sync, CopyBringsCompanionsWithoutReplacingOthers) {
