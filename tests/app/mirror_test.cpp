@@ -12,7 +12,7 @@
 #include <set>
 #include <tuple>
 
-#include "app/cli_fixture.h"
+#include "app/library_mirror_fixture.h"
 #include "metadata/metadata_service.h"
 #include "persistence/index_journal.h"
 #include "persistence/library_index.h"
@@ -24,32 +24,8 @@ namespace fs = std::filesystem;
 using test::q;
 using testing::HasSubstr;
 
-class Mirror : public Cli {
+class Mirror : public LibraryMirrorTest {
  protected:
-  fs::path lib = dir / "Library";
-  fs::path out = dir / "out";
-
-  void source(const std::string& name, std::int64_t frames = 4410) {
-    fs::create_directories((lib / name).parent_path());
-    test::writeWav(lib / (name + ".wav"), frames);
-  }
-  CliRun sync(const QStringList& extra = {}, const QString& formats = "flac") {
-    QStringList arguments{"--sync", "--format", formats, "--output", q(out), "Library"};
-    return run(arguments << extra);
-  }
-  // Visible files below `root` (not the index's hidden folder), relative to it.
-  static std::set<std::string> filesBelow(const fs::path& root) {
-    std::set<std::string> files;
-    if (!fs::exists(root)) return files;
-    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
-      if (it->path().filename().string().starts_with('.')) {
-        if (it->is_directory()) it.disable_recursion_pending();
-        continue;
-      }
-      if (it->is_regular_file()) files.insert(fs::relative(it->path(), root).string());
-    }
-    return files;
-  }
   // Every file below `root`, hidden ones included, with its size and modification time.
   static std::map<std::string, std::pair<std::uintmax_t, fs::file_time_type>> snapshot(const fs::path& root) {
     std::map<std::string, std::pair<std::uintmax_t, fs::file_time_type>> files;
@@ -58,10 +34,6 @@ class Mirror : public Cli {
         files[fs::relative(entry.path(), root).string()] = {entry.file_size(), entry.last_write_time()};
     }
     return files;
-  }
-  static std::string contents(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
   }
   static void copyTree(const fs::path& from, const fs::path& to) {
     ASSERT_EQ(QProcess::execute("cp", {"-a", q(from), q(to)}), 0);  // times kept

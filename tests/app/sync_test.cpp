@@ -7,7 +7,7 @@
 #include <fstream>
 #include <set>
 
-#include "app/cli_fixture.h"
+#include "app/library_mirror_fixture.h"
 #include "persistence/library_index.h"
 
 namespace vexal {
@@ -17,38 +17,7 @@ namespace fs = std::filesystem;
 using test::q;
 using testing::HasSubstr;
 
-class Sync : public Cli {
- protected:
-  fs::path lib = dir / "Library";
-  fs::path out = dir / "out";
-
-  void source(const std::string& name, std::int64_t frames) {
-    fs::create_directories((lib / name).parent_path());
-    test::writeWav(lib / (name + ".wav"), frames);
-  }
-  CliRun sync(QStringList extra = {}) {
-    // The library as a relative path: cue sheets resolve their audio to absolute paths.
-    QStringList arguments{"--sync", "--format", "flac", "--output", q(out), "Library"};
-    arguments << extra;
-    return run(arguments);
-  }
-  // Every visible file below `root`, relative to it (not the index's hidden folder).
-  static std::set<std::string> filesBelow(const fs::path& root) {
-    std::set<std::string> files;
-    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
-      if (it->path().filename().string().starts_with('.')) {
-        if (it->is_directory()) it.disable_recursion_pending();
-        continue;
-      }
-      if (it->is_regular_file()) files.insert(fs::relative(it->path(), root).string());
-    }
-    return files;
-  }
-  static std::string contents(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-  }
-};
+using Sync = LibraryMirrorTest;
 
 TEST_F(Sync, RerunSkipsUnchangedAndReplacesOnlyItsOwnOutputs) {
   for (const char* name : {"Disc/a", "Disc/b", "Disc/c"}) source(name, 2205);
