@@ -1,5 +1,7 @@
 #include "model/uuid.h"
 
+#include <sys/random.h>
+
 #include <random>
 
 namespace vexal {
@@ -7,11 +9,14 @@ namespace vexal {
 Uuid Uuid::random() {
   // Straight from the system's generator: a user-space engine would be copied into a
   // forked child, and parent and child would then hand out the same ids.
-  thread_local std::random_device device;
+  // One call for all 16 bytes (an import of 200 000 files makes as many ids).
   Uuid uuid;
-  for (std::size_t i = 0; i < 16; i += 4) {
-    const std::uint32_t value = device();
-    for (std::size_t j = 0; j < 4; ++j) uuid.bytes_[i + j] = static_cast<std::uint8_t>(value >> (8 * j));
+  if (::getrandom(uuid.bytes_.data(), uuid.bytes_.size(), 0) != static_cast<ssize_t>(uuid.bytes_.size())) {
+    thread_local std::random_device device;
+    for (std::size_t i = 0; i < 16; i += 4) {
+      const std::uint32_t value = device();
+      for (std::size_t j = 0; j < 4; ++j) uuid.bytes_[i + j] = static_cast<std::uint8_t>(value >> (8 * j));
+    }
   }
   uuid.bytes_[6] = static_cast<std::uint8_t>((uuid.bytes_[6] & 0x0F) | 0x40);  // version 4
   uuid.bytes_[8] = static_cast<std::uint8_t>((uuid.bytes_[8] & 0x3F) | 0x80);  // RFC 4122 variant

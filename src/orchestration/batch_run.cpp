@@ -139,7 +139,7 @@ void BatchRun::applyDecisions(std::map<Uuid, LibraryMirror::Decision> decisions)
         job->setOutputURLs({decision.upToDate.begin(), decision.upToDate.end()});
         job->setStatus(ConversionStatus::skipped());
       }
-      foldersWithSkipped_.insert(job->sourceURL().parent_path());
+      foldersWithSkipped_.insert(job->sourceURL().parent_path().native());
       addCompanionFolders(*job, upToDate);
       continue;
     }
@@ -229,7 +229,7 @@ void BatchRun::plan() {
   if (settings_.writeReplayGain && !dryRun) {
     for (const auto& plan : plans_) {
       const auto& job = *jobs_[static_cast<std::size_t>(plan.index)];
-      if (foldersWithSkipped_.contains(job.sourceURL().parent_path())) continue;
+      if (foldersWithSkipped_.contains(job.sourceURL().parent_path().native())) continue;
       if (const auto key = albumKey(job)) {
         ++albums_[*key].pending;
         albumOfJob_[job.id()] = *key;

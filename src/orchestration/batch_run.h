@@ -10,6 +10,7 @@
 #include <set>
 #include <stop_token>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "model/conversion_job.h"
@@ -47,7 +48,7 @@ class BatchRun : public QObject {
     LibraryMirror::Options options;
     bool deleteOrphans = false;
     bool copyCompanions = false;
-    std::map<Uuid, MirrorSource> sources;  // of every job of the batch
+    std::unordered_map<Uuid, MirrorSource> sources;  // of every job of the batch
     LibraryMirror::OrphanScope orphans;
   };
   struct Context {
@@ -121,7 +122,7 @@ class BatchRun : public QObject {
   std::map<Uuid, std::string> albumOfJob_;
   // Folders with a source skipped as up to date: their albums are not whole in this
   // batch, so album values measured here would be wrong.
-  std::set<std::filesystem::path> foldersWithSkipped_;
+  std::set<std::string> foldersWithSkipped_;
   std::set<std::pair<std::filesystem::path, std::filesystem::path>> companionFolders_;
   std::map<std::filesystem::path, std::string> libraryFolders_;  // source folder -> library path
   MirrorReport report_;

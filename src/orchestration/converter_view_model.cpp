@@ -140,8 +140,8 @@ ConverterViewModel::~ConverterViewModel() {
 }
 
 ConverterViewModel::JobPtr ConverterViewModel::job(const Uuid& id) const {
-  const auto it = std::ranges::find_if(jobs_, [&](const JobPtr& job) { return job->id() == id; });
-  return it == jobs_.end() ? nullptr : *it;
+  const auto it = jobsById_.find(id);
+  return it == jobsById_.end() ? nullptr : it->second;
 }
 
 void ConverterViewModel::setSettings(const ConversionSettings& settings) {
@@ -176,6 +176,7 @@ void ConverterViewModel::appendJob(JobPtr job) {
       job->addObserver([this](const ConversionJob& changed, ConversionJob::Field field) {
         emit jobChanged(changed.id(), field);
       });
+  jobsById_[job->id()] = job;
   jobs_.push_back(std::move(job));
 }
 
@@ -301,6 +302,7 @@ BatchRun::Mirroring ConverterViewModel::mirroringFor(const std::vector<JobPtr>& 
   mirroring.deleteOrphans = mirrorOptions_.deleteOrphans;
   mirroring.copyCompanions = mirrorOptions_.copyCompanions;
   for (const auto& job : jobs) mirroring.sources[job->id()] = mirrorSource(*job);
+  if (!mirrorOptions_.deleteOrphans) return mirroring;
   // Everything imported counts as present, the jobs of other shards included.
   mirroring.orphans.roots = libraryRoots_;
   for (const auto& [id, path] : libraryPaths_) {
@@ -321,6 +323,7 @@ void ConverterViewModel::removeJobsIf(const std::function<bool(const ConversionJ
       job->removeObserver(it->second);
       observers_.erase(it);
     }
+    jobsById_.erase(job->id());
     return true;
   });
   const bool any = removed.begin() != removed.end();

@@ -11,6 +11,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "model/conversion_job.h"
@@ -152,6 +153,7 @@ class ConverterViewModel : public QObject {
   BatchRun::Mirroring mirroringFor(const std::vector<JobPtr>& jobs) const;
 
   std::vector<JobPtr> jobs_;
+  std::unordered_map<Uuid, JobPtr> jobsById_;  // the same jobs, found by id
   ConversionSettings settings_;
   QString outputDirectory_;
   bool isConverting_ = false;
@@ -168,9 +170,9 @@ class ConverterViewModel : public QObject {
   bool watchedDuringBatch_ = false;  // watched files waiting for the running batch to end
   MirrorOptions mirrorOptions_;
   MirrorReport mirrorReport_;
-  std::map<Uuid, ConversionJob::ObserverId> observers_;
-  std::map<Uuid, std::string> libraryPaths_;                    // of every job imported
-  std::map<Uuid, CueTrackSource> cueTracks_;                    // of cue-track jobs
+  std::unordered_map<Uuid, ConversionJob::ObserverId> observers_;
+  std::unordered_map<Uuid, std::string> libraryPaths_;          // of every job imported
+  std::unordered_map<Uuid, CueTrackSource> cueTracks_;          // of cue-track jobs
   std::map<std::string, std::filesystem::path> libraryRoots_;  // root name -> its folder
   std::vector<std::filesystem::path> importedFolders_;          // folders given, absolute
   // Last member: destroyed first, so its workers finish while everything else still exists.

@@ -122,12 +122,24 @@ std::optional<std::uint64_t> MirrorStore::identityOf(std::string_view format, co
 
 MirrorStore::Ownership MirrorStore::ownership(const LibraryIndexEntry& entry,
                                               std::optional<FileStamp>* now) const {
-  auto folder = tree_.openParent(entry.output);
-  if (!folder) {
-    if (folder.error() == ENOENT) return Ownership::missing;
-    warn(QStringLiteral("not touching %1: it lies beyond a link or outside the destination")
-             .arg(pathToQString(tree_.absoluteOf(entry.output))));
-    return Ownership::refused;
+  const auto slash = entry.output.rfind('/');
+  const std::string parent = slash == std::string::npos ? std::string() : entry.output.substr(0, slash);
+  std::expected<UniqueFd, int> folder = std::unexpected(EBADF);
+  {
+    std::lock_guard lock(folderMutex_);
+    if (folder_ && folderPath_ == parent) folder = UniqueFd(::dup(folder_.get()));
+  }
+  if (!folder || !*folder) {
+    folder = tree_.openParent(entry.output);
+    if (!folder) {
+      if (folder.error() == ENOENT) return Ownership::missing;
+      warn(QStringLiteral("not touching %1: it lies beyond a link or outside the destination")
+               .arg(pathToQString(tree_.absoluteOf(entry.output))));
+      return Ownership::refused;
+    }
+    std::lock_guard lock(folderMutex_);
+    folderPath_ = parent;
+    folder_ = UniqueFd(::dup(folder->get()));
   }
   const std::string name = fs::path(entry.output).filename().string();
   struct stat info {};

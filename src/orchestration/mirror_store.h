@@ -88,6 +88,11 @@ class MirrorStore {
   DestinationTree tree_;
   LibraryIndex index_;
   std::vector<UniqueFd> locks_;
+  // The folder the last ownership check looked in: outputs come in folder order, so most
+  // checks reuse it instead of walking down from the root again.
+  mutable std::mutex folderMutex_;
+  mutable std::string folderPath_;
+  mutable UniqueFd folder_;
   mutable std::mutex mutex_;  // the index
   mutable std::mutex warningsMutex_;
   mutable std::vector<QString> warnings_;

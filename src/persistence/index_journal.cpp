@@ -335,8 +335,9 @@ std::expected<void, IndexError> JournalWriter::write(const std::string& bytes) {
   return {};
 }
 
-std::expected<void, IndexError> JournalWriter::append(const JournalRecord& record) {
-  const std::string line = encodeRecord(record);
+std::expected<void, IndexError> JournalWriter::append(const std::vector<JournalRecord>& records) {
+  std::string line;
+  for (const JournalRecord& record : records) line += encodeRecord(record);
   auto result = write(line);
   // Kept even when the write failed: what reached the file must be repeated if it is
   // started again.

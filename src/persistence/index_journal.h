@@ -71,7 +71,7 @@ class JournalWriter {
 
   // Appends and flushes to the disk; the error names what failed. A journal removed by
   // someone else meanwhile is started again with every record this writer made.
-  std::expected<void, IndexError> append(const JournalRecord& record);
+  std::expected<void, IndexError> append(const std::vector<JournalRecord>& records);
   // Marks the journal as ended, so any writer may fold it at once.
   void close();
 

@@ -294,9 +294,9 @@ std::uint64_t LibraryIndex::nextTime() {
   return clock_;
 }
 
-std::expected<void, IndexError> LibraryIndex::append(const JournalRecord& record) {
+std::expected<void, IndexError> LibraryIndex::append(const std::vector<JournalRecord>& records) {
   if (!writer_) writer_ = std::make_unique<JournalWriter>(fs::path(destination_) / kFolderName);
-  return writer_->append(record);
+  return writer_->append(records);
 }
 
 const LibraryIndexEntry* LibraryIndex::at(const std::string& output) const {
@@ -328,17 +328,24 @@ std::vector<const LibraryIndexEntry*> LibraryIndex::retired(const SourceKey& key
 }
 
 std::expected<void, IndexError> LibraryIndex::record(LibraryIndexEntry entry) {
-  if (!isPlainRelativePath(entry.output))
-    return std::unexpected(IndexError{"Record output in index", EINVAL});
-  JournalRecord record{nextTime(), 'P', entryFields(entry)};
-  if (auto appended = append(record); !appended) return appended;
-  apply(record);
+  return record(std::vector{std::move(entry)});
+}
+
+std::expected<void, IndexError> LibraryIndex::record(std::vector<LibraryIndexEntry> entries) {
+  std::vector<JournalRecord> records;
+  records.reserve(entries.size());
+  for (const LibraryIndexEntry& entry : entries) {
+    if (!isPlainRelativePath(entry.output)) return std::unexpected(IndexError{"Record output in index", EINVAL});
+    records.push_back({nextTime(), 'P', entryFields(entry)});
+  }
+  if (auto appended = append(records); !appended) return appended;
+  for (const JournalRecord& record : records) apply(record);
   return {};
 }
 
 std::expected<void, IndexError> LibraryIndex::forget(const std::string& output) {
   JournalRecord record{nextTime(), 'F', {output}};
-  if (auto appended = append(record); !appended) return appended;
+  if (auto appended = append({record}); !appended) return appended;
   apply(record);
   return {};
 }

@@ -102,6 +102,8 @@ class LibraryIndex {
 
   // Durable on return: the caller may then put the file in place.
   std::expected<void, IndexError> record(LibraryIndexEntry entry);
+  // Many at once, in one write flushed once.
+  std::expected<void, IndexError> record(std::vector<LibraryIndexEntry> entries);
   std::expected<void, IndexError> forget(const std::string& output);
   // Ends this process's journal cleanly.
   void close();
@@ -110,7 +112,7 @@ class LibraryIndex {
 
  private:
   void apply(const JournalRecord& record);
-  std::expected<void, IndexError> append(const JournalRecord& record);
+  std::expected<void, IndexError> append(const std::vector<JournalRecord>& records);
   std::uint64_t nextTime();
   std::expected<void, IndexError> migrateLegacy(Access access, LoadReport& report);
   void compact(const std::vector<std::filesystem::path>& files, std::size_t records);
