@@ -145,6 +145,7 @@ Expected<> AudioProcessor::convert(const std::filesystem::path& source,
     if (read.hasContent()) metadata = std::move(read);
   }
   if (metadata) {
+    MetadataService::fitPictures(*metadata, settings.coverMaxSize, settings.frontCoverOnly);
     // The source's gain values describe its level: they stay true only while nothing
     // changes it, and ReplayGain measures the output's own instead.
     const bool sourceLevel = settings.normalizationMode == NormalizationMode::off && *fadeIn == 0 &&

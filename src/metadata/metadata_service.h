@@ -36,6 +36,12 @@ bool isGainProperty(std::string_view key);
 // others (a recording's identifier, ISRC, lyrics, track gain) describe the file itself.
 TagProperties albumProperties(const TagProperties& properties);
 
+// Applies the cover options for devices: pictures whose longer side exceeds `maxSide`
+// pixels become JPEGs of that size (quality 90), and with `frontCoverOnly` only the
+// cover in `artwork` stays.
+void fitPictures(AudioMetadata& metadata, std::optional<std::uint32_t> maxSide,
+                 bool frontCoverOnly);
+
 // Why writeToM4A failed.
 struct WriteError {
   enum class Kind { exportFailed, exporterUnavailable };

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <initializer_list>
 
+#include "platform/picture_scaling.h"
+
 namespace vexal::MetadataService {
 namespace {
 
@@ -124,6 +126,20 @@ std::vector<std::uint8_t> flacPictureBlock(const platform::StoredPicture& pictur
   put32(static_cast<std::uint32_t>(picture.data.size()));
   block.insert(block.end(), picture.data.begin(), picture.data.end());
   return block;
+}
+
+void fitPictures(AudioMetadata& metadata, std::optional<std::uint32_t> maxSide,
+                 bool frontCoverOnly) {
+  if (frontCoverOnly) metadata.pictures.clear();
+  if (!maxSide) return;
+  auto fit = [&](std::vector<std::uint8_t>& image) {
+    // A header that gives the size spares decoding a picture small enough already.
+    const auto info = imageInfo(image);
+    if (info && info->width > 0 && std::max(info->width, info->height) <= *maxSide) return;
+    if (auto smaller = platform::shrunkJpeg(image, *maxSide)) image = std::move(*smaller);
+  };
+  if (metadata.artwork) fit(*metadata.artwork);
+  for (auto& picture : metadata.pictures) fit(picture.data);
 }
 
 std::string base64(std::span<const std::uint8_t> data) {
