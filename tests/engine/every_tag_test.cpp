@@ -47,18 +47,11 @@ const TagProperties& otherProperties() {
   static const TagProperties properties = {
       {"MUSICBRAINZ_TRACKID", {"0a1b2c3d-0000-4000-8000-000000000001"}},
       {"MUSICBRAINZ_ALBUMID", {"0a1b2c3d-0000-4000-8000-000000000002"}},
-      {"ARTISTSORT", {"First, The"}},
-      {"ALBUMARTISTSORT", {"Testers, Various"}},
-      {"COMPILATION", {"1"}},
-      {"LYRICS", {"la la la\nla"}},
-      {"COMMENT", {"a comment"}},
-      {"ISRC", {"USRC17607839"}},
-      {"LABEL", {"Test Records"}},
-      {"BPM", {"120"}},
-      {"ORIGINALDATE", {"1990-01-02"}},
-      {"CONDUCTOR", {"A. Conductor"}},
-      {"SOURCE_NOTE", {"from the vault"}},
-  };
+      {"ARTISTSORT", {"First, The"}}, {"ALBUMARTISTSORT", {"Testers, Various"}},
+      {"COMPILATION", {"1"}}, {"LYRICS", {"la la la\nla"}}, {"COMMENT", {"a comment"}},
+      {"ISRC", {"USRC17607839"}}, {"LABEL", {"Test Records"}}, {"BPM", {"120"}},
+      {"ORIGINALDATE", {"1990-01-02"}}, {"CONDUCTOR", {"A. Conductor"}},
+      {"SOURCE_NOTE", {"from the vault"}}};
   return properties;
 }
 

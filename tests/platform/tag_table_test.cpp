@@ -6,7 +6,9 @@
 
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
+#include <string_view>
 
 #include "platform/media_assets.h"
 
@@ -15,55 +17,15 @@ namespace {
 
 // The properties taggers write most (MusicBrainz Picard's names), and a name no format
 // knows standing for any other.
-constexpr const char* kRows[] = {"TITLE",
-                                 "ARTIST",
-                                 "ALBUM",
-                                 "ALBUMARTIST",
-                                 "GENRE",
-                                 "COMPOSER",
-                                 "DATE",
-                                 "TRACKNUMBER",
-                                 "DISCNUMBER",
-                                 "TITLESORT",
-                                 "ARTISTSORT",
-                                 "ALBUMSORT",
-                                 "ALBUMARTISTSORT",
-                                 "COMPOSERSORT",
-                                 "ORIGINALDATE",
-                                 "RELEASEDATE",
-                                 "COMPILATION",
-                                 "BPM",
-                                 "COMMENT",
-                                 "LYRICS",
-                                 "LYRICIST",
-                                 "CONDUCTOR",
-                                 "ARRANGER",
-                                 "REMIXER",
-                                 "PRODUCER",
-                                 "LABEL",
-                                 "CATALOGNUMBER",
-                                 "BARCODE",
-                                 "ISRC",
-                                 "MEDIA",
-                                 "DISCSUBTITLE",
-                                 "GROUPING",
-                                 "MOOD",
-                                 "COPYRIGHT",
-                                 "LANGUAGE",
-                                 "SCRIPT",
-                                 "RELEASECOUNTRY",
-                                 "RELEASESTATUS",
-                                 "RELEASETYPE",
-                                 "ASIN",
-                                 "MUSICBRAINZ_TRACKID",
-                                 "MUSICBRAINZ_RELEASETRACKID",
-                                 "MUSICBRAINZ_ALBUMID",
-                                 "MUSICBRAINZ_ARTISTID",
-                                 "MUSICBRAINZ_ALBUMARTISTID",
-                                 "MUSICBRAINZ_RELEASEGROUPID",
-                                 "MUSICBRAINZ_WORKID",
-                                 "ACOUSTID_ID",
-                                 "NAME"};
+constexpr std::string_view kRows =
+    "TITLE ARTIST ALBUM ALBUMARTIST GENRE COMPOSER DATE TRACKNUMBER DISCNUMBER TITLESORT "
+    "ARTISTSORT ALBUMSORT ALBUMARTISTSORT COMPOSERSORT ORIGINALDATE RELEASEDATE "
+    "COMPILATION BPM COMMENT LYRICS LYRICIST CONDUCTOR ARRANGER REMIXER PRODUCER LABEL "
+    "CATALOGNUMBER BARCODE ISRC MEDIA DISCSUBTITLE GROUPING MOOD COPYRIGHT LANGUAGE "
+    "SCRIPT RELEASECOUNTRY RELEASESTATUS RELEASETYPE ASIN MUSICBRAINZ_TRACKID "
+    "MUSICBRAINZ_RELEASETRACKID MUSICBRAINZ_ALBUMID MUSICBRAINZ_ARTISTID "
+    "MUSICBRAINZ_ALBUMARTISTID MUSICBRAINZ_RELEASEGROUPID MUSICBRAINZ_WORKID ACOUSTID_ID "
+    "NAME";
 
 std::string code(const std::string& text) {
   return text.empty() ? "-" : "`" + text + "`";
@@ -73,7 +35,8 @@ std::string generatedTable() {
   std::string table =
       "| Property | FLAC, Ogg Vorbis, Opus | MP3 (ID3v2.3) | AAC, ALAC (M4A) "
       "|\n|---|---|---|---|\n";
-  for (const std::string property : kRows) {
+  std::istringstream rows{std::string(kRows)};
+  for (std::string property; rows >> property;) {
     const PropertyPlacement placement = placementOf(property);
     const bool other = property == "NAME";
     table += "| " + (other ? std::string("any other NAME") : code(property)) + " | " +
