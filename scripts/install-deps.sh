@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(
   pkg-config cmake g++ make ccache
-  libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libsoxr-dev
+  libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libswscale-dev libsoxr-dev
   qt6-base-dev libqt6svg6 libtag1-dev libmp3lame-dev libvorbis-dev libogg-dev libopus-dev
   libgtest-dev libgmock-dev libbenchmark-dev libebur128-dev
   ffmpeg xvfb xauth time

@@ -263,6 +263,8 @@ void CommandLine::addOptions() {
               "\"AAC\") and {ext} keep formats apart.",
               "TEXT");
   flagOption("no-metadata", "Do not carry tags and artwork into the outputs.");
+  valueOption("cover-max-size", "Scale larger pictures to PX pixels on their longer side.", "PX");
+  flagOption("front-cover-only", "Carry only the front cover, no other pictures.");
   flagOption("replaygain",
              "Write ReplayGain 2.0 tags measured on each output (BS.1770, -18 LUFS reference): "
              "REPLAYGAIN_TRACK_GAIN/PEAK, and REPLAYGAIN_ALBUM_GAIN/PEAK over the tracks of one "
@@ -371,6 +373,10 @@ std::optional<UsageError> CommandLine::buildSettings(ConversionSettings& setting
     settings.namingTemplate.templateText = text.toStdString();
   }
   if (parser_.isSet("no-metadata")) settings.preserveMetadata = false;
+  check(readNumber(parser_, "cover-max-size", 1, 10000, "pixels", [&](double v) {
+    settings.coverMaxSize = static_cast<std::uint32_t>(std::lround(v));
+  }));
+  if (parser_.isSet("front-cover-only")) settings.frontCoverOnly = true;
   if (parser_.isSet("replaygain")) settings.writeReplayGain = true;
   if (parser_.isSet("verify")) settings.verifyAfterConversion = true;
   if (parser_.isSet("sync")) settings.skipConverted = true;

@@ -25,7 +25,8 @@ using TagWriter = std::optional<MetadataService::WriteError> (*)(const AudioMeta
                                                                   const ReplayGainTags&);
 
 // How a format is produced: its encoder, whether the encoder writes the tags itself,
-// and the tag writer that runs on the finished file otherwise. A new encoder joins here.
+// and the tag writer that runs on the finished file (for MP3, what LAME cannot write).
+// A new encoder joins here.
 struct Route {
   Encoder encode;
   bool encoderWritesTags;
@@ -42,7 +43,7 @@ Route routeFor(OutputFormat format) {
       return {encodeWithExtAudioFile, false, MetadataService::writeToFlac, "writeToFlac"};
     case OutputFormat::wav:
     case OutputFormat::aiff: return {encodeWithExtAudioFile, false, nullptr, nullptr};
-    case OutputFormat::mp3: return {encodeMP3, true, nullptr, nullptr};
+    case OutputFormat::mp3: return {encodeMP3, true, MetadataService::writeToMp3, "writeToMp3"};
     case OutputFormat::opus: return {encodeOpus, true, nullptr, nullptr};
     case OutputFormat::vorbis: return {encodeVorbis, true, nullptr, nullptr};
   }
@@ -142,6 +143,18 @@ Expected<> AudioProcessor::convert(const std::filesystem::path& source,
   if (settings.preserveMetadata) {
     AudioMetadata read = tags ? *tags : MetadataService::readMetadata(source);
     if (read.hasContent()) metadata = std::move(read);
+  }
+  if (metadata) {
+    MetadataService::fitPictures(*metadata, settings.coverMaxSize, settings.frontCoverOnly);
+    // The source's gain values describe its level: they stay true only while nothing
+    // changes it, and ReplayGain measures the output's own instead.
+    const bool sourceLevel = settings.normalizationMode == NormalizationMode::off && *fadeIn == 0 &&
+                             *fadeOut == 0 && channels == info->channels;
+    if (!sourceLevel || settings.writeReplayGain) {
+      std::erase_if(metadata->properties, [](const auto& property) {
+        return MetadataService::isGainProperty(property.first);
+      });
+    }
   }
 
   EncodeRequest request;

@@ -106,10 +106,6 @@ void writeID3Tags(const AudioMetadata& metadata, lame_global_struct* lame) {
   if (metadata.discNumber) {
     id3tag_set_fieldvalue(lame, ("TPOS=" + std::to_string(*metadata.discNumber)).c_str());
   }
-  if (metadata.artwork && !metadata.artwork->empty()) {
-    id3tag_set_albumart(lame, reinterpret_cast<const char*>(metadata.artwork->data()),
-                        metadata.artwork->size());
-  }
 }
 
 }  // namespace vexal

@@ -1,5 +1,7 @@
 #include <vorbis/codec.h>
 
+#include <algorithm>
+
 #include "metadata/metadata_service.h"
 #include "metadata/picture_block.h"
 
@@ -28,17 +30,21 @@ std::vector<std::pair<std::string, std::string>> commentFields(const AudioMetada
   number("TRACKNUMBER", metadata.trackNumber);
   if (metadata.trackNumber) number("TRACKTOTAL", metadata.trackTotal);
   number("DISCNUMBER", metadata.discNumber);
+  // Every other property under its own name; a name a comment cannot hold (a '=' or a
+  // byte outside printable ASCII, as an ID3 TXXX description may have) is left out.
+  for (const auto& [key, values] : metadata.properties) {
+    const auto printable = [](char c) { return c >= 0x20 && c <= 0x7D && c != '='; };
+    if (key.empty() || !std::ranges::all_of(key, printable)) continue;
+    for (const auto& value : values) fields.emplace_back(key, value);
+  }
   return fields;
 }
 
 std::vector<std::pair<std::string, std::string>> oggCommentFields(const AudioMetadata& metadata) {
   auto fields = commentFields(metadata);
-  // The cover, as Ogg files carry it: a base64 FLAC picture block. Bytes that are no
-  // known image type are left out rather than labelled with a made-up type.
-  if (metadata.artwork && !metadata.artwork->empty()) {
-    if (const auto info = imageInfo(*metadata.artwork)) {
-      fields.emplace_back("METADATA_BLOCK_PICTURE", base64(flacPictureBlock(*metadata.artwork, *info)));
-    }
+  // Pictures, as Ogg files carry them: base64 FLAC picture blocks.
+  for (const auto& picture : storedPictures(metadata)) {
+    fields.emplace_back("METADATA_BLOCK_PICTURE", base64(flacPictureBlock(picture)));
   }
   return fields;
 }

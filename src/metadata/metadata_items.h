@@ -15,6 +15,11 @@ namespace vexal::MetadataService {
 // The common-key pass, then the identifier pass with its fallbacks.
 AudioMetadata metadataFromItems(const std::vector<platform::MediaItem>& items);
 
+// Adds what the items do not give: the file's other properties (without the record's own
+// and the file-specific ones; totals folded into DISCTOTAL) and its pictures (the front
+// cover, else the first picture, as `artwork`, the rest beside it).
+void addOtherTags(AudioMetadata& metadata, const platform::FileTags& tags);
+
 // Plain decimal: an optional sign and ASCII digits, nothing else (no blanks).
 std::optional<std::int64_t> parseInteger(std::string_view text);
 

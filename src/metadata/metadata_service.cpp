@@ -87,15 +87,38 @@ std::optional<WriteError> rewriteThroughTemporary(const std::filesystem::path& u
   return std::nullopt;
 }
 
+std::optional<std::string> discTotal(const AudioMetadata& metadata) {
+  const auto found = metadata.properties.find("DISCTOTAL");
+  if (found == metadata.properties.end() || found->second.empty()) return std::nullopt;
+  return found->second.front();
+}
+
+// "3/12", or "3" without a total.
+std::string numberOfTotal(std::int64_t number, const std::optional<std::string>& total) {
+  return std::to_string(number) + (total ? "/" + *total : std::string());
+}
+
+// The properties ID3v2 and MP4 files hold beside the record's fields: the disc total is
+// part of their disc number.
+TagProperties otherProperties(const AudioMetadata& metadata) {
+  TagProperties properties = metadata.properties;
+  if (metadata.discNumber) properties.erase("DISCTOTAL");
+  return properties;
+}
+
 std::vector<MediaItem> m4aItems(const AudioMetadata& metadata) {
   std::vector<MediaItem> items;
   auto text = [&](std::string_view identifier, const std::optional<std::string>& value) {
     if (!value || value->empty()) return;
     items.push_back(MediaItem{.identifier = std::string(identifier), .stringValue = *value});
   };
-  auto number = [&](std::string_view identifier, const std::optional<std::int64_t>& value) {
+  // Track and disc numbers carry their total as "3/12".
+  auto number = [&](std::string_view identifier, const std::optional<std::int64_t>& value,
+                    const std::optional<std::string>& total) {
     if (!value) return;
-    items.push_back(MediaItem{.identifier = std::string(identifier), .numberValue = *value});
+    items.push_back(MediaItem{.identifier = std::string(identifier),
+                              .stringValue = numberOfTotal(*value, total),
+                              .numberValue = *value});
   };
   text(Id::iTunesSongName, metadata.title);
   text(Id::iTunesArtist, metadata.artist);
@@ -104,8 +127,9 @@ std::vector<MediaItem> m4aItems(const AudioMetadata& metadata) {
   text(Id::iTunesUserGenre, metadata.genre);
   text(Id::iTunesComposer, metadata.composer);
   text(Id::iTunesReleaseDate, metadata.dateText());
-  number(Id::iTunesTrackNumber, metadata.trackNumber);
-  number(Id::iTunesDiscNumber, metadata.discNumber);
+  number(Id::iTunesTrackNumber, metadata.trackNumber,
+         metadata.trackTotal ? std::optional(std::to_string(*metadata.trackTotal)) : std::nullopt);
+  number(Id::iTunesDiscNumber, metadata.discNumber, discTotal(metadata));
   if (metadata.artwork && !metadata.artwork->empty()) {
     items.push_back(MediaItem{.commonKey = CommonKey::artwork,
                               .identifier = std::string(Id::iTunesCoverArt),
@@ -264,8 +288,11 @@ std::string WriteError::text() const {
 }
 
 AudioMetadata readMetadata(const std::filesystem::path& url) {
-  const auto items = platform::loadMetadataItems(url);
-  return items ? metadataFromItems(*items) : AudioMetadata{};
+  const auto tags = platform::loadFileTags(url);
+  if (!tags) return {};
+  auto metadata = metadataFromItems(tags->items);
+  addOtherTags(metadata, *tags);
+  return metadata;
 }
 
 // Sets `fields` in `temporary` after `write` succeeded there: one rewrite for tags and
@@ -281,25 +308,41 @@ std::optional<std::string> thenGains(const std::filesystem::path& temporary, Wri
 std::optional<WriteError> writeToM4A(const AudioMetadata& metadata,
                                      const std::filesystem::path& url, const ReplayGainTags& gains) {
   const auto items = m4aItems(metadata);
+  const auto properties = otherProperties(metadata);
   const auto fields = replayGainFields(gains, OutputFormat::aac);  // AAC and ALAC alike
   return rewriteThroughTemporary(url, ".m4a", [&](const std::filesystem::path& temporary) {
-    return thenGains(temporary, [&] { return platform::writeM4AItems(temporary, items); }, fields);
+    return thenGains(temporary, [&] { return platform::writeM4AItems(temporary, items, properties); },
+                     fields);
   });
 }
 
 std::optional<WriteError> writeToFlac(const AudioMetadata& metadata,
                                       const std::filesystem::path& url, const ReplayGainTags& gains) {
-  std::optional<platform::FlacPicture> picture;
-  if (metadata.artwork && !metadata.artwork->empty()) {
-    if (const auto info = imageInfo(*metadata.artwork)) {
-      picture = platform::FlacPicture{*metadata.artwork, info->mimeType, info->width, info->height,
-                                      info->colorDepth};
-    }
-  }
+  const auto pictures = storedPictures(metadata);
   const auto comments = commentFields(metadata);
   const auto fields = replayGainFields(gains, OutputFormat::flac);
   return rewriteThroughTemporary(url, ".flac", [&](const std::filesystem::path& temporary) {
-    return thenGains(temporary, [&] { return platform::writeFlacTags(temporary, comments, picture); },
+    return thenGains(temporary, [&] { return platform::writeFlacTags(temporary, comments, pictures); },
+                     fields);
+  });
+}
+
+std::optional<WriteError> writeToMp3(const AudioMetadata& metadata,
+                                     const std::filesystem::path& url, const ReplayGainTags& gains) {
+  // LAME wrote the record's fields but a year for the date and no disc total.
+  TagProperties properties = otherProperties(metadata);
+  const auto date = metadata.dateText();
+  if (date && metadata.year && *date != std::to_string(*metadata.year)) properties["DATE"] = {*date};
+  if (const auto total = discTotal(metadata); total && metadata.discNumber) {
+    properties["DISCNUMBER"] = {numberOfTotal(*metadata.discNumber, total)};
+  }
+  const auto pictures = storedPictures(metadata);
+  const auto fields = replayGainFields(gains, OutputFormat::mp3);
+  if (properties.empty() && pictures.empty()) {
+    return fields.empty() ? std::nullopt : writeReplayGain(gains, OutputFormat::mp3, url);
+  }
+  return rewriteThroughTemporary(url, ".mp3", [&](const std::filesystem::path& temporary) {
+    return thenGains(temporary, [&] { return platform::writeId3Tags(temporary, properties, pictures); },
                      fields);
   });
 }

@@ -4,10 +4,10 @@
 #include <cstdlib>
 #include <initializer_list>
 
+#include "platform/picture_scaling.h"
+
 namespace vexal::MetadataService {
 namespace {
-
-constexpr std::uint32_t kFrontCover = 3;  // FLAC/ID3 picture type
 
 bool startsWith(std::span<const std::uint8_t> data, std::size_t offset,
                 std::initializer_list<std::uint8_t> magic) {
@@ -92,25 +92,54 @@ std::optional<ImageInfo> imageInfo(std::span<const std::uint8_t> image) {
   return info;
 }
 
-std::vector<std::uint8_t> flacPictureBlock(std::span<const std::uint8_t> image,
-                                           const ImageInfo& info) {
+std::vector<platform::StoredPicture> storedPictures(const AudioMetadata& metadata) {
+  std::vector<platform::StoredPicture> stored;
+  auto add = [&](const TagPicture& picture) {
+    const auto info = picture.data.empty() ? std::nullopt : imageInfo(picture.data);
+    if (!info) return;
+    stored.push_back({picture.type, picture.description, picture.data, info->mimeType, info->width,
+                      info->height, info->colorDepth});
+  };
+  if (metadata.artwork) add({TagPicture::kFrontCover, {}, *metadata.artwork});
+  for (const auto& picture : metadata.pictures) add(picture);
+  return stored;
+}
+
+std::vector<std::uint8_t> flacPictureBlock(const platform::StoredPicture& picture) {
   std::vector<std::uint8_t> block;
-  block.reserve(32 + info.mimeType.size() + image.size());
+  block.reserve(32 + picture.mimeType.size() + picture.description.size() + picture.data.size());
   auto put32 = [&](std::uint32_t value) {
     for (int shift = 24; shift >= 0; shift -= 8)
       block.push_back(static_cast<std::uint8_t>(value >> shift));
   };
-  put32(kFrontCover);
-  put32(static_cast<std::uint32_t>(info.mimeType.size()));
-  block.insert(block.end(), info.mimeType.begin(), info.mimeType.end());
-  put32(0);  // description length
-  put32(info.width);
-  put32(info.height);
-  put32(info.colorDepth);
+  auto putText = [&](const std::string& text) {
+    put32(static_cast<std::uint32_t>(text.size()));
+    block.insert(block.end(), text.begin(), text.end());
+  };
+  put32(picture.type);
+  putText(picture.mimeType);
+  putText(picture.description);  // UTF-8
+  put32(picture.width);
+  put32(picture.height);
+  put32(picture.colorDepth);
   put32(0);  // palette colours; none for the types we write
-  put32(static_cast<std::uint32_t>(image.size()));
-  block.insert(block.end(), image.begin(), image.end());
+  put32(static_cast<std::uint32_t>(picture.data.size()));
+  block.insert(block.end(), picture.data.begin(), picture.data.end());
   return block;
+}
+
+void fitPictures(AudioMetadata& metadata, std::optional<std::uint32_t> maxSide,
+                 bool frontCoverOnly) {
+  if (frontCoverOnly) metadata.pictures.clear();
+  if (!maxSide) return;
+  auto fit = [&](std::vector<std::uint8_t>& image) {
+    // A header that gives the size spares decoding a picture small enough already.
+    const auto info = imageInfo(image);
+    if (info && info->width > 0 && std::max(info->width, info->height) <= *maxSide) return;
+    if (auto smaller = platform::shrunkJpeg(image, *maxSide)) image = std::move(*smaller);
+  };
+  if (metadata.artwork) fit(*metadata.artwork);
+  for (auto& picture : metadata.pictures) fit(picture.data);
 }
 
 std::string base64(std::span<const std::uint8_t> data) {

@@ -10,6 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "model/audio_metadata.h"
+#include "platform/media_assets.h"
+
 namespace vexal::MetadataService {
 
 struct ImageInfo {
@@ -22,9 +25,14 @@ struct ImageInfo {
 // What the bytes' signature says; none for anything that is not one of the five types.
 std::optional<ImageInfo> imageInfo(std::span<const std::uint8_t> image);
 
-// A FLAC METADATA_BLOCK_PICTURE body: a front cover (type 3) with no description.
-std::vector<std::uint8_t> flacPictureBlock(std::span<const std::uint8_t> image,
-                                           const ImageInfo& info);
+// The pictures a record carries, as outputs store them: the cover in `artwork` as the
+// front cover without description, then the other pictures with their types and
+// descriptions. Bytes that are no known image type are left out rather than labelled
+// with a made-up type.
+std::vector<platform::StoredPicture> storedPictures(const AudioMetadata& metadata);
+
+// A FLAC METADATA_BLOCK_PICTURE body.
+std::vector<std::uint8_t> flacPictureBlock(const platform::StoredPicture& picture);
 
 std::string base64(std::span<const std::uint8_t> data);
 

@@ -1,12 +1,29 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace vexal {
+
+// A picture a file carries: its ID3v2/FLAC picture type (0 other, 3 front cover, 4 back
+// cover, 5 leaflet page, 8 artist, ...), its description and the encoded image as read.
+struct TagPicture {
+  static constexpr std::uint32_t kOther = 0;
+  static constexpr std::uint32_t kFrontCover = 3;
+  std::uint32_t type = kFrontCover;
+  std::string description;
+  std::vector<std::uint8_t> data;
+
+  bool operator==(const TagPicture&) const = default;
+};
+
+// Tags by the tag library's property names (upper case: "MUSICBRAINZ_TRACKID", "LYRICS",
+// "DISCTOTAL"), each with its values in order.
+using TagProperties = std::map<std::string, std::vector<std::string>>;
 
 // Tags carried from a source to its outputs; every field may be absent. A field given
 // several values (two ARTIST comments, a multi-value ID3v2.4 frame) holds them joined
@@ -29,7 +46,12 @@ struct AudioMetadata {
   // the year; written only while it still starts with `year` (an edited year wins).
   std::optional<std::string> date;
   std::optional<std::string> composer;
-  std::optional<std::vector<std::uint8_t>> artwork;  // encoded image bytes as read
+  std::optional<std::vector<std::uint8_t>> artwork;  // the front cover, encoded as read
+  // Every other tag of the source (sort names, identifiers, lyrics, the disc total, gain
+  // values, keys no tagger standardised), and its pictures besides the cover in
+  // `artwork`. Each output keeps what its format can hold.
+  TagProperties properties;
+  std::vector<TagPicture> pictures;
 
   // Only title, artist, album, track number and artwork count: a record holding
   // just genre and year is not worth writing anywhere.

@@ -62,6 +62,9 @@ std::string outputFingerprint(const ConversionSettings& s, OutputFormat format) 
   shape += ";fades=" + number(s.fadeInSeconds) + "," + number(s.fadeOutSeconds);
   shape += ";replaygain=" + std::to_string(s.writeReplayGain);
   shape += ";tags=" + std::to_string(s.preserveMetadata);
+  // Only when chosen, so outputs made before the cover options existed stay up to date.
+  if (s.coverMaxSize) shape += ";cover=" + std::to_string(*s.coverMaxSize);
+  if (s.frontCoverOnly) shape += ";frontcover";
   shape += ";template=" + s.namingTemplate.templateText;
   char hex[17];
   std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(stableHash(shape)));

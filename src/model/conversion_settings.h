@@ -30,6 +30,11 @@ struct ConversionSettings {
   double fadeOutSeconds = 0.0;
   bool writeReplayGain = false;
   bool preserveMetadata = true;
+  // Pictures for devices: the longest side in pixels a picture may keep (larger ones are
+  // scaled down, aspect kept, to a JPEG of quality 90; absent: as they are), and whether
+  // the front cover is the only picture written.
+  std::optional<std::uint32_t> coverMaxSize;
+  bool frontCoverOnly = false;
   NamingTemplate namingTemplate;
   bool verifyAfterConversion = false;
   // Mirroring: a source whose outputs the destination's index records as made from it,

@@ -77,6 +77,12 @@ std::vector<std::shared_ptr<ConversionJob>> makeCueTrackJobs(
     metadata.year = sheetYear ? sheetYear : own.year;
     metadata.composer = wholeFile ? own.composer : std::nullopt;
     metadata.artwork = own.artwork;
+    // A file cut into tracks lends them what describes the whole album (identifiers,
+    // label, album gain, booklet pictures); what it says of itself (a recording id, track
+    // gain, lyrics) would be wrong for every track.
+    metadata.properties =
+        wholeFile ? own.properties : MetadataService::albumProperties(own.properties);
+    metadata.pictures = own.pictures;
 
     const std::string nameUtf8 = name.toStdString();
     // The sheet's own name keeps its bytes when it names the folder.

@@ -57,6 +57,8 @@ QJsonObject encodePreset(const ConversionPreset& preset) {
   object.insert("writeReplayGain", preset.writeReplayGain);
   object.insert("verifyAfterConversion", preset.verifyAfterConversion);
   if (preset.skipConverted) object.insert("skipConverted", true);
+  if (preset.coverMaxSize) object.insert("coverMaxSize", static_cast<qint64>(*preset.coverMaxSize));
+  if (preset.frontCoverOnly) object.insert("frontCoverOnly", true);
   if (!preset.formatBitrates.isEmpty()) {
     QJsonObject bitrates;
     for (auto it = preset.formatBitrates.cbegin(); it != preset.formatBitrates.cend(); ++it)
@@ -127,10 +129,20 @@ std::optional<ConversionPreset> decodePreset(const QJsonValue& value) {
   }
 
   auto absent = [](const QJsonValue& v) { return v.isUndefined() || v.isNull(); };
-  if (const QJsonValue skip = object.value("skipConverted"); !absent(skip)) {
-    const auto flag = json_file::boolean(skip);
-    if (!flag) return std::nullopt;
-    preset.skipConverted = *flag;
+  for (const auto& [key, field] : {std::pair{"skipConverted", &preset.skipConverted},
+                                   std::pair{"frontCoverOnly", &preset.frontCoverOnly}}) {
+    if (const QJsonValue value = object.value(QLatin1String(key)); !absent(value)) {
+      const auto flag = json_file::boolean(value);
+      if (!flag) return std::nullopt;
+      *field = *flag;
+    }
+  }
+  if (const QJsonValue size = object.value("coverMaxSize"); !absent(size)) {
+    const auto number = json_file::integer(size);
+    if (!number || *number < 1 || *number > std::numeric_limits<quint32>::max()) {
+      return std::nullopt;
+    }
+    preset.coverMaxSize = static_cast<quint32>(*number);
   }
   const QJsonValue bitrate = object.value("customBitrate");
   if (!absent(bitrate)) {
@@ -181,7 +193,9 @@ ConversionPreset::ConversionPreset(QString presetName, const ConversionSettings&
       namingTemplate(QString::fromStdString(settings.namingTemplate.templateText)),
       writeReplayGain(settings.writeReplayGain),
       verifyAfterConversion(settings.verifyAfterConversion),
-      skipConverted(settings.skipConverted) {
+      skipConverted(settings.skipConverted),
+      coverMaxSize(settings.coverMaxSize),
+      frontCoverOnly(settings.frontCoverOnly) {
   for (OutputFormat format : settings.enabledFormats) enabledFormats.append(toQString(rawValue(format)));
   for (const auto& [format, bitrate] : settings.formatBitrates) formatBitrates.insert(toQString(rawValue(format)), bitrate);
 }
@@ -208,6 +222,8 @@ ConversionSettings ConversionPreset::toSettings() const {
   settings.namingTemplate.templateText = namingTemplate.toStdString();
   settings.verifyAfterConversion = verifyAfterConversion;
   settings.skipConverted = skipConverted;
+  settings.coverMaxSize = coverMaxSize;
+  settings.frontCoverOnly = frontCoverOnly;
   for (auto it = formatBitrates.cbegin(); it != formatBitrates.cend(); ++it) {
     if (auto format = outputFormatFromRaw(it.key().toStdString())) settings.formatBitrates[*format] = it.value();
   }

@@ -37,6 +37,9 @@ struct ConversionPreset {
   bool writeReplayGain = false;
   bool verifyAfterConversion = false;
   bool skipConverted = false;  // key written only when true, so older files load unchanged
+  // Keys written only when set, so older files load unchanged.
+  std::optional<quint32> coverMaxSize;  // pixels, at least 1
+  bool frontCoverOnly = false;
   // Format raw value to bit/s; key omitted when empty, so older files load unchanged.
   QMap<QString, qint64> formatBitrates;
 

@@ -2,6 +2,7 @@
 
 #include "model/audio_metadata.h"
 #include "model/decimal.h"
+#include "platform/taglib_properties.h"
 
 #include <taglib/aifffile.h>
 #include <taglib/apefile.h>
@@ -37,6 +38,12 @@ namespace vexal::platform {
 namespace {
 
 namespace Id = MediaIdentifier;
+
+constexpr std::uint32_t kBackCover = 4;  // ID3v2/FLAC picture type
+
+int majorVersion(const TagLib::ID3v2::Tag& tag) {
+  return static_cast<int>(tag.header()->majorVersion());
+}
 
 // TagLib prints its complaints about malformed files to stderr; the files are the
 // user's and nothing else is logged, so they are dropped.
@@ -107,12 +114,18 @@ MediaItem textItem(std::string identifier, std::string value,
   return item;
 }
 
-MediaItem artworkItem(std::string identifier, const TagLib::ByteVector& data) {
+// A picture: an artwork item for the reader's passes, and the picture with its type.
+void addPicture(FileTags& tags, std::string identifier, const TagLib::ByteVector& data,
+                std::uint32_t type, const TagLib::String& description = {}) {
   MediaItem item;
   item.commonKey = CommonKey::artwork;
   item.identifier = std::move(identifier);
   item.dataValue = bytes(data);
-  return item;
+  tags.items.push_back(std::move(item));
+  // The types run to 20 (publisher logo); a larger one from a damaged tag means nothing.
+  constexpr std::uint32_t kLastType = 20;
+  tags.pictures.push_back(
+      TagPicture{type <= kLastType ? type : TagPicture::kOther, utf8(description), bytes(data)});
 }
 
 // A disc number ("2" or "2/3") carries its number value as well.
@@ -122,9 +135,9 @@ MediaItem discItem(std::string value) {
   return item;
 }
 
-using Items = std::vector<MediaItem>;
 
-void addMp4(const TagLib::MP4::Tag& tag, Items& items) {
+void addMp4(const TagLib::MP4::Tag& tag, FileTags& tags) {
+  auto& items = tags.items;
   static const std::map<std::string, CommonKey> kCommon = {{"\u00A9nam", CommonKey::title},
                                                            {"\u00A9ART", CommonKey::artist},
                                                            {"\u00A9alb", CommonKey::albumName},
@@ -134,8 +147,10 @@ void addMp4(const TagLib::MP4::Tag& tag, Items& items) {
     const std::string atom = utf8(key);
     const std::string identifier = "itsk/" + atom;
     if (atom == "covr") {
+      // MP4 covers have no type: the first is the front cover.
       for (const auto& cover : value.toCoverArtList()) {
-        items.push_back(artworkItem(identifier, cover.data()));
+        addPicture(tags, identifier, cover.data(),
+                   tags.pictures.empty() ? TagPicture::kFrontCover : TagPicture::kOther);
       }
       continue;
     }
@@ -160,12 +175,13 @@ void addMp4(const TagLib::MP4::Tag& tag, Items& items) {
   }
 }
 
-void addId3v2(const TagLib::ID3v2::Tag& tag, Items& items) {
+void addId3v2(const TagLib::ID3v2::Tag& tag, FileTags& tags) {
+  auto& items = tags.items;
   for (const auto* frame : tag.frameList()) {
     const std::string id(frame->frameID().data(), frame->frameID().size());
     if (id == "APIC") {
       if (const auto* picture = dynamic_cast<const TagLib::ID3v2::AttachedPictureFrame*>(frame)) {
-        items.push_back(artworkItem("id3/APIC", picture->picture()));
+        addPicture(tags, "id3/APIC", picture->picture(), picture->type(), picture->description());
       }
       continue;
     }
@@ -190,7 +206,7 @@ void addId3v2(const TagLib::ID3v2::Tag& tag, Items& items) {
     } else if (id == "TYER" || id == "TDRC") {
       // A version 2.4 TDRC is a timestamp ("2004-05-17") like the iTunes release date; a
       // version 2.3 TYER is a bare year (TagLib renames it TDRC while reading).
-      const bool timestamp = id == "TDRC" && tag.header()->majorVersion() >= 4;
+      const bool timestamp = id == "TDRC" && majorVersion(tag) >= 4;
       items.push_back(textItem(std::string(timestamp ? Id::iTunesReleaseDate : Id::id3Year), text));
     } else if (id == "TPE2") {
       items.push_back(textItem(std::string(Id::iTunesAlbumArtist), text));
@@ -257,7 +273,8 @@ MediaItem keyedTextItem(const KeyedFamily& family, const std::string& name, std:
   return textItem(ownIdentifier, std::move(text));
 }
 
-void addXiph(TagLib::Ogg::XiphComment& comment, Items& items) {
+void addXiph(TagLib::Ogg::XiphComment& comment, FileTags& tags) {
+  auto& items = tags.items;
   const auto& fields = comment.fieldListMap();
   std::optional<std::string> trackTotal;
   for (const char* totalKey : {"TRACKTOTAL", "TOTALTRACKS"}) {
@@ -278,7 +295,8 @@ void addXiph(TagLib::Ogg::XiphComment& comment, Items& items) {
     }
   }
   for (const auto* picture : comment.pictureList()) {
-    items.push_back(artworkItem("xiph/METADATA_BLOCK_PICTURE", picture->data()));
+    addPicture(tags, "xiph/METADATA_BLOCK_PICTURE", picture->data(), picture->type(),
+               picture->description());
   }
 }
 
@@ -297,7 +315,8 @@ std::string asfText(const TagLib::ASF::Attribute& attribute) {
   }
 }
 
-void addAsf(const TagLib::ASF::Tag& tag, Items& items) {
+void addAsf(const TagLib::ASF::Tag& tag, FileTags& tags) {
+  auto& items = tags.items;
   if (!tag.title().isEmpty()) {
     items.push_back(textItem("asf/Title", utf8(tag.title()), CommonKey::title));
   }
@@ -309,7 +328,10 @@ void addAsf(const TagLib::ASF::Tag& tag, Items& items) {
     for (const auto& attribute : attributes) {
       if (name == "WM/Picture") {
         const auto picture = attribute.toPicture();
-        if (picture.isValid()) items.push_back(artworkItem("asf/WM/Picture", picture.picture()));
+        if (picture.isValid()) {
+          addPicture(tags, "asf/WM/Picture", picture.picture(), picture.type(),
+                     picture.description());
+        }
         continue;
       }
       items.push_back(keyedTextItem(kAsfFamily, name, asfText(attribute)));
@@ -317,7 +339,8 @@ void addAsf(const TagLib::ASF::Tag& tag, Items& items) {
   }
 }
 
-void addApe(const TagLib::APE::Tag& tag, Items& items) {
+void addApe(const TagLib::APE::Tag& tag, FileTags& tags) {
+  auto& items = tags.items;
   for (const auto& [key, value] : tag.itemListMap()) {
     const std::string name = utf8(key.upper());
     if (value.type() == TagLib::APE::Item::Binary) {
@@ -325,7 +348,10 @@ void addApe(const TagLib::APE::Tag& tag, Items& items) {
         // A file name, a NUL, then the image.
         const auto data = value.binaryData();
         const int nul = data.find('\0');
-        if (nul >= 0) items.push_back(artworkItem("ape/" + name, data.mid(nul + 1)));
+        const auto type = name == "COVER ART (FRONT)"  ? TagPicture::kFrontCover
+                          : name == "COVER ART (BACK)" ? kBackCover
+                                                       : TagPicture::kOther;
+        if (nul >= 0) addPicture(tags, "ape/" + name, data.mid(nul + 1), type);
       }
       continue;
     }
@@ -333,7 +359,8 @@ void addApe(const TagLib::APE::Tag& tag, Items& items) {
   }
 }
 
-void addInfo(const TagLib::RIFF::Info::Tag& tag, Items& items) {
+void addInfo(const TagLib::RIFF::Info::Tag& tag, FileTags& tags) {
+  auto& items = tags.items;
   for (const auto& [key, value] : tag.fieldListMap()) {
     const std::string name(key.data(), key.size());
     items.push_back(keyedTextItem(kInfoFamily, name, utf8(value)));
@@ -343,7 +370,8 @@ void addInfo(const TagLib::RIFF::Info::Tag& tag, Items& items) {
 // Tags known only through TagLib's common interface (ID3v1, tracker modules, ...). Only
 // the fields no richer tag of the file already gave are added: an MP3's ID3v1 tag fills
 // what its ID3v2 or APE tag lacks (FFmpeg writes an ID3v2 tag holding just the encoder).
-void addGeneric(const TagLib::Tag& tag, Items& items) {
+void addGeneric(const TagLib::Tag& tag, FileTags& tags) {
+  auto& items = tags.items;
   auto has = [&](std::optional<CommonKey> key, std::initializer_list<std::string_view> ids) {
     return std::any_of(items.begin(), items.end(), [&](const MediaItem& item) {
       return (key && item.commonKey == key) ||
@@ -365,41 +393,42 @@ void addGeneric(const TagLib::Tag& tag, Items& items) {
       std::string(Id::iTunesTrackNumber), tag.track() > 0 ? std::to_string(tag.track()) : "");
 }
 
-Items itemsOf(TagLib::File& file) {
-  Items items;
+FileTags tagsOf(TagLib::File& file) {
+  FileTags tags;
   if (auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(&file)) {
-    if (mpeg->hasID3v2Tag()) addId3v2(*mpeg->ID3v2Tag(), items);
-    if (mpeg->hasAPETag()) addApe(*mpeg->APETag(), items);
-    if (mpeg->hasID3v1Tag()) addGeneric(*mpeg->ID3v1Tag(), items);
+    if (mpeg->hasID3v2Tag()) addId3v2(*mpeg->ID3v2Tag(), tags);
+    if (mpeg->hasAPETag()) addApe(*mpeg->APETag(), tags);
+    if (mpeg->hasID3v1Tag()) addGeneric(*mpeg->ID3v1Tag(), tags);
   } else if (auto* mp4 = dynamic_cast<TagLib::MP4::File*>(&file)) {
-    if (mp4->tag()) addMp4(*mp4->tag(), items);
+    if (mp4->tag()) addMp4(*mp4->tag(), tags);
   } else if (auto* flac = dynamic_cast<TagLib::FLAC::File*>(&file)) {
-    if (flac->hasXiphComment()) addXiph(*flac->xiphComment(), items);
+    if (flac->hasXiphComment()) addXiph(*flac->xiphComment(), tags);
     for (const auto* picture : flac->pictureList()) {
-      items.push_back(artworkItem("flac/PICTURE", picture->data()));
+      addPicture(tags, "flac/PICTURE", picture->data(), picture->type(), picture->description());
     }
-    if (flac->hasID3v2Tag()) addId3v2(*flac->ID3v2Tag(), items);
+    if (flac->hasID3v2Tag()) addId3v2(*flac->ID3v2Tag(), tags);
   } else if (auto* asf = dynamic_cast<TagLib::ASF::File*>(&file)) {
-    if (asf->tag()) addAsf(*asf->tag(), items);
+    if (asf->tag()) addAsf(*asf->tag(), tags);
   } else if (auto* aiff = dynamic_cast<TagLib::RIFF::AIFF::File*>(&file)) {
-    if (aiff->hasID3v2Tag()) addId3v2(*aiff->tag(), items);
+    if (aiff->hasID3v2Tag()) addId3v2(*aiff->tag(), tags);
   } else if (auto* wav = dynamic_cast<TagLib::RIFF::WAV::File*>(&file)) {
-    if (wav->hasID3v2Tag()) addId3v2(*wav->ID3v2Tag(), items);
-    if (wav->hasInfoTag()) addInfo(*wav->InfoTag(), items);
+    if (wav->hasID3v2Tag()) addId3v2(*wav->ID3v2Tag(), tags);
+    if (wav->hasInfoTag()) addInfo(*wav->InfoTag(), tags);
   } else if (auto* ape = dynamic_cast<TagLib::APE::File*>(&file)) {
-    if (ape->hasAPETag()) addApe(*ape->APETag(), items);
+    if (ape->hasAPETag()) addApe(*ape->APETag(), tags);
   } else if (auto* xiph = dynamic_cast<TagLib::Ogg::XiphComment*>(file.tag())) {
     // Ogg Vorbis, Opus, Speex and FLAC.
-    addXiph(*xiph, items);
+    addXiph(*xiph, tags);
   } else if (file.tag()) {
-    addGeneric(*file.tag(), items);
+    addGeneric(*file.tag(), tags);
   }
-  return items;
+  tags.properties = taglib::propertiesOf(file);
+  return tags;
 }
 
-std::optional<Items> load(const TagLib::FileRef& ref) {
+std::optional<FileTags> load(const TagLib::FileRef& ref) {
   if (ref.isNull() || !ref.file()->isValid()) return std::nullopt;
-  return itemsOf(*ref.file());
+  return tagsOf(*ref.file());
 }
 
 // Runs a TagLib write; TagLib's complaints are silenced and what it throws becomes the
@@ -431,9 +460,21 @@ TagLib::ByteVector byteVector(const std::vector<std::uint8_t>& data) {
   return {reinterpret_cast<const char*>(data.data()), static_cast<unsigned int>(data.size())};
 }
 
+// Saves an MP3 file's ID3v2 tag in the version it has (LAME writes 2.3); the ID3v1 tag
+// and the audio are left as they are.
+std::optional<std::string> saveId3v2(TagLib::MPEG::File& file) {
+  const auto version =
+      majorVersion(*file.ID3v2Tag(true)) == 3 ? TagLib::ID3v2::v3 : TagLib::ID3v2::v4;
+  if (!file.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripNone, version,
+                 TagLib::File::DoNotDuplicate)) {
+    return "the tags could not be saved";
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
-std::optional<std::vector<MediaItem>> loadMetadataItems(const std::filesystem::path& url) {
+std::optional<FileTags> loadFileTags(const std::filesystem::path& url) {
   silenceTagLib();
   try {
     std::error_code error;
@@ -446,7 +487,7 @@ std::optional<std::vector<MediaItem>> loadMetadataItems(const std::filesystem::p
   }
 }
 
-std::optional<std::vector<MediaItem>> loadMetadataItems(std::span<const std::uint8_t> data) {
+std::optional<FileTags> loadFileTags(std::span<const std::uint8_t> data) {
   silenceTagLib();
   try {
     TagLib::ByteVector buffer(reinterpret_cast<const char*>(data.data()),
@@ -469,14 +510,16 @@ std::vector<MediaItem> metadataItems(const std::vector<MediaItem>& items,
 }
 
 std::optional<std::string> writeM4AItems(const std::filesystem::path& url,
-                                         const std::vector<MediaItem>& items) {
+                                         const std::vector<MediaItem>& items,
+                                         const TagProperties& properties) {
   return guardedWrite([&]() -> std::optional<std::string> {
     TagLib::MP4::File file(url.c_str(), false);
     if (!file.isValid() || !file.tag()) return "not a readable MPEG-4 file";
     auto* tag = file.tag();
-    // Exactly the given items: every item the file had goes, freeform ones included.
+    // Exactly the given tags: every item the file had goes, freeform ones included.
     const auto existing = tag->itemMap();
     for (const auto& [key, value] : existing) tag->removeItem(key);
+    taglib::setMp4Properties(*tag, properties);
     for (const auto& item : items) {
       std::string_view atom = item.identifier;
       if (!atom.starts_with("itsk/")) continue;
@@ -489,8 +532,16 @@ std::optional<std::string> writeM4AItems(const std::filesystem::path& url,
         tag->setItem(key, TagLib::MP4::Item(covers));
       } else if (item.numberValue) {
         const int number = static_cast<int>(*item.numberValue);
-        tag->setItem(key, atom == "trkn" || atom == "disk" ? TagLib::MP4::Item(number, 0)
-                                                           : TagLib::MP4::Item(number));
+        if (atom == "trkn" || atom == "disk") {
+          // "3/12": number 3 of 12.
+          const auto slash = item.stringValue ? item.stringValue->find('/') : std::string::npos;
+          const auto total = slash == std::string::npos
+                                 ? std::nullopt
+                                 : parseDecimalInteger(item.stringValue->substr(slash + 1));
+          tag->setItem(key, TagLib::MP4::Item(number, static_cast<int>(total.value_or(0))));
+        } else {
+          tag->setItem(key, TagLib::MP4::Item(number));
+        }
       } else if (item.stringValue) {
         tag->setItem(key, TagLib::MP4::Item(TagLib::StringList(
                               TagLib::String(*item.stringValue, TagLib::String::UTF8))));
@@ -504,7 +555,7 @@ std::optional<std::string> writeM4AItems(const std::filesystem::path& url,
 std::optional<std::string> writeFlacTags(
     const std::filesystem::path& url,
     const std::vector<std::pair<std::string, std::string>>& comments,
-    const std::optional<FlacPicture>& picture) {
+    const std::vector<StoredPicture>& pictures) {
   return guardedWrite([&]() -> std::optional<std::string> {
     TagLib::FLAC::File file(url.c_str(), false);
     if (!file.isValid()) return "not a readable FLAC file";
@@ -516,18 +567,41 @@ std::optional<std::string> writeFlacTags(
       comment->addField(TagLib::String(key, TagLib::String::UTF8),
                         TagLib::String(value, TagLib::String::UTF8), false);
     }
-    if (picture) {
+    for (const auto& picture : pictures) {
       auto block = std::make_unique<TagLib::FLAC::Picture>();
-      block->setType(TagLib::FLAC::Picture::FrontCover);
-      block->setMimeType(TagLib::String(picture->mimeType, TagLib::String::UTF8));
-      block->setData(byteVector(picture->data));
-      block->setWidth(static_cast<int>(picture->width));
-      block->setHeight(static_cast<int>(picture->height));
-      block->setColorDepth(static_cast<int>(picture->colorDepth));
+      block->setType(static_cast<TagLib::FLAC::Picture::Type>(picture.type));
+      block->setDescription(TagLib::String(picture.description, TagLib::String::UTF8));
+      block->setMimeType(TagLib::String(picture.mimeType, TagLib::String::UTF8));
+      block->setData(byteVector(picture.data));
+      block->setWidth(static_cast<int>(picture.width));
+      block->setHeight(static_cast<int>(picture.height));
+      block->setColorDepth(static_cast<int>(picture.colorDepth));
       file.addPicture(block.release());  // the file owns its pictures
     }
     if (!file.save()) return "the tags could not be saved";
     return std::nullopt;
+  });
+}
+
+std::optional<std::string> writeId3Tags(const std::filesystem::path& url,
+                                        const TagProperties& properties,
+                                        const std::vector<StoredPicture>& pictures) {
+  return guardedWrite([&]() -> std::optional<std::string> {
+    TagLib::MPEG::File file(url.c_str(), false);
+    if (!file.isValid()) return "not a readable MP3 file";
+    auto* tag = file.ID3v2Tag(true);
+    taglib::setId3Properties(*tag, properties, majorVersion(*tag));
+    tag->removeFrames("APIC");
+    for (const auto& picture : pictures) {
+      auto frame = std::make_unique<TagLib::ID3v2::AttachedPictureFrame>();
+      frame->setTextEncoding(TagLib::String::UTF16);  // the description may be any text
+      frame->setType(static_cast<TagLib::ID3v2::AttachedPictureFrame::Type>(picture.type));
+      frame->setDescription(TagLib::String(picture.description, TagLib::String::UTF8));
+      frame->setMimeType(TagLib::String(picture.mimeType, TagLib::String::UTF8));
+      frame->setPicture(byteVector(picture.data));
+      tag->addFrame(frame.release());  // the tag owns its frames
+    }
+    return saveId3v2(file);
   });
 }
 
@@ -552,13 +626,7 @@ std::optional<std::string> setUserTextFields(
         frame->setText(text(value));
         tag->addFrame(frame.release());  // the tag owns its frames
       }
-      // The tag keeps its version; the ID3v1 tag and the audio are left as they are.
-      const auto version = tag->header()->majorVersion() == 3 ? TagLib::ID3v2::v3 : TagLib::ID3v2::v4;
-      if (!mpeg->save(TagLib::MPEG::File::ID3v2, TagLib::File::StripNone, version,
-                      TagLib::File::DoNotDuplicate)) {
-        return "the tags could not be saved";
-      }
-      return std::nullopt;
+      return saveId3v2(*mpeg);
     }
     if (auto* mp4 = dynamic_cast<TagLib::MP4::File*>(file)) {
       if (!mp4->tag()) return "not a readable MPEG-4 file";

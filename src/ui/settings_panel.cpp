@@ -368,6 +368,21 @@ QWidget* SettingsPanel::buildMetadata() {
   replayGain_->setObjectName(QStringLiteral("writeReplayGain"));
   connect(replayGain_, &QCheckBox::toggled, this,
           [this](bool on) { edit([&](ConversionSettings& s) { s.writeReplayGain = on; }); });
+  // Pictures for devices that want small covers, or only the front one.
+  coverMaxSize_ = new QSpinBox(box);
+  coverMaxSize_->setObjectName(QStringLiteral("coverMaxSize"));
+  coverMaxSize_->setRange(0, 10000);
+  coverMaxSize_->setSingleStep(100);
+  coverMaxSize_->setSpecialValueText(QStringLiteral("Original"));
+  connect(coverMaxSize_, &QSpinBox::valueChanged, this, [this](int size) {
+    edit([&](ConversionSettings& s) {
+      s.coverMaxSize = size > 0 ? std::optional(static_cast<std::uint32_t>(size)) : std::nullopt;
+    });
+  });
+  frontCoverOnly_ = new QCheckBox(QStringLiteral("Front cover only"), box);
+  frontCoverOnly_->setObjectName(QStringLiteral("frontCoverOnly"));
+  connect(frontCoverOnly_, &QCheckBox::toggled, this,
+          [this](bool on) { edit([&](ConversionSettings& s) { s.frontCoverOnly = on; }); });
   auto* naming = new QLabel(QStringLiteral("Output naming"), box);
   QFont bold = naming->font();
   bold.setBold(true);
@@ -395,6 +410,9 @@ QWidget* SettingsPanel::buildMetadata() {
       box);
   metadataForm_->addRow(preserveMetadata_);
   metadataForm_->addRow(replayGain_);
+  metadataForm_->addRow(QStringLiteral("Cover size"),
+                        withUnit(coverMaxSize_, QStringLiteral("px")));
+  metadataForm_->addRow(frontCoverOnly_);
   metadataForm_->addRow(naming);
   metadataForm_->addRow(QStringLiteral("Template"), templatePicker_);
   metadataForm_->addRow(QStringLiteral("Custom pattern"), templateField_);
@@ -447,7 +465,7 @@ void SettingsPanel::refresh() {
 
   const QSignalBlocker b1(trimSilence_), b2(threshold_), b3(fadeIn_), b4(fadeOut_),
       b5(normalizationMode_), b6(target_), b7(preserveMetadata_), b8(replayGain_),
-      b9(templatePicker_), b10(verify_), b11(skipConverted_);
+      b9(templatePicker_), b10(verify_), b11(skipConverted_), b12(coverMaxSize_), b13(frontCoverOnly_);
   trimSilence_->setChecked(s.trimSilence);
   if (threshold_->value() != static_cast<int>(s.silenceThresholdDB)) {
     threshold_->setValue(static_cast<int>(s.silenceThresholdDB));
@@ -466,6 +484,10 @@ void SettingsPanel::refresh() {
 
   preserveMetadata_->setChecked(s.preserveMetadata);
   replayGain_->setChecked(s.writeReplayGain);
+  coverMaxSize_->setValue(static_cast<int>(std::min<std::uint32_t>(s.coverMaxSize.value_or(0), 10000)));
+  frontCoverOnly_->setChecked(s.frontCoverOnly);
+  metadataForm_->setRowVisible(coverMaxSize_->parentWidget(), s.preserveMetadata);
+  metadataForm_->setRowVisible(frontCoverOnly_, s.preserveMetadata);
   const QString templateText = QString::fromStdString(s.namingTemplate.templateText);
   int choiceIndex = -1;
   const auto& choices = NamingTemplate::templateChoices();

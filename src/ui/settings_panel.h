@@ -66,6 +66,8 @@ class SettingsPanel : public QDialog {
   QFormLayout* metadataForm_ = nullptr;
   QCheckBox* preserveMetadata_ = nullptr;
   QCheckBox* replayGain_ = nullptr;
+  QSpinBox* coverMaxSize_ = nullptr;  // 0 shows "Original"
+  QCheckBox* frontCoverOnly_ = nullptr;
   QComboBox* templatePicker_ = nullptr;
   QLineEdit* templateField_ = nullptr;
   QLabel* templateCaption_ = nullptr;

@@ -70,24 +70,9 @@ TagLib::PropertyMap fullProperties() {
   return properties;
 }
 
-// What each format keeps of the source's record.
+// What each format keeps of the source's record: everything, or nothing at all.
 AudioMetadata expectedIn(OutputFormat format) {
-  auto metadata = sourceRecord();
-  switch (format) {
-    case OutputFormat::wav:
-    case OutputFormat::aiff:
-      return {};
-    case OutputFormat::aac:
-    case OutputFormat::alac:
-      metadata.trackTotal.reset();
-      break;  // MP4 files carry no total
-    case OutputFormat::mp3:
-      metadata.date.reset();
-      break;  // an ID3v2.3 year
-    default:
-      break;
-  }
-  return metadata;
+  return format == OutputFormat::wav || format == OutputFormat::aiff ? AudioMetadata{} : sourceRecord();
 }
 
 class TagRoundTripTest : public testing::TestWithParam<OutputFormat> {

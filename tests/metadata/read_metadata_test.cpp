@@ -167,7 +167,8 @@ TEST_P(ReadMetadataTest, ReadsEveryFieldOfAFullyTaggedFile) {
                          .genre = "Rock",
                          .year = 2004,
                          .composer = "The Composer",
-                         .artwork = pngImage()};
+                         .artwork = pngImage(),
+                         .properties = {{"DISCTOTAL", {"3"}}}};  // "2/3" in every container
   if (!usesId3(GetParam().kind)) expected.date = "2004-05-17";
   EXPECT_EQ(MetadataService::readMetadata(file), expected);
 }
@@ -274,7 +275,24 @@ INSTANTIATE_TEST_SUITE_P(
                    comment->addField("DATE", "1987");
                    return flac.save();
                  },
-                 {.trackNumber = 3, .trackTotal = 12, .discNumber = 1, .year = 1987}}),
+                 {.trackNumber = 3, .trackTotal = 12, .discNumber = 1, .year = 1987,
+                  .properties = {{"DISCTOTAL", {"2"}}}}},
+        // The other names of the totals fold into the usual ones; what describes the
+        // file's own encoding stays behind; other keys come along.
+        EdgeCase{"XiphOtherTotalNamesAndEncodingFacts", "e.flac", "-c:a flac",
+                 [](const char* path) {
+                   TagLib::FLAC::File flac(path);
+                   auto* comment = flac.xiphComment(true);
+                   for (const auto& [key, value] : {std::pair{"TRACKNUMBER", "3"}, {"TOTALTRACKS", "12"},
+                                                    {"DISCNUMBER", "1"}, {"TOTALDISCS", "2"},
+                                                    {"ENCODER", "some encoder"}, {"ITUNSMPB", "00000000 00000840"},
+                                                    {"LABEL", "Test Records"}}) {
+                     comment->addField(key, value);
+                   }
+                   return flac.save();
+                 },
+                 {.trackNumber = 3, .trackTotal = 12, .discNumber = 1,
+                  .properties = {{"DISCTOTAL", {"2"}}, {"LABEL", {"Test Records"}}}}}),
     [](const auto& info) { return info.param.name; });
 
 TEST(ReadMetadataFailureTest, UnreadableFilesGiveAnEmptyRecord) {
@@ -289,7 +307,7 @@ TEST(ReadMetadataFailureTest, UnreadableFilesGiveAnEmptyRecord) {
     SCOPED_TRACE(file.string());
     EXPECT_EQ(MetadataService::readMetadata(file), AudioMetadata{});
   }
-  EXPECT_FALSE(platform::loadMetadataItems(dir_ / "missing.m4a"));
+  EXPECT_FALSE(platform::loadFileTags(dir_ / "missing.m4a"));
 }
 
 }  // namespace

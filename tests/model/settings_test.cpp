@@ -25,5 +25,21 @@ TEST(ConversionSettings, EachLossyFormatKeepsItsOwnBitrate) {
   EXPECT_EQ(settings.effectiveBitrate(), 0);  // FLAC sorts first
 }
 
+// The cover options shape the output, so they change its fingerprint; left at their
+// defaults they keep the fingerprint outputs had before the options existed, so no
+// mirrored library is converted again for them.
+TEST(ConversionSettings, CoverOptionsEnterTheFingerprintOnlyWhenChosen) {
+  const ConversionSettings plain;
+  EXPECT_EQ(outputFingerprint(plain, OutputFormat::flac), "0b31209e8998be08");
+  ConversionSettings sized = plain;
+  sized.coverMaxSize = 500;
+  ConversionSettings frontOnly = plain;
+  frontOnly.frontCoverOnly = true;
+  const std::set<std::string> fingerprints = {outputFingerprint(plain, OutputFormat::flac),
+                                              outputFingerprint(sized, OutputFormat::flac),
+                                              outputFingerprint(frontOnly, OutputFormat::flac)};
+  EXPECT_EQ(fingerprints.size(), 3u);
+}
+
 }  // namespace
 }  // namespace vexal

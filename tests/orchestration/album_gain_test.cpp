@@ -12,8 +12,9 @@ namespace {
 namespace fs = std::filesystem;
 
 std::string comment(const fs::path& file, const std::string& name) {
-  const auto found = platform::metadataItems(platform::loadMetadataItems(file).value_or(std::vector<platform::MediaItem>{}), "xiph/" + name);
-  return found.empty() ? "" : found.front().stringValue.value_or("");
+  const auto tags = platform::loadFileTags(file).value_or(platform::FileTags{});
+  const auto found = tags.properties.find(name);
+  return found == tags.properties.end() ? "" : found->second.front();
 }
 
 class AlbumGain : public testing::TestWithParam<bool> {};

@@ -134,8 +134,9 @@ TEST_F(CueBatch, AnEmptyTrackFailsItsJobAlone) {
   EXPECT_THAT(finished, testing::ElementsAre(std::pair{2, 3}));
 }
 
-// A tagged image with a cover: every track in every tagging format carries its own
-// title, performer and number, the sheet's album facts, and the image's cover.
+// A tagged image with pictures: every track in every tagging format carries its own
+// title, performer and number of the total, the sheet's album facts, the image's
+// album-level properties (not its own recording's identifier) and its pictures.
 TEST_F(CueBatch, EveryFormatGetsEachTracksTags) {
   const auto image = test::writeAudio(dir.path(), "image", test::sine(48000, 2, 0.4, 440, -6),
                                       test::InputKind::flac16);
@@ -148,6 +149,10 @@ TEST_F(CueBatch, EveryFormatGetsEachTracksTags) {
   imageTags.year = 1990;
   imageTags.discNumber = 1;
   imageTags.artwork = test::fullMetadata().artwork;
+  imageTags.pictures = {TagPicture{4, "Back", test::jpegImage()}};
+  imageTags.properties = {{"LABEL", {"Test Records"}},
+                          {"MUSICBRAINZ_ALBUMID", {"0a1b2c3d-0000-4000-8000-000000000002"}},
+                          {"MUSICBRAINZ_TRACKID", {"0a1b2c3d-0000-4000-8000-000000000001"}}};
   ASSERT_FALSE(MetadataService::writeToFlac(imageTags, image));
   std::ofstream(dir / "image.cue") << "REM DATE 2004-05-17\nREM DISCNUMBER 2\nPERFORMER \"Sheet Band\"\n"
                                       "FILE \"image.wav\" WAVE\n"
@@ -169,9 +174,10 @@ TEST_F(CueBatch, EveryFormatGetsEachTracksTags) {
     expected.trackTotal = 2;
     expected.discNumber = 2;
     expected.year = 2004;
+    expected.properties.erase("MUSICBRAINZ_TRACKID");
     for (const auto format : formats) {
       AudioMetadata want = expected;
-      if (format == OutputFormat::aac || format == OutputFormat::alac) want.trackTotal.reset();  // MP4 keeps none
+      if (format == OutputFormat::aac || format == OutputFormat::alac) want.pictures.clear();  // the cover only
       EXPECT_EQ(MetadataService::readMetadata(job.outputURLs().at(format)), want)
           << job.fileName() << " " << displayName(format);
     }

@@ -38,6 +38,8 @@ ConversionSettings everyFieldSet() {
   settings.verifyAfterConversion = true;
   settings.skipConverted = true;
   settings.formatBitrates = {{OutputFormat::vorbis, 224000}, {OutputFormat::aac, 96000}};
+  settings.coverMaxSize = 500;
+  settings.frontCoverOnly = true;
   return settings;
 }
 
@@ -96,6 +98,8 @@ INSTANTIATE_TEST_SUITE_P(Values, PresetBadValue,
                                            std::pair{"enabledFormats", QJsonValue(QJsonArray{"mp3", 3})},
                                            std::pair{"customBitrate", QJsonValue("128000")},
                                            std::pair{"customChannels", QJsonValue(-1)},
+                                           std::pair{"coverMaxSize", QJsonValue(0)},
+                                           std::pair{"frontCoverOnly", QJsonValue("yes")},
                                            std::pair{"id", QJsonValue("E621E1F8C36C495A93FC0C247A3E6E5F")}));
 
 TEST(PresetSettings, UnknownRawValuesFallBack) {

@@ -452,4 +452,46 @@ double peakDbfs(const DecodedAudio& audio) {
   return 20.0 * std::log10(static_cast<double>(peak));
 }
 
+namespace {
+
+platform::ffmpeg::InputFormatPtr openForTags(const std::filesystem::path& path) {
+  AVFormatContext* raw = nullptr;
+  if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return nullptr;
+  return platform::ffmpeg::InputFormatPtr(raw);
+}
+
+void appendTags(const AVDictionary* dictionary, std::vector<std::pair<std::string, std::string>>& tags) {
+  const AVDictionaryEntry* entry = nullptr;
+  while ((entry = av_dict_get(dictionary, "", entry, AV_DICT_IGNORE_SUFFIX))) {
+    std::string key = entry->key;
+    std::ranges::transform(key, key.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    tags.emplace_back(std::move(key), entry->value);
+  }
+}
+
+}  // namespace
+
+std::vector<std::pair<std::string, std::string>> ffmpegTags(const std::filesystem::path& path) {
+  std::vector<std::pair<std::string, std::string>> tags;
+  const auto format = openForTags(path);
+  if (!format) return tags;
+  appendTags(format->metadata, tags);
+  const int audio = av_find_best_stream(format.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+  if (audio >= 0) appendTags(format->streams[audio]->metadata, tags);
+  return tags;
+}
+
+std::vector<std::string> ffmpegPictureKinds(const std::filesystem::path& path) {
+  std::vector<std::string> kinds;
+  const auto format = openForTags(path);
+  if (!format) return kinds;
+  for (unsigned i = 0; i < format->nb_streams; ++i) {
+    const AVStream* stream = format->streams[i];
+    if (!(stream->disposition & AV_DISPOSITION_ATTACHED_PIC)) continue;
+    const AVDictionaryEntry* comment = av_dict_get(stream->metadata, "comment", nullptr, 0);
+    kinds.emplace_back(comment ? comment->value : "");
+  }
+  return kinds;
+}
+
 }  // namespace vexal::test

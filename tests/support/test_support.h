@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vexal::test {
@@ -85,6 +86,12 @@ std::filesystem::path writeDsf(const std::filesystem::path& dir, const std::stri
 // A valid 1x1 RGBA PNG and a small baseline JPEG header (16x8, 3 components).
 const std::vector<std::uint8_t>& pngImage();
 const std::vector<std::uint8_t>& jpegImage();
+
+// Tags as FFmpeg's demuxers read them (a reader independent of TagLib): the container's
+// and the first audio stream's, in order, keys in lower case ("artist", "track",
+// "musicbrainz album id"); and the "comment" of each attached picture ("Cover (front)").
+std::vector<std::pair<std::string, std::string>> ffmpegTags(const std::filesystem::path& path);
+std::vector<std::string> ffmpegPictureKinds(const std::filesystem::path& path);
 
 // Whole files as bytes.
 std::vector<std::uint8_t> readBytes(const std::filesystem::path& path);

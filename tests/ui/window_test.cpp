@@ -1,6 +1,8 @@
+#include <QCheckBox>
 #include <QDropEvent>
 #include <QFile>
 #include <QMimeData>
+#include <QSpinBox>
 #include <QTest>
 #include <QToolButton>
 #include <QUrl>
@@ -11,6 +13,7 @@
 #include "ui/file_tree_view.h"
 #include "ui/job_list_model.h"
 #include "ui/metadata_panel.h"
+#include "ui/settings_panel.h"
 #include "ui/sidebar_view.h"
 #include "ui/waveform_view.h"
 #include "ui_test_support.h"
@@ -86,6 +89,21 @@ TEST_F(WindowTest, DroppedFolderBecomesOneGroupOfItsAudioFiles) {
   EXPECT_EQ(group.data().toString(), "Album");
   ASSERT_EQ(model->rowCount(group), 2);
   EXPECT_TRUE(window_->fileTree()->isExpanded(group));
+}
+
+// The settings sheet's cover options for devices; "Original" sets no limit.
+TEST_F(WindowTest, SettingsSheetSetsTheCoverOptions) {
+  window_->sidebar()->showSettings();
+  auto* size = window_->sidebar()->settingsPanel()->findChild<QSpinBox*>("coverMaxSize");
+  auto* frontOnly = window_->sidebar()->settingsPanel()->findChild<QCheckBox*>("frontCoverOnly");
+  ASSERT_TRUE(size && frontOnly);
+  size->setValue(500);
+  frontOnly->click();
+  EXPECT_EQ(vm().settings().coverMaxSize, 500u);
+  EXPECT_TRUE(vm().settings().frontCoverOnly);
+  size->setValue(0);
+  EXPECT_EQ(vm().settings().coverMaxSize, std::nullopt);
+  EXPECT_EQ(size->text(), "Original");
 }
 
 // A second window over the same settings file starts where the first one ended.

@@ -1,5 +1,5 @@
 // Fuzz target for the media-asset layer: any bytes, read as an audio file with tags, must
-// give items or nothing, never a crash or a read out of bounds.
+// give tags or nothing, never a crash or a read out of bounds.
 //
 // Built with clang it is a libFuzzer target. Otherwise it is a program that replays the
 // files and folders named on its command line, or, with no arguments, a fixed set of
@@ -19,7 +19,7 @@
 #include "platform/media_assets.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  (void)vexal::platform::loadMetadataItems(std::span<const std::uint8_t>(data, size));
+  (void)vexal::platform::loadFileTags(std::span<const std::uint8_t>(data, size));
   return 0;
 }
 
