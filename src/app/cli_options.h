@@ -1,0 +1,26 @@
+#pragma once
+
+// vexal-cli's options: what it accepts, and the settings and shard they give.
+
+#include <QCommandLineParser>
+#include <QString>
+#include <optional>
+
+#include "model/conversion_settings.h"
+
+namespace vexal {
+
+class PresetManager;
+
+struct UsageError {
+  QString message;
+};
+
+void addOptions(QCommandLineParser& parser);
+// The settings the options give, starting from --preset's when it is given.
+std::optional<UsageError> buildSettings(const QCommandLineParser& parser, PresetManager& presets,
+                                        ConversionSettings& settings);
+// --shard K/N as a 0-based index and a count; both stay as they are without --shard.
+std::optional<UsageError> readShard(const QCommandLineParser& parser, int& index, int& count);
+
+}  // namespace vexal
