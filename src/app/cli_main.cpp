@@ -19,6 +19,7 @@
 
 #include "app/cli_options.h"
 #include "app/cli_report.h"
+#include "app/command_parser.h"
 #include "orchestration/converter_view_model.h"
 #include "persistence/conversion_history.h"
 #include "persistence/preset_manager.h"
@@ -135,6 +136,10 @@ int CommandLine::run(QCoreApplication& app, int argc, char** argv) {
     std::fputs(parser_.helpText().toLocal8Bit().constData(), stdout);
     return kExitCompleted;
   }
+  if (parser_.isSet("version")) {
+    printOut(versionLine(commandLineToolDescription()));
+    return kExitCompleted;
+  }
 
   if (parser_.isSet("json")) {
     mode_ = BatchReport::Mode::json;
@@ -167,6 +172,9 @@ int CommandLine::run(QCoreApplication& app, int argc, char** argv) {
   if (auto error = buildSettings(parser_, model_->presetManager(), settings))
     return usage(error->message);
   if (auto error = readShard(parser_, shardIndex_, shardCount_)) return usage(error->message);
+  int jobs = 0;  // the cores this process may use
+  if (auto error = readJobs(parser_, jobs)) return usage(error->message);
+  model_->setConcurrencyLimit(jobs);
   if (parser_.isSet("delete") && !parser_.isSet("sync"))
     return usage(QStringLiteral("--delete needs --sync (only outputs the index recorded are removed)"));
   model_->setSettings(settings);
@@ -199,9 +207,12 @@ int CommandLine::run(QCoreApplication& app, int argc, char** argv) {
     say(QStringLiteral("Saved preset \"%1\".").arg(name));
   }
   if (parser_.isSet("list-presets")) {
-    for (const auto& preset : builtInPresets()) printOut(presetLine(preset, true));
+    // With --quiet the names alone, as shell completions read them.
+    const bool namesOnly = mode_ == BatchReport::Mode::quiet;
+    for (const auto& preset : builtInPresets())
+      printOut(namesOnly ? shown(preset.name) : presetLine(preset, true));
     for (const auto& preset : model_->presetManager().presets())
-      printOut(presetLine(preset, false));
+      printOut(namesOnly ? shown(preset.name) : presetLine(preset, false));
   }
   if (parser_.isSet("history")) {
     for (const auto& entry : model_->historyManager().entries()) {

@@ -50,6 +50,7 @@ INSTANTIATE_TEST_SUITE_P(
                     UsageCase{{"--format", "flac,ape"}, "'ape'"},
                     UsageCase{{"--format", "mp3", "--bitrate", "fast"}, "--bitrate"},
                     UsageCase{{"--format", "wav", "--fade-in", "-1"}, "--fade-in"},
+                    UsageCase{{"--format", "wav", "--jobs", "0"}, "--jobs"},
                     UsageCase{{"--preset", "Nonexistent"}, "Nonexistent"},
                     UsageCase{{"--format", "wav", "--output", ".", "--watch", "."}, "--watch"},
                     UsageCase{{}, "--format"}));
