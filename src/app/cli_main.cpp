@@ -16,9 +16,11 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <string_view>
 
 #include "app/cli_options.h"
 #include "app/cli_report.h"
+#include "app/cli_terminal.h"
 #include "app/command_parser.h"
 #include "orchestration/converter_view_model.h"
 #include "persistence/conversion_history.h"
@@ -38,8 +40,12 @@ constexpr int kProgressIntervalMs = 200;
 // Written by the signal handler, read through a socket notifier on the main thread.
 int gSignalPipe[2] = {-1, -1};
 
-void onSignal(int) {
-  const char byte = 1;
+// What the handler writes: the terminal changed size, or the run is to stop.
+constexpr char kResized = 'w';
+constexpr char kStop = 's';
+
+void onSignal(int signal) {
+  const char byte = signal == SIGWINCH ? kResized : kStop;
   // Nothing else is async-signal-safe here; a full pipe just drops the repeat.
   [[maybe_unused]] const auto written = ::write(gSignalPipe[1], &byte, 1);
 }
@@ -63,6 +69,7 @@ class CommandLine {
   bool watching_ = false;
   bool interrupted_ = false;
   bool mirrorFailed_ = false;  // index not saved, or a companion not copied
+  bool skippedInput_ = false;  // a path given was missing, or an entry was not importable
   int shardIndex_ = 0;         // 0-based
   int shardCount_ = 1;
 };
@@ -95,7 +102,7 @@ void CommandLine::finishMirroring() {
 
 int CommandLine::exitStatus() const {
   if (interrupted_) return kExitInterrupted;
-  if (mirrorFailed_) return kExitFailed;
+  if (mirrorFailed_ || skippedInput_) return kExitFailed;
   for (const auto& job : model_->jobs()) {
     const auto kind = job->status().kind();
     if (kind != ConversionStatus::Kind::completed && kind != ConversionStatus::Kind::skipped)
@@ -106,8 +113,13 @@ int CommandLine::exitStatus() const {
 
 void CommandLine::handleSignal() {
   char buffer[16];
-  [[maybe_unused]] const auto drained = ::read(gSignalPipe[0], buffer, sizeof buffer);
-  if (interrupted_) return;
+  const auto read = ::read(gSignalPipe[0], buffer, sizeof buffer);
+  const std::string_view bytes(buffer, static_cast<std::size_t>(std::max<ssize_t>(read, 0)));
+  if (bytes.find(kResized) != std::string_view::npos) {
+    report_->setColumns(terminalColumns(STDERR_FILENO));
+    report_->showProgress();
+  }
+  if (interrupted_ || bytes.find(kStop) == std::string_view::npos) return;
   interrupted_ = true;
   report_->endProgressLine();
   printErr(QStringLiteral("Interrupted: cancelling the conversion."));
@@ -229,11 +241,11 @@ int CommandLine::run(QCoreApplication& app, int argc, char** argv) {
     return usage(QStringLiteral("no input: give files, folders or cue sheets to convert"));
   }
 
-  for (const QString& path : paths) {
-    std::error_code error;
-    if (!std::filesystem::exists(pathFromQString(path), error))
-      printErr(QStringLiteral("vexal-cli: %1: no such file or folder").arg(shown(path)));
-  }
+  QObject::connect(model_.get(), &ConverterViewModel::importSkipped,
+                   [this](const QString& path, const QString& reason) {
+                     report_->warn(path, reason);
+                     skippedInput_ = true;
+                   });
   model_->importURLs(paths);
   if (model_->jobs().empty() && !watching_) {
     printErr(QStringLiteral("vexal-cli: no audio files or cue sheets found"));
@@ -256,6 +268,10 @@ int CommandLine::run(QCoreApplication& app, int argc, char** argv) {
   action.sa_flags = SA_RESTART;
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  if (mode_ == BatchReport::Mode::live) {
+    report_->setColumns(terminalColumns(STDERR_FILENO));
+    sigaction(SIGWINCH, &action, nullptr);
+  }
 
   QTimer progressTimer;
   QObject::connect(&progressTimer, &QTimer::timeout, [this] { report_->showProgress(); });
@@ -280,8 +296,8 @@ int CommandLine::run(QCoreApplication& app, int argc, char** argv) {
                        app_->exit(exitStatus());
                        return;
                      }
-                     // A batch that ends uncancelled has no file left unfinished.
-                     report_->printBatchEnd(completed, total - completed, total);
+                     const BatchReport::Counts counts = report_->takeCounts();
+                     report_->printBatchEnd(completed, counts.failed, total, counts.upToDate);
                      // Files that appeared while this batch ran wait for no further event.
                      QTimer::singleShot(0, model_.get(), [this] {
                        if (!model_->isConverting() && model_->remainingCount() > 0)
@@ -302,6 +318,7 @@ int CommandLine::run(QCoreApplication& app, int argc, char** argv) {
   if (!model_->jobs().empty() || sharded) {
     report_->startMeasuring(app_);
     model_->startConversion();
+    report_->showProgress();  // at once, not a tick later
   }
   const int status = app.exec();
   report_.reset();

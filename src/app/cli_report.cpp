@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "app/cli_terminal.h"
 #include "engine/audio_file_info.h"
 #include "model/output_format.h"
 #include "orchestration/converter_view_model.h"
@@ -18,7 +19,8 @@ namespace {
 
 // Progress events of --json, at most ten a second.
 constexpr std::chrono::milliseconds kJsonProgressInterval{100};
-constexpr int kMaxCurrentNamesChars = 40;
+// Where a terminal does not say how wide it is.
+constexpr int kDefaultColumns = 80;
 
 QString formatList(const std::set<OutputFormat>& formats) {
   QStringList names;
@@ -46,9 +48,30 @@ QJsonObject jobEvent(const char* name, const ConversionJob& job) {
   return event;
 }
 
+// The source as it was given on the command line (or below the folder given), so that
+// one "01 track.flac" among hundreds can be found; a cue track adds its title.
 QString jobName(const ConversionJob& job) {
+  const QString path = shownPath(job.sourceURL());
+  if (!job.trackTitle()) return path;
+  return QStringLiteral("%1 [%2]").arg(path, shown(QString::fromStdString(*job.trackTitle())));
+}
+
+// What the live line shows of a running job: its file name or track title.
+QString runningName(const ConversionJob& job) {
   if (job.trackTitle()) return shown(QString::fromStdString(*job.trackTitle()));
   return shownPath(job.sourceURL().filename());
+}
+
+// Every output the job kept, also when another of its formats failed.
+void printOutputs(const ConversionJob& job) {
+  for (const auto& [format, url] : job.outputURLs())
+    printOut(QStringLiteral("  %1 -> %2").arg(QString::fromUtf8(displayName(format)), shownPath(url)));
+}
+
+QJsonArray outputList(const ConversionJob& job) {
+  QJsonArray outputs;
+  for (const auto& [format, url] : job.outputURLs()) outputs.append(pathToQString(url));
+  return outputs;
 }
 
 }  // namespace
@@ -114,11 +137,8 @@ void BatchReport::showProgress() {
   if (mode_ != Mode::live || !model_.isConverting()) return;
   QStringList current;
   for (const auto& job : model_.jobs()) {
-    if (job->status().kind() == ConversionStatus::Kind::converting) current << jobName(*job);
+    if (job->status().kind() == ConversionStatus::Kind::converting) current << runningName(*job);
   }
-  QString names = current.join(QStringLiteral(", "));
-  if (names.size() > kMaxCurrentNamesChars)
-    names = names.left(kMaxCurrentNamesChars - 1) + QChar(0x2026);
   const ProgressSnapshot now =
       meter_.measure(model_.jobs(), model_.settings().enabledFormats.size());
   QString line = QStringLiteral("[%1%] %2/%3 files done, %4 running")
@@ -128,8 +148,10 @@ void BatchReport::showProgress() {
                      .arg(now.running);
   if (now.speed) line += QStringLiteral(", %1\u00d7 real time").arg(*now.speed, 0, 'f', 1);
   if (now.etaSeconds) line += QStringLiteral(", ETA %1").arg(clockText(*now.etaSeconds));
-  line += QStringLiteral("  ") + names;
-  // "\r" and erase-to-end keep the line in place.
+  line += QStringLiteral("  ") + current.join(QStringLiteral(", "));
+  // "\r" and erase-to-end keep the line in place as long as it never wraps: it stays off
+  // the last column, where some terminals wrap at once.
+  line = elideMiddle(line, (columns_ > 0 ? columns_ : kDefaultColumns) - 1);
   std::fputs(("\r\033[K" + line).toLocal8Bit().constData(), stderr);
   std::fflush(stderr);
   progressShown_ = true;
@@ -167,18 +189,15 @@ void BatchReport::reportJobStatus(const ConversionJob& job) {
   const bool skipped = kind == ConversionStatus::Kind::skipped;
   if (kind != ConversionStatus::Kind::completed && !failed && !skipped) return;
   if (!reported_.insert(job.id()).second) return;
+  if (failed) ++sinceBatchEnd_.failed;
+  if (skipped) ++sinceBatchEnd_.upToDate;
   const QString status = shown(QString::fromStdString(job.status().text()));
   switch (mode_) {
     case Mode::json: {
       QJsonObject event = jobEvent("finished", job);
-      if (failed) {
-        event.insert("error", QString::fromStdString(job.status().text()));
-      } else {
-        QJsonArray outputs;
-        for (const auto& [format, url] : job.outputURLs()) outputs.append(pathToQString(url));
-        event.insert("outputs", outputs);
-        if (skipped) event.insert("upToDate", true);
-      }
+      event.insert("outputs", outputList(job));
+      if (failed) event.insert("error", QString::fromStdString(job.status().text()));
+      if (skipped) event.insert("upToDate", true);
       printJson(event);
       break;
     }
@@ -255,28 +274,27 @@ void BatchReport::printSummary() {
   for (const auto& job : model_.jobs()) {
     const auto kind = job->status().kind();
     ++total;
-    if (kind == ConversionStatus::Kind::completed) {
-      ++completed;
-      if (!perFile) continue;
-      printOut(QStringLiteral("%1: Completed").arg(jobName(*job)));
-      for (const auto& [format, url] : job->outputURLs()) {
-        printOut(
-            QStringLiteral("  %1 -> %2")
-                .arg(QString::fromUtf8(displayName(format)), shownPath(url)));
-      }
-      continue;
-    }
+    if (kind == ConversionStatus::Kind::completed) ++completed;
     if (kind == ConversionStatus::Kind::failed) ++failed;
     if (kind == ConversionStatus::Kind::skipped) {
       ++upToDate;
       continue;  // listed as they were decided; thousands of them would bury the rest
     }
-    if (perFile) {
-      printOut(QStringLiteral("%1: %2").arg(jobName(*job),
-                                            shown(QString::fromStdString(job->status().text()))));
-    }
+    if (!perFile) continue;
+    printOut(QStringLiteral("%1: %2").arg(jobName(*job),
+                                          shown(QString::fromStdString(job->status().text()))));
+    printOutputs(*job);
   }
   printBatchEnd(completed, failed, total, upToDate);
+}
+
+void BatchReport::warn(const QString& path, const QString& reason) {
+  if (mode_ == Mode::json) {
+    printJson({{"event", "warning"}, {"path", path}, {"message", reason}});
+    return;
+  }
+  clearProgressLine();
+  printErr(QStringLiteral("vexal-cli: warning: %1: %2").arg(shown(path), reason));
 }
 
 void BatchReport::endProgressLine() {

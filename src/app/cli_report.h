@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <set>
 #include <thread>
+#include <utility>
 
 #include "app/cli_progress.h"
 #include "model/conversion_job.h"
@@ -38,10 +39,14 @@ class BatchReport {
   BatchReport(Mode mode, const ConverterViewModel& model) : mode_(mode), model_(model) {}
 
   Mode mode() const { return mode_; }
-  // Batch text on stdout, none of it in --json mode.
+  // Batch text on stdout, none of it with --json or --quiet.
   void say(const QString& text) const {
-    if (mode_ != Mode::json) printOut(text);
+    if (mode_ == Mode::live || mode_ == Mode::lines) printOut(text);
   }
+  // Something given or met in a folder that is not converted; `path` as given.
+  void warn(const QString& path, const QString& reason);
+  // The live line's width: the terminal's columns, 0 when unknown.
+  void setColumns(int columns) { columns_ = columns; }
   // The batch's wall time starts; the sources' lengths are read on a thread of their
   // own and handed to the meter through `context`'s event loop.
   void startMeasuring(QObject* context);
@@ -55,11 +60,19 @@ class BatchReport {
   void printSummary();
   // `failed` and `completed` need not add up to `total`: cancelled files are neither.
   void printBatchEnd(int completed, int failed, int total, int upToDate = 0);
+  // Jobs that failed or were up to date since the last call: one watched batch's share.
+  struct Counts {
+    int failed = 0;
+    int upToDate = 0;
+  };
+  Counts takeCounts() { return std::exchange(sinceBatchEnd_, {}); }
 
  private:
   Mode mode_;
   const ConverterViewModel& model_;
   bool progressShown_ = false;
+  int columns_ = 0;
+  Counts sinceBatchEnd_;
   std::set<Uuid> started_;
   std::set<Uuid> reported_;
   ProgressMeter meter_;

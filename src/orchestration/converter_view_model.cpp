@@ -20,6 +20,7 @@
 #include "engine/loudness.h"
 #include "metadata/metadata_service.h"
 #include "orchestration/desktop_notice.h"
+#include "orchestration/skipped_entry.h"
 #include "persistence/conversion_history.h"
 #include "persistence/preset_manager.h"
 #include "model/input_formats.h"
@@ -529,32 +530,44 @@ void ConverterViewModel::importURLs(const QStringList& paths) {
   };
 
   // A folder contributes its cue sheets when it holds any, otherwise its audio files
-  // under its path relative to the dropped folder's parent; its sub-folders follow.
-  const auto walk = [&](auto&& self, const fs::path& folder, const QString& relative) -> void {
+  // under its path relative to the dropped folder's parent; its sub-folders follow. True
+  // when it or a sub-folder held any; what looks like audio but cannot be read is named.
+  const auto skipped = [this](const fs::path& path, const QString& reason) {
+    emit importSkipped(pathToQString(path), reason);
+  };
+  const auto walk = [&](auto&& self, const fs::path& folder, const QString& relative) -> bool {
     std::error_code error;
     fs::directory_iterator it(folder, error);
-    if (error) return;
+    if (error) {
+      skipped(folder, unreadableFolder(error));
+      return false;
+    }
     std::vector<fs::path> cues, audio, folders;
     for (; it != fs::directory_iterator(); it.increment(error)) {
       if (error) break;
       const fs::directory_entry& entry = *it;
       const std::string name = entry.path().filename().string();
       if (name.empty() || name.front() == '.') continue;
+      const bool cue = lowerExtension(entry.path()) == "cue";
       std::error_code typeError;
       // Linked folders are not followed, so a link cycle cannot loop.
       if (entry.is_directory(typeError) && !entry.is_symlink(typeError)) {
         folders.push_back(entry.path());
       } else if (entry.is_regular_file(typeError)) {
-        if (lowerExtension(entry.path()) == "cue") {
+        if (cue) {
           cues.push_back(entry.path());
         } else if (isAccepted(entry.path())) {
           audio.push_back(entry.path());
         }
+      } else if (cue || isAccepted(entry.path())) {
+        if (const auto reason = whyNotImported(entry.path(), false)) skipped(entry.path(), *reason);
       }
     }
+    if (error) skipped(folder, unreadableFolder(error));
     std::ranges::sort(cues);
     std::ranges::sort(audio);
     std::ranges::sort(folders);
+    const bool found = !cues.empty() || !audio.empty();
     if (!cues.empty()) {
       flush();
       for (const auto& cue : cues) importCueSheet(pathToQString(cue));
@@ -564,23 +577,30 @@ void ConverterViewModel::importURLs(const QStringList& paths) {
       for (const auto& file : audio) files.push_back(pathToQString(file));
       groups.emplace_back(std::move(files), relative);
     }
+    bool foundBelow = false;
     for (const auto& sub : folders) {
-      self(self, sub,
-           relative + QLatin1Char('/') + pathToQString(sub.filename()));
+      foundBelow = self(self, sub, relative + QLatin1Char('/') + pathToQString(sub.filename())) ||
+                   foundBelow;
     }
+    if (!found && !foundBelow && isAccepted(folder)) skipped(folder, folderWithoutAudio());
+    return found || foundBelow;
   };
 
   for (const QString& path : paths) {
     const fs::path item = pathFromQString(path);
+    // Missing paths are named, and nothing is read from a FIFO or a device (it would
+    // block or never end).
+    if (const auto reason = whyNotImported(item, true)) {
+      emit importSkipped(path, *reason);
+      continue;
+    }
     if (lowerExtension(item) == "cue") {
       flush();
       importCueSheet(path);
       continue;
     }
     std::error_code error;
-    const auto status = fs::status(item, error);
-    if (error || !fs::exists(status)) continue;
-    if (fs::is_directory(status)) {
+    if (fs::is_directory(item, error)) {
       fs::path folder = item;
       if (!folder.has_filename()) folder = folder.parent_path();  // "Album/" -> "Album"
       std::error_code ignored;
@@ -588,6 +608,8 @@ void ConverterViewModel::importURLs(const QStringList& paths) {
       walk(walk, folder, pathToQString(folder.filename()));
     } else if (isAccepted(item)) {
       groups.push_back({QStringList{path}, std::nullopt});
+    } else {
+      emit importSkipped(path, QStringLiteral("not an audio file or cue sheet Vexal accepts"));
     }
   }
   flush();

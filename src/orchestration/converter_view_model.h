@@ -139,6 +139,9 @@ class ConverterViewModel : public QObject {
   // The destination's index of converted files could not be written; the outputs stay,
   // but the next mirroring run does not know them.
   void libraryIndexSaveFailed(const QString& message);
+  // `importURLs` left out `path` (as given, or below the folder given): missing, a FIFO, a
+  // device, a folder it could not read, a folder named like audio holding none.
+  void importSkipped(const QString& path, const QString& reason);
 
  private:
   struct Batch;

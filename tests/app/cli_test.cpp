@@ -220,9 +220,9 @@ TEST_F(Cli, InterruptCancelsAndLeavesNoPartialOutput) {
   EXPECT_EQ(result.status, 130) << result.err.toStdString();
   std::set<std::string> completed;
   for (const QString& line : result.out.split('\n')) {
-    // Summary lines; "[n/m] ..." lines report jobs as they end.
+    // Summary lines name each source by its path; "[n/m] ..." lines report jobs as they end.
     if (!line.startsWith('[') && line.endsWith(": Completed"))
-      completed.insert(line.section(':', 0, 0).toStdString());
+      completed.insert(fs::path(line.chopped(11).toStdString()).filename().string());
   }
   EXPECT_LT(completed.size(), 12u);
   for (const auto& entry : fs::recursive_directory_iterator(out)) {
