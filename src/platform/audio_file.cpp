@@ -3,9 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <ctime>
 #include <limits>
-#include <map>
 #include <mutex>
 #include <numeric>
 #include <optional>
@@ -15,9 +13,9 @@
 #include "platform/channel_mix.h"
 #include "platform/decode_session.h"
 #include "platform/ffmpeg_handles.h"
+#include "platform/file_state_memo.h"
 #include "platform/stated_length.h"
 
-#include <sys/stat.h>
 
 extern "C" {
 #include <libavutil/intreadwrite.h>
@@ -189,53 +187,15 @@ StreamDescription int16ClientFormat(double sampleRate, std::uint32_t channels) {
   return description;
 }
 
-// Lengths counted by decoding, kept per file state: each track of a long lossy image
-// opens it, and counting decodes it whole. A file changed in the last seconds is not
-// kept, as a rewrite within the same timestamp tick would look unchanged.
-class CountedLengths {
- public:
-  using FileState = std::array<std::int64_t, 7>;
+namespace {
 
-  static std::optional<FileState> stateOf(const std::filesystem::path& path) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) return std::nullopt;
-    return FileState{static_cast<std::int64_t>(info.st_dev),
-                     static_cast<std::int64_t>(info.st_ino),
-                     info.st_size,
-                     info.st_mtim.tv_sec,
-                     info.st_mtim.tv_nsec,
-                     info.st_ctim.tv_sec,
-                     info.st_ctim.tv_nsec};
-  }
+// Lengths counted by decoding: counting decodes the whole file.
+FileStateMemo<std::int64_t>& countedLengths() {
+  static FileStateMemo<std::int64_t> lengths;
+  return lengths;
+}
 
-  std::optional<std::int64_t> find(const FileState& state) {
-    const std::lock_guard lock(mutex_);
-    const auto found = lengths_.find(state);
-    if (found == lengths_.end()) return std::nullopt;
-    return found->second;
-  }
-
-  void keep(const FileState& state, std::int64_t frames) {
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    if (now.tv_sec - state[kModifiedSeconds] < kSettledSeconds) return;
-    const std::lock_guard lock(mutex_);
-    if (lengths_.size() >= kMaxEntries) lengths_.clear();
-    lengths_[state] = frames;
-  }
-
-  static CountedLengths& shared() {
-    static CountedLengths lengths;
-    return lengths;
-  }
-
- private:
-  static constexpr std::size_t kModifiedSeconds = 3;  // index of st_mtim.tv_sec
-  static constexpr std::int64_t kSettledSeconds = 2;
-  static constexpr std::size_t kMaxEntries = 1024;
-  std::mutex mutex_;
-  std::map<FileState, std::int64_t> lengths_;
-};
+}  // namespace
 
 // How a reader reaches a frame further on or behind.
 enum class SeekMode {
@@ -340,10 +300,14 @@ void AudioFileReader::Impl::declareLength(std::string_view demuxer) {
   }
   if (demuxer == "ogg") {
     // Ogg states no length up front; its last granule is where decoding ends anyway. A
-    // copy cut inside a page is still known from that page's header.
-    if (const auto granule = oggCutAt(path)) {
+    // copy cut inside a page is still known from that page's header, and a page FFmpeg
+    // passes over (bad checksum, missing) from the walk over all of them: either way a
+    // pass reaching the end fails.
+    static FileStateMemo<OggPages> checked;
+    const OggPages pages = checked.remembered(path, checkOggPages);
+    if (pages.cut || pages.damaged) {
       cutShort = true;
-      estimatedLength = std::max(estimatedLength, *granule);
+      estimatedLength = std::max(estimatedLength, pages.lastGranule - stream->codecpar->initial_padding);
     }
   } else if (demuxer == "wav" && isPcm(codecId)) {
     // FFmpeg trims a data size larger than the file to the bytes present.
@@ -428,17 +392,16 @@ Status AudioFileReader::Impl::computeLength(std::int64_t& out) const {
   }
   // Otherwise the decoder's own count, after encoder delay and padding are dropped, is
   // the only exact length.
-  const auto before = CountedLengths::stateOf(path);
-  if (const auto counted = before ? CountedLengths::shared().find(*before) : std::nullopt) {
+  // A failed count is not kept: a damaged source fails again, with its report.
+  const auto before = fileStateOf(path);
+  if (const auto counted = before ? countedLengths().find(*before) : std::nullopt) {
     out = std::min(*counted, endLimit);
     return kNoError;
   }
   std::int64_t frames = 0;
   if (const Status status = countFrames(frames); status != kNoError) return status;
   // Kept only when the file did not change while it was counted.
-  if (before && CountedLengths::stateOf(path) == before) {
-    CountedLengths::shared().keep(*before, frames);
-  }
+  if (before && fileStateOf(path) == before) countedLengths().keep(*before, frames);
   out = std::min(frames, endLimit);
   return kNoError;
 }

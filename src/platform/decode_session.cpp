@@ -143,7 +143,10 @@ Status DecodeSession::endStatus() const {
   const std::int64_t reached = position_ >= 0 ? position_ : seekTarget_;
   const bool short_ = declared_ && reached < *declared_ - tolerance_;
   const bool badTail = badPackets_ > 0 && (tolerance_ == 0 || badPackets_ > kMaxBadTailPackets || reached == 0);
-  return demuxFailed_ || cutShort_ || short_ || badTail ? kStatusSourceDamaged : kNoError;
+  // A stream stating no length that decodes to nothing at all: its header promised audio
+  // (an empty output would pass for a conversion).
+  const bool nothing = !declared_ && reached == 0;
+  return demuxFailed_ || cutShort_ || short_ || badTail || nothing ? kStatusSourceDamaged : kNoError;
 }
 
 bool DecodeSession::endsBefore(const AVPacket& packet, std::int64_t sourceFrame) const {

@@ -14,8 +14,15 @@ namespace vexal::platform {
 // files with more than one logical stream (multiplexed or chained) and damaged ones.
 std::optional<std::int64_t> singleAudioPageEnd(const std::filesystem::path& path, int headerPackets);
 
-// The granule of the last page of an Ogg file whose last page is cut short.
-std::optional<std::int64_t> oggCutAt(const std::filesystem::path& path);
+// What a walk over every page of an Ogg file finds (it reads the whole file).
+struct OggPages {
+  std::int64_t lastGranule = 0;  // of the last page that states one
+  bool cut = false;              // the last page runs past the end of the file: a partial copy
+  // A page fails its checksum, a page number is skipped, or bytes between pages are no
+  // page: FFmpeg passes over such a page, and its audio is lost without an error.
+  bool damaged = false;
+};
+OggPages checkOggPages(const std::filesystem::path& path);
 
 // The size a RIFF/WAVE file's "data" chunk declares, in bytes; empty for other files and
 // for the sizes streaming writers leave when the length is unknown (0, kRiffUnknownSize up).
