@@ -35,13 +35,16 @@ QString elideMiddle(const QString& text, int columns) {
   if (displayColumns(text) <= columns) return text;
   if (columns <= 0) return {};
   const QList<uint> codePoints = text.toUcs4();
-  // Room for the head and the tail beside the ellipsis; the head gets the odd column.
-  const int room = columns - columnsOf(kEllipsis);
+  // Room beside the ellipsis: about half for the head (the odd column too), what it
+  // leaves for the tail.
+  int room = columns - columnsOf(kEllipsis);
   int headRoom = (room + 1) / 2;
-  int tailRoom = room - headRoom;
   qsizetype head = 0;
-  while (head < codePoints.size() && columnsOf(codePoints[head]) <= headRoom)
-    headRoom -= columnsOf(codePoints[head++]);
+  while (head < codePoints.size() && columnsOf(codePoints[head]) <= headRoom) {
+    headRoom -= columnsOf(codePoints[head]);
+    room -= columnsOf(codePoints[head++]);
+  }
+  int tailRoom = room;
   qsizetype tail = codePoints.size();
   while (tail > head && columnsOf(codePoints[tail - 1]) <= tailRoom)
     tailRoom -= columnsOf(codePoints[--tail]);

@@ -10,9 +10,11 @@
 #include <unistd.h>
 
 #include <QRegularExpression>
+#include <clocale>
 #include <fstream>
 
 #include "app/cli_fixture.h"
+#include "app/cli_terminal.h"
 
 namespace vexal {
 namespace {
@@ -92,6 +94,17 @@ TEST_F(Cli, LiveLineFitsTheTerminal) {
     EXPECT_LE(line.size(), 23) << line.toStdString();
   }
   EXPECT_GT(drawn, 0) << written;
+}
+
+// Wide characters take two columns: a Japanese name gives way by columns, not characters,
+// and keeps both of its ends.
+TEST(Terminal, ElisionCountsColumns) {
+  std::setlocale(LC_CTYPE, "C.UTF-8");
+  const QString name = QStringLiteral("\u65e5\u672c\u8a9e\u306e\u540d\u524d\u3067\u3059.flac");
+  const QString fitted = elideMiddle(name, 10);
+  EXPECT_EQ(fitted, QStringLiteral("\u65e5\u672c\u2026.flac"));
+  EXPECT_EQ(displayColumns(fitted), 10);
+  EXPECT_EQ(elideMiddle(name, 30), name);
 }
 
 }  // namespace
