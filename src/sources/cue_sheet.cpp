@@ -124,9 +124,11 @@ std::optional<std::int64_t> parseDiscNumber(const QString& value) {
   return number;
 }
 
+// A regular file (through links): a FIFO or a device named by a FILE line would block
+// the reader or never end.
 bool isFile(const fs::path& path) {
   std::error_code error;
-  return fs::exists(path, error) && !fs::is_directory(path, error);
+  return fs::is_regular_file(path, error);
 }
 
 // The audio file a FILE line means, in `folder`: the name as written, or else the one
