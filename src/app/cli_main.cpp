@@ -6,6 +6,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
@@ -45,9 +47,12 @@ constexpr char kResized = 'w';
 constexpr char kStop = 's';
 
 void onSignal(int signal) {
+  // A resize may land between any call and its errno check on the main thread.
+  const int savedErrno = errno;
   const char byte = signal == SIGWINCH ? kResized : kStop;
   // Nothing else is async-signal-safe here; a full pipe just drops the repeat.
   [[maybe_unused]] const auto written = ::write(gSignalPipe[1], &byte, 1);
+  errno = savedErrno;
 }
 
 class CommandLine {
