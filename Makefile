@@ -4,8 +4,10 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
+# make install: where to (DESTDIR stages the files below another root, as packagers do).
+PREFIX ?= /usr/local
 
-.PHONY: all deps configure build run test sanitize bench screenshots clean
+.PHONY: all deps configure build run test sanitize bench screenshots package install clean
 
 all: build
 
@@ -18,7 +20,9 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
+# The window runs natively on Wayland desktops with Qt's Wayland plug-in.
 run: build
+	@scripts/install-deps.sh qt6-wayland
 	@scripts/run.sh $(BUILD)
 
 test: build
@@ -34,6 +38,14 @@ bench: build
 screenshots: build
 	@cmake --build $(BUILD) -j $(JOBS) --target vexal_screenshots
 	@cd $(BUILD) && QT_QPA_PLATFORM=offscreen tools/screenshots/vexal_screenshots
+
+# build/vexal_<version>_amd64.deb; dpkg-shlibdeps (dpkg-dev) works out its dependencies.
+package: build
+	@scripts/install-deps.sh dpkg-dev
+	@cd $(BUILD) && cpack -G DEB >/dev/null && ls vexal_*_amd64.deb
+
+install: build
+	@cmake --install $(BUILD) --prefix $(PREFIX)
 
 clean:
 	@rm -rf $(BUILD) build-asan

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages Vexal builds and tests with, only those missing.
+# Installs the Debian 12 packages Vexal builds and tests with, only those missing; more
+# packages may be named as arguments (make run adds qt6-wayland).
 set -euo pipefail
 packages=(
+  "$@"
   pkg-config cmake g++ make ccache
   libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libswscale-dev libsoxr-dev
   qt6-base-dev libqt6svg6 libtag1-dev libmp3lame-dev libvorbis-dev libogg-dev libopus-dev

@@ -1,9 +1,11 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDebug>
+#include <cstdio>
 #include <filesystem>
 #include <string_view>
 
+#include "app/command_parser.h"
 #include "persistence/conversion_history.h"
 #include "persistence/settings_store.h"
 #include "sources/path_text.h"
@@ -13,23 +15,13 @@
 
 namespace {
 
-void describeOptions(QCommandLineParser& parser) {
-  parser.setApplicationDescription(QStringLiteral("Convert audio files between formats."));
-  parser.addHelpOption();
-  parser.addVersionOption();
-  parser.addPositionalArgument(QStringLiteral("paths"),
-                               QStringLiteral("Audio files, folders or cue sheets to add as jobs."),
-                               QStringLiteral("[paths...]"));
-}
-
 // --help and --version are answered without a window system: QApplication aborts when
 // there is no display, so they never reach it.
 bool asksHelpOrVersion(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string_view argument = argv[i];
     if (argument == "--") break;
-    if (argument == "-h" || argument == "-?" || argument == "--help" ||
-        argument == "--help-all" || argument == "-v" || argument == "--version") {
+    if (argument == "-h" || argument == "--help" || argument == "-v" || argument == "--version") {
       return true;
     }
   }
@@ -41,18 +33,24 @@ bool asksHelpOrVersion(int argc, char** argv) {
 int main(int argc, char** argv) {
   if (asksHelpOrVersion(argc, argv)) {
     QCoreApplication core(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("Vexal"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(VEXAL_VERSION));
     QCommandLineParser parser;
-    describeOptions(parser);
-    parser.process(core);  // prints and exits
+    vexal::describeCommand(parser, vexal::windowDescription());
+    if (!parser.parse(QCoreApplication::arguments())) {
+      std::fprintf(stderr, "vexal: %s\n", qPrintable(parser.errorText()));
+      return 2;
+    }
+    const QString text = parser.isSet(QStringLiteral("help"))
+                             ? parser.helpText()
+                             : vexal::versionLine(vexal::windowDescription()) + QLatin1Char('\n');
+    std::fputs(text.toLocal8Bit().constData(), stdout);
     return 0;
   }
 
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Vexal"));
   // No display name: the platform would append " — Vexal" to every window title.
-  QApplication::setApplicationVersion(QStringLiteral(VEXAL_VERSION));
+  QApplication::setApplicationVersion(QString::fromUtf8(vexal::programVersion().data(),
+                                                       static_cast<qsizetype>(vexal::programVersion().size())));
   QApplication::setOrganizationDomain(QStringLiteral("vexal.github.io"));
   // Ties the window to io.github.vexal.Vexal.desktop: its icon, name and dock entry.
   QGuiApplication::setDesktopFileName(vexal::ui::ContentView::kDesktopFileName);
@@ -60,7 +58,7 @@ int main(int argc, char** argv) {
 
   // The paths to add as jobs (help and version were answered above).
   QCommandLineParser parser;
-  describeOptions(parser);
+  vexal::describeCommand(parser, vexal::windowDescription());
   // From the bytes Qt left in argv: file names that are not UTF-8 keep them.
   QStringList arguments;
   for (int i = 0; i < argc; ++i) arguments << vexal::pathToQString(argv[i]);

@@ -4,6 +4,7 @@
 #include "engine/audio_processor.h"
 #include "engine/chunk_reader.h"
 #include "engine/encoder_limits.h"
+#include "engine/output_file.h"
 #include "platform/audio_file.h"
 
 namespace vexal {
@@ -83,7 +84,7 @@ Expected<> encodeWithExtAudioFile(const EncodeRequest& request) {
                                                          destination.description, writer);
   if (created != platform::kNoError || !writer) {
     return Unexpected(ConversionError::extAudioFileError(
-        "Create destination", created != platform::kNoError ? created
+        kCreateDestinationStep, created != platform::kNoError ? created
                                                             : platform::kStatusBadDestination));
   }
   if (const auto s = writer->setClientFormat(platform::floatClientFormat(rate, channels));
@@ -94,7 +95,7 @@ Expected<> encodeWithExtAudioFile(const EncodeRequest& request) {
 
   auto written = chunks->run([&](const float* samples, std::uint32_t frames) -> Expected<> {
     if (const auto s = writer->write(samples, frames); s != platform::kNoError) {
-      return Unexpected(ConversionError::extAudioFileError("Write audio data", s));
+      return Unexpected(ConversionError::extAudioFileError(kWriteAudioStep, s));
     }
     return {};
   });
@@ -102,7 +103,7 @@ Expected<> encodeWithExtAudioFile(const EncodeRequest& request) {
   // Closing flushes the encoder and finishes the container: a failure here is a
   // failed write, not a success.
   if (const auto s = writer->close(); s != platform::kNoError) {
-    return Unexpected(ConversionError::extAudioFileError("Write audio data", s));
+    return Unexpected(ConversionError::extAudioFileError(kWriteAudioStep, s));
   }
   request.reportProgress(1.0);
   return {};

@@ -10,6 +10,7 @@
 #include "engine/chunk_reader.h"
 #include "engine/encoder_limits.h"
 #include "engine/id3_tags.h"
+#include "engine/output_file.h"
 
 namespace vexal {
 
@@ -34,7 +35,7 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 Expected<> writeAll(std::FILE* file, const unsigned char* bytes, std::size_t size) {
   if (size > 0 && std::fwrite(bytes, 1, size, file) != size) {
-    return Unexpected(ConversionError::outputDirectoryNotWritable());
+    return Unexpected(outputFileError(kWriteAudioStep));
   }
   return {};
 }
@@ -93,7 +94,7 @@ Expected<> encodeMP3(const EncodeRequest& request) {
 
   // "wb+": the LAME tag frame is written back over its placeholder at the end.
   FilePtr file(std::fopen(request.output.c_str(), "wb+"));
-  if (!file) return Unexpected(ConversionError::outputDirectoryNotWritable());
+  if (!file) return Unexpected(outputFileError(kCreateDestinationStep));
 
   std::vector<unsigned char> mp3(static_cast<std::size_t>(
       kMp3BufferFactor * static_cast<double>(kChunkFrames * channels) + kMp3BufferSlack));
@@ -136,12 +137,12 @@ Expected<> encodeMP3(const EncodeRequest& request) {
   });
   if (!tag.empty()) {
     if (std::fseek(file.get(), lameTagOffset, SEEK_SET) != 0) {
-      return Unexpected(ConversionError::outputDirectoryNotWritable());
+      return Unexpected(outputFileError(kWriteAudioStep));
     }
     if (auto written = writeAll(file.get(), tag.data(), tag.size()); !written) return written;
   }
   if (std::fclose(file.release()) != 0) {
-    return Unexpected(ConversionError::outputDirectoryNotWritable());
+    return Unexpected(outputFileError(kWriteAudioStep));
   }
   request.reportProgress(1.0);
   return {};

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/output_file.h"
+
 namespace vexal {
 
 namespace {
@@ -33,7 +35,7 @@ OggStream::OggStream(const std::filesystem::path& output)
 
 Expected<> OggStream::open() {
   file_.reset(std::fopen(output_.c_str(), "wb"));
-  if (!file_) return Unexpected(ConversionError::outputDirectoryNotWritable());
+  if (!file_) return Unexpected(outputFileError(kCreateDestinationStep));
   return {};
 }
 
@@ -42,7 +44,7 @@ Expected<> OggStream::write(const ogg_page& page) {
   const auto body = static_cast<std::size_t>(page.body_len);
   if (!file_ || std::fwrite(page.header, 1, header, file_.get()) != header ||
       std::fwrite(page.body, 1, body, file_.get()) != body) {
-    return Unexpected(ConversionError::outputDirectoryNotWritable());
+    return Unexpected(outputFileError(kWriteAudioStep));
   }
   if (ogg_page_eos(&page)) endOfStream_ = true;
   return {};
@@ -70,7 +72,7 @@ Expected<> OggStream::flush() {
 
 Expected<> OggStream::close() {
   if (!file_ || std::fclose(file_.release()) != 0) {
-    return Unexpected(ConversionError::outputDirectoryNotWritable());
+    return Unexpected(outputFileError(kWriteAudioStep));
   }
   return {};
 }

@@ -3,8 +3,22 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <system_error>
 
 namespace vexal {
+
+namespace {
+
+// Statuses from -1 to -4095 are negated errno values (the kernel's and FFmpeg's
+// convention); their words say what the system refused.
+constexpr std::int32_t kMaxErrno = 4095;
+
+std::string statusWords(std::int32_t status) {
+  if (status >= 0 || status < -kMaxErrno) return {};
+  return std::generic_category().message(-status);
+}
+
+}  // namespace
 
 ConversionError ConversionError::fileNotReadable(std::filesystem::path file) {
   return ConversionError(Kind::fileNotReadable, file.filename().string());
@@ -44,8 +58,11 @@ std::string ConversionError::errorDescription() const {
   switch (kind_) {
     case Kind::fileNotReadable: return "Cannot read file: " + text_;
     case Kind::unsupportedFormat: return "Unsupported format: " + text_;
-    case Kind::extAudioFileError:
-      return text_ + " failed (OSStatus " + std::to_string(status_) + ")";
+    case Kind::extAudioFileError: {
+      const std::string words = statusWords(status_);
+      return text_ + " failed (OSStatus " + std::to_string(status_) +
+             (words.empty() ? "" : ": " + words) + ")";
+    }
     case Kind::lameInitFailed: return "Failed to initialize MP3 encoder";
     case Kind::lameEncodingFailed: return "MP3 encoding failed";
     case Kind::cancelled: return "Cancelled";

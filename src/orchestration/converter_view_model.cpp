@@ -244,6 +244,7 @@ void ConverterViewModel::importURLs(const QStringList& paths) {
     };
   }
   const ImportWalk walk = walkImport(paths, exclusions);
+  for (const auto& [path, reason] : walk.skipped) emit importSkipped(path, reason);
   importedFolders_.insert(importedFolders_.end(), walk.folders.begin(), walk.folders.end());
   // Jobs keep the order of the paths: audio collected so far goes in before a cue sheet.
   std::vector<std::pair<QStringList, std::optional<QString>>> groups;

@@ -139,6 +139,9 @@ class ConverterViewModel : public QObject {
   void mirrorWaiting(const QString& destination);
   void mirrorAction(const vexal::MirrorAction& action);
   void mirrorWarning(const QString& text);
+  // `importURLs` left out `path` (as given, or below the folder given): missing, a FIFO, a
+  // device, a folder it could not read, a folder named like audio holding none.
+  void importSkipped(const QString& path, const QString& reason);
 
  private:
   struct CueTrackSource {

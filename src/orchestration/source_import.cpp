@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "model/input_formats.h"
+#include "orchestration/skipped_entry.h"
 #include "sources/path_text.h"
 
 namespace vexal {
@@ -41,31 +42,42 @@ class Walker {
   }
 
   // `canonical`: the folder's path with links resolved, to find files of the destination.
-  void walk(const fs::path& folder, const fs::path& canonical, const QString& relative) {
+  // True when it or a sub-folder held any audio; what looks like audio but cannot be read
+  // is named.
+  bool walk(const fs::path& folder, const fs::path& canonical, const QString& relative) {
     std::error_code error;
     fs::directory_iterator it(folder, error);
-    if (error) return;
+    if (error) {
+      skip(folder, unreadableFolder(error));
+      return false;
+    }
     std::vector<fs::path> cues, audio, folders;
     for (; it != fs::directory_iterator(); it.increment(error)) {
       if (error) break;
       const fs::directory_entry& entry = *it;
       const std::string name = entry.path().filename().string();
       if (name.empty() || name.front() == '.') continue;
+      const bool cue = lowerExtension(entry.path()) == "cue";
       std::error_code typeError;
       // Linked folders are not followed, so a link cycle cannot loop.
       if (entry.is_directory(typeError) && !entry.is_symlink(typeError)) {
         if (!isDestination(entry.path())) folders.push_back(entry.path());
-      } else if (entry.is_regular_file(typeError) && !isRecorded(canonical / entry.path().filename())) {
-        if (lowerExtension(entry.path()) == "cue") {
+      } else if (entry.is_regular_file(typeError)) {
+        if (isRecorded(canonical / entry.path().filename())) continue;
+        if (cue) {
           cues.push_back(entry.path());
         } else if (isAccepted(entry.path())) {
           audio.push_back(entry.path());
         }
+      } else if (cue || isAccepted(entry.path())) {
+        if (const auto reason = whyNotImported(entry.path(), false)) skip(entry.path(), *reason);
       }
     }
+    if (error) skip(folder, unreadableFolder(error));
     std::ranges::sort(cues);
     std::ranges::sort(audio);
     std::ranges::sort(folders);
+    const bool found = !cues.empty() || !audio.empty();
     if (!cues.empty()) {
       // The tracks go under the sheet's own folder like every other source; a folder of
       // several sheets (discs, versions) keeps each sheet's tracks apart.
@@ -80,10 +92,18 @@ class Walker {
       for (const auto& file : audio) item.files.push_back(pathToQString(file));
       walk_.items.push_back(std::move(item));
     }
+    bool foundBelow = false;
     for (const auto& sub : folders) {
-      walk(sub, canonical / sub.filename(), relative + QLatin1Char('/') + pathToQString(sub.filename()));
+      foundBelow = walk(sub, canonical / sub.filename(),
+                        relative + QLatin1Char('/') + pathToQString(sub.filename())) ||
+                   foundBelow;
     }
+    if (!found && !foundBelow && isAccepted(folder)) skip(folder, folderWithoutAudio());
+    return found || foundBelow;
   }
+
+  void skip(const fs::path& path, const QString& reason) { walk_.skipped.emplace_back(pathToQString(path), reason); }
+  void skip(const QString& path, const QString& reason) { walk_.skipped.emplace_back(path, reason); }
 
  private:
   bool isDestination(const fs::path& folder) const {
@@ -110,14 +130,18 @@ ImportWalk walkImport(const QStringList& paths, const ImportExclusions& exclusio
   Walker walker(exclusions, result);
   for (const QString& path : paths) {
     const fs::path item = pathFromQString(path);
+    // Missing paths are named, and nothing is read from a FIFO or a device (it would
+    // block or never end).
+    if (const auto reason = whyNotImported(item, true)) {
+      walker.skip(path, *reason);
+      continue;
+    }
     if (lowerExtension(item) == "cue") {
       walker.addCue(path, std::nullopt);
       continue;
     }
     std::error_code error;
-    const auto status = fs::status(item, error);
-    if (error || !fs::exists(status)) continue;
-    if (fs::is_directory(status)) {
+    if (fs::is_directory(item, error)) {
       fs::path folder = item;
       if (!folder.has_filename()) folder = folder.parent_path();  // "Album/" -> "Album"
       std::error_code ignored;
@@ -125,6 +149,8 @@ ImportWalk walkImport(const QStringList& paths, const ImportExclusions& exclusio
       walker.walk(folder, fs::weakly_canonical(folder, ignored), pathToQString(folder.filename()));
     } else if (isAccepted(item)) {
       walker.addFile(path);
+    } else {
+      walker.skip(path, QStringLiteral("not an audio file or cue sheet Vexal accepts"));
     }
   }
   return result;

@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vexal {
@@ -31,6 +32,9 @@ struct ImportExclusions {
 
 struct ImportWalk {
   std::vector<ImportItem> items;
+  // What was left out and why: a missing path, a FIFO, a device, a folder that could not
+  // be read, a folder named like audio holding none (paths as given, or below them).
+  std::vector<std::pair<QString, QString>> skipped;
   // The folders given (absolute, normalised): library paths are taken below their parents.
   std::vector<std::filesystem::path> folders;
 };

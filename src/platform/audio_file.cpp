@@ -3,20 +3,19 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstring>
-#include <ctime>
-#include <fstream>
 #include <limits>
-#include <map>
 #include <mutex>
 #include <numeric>
 #include <optional>
 #include <utility>
 #include <vector>
 
+#include "platform/channel_mix.h"
+#include "platform/decode_session.h"
 #include "platform/ffmpeg_handles.h"
+#include "platform/file_state_memo.h"
+#include "platform/stated_length.h"
 
-#include <sys/stat.h>
 
 extern "C" {
 #include <libavutil/intreadwrite.h>
@@ -28,32 +27,20 @@ using namespace ffmpeg;
 
 namespace {
 
-// FFmpeg's resampler mixes at most 64 channels; sources with more are refused.
-constexpr int kMaxSourceChannels = 64;
 // A lossy stream may decode short of its container's length by its encoder delay and
 // padding: at most one delay (AAC's 2112 frames is the longest) and two packets.
 constexpr std::int64_t kMaxEncoderDelay = 2112;    // frames
 constexpr std::int64_t kDefaultPacketFrames = 2048;  // for codecs with no fixed packet size
-constexpr int kMaxBadTailPackets = 2;
 // The most one FFmpeg allocation may take. A hostile size field (a 2 GB RIFF INFO entry
 // in a 100 KB file, which FFmpeg zero-fills) then fails the open instead of taking
 // gigabytes. Real files stay below it: a day of 48 kHz AAC in MP4 indexes ~100 MB, and
 // the MP4 writer's sample table reaches it only after about thirty hours. Set for the
 // whole process, as FFmpeg has no per-context limit.
 constexpr std::size_t kMaxAllocationBytes = std::size_t{256} << 20;
-// RIFF data sizes from this one up are the "length unknown" marks of streaming writers
-// (0x7FFFFFFF, 0xFFFFFFFF and near them), not lengths.
-constexpr std::uint32_t kRiffUnknownSize = 0x7FFFF000;
 // soxr precision in bits: 28 is its "very high quality" setting.
 constexpr int kSoxrPrecision = 28;
 constexpr int kResamplerSlack = 256;  // frames
-// Ogg page header: capture pattern, version, flags, granule, serial, sequence, CRC and
-// segment count (bytes); flag bits of a stream's first and last page.
-constexpr std::size_t kOggHeaderBytes = 27;
-constexpr unsigned kOggBeginOfStream = 0x02;
-constexpr unsigned kOggEndOfStream = 0x04;
 constexpr int kVorbisHeaderPackets = 3;  // identification, comment, setup
-constexpr double kMaxDsdDecodeRate = 1411200.0;  // Hz, DSD256 decoded by FFmpeg
 constexpr int kDsdPcmRateLimit = 96000;          // Hz
 // Pre-rolls of lossy decoders before a skip target (see prerollFrames).
 constexpr std::int64_t kMp3PrerollPackets = 10;
@@ -111,19 +98,6 @@ bool isWma(AVCodecID id) {
          id == AV_CODEC_ID_WMALOSSLESS || id == AV_CODEC_ID_WMAVOICE;
 }
 
-bool validRate(double rate) { return std::isfinite(rate) && rate >= kMinSampleRate && rate <= kMaxSampleRate; }
-
-// FFmpeg decodes 1-bit DSD to float at an eighth of the bit rate (352.8 kHz for DSD64).
-bool isDsd(AVCodecID id) {
-  return id == AV_CODEC_ID_DSD_LSBF || id == AV_CODEC_ID_DSD_MSBF || id == AV_CODEC_ID_DSD_LSBF_PLANAR ||
-         id == AV_CODEC_ID_DSD_MSBF_PLANAR || id == AV_CODEC_ID_DST;
-}
-
-// DSD256 decodes at 1.4112 MHz, beyond the PCM limit; it is reported at a lower rate.
-bool validDecodeRate(AVCodecID id, double rate) {
-  return validRate(rate) || (isDsd(id) && std::isfinite(rate) && rate <= kMaxDsdDecodeRate);
-}
-
 // Decoded DSD frames per reported frame: DSD is reported as PCM at 88.2 kHz (96 kHz for
 // the 48 kHz family), the rate it is read at unless the client asks another one.
 int dsdRateDivisor(int decodedRate) {
@@ -154,327 +128,6 @@ struct ChannelLayoutHolder {
     av_channel_layout_uninit(&layout);
     layout = layoutFor(from);
   }
-};
-
-// One Ogg page header as a walk over the file sees it.
-struct OggPage {
-  unsigned flags = 0;
-  std::int64_t granule = 0;
-  std::uint32_t serial = 0;
-  int packetsEnded = 0;  // packets whose last segment is on this page
-};
-
-enum class OggWalkEnd {
-  endOfFile,     // the last page ends where the file does
-  foreignBytes,  // bytes after the last page that are no page (a trailing tag)
-  stopped,       // the visitor asked to stop
-  cut,           // the last page runs past the end of the file: a partial copy
-};
-
-// Visits the page headers of an Ogg file in order, reading headers only; `visit`
-// returns false to stop.
-template <typename Visit>
-OggWalkEnd walkOggPages(const std::filesystem::path& path, Visit&& visit) {
-  std::ifstream in(path, std::ios::binary | std::ios::ate);
-  if (!in) return OggWalkEnd::foreignBytes;
-  const std::streamoff size = in.tellg();
-  in.seekg(0);
-  std::array<unsigned char, kOggHeaderBytes> header{};
-  std::array<unsigned char, 255> lacing{};
-  for (std::streamoff at = 0; at < size;) {
-    in.read(reinterpret_cast<char*>(header.data()), header.size());
-    const auto got = static_cast<std::size_t>(in.gcount());
-    if (std::memcmp(header.data(), "OggS", std::min<std::size_t>(got, 4)) != 0 || (got > 4 && header[4] != 0)) {
-      return OggWalkEnd::foreignBytes;
-    }
-    if (got < header.size()) return OggWalkEnd::cut;
-    const int segments = header[26];
-    if (!in.read(reinterpret_cast<char*>(lacing.data()), segments)) return OggWalkEnd::cut;
-    OggPage page{header[5], static_cast<std::int64_t>(AV_RL64(header.data() + 6)), AV_RL32(header.data() + 14), 0};
-    std::streamoff body = 0;
-    for (int i = 0; i < segments; ++i) {
-      body += lacing[i];
-      if (lacing[i] < 255) ++page.packetsEnded;
-    }
-    if (!visit(page)) return OggWalkEnd::stopped;
-    at += static_cast<std::streamoff>(kOggHeaderBytes) + segments + body;
-    if (at > size) return OggWalkEnd::cut;
-    in.seekg(at);
-  }
-  return OggWalkEnd::endOfFile;
-}
-
-// The granule (samples from the start) of the last page of an Ogg file whose first audio
-// packet ends on that page, found from page headers alone. Empty for longer streams,
-// files with more than one logical stream (multiplexed or chained) and damaged ones.
-std::optional<std::int64_t> singleAudioPageEnd(const std::filesystem::path& path,
-                                               int headerPackets) {
-  std::optional<std::uint32_t> serial;
-  std::optional<std::int64_t> end;  // set at the end-of-stream page
-  int packetsEnded = 0;
-  const OggWalkEnd walked = walkOggPages(path, [&](const OggPage& page) {
-    if (end) return false;  // a page after the last one: a chain
-    if (page.flags & kOggBeginOfStream) {
-      if (serial) return false;
-      serial = page.serial;
-    }
-    if (!serial || page.serial != *serial) return false;
-    if (packetsEnded <= headerPackets && packetsEnded + page.packetsEnded > headerPackets) {
-      // The first audio page: it must be the end-of-stream page.
-      if (!(page.flags & kOggEndOfStream) || page.granule < 0) return false;
-      end = page.granule;
-    }
-    packetsEnded += page.packetsEnded;
-    return true;
-  });
-  if (walked == OggWalkEnd::stopped) return std::nullopt;
-  return end;
-}
-
-// The granule of the last page of an Ogg file whose last page is cut short.
-std::optional<std::int64_t> oggCutAt(const std::filesystem::path& path) {
-  std::int64_t granule = 0;
-  const OggWalkEnd walked = walkOggPages(path, [&](const OggPage& page) {
-    if (page.granule > 0) granule = page.granule;
-    return true;
-  });
-  if (walked != OggWalkEnd::cut) return std::nullopt;
-  return granule;
-}
-
-// The size a RIFF/WAVE file's "data" chunk declares, in bytes; empty for other files and
-// for the sizes streaming writers leave when the length is unknown (0, kRiffUnknownSize up).
-std::optional<std::int64_t> riffDataBytes(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::array<unsigned char, 12> riff{};
-  if (!in.read(reinterpret_cast<char*>(riff.data()), riff.size())) return std::nullopt;
-  if (std::memcmp(riff.data(), "RIFF", 4) != 0 || std::memcmp(riff.data() + 8, "WAVE", 4) != 0) return std::nullopt;
-  std::array<unsigned char, 8> chunk{};
-  while (in.read(reinterpret_cast<char*>(chunk.data()), chunk.size())) {
-    const std::uint32_t size = AV_RL32(chunk.data() + 4);
-    if (std::memcmp(chunk.data(), "data", 4) == 0) {
-      if (size == 0 || size >= kRiffUnknownSize) return std::nullopt;
-      return size;
-    }
-    // Chunks are padded to even sizes.
-    if (!in.seekg(static_cast<std::streamoff>(size) + (size & 1), std::ios::cur)) return std::nullopt;
-  }
-  return std::nullopt;
-}
-
-// One pass of demuxing and decoding over a file: frames in source order, each with the
-// source position of its first sample.
-class DecodeSession {
- public:
-  // `manualTrim` keeps every decoded sample, ignoring the container's start and end
-  // trimming.
-  static Status open(const std::filesystem::path& path, bool manualTrim, std::unique_ptr<DecodeSession>& out) {
-    auto session = std::unique_ptr<DecodeSession>(new DecodeSession());
-    AVFormatContext* raw = nullptr;
-    if (const int status = avformat_open_input(&raw, path.c_str(), nullptr, nullptr); status < 0) return status;
-    session->format_.reset(raw);
-    if (const int status = avformat_find_stream_info(raw, nullptr); status < 0) return status;
-    const AVCodec* codec = nullptr;
-    const int index = av_find_best_stream(raw, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
-    if (index < 0 || codec == nullptr) return index == AVERROR_DECODER_NOT_FOUND ? index : kStatusNoAudioStream;
-    session->stream_ = raw->streams[index];
-    const AVCodecParameters* parameters = session->stream_->codecpar;
-    if (parameters->ch_layout.nb_channels < 1 || parameters->ch_layout.nb_channels > kMaxSourceChannels) {
-      return kStatusUnsupportedLayout;
-    }
-    if (!validDecodeRate(parameters->codec_id, parameters->sample_rate)) return kStatusUnsupportedLayout;
-    session->decoder_.reset(avcodec_alloc_context3(codec));
-    if (!session->decoder_) return AVERROR(ENOMEM);
-    AVCodecContext* decoder = session->decoder_.get();
-    if (const int status = avcodec_parameters_to_context(decoder, parameters); status < 0) return status;
-    decoder->pkt_timebase = session->stream_->time_base;
-    // Jobs already run one per core; a decoder thread pool would only contend.
-    decoder->thread_count = 1;
-    if (manualTrim) decoder->flags2 |= AV_CODEC_FLAG2_SKIP_MANUAL;
-    if (const int status = avcodec_open2(decoder, codec, nullptr); status < 0) return status;
-    if (decoder->ch_layout.nb_channels < 1 || decoder->ch_layout.nb_channels > kMaxSourceChannels ||
-        !validDecodeRate(decoder->codec_id, decoder->sample_rate)) {
-      return kStatusUnsupportedLayout;
-    }
-    session->packet_.reset(av_packet_alloc());
-    session->frame_.reset(av_frame_alloc());
-    if (!session->packet_ || !session->frame_) return AVERROR(ENOMEM);
-    session->sampleRate_ = decoder->sample_rate;
-    out = std::move(session);
-    return kNoError;
-  }
-
-  // The length the stream should reach: ending more than `tolerance` frames short of
-  // `declared`, or in a file known to be cut short, is damage.
-  void expectLength(std::optional<std::int64_t> declared, std::int64_t tolerance, bool cutShort) {
-    declared_ = declared;
-    tolerance_ = tolerance;
-    cutShort_ = cutShort;
-  }
-
-  // Decodes the next frame into frame(); `end` is set at the end of the stream. A decoder
-  // error followed by more audio, a demuxer error, or an end short of the expected length
-  // fails with kStatusSourceDamaged. A lossy stream's last packet or two may fail alone:
-  // a cut final frame is common in files that play whole.
-  Status decode(bool& end) {
-    end = false;
-    AVCodecContext* decoder = decoder_.get();
-    AVFrame* frame = frame_.get();
-    av_frame_unref(frame);
-    for (;;) {
-      const int received = avcodec_receive_frame(decoder, frame);
-      if (received == 0) {
-        if (frame->nb_samples <= 0) {
-          av_frame_unref(frame);
-          continue;
-        }
-        // Audio after an undecodable packet: the damage is mid-stream.
-        if (badPackets_ > 0) return kStatusSourceDamaged;
-        if (position_ < 0 && !placeFrame()) return kStatusUnknownPosition;
-        framePosition_ = position_;
-        position_ += frame->nb_samples;
-        return kNoError;
-      }
-      if (received == AVERROR_EOF || (received == AVERROR(EAGAIN) && drained_)) {
-        end = true;
-        return endStatus();
-      }
-      if (received != AVERROR(EAGAIN)) {
-        if (received == AVERROR(ENOMEM)) return received;
-        noteBadPacket();
-        continue;
-      }
-      AVPacket* packet = packet_.get();
-      const int read = av_read_frame(format_.get(), packet);
-      if (read < 0) {
-        if (read == AVERROR(ENOMEM)) return read;
-        // What decodes before a damaged tail is still counted; the end then fails.
-        if (read != AVERROR_EOF) demuxFailed_ = true;
-        avcodec_send_packet(decoder, nullptr);
-        drained_ = true;
-        continue;
-      }
-      if (packet->stream_index != stream_->index) {
-        av_packet_unref(packet);
-        continue;
-      }
-      ++packetsRead_;
-      if (skipBefore_ > 0) {
-        if (endsBefore(*packet, skipBefore_)) {
-          av_packet_unref(packet);
-          continue;
-        }
-        skipBefore_ = 0;
-      }
-      const int sent = avcodec_send_packet(decoder, packet);
-      av_packet_unref(packet);
-      if (sent < 0 && sent != AVERROR(EAGAIN)) {
-        if (sent == AVERROR(ENOMEM)) return sent;
-        noteBadPacket();
-      }
-    }
-  }
-
-  // Source frames decoded so far (0 before the first after a container seek).
-  std::int64_t decodedFrames() const { return std::max<std::int64_t>(position_, 0); }
-  // Where the first undecodable packet was, else decodedFrames().
-  std::int64_t readableFrames() const { return badPackets_ > 0 ? firstBadAt_ : decodedFrames(); }
-  bool positionKnown() const { return position_ >= 0; }
-
-  // Moves the demuxer to the packet holding `sourceFrame` (or one before it); the
-  // position of the next frame then comes from its timestamp.
-  Status containerSeek(std::int64_t sourceFrame) {
-    const std::int64_t start = stream_->start_time == AV_NOPTS_VALUE ? 0 : stream_->start_time;
-    const std::int64_t timestamp = av_rescale_q(sourceFrame, AVRational{1, sampleRate_}, stream_->time_base) + start;
-    const int status = avformat_seek_file(format_.get(), stream_->index, std::numeric_limits<std::int64_t>::min(),
-                                          timestamp, timestamp, 0);
-    if (status < 0) return status;
-    avcodec_flush_buffers(decoder_.get());
-    drained_ = false;
-    demuxFailed_ = false;
-    badPackets_ = 0;
-    position_ = -1;
-    seekTarget_ = sourceFrame;
-    return kNoError;
-  }
-
-  // Drops, undecoded, the packets that end at or before `sourceFrame`: a forward move
-  // read off the demuxer's timestamps, which count samples exactly when read in order.
-  // The next frame is then placed by its timestamp.
-  void skipTo(std::int64_t sourceFrame) {
-    skipBefore_ = sourceFrame;
-    position_ = -1;
-    seekTarget_ = sourceFrame;
-  }
-  // Nothing was demuxed yet: a skip needs no new pass.
-  bool untouched() const { return packetsRead_ == 0; }
-
-  const AVFrame* frame() const { return frame_.get(); }
-  std::int64_t framePosition() const { return framePosition_; }
-  std::int64_t position() const { return position_; }
-  const AVStream* stream() const { return stream_; }
-  const AVFormatContext* format() const { return format_.get(); }
-  const AVCodecContext* decoder() const { return decoder_.get(); }
-  int sampleRate() const { return sampleRate_; }
-
-  static constexpr Status kStatusUnknownPosition = -static_cast<Status>(fourCC("VXup") & 0x7FFFFFFF);
-
- private:
-  DecodeSession() = default;
-
-  Status endStatus() const {
-    // A seek the container took to a position with nothing after it got there.
-    const std::int64_t reached = position_ >= 0 ? position_ : seekTarget_;
-    const bool short_ = declared_ && reached < *declared_ - tolerance_;
-    const bool badTail = badPackets_ > 0 && (tolerance_ == 0 || badPackets_ > kMaxBadTailPackets || reached == 0);
-    return demuxFailed_ || cutShort_ || short_ || badTail ? kStatusSourceDamaged : kNoError;
-  }
-
-  void noteBadPacket() {
-    if (badPackets_++ == 0) firstBadAt_ = decodedFrames();
-  }
-
-  // Whether `packet` holds only source frames before `sourceFrame`; false when its
-  // timing is unknown.
-  bool endsBefore(const AVPacket& packet, std::int64_t sourceFrame) const {
-    const std::int64_t timestamp = packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts;
-    if (timestamp == AV_NOPTS_VALUE || packet.duration <= 0) return false;
-    const std::int64_t start = stream_->start_time == AV_NOPTS_VALUE ? 0 : stream_->start_time;
-    const std::int64_t end = av_rescale_q(timestamp + packet.duration - start, stream_->time_base,
-                                          AVRational{1, sampleRate_});
-    return end <= sourceFrame;
-  }
-
-  // Finds the source position of the first frame after a container seek.
-  bool placeFrame() {
-    const AVFrame* frame = frame_.get();
-    std::int64_t timestamp = frame->best_effort_timestamp;
-    if (timestamp == AV_NOPTS_VALUE) timestamp = frame->pts;
-    if (timestamp == AV_NOPTS_VALUE) return false;
-    const std::int64_t start = stream_->start_time == AV_NOPTS_VALUE ? 0 : stream_->start_time;
-    const AVRational base = frame->time_base.num > 0 ? frame->time_base : stream_->time_base;
-    position_ = av_rescale_q(timestamp - start, base, AVRational{1, sampleRate_});
-    return position_ >= 0;
-  }
-
-  InputFormatPtr format_;
-  CodecContextPtr decoder_;
-  PacketPtr packet_;
-  FramePtr frame_;
-  AVStream* stream_ = nullptr;
-  int sampleRate_ = 0;
-  std::int64_t position_ = 0;
-  std::int64_t framePosition_ = 0;
-  std::int64_t seekTarget_ = 0;
-  std::int64_t skipBefore_ = 0;
-  std::int64_t packetsRead_ = 0;
-  bool drained_ = false;
-  bool demuxFailed_ = false;
-  int badPackets_ = 0;
-  std::int64_t firstBadAt_ = 0;
-  std::optional<std::int64_t> declared_;
-  std::int64_t tolerance_ = 0;
-  bool cutShort_ = false;
 };
 
 std::uint32_t formatIdFor(AVCodecID id) {
@@ -510,75 +163,6 @@ bool validClientFormat(const StreamDescription& client) {
   return client.bytesPerFrame == bytes && client.bytesPerPacket == bytes;
 }
 
-// Mono to stereo copies the channel to both sides; stereo to mono averages. FFmpeg's
-// defaults differ (-3 dB centre spread), so these two are set explicitly.
-bool explicitMatrix(int inChannels, int outChannels, std::vector<double>& matrix) {
-  if (inChannels == 1 && outChannels == 2) {
-    matrix = {1.0, 1.0};  // [out][in]
-    return true;
-  }
-  if (inChannels == 2 && outChannels == 1) {
-    matrix = {0.5, 0.5};
-    return true;
-  }
-  return false;
-}
-
-// Where a channel goes in a stereo downmix (ITU-R BS.775): the front pair as it is,
-// the centre and the surround channels at -3 dB, low-frequency effects dropped.
-constexpr double kDownmixSide = 0.70710678118654752;  // 1/sqrt(2)
-std::pair<double, double> stereoShare(AVChannel channel) {
-  switch (channel) {
-    case AV_CHAN_FRONT_LEFT: return {1.0, 0.0};
-    case AV_CHAN_FRONT_RIGHT: return {0.0, 1.0};
-    case AV_CHAN_LOW_FREQUENCY:
-    case AV_CHAN_LOW_FREQUENCY_2: return {0.0, 0.0};
-    case AV_CHAN_FRONT_LEFT_OF_CENTER:
-    case AV_CHAN_BACK_LEFT:
-    case AV_CHAN_SIDE_LEFT:
-    case AV_CHAN_WIDE_LEFT:
-    case AV_CHAN_SURROUND_DIRECT_LEFT:
-    case AV_CHAN_TOP_FRONT_LEFT:
-    case AV_CHAN_TOP_BACK_LEFT:
-    case AV_CHAN_TOP_SIDE_LEFT:
-    case AV_CHAN_STEREO_LEFT: return {kDownmixSide, 0.0};
-    case AV_CHAN_FRONT_RIGHT_OF_CENTER:
-    case AV_CHAN_BACK_RIGHT:
-    case AV_CHAN_SIDE_RIGHT:
-    case AV_CHAN_WIDE_RIGHT:
-    case AV_CHAN_SURROUND_DIRECT_RIGHT:
-    case AV_CHAN_TOP_FRONT_RIGHT:
-    case AV_CHAN_TOP_BACK_RIGHT:
-    case AV_CHAN_TOP_SIDE_RIGHT:
-    case AV_CHAN_STEREO_RIGHT: return {0.0, kDownmixSide};
-    default: return {kDownmixSide, kDownmixSide};  // centres and unnamed channels
-  }
-}
-
-// The one downmix of more than two channels to stereo or mono, for every client format.
-// Each output row is divided by the sum of its coefficients, so a full-scale source
-// cannot clip: a signal on every channel at once reaches exactly full scale.
-bool downmixMatrix(const AVChannelLayout& in, int outChannels, std::vector<double>& matrix) {
-  const int inChannels = in.nb_channels;
-  if (inChannels <= 2 || outChannels > 2) return false;
-  matrix.assign(static_cast<std::size_t>(outChannels) * inChannels, 0.0);
-  for (int c = 0; c < inChannels; ++c) {
-    const auto [left, right] = stereoShare(av_channel_layout_channel_from_index(&in, c));
-    if (outChannels == 2) {
-      matrix[c] = left;
-      matrix[inChannels + c] = right;
-    } else {
-      matrix[c] = left + right;
-    }
-  }
-  for (int row = 0; row < outChannels; ++row) {
-    const auto begin = matrix.begin() + static_cast<std::ptrdiff_t>(row) * inChannels;
-    const double sum = std::accumulate(begin, begin + inChannels, 0.0);
-    if (sum > 0.0) std::for_each(begin, begin + inChannels, [sum](double& k) { k /= sum; });
-  }
-  return true;
-}
-
 }  // namespace
 
 StreamDescription floatClientFormat(double sampleRate, std::uint32_t channels) {
@@ -603,53 +187,15 @@ StreamDescription int16ClientFormat(double sampleRate, std::uint32_t channels) {
   return description;
 }
 
-// Lengths counted by decoding, kept per file state: each track of a long lossy image
-// opens it, and counting decodes it whole. A file changed in the last seconds is not
-// kept, as a rewrite within the same timestamp tick would look unchanged.
-class CountedLengths {
- public:
-  using FileState = std::array<std::int64_t, 7>;
+namespace {
 
-  static std::optional<FileState> stateOf(const std::filesystem::path& path) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) return std::nullopt;
-    return FileState{static_cast<std::int64_t>(info.st_dev),
-                     static_cast<std::int64_t>(info.st_ino),
-                     info.st_size,
-                     info.st_mtim.tv_sec,
-                     info.st_mtim.tv_nsec,
-                     info.st_ctim.tv_sec,
-                     info.st_ctim.tv_nsec};
-  }
+// Lengths counted by decoding: counting decodes the whole file.
+FileStateMemo<std::int64_t>& countedLengths() {
+  static FileStateMemo<std::int64_t> lengths;
+  return lengths;
+}
 
-  std::optional<std::int64_t> find(const FileState& state) {
-    const std::lock_guard lock(mutex_);
-    const auto found = lengths_.find(state);
-    if (found == lengths_.end()) return std::nullopt;
-    return found->second;
-  }
-
-  void keep(const FileState& state, std::int64_t frames) {
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    if (now.tv_sec - state[kModifiedSeconds] < kSettledSeconds) return;
-    const std::lock_guard lock(mutex_);
-    if (lengths_.size() >= kMaxEntries) lengths_.clear();
-    lengths_[state] = frames;
-  }
-
-  static CountedLengths& shared() {
-    static CountedLengths lengths;
-    return lengths;
-  }
-
- private:
-  static constexpr std::size_t kModifiedSeconds = 3;  // index of st_mtim.tv_sec
-  static constexpr std::int64_t kSettledSeconds = 2;
-  static constexpr std::size_t kMaxEntries = 1024;
-  std::mutex mutex_;
-  std::map<FileState, std::int64_t> lengths_;
-};
+}  // namespace
 
 // How a reader reaches a frame further on or behind.
 enum class SeekMode {
@@ -754,10 +300,14 @@ void AudioFileReader::Impl::declareLength(std::string_view demuxer) {
   }
   if (demuxer == "ogg") {
     // Ogg states no length up front; its last granule is where decoding ends anyway. A
-    // copy cut inside a page is still known from that page's header.
-    if (const auto granule = oggCutAt(path)) {
+    // copy cut inside a page is still known from that page's header, and a page FFmpeg
+    // passes over (bad checksum, missing) from the walk over all of them: either way a
+    // pass reaching the end fails.
+    static FileStateMemo<OggPages> checked;
+    const OggPages pages = checked.remembered(path, checkOggPages);
+    if (pages.cut || pages.damaged) {
       cutShort = true;
-      estimatedLength = std::max(estimatedLength, *granule);
+      estimatedLength = std::max(estimatedLength, pages.lastGranule - stream->codecpar->initial_padding);
     }
   } else if (demuxer == "wav" && isPcm(codecId)) {
     // FFmpeg trims a data size larger than the file to the bytes present.
@@ -842,17 +392,16 @@ Status AudioFileReader::Impl::computeLength(std::int64_t& out) const {
   }
   // Otherwise the decoder's own count, after encoder delay and padding are dropped, is
   // the only exact length.
-  const auto before = CountedLengths::stateOf(path);
-  if (const auto counted = before ? CountedLengths::shared().find(*before) : std::nullopt) {
+  // A failed count is not kept: a damaged source fails again, with its report.
+  const auto before = fileStateOf(path);
+  if (const auto counted = before ? countedLengths().find(*before) : std::nullopt) {
     out = std::min(*counted, endLimit);
     return kNoError;
   }
   std::int64_t frames = 0;
   if (const Status status = countFrames(frames); status != kNoError) return status;
   // Kept only when the file did not change while it was counted.
-  if (before && CountedLengths::stateOf(path) == before) {
-    CountedLengths::shared().keep(*before, frames);
-  }
+  if (before && fileStateOf(path) == before) countedLengths().keep(*before, frames);
   out = std::min(frames, endLimit);
   return kNoError;
 }

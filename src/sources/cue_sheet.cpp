@@ -124,9 +124,11 @@ std::optional<std::int64_t> parseDiscNumber(const QString& value) {
   return number;
 }
 
+// A regular file (through links): a FIFO or a device named by a FILE line would block
+// the reader or never end.
 bool isFile(const fs::path& path) {
   std::error_code error;
-  return fs::exists(path, error) && !fs::is_directory(path, error);
+  return fs::is_regular_file(path, error);
 }
 
 // The audio file a FILE line means, in `folder`: the name as written, or else the one
@@ -140,12 +142,13 @@ std::optional<fs::path> findAudioFile(const fs::path& folder, const fs::path& na
   if (isFile(written)) return written;
   const fs::path stem = written.stem();
   std::error_code error;
-  fs::directory_iterator it(written.parent_path(), error);
+  const fs::path parent = written.parent_path();
+  fs::directory_iterator it(parent.empty() ? fs::path(".") : parent, error);
   if (error) return std::nullopt;
   std::optional<fs::path> found;
   for (; it != fs::directory_iterator(); it.increment(error)) {
     if (error) return std::nullopt;
-    const fs::path candidate = it->path();
+    const fs::path candidate = parent / it->path().filename();
     if (candidate.stem() != stem || !extensions.contains(QString::fromStdString(lowerExtension(candidate))))
       continue;
     if (!isFile(candidate)) continue;
@@ -261,8 +264,8 @@ std::expected<CueSheet, CueSheetError> CueSheet::parseFile(const QString& path,
   auto sheet = parse(text);
   if (!sheet) return sheet;
   // The jobs of a sheet are frame ranges of its files: without them there is nothing to do.
-  std::error_code error;
-  const fs::path folder = fs::absolute(sheetPath, error).parent_path();
+  // Relative to the sheet as it was given, like the files of a folder given for import.
+  const fs::path folder = fs::path(sheetPath).parent_path();
   for (std::size_t i = 0; i < sheet->files.size(); ++i) {
     CueFile& file = sheet->files[i];
     const bool used = std::ranges::any_of(sheet->tracks, [i](const CueTrack& t) { return t.file == i; });

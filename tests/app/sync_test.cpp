@@ -137,9 +137,38 @@ TEST_F(Sync, CopyBringsCompanionsWithoutReplacingOthers) {
   EXPECT_EQ(filesBelow(out), (std::set<std::string>{"Library/a.flac", "Library/Cover.JPG",
                                                      "Library/booklet.pdf", "Library/folder.jpg"}));
   fs::remove(out / "Library" / "folder.jpg");
-  const CliRun again = sync({"--copy"});  // identical copies stay as they are
+  // Identical copies stay as they are; --quiet prints the final count alone.
+  const CliRun again = sync({"--copy", "--quiet"});
   EXPECT_EQ(again.err.toStdString(), "");
-  EXPECT_THAT(again.out.toStdString(), HasSubstr("Copied 1 companion file(s)."));
+  EXPECT_EQ(again.out.toStdString(), "0 of 0 files converted successfully, 1 up to date.\n");
+  EXPECT_EQ(contents(out / "Library" / "folder.jpg"), "folder.jpg");
+}
+
+// A re-run as scripts see it: up-to-date files are neither converted nor failed, and a cue
+// track's source is given like the folder's files, below the folder given.
+TEST_F(Sync, JsonCountsUpToDateFilesApartWithSourcesAsGiven) {
+  source("a", 441);
+  source("Live/image", 4410);
+  std::ofstream(lib / "Live" / "image.cue") << "FILE \"image.wav\" WAVE\nTRACK 01 AUDIO\n"
+                                               "INDEX 01 00:00:00\nTRACK 02 AUDIO\n"
+                                               "INDEX 01 00:00:05\n";
+  ASSERT_EQ(sync().status, 0);
+  const CliRun again = sync({"--json"});
+  EXPECT_EQ(again.status, 0) << again.err.toStdString();
+  QJsonObject summary;
+  int finished = 0;
+  for (const QString& line : again.out.split('\n', Qt::SkipEmptyParts)) {
+    const QJsonObject event = QJsonDocument::fromJson(line.toUtf8()).object();
+    if (event["event"] == "summary") summary = event;
+    if (event["event"] != "finished") continue;
+    ++finished;
+    EXPECT_TRUE(event["upToDate"].toBool()) << line.toStdString();
+    EXPECT_TRUE(event["source"].toString().startsWith("Library/")) << line.toStdString();
+  }
+  EXPECT_EQ(finished, 3);
+  EXPECT_EQ(summary["upToDate"].toInt(), 3);
+  EXPECT_EQ(summary["failed"].toInt(), 0);
+  EXPECT_EQ(summary["completed"].toInt(), 0);
 }
 
 TEST_F(Sync, AlbumGainAddedAfterTheIndexKeepsTheAlbumUpToDate) {

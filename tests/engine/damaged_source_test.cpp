@@ -4,6 +4,7 @@
 #include <functional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "engine/audio_processor.h"
 #include "engine/loudness.h"
@@ -42,6 +43,30 @@ void scrambleMiddle(std::string& bytes) {
   }
 }
 
+// A few bytes changed inside the ADTS frame in the middle (its header left whole): one
+// packet that does not decode, audio after it.
+void corruptMiddleAdtsFrame(std::string& bytes) {
+  const std::size_t frame = bytes.find("\xff\xf1", bytes.size() / 2);
+  for (std::size_t i = frame + 20; i < frame + 60; ++i) bytes.at(i) ^= 0x5A;
+}
+
+// One byte changed in the body of the middle Ogg page: its checksum fails and FFmpeg
+// passes over the page without an error.
+void corruptMiddleOggPage(std::string& bytes) {
+  std::vector<std::size_t> pages;
+  for (auto at = bytes.find("OggS"); at != std::string::npos; at = bytes.find("OggS", at + 4)) pages.push_back(at);
+  const std::size_t page = pages.at(pages.size() / 2);
+  const auto segments = static_cast<unsigned char>(bytes.at(page + 26));
+  bytes.at(page + 27 + segments + 10) ^= 0x5A;
+}
+
+// A streaming writer's WAV that never got audio: data size "unknown", no data.
+void emptyStreamingWav(std::string& bytes) {
+  const auto at = bytes.find("data");
+  bytes.resize(at + 8);
+  for (int b = 0; b < 4; ++b) bytes[at + 4 + b] = '\xff';
+}
+
 struct DamageCase {
   std::string name;
   InputKind kind;
@@ -76,7 +101,6 @@ class DamagedSourceTest : public ::testing::TestWithParam<DamageCase> {
     const std::string message = result.error().errorDescription();
     EXPECT_EQ(result.error().kind(), ConversionError::Kind::sourceDamaged) << message;
     EXPECT_TRUE(message.starts_with("Source is damaged: decoded ")) << message;
-    EXPECT_TRUE(message.ends_with(" s")) << message;
   }
 
   test::TempDir dir_;
@@ -128,7 +152,11 @@ INSTANTIATE_TEST_SUITE_P(
                       DamageCase{"adtsLastFrameCut", InputKind::aacAdts, cutLastFrame, false},
                       DamageCase{"mp3Scrambled", InputKind::mp3, scrambleMiddle, true, true},
                       DamageCase{"m4aCut", InputKind::aacM4a, cutInHalf},
-                      DamageCase{"vorbisCut", InputKind::oggVorbis, cutInHalf, true, false, 3.0}),
+                      DamageCase{"vorbisCut", InputKind::oggVorbis, cutInHalf, true, false, 3.0},
+                      DamageCase{"adtsPacketCorrupt", InputKind::aacAdts, corruptMiddleAdtsFrame, true, true},
+                      DamageCase{"vorbisPageCorrupt", InputKind::oggVorbis, corruptMiddleOggPage},
+                      DamageCase{"opusPageCorrupt", InputKind::opus, corruptMiddleOggPage},
+                      DamageCase{"wavEmptyUnknownSize", InputKind::wav16, emptyStreamingWav}),
     [](const auto& info) { return info.param.name; });
 
 // A range past the end of a stream whose length is only known by decoding it: the

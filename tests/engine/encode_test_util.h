@@ -67,13 +67,13 @@ inline AudioMetadata fullMetadata() {
   return m;
 }
 
-// The exit code of `body` run in a child that may write at most 16 KiB to a file (a
-// disk filling up mid-file); -1 when the child did not exit.
-inline int exitCodeOnFullDisk(const std::function<int()>& body) {
+// The exit code of `body` run in a child that may write at most `limitBytes` to a file
+// (a disk filling up mid-file); -1 when the child did not exit.
+inline int exitCodeOnFullDisk(const std::function<int()>& body, rlim_t limitBytes = 16 * 1024) {
   const pid_t child = fork();
   if (child == 0) {
     signal(SIGXFSZ, SIG_IGN);
-    const rlimit limit{16 * 1024, 16 * 1024};
+    const rlimit limit{limitBytes, limitBytes};
     setrlimit(RLIMIT_FSIZE, &limit);
     _exit(body());
   }

@@ -88,9 +88,9 @@ TEST_F(PipelinedConversion, FailuresEndBothThreads) {
   EXPECT_GT(broken.progress.size(), 2u);  // the chunks before the damage were encoded
 
   for (const auto& [format, expected] :
-       {std::pair{OutputFormat::mp3, ConversionError::Kind::outputDirectoryNotWritable},
-        std::pair{OutputFormat::opus, ConversionError::Kind::outputDirectoryNotWritable},
-        std::pair{OutputFormat::vorbis, ConversionError::Kind::outputDirectoryNotWritable},
+       {std::pair{OutputFormat::mp3, ConversionError::Kind::extAudioFileError},
+        std::pair{OutputFormat::opus, ConversionError::Kind::extAudioFileError},
+        std::pair{OutputFormat::vorbis, ConversionError::Kind::extAudioFileError},
         std::pair{OutputFormat::wav, ConversionError::Kind::extAudioFileError}}) {
     EXPECT_EQ(test::exitCodeOnFullDisk([&] {
                 const auto full = convert(source, dir_ / "full", format, 2).result;
@@ -98,6 +98,37 @@ TEST_F(PipelinedConversion, FailuresEndBothThreads) {
               }),
               static_cast<int>(expected));
   }
+}
+
+class FullDisk : public PipelinedConversion {};
+
+// Every encoder's failed write on a full disk says why in words.
+TEST_P(FullDisk, NamesTheReasonInWords) {
+  const auto source = test::writeAudio(dir_.path(), "source", test::noise(48000, 2, 0.5, -3.0),
+                                       test::InputKind::flac16);
+  const Outcome full = convert(source, "/dev/full", GetParam(), 1);
+  ASSERT_FALSE(full.result);
+  EXPECT_TRUE(full.result.error().errorDescription().ends_with(
+      " failed (OSStatus -28: No space left on device)"))
+      << full.result.error().errorDescription();
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, FullDisk, ::testing::ValuesIn(kAllOutputFormats),
+                         [](const auto& info) { return std::string(rawValue(info.param)); });
+
+// A short Opus output sits in the file's buffer until it is closed: a disk refusing it
+// then fails the conversion instead of leaving a cut file behind as a success.
+TEST(OutputClose, AFailedCloseFailsTheConversion) {
+  test::TempDir dir;
+  const auto source = test::writeAudio(dir.path(), "source", test::noise(48000, 1, 0.05, -3.0),
+                                       test::InputKind::flac16);
+  const int kind = test::exitCodeOnFullDisk(
+      [&] {
+        const auto result = convert(source, dir / "short.opus", OutputFormat::opus, 1).result;
+        return result ? 100 : static_cast<int>(result.error().kind());
+      },
+      512);
+  EXPECT_EQ(kind, static_cast<int>(ConversionError::Kind::extAudioFileError));
 }
 
 }  // namespace

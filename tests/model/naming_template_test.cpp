@@ -76,6 +76,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(HostileCase{"\x1b[31mRed\x1b[0m", "[31mRed[0m"},
                       HostileCase{"Line\rBreak\n", "Line Break"},
                       HostileCase{"\xe2\x80\xae" "evil\xe2\x80\xac.exe", "evil.exe"},
+                      HostileCase{"\xe2\x81\xa6" "L\xe2\x81\xa7" "R\xe2\x81\xa8" "F\xe2\x81\xa9", "LRF"},
                       HostileCase{"C1\xc2\x9b" "csi", "C1csi"},
                       HostileCase{".hidden", "hidden"},
                       HostileCase{" . ..dots", "dots"},

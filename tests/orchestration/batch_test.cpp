@@ -134,9 +134,9 @@ TEST_F(Batch, AFailedFormatKeepsTheOtherOutputsAndNamesItself) {
   ASSERT_TRUE(runToEnd());
   const auto& job = *model.jobs().front();
   ASSERT_EQ(job.status().kind(), Kind::failed);
-  EXPECT_EQ(job.status().text(), "MP3: Write audio data failed (OSStatus -5)");
+  EXPECT_EQ(job.status().text(), "MP3: Write audio data failed (OSStatus -5: Input/output error)");
   // Every format failing alike names none.
-  EXPECT_EQ(model.jobs()[1]->status().text(), "Write audio data failed (OSStatus -5)");
+  EXPECT_EQ(model.jobs()[1]->status().text(), "Write audio data failed (OSStatus -5: Input/output error)");
   EXPECT_EQ(job.outputURLs().size(), 2u);
   EXPECT_EQ(job.outputURLs().at(OutputFormat::wav), out() / "s0.wav");
   EXPECT_EQ(engine.calls().size(), 9u);

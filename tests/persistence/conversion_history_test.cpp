@@ -6,10 +6,12 @@
 #include <QTest>
 #include <gmock/gmock.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <functional>
 #include <limits>
 
 #include "persistence/conversion_history.h"
@@ -247,28 +249,62 @@ TEST_F(HistoryStore, FailedSaveIsReportedOnceAndKeepsEntries) {
   EXPECT_EQ(decodeHistory(readAll(path_))->size(), 2u);
 }
 
-// A disk that takes only part of the data (a file-size limit in a child process), which
-// shows only when the temporary is flushed: both stores report the save as failed, and no
-// cut-short file takes the history's place.
-TEST_F(HistoryStore, FailedFinalCommitIsReportedByBothStores) {
+// In a child process set up by `prepare`, one save of each store: its exit status has
+// bit 1 set when the history reported its save as done, bit 2 for the preset; -1 when the
+// child did not exit.
+int savesReportedInChild(const std::function<void()>& prepare, const QString& historyPath,
+                         const QString& presetsPath) {
   const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
   if (child == 0) {
-    std::signal(SIGXFSZ, SIG_IGN);
-    const rlimit limit{64, 64};  // bytes: less than one entry
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-    ConversionHistoryManager history(path_);
+    prepare();
+    ConversionHistoryManager history(historyPath);
     history.add(makeEntry("a"));
-    PresetManager presets(toQString(dir_ / "presets.json"));
+    PresetManager presets(presetsPath);
     const bool historySaved = history.saveNow();
     const bool presetSaved = presets.add(ConversionPreset("P", ConversionSettings{})).has_value();
     ::_exit((historySaved ? 1 : 0) + (presetSaved ? 2 : 0));
   }
   int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: history, 2: preset reported as saved";
+  if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+// A disk that takes only part of the data (a file-size limit in a child process), which
+// shows only when the temporary is flushed: both stores report the save as failed, and no
+// cut-short file takes the history's place.
+TEST_F(HistoryStore, FailedFinalCommitIsReportedByBothStores) {
+  const auto limitFileSize = [] {
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{64, 64};  // bytes: less than one entry
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+  };
+  EXPECT_EQ(savesReportedInChild(limitFileSize, path_, toQString(dir_ / "presets.json")), 0)
+      << "1: history, 2: preset reported as saved";
   EXPECT_FALSE(QFile::exists(path_)) << "a cut-short file took the history's place";
+}
+
+// Everything but the final rename succeeds: in a sticky folder, another user's file cannot
+// be replaced (the files belong to root, the stores run as "nobody" in a child). Both
+// stores report the save as failed and the files keep what they held.
+TEST_F(HistoryStore, FailedFinalRenameIsReportedByBothStores) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to make files another user cannot replace";
+  constexpr uid_t kNobody = 65534;
+  const std::filesystem::path sticky = dir_ / "shared";
+  std::filesystem::create_directory(sticky);
+  ASSERT_EQ(::chmod(sticky.c_str(), 01777), 0);
+  const QString historyPath = toQString(sticky / "history.json");
+  const QString presetsPath = toQString(sticky / "presets.json");
+  for (const QString& path : {historyPath, presetsPath}) {
+    writeAll(path, "[]");
+    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0666), 0);
+  }
+  const auto becomeNobody = [] {
+    if (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) ::_exit(4);
+  };
+  EXPECT_EQ(savesReportedInChild(becomeNobody, historyPath, presetsPath), 0)
+      << "1: history, 2: preset reported as saved";
+  EXPECT_EQ(readAll(historyPath), "[]");
+  EXPECT_EQ(readAll(presetsPath), "[]");
 }
 
 }  // namespace

@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <QFile>
 #include <QString>
 #include <gmock/gmock.h>
@@ -181,6 +183,15 @@ INSTANTIATE_TEST_SUITE_P(
                       Resolution{"sub/album.wav", {"sub/album.flac", "album.ape"}, "sub/album.flac"},
                       Resolution{"album.wav", {"album.flac", "album.ape"}, std::nullopt},
                       Resolution{"album.wav", {"album.txt", "album.wav.flac"}, std::nullopt}));
+
+// A FIFO named by the FILE line is no audio file: reading it would wait for a writer.
+TEST_F(CueFileResolution, AFifoIsNotTheAudioFile) {
+  ASSERT_EQ(::mkfifo((dir_ / "album.wav").c_str(), 0600), 0);
+  writeBytes(dir_ / "album.cue", "FILE \"album.wav\" WAVE\nTRACK 01 AUDIO\n");
+  const auto sheet = CueSheet::parseFile(toQString(dir_ / "album.cue"), {"wav"});
+  ASSERT_FALSE(sheet);
+  EXPECT_EQ(sheet.error().kind, CueSheetError::Kind::audioFileNotFound);
+}
 
 }  // namespace
 }  // namespace vexal

@@ -22,6 +22,8 @@ INSTANTIATE_TEST_SUITE_P(Names, PathText,
                          ::testing::Values(std::string("/music/plain.flac"), std::string("/m/caf\xe9.wav"),
                                            std::string("\xc3\xa9t\xc3\xa9 \xf0\x9f\x8e\xb5"),
                                            std::string("\xc3"), std::string("\xc0\xaf overlong"),
+                                           std::string("\xe0\x80\xaf overlong"),
+                                           std::string("\xf0\x80\x80\xaf overlong"),
                                            std::string("\xed\xb3\xa9 surrogate"),
                                            std::string("\xf4\x90\x80\x80 beyond"),
                                            std::string("\xef\xbf\xbd kept"), std::string("\xff\xfe")));
