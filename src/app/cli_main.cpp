@@ -423,7 +423,7 @@ void CommandLine::showProgress() {
   if (names.size() > kMaxCurrentNamesChars)
     names = names.left(kMaxCurrentNamesChars - 1) + QChar(0x2026);
   const ProgressSnapshot now =
-      meter_.measure(model_->jobs(), model_->settings().enabledFormats.size());
+      meter_.measure(model_->jobs());
   QString line = QStringLiteral("[%1%] %2/%3 files done, %4 running")
                      .arg(static_cast<int>(now.fraction * 100.0), 3)
                      .arg(now.done)
@@ -448,7 +448,7 @@ void CommandLine::clearProgressLine() {
 void CommandLine::reportProgress() {
   if (mode_ != Mode::json || !meter_.due(kJsonProgressInterval)) return;
   const ProgressSnapshot now =
-      meter_.measure(model_->jobs(), model_->settings().enabledFormats.size());
+      meter_.measure(model_->jobs());
   QJsonObject event{{"event", "progress"},
                     {"done", now.done},
                     {"total", now.total},
@@ -742,8 +742,6 @@ int CommandLine::run(QCoreApplication& app, int argc, char** argv) {
   QObject::connect(model_.get(), &ConverterViewModel::jobChanged,
                    [this](const Uuid& id, ConversionJob::Field field) {
                      if (field == ConversionJob::Field::progress) {
-                       if (const auto job = model_->job(id))
-                         meter_.noteProgress(id, job->progress());
                        reportProgress();
                      } else if (field == ConversionJob::Field::status) {
                        if (const auto job = model_->job(id)) reportJobStatus(*job);

@@ -90,11 +90,16 @@ struct WorkItem {
 };
 
 // Progress from a worker, folded so that at most one update per job waits in the
-// main thread's queue; the update applies the latest value.
+// main thread's queue; the update applies the latest value and output.
 struct ProgressRelay {
   std::atomic<double> latest{0.0};
+  std::atomic<int> output{-1};
   std::atomic<bool> posted{false};
 };
+
+// A job's progress across its outputs: which output is being written and the job's
+// fraction, 0 ... 1 over all of them.
+using JobProgress = std::function<void(std::size_t output, double fraction)>;
 
 // The album a job belongs to for album ReplayGain: the tracks of one folder with the
 // same album tag, or the tracks of one cue-sheet image that names no album. None for a
@@ -202,7 +207,7 @@ namespace {
 // others; at the end the finished ones are moved to their real names, unless the job was
 // cancelled: then nothing of it stays.
 template <typename Outcome, typename OnWritten>
-Outcome runJob(const WorkItem& item, const ProgressCallback& progress, OnWritten onWritten) {
+Outcome runJob(const WorkItem& item, const JobProgress& progress, OnWritten onWritten) {
   Outcome outcome;
   outcome.sourceSize = sizeOf(item.source);
   struct Finished {
@@ -219,16 +224,23 @@ Outcome runJob(const WorkItem& item, const ProgressCallback& progress, OnWritten
     outcome.outputs.push_back({format, planned, std::move(error), duration, std::nullopt, std::nullopt});
   };
 
-  for (const auto& [format, planned] : item.outputs) {
+  const double count = static_cast<double>(item.outputs.size());
+  for (std::size_t index = 0; index < item.outputs.size(); ++index) {
+    const auto& [format, planned] = item.outputs[index];
     if (item.stop.stop_requested()) {
       cancelled = true;
       break;
     }
+    // Output k of n at p is (k + p) / n of the job, so the job's bar never runs back.
+    progress(index, static_cast<double>(index) / count);
+    const ProgressCallback outputProgress = [&progress, index, count](double value) {
+      progress(index, (static_cast<double>(index) + std::clamp(value, 0.0, 1.0)) / count);
+    };
     const auto started = Clock::now();
     const fs::path part = createPartFile(planned);
     ConversionTally tally;
     auto result = item.convert(item.source, part, format, item.settings, item.startFrame,
-                               item.endFrame, progress, item.stop,
+                               item.endFrame, outputProgress, item.stop,
                                item.metadata ? &*item.metadata : nullptr, &tally);
     if (result && item.settings.verifyAfterConversion) {
       const VerificationResult verified = verifyOutput(part, item.stop);
@@ -732,34 +744,44 @@ bool ConverterViewModel::hasPendingJobs() const {
 }
 
 int ConverterViewModel::batchStartedCount() const {
-  return batch_ ? batch_->started : 0;
+  return batch_ ? runEarlierJobs_ + batch_->started : 0;
 }
 
 int ConverterViewModel::batchTotal() const {
-  return batch_ ? batch_->total : 0;
+  if (!batch_) return 0;
+  // Pending jobs beyond this batch's unstarted ones start in the next batch of the run.
+  const int queued = watchedDuringBatch_ ? static_cast<int>(std::ranges::count_if(jobs_, [](const JobPtr& job) {
+    return job->status().kind() == ConversionStatus::Kind::pending;
+  })) - (batch_->total - batch_->started)
+                                         : 0;
+  return runEarlierJobs_ + batch_->total + std::max(0, queued);
 }
 
 double ConverterViewModel::overallProgress() const {
-  if (jobs_.empty()) return 0.0;
-  double sum = 0.0;
-  for (const auto& job : jobs_) {
-    switch (job->status().kind()) {
-      case ConversionStatus::Kind::converting:
-        sum += job->progress();
-        break;
-      case ConversionStatus::Kind::completed:
-      case ConversionStatus::Kind::skipped:
-        sum += 1.0;
-        break;
-      default:
-        break;
+  if (!batch_) return runProgress_.value();
+  double done = runEarlierJobs_;
+  for (const auto& job : batch_->jobs) {
+    const auto kind = job->status().kind();
+    // A failed job's work is over too: counting it as nothing would pull the bar back.
+    if (kind == ConversionStatus::Kind::converting) {
+      done += job->progress();
+    } else if (kind != ConversionStatus::Kind::pending) {
+      done += 1.0;
     }
   }
-  return sum / static_cast<double>(jobs_.size());
+  return runProgress_.update(done, batchTotal());
 }
 
 void ConverterViewModel::startConversion() {
+  startBatch(false);
+}
+
+void ConverterViewModel::startBatch(bool continuesRun) {
   if (settings_.enabledFormats.empty()) return;
+  if (!continuesRun) {
+    runEarlierJobs_ = 0;
+    runProgress_.reset();
+  }
   auto batch = std::make_shared<Batch>();
   batch->settings = settings_;
   batch->destination = outputDirectory_;
@@ -887,8 +909,10 @@ void ConverterViewModel::startNextJobs(const std::shared_ptr<Batch>& batch) {
   emit batchFinished(batch->completed, batch->total);
   notifyCompletion(batch->completed, batch->total);
   if (std::exchange(watchedDuringBatch_, false) && watchFolderService_->isWatching() &&
-      hasPendingJobs())
-    startConversion();
+      hasPendingJobs()) {
+    runEarlierJobs_ += batch->total;
+    startBatch(true);
+  }
 }
 
 // One long file, an album image or a batch's last jobs leave cores idle; a full batch
@@ -903,6 +927,7 @@ void ConverterViewModel::startJob(const std::shared_ptr<Batch>& batch, std::size
   // Taken by another batch meanwhile (only possible when batches overlap).
   if (job->status().kind() != ConversionStatus::Kind::pending) return;
   ++batch->started;  // first: observers of the status read the count
+  job->setProgress(0.0);
   job->setStatus(ConversionStatus::converting());
   ++batch->running;
   ++activeWorkers_;
@@ -918,14 +943,22 @@ void ConverterViewModel::startJob(const std::shared_ptr<Batch>& batch, std::size
     item.previous = decision->second.previous;
 
   auto relay = std::make_shared<ProgressRelay>();
-  relay->latest.store(job->progress());
-  ProgressCallback progress = [this, relay, job](double value) {
-    if (relay->latest.exchange(value) == value) return;
+  std::vector<OutputFormat> formats;
+  for (const auto& output : item.outputs) formats.push_back(output.first);
+  JobProgress progress = [this, relay, job, formats](std::size_t output, double value) {
+    const bool moved = relay->output.exchange(static_cast<int>(output)) != static_cast<int>(output);
+    // Only forward: a report at or below the last one changes nothing on screen.
+    const bool rose = value > relay->latest.load();
+    if (rose) relay->latest.store(value);
+    if (!moved && !rose) return;
     if (relay->posted.exchange(true)) return;  // an update is already queued
     QMetaObject::invokeMethod(
         this,
-        [relay, job] {
+        [relay, job, formats] {
           relay->posted.store(false);
+          const auto index = static_cast<std::size_t>(relay->output.load());
+          job->setCurrentOutput(ConversionJob::OutputStep{formats.at(index), static_cast<int>(index),
+                                                          static_cast<int>(formats.size())});
           job->setProgress(relay->latest.load());
         },
         Qt::QueuedConnection);
@@ -948,6 +981,7 @@ void ConverterViewModel::finishJob(const std::shared_ptr<Batch>& batch, const Jo
   --batch->running;
   --activeWorkers_;
 
+  job->setCurrentOutput(std::nullopt);
   if (outcome.error) {
     job->setStatus(ConversionStatus::failed(*outcome.error));
   } else {
