@@ -13,6 +13,7 @@
 #include "metadata/metadata_service.h"
 #include "platform/audio_file.h"
 #include "sources/path_text.h"
+#include "ui/colors.h"
 #include "ui/job_list_model.h"
 #include "ui/waveform_view.h"
 
@@ -109,7 +110,7 @@ MetadataPanel::MetadataPanel(QWidget* parent) : QWidget(parent) {
   error_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   error_->setAccessibleName(tr("Error"));
   QPalette errorPalette = error_->palette();
-  errorPalette.setColor(QPalette::WindowText, QColor(0xe0, 0x1b, 0x24));
+  errorPalette.setColor(QPalette::WindowText, errorColor(errorPalette));
   error_->setPalette(errorPalette);
   error_->hide();
   waveform_ = new WaveformView(this);
