@@ -3,7 +3,6 @@
 // batch (or keeps converting what appears in a watched folder).
 
 #include <signal.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QCommandLineParser>
@@ -14,7 +13,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QTimer>
 #include <algorithm>
@@ -25,6 +23,7 @@
 #include <thread>
 
 #include "app/cli_progress.h"
+#include "orchestration/termination_signals.h"
 #include "engine/audio_file_info.h"
 #include "model/output_format.h"
 #include "orchestration/converter_view_model.h"
@@ -44,15 +43,6 @@ constexpr int kProgressIntervalMs = 200;
 // Progress events of --json, at most ten a second.
 constexpr std::chrono::milliseconds kJsonProgressInterval{100};
 constexpr int kMaxCurrentNamesChars = 40;
-
-// Written by the signal handler, read through a socket notifier on the main thread.
-int gSignalPipe[2] = {-1, -1};
-
-void onSignal(int) {
-  const char byte = 1;
-  // Nothing else is async-signal-safe here; a full pipe just drops the repeat.
-  [[maybe_unused]] const auto written = ::write(gSignalPipe[1], &byte, 1);
-}
 
 void printErr(const QString& text) {
   std::fputs(text.toLocal8Bit().constData(), stderr);
@@ -594,8 +584,6 @@ int CommandLine::exitStatus() const {
 }
 
 void CommandLine::handleSignal() {
-  char buffer[16];
-  [[maybe_unused]] const auto drained = ::read(gSignalPipe[0], buffer, sizeof buffer);
   if (interrupted_) return;
   interrupted_ = true;
   if (progressShown_) std::fputs("\n", stderr);
@@ -722,18 +710,12 @@ int CommandLine::run(QCoreApplication& app, int argc, char** argv) {
   if (sharded) model_->keepShard(shardIndex_, shardCount_);
 
   // Ctrl-C and termination cancel the batch as the Cancel button does.
-  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, gSignalPipe) != 0) {
+  TerminationSignals termination({SIGINT, SIGTERM});
+  if (!termination.isInstalled()) {
     printErr(QStringLiteral("vexal-cli: cannot install the interrupt handler"));
     return kExitFailed;
   }
-  QSocketNotifier signalNotifier(gSignalPipe[0], QSocketNotifier::Read);
-  QObject::connect(&signalNotifier, &QSocketNotifier::activated, [this] { handleSignal(); });
-  struct sigaction action = {};
-  action.sa_handler = onSignal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  QObject::connect(&termination, &TerminationSignals::received, [this] { handleSignal(); });
 
   QTimer progressTimer;
   QObject::connect(&progressTimer, &QTimer::timeout, [this] { showProgress(); });
@@ -781,8 +763,6 @@ int CommandLine::run(QCoreApplication& app, int argc, char** argv) {
   }
   const int status = app.exec();
   model_.reset();  // waits for workers and writes the history
-  ::close(gSignalPipe[0]);
-  ::close(gSignalPipe[1]);
   return status;
 }
 
