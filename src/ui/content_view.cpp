@@ -280,7 +280,14 @@ ContentView::~ContentView() {
 
 void ContentView::restoreRemembered() {
   if (!settingsStore_) return;
-  const auto state = settingsStore_->load();
+  const SettingsStore::Loaded loaded = settingsStore_->load();
+  if (loaded.damaged) {
+    convertBar_->showNotice(tr("Settings could not be read and were reset to their defaults"));
+  } else if (!loaded.resetKeys.isEmpty()) {
+    convertBar_->showNotice(tr("Some settings could not be read and were reset to their defaults"),
+                            tr("Reset: %1").arg(loaded.resetKeys.join(QStringLiteral(", "))));
+  }
+  const auto& state = loaded.state;
   if (!state) return;
   restoring_ = true;
   viewModel_->setSettings(state->settings);
@@ -295,8 +302,11 @@ void ContentView::remember() {
   if (!settingsStore_ || restoring_) return;
   const RememberedState state{viewModel_->settings(), sidebar_->expandedFormat(), viewModel_->outputDirectory(),
                               saveGeometry()};
-  if (const auto saved = settingsStore_->save(state); !saved)
-    qWarning().noquote() << "Settings not remembered:" << saved.error();
+  const auto saved = settingsStore_->save(state);
+  // Said once, not at every change, until a save works again.
+  if (!saved && !std::exchange(settingsSaveFailed_, true))
+    convertBar_->showNotice(tr("Settings cannot be saved: %1").arg(saved.error()));
+  if (saved) settingsSaveFailed_ = false;
 }
 
 void ContentView::buildMenu(const UpdaterController* updater) {

@@ -147,6 +147,7 @@ class ContentView : public QMainWindow {
   std::function<QStringList(QWidget*)> filesPicker_;
   std::function<QString(QWidget*, const QString&)> directoryPicker_;
   std::function<bool(const QStringList&)> folderShower_;
+  bool settingsSaveFailed_ = false;  // told once until a save succeeds again
 };
 
 }  // namespace vexal::ui
