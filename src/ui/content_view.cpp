@@ -39,6 +39,7 @@
 #include "ui/metadata_panel.h"
 #include "ui/sidebar_view.h"
 #include "ui/updater_controller.h"
+#include "ui/wheel_guard.h"
 
 #ifndef VEXAL_VERSION
 #define VEXAL_VERSION ""
@@ -103,6 +104,7 @@ ContentView::ContentView(ConverterViewModel::Options options, const UpdaterContr
       launcher_(std::make_unique<LauncherEntry>(kDesktopFileName)),
       updater_(updater) {
   setObjectName(QStringLiteral("ContentView"));
+  WheelGuard::install();
   setWindowTitle(QStringLiteral("Vexal"));
   setWindowIcon(applicationIcon());
   setAcceptDrops(true);
