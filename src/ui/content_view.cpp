@@ -6,6 +6,7 @@
 #include <QDebug>
 #include <QDesktopServices>
 #include <QDir>
+#include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QFileInfo>
 #include <QFrame>
@@ -13,6 +14,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPushButton>
 #include <QPainter>
 #include <QScreen>
 #include <QScrollArea>
@@ -89,6 +91,19 @@ QFrame* separator(QWidget* parent) {
   return line;
 }
 
+bool confirmQuit(QWidget* parent) {
+  QMessageBox box(QMessageBox::Question, QStringLiteral("Quit Vexal?"),
+                  QObject::tr("Files are still being converted."), QMessageBox::NoButton, parent);
+  box.setInformativeText(
+      QObject::tr("Quitting stops the conversion; files not finished yet are not kept and stay in the list."));
+  QPushButton* quit = box.addButton(QObject::tr("Stop and Quit"), QMessageBox::DestructiveRole);
+  QPushButton* keep = box.addButton(QObject::tr("Keep Converting"), QMessageBox::RejectRole);
+  box.setDefaultButton(keep);
+  box.setEscapeButton(keep);
+  box.exec();
+  return box.clickedButton() == quit;
+}
+
 constexpr int kMinDestinationWidth = 48;   // px of path text
 constexpr int kMaxDestinationWidth = 640;  // px of path text
 constexpr int kDestinationChrome = 40;     // px: icon, its gap and the button's frame
@@ -111,6 +126,7 @@ ContentView::ContentView(ConverterViewModel::Options options, const UpdaterContr
   filesPicker_ = pickFilesAndFolders;
   directoryPicker_ = pickOutputDirectory;
   folderShower_ = showInFolder;
+  quitConfirmation_ = confirmQuit;
 
   buildMenu(updater);
 
@@ -553,6 +569,23 @@ void ContentView::showOutputsInFolder(const std::vector<std::shared_ptr<Conversi
     paths.removeIf([&](const QString& path) { return QFileInfo(path).absolutePath() != folder; });
   }
   folderShower_(paths);
+}
+
+void ContentView::closeEvent(QCloseEvent* event) {
+  if (viewModel_->isConverting() && !endingSession_ && !quitConfirmation_(this)) {
+    event->ignore();
+    return;
+  }
+  // Like Cancel: the workers remove what they were writing before the process ends.
+  if (viewModel_->isConverting()) viewModel_->cancelConversion();
+  QMainWindow::closeEvent(event);
+}
+
+void ContentView::endSession() {
+  endingSession_ = true;
+  viewModel_->cancelConversion();
+  close();
+  QCoreApplication::quit();
 }
 
 QMenu* ContentView::showJobMenu(const QPoint& viewportPos) {

@@ -84,12 +84,20 @@ class ContentView : public QMainWindow {
   void setFolderShower(std::function<bool(const QStringList&)> shower) {
     folderShower_ = std::move(shower);
   }
+  // Asks whether to stop the running batch and quit; true quits (tests answer it).
+  void setQuitConfirmation(std::function<bool(QWidget*)> confirm) {
+    quitConfirmation_ = std::move(confirm);
+  }
 
   void openFiles();
   void chooseOutputDirectory();
   void startConversion();
   void removeSelectedJobs();
   void hideMetadataPanel();
+  // The session ends (SIGTERM, SIGHUP, the session manager): the batch is cancelled as
+  // Cancel does, without asking, and the application quits; its temporaries are removed
+  // before the process ends.
+  void endSession();
   // The context menu of the jobs at `viewportPos` in the list (the selection when the
   // click falls on it), shown as a popup.
   QMenu* showJobMenu(const QPoint& viewportPos);
@@ -100,6 +108,7 @@ class ContentView : public QMainWindow {
   void dragLeaveEvent(QDragLeaveEvent* event) override;
   void dropEvent(QDropEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -147,6 +156,8 @@ class ContentView : public QMainWindow {
   std::function<QStringList(QWidget*)> filesPicker_;
   std::function<QString(QWidget*, const QString&)> directoryPicker_;
   std::function<bool(const QStringList&)> folderShower_;
+  std::function<bool(QWidget*)> quitConfirmation_;
+  bool endingSession_ = false;
   bool settingsSaveFailed_ = false;  // told once until a save succeeds again
 };
 

@@ -179,6 +179,21 @@ TEST(ProgressMeterTest, MeasuresSpeedAndTimeLeft) {
   EXPECT_DOUBLE_EQ(*snapshot.speed, 2.5);     // and converted no audio
 }
 
+#ifdef VEXAL_WINDOW_PATH
+// The window started where there is no display says so and exits 1, not with Qt's abort.
+TEST(WindowCommand, WithoutADisplaySaysSoInsteadOfAborting) {
+  QProcess window;
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) environment.remove(name);
+  window.setProcessEnvironment(environment);
+  window.start(VEXAL_WINDOW_PATH, {});
+  ASSERT_TRUE(window.waitForFinished(30'000));
+  EXPECT_EQ(window.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(window.exitCode(), 1);
+  EXPECT_THAT(window.readAllStandardError().toStdString(), testing::HasSubstr("no display"));
+}
+#endif
+
 // A data folder that cannot be created (a file stands in its path): saving a preset
 // fails, and a batch still converts but warns once that its history is not saved.
 TEST_F(Cli, UnwritableDataFolderFailsSavePresetAndWarnsOnceInABatch) {
