@@ -3,10 +3,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
-#include <QDebug>
-#include <QDesktopServices>
 #include <QDir>
 #include <QCloseEvent>
+#include <QDesktopServices>
 #include <QDragEnterEvent>
 #include <QFileInfo>
 #include <QFrame>
@@ -104,6 +103,9 @@ bool confirmQuit(QWidget* parent) {
   return box.clickedButton() == quit;
 }
 
+constexpr int kReadableDestination = 160;  // px of path text before the tools drop their labels
+constexpr int kMinimumListWidth = 300;      // px the list keeps before the metadata panel folds
+constexpr int kComfortableListWidth = 420;  // px the list gets before the panel its usual width
 constexpr int kMinDestinationWidth = 48;   // px of path text
 constexpr int kMaxDestinationWidth = 640;  // px of path text
 constexpr int kDestinationChrome = 40;     // px: icon, its gap and the button's frame
@@ -179,6 +181,7 @@ ContentView::ContentView(ConverterViewModel::Options options, const UpdaterContr
   jobsPage_->setCollapsible(0, false);
   jobsPage_->setStretchFactor(0, 1);
   jobsPage_->setSizes({640, MetadataPanel::kWidth});
+  jobsPage_->installEventFilter(this);
   panelScroll_->hide();
   mainArea_->addWidget(dropZone_);
   mainArea_->addWidget(jobsPage_);
@@ -383,7 +386,7 @@ QWidget* ContentView::buildToolbar() {
   addButton->setFocusPolicy(Qt::TabFocus);
   addButton->setAccessibleName(QStringLiteral("Add Files/Folders"));
   addButton->setAccessibleDescription(tr("Chooses audio files, folders or cue sheets to convert"));
-  clearFinishedAction_ = bar->addAction(QStringLiteral("Clear Finished"));
+  clearFinishedAction_ = bar->addAction(symbolIcon(QStringLiteral("text.badge.xmark")), QStringLiteral("Clear Finished"));
   clearFinishedAction_->setObjectName(QStringLiteral("clearFinished"));
   clearFinishedAction_->setEnabled(false);
   connect(clearFinishedAction_, &QAction::triggered, viewModel_.get(),
@@ -406,7 +409,52 @@ QWidget* ContentView::buildToolbar() {
   destinationButton_->setAccessibleName(QStringLiteral("Destination folder"));
   connect(destinationButton_, &QToolButton::clicked, this, &ContentView::chooseOutputDirectory);
   bar->addWidget(destinationButton_);
+  // The bar's overflow button, should a font ever push a tool into it.
+  if (auto* more = bar->findChild<QToolButton*>(QStringLiteral("qt_toolbar_ext_button"))) {
+    more->setAccessibleName(tr("More tools"));
+    more->setToolTip(more->accessibleName());
+    more->setFocusPolicy(Qt::TabFocus);
+  }
   return bar;
+}
+
+int ContentView::toolbarChrome() const {
+  // The bar's own margins, its layout's (from the style) and a few px the layout keeps.
+  const QMargins bar = toolBar_->contentsMargins();
+  const QMargins layout = toolBar_->layout()->contentsMargins();
+  return bar.left() + bar.right() + layout.left() + layout.right() + 8;
+}
+
+void ContentView::fitToolbar() {
+  int labelled = toolbarChrome() + kDestinationChrome + kReadableDestination;
+  for (QAction* action : {addFilesAction_, clearFinishedAction_}) {
+    const QWidget* button = toolBar_->widgetForAction(action);
+    // Icon, gap, text and the button's frame.
+    labelled += toolBar_->iconSize().width() + button->fontMetrics().horizontalAdvance(action->text()) + 24 +
+                toolBar_->layout()->spacing();
+  }
+  toolBar_->setToolButtonStyle(toolBar_->width() >= labelled ? Qt::ToolButtonTextBesideIcon
+                                                             : Qt::ToolButtonIconOnly);
+}
+
+void ContentView::fitJobsPage() {
+  if (panelScroll_->isHidden()) return;
+  const int total = jobsPage_->width() - jobsPage_->handleWidth();
+  const int panel = jobsPage_->sizes().value(1);
+  if (total - metadataPanel_->minimumWidth() < kMinimumListWidth) {
+    if (panel > 0) {
+      jobsPage_->setSizes({total, 0});
+      panelFoldedForRoom_ = true;
+    }
+    return;
+  }
+  if (panel == 0 && !std::exchange(panelFoldedForRoom_, false)) return;  // folded by the user
+  // The list comes first: the panel takes what is left beyond a comfortable list, from
+  // its minimum up to its usual width.
+  const int usual = std::clamp(total - kComfortableListWidth, metadataPanel_->minimumWidth(), MetadataPanel::kWidth);
+  if (panel == 0 || total - panel < kComfortableListWidth || panel < usual) {
+    jobsPage_->setSizes({total - usual, usual});
+  }
 }
 
 bool ContentView::isShowingDropZone() const {
@@ -470,8 +518,10 @@ void ContentView::resizeEvent(QResizeEvent* event) {
 
 bool ContentView::eventFilter(QObject* watched, QEvent* event) {
   if (watched == toolBar_ && event->type() == QEvent::Resize && destinationButton_) {
+    fitToolbar();
     refreshDestination();
   }
+  if (watched == jobsPage_ && event->type() == QEvent::Resize) fitJobsPage();
   return QMainWindow::eventFilter(watched, event);
 }
 
@@ -489,13 +539,14 @@ void ContentView::refreshDestination() {
   // button into the bar's overflow menu.
   int room = kMaxDestinationWidth;  // px
   if (toolBar_ && toolBar_->width() > 0) {
-    const QMargins margins = toolBar_->contentsMargins();
-    int used = margins.left() + margins.right() + kDestinationChrome;
+    int used = toolbarChrome() + destinationButton_->sizeHint().width() -
+               destinationButton_->fontMetrics().horizontalAdvance(destinationButton_->text());
     for (QAction* action : toolBar_->actions()) {
       const QWidget* widget = toolBar_->widgetForAction(action);
       if (!widget || widget == destinationButton_ || !widget->isVisibleTo(toolBar_)) continue;
+      used += toolBar_->layout()->spacing();
       if (widget->sizePolicy().horizontalPolicy() == QSizePolicy::Expanding) continue;
-      used += widget->sizeHint().width() + toolBar_->layout()->spacing();
+      used += widget->sizeHint().width();
     }
     room = toolBar_->width() - used;
   }
@@ -528,14 +579,26 @@ void ContentView::showJob(const std::optional<Uuid>& id) {
   selectedFileID_ = id;
   auto job = id ? viewModel_->job(*id) : nullptr;
   metadataPanel_->setJob(job);
+  const bool opening = job && panelScroll_->isHidden();
   panelScroll_->setVisible(job != nullptr);
+  // Once the splitter has laid out the shown panel.
+  if (opening) {
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          // A panel the user folded earlier opens again for the job asked for.
+          if (jobsPage_->sizes().value(1) == 0) panelFoldedForRoom_ = true;
+          fitJobsPage();
+        },
+        Qt::QueuedConnection);
+  }
 }
 
 void ContentView::hideMetadataPanel() {
   if (!panelScroll_->isVisible()) return;
   const bool panelHadFocus = panelScroll_->isAncestorOf(QApplication::focusWidget());
   // The current row goes too, so clicking it again opens the panel again.
-  fileTree_->selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+  fileTree_->clearCurrent();
   showJob(std::nullopt);
   if (panelHadFocus) fileTree_->setFocus(Qt::OtherFocusReason);
 }
@@ -545,6 +608,7 @@ void ContentView::applyTabOrder() {
   QList<QWidget*> chain{findChild<QWidget*>(QStringLiteral("addFilesButton")),
                         findChild<QWidget*>(QStringLiteral("clearFinishedButton")),
                         destinationButton_};
+  if (auto* more = toolBar_->findChild<QToolButton*>(QStringLiteral("qt_toolbar_ext_button"))) chain << more;
   chain += sidebar_->focusChain();
   chain << fileTree_ << panelScroll_;
   chain += convertBar_->focusChain();

@@ -120,6 +120,11 @@ class ContentView : public QMainWindow {
   void setTargeted(bool targeted);
   void refreshJobsArea();
   void refreshDestination();
+  // Tool buttons show their labels while the bar has room for them, icons only below.
+  void fitToolbar();
+  int toolbarChrome() const;
+  // The metadata panel folds when the list would be left narrower than it can be read.
+  void fitJobsPage();
   void refreshProgress();
   void showJob(const std::optional<Uuid>& id);
   void applyTabOrder();
@@ -158,6 +163,7 @@ class ContentView : public QMainWindow {
   std::function<bool(const QStringList&)> folderShower_;
   std::function<bool(QWidget*)> quitConfirmation_;
   bool endingSession_ = false;
+  bool panelFoldedForRoom_ = false;  // folded by fitJobsPage, which unfolds it again
   bool settingsSaveFailed_ = false;  // told once until a save succeeds again
 };
 

@@ -216,6 +216,29 @@ FileTreeView::FileTreeView(JobListModel* model, QWidget* parent)
   applyFolding();
 }
 
+void FileTreeView::focusOutEvent(QFocusEvent* event) {
+  QTreeView::focusOutEvent(event);
+  // A context menu over the list keeps its row.
+  if (event->reason() == Qt::PopupFocusReason || !currentIndex().isValid()) return;
+  parkedCurrent_ = currentIndex();
+  const QSignalBlocker quiet(selectionModel());
+  selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+}
+
+void FileTreeView::focusInEvent(QFocusEvent* event) {
+  if (parkedCurrent_.isValid() && !currentIndex().isValid()) {
+    const QSignalBlocker quiet(selectionModel());
+    selectionModel()->setCurrentIndex(parkedCurrent_, QItemSelectionModel::NoUpdate);
+  }
+  parkedCurrent_ = QPersistentModelIndex();
+  QTreeView::focusInEvent(event);
+}
+
+void FileTreeView::clearCurrent() {
+  parkedCurrent_ = QPersistentModelIndex();
+  selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+}
+
 void FileTreeView::follow(const Uuid& id) {
   if (userScrolled_) return;
   const QModelIndex index = model_->indexOfJob(id);

@@ -107,6 +107,7 @@ QString freedesktopIconName(const QString& symbol) {
       {"gearshape", "preferences-system"},
       {"checkmark.circle.fill", "emblem-default"},
       {"xmark.circle.fill", "dialog-error"},
+      {"text.badge.xmark", "edit-clear-all"},
   };
   return kNames.value(symbol);
 }

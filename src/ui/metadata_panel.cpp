@@ -188,6 +188,8 @@ void MetadataPanel::refreshStatus() {
   const bool failed = job_ && job_->status().kind() == ConversionStatus::Kind::failed &&
                       !isCancelled(job_->status());
   error_->setText(failed ? fromStd(job_->status().text()) : QString());
+  // A name of its own would hide the text from a screen reader.
+  error_->setAccessibleName(failed ? tr("Error: %1").arg(error_->text()) : tr("Error"));
   error_->setVisible(failed);
 }
 
