@@ -12,6 +12,7 @@
 #include "persistence/settings_store.h"
 #include "sources/path_text.h"
 #include "ui/content_view.h"
+#include "ui/icon_gap_style.h"
 #include "ui/icons.h"
 #include "ui/updater_controller.h"
 
@@ -69,6 +70,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   QApplication app(argc, argv);
+  QApplication::setStyle(new vexal::ui::IconGapStyle);  // the desktop's style, one gap wider
   QApplication::setApplicationName(QStringLiteral("Vexal"));
   // No display name: the platform would append " — Vexal" to every window title.
   QApplication::setApplicationVersion(QStringLiteral(VEXAL_VERSION));

@@ -5,7 +5,6 @@
 #include <QDialog>
 #include <QDir>
 #include <QCloseEvent>
-#include <QDesktopServices>
 #include <QDragEnterEvent>
 #include <QFileInfo>
 #include <QFrame>
@@ -221,17 +220,27 @@ ContentView::ContentView(ConverterViewModel::Options options, const UpdaterContr
   connect(escape, &QShortcut::activated, this, &ContentView::hideMetadataPanel);
 
   connect(fileTree_, &QWidget::customContextMenuRequested, this, &ContentView::showJobMenu);
-  connect(convertBar_, &ConvertBar::showInFolderRequested, this, [this] {
-    std::vector<std::shared_ptr<ConversionJob>> done;
-    for (const auto& job : viewModel_->jobs()) {
-      if (job->status().kind() == ConversionStatus::Kind::completed) done.push_back(job);
-    }
-    showOutputsInFolder(done);
-  });
+  // Shift+F10 and the Menu key open the current row's menu beside it.
+  for (const QKeySequence& keys : {QKeySequence(Qt::SHIFT | Qt::Key_F10), QKeySequence(Qt::Key_Menu)}) {
+    auto* shortcut = new QShortcut(keys, fileTree_, nullptr, nullptr, Qt::WidgetShortcut);
+    connect(shortcut, &QShortcut::activated, this, [this] {
+      const QModelIndex current = fileTree_->currentIndex();
+      if (jobModel_->jobAt(current)) showJobMenu(fileTree_->visualRect(current).center());
+    });
+  }
+  connect(convertBar_, &ConvertBar::showInFolderRequested, this, &ContentView::showFinishedOutputs);
   connect(viewModel_.get(), &ConverterViewModel::jobChanged, this,
           [this](const Uuid& id, ConversionJob::Field field) {
             if (field != ConversionJob::Field::status) return;
-            if (selectedFileID_ == id) metadataPanel_->refreshStatus();
+            if (selectedFileID_ == id) {
+              // Retried: the source may have been fixed since the panel read it.
+              const auto job = viewModel_->job(id);
+              if (job && job->status().kind() == ConversionStatus::Kind::pending) {
+                metadataPanel_->setJob(job);
+              } else {
+                metadataPanel_->refreshStatus();
+              }
+            }
             if (auto job = viewModel_->job(id);
                 job && job->status().kind() == ConversionStatus::Kind::converting)
               fileTree_->follow(id);
@@ -275,9 +284,8 @@ ContentView::ContentView(ConverterViewModel::Options options, const UpdaterContr
   refreshDestination();
   refreshProgress();
 
-  connect(viewModel_.get(), &ConverterViewModel::showFolderRequested, this, [](const QString& folder) {
-    showInFileManager(folder, [folder] { QDesktopServices::openUrl(QUrl::fromLocalFile(folder)); });
-  });
+  // The notice's "Show in Folder" selects the outputs, as the convert bar's does.
+  connect(viewModel_.get(), &ConverterViewModel::showFolderRequested, this, [this] { showFinishedOutputs(); });
   restoreRemembered();
   connect(viewModel_.get(), &ConverterViewModel::settingsChanged, this, &ContentView::remember);
   connect(viewModel_.get(), &ConverterViewModel::outputDirectoryChanged, this, &ContentView::remember);
@@ -633,6 +641,14 @@ void ContentView::showOutputsInFolder(const std::vector<std::shared_ptr<Conversi
     paths.removeIf([&](const QString& path) { return QFileInfo(path).absolutePath() != folder; });
   }
   folderShower_(paths);
+}
+
+void ContentView::showFinishedOutputs() {
+  std::vector<std::shared_ptr<ConversionJob>> done;
+  for (const auto& job : viewModel_->jobs()) {
+    if (job->status().kind() == ConversionStatus::Kind::completed) done.push_back(job);
+  }
+  showOutputsInFolder(done);
 }
 
 void ContentView::closeEvent(QCloseEvent* event) {

@@ -129,6 +129,7 @@ class ContentView : public QMainWindow {
   void showJob(const std::optional<Uuid>& id);
   void applyTabOrder();
   void showOutputsInFolder(const std::vector<std::shared_ptr<ConversionJob>>& jobs);
+  void showFinishedOutputs();
 
   std::unique_ptr<SettingsStore> settingsStore_;  // null: nothing is remembered
   bool restoring_ = false;
