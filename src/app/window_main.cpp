@@ -96,9 +96,10 @@ int main(int argc, char** argv) {
   // Logout, shutdown and kill end a batch as Cancel does: no temporaries left behind.
   vexal::TerminationSignals termination({SIGTERM, SIGHUP, SIGINT});
   QObject::connect(&termination, &vexal::TerminationSignals::received, &window,
-                   &vexal::ui::ContentView::endSession);
+                   [&window] { window.endSession(); });
+  // The application must not quit inside commitData; the session manager ends it after.
   QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
-                   [&window](QSessionManager&) { window.endSession(); });
+                   [&window](QSessionManager&) { window.endSession(false); });
   window.show();
   // Files and folders from the command line or a file manager ("Open With Vexal").
   QStringList paths;

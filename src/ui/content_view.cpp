@@ -661,9 +661,10 @@ void ContentView::closeEvent(QCloseEvent* event) {
   QMainWindow::closeEvent(event);
 }
 
-void ContentView::endSession() {
+void ContentView::endSession(bool quit) {
   endingSession_ = true;
   viewModel_->cancelConversion();
+  if (!quit) return;
   close();
   QCoreApplication::quit();
 }

@@ -95,9 +95,10 @@ class ContentView : public QMainWindow {
   void removeSelectedJobs();
   void hideMetadataPanel();
   // The session ends (SIGTERM, SIGHUP, the session manager): the batch is cancelled as
-  // Cancel does, without asking, and the application quits; its temporaries are removed
-  // before the process ends.
-  void endSession();
+  // Cancel does, without asking, and, when `quit`, the application quits; the workers
+  // remove their temporaries before the process ends. The session manager's own
+  // request only cancels: it ends the application itself afterwards.
+  void endSession(bool quit = true);
   // The context menu of the jobs at `viewportPos` in the list (the selection when the
   // click falls on it), shown as a popup.
   QMenu* showJobMenu(const QPoint& viewportPos);

@@ -40,7 +40,7 @@ class LeavingMidBatch : public WindowTest {
 TEST_F(LeavingMidBatch, TerminationCancelsWithoutAskingAndLeavesNoTemporary) {
   TerminationSignals termination({SIGTERM});
   ASSERT_TRUE(termination.isInstalled());
-  QObject::connect(&termination, &TerminationSignals::received, window_.get(), &ui::ContentView::endSession);
+  QObject::connect(&termination, &TerminationSignals::received, window_.get(), [this] { window_->endSession(); });
   int asked = 0;
   window_->setQuitConfirmation([&](QWidget*) { return ++asked, false; });
   std::raise(SIGTERM);
