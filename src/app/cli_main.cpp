@@ -3,7 +3,6 @@
 // batch (or keeps converting what appears in a watched folder).
 
 #include <signal.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,7 +12,6 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
-#include <QSocketNotifier>
 #include <QTimer>
 #include <filesystem>
 #include <memory>
@@ -25,6 +23,7 @@
 #include "app/cli_terminal.h"
 #include "app/command_parser.h"
 #include "orchestration/converter_view_model.h"
+#include "orchestration/termination_signals.h"
 #include "persistence/conversion_history.h"
 #include "persistence/preset_manager.h"
 #include "sources/path_text.h"
@@ -39,22 +38,6 @@ constexpr int kExitUsage = 2;
 constexpr int kExitInterrupted = 130;  // 128 + SIGINT, as shells report it
 constexpr int kProgressIntervalMs = 200;
 
-// Written by the signal handler, read through a socket notifier on the main thread.
-int gSignalPipe[2] = {-1, -1};
-
-// What the handler writes: the terminal changed size, or the run is to stop.
-constexpr char kResized = 'w';
-constexpr char kStop = 's';
-
-void onSignal(int signal) {
-  // A resize may land between any call and its errno check on the main thread.
-  const int savedErrno = errno;
-  const char byte = signal == SIGWINCH ? kResized : kStop;
-  // Nothing else is async-signal-safe here; a full pipe just drops the repeat.
-  [[maybe_unused]] const auto written = ::write(gSignalPipe[1], &byte, 1);
-  errno = savedErrno;
-}
-
 class CommandLine {
  public:
   int run(QCoreApplication& app, int argc, char** argv);
@@ -65,7 +48,7 @@ class CommandLine {
   void reportAction(const MirrorAction& action);
   void say(const QString& text) const { report_->say(text); }
   int exitStatus() const;
-  void handleSignal();
+  void handleSignal(int signal);
 
   QCommandLineParser parser_;
   std::unique_ptr<ConverterViewModel> model_;
@@ -140,15 +123,14 @@ int CommandLine::exitStatus() const {
   return kExitCompleted;
 }
 
-void CommandLine::handleSignal() {
-  char buffer[16];
-  const auto read = ::read(gSignalPipe[0], buffer, sizeof buffer);
-  const std::string_view bytes(buffer, static_cast<std::size_t>(std::max<ssize_t>(read, 0)));
-  if (bytes.find(kResized) != std::string_view::npos) {
+void CommandLine::handleSignal(int signal) {
+  if (signal == SIGWINCH) {
+    if (mode_ != BatchReport::Mode::live) return;
     report_->setColumns(terminalColumns(STDERR_FILENO));
     report_->showProgress();
+    return;
   }
-  if (interrupted_ || bytes.find(kStop) == std::string_view::npos) return;
+  if (interrupted_) return;
   interrupted_ = true;
   report_->endProgressLine();
   printErr(QStringLiteral("Interrupted: cancelling the conversion."));
@@ -293,23 +275,15 @@ int CommandLine::run(QCoreApplication& app, int argc, char** argv) {
   const bool sharded = shardCount_ > 1;
   if (sharded) model_->keepShard(shardIndex_, shardCount_);
 
-  // Ctrl-C and termination cancel the batch as the Cancel button does.
-  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, gSignalPipe) != 0) {
+  // Ctrl-C and termination cancel the batch as the Cancel button does; a terminal that
+  // changes size redraws the live line to its new width.
+  TerminationSignals termination({SIGINT, SIGTERM, SIGWINCH});
+  if (!termination.isInstalled()) {
     printErr(QStringLiteral("vexal-cli: cannot install the interrupt handler"));
     return kExitFailed;
   }
-  QSocketNotifier signalNotifier(gSignalPipe[0], QSocketNotifier::Read);
-  QObject::connect(&signalNotifier, &QSocketNotifier::activated, [this] { handleSignal(); });
-  struct sigaction action = {};
-  action.sa_handler = onSignal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-  if (mode_ == BatchReport::Mode::live) {
-    report_->setColumns(terminalColumns(STDERR_FILENO));
-    sigaction(SIGWINCH, &action, nullptr);
-  }
+  QObject::connect(&termination, &TerminationSignals::received, [this](int signal) { handleSignal(signal); });
+  if (mode_ == BatchReport::Mode::live) report_->setColumns(terminalColumns(STDERR_FILENO));
 
   QTimer progressTimer;
   QObject::connect(&progressTimer, &QTimer::timeout, [this] { report_->showProgress(); });
@@ -318,8 +292,6 @@ int CommandLine::run(QCoreApplication& app, int argc, char** argv) {
   QObject::connect(model_.get(), &ConverterViewModel::jobChanged,
                    [this](const Uuid& id, ConversionJob::Field field) {
                      if (field == ConversionJob::Field::progress) {
-                       if (const auto job = model_->job(id))
-                         report_->noteProgress(id, job->progress());
                        report_->reportProgress();
                      } else if (field == ConversionJob::Field::status) {
                        if (const auto job = model_->job(id)) report_->reportJobStatus(*job);
@@ -370,8 +342,6 @@ int CommandLine::run(QCoreApplication& app, int argc, char** argv) {
   const int status = app.exec();
   report_.reset();
   model_.reset();  // waits for workers and writes the history
-  ::close(gSignalPipe[0]);
-  ::close(gSignalPipe[1]);
   return status;
 }
 

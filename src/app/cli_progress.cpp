@@ -15,17 +15,9 @@ void ProgressMeter::setDuration(const Uuid& id, double seconds) {
   durations_[id] = seconds;
 }
 
-void ProgressMeter::noteProgress(const Uuid& id, double progress) {
-  Outputs& outputs = outputs_[id];
-  if (progress < outputs.lastProgress) ++outputs.written;
-  outputs.lastProgress = progress;
-}
-
-ProgressSnapshot ProgressMeter::measure(const std::vector<JobPtr>& jobs,
-                                        std::size_t formats) const {
+ProgressSnapshot ProgressMeter::measure(const std::vector<JobPtr>& jobs) const {
   ProgressSnapshot snapshot;
   snapshot.total = static_cast<int>(jobs.size());
-  const double outputs = static_cast<double>(std::max<std::size_t>(1, formats));
   double work = 0.0;
   double audioSeconds = 0.0;
   for (const auto& job : jobs) {
@@ -42,14 +34,10 @@ ProgressSnapshot ProgressMeter::measure(const std::vector<JobPtr>& jobs,
         ++snapshot.done;
         work += 1.0;
         continue;
-      case ConversionStatus::Kind::converting: {
+      case ConversionStatus::Kind::converting:
         ++snapshot.running;
-        // Outputs already written count whole, so the share only grows.
-        const auto found = outputs_.find(job->id());
-        const double written = found == outputs_.end() ? 0.0 : found->second.written;
-        share = std::min(1.0, (written + job->progress()) / outputs);
+        share = std::clamp(job->progress(), 0.0, 1.0);
         break;
-      }
       default:
         break;
     }

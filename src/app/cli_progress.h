@@ -34,12 +34,8 @@ class ProgressMeter {
   void start();
   // A job's audio length in seconds, once known; jobs without one add nothing to the speed.
   void setDuration(const Uuid& id, double seconds);
-  // Every progress value a running job reports, in order. A job's progress restarts at 0
-  // for each of its outputs (which are all moved into place at its end), so a value below
-  // the last one means one more output is written.
-  void noteProgress(const Uuid& id, double progress);
-  // `formats`: outputs each job writes.
-  ProgressSnapshot measure(const std::vector<JobPtr>& jobs, std::size_t formats) const;
+  // A running job's progress spans all its outputs, so it is the job's share as it is.
+  ProgressSnapshot measure(const std::vector<JobPtr>& jobs) const;
   // True at most once per `interval`; the first call is always due.
   bool due(std::chrono::milliseconds interval);
 
@@ -48,11 +44,6 @@ class ProgressMeter {
   std::chrono::steady_clock::time_point started_;
   std::optional<std::chrono::steady_clock::time_point> lastShown_;
   std::map<Uuid, double> durations_;
-  struct Outputs {
-    double lastProgress = 0.0;
-    int written = 0;
-  };
-  std::map<Uuid, Outputs> outputs_;
 };
 
 }  // namespace vexal

@@ -140,7 +140,7 @@ void BatchReport::showProgress() {
     if (job->status().kind() == ConversionStatus::Kind::converting) current << runningName(*job);
   }
   const ProgressSnapshot now =
-      meter_.measure(model_.jobs(), model_.settings().enabledFormats.size());
+      meter_.measure(model_.jobs());
   QString line = QStringLiteral("[%1%] %2/%3 files done, %4 running")
                      .arg(static_cast<int>(now.fraction * 100.0), 3)
                      .arg(now.done)
@@ -167,7 +167,7 @@ void BatchReport::clearProgressLine() {
 void BatchReport::reportProgress() {
   if (mode_ != Mode::json || !meter_.due(kJsonProgressInterval)) return;
   const ProgressSnapshot now =
-      meter_.measure(model_.jobs(), model_.settings().enabledFormats.size());
+      meter_.measure(model_.jobs());
   QJsonObject event{{"event", "progress"},
                     {"done", now.done},
                     {"total", now.total},

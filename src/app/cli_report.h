@@ -50,7 +50,6 @@ class BatchReport {
   // The batch's wall time starts; the sources' lengths are read on a thread of their
   // own and handed to the meter through `context`'s event loop.
   void startMeasuring(QObject* context);
-  void noteProgress(const Uuid& id, double progress) { meter_.noteProgress(id, progress); }
   void showProgress();
   void clearProgressLine();
   // Leaves a shown live line standing and moves below it.

@@ -1,15 +1,19 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDebug>
+#include <QSessionManager>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <string_view>
 
 #include "app/command_parser.h"
+#include "orchestration/termination_signals.h"
 #include "persistence/conversion_history.h"
 #include "persistence/settings_store.h"
 #include "sources/path_text.h"
 #include "ui/content_view.h"
+#include "ui/icon_gap_style.h"
 #include "ui/icons.h"
 #include "ui/updater_controller.h"
 
@@ -26,6 +30,15 @@ bool asksHelpOrVersion(int argc, char** argv) {
     }
   }
   return false;
+}
+
+// QApplication aborts with a core dump when it finds no display; said plainly instead.
+// A platform chosen by name (offscreen, vnc) needs none.
+bool hasDisplay() {
+  const auto set = [](const char* name) { return !qEnvironmentVariableIsEmpty(name); };
+  const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+  const bool windowSystem = platform.isEmpty() || platform.startsWith("xcb") || platform.startsWith("wayland");
+  return !windowSystem || set("DISPLAY") || set("WAYLAND_DISPLAY");
 }
 
 }  // namespace
@@ -46,7 +59,14 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  if (!hasDisplay()) {
+    std::fputs("vexal: no display to open the window on (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
+               "Start it from a desktop session, or convert with vexal-cli.\n",
+               stderr);
+    return 1;
+  }
   QApplication app(argc, argv);
+  QApplication::setStyle(new vexal::ui::IconGapStyle);  // the desktop's style, one gap wider
   QApplication::setApplicationName(QStringLiteral("Vexal"));
   // No display name: the platform would append " — Vexal" to every window title.
   QApplication::setApplicationVersion(QString::fromUtf8(vexal::programVersion().data(),
@@ -70,6 +90,13 @@ int main(int argc, char** argv) {
   vexal::ui::ContentView window(options, &updater);
   QObject::connect(&window.viewModel().historyManager(), &vexal::ConversionHistoryManager::saveFailed,
                    [](const QString& message) { qWarning().noquote() << message; });
+  // Logout, shutdown and kill end a batch as Cancel does: no temporaries left behind.
+  vexal::TerminationSignals termination({SIGTERM, SIGHUP, SIGINT});
+  QObject::connect(&termination, &vexal::TerminationSignals::received, &window,
+                   [&window] { window.endSession(); });
+  // The application must not quit inside commitData; the session manager ends it after.
+  QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
+                   [&window](QSessionManager&) { window.endSession(false); });
   window.show();
   // Files and folders from the command line or a file manager ("Open With Vexal").
   QStringList paths;

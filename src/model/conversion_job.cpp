@@ -59,6 +59,12 @@ void ConversionJob::setProgress(double progress) {
   notify(Field::progress);
 }
 
+void ConversionJob::setCurrentOutput(std::optional<OutputStep> step) {
+  if (step == currentOutput_) return;
+  currentOutput_ = step;
+  notify(Field::progress);
+}
+
 ConversionJob::ObserverId ConversionJob::addObserver(Observer observer) {
   const ObserverId id = nextObserverId_++;
   observers_.emplace_back(id, std::move(observer));

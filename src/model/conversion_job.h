@@ -51,6 +51,13 @@ class ConversionStatus {
 class ConversionJob {
  public:
   enum class Field { metadata, outputURLs, status, progress };
+  // While it converts: the output being written, 0-based, of the `count` it writes.
+  struct OutputStep {
+    OutputFormat format = OutputFormat::aac;
+    int index = 0;
+    int count = 0;
+    bool operator==(const OutputStep&) const = default;
+  };
   using Observer = std::function<void(const ConversionJob&, Field)>;
   using ObserverId = std::uint64_t;
 
@@ -75,7 +82,9 @@ class ConversionJob {
   const std::optional<AudioMetadata>& metadata() const { return metadata_; }
   const std::map<OutputFormat, std::filesystem::path>& outputURLs() const { return outputURLs_; }
   const ConversionStatus& status() const { return status_; }
+  // 0 ... 1 of all its outputs: output k of n at p is (k + p) / n.
   double progress() const { return progress_; }
+  const std::optional<OutputStep>& currentOutput() const { return currentOutput_; }
 
   // Always notifies.
   void setMetadata(std::optional<AudioMetadata> metadata);
@@ -84,6 +93,8 @@ class ConversionJob {
   void setOutputURLs(std::map<OutputFormat, std::filesystem::path> urls);
   void setOutputURL(OutputFormat format, std::filesystem::path url);
   void setProgress(double progress);
+  // Notifies as a progress change.
+  void setCurrentOutput(std::optional<OutputStep> step);
 
   ObserverId addObserver(Observer observer);
   void removeObserver(ObserverId id);
@@ -102,6 +113,7 @@ class ConversionJob {
   std::map<OutputFormat, std::filesystem::path> outputURLs_;
   ConversionStatus status_ = ConversionStatus::pending();
   double progress_ = 0.0;
+  std::optional<OutputStep> currentOutput_;
   std::vector<std::pair<ObserverId, Observer>> observers_;
   ObserverId nextObserverId_ = 1;
 };

@@ -18,9 +18,10 @@ namespace {
 namespace fs = std::filesystem;
 
 // Progress from a worker, folded so that at most one update per job waits in the
-// main thread's queue; the update applies the latest value.
+// main thread's queue; the update applies the latest value and output.
 struct ProgressRelay {
   std::atomic<double> latest{0.0};
+  std::atomic<int> output{-1};
   std::atomic<bool> posted{false};
 };
 
@@ -266,7 +267,10 @@ void BatchRun::startJob(std::size_t planIndex) {
   if (job->status().kind() != ConversionStatus::Kind::pending) return;
   const bool dryRun = mirroring_.options.dryRun;
   ++started_;  // first: observers of the status read the count
-  if (!dryRun) job->setStatus(ConversionStatus::converting());
+  if (!dryRun) {
+    job->setProgress(0.0);
+    job->setStatus(ConversionStatus::converting());
+  }
   workerStarted();
 
   WorkItem item;
@@ -293,14 +297,24 @@ void BatchRun::startJob(std::size_t planIndex) {
   }
 
   auto relay = std::make_shared<ProgressRelay>();
-  relay->latest.store(job->progress());
-  ProgressCallback progress = [this, relay, job](double value) {
-    if (relay->latest.exchange(value) == value) return;
+  std::vector<OutputFormat> formats;
+  for (const auto& output : item.outputs) formats.push_back(output.first);
+  JobProgress progress = [this, relay, job, formats](std::size_t output, double value) {
+    const bool moved = relay->output.exchange(static_cast<int>(output)) != static_cast<int>(output);
+    // Only forward: a report at or below the last one changes nothing on screen.
+    const bool rose = value > relay->latest.load();
+    if (rose) relay->latest.store(value);
+    if (!moved && !rose) return;
     if (relay->posted.exchange(true)) return;  // an update is already queued
     QMetaObject::invokeMethod(
         this,
-        [relay, job] {
+        [relay, job, formats] {
           relay->posted.store(false);
+          const auto index = static_cast<std::size_t>(relay->output.load());
+          if (index < formats.size()) {
+            job->setCurrentOutput(ConversionJob::OutputStep{formats[index], static_cast<int>(index),
+                                                            static_cast<int>(formats.size())});
+          }
           job->setProgress(relay->latest.load());
         },
         Qt::QueuedConnection);
@@ -320,6 +334,7 @@ void BatchRun::startJob(std::size_t planIndex) {
 
 void BatchRun::finishJob(const JobPtr& job, JobOutcome outcome) {
   workerEnded();
+  job->setCurrentOutput(std::nullopt);
   report(outcome.actions);
   warnFromStore();
   std::vector<fs::path> kept;

@@ -69,6 +69,8 @@ class BatchRun : public QObject {
   // Jobs started so far, and the jobs to convert (after up-to-date ones were set aside).
   int started() const { return started_; }
   int total() const { return total_; }
+  // The jobs it converts (up-to-date ones set aside once decided).
+  const std::vector<JobPtr>& jobs() const { return jobs_; }
   const MirrorReport& mirrorReport() const { return report_; }
 
  signals:

@@ -400,31 +400,45 @@ bool ConverterViewModel::hasPendingJobs() const {
   });
 }
 
-int ConverterViewModel::batchStartedCount() const { return batch_ ? batch_->started() : 0; }
-
-int ConverterViewModel::batchTotal() const { return batch_ ? batch_->total() : 0; }
-
-double ConverterViewModel::overallProgress() const {
-  if (jobs_.empty()) return 0.0;
-  double sum = 0.0;
-  for (const auto& job : jobs_) {
-    switch (job->status().kind()) {
-      case ConversionStatus::Kind::converting:
-        sum += job->progress();
-        break;
-      case ConversionStatus::Kind::completed:
-      case ConversionStatus::Kind::skipped:
-        sum += 1.0;
-        break;
-      default:
-        break;
-    }
-  }
-  return sum / static_cast<double>(jobs_.size());
+int ConverterViewModel::batchStartedCount() const {
+  return batch_ ? runEarlierJobs_ + batch_->started() : 0;
 }
 
-void ConverterViewModel::startConversion() {
+int ConverterViewModel::batchTotal() const {
+  if (!batch_) return 0;
+  // Pending jobs beyond this batch's unstarted ones start in the next batch of the run.
+  const int queued =
+      watchedDuringBatch_
+          ? static_cast<int>(std::ranges::count_if(jobs_, [](const JobPtr& job) {
+              return job->status().kind() == ConversionStatus::Kind::pending;
+            })) - (batch_->total() - batch_->started())
+          : 0;
+  return runEarlierJobs_ + batch_->total() + std::max(0, queued);
+}
+
+double ConverterViewModel::overallProgress() const {
+  if (!batch_) return runProgress_.value();
+  double done = runEarlierJobs_;
+  for (const auto& job : batch_->jobs()) {
+    const auto kind = job->status().kind();
+    // A failed job's work is over too: counting it as nothing would pull the bar back.
+    if (kind == ConversionStatus::Kind::converting) {
+      done += job->progress();
+    } else if (kind != ConversionStatus::Kind::pending) {
+      done += 1.0;
+    }
+  }
+  return runProgress_.update(done, batchTotal());
+}
+
+void ConverterViewModel::startConversion() { startBatch(false); }
+
+void ConverterViewModel::startBatch(bool continuesRun) {
   if (settings_.enabledFormats.empty()) return;
+  if (!continuesRun) {
+    runEarlierJobs_ = 0;
+    runProgress_.reset();
+  }
   // A missing destination (a fresh account without ~/Music) would fail every job with
   // "Create destination failed"; an unwritable one still fails each job clearly.
   QDir().mkpath(outputDirectory_);
@@ -470,8 +484,10 @@ void ConverterViewModel::onBatchFinished(BatchRun* batch, int completed, int tot
   emit batchFinished(completed, total);
   notifyCompletion(completed, total);
   if (std::exchange(watchedDuringBatch_, false) && watchFolderService_->isWatching() &&
-      hasPendingJobs())
-    startConversion();
+      hasPendingJobs()) {
+    runEarlierJobs_ += total;
+    startBatch(true);
+  }
 }
 
 void ConverterViewModel::cancelConversion() {

@@ -20,6 +20,7 @@
 #include "orchestration/batch_run.h"
 #include "orchestration/job_runner.h"
 #include "orchestration/library_mirror.h"
+#include "orchestration/run_progress.h"
 
 namespace vexal {
 
@@ -98,8 +99,10 @@ class ConverterViewModel : public QObject {
   bool hasPendingJobs() const;
   int convertingCount() const;
   int remainingCount() const;
+  // Of the run: the running batch and, while it runs, the files queued to follow it
+  // (watched-folder arrivals). Never falls during a run.
   double overallProgress() const;
-  // Of the running batch: the jobs started so far and its size; 0 when none runs.
+  // Jobs of the run started so far and its size, queued files included; 0 when none runs.
   int batchStartedCount() const;
   int batchTotal() const;
   // Conversions still running on workers, including those of a cancelled batch.
@@ -151,6 +154,7 @@ class ConverterViewModel : public QObject {
   void appendJob(JobPtr job);
   void removeJobsIf(const std::function<bool(const ConversionJob&)>& remove);
   void addFileGroups(const std::vector<std::pair<QStringList, std::optional<QString>>>& groups);
+  void startBatch(bool continuesRun);
   void onBatchFinished(BatchRun* batch, int completed, int total);
   void notifyCompletion(int completed, int total);
   BatchRun::Mirroring mirroringFor(const std::vector<JobPtr>& jobs) const;
@@ -171,6 +175,8 @@ class ConverterViewModel : public QObject {
   DesktopNotices* notices_ = nullptr;  // child, made with the first notice
   int activeWorkers_ = 0;
   bool watchedDuringBatch_ = false;  // watched files waiting for the running batch to end
+  int runEarlierJobs_ = 0;           // jobs of the run's earlier batches, all finished
+  mutable RunProgress runProgress_;
   MirrorOptions mirrorOptions_;
   MirrorReport mirrorReport_;
   std::unordered_map<Uuid, ConversionJob::ObserverId> observers_;

@@ -4,7 +4,6 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QStringList>
-#include <QUrl>
 #include <QVariantMap>
 
 namespace vexal {
@@ -47,23 +46,6 @@ void DesktopNotices::onActionInvoked(uint id, const QString& action) {
   const auto it = folders_.find(id);
   if (it == folders_.end() || action != QLatin1String(kShowFolderAction)) return;
   emit showFolderRequested(it->second);
-}
-
-void showInFileManager(const QString& path, std::function<void()> fallback, QDBusConnection bus) {
-  if (!bus.isConnected()) {
-    fallback();
-    return;
-  }
-  QDBusMessage call = QDBusMessage::createMethodCall(
-      QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
-      QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
-  call << QStringList{QUrl::fromLocalFile(path).toString()} << QString();
-  auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call));
-  QObject::connect(watcher, &QDBusPendingCallWatcher::finished,
-                   [fallback = std::move(fallback)](QDBusPendingCallWatcher* done) {
-                     if (done->isError()) fallback();
-                     done->deleteLater();
-                   });
 }
 
 }  // namespace vexal

@@ -3,7 +3,6 @@
 #include <QDBusConnection>
 #include <QObject>
 #include <QString>
-#include <functional>
 #include <map>
 
 namespace vexal {
@@ -32,10 +31,5 @@ class DesktopNotices : public QObject {
   QDBusConnection bus_;
   std::map<uint, QString> folders_;  // notice id to the folder of its action
 };
-
-// Shows `path` selected in the file manager (org.freedesktop.FileManager1.ShowItems);
-// `fallback` runs when no file manager answers.
-void showInFileManager(const QString& path, std::function<void()> fallback,
-                       QDBusConnection bus = QDBusConnection::sessionBus());
 
 }  // namespace vexal

@@ -91,7 +91,7 @@ bool matchesConversion(const WorkItem& item, OutputFormat format, const fs::path
   return std::abs(frames - expected) <= tolerance;
 }
 
-JobOutcome runJob(const WorkItem& item, const ProgressCallback& progress,
+JobOutcome runJob(const WorkItem& item, const JobProgress& progress,
                   const std::function<void(OutputFormat, const fs::path&)>& onWritten) {
   JobOutcome outcome;
   outcome.sourceSize = sizeOf(item.source);
@@ -119,11 +119,18 @@ JobOutcome runJob(const WorkItem& item, const ProgressCallback& progress,
                                reasonOf(format), library, output});
   };
 
-  for (const auto& [format, planned] : item.outputs) {
+  const double count = static_cast<double>(item.outputs.size());
+  for (std::size_t index = 0; index < item.outputs.size(); ++index) {
+    const auto& [format, planned] = item.outputs[index];
     if (item.stop.stop_requested()) {
       cancelled = true;
       break;
     }
+    // Output k of n at p is (k + p) / n of the job, so the job's bar never runs back.
+    progress(index, static_cast<double>(index) / count);
+    const ProgressCallback outputProgress = [&progress, index, count](double value) {
+      progress(index, (static_cast<double>(index) + std::clamp(value, 0.0, 1.0)) / count);
+    };
     if (auto refused = outsideDestination(item, planned)) {
       fail(format, planned, std::move(*refused), 0);
       continue;
@@ -153,7 +160,7 @@ JobOutcome runJob(const WorkItem& item, const ProgressCallback& progress,
     const auto started = Clock::now();
     auto part = std::make_unique<PartFile>(planned);
     ConversionTally tally;
-    auto result = convertOne(item, format, *part, progress, tally);
+    auto result = convertOne(item, format, *part, outputProgress, tally);
     const double duration = std::chrono::duration<double>(Clock::now() - started).count();
     if (!result) {
       part->discard();

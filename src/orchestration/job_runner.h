@@ -73,10 +73,14 @@ struct JobOutcome {
   std::vector<MirrorAction> actions;  // what a mirroring run did (or would do)
 };
 
+// A job's progress across its outputs: which output is being written and the job's
+// fraction, 0 ... 1 over all of them.
+using JobProgress = std::function<void(std::size_t output, double fraction)>;
+
 // A failed format does not stop the others; at the end the finished outputs are moved to
 // their real names, unless the job was cancelled: then nothing of it stays. `onWritten`
 // is told of each output in place.
-JobOutcome runJob(const WorkItem& item, const ProgressCallback& progress,
+JobOutcome runJob(const WorkItem& item, const JobProgress& progress,
                   const std::function<void(OutputFormat, const std::filesystem::path&)>& onWritten);
 
 // Whether the file at `candidate` is what converting `item` into `format` would write:

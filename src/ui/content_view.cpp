@@ -3,9 +3,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
-#include <QDebug>
-#include <QDesktopServices>
 #include <QDir>
+#include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QFileInfo>
 #include <QFrame>
@@ -13,6 +12,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPushButton>
 #include <QPainter>
 #include <QScreen>
 #include <QScrollArea>
@@ -39,6 +39,7 @@
 #include "ui/metadata_panel.h"
 #include "ui/sidebar_view.h"
 #include "ui/updater_controller.h"
+#include "ui/wheel_guard.h"
 
 #ifndef VEXAL_VERSION
 #define VEXAL_VERSION ""
@@ -88,6 +89,22 @@ QFrame* separator(QWidget* parent) {
   return line;
 }
 
+bool confirmQuit(QWidget* parent) {
+  QMessageBox box(QMessageBox::Question, QStringLiteral("Quit Vexal?"),
+                  QObject::tr("Files are still being converted."), QMessageBox::NoButton, parent);
+  box.setInformativeText(
+      QObject::tr("Quitting stops the conversion; files not finished yet are not kept and stay in the list."));
+  QPushButton* quit = box.addButton(QObject::tr("Stop and Quit"), QMessageBox::DestructiveRole);
+  QPushButton* keep = box.addButton(QObject::tr("Keep Converting"), QMessageBox::RejectRole);
+  box.setDefaultButton(keep);
+  box.setEscapeButton(keep);
+  box.exec();
+  return box.clickedButton() == quit;
+}
+
+constexpr int kReadableDestination = 160;  // px of path text before the tools drop their labels
+constexpr int kMinimumListWidth = 300;      // px the list keeps before the metadata panel folds
+constexpr int kComfortableListWidth = 420;  // px the list gets before the panel its usual width
 constexpr int kMinDestinationWidth = 48;   // px of path text
 constexpr int kMaxDestinationWidth = 640;  // px of path text
 constexpr int kDestinationChrome = 40;     // px: icon, its gap and the button's frame
@@ -103,12 +120,14 @@ ContentView::ContentView(ConverterViewModel::Options options, const UpdaterContr
       launcher_(std::make_unique<LauncherEntry>(kDesktopFileName)),
       updater_(updater) {
   setObjectName(QStringLiteral("ContentView"));
+  WheelGuard::install();
   setWindowTitle(QStringLiteral("Vexal"));
   setWindowIcon(applicationIcon());
   setAcceptDrops(true);
   filesPicker_ = pickFilesAndFolders;
   directoryPicker_ = pickOutputDirectory;
   folderShower_ = showInFolder;
+  quitConfirmation_ = confirmQuit;
 
   buildMenu(updater);
 
@@ -161,6 +180,7 @@ ContentView::ContentView(ConverterViewModel::Options options, const UpdaterContr
   jobsPage_->setCollapsible(0, false);
   jobsPage_->setStretchFactor(0, 1);
   jobsPage_->setSizes({640, MetadataPanel::kWidth});
+  jobsPage_->installEventFilter(this);
   panelScroll_->hide();
   mainArea_->addWidget(dropZone_);
   mainArea_->addWidget(jobsPage_);
@@ -200,17 +220,27 @@ ContentView::ContentView(ConverterViewModel::Options options, const UpdaterContr
   connect(escape, &QShortcut::activated, this, &ContentView::hideMetadataPanel);
 
   connect(fileTree_, &QWidget::customContextMenuRequested, this, &ContentView::showJobMenu);
-  connect(convertBar_, &ConvertBar::showInFolderRequested, this, [this] {
-    std::vector<std::shared_ptr<ConversionJob>> done;
-    for (const auto& job : viewModel_->jobs()) {
-      if (job->status().kind() == ConversionStatus::Kind::completed) done.push_back(job);
-    }
-    showOutputsInFolder(done);
-  });
+  // Shift+F10 and the Menu key open the current row's menu beside it.
+  for (const QKeySequence& keys : {QKeySequence(Qt::SHIFT | Qt::Key_F10), QKeySequence(Qt::Key_Menu)}) {
+    auto* shortcut = new QShortcut(keys, fileTree_, nullptr, nullptr, Qt::WidgetShortcut);
+    connect(shortcut, &QShortcut::activated, this, [this] {
+      const QModelIndex current = fileTree_->currentIndex();
+      if (jobModel_->jobAt(current)) showJobMenu(fileTree_->visualRect(current).center());
+    });
+  }
+  connect(convertBar_, &ConvertBar::showInFolderRequested, this, &ContentView::showFinishedOutputs);
   connect(viewModel_.get(), &ConverterViewModel::jobChanged, this,
           [this](const Uuid& id, ConversionJob::Field field) {
             if (field != ConversionJob::Field::status) return;
-            if (selectedFileID_ == id) metadataPanel_->refreshStatus();
+            if (selectedFileID_ == id) {
+              // Retried: the source may have been fixed since the panel read it.
+              const auto job = viewModel_->job(id);
+              if (job && job->status().kind() == ConversionStatus::Kind::pending) {
+                metadataPanel_->setJob(job);
+              } else {
+                metadataPanel_->refreshStatus();
+              }
+            }
             if (auto job = viewModel_->job(id);
                 job && job->status().kind() == ConversionStatus::Kind::converting)
               fileTree_->follow(id);
@@ -254,9 +284,8 @@ ContentView::ContentView(ConverterViewModel::Options options, const UpdaterContr
   refreshDestination();
   refreshProgress();
 
-  connect(viewModel_.get(), &ConverterViewModel::showFolderRequested, this, [](const QString& folder) {
-    showInFileManager(folder, [folder] { QDesktopServices::openUrl(QUrl::fromLocalFile(folder)); });
-  });
+  // The notice's "Show in Folder" selects the outputs, as the convert bar's does.
+  connect(viewModel_.get(), &ConverterViewModel::showFolderRequested, this, [this] { showFinishedOutputs(); });
   restoreRemembered();
   connect(viewModel_.get(), &ConverterViewModel::settingsChanged, this, &ContentView::remember);
   connect(viewModel_.get(), &ConverterViewModel::outputDirectoryChanged, this, &ContentView::remember);
@@ -280,7 +309,14 @@ ContentView::~ContentView() {
 
 void ContentView::restoreRemembered() {
   if (!settingsStore_) return;
-  const auto state = settingsStore_->load();
+  const SettingsStore::Loaded loaded = settingsStore_->load();
+  if (loaded.damaged) {
+    convertBar_->showNotice(tr("Settings could not be read and were reset to their defaults"));
+  } else if (!loaded.resetKeys.isEmpty()) {
+    convertBar_->showNotice(tr("Some settings could not be read and were reset to their defaults"),
+                            tr("Reset: %1").arg(loaded.resetKeys.join(QStringLiteral(", "))));
+  }
+  const auto& state = loaded.state;
   if (!state) return;
   restoring_ = true;
   viewModel_->setSettings(state->settings);
@@ -295,8 +331,11 @@ void ContentView::remember() {
   if (!settingsStore_ || restoring_) return;
   const RememberedState state{viewModel_->settings(), sidebar_->expandedFormat(), viewModel_->outputDirectory(),
                               saveGeometry()};
-  if (const auto saved = settingsStore_->save(state); !saved)
-    qWarning().noquote() << "Settings not remembered:" << saved.error();
+  const auto saved = settingsStore_->save(state);
+  // Said once, not at every change, until a save works again.
+  if (!saved && !std::exchange(settingsSaveFailed_, true))
+    convertBar_->showNotice(tr("Settings cannot be saved: %1").arg(saved.error()));
+  if (saved) settingsSaveFailed_ = false;
 }
 
 void ContentView::buildMenu(const UpdaterController* updater) {
@@ -355,7 +394,7 @@ QWidget* ContentView::buildToolbar() {
   addButton->setFocusPolicy(Qt::TabFocus);
   addButton->setAccessibleName(QStringLiteral("Add Files/Folders"));
   addButton->setAccessibleDescription(tr("Chooses audio files, folders or cue sheets to convert"));
-  clearFinishedAction_ = bar->addAction(QStringLiteral("Clear Finished"));
+  clearFinishedAction_ = bar->addAction(symbolIcon(QStringLiteral("text.badge.xmark")), QStringLiteral("Clear Finished"));
   clearFinishedAction_->setObjectName(QStringLiteral("clearFinished"));
   clearFinishedAction_->setEnabled(false);
   connect(clearFinishedAction_, &QAction::triggered, viewModel_.get(),
@@ -378,7 +417,52 @@ QWidget* ContentView::buildToolbar() {
   destinationButton_->setAccessibleName(QStringLiteral("Destination folder"));
   connect(destinationButton_, &QToolButton::clicked, this, &ContentView::chooseOutputDirectory);
   bar->addWidget(destinationButton_);
+  // The bar's overflow button, should a font ever push a tool into it.
+  if (auto* more = bar->findChild<QToolButton*>(QStringLiteral("qt_toolbar_ext_button"))) {
+    more->setAccessibleName(tr("More tools"));
+    more->setToolTip(more->accessibleName());
+    more->setFocusPolicy(Qt::TabFocus);
+  }
   return bar;
+}
+
+int ContentView::toolbarChrome() const {
+  // The bar's own margins, its layout's (from the style) and a few px the layout keeps.
+  const QMargins bar = toolBar_->contentsMargins();
+  const QMargins layout = toolBar_->layout()->contentsMargins();
+  return bar.left() + bar.right() + layout.left() + layout.right() + 8;
+}
+
+void ContentView::fitToolbar() {
+  int labelled = toolbarChrome() + kDestinationChrome + kReadableDestination;
+  for (QAction* action : {addFilesAction_, clearFinishedAction_}) {
+    const QWidget* button = toolBar_->widgetForAction(action);
+    // Icon, gap, text and the button's frame.
+    labelled += toolBar_->iconSize().width() + button->fontMetrics().horizontalAdvance(action->text()) + 24 +
+                toolBar_->layout()->spacing();
+  }
+  toolBar_->setToolButtonStyle(toolBar_->width() >= labelled ? Qt::ToolButtonTextBesideIcon
+                                                             : Qt::ToolButtonIconOnly);
+}
+
+void ContentView::fitJobsPage() {
+  if (panelScroll_->isHidden()) return;
+  const int total = jobsPage_->width() - jobsPage_->handleWidth();
+  const int panel = jobsPage_->sizes().value(1);
+  if (total - metadataPanel_->minimumWidth() < kMinimumListWidth) {
+    if (panel > 0) {
+      jobsPage_->setSizes({total, 0});
+      panelFoldedForRoom_ = true;
+    }
+    return;
+  }
+  if (panel == 0 && !std::exchange(panelFoldedForRoom_, false)) return;  // folded by the user
+  // The list comes first: the panel takes what is left beyond a comfortable list, from
+  // its minimum up to its usual width.
+  const int usual = std::clamp(total - kComfortableListWidth, metadataPanel_->minimumWidth(), MetadataPanel::kWidth);
+  if (panel == 0 || total - panel < kComfortableListWidth || panel < usual) {
+    jobsPage_->setSizes({total - usual, usual});
+  }
 }
 
 bool ContentView::isShowingDropZone() const {
@@ -442,8 +526,10 @@ void ContentView::resizeEvent(QResizeEvent* event) {
 
 bool ContentView::eventFilter(QObject* watched, QEvent* event) {
   if (watched == toolBar_ && event->type() == QEvent::Resize && destinationButton_) {
+    fitToolbar();
     refreshDestination();
   }
+  if (watched == jobsPage_ && event->type() == QEvent::Resize) fitJobsPage();
   return QMainWindow::eventFilter(watched, event);
 }
 
@@ -461,13 +547,14 @@ void ContentView::refreshDestination() {
   // button into the bar's overflow menu.
   int room = kMaxDestinationWidth;  // px
   if (toolBar_ && toolBar_->width() > 0) {
-    const QMargins margins = toolBar_->contentsMargins();
-    int used = margins.left() + margins.right() + kDestinationChrome;
+    int used = toolbarChrome() + destinationButton_->sizeHint().width() -
+               destinationButton_->fontMetrics().horizontalAdvance(destinationButton_->text());
     for (QAction* action : toolBar_->actions()) {
       const QWidget* widget = toolBar_->widgetForAction(action);
       if (!widget || widget == destinationButton_ || !widget->isVisibleTo(toolBar_)) continue;
+      used += toolBar_->layout()->spacing();
       if (widget->sizePolicy().horizontalPolicy() == QSizePolicy::Expanding) continue;
-      used += widget->sizeHint().width() + toolBar_->layout()->spacing();
+      used += widget->sizeHint().width();
     }
     room = toolBar_->width() - used;
   }
@@ -500,14 +587,26 @@ void ContentView::showJob(const std::optional<Uuid>& id) {
   selectedFileID_ = id;
   auto job = id ? viewModel_->job(*id) : nullptr;
   metadataPanel_->setJob(job);
+  const bool opening = job && panelScroll_->isHidden();
   panelScroll_->setVisible(job != nullptr);
+  // Once the splitter has laid out the shown panel.
+  if (opening) {
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          // A panel the user folded earlier opens again for the job asked for.
+          if (jobsPage_->sizes().value(1) == 0) panelFoldedForRoom_ = true;
+          fitJobsPage();
+        },
+        Qt::QueuedConnection);
+  }
 }
 
 void ContentView::hideMetadataPanel() {
   if (!panelScroll_->isVisible()) return;
   const bool panelHadFocus = panelScroll_->isAncestorOf(QApplication::focusWidget());
   // The current row goes too, so clicking it again opens the panel again.
-  fileTree_->selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+  fileTree_->clearCurrent();
   showJob(std::nullopt);
   if (panelHadFocus) fileTree_->setFocus(Qt::OtherFocusReason);
 }
@@ -517,6 +616,7 @@ void ContentView::applyTabOrder() {
   QList<QWidget*> chain{findChild<QWidget*>(QStringLiteral("addFilesButton")),
                         findChild<QWidget*>(QStringLiteral("clearFinishedButton")),
                         destinationButton_};
+  if (auto* more = toolBar_->findChild<QToolButton*>(QStringLiteral("qt_toolbar_ext_button"))) chain << more;
   chain += sidebar_->focusChain();
   chain << fileTree_ << panelScroll_;
   chain += convertBar_->focusChain();
@@ -541,6 +641,32 @@ void ContentView::showOutputsInFolder(const std::vector<std::shared_ptr<Conversi
     paths.removeIf([&](const QString& path) { return QFileInfo(path).absolutePath() != folder; });
   }
   folderShower_(paths);
+}
+
+void ContentView::showFinishedOutputs() {
+  std::vector<std::shared_ptr<ConversionJob>> done;
+  for (const auto& job : viewModel_->jobs()) {
+    if (job->status().kind() == ConversionStatus::Kind::completed) done.push_back(job);
+  }
+  showOutputsInFolder(done);
+}
+
+void ContentView::closeEvent(QCloseEvent* event) {
+  if (viewModel_->isConverting() && !endingSession_ && !quitConfirmation_(this)) {
+    event->ignore();
+    return;
+  }
+  // Like Cancel: the workers remove what they were writing before the process ends.
+  if (viewModel_->isConverting()) viewModel_->cancelConversion();
+  QMainWindow::closeEvent(event);
+}
+
+void ContentView::endSession(bool quit) {
+  endingSession_ = true;
+  viewModel_->cancelConversion();
+  if (!quit) return;
+  close();
+  QCoreApplication::quit();
 }
 
 QMenu* ContentView::showJobMenu(const QPoint& viewportPos) {

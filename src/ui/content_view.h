@@ -84,12 +84,21 @@ class ContentView : public QMainWindow {
   void setFolderShower(std::function<bool(const QStringList&)> shower) {
     folderShower_ = std::move(shower);
   }
+  // Asks whether to stop the running batch and quit; true quits (tests answer it).
+  void setQuitConfirmation(std::function<bool(QWidget*)> confirm) {
+    quitConfirmation_ = std::move(confirm);
+  }
 
   void openFiles();
   void chooseOutputDirectory();
   void startConversion();
   void removeSelectedJobs();
   void hideMetadataPanel();
+  // The session ends (SIGTERM, SIGHUP, the session manager): the batch is cancelled as
+  // Cancel does, without asking, and, when `quit`, the application quits; the workers
+  // remove their temporaries before the process ends. The session manager's own
+  // request only cancels: it ends the application itself afterwards.
+  void endSession(bool quit = true);
   // The context menu of the jobs at `viewportPos` in the list (the selection when the
   // click falls on it), shown as a popup.
   QMenu* showJobMenu(const QPoint& viewportPos);
@@ -100,6 +109,7 @@ class ContentView : public QMainWindow {
   void dragLeaveEvent(QDragLeaveEvent* event) override;
   void dropEvent(QDropEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -111,10 +121,16 @@ class ContentView : public QMainWindow {
   void setTargeted(bool targeted);
   void refreshJobsArea();
   void refreshDestination();
+  // Tool buttons show their labels while the bar has room for them, icons only below.
+  void fitToolbar();
+  int toolbarChrome() const;
+  // The metadata panel folds when the list would be left narrower than it can be read.
+  void fitJobsPage();
   void refreshProgress();
   void showJob(const std::optional<Uuid>& id);
   void applyTabOrder();
   void showOutputsInFolder(const std::vector<std::shared_ptr<ConversionJob>>& jobs);
+  void showFinishedOutputs();
 
   std::unique_ptr<SettingsStore> settingsStore_;  // null: nothing is remembered
   bool restoring_ = false;
@@ -147,6 +163,10 @@ class ContentView : public QMainWindow {
   std::function<QStringList(QWidget*)> filesPicker_;
   std::function<QString(QWidget*, const QString&)> directoryPicker_;
   std::function<bool(const QStringList&)> folderShower_;
+  std::function<bool(QWidget*)> quitConfirmation_;
+  bool endingSession_ = false;
+  bool panelFoldedForRoom_ = false;  // folded by fitJobsPage, which unfolds it again
+  bool settingsSaveFailed_ = false;  // told once until a save succeeds again
 };
 
 }  // namespace vexal::ui

@@ -40,7 +40,8 @@ QString ConvertBar::summaryText(int converted, int failed, int cancelled, int up
 ConvertBar::ConvertBar(ConverterViewModel& viewModel, QWidget* parent)
     : QWidget(parent), viewModel_(viewModel) {
   setObjectName(QStringLiteral("ConvertBar"));
-  setFixedHeight(kBarHeight);
+  setMinimumHeight(kBarHeight);
+  setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
   auto* layout = new QHBoxLayout(this);
   layout->setContentsMargins(16, 10, 16, 10);
   stack_ = new QStackedWidget(this);
@@ -63,8 +64,8 @@ ConvertBar::ConvertBar(ConverterViewModel& viewModel, QWidget* parent)
   convertButton_->setGraphicsEffect(opacity_);
   summaryLabel_ = new QLabel(restPage_);
   summaryLabel_->setObjectName(QStringLiteral("batchSummary"));
-  // Shrinks before the button does on a narrow window.
-  summaryLabel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  // Wraps before the buttons shrink on a narrow window or a large font.
+  summaryLabel_->setWordWrap(true);
   showInFolderButton_ = new QPushButton(symbolIcon(QStringLiteral("folder")),
                                         QStringLiteral("Show in Folder"), restPage_);
   showInFolderButton_->setObjectName(QStringLiteral("showInFolderButton"));
@@ -109,6 +110,10 @@ ConvertBar::ConvertBar(ConverterViewModel& viewModel, QWidget* parent)
   connect(cancelButton_, &QPushButton::clicked, this, [this] { viewModel_.cancelConversion(); });
   connect(&viewModel_, &ConverterViewModel::isConvertingChanged, this, [this](bool converting) {
     if (converting && !viewModel_.historyManager().lastSaveFailed()) historyProblem_.clear();
+    if (converting) {
+      notices_.clear();
+      noticeDetails_.clear();
+    }
     refresh();
   });
   // The store reports the first failure of a run of them; the text stays until it saves.
@@ -144,6 +149,12 @@ void ConvertBar::changeEvent(QEvent* event) {
   if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange)
     statusIcon_->setPixmap(
         symbolIcon(QStringLiteral("arrow.triangle.2.circlepath")).pixmap(16, 16));
+}
+
+void ConvertBar::showNotice(const QString& text, const QString& detail) {
+  notices_ << text;
+  if (!detail.isEmpty()) noticeDetails_ << detail;
+  refresh();
 }
 
 QString ConvertBar::blockReason() const {
@@ -198,8 +209,9 @@ void ConvertBar::refresh() {
   QStringList summary;
   if (finished) summary << summaryText(converted, failed, cancelled, upToDate);
   if (!historyProblem_.isEmpty()) summary << historyProblem_;
+  summary << notices_;
   summaryLabel_->setText(summary.join(QStringLiteral(" · ")));
-  summaryLabel_->setToolTip(historyProblem_);
+  summaryLabel_->setToolTip(QStringList(QStringList{historyProblem_} + noticeDetails_).join(QLatin1Char('\n')).trimmed());
   summaryLabel_->setAccessibleName(summaryLabel_->text());
   showInFolderButton_->setVisible(converted > 0);
   stack_->setCurrentWidget(restPage_);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QStringList>
 #include <QWidget>
 
 class QGraphicsOpacityEffect;
@@ -18,7 +19,9 @@ class ProgressBarView;
 // "Convert (N files)" at rest, after a batch with its summary ("29 converted, 1 failed")
 // and "Show in Folder"; "Converting file X/Y" (X the jobs started so far), the overall
 // progress and "Cancel" while a batch runs. A history that could not be saved is named
-// beside the summary until a later batch starts with the history saved again.
+// beside the summary until a later batch starts with the history saved again; notices
+// (settings reset or not saved) until the next batch starts. The summary wraps rather
+// than being cut, and the bar grows for it.
 class ConvertBar : public QWidget {
   Q_OBJECT
  public:
@@ -47,6 +50,8 @@ class ConvertBar : public QWidget {
   ProgressBarView* progressBar() const { return progress_; }
   double convertButtonOpacity() const;
   bool isShowingProgress() const;
+  // Shown at rest beside the summary, with `detail` as its tooltip.
+  void showNotice(const QString& text, const QString& detail = {});
 
  public slots:
   void refresh();
@@ -71,6 +76,8 @@ class ConvertBar : public QWidget {
   ProgressBarView* progress_;
   QPushButton* cancelButton_;
   QString historyProblem_;  // the history store's last save failure, shown at rest
+  QStringList notices_;
+  QStringList noticeDetails_;
 };
 
 }  // namespace vexal::ui

@@ -14,6 +14,9 @@ const QString kService = QStringLiteral("org.freedesktop.FileManager1");
 
 bool showInFolder(const QStringList& paths) {
   if (paths.isEmpty()) return false;
+  // A folder alone is opened, not shown selected in its parent.
+  if (paths.size() == 1 && QFileInfo(paths.front()).isDir())
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(paths.front()));
   QDBusConnection bus = QDBusConnection::sessionBus();
   // Asked first: a call to a service nobody offers would wait for activation.
   if (bus.isConnected() && bus.interface() && bus.interface()->isServiceRegistered(kService)) {

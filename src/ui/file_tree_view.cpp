@@ -3,9 +3,12 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QPainter>
+#include <QFocusEvent>
 #include <QScrollBar>
+#include <QSignalBlocker>
 
 #include "model/conversion_job.h"
+#include "ui/colors.h"
 #include "ui/icons.h"
 #include "ui/job_list_model.h"
 #include "ui/progress_bar_view.h"
@@ -13,10 +16,11 @@
 namespace vexal::ui {
 namespace {
 
-constexpr int kStatusWidth = 220;    // px, the status text (an error message) column
-constexpr int kProgressWidth = 150;  // px, the progress bar and percentage
-constexpr int kProgressHeight = 6;   // px
-constexpr int kGlyphSize = 16;       // px
+constexpr int kProgressWidth = 110;    // px, the progress bar at its widest
+constexpr int kMinProgressWidth = 40;  // px
+constexpr int kProgressHeight = 6;     // px
+constexpr int kGlyphSize = 16;         // px
+constexpr int kGap = 10;               // px between glyph, name and status
 
 QString statusSymbol(ConversionStatus::Kind kind) {
   switch (kind) {
@@ -58,8 +62,10 @@ void JobItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
       option.state & QStyle::State_Active ? QPalette::Active : QPalette::Inactive;
   const QColor text =
       option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text);
+  // Faded beside the name, except on the selection, whose colour leaves no room for it:
+  // selecting a failed row is how its reason is read.
   QColor secondary = text;
-  secondary.setAlphaF(0.6f);
+  if (!selected) secondary.setAlphaF(0.6f);
   QRect r = option.rect.adjusted(8, 0, -12, 0);
   painter->save();
   if (option.state & QStyle::State_HasFocus && widget && widget->hasFocus()) {
@@ -99,7 +105,7 @@ void JobItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
                          r.height());
     painter->drawText(
         nameRect, Qt::AlignVCenter | Qt::AlignLeft,
-        fm.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideMiddle, nameRect.width()));
+        fm.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideRight, nameRect.width()));
     painter->restore();
     return;
   }
@@ -117,31 +123,50 @@ void JobItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
   symbolIcon(statusSymbol(kind))
       .paint(painter, glyph, Qt::AlignCenter,
              kind == ConversionStatus::Kind::pending && !selected ? QIcon::Disabled : iconMode);
-  const QRect status(r.right() - kStatusWidth, r.top(), kStatusWidth, r.height());
-  const QRect name(glyph.right() + 10, r.top(), status.left() - glyph.right() - 20, r.height());
   const QFontMetrics fm(option.font);
   painter->setFont(option.font);
-  painter->setPen(text);
-  painter->drawText(
-      name, Qt::AlignVCenter | Qt::AlignLeft,
-      fm.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideMiddle, name.width()));
+  const QString name = index.data(Qt::DisplayRole).toString();
+  // Name and status share the room after the glyph: the status (a reason, or the output
+  // being written and the bar) takes what it needs up to a part of it, the name the rest,
+  // cut at its end so it reads from the left.
+  const int left = glyph.right() + kGap;
+  const int room = std::max(0, r.right() - left - kGap);
+  const int cap = std::max(room - fm.horizontalAdvance(name), room * 2 / 5);
   if (kind == ConversionStatus::Kind::converting) {
     const double progress = index.data(JobListModel::ProgressRole).toDouble();
     const QString percent = QString::number(static_cast<int>(progress * 100)) + QLatin1Char('%');
+    const QString step = index.data(JobListModel::OutputStepRole).toString();
     const int percentWidth = fm.horizontalAdvance(QStringLiteral("100%")) + 6;
-    const QRectF bar(status.right() - kProgressWidth, status.center().y() - kProgressHeight / 2.0,
-                     kProgressWidth - percentWidth, kProgressHeight);
+    const int stepWidth = step.isEmpty() ? 0 : fm.horizontalAdvance(step) + kGap;
+    const int barWidth = std::clamp(cap - stepWidth - percentWidth, kMinProgressWidth, kProgressWidth);
+    const int statusWidth = std::min(room, stepWidth + barWidth + percentWidth);
+    const QRect status(r.right() - statusWidth + 1, r.top(), statusWidth, r.height());
+    painter->setPen(text);
+    painter->drawText(QRect(left, r.top(), status.left() - left - kGap, r.height()),
+                      Qt::AlignVCenter | Qt::AlignLeft,
+                      fm.elidedText(name, Qt::ElideRight, status.left() - left - kGap));
+    const QRectF bar(status.right() - percentWidth - barWidth, status.center().y() - kProgressHeight / 2.0,
+                     barWidth, kProgressHeight);
     ProgressBarView::paintBar(*painter, bar, progress, option.palette);
     painter->setPen(secondary);
+    painter->drawText(QRect(status.left(), r.top(), stepWidth, r.height()), Qt::AlignVCenter | Qt::AlignLeft,
+                      step);
     painter->drawText(QRect(status.right() - percentWidth, r.top(), percentWidth, r.height()),
                       Qt::AlignVCenter | Qt::AlignRight, percent);
   } else {
+    const QString reason = index.data(JobListModel::StatusTextRole).toString();
+    // A pixel over the advance: text exactly as wide as its box may still be cut.
+    const int statusWidth = std::min(fm.horizontalAdvance(reason) + 1, cap);
+    const QRect status(r.right() - statusWidth + 1, r.top(), statusWidth, r.height());
+    painter->setPen(text);
+    painter->drawText(QRect(left, r.top(), status.left() - left - kGap, r.height()),
+                      Qt::AlignVCenter | Qt::AlignLeft,
+                      fm.elidedText(name, Qt::ElideRight, status.left() - left - kGap));
     QColor statusColor = secondary;
-    if (kind == ConversionStatus::Kind::failed && !selected) statusColor = QColor(0xe0, 0x1b, 0x24);
+    if (kind == ConversionStatus::Kind::failed && !selected) statusColor = errorColor(option.palette);
     painter->setPen(statusColor);
     painter->drawText(status, Qt::AlignVCenter | Qt::AlignRight,
-                      fm.elidedText(index.data(JobListModel::StatusTextRole).toString(),
-                                    Qt::ElideRight, status.width()));
+                      fm.elidedText(reason, Qt::ElideRight, status.width()));
   }
   painter->restore();
 }
@@ -189,6 +214,29 @@ FileTreeView::FileTreeView(JobListModel* model, QWidget* parent)
     if (!scrollingToFollow_) userScrolled_ = true;
   });
   applyFolding();
+}
+
+void FileTreeView::focusOutEvent(QFocusEvent* event) {
+  QTreeView::focusOutEvent(event);
+  // A context menu over the list keeps its row.
+  if (event->reason() == Qt::PopupFocusReason || !currentIndex().isValid()) return;
+  parkedCurrent_ = currentIndex();
+  const QSignalBlocker quiet(selectionModel());
+  selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+}
+
+void FileTreeView::focusInEvent(QFocusEvent* event) {
+  if (parkedCurrent_.isValid() && !currentIndex().isValid()) {
+    const QSignalBlocker quiet(selectionModel());
+    selectionModel()->setCurrentIndex(parkedCurrent_, QItemSelectionModel::NoUpdate);
+  }
+  parkedCurrent_ = QPersistentModelIndex();
+  QTreeView::focusInEvent(event);
+}
+
+void FileTreeView::clearCurrent() {
+  parkedCurrent_ = QPersistentModelIndex();
+  selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
 }
 
 void FileTreeView::follow(const Uuid& id) {

@@ -40,11 +40,20 @@ class FileTreeView : public QTreeView {
   void follow(const Uuid& id);
   void resumeFollowing() { userScrolled_ = false; }
   bool isFollowing() const { return !userScrolled_; }
+  // No current row, also none to take back when the focus returns.
+  void clearCurrent();
 
  signals:
   void selectedJobsChanged(const std::set<vexal::Uuid>& ids);
   // The job last clicked, or none.
   void currentJobChanged(const std::optional<vexal::Uuid>& id);
+
+ protected:
+  // Assistive technology reads the current row as focused wherever the focus is, so the
+  // list lets go of its current row while the focus is elsewhere (quietly: the row stays
+  // selected and in the metadata panel) and takes it back when the focus returns.
+  void focusInEvent(QFocusEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
 
  private:
   void applyFolding();
@@ -54,6 +63,7 @@ class FileTreeView : public QTreeView {
   std::set<QString> collapsedFolders_;
   bool userScrolled_ = false;
   bool scrollingToFollow_ = false;
+  QPersistentModelIndex parkedCurrent_;
 };
 
 }  // namespace vexal::ui

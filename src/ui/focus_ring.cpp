@@ -47,15 +47,17 @@ void FocusRing::place() {
     return;
   }
   QWidget* host = parentWidget();
-  // The part of the control its scroll areas and panes let show, just outside it, kept
-  // inside the window so no edge is cut off.
-  const QRect shown = target_->visibleRegion().boundingRect();
+  // The part of the control its scroll areas and panes let show (clipped by each widget
+  // holding it; not visibleRegion, which leaves out a list's own viewport), just outside
+  // it, kept inside the window so no edge is cut off.
+  QRect shown(target_->mapTo(host, QPoint(0, 0)), target_->size());
+  for (QWidget* holder = target_->parentWidget(); holder && holder != host; holder = holder->parentWidget())
+    shown &= QRect(holder->mapTo(host, QPoint(0, 0)), holder->size());
   if (shown.isEmpty()) {
     hide();
     return;
   }
-  const QRect onHost(target_->mapTo(host, shown.topLeft()), shown.size());
-  setGeometry(onHost.adjusted(-kWidth, -kWidth, kWidth, kWidth) & host->rect());
+  setGeometry(shown.adjusted(-kWidth, -kWidth, kWidth, kWidth) & host->rect());
   show();
   raise();
   update();

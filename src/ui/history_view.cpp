@@ -17,8 +17,9 @@
 namespace vexal::ui {
 namespace {
 
-constexpr int kRowHeight = 52;  // px, two lines of text
-constexpr int kIconSize = 20;   // px
+constexpr int kIconSize = 20;  // px
+constexpr int kPadding = 6;    // px above and below a row's lines
+const QString kArrow = QStringLiteral("-> ");
 
 }  // namespace
 
@@ -68,7 +69,7 @@ QVariant HistoryListModel::data(const QModelIndex& index, int role) const {
   const ConversionHistoryEntry& entry = history_.entries()[index.row()];
   switch (role) {
     case Qt::DisplayRole:
-      return entry.sourceFileName + QStringLiteral(" → ") + entry.outputFileName;
+      return entry.sourceFileName + QLatin1Char(' ') + kArrow + entry.outputFileName;
     case FormatRole:
       return entry.outputFormat;
     case SourceRole:
@@ -84,30 +85,15 @@ QVariant HistoryListModel::data(const QModelIndex& index, int role) const {
     case SuccessfulRole:
       return entry.successful;
     case Qt::ToolTipRole:
-      return entry.outputPath;
+      return entry.sourcePath + QLatin1Char('\n') + kArrow + entry.outputPath;
     default:
       return {};
   }
 }
 
-QString arrowJoined(const QString& source, const QString& output, const QFontMetrics& metrics,
-                    int width) {
-  static const QString kArrow = QStringLiteral(" → ");
-  const int names = std::max(0, width - metrics.horizontalAdvance(kArrow));
-  const int sourceWidth = metrics.horizontalAdvance(source);
-  const int outputWidth = metrics.horizontalAdvance(output);
-  int sourceRoom = names / 2;
-  if (sourceWidth < sourceRoom) {
-    sourceRoom = sourceWidth;
-  } else if (outputWidth < names - sourceRoom) {
-    sourceRoom = names - outputWidth;
-  }
-  return metrics.elidedText(source, Qt::ElideMiddle, sourceRoom) + kArrow +
-         metrics.elidedText(output, Qt::ElideMiddle, names - sourceRoom);
-}
-
-QSize HistoryItemDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const {
-  return {0, kRowHeight};  // as wide as the list: never a horizontal scroll bar
+QSize HistoryItemDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const {
+  // As wide as the list (never a horizontal scroll bar); three lines of its font.
+  return {0, 3 * option.fontMetrics.height() + 2 * kPadding + 4};
 }
 
 void HistoryItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
@@ -118,14 +104,14 @@ void HistoryItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
   QStyle* style = option.widget ? option.widget->style() : QApplication::style();
   style->drawPrimitive(QStyle::PE_PanelItemViewItem, &opt, painter, option.widget);
   painter->save();
-  const QRect r = option.rect.adjusted(12, 6, -12, -6);
+  const QRect r = option.rect.adjusted(12, kPadding, -12, -kPadding);
   const bool ok = index.data(HistoryListModel::SuccessfulRole).toBool();
   symbolIcon(ok ? QStringLiteral("checkmark.circle.fill") : QStringLiteral("xmark.circle.fill"))
       .paint(painter, QRect(r.left(), r.center().y() - kIconSize / 2, kIconSize, kIconSize));
   const bool selected = option.state & QStyle::State_Selected;
   const QColor text = option.palette.color(selected ? QPalette::HighlightedText : QPalette::Text);
   QColor secondary = text;
-  secondary.setAlphaF(0.6f);
+  if (!selected) secondary.setAlphaF(0.6f);  // the selection leaves no room for fading
 
   QFont bold = option.font;
   bold.setBold(true);
@@ -147,19 +133,25 @@ void HistoryItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
   painter->drawText(badge, Qt::AlignCenter, format);
 
   const int left = r.left() + kIconSize + 12;
-  const QRect line1(left, r.top(), badge.left() - left - 8, r.height() / 2);
-  const QRect line2(left, r.top() + r.height() / 2, r.right() - left, r.height() / 2);
+  const int lineHeight = r.height() / 3;
+  const QRect line1(left, r.top(), badge.left() - left - 8, lineHeight);
+  const QRect line2(left, r.top() + lineHeight, r.right() - left, lineHeight);
+  const QRect line3(left, r.top() + 2 * lineHeight, r.right() - left, lineHeight);
+  const QFontMetrics metrics(option.font);
+  // Names that differ only inside (takes of one track) stay apart: cut in the middle,
+  // and only when the whole line cannot hold them.
   painter->setFont(bold);
-  painter->drawText(
-      line1, Qt::AlignVCenter | Qt::AlignLeft,
-      arrowJoined(index.data(HistoryListModel::SourceRole).toString(),
-                  index.data(HistoryListModel::OutputRole).toString(), boldMetrics, line1.width()));
+  painter->drawText(line1, Qt::AlignVCenter | Qt::AlignLeft,
+                    boldMetrics.elidedText(index.data(HistoryListModel::SourceRole).toString(),
+                                           Qt::ElideMiddle, line1.width()));
   painter->setFont(option.font);
-  painter->setPen(secondary);
   painter->drawText(line2, Qt::AlignVCenter | Qt::AlignLeft,
-                    QFontMetrics(option.font)
-                        .elidedText(index.data(HistoryListModel::DetailRole).toString(),
-                                    Qt::ElideRight, line2.width()));
+                    metrics.elidedText(kArrow + index.data(HistoryListModel::OutputRole).toString(),
+                                       Qt::ElideMiddle, line2.width()));
+  painter->setPen(secondary);
+  painter->drawText(line3, Qt::AlignVCenter | Qt::AlignLeft,
+                    metrics.elidedText(index.data(HistoryListModel::DetailRole).toString(), Qt::ElideRight,
+                                       line3.width()));
   painter->restore();
 }
 

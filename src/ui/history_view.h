@@ -3,7 +3,6 @@
 #include <QAbstractListModel>
 #include <QDateTime>
 #include <QDialog>
-#include <QFontMetrics>
 #include <QStyledItemDelegate>
 #include <optional>
 
@@ -25,11 +24,6 @@ std::optional<QString> historySizeText(const ConversionHistoryEntry& entry);
 QString relativeDateText(const QDateTime& date,
                          const QDateTime& now = QDateTime::currentDateTime());
 
-// "source → output" fitted to `width` px: each name is elided in its own middle and
-// the arrow always shows; the shorter name keeps what it needs, the longer the rest.
-QString arrowJoined(const QString& source, const QString& output, const QFontMetrics& metrics,
-                    int width);
-
 class HistoryListModel : public QAbstractListModel {
   Q_OBJECT
  public:
@@ -46,6 +40,8 @@ class HistoryItemDelegate : public QStyledItemDelegate {
   Q_OBJECT
  public:
   using QStyledItemDelegate::QStyledItemDelegate;
+  // Three lines: the source's name, "-> " and the output's name, then date, sizes and
+  // any error; each name has the row's width to itself.
   void paint(QPainter* painter, const QStyleOptionViewItem& option,
              const QModelIndex& index) const override;
   QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;

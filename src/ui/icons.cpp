@@ -107,6 +107,7 @@ QString freedesktopIconName(const QString& symbol) {
       {"gearshape", "preferences-system"},
       {"checkmark.circle.fill", "emblem-default"},
       {"xmark.circle.fill", "dialog-error"},
+      {"text.badge.xmark", "edit-clear-all"},
   };
   return kNames.value(symbol);
 }
@@ -120,8 +121,15 @@ QIcon symbolIcon(const QString& symbol) {
 
 QIcon applicationIcon() {
   ensureResources();
-  return QIcon::fromTheme(kApplicationID,
-                          QIcon(QStringLiteral(":/icons/%1.svg").arg(kApplicationID)));
+  const QIcon themed = QIcon::fromTheme(kApplicationID);
+  if (!themed.isNull()) return themed;
+  // Small sizes from the drawing made for 16 px: the large one scaled down is a blur.
+  const QIcon small(QStringLiteral(":/icons/%1-16.svg").arg(kApplicationID));
+  const QIcon large(QStringLiteral(":/icons/%1.svg").arg(kApplicationID));
+  QIcon icon;
+  for (const int size : {16, 22, 24, 32, 48, 64, 128, 256})
+    icon.addPixmap((size < 32 ? small : large).pixmap(size, size));
+  return icon;
 }
 
 }  // namespace vexal::ui

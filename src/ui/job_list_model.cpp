@@ -7,6 +7,7 @@
 
 #include "orchestration/converter_view_model.h"
 #include "ui/icons.h"
+#include "ui/settings_choices.h"
 
 namespace vexal::ui {
 namespace {
@@ -216,6 +217,14 @@ QString statusReason(const ConversionJob& job) {
   return text;
 }
 
+QString outputStepText(const ConversionJob& job) {
+  const auto& step = job.currentOutput();
+  if (!step) return {};
+  const QString format = qs(displayName(step->format));
+  if (step->count < 2) return format;
+  return QStringLiteral("%1 %2/%3").arg(format).arg(step->index + 1).arg(step->count);
+}
+
 QVariant JobListModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid()) return {};
   if (isGroup(index)) {
@@ -243,14 +252,22 @@ QVariant JobListModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole:
       return QString::fromStdString(job->fileName());
     case Qt::ToolTipRole: {
-      QString tip = QString::fromStdString(job->sourceURL().string());
+      // The whole name first: the row may show it cut.
+      QString tip = QString::fromStdString(job->fileName()) + QLatin1Char('\n') +
+                    QString::fromStdString(job->sourceURL().string());
       if (job->status().kind() == ConversionStatus::Kind::failed) {
         tip += QLatin1Char('\n') + QString::fromStdString(job->status().text());
       }
       return tip;
     }
     case Qt::AccessibleDescriptionRole:
+      if (job->status().kind() == ConversionStatus::Kind::converting) {
+        return QStringLiteral("%1 %2, %3%").arg(QString::fromStdString(job->status().text()), outputStepText(*job))
+            .arg(static_cast<int>(job->progress() * 100));
+      }
       return QString::fromStdString(job->status().text());
+    case OutputStepRole:
+      return outputStepText(*job);
     case StatusTextRole:
       return statusReason(*job);
     case JobIdRole:

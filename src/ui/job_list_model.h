@@ -38,6 +38,10 @@ bool isCancelled(const ConversionStatus& status);
 // shows (the full text is the row's tooltip and the metadata panel's).
 QString statusReason(const ConversionJob& job);
 
+// The output a converting job is writing: "MP3 2/3", or "MP3" when it writes one; empty
+// before its first output starts.
+QString outputStepText(const ConversionJob& job);
+
 std::vector<FolderGroup> groupJobs(const std::vector<std::shared_ptr<ConversionJob>>& jobs);
 
 // The orchestrator's job list as a tree: a header row per named group with its jobs as
@@ -55,6 +59,7 @@ class JobListModel : public QAbstractItemModel {
     StatusTextRole,                // QString
     ProgressRole,                  // double 0…1
     CountRole,                     // int, jobs of a group
+    OutputStepRole,                // QString while converting: "MP3 2/3", "FLAC" for one format
   };
 
   explicit JobListModel(ConverterViewModel& viewModel, QObject* parent = nullptr);

@@ -13,6 +13,7 @@
 #include "metadata/metadata_service.h"
 #include "platform/audio_file.h"
 #include "sources/path_text.h"
+#include "ui/colors.h"
 #include "ui/job_list_model.h"
 #include "ui/waveform_view.h"
 
@@ -109,7 +110,7 @@ MetadataPanel::MetadataPanel(QWidget* parent) : QWidget(parent) {
   error_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   error_->setAccessibleName(tr("Error"));
   QPalette errorPalette = error_->palette();
-  errorPalette.setColor(QPalette::WindowText, QColor(0xe0, 0x1b, 0x24));
+  errorPalette.setColor(QPalette::WindowText, errorColor(errorPalette));
   error_->setPalette(errorPalette);
   error_->hide();
   waveform_ = new WaveformView(this);
@@ -187,6 +188,8 @@ void MetadataPanel::refreshStatus() {
   const bool failed = job_ && job_->status().kind() == ConversionStatus::Kind::failed &&
                       !isCancelled(job_->status());
   error_->setText(failed ? fromStd(job_->status().text()) : QString());
+  // A name of its own would hide the text from a screen reader.
+  error_->setAccessibleName(failed ? tr("Error: %1").arg(error_->text()) : tr("Error"));
   error_->setVisible(failed);
 }
 

@@ -5,13 +5,16 @@
 #include <QDialogButtonBox>
 #include <QDoubleSpinBox>
 #include <QFormLayout>
+#include <QGuiApplication>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QVBoxLayout>
@@ -94,7 +97,6 @@ SettingsPanel::SettingsPanel(ConverterViewModel& viewModel, QWidget* parent)
   setObjectName(QStringLiteral("SettingsPanel"));
   setWindowTitle(QStringLiteral("Advanced Settings"));
   setModal(true);
-  setFixedWidth(kWidth);
 
   auto* outer = new QVBoxLayout(this);
   auto* title = new QLabel(QStringLiteral("Advanced Settings"), this);
@@ -105,10 +107,9 @@ SettingsPanel::SettingsPanel(ConverterViewModel& viewModel, QWidget* parent)
   outer->addWidget(title);
 
   auto* scroll = new QScrollArea(this);
+  scroll_ = scroll;
   scroll->setWidgetResizable(true);
   scroll->setFrameShape(QFrame::NoFrame);
-  scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  scroll->setMaximumHeight(kMaxFormHeight);
   auto* content = new QWidget(scroll);
   auto* sections = new QVBoxLayout(content);
   sections->setContentsMargins(0, 0, 4, 0);
@@ -129,11 +130,30 @@ SettingsPanel::SettingsPanel(ConverterViewModel& viewModel, QWidget* parent)
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   outer->addWidget(buttons);
 
+  chrome_[0] = title;
+  chrome_[1] = buttons;
   connect(&viewModel_, &ConverterViewModel::settingsChanged, this, &SettingsPanel::refresh);
   refresh();
-  content->adjustSize();
-  resize(kWidth, std::min(content->sizeHint().height(), kMaxFormHeight) +
-                     title->sizeHint().height() + buttons->sizeHint().height() + 40);
+}
+
+void SettingsPanel::fitToContent() {
+  if (!chrome_[1]) return;  // still being built
+  const QSize wanted = scroll_->widget()->sizeHint();
+  const QMargins margins = layout()->contentsMargins();
+  const QScreen* display = screen() ? screen() : QGuiApplication::primaryScreen();
+  const QSize available = display ? display->availableGeometry().size() : QSize(1920, 1080);
+  const int chrome = margins.top() + margins.bottom() + 2 * layout()->spacing() +
+                     chrome_[0]->sizeHint().height() + chrome_[1]->sizeHint().height();
+  const int roomWidth = available.width() - margins.left() - margins.right();
+  const int bar = scroll_->verticalScrollBar()->sizeHint().width();
+  scroll_->setFixedSize(std::min(std::max(kWidth - margins.left() - margins.right(), wanted.width() + bar), roomWidth),
+                        std::min({wanted.height(), kMaxFormHeight, available.height() - chrome}));
+  adjustSize();
+}
+
+void SettingsPanel::changeEvent(QEvent* event) {
+  QDialog::changeEvent(event);
+  if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) fitToContent();
 }
 
 void SettingsPanel::edit(const std::function<void(ConversionSettings&)>& change) {
@@ -501,6 +521,7 @@ void SettingsPanel::refresh() {
   metadataForm_->setRowVisible(templateCaption_, custom);
   verify_->setChecked(s.verifyAfterConversion);
   skipConverted_->setChecked(s.skipConverted);
+  fitToContent();
 }
 
 }  // namespace vexal::ui

@@ -13,6 +13,7 @@ class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QScrollArea;
 class QSpinBox;
 
 namespace vexal {
@@ -36,8 +37,15 @@ class SettingsPanel : public QDialog {
   // Labels of the "Encoding" rows on screen, in order ("MP3", "Mode", "Bitrate", …).
   QStringList encodingRowLabels() const;
   QPushButton* doneButton() const { return doneButton_; }
+  QScrollArea* scrollArea() const { return scroll_; }
+
+ protected:
+  void changeEvent(QEvent* event) override;
 
  private:
+  // As wide as the sections want in the current font, beside the scroll bar, within the
+  // screen; as high as they want up to kMaxFormHeight.
+  void fitToContent();
   void edit(const std::function<void(ConversionSettings&)>& change);
   void refresh();
   void alignFieldColumns();
@@ -49,6 +57,8 @@ class SettingsPanel : public QDialog {
   QWidget* buildQuality();
 
   ConverterViewModel& viewModel_;
+  QScrollArea* scroll_ = nullptr;
+  QWidget* chrome_[2] = {};  // the title and the buttons around the form
   QFormLayout* encodingForm_ = nullptr;
   QString encodingSignature_;
   QFormLayout* processingForm_ = nullptr;

@@ -1,5 +1,6 @@
 #include "ui/sidebar_view.h"
 
+#include <QAccessible>
 #include <QActionGroup>
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
@@ -19,6 +20,7 @@
 #include "persistence/preset_manager.h"
 #include "sources/watch_folder_service.h"
 #include "ui/file_dialogs.h"
+#include "ui/format_row_accessible.h"
 #include "ui/history_view.h"
 #include "ui/icons.h"
 #include "ui/settings_choices.h"
@@ -133,6 +135,7 @@ FormatRow::FormatRow(OutputFormat format, QWidget* parent) : QWidget(parent), fo
   setCursor(Qt::PointingHandCursor);
   setFixedHeight(32);
   setFocusPolicy(Qt::StrongFocus);
+  installFormatRowAccessibility();
   setAccessibleName(qs(displayName(format)));
   auto* layout = new QHBoxLayout(this);
   layout->setContentsMargins(12, 0, 6, 0);
@@ -163,14 +166,21 @@ FormatRow::FormatRow(OutputFormat format, QWidget* parent) : QWidget(parent), fo
 }
 
 void FormatRow::setState(bool enabled, bool unfolded) {
+  const bool changed = enabled != toggle_->isChecked();
+  unfolded_ = unfolded;
   toggle_->setChecked(enabled);
+  if (changed) {
+    QAccessible::State checked;
+    checked.checked = true;
+    QAccessibleStateChangeEvent event(this, checked);
+    QAccessible::updateAccessibility(&event);
+  }
   chevron_->setVisible(enabled);
   chevron_->setIcon(
       symbolIcon(unfolded ? QStringLiteral("chevron.up") : QStringLiteral("chevron.down")));
   chevron_->setToolTip(unfolded ? tr("Hide options") : tr("Show options"));
   chevron_->setAccessibleName(chevron_->toolTip());
-  QString description = enabled ? tr("Chosen. Space removes this format.")
-                                : tr("Not chosen. Space adds this format.");
+  QString description = enabled ? tr("Space removes this format.") : tr("Space adds this format.");
   if (enabled)
     description += unfolded ? tr(" Left hides its options.") : tr(" Right shows its options.");
   setAccessibleDescription(description);

@@ -46,7 +46,9 @@ class FormatToggle : public QAbstractButton {
 
 // One format: its name and toggle; enabled formats add a chevron that unfolds their
 // options. Clicking anywhere on the row toggles the format; from the keyboard Space
-// toggles it and Right / Left unfold and fold its options.
+// toggles it and Right / Left unfold and fold its options. Assistive technology sees
+// the row as one check box (its toggle and chevron are parts of it), told when it
+// changes.
 class FormatRow : public QWidget {
   Q_OBJECT
  public:
@@ -55,6 +57,8 @@ class FormatRow : public QWidget {
   OutputFormat format() const { return format_; }
   FormatToggle* toggle() const { return toggle_; }
   QToolButton* chevron() const { return chevron_; }
+  bool isChosen() const { return toggle_->isChecked(); }
+  bool isUnfolded() const { return unfolded_; }
   void setState(bool enabled, bool unfolded);
 
  signals:
@@ -74,6 +78,7 @@ class FormatRow : public QWidget {
   FormatToggle* toggle_;
   QToolButton* chevron_;
   bool hovered_ = false;
+  bool unfolded_ = false;
 };
 
 // The unfolded options of one format: "BITRATE" (lossy only), "SAMPLE RATE", "CHANNELS".

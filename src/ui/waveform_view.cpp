@@ -11,8 +11,12 @@
 
 #include "platform/audio_file.h"
 #include "sources/path_text.h"
+#include "ui/colors.h"
 
 namespace vexal::ui {
+namespace {
+constexpr double kBarOpacity = 0.7;
+}  // namespace
 
 std::vector<float> loadWaveformPeaks(const std::filesystem::path& path, int bars) {
   std::vector<float> peaks;
@@ -95,10 +99,8 @@ void WaveformView::paintEvent(QPaintEvent*) {
   const double h = height();
   const double step = width() / static_cast<double>(samples_.size());
   const double barWidth = std::max(step - 0.5, 0.5);
-  QColor accent = palette().color(QPalette::Highlight);
-  accent.setAlphaF(0.7f);
   painter.setPen(Qt::NoPen);
-  painter.setBrush(accent);
+  painter.setBrush(visibleAccent(palette(), kBarOpacity));
   const double radius = std::min(step * 0.5, barWidth * 0.5);
   const double gain = peakGain(samples_);
   for (std::size_t i = 0; i < samples_.size(); ++i) {

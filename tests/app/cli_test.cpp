@@ -160,28 +160,41 @@ TEST(ProgressMeterTest, MeasuresSpeedAndTimeLeft) {
   ProgressMeter meter([&] { return now; });
   meter.start();
   // Two formats, 10 s of audio each: after 2 s one file waits, the other has written one
-  // of its two outputs.
+  // of its two outputs (its progress spans both).
   auto waiting = std::make_shared<ConversionJob>("/in/a.wav", "a");
   auto running = std::make_shared<ConversionJob>("/in/b.wav", "b");
   running->setStatus(ConversionStatus::converting());
-  meter.noteProgress(running->id(), 0.4);
-  meter.noteProgress(running->id(), 0.9);
-  meter.noteProgress(running->id(), 0.0);  // the second output begins
+  running->setProgress(0.5);
   meter.setDuration(waiting->id(), 10.0);
   meter.setDuration(running->id(), 10.0);
   now = std::chrono::steady_clock::time_point{} + std::chrono::seconds(2);
-  ProgressSnapshot snapshot = meter.measure({waiting, running}, 2);
+  ProgressSnapshot snapshot = meter.measure({waiting, running});
   EXPECT_EQ(snapshot.running, 1);
   EXPECT_DOUBLE_EQ(snapshot.fraction, 0.25);
   EXPECT_DOUBLE_EQ(*snapshot.speed, 2.5);
   EXPECT_DOUBLE_EQ(*snapshot.etaSeconds, 6.0);
 
   waiting->setStatus(ConversionStatus::failed(ConversionError::fileNotReadable("/in/a.wav")));
-  snapshot = meter.measure({waiting, running}, 2);
+  snapshot = meter.measure({waiting, running});
   EXPECT_EQ(snapshot.done, 1);
   EXPECT_DOUBLE_EQ(snapshot.fraction, 0.75);  // a failed file has nothing left to do
   EXPECT_DOUBLE_EQ(*snapshot.speed, 2.5);     // and converted no audio
 }
+
+#ifdef VEXAL_WINDOW_PATH
+// The window started where there is no display says so and exits 1, not with Qt's abort.
+TEST(WindowCommand, WithoutADisplaySaysSoInsteadOfAborting) {
+  QProcess window;
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) environment.remove(name);
+  window.setProcessEnvironment(environment);
+  window.start(VEXAL_WINDOW_PATH, {});
+  ASSERT_TRUE(window.waitForFinished(30'000));
+  EXPECT_EQ(window.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(window.exitCode(), 1);
+  EXPECT_THAT(window.readAllStandardError().toStdString(), testing::HasSubstr("no display"));
+}
+#endif
 
 // A data folder that cannot be created (a file stands in its path): saving a preset
 // fails, and a batch still converts but warns once that its history is not saved.

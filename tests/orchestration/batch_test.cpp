@@ -290,23 +290,64 @@ TEST_F(Batch, VerificationFailsOnNaNSamplesAndPassesCleanOutput) {
   EXPECT_THAT(outputFiles(), testing::ElementsAre(out() / "s0.wav"));
 }
 
+// A job's progress spans its formats: a third done when the first of three outputs is,
+// never back to 0 for the next one, and the format being written is named.
+TEST_F(Batch, AThreeFormatJobsProgressOnlyMovesForward) {
+  engine.delay = std::chrono::milliseconds(60);
+  useFormats({OutputFormat::wav, OutputFormat::flac, OutputFormat::mp3});
+  addSources(1);
+  const auto job = model.jobs()[0];
+  std::vector<double> seen;
+  std::vector<ConversionJob::OutputStep> steps;
+  QObject::connect(&model, &ConverterViewModel::jobChanged, [&](const Uuid&, ConversionJob::Field field) {
+    const auto& step = job->currentOutput();
+    if (field != ConversionJob::Field::progress || job->status().kind() != Kind::converting || !step) return;
+    seen.push_back(job->progress());
+    // Output k of n moves the bar within its own nth.
+    EXPECT_GE(job->progress(), step->index / 3.0 - 1e-9);
+    EXPECT_LE(job->progress(), (step->index + 1) / 3.0 + 1e-9);
+    if (steps.empty() || steps.back() != *step) steps.push_back(*step);
+  });
+  model.startConversion();
+  ASSERT_TRUE(runToEnd());
+  EXPECT_TRUE(std::ranges::is_sorted(seen)) << testing::PrintToString(seen);
+  EXPECT_GT(seen.size(), 6u);
+  EXPECT_EQ(job->progress(), 1.0);
+  using Step = ConversionJob::OutputStep;
+  EXPECT_THAT(steps, testing::ElementsAre(Step{OutputFormat::flac, 0, 3}, Step{OutputFormat::mp3, 1, 3},
+                                          Step{OutputFormat::wav, 2, 3}));
+}
+
 // A file found while a watch-triggered batch runs waits for it, then converts in the
-// next batch without another file arriving; the running batch's count stays its own.
+// next batch without another file arriving. The run counts it from the moment it is
+// queued, and the overall fraction never falls for it.
 TEST_F(Batch, WatchedFileFoundMidBatchConvertsInTheNextBatch) {
   useFormats({OutputFormat::wav});
   engine.delay = std::chrono::milliseconds(300);
   model.watchFolderService().startWatching(q(dir / "in"));
   std::ofstream(dir / "in" / "w1.flac") << "";
   std::ofstream(dir / "in" / "w2.flac") << "";
+  std::vector<double> overall;
+  QObject::connect(&model, &ConverterViewModel::jobChanged, [&](const Uuid&, ConversionJob::Field) {
+    if (model.isConverting()) overall.push_back(model.overallProgress());
+  });
   model.handleWatchedFiles({q(dir / "in" / "w1.flac")});
   EXPECT_TRUE(model.isConverting());
-  ASSERT_TRUE(waitFor([&] { return model.convertingCount() == 1; }));
+  ASSERT_TRUE(waitFor([&] { return model.jobs()[0]->progress() >= 0.5; }));
   model.handleWatchedFiles({q(dir / "in" / "w2.flac")});
+  overall.push_back(model.overallProgress());
   EXPECT_EQ(model.jobs()[1]->status().kind(), Kind::pending);
-  EXPECT_EQ(model.batchTotal(), 1);
+  EXPECT_EQ(model.batchStartedCount(), 1);
+  EXPECT_EQ(model.batchTotal(), 2);
+  ASSERT_TRUE(waitFor([&] { return model.jobs()[1]->status().kind() == Kind::converting; }));
+  EXPECT_EQ(model.batchStartedCount(), 2);
+  EXPECT_EQ(model.batchTotal(), 2);
   ASSERT_TRUE(runToEnd());
   EXPECT_THAT(finished, testing::ElementsAre(std::pair(1, 1), std::pair(1, 1)));
   EXPECT_EQ(model.jobs()[1]->status().kind(), Kind::completed);
+  EXPECT_TRUE(std::ranges::is_sorted(overall)) << testing::PrintToString(overall);
+  EXPECT_GT(overall.size(), 4u);
+  EXPECT_DOUBLE_EQ(model.overallProgress(), 1.0);
   model.watchFolderService().stopWatching();
 }
 

@@ -1,13 +1,17 @@
 // The window at the end of a batch: its list's context menu and retries.
 
+#include <gmock/gmock.h>
+
 #include <QContextMenuEvent>
 #include <QLabel>
 #include <QTest>
+#include <fstream>
 
 #include "orchestration/orchestration_helpers.h"
 #include "ui/convert_bar.h"
 #include "ui/file_tree_view.h"
 #include "ui/job_list_model.h"
+#include "ui/metadata_panel.h"
 #include "ui_test_support.h"
 
 namespace vexal::test {
@@ -85,6 +89,37 @@ TEST_F(EndOfBatch, ContextMenuRetriesAndRemovesAndClearFinishedKeepsPending) {
   ASSERT_EQ(vm().jobs().size(), 1u);
   EXPECT_EQ(vm().jobs()[0]->fileName(), "bad");
   EXPECT_FALSE(window_->clearFinishedAction()->isEnabled());
+}
+
+// The notice's Show in Folder selects the outputs, not the destination in its parent.
+TEST_F(EndOfBatch, NoticeShowsTheOutputsAndShiftF10OpensTheRowMenu) {
+  run();
+  emit vm().showFolderRequested(path("out"));
+  EXPECT_THAT(shown_, testing::UnorderedElementsAre(path("out/one.wav"), path("out/two.wav")));
+
+  auto* tree = window_->fileTree();
+  QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualRect(rowOf("two")).center());
+  QTest::keyClick(tree, Qt::Key_F10, Qt::ShiftModifier);
+  auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+  ASSERT_NE(menu, nullptr);
+  findAction(menu, "Show in Folder")->trigger();
+  menu->close();
+  EXPECT_THAT(shown_, testing::ElementsAre(path("out/two.wav")));
+}
+
+// A file that could not be read, replaced and retried: the panel reads it again.
+TEST_F(EndOfBatch, RetryReadsTheSourceAgainForThePanel) {
+  std::ofstream(temp_ / "bad.wav") << "not audio";
+  run();
+  auto* tree = window_->fileTree();
+  QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualRect(rowOf("bad")).center());
+  ui::MetadataPanel* panel = window_->metadataPanel();
+  ASSERT_TRUE(waitFor([&] { return !panel->isLoading(); }));
+  ASSERT_EQ(panel->rows().front().second, "Unknown");
+  writeWav(temp_ / "bad.wav", 441);
+  vm().retryJobs({vm().jobs()[2]->id()});
+  ASSERT_TRUE(waitFor([&] { return !panel->isLoading(); }));
+  EXPECT_NE(panel->rows().front().second, "Unknown");
 }
 
 TEST_F(EndOfBatch, CancelledJobsCanBeRetried) {

@@ -1,8 +1,12 @@
+#include <QPainter>
 #include <QSignalSpy>
 #include <algorithm>
 #include <cmath>
 #include <fstream>
 
+#include "ui/colors.h"
+#include "ui/file_tree_view.h"
+#include "ui/job_list_model.h"
 #include "ui/waveform_view.h"
 #include "ui_test_support.h"
 
@@ -32,7 +36,17 @@ TEST(Waveform, BarsFollowTheFileAndStayWithinFullScale) {
   EXPECT_TRUE(loadWaveformPeaks(dir / "text.mp3").empty());
 }
 
-TEST(Waveform, ViewLoadsInTheBackground) {
+QPalette darkPalette() {
+  QPalette palette;
+  palette.setColor(QPalette::Window, QColor(0x24, 0x24, 0x24));
+  palette.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xec));
+  palette.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
+  palette.setColor(QPalette::Highlight, QColor(0x35, 0x84, 0xe4));
+  return palette;
+}
+
+// The strip loads off the interface thread; its bars stand out (3:1) on a dark theme too.
+TEST(Waveform, ViewLoadsInTheBackgroundAndShowsOnADarkTheme) {
   TempDir dir;
   ASSERT_TRUE(writeTone(dir / "tone.flac", 1.0));
   ui::WaveformView view;
@@ -42,6 +56,42 @@ TEST(Waveform, ViewLoadsInTheBackground) {
   ASSERT_TRUE(loaded.wait(10000));
   ASSERT_EQ(view.samples().size(), 200u);
   EXPECT_NEAR(view.samples()[100], 0.5f, 0.05f);  // the -6 dBFS tone's peak
+
+  view.setPalette(darkPalette());
+  view.resize(400, ui::WaveformView::kHeight);
+  QImage shot(view.size(), QImage::Format_ARGB32);
+  shot.fill(darkPalette().color(QPalette::Window));
+  view.render(&shot, {}, {}, QWidget::DrawChildren);
+  EXPECT_GE(ui::contrastRatio(shot.pixelColor(200, 30), darkPalette().color(QPalette::Window)), 3.0);
+}
+
+// The reason on a selected failed row is drawn in the highlighted-text colour itself, at
+// the contrast the palette gives (4.5:1 and more here), not faded into the selection.
+TEST(JobRow, ASelectedFailedRowsReasonReadsAtFullContrast) {
+  TempDir dir;
+  ConverterViewModel model(storesIn(dir.path()));
+  model.addFiles({q(dir / "gone.wav")});
+  model.jobs()[0]->setStatus(ConversionStatus::failed(ConversionError::fileNotReadable(q(dir / "gone.wav").toStdString())));
+  ui::JobListModel jobs(model);
+  ui::JobItemDelegate delegate;
+  QStyleOptionViewItem option;
+  option.rect = QRect(0, 0, 600, ui::JobItemDelegate::kRowHeight);
+  option.palette.setColor(QPalette::Highlight, QColor(0x1a, 0x5f, 0xb4));
+  option.palette.setColor(QPalette::HighlightedText, Qt::white);
+  option.state = QStyle::State_Selected | QStyle::State_Active | QStyle::State_Enabled;
+  option.showDecorationSelected = true;  // as a list selecting whole rows draws it
+  option.font.setPointSize(14);
+  QImage shot(option.rect.size(), QImage::Format_ARGB32);
+  shot.fill(Qt::white);
+  QPainter painter(&shot);
+  delegate.paint(&painter, option, jobs.index(0, 0));
+  painter.end();
+  const QColor selection = shot.pixelColor(300, 2);
+  double best = 1.0;
+  for (int x = 400; x < 590; ++x) {
+    for (int y = 4; y < option.rect.height() - 4; ++y) best = std::max(best, ui::contrastRatio(shot.pixelColor(x, y), selection));
+  }
+  EXPECT_GE(best, 4.5);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "persistence/conversion_history.h"
 #include "ui/file_tree_view.h"
 #include "ui/history_view.h"
+#include "ui/icon_gap_style.h"
 #include "ui/job_list_model.h"
 #include "ui/metadata_panel.h"
 #include "ui/settings_panel.h"
@@ -44,6 +45,7 @@ bool writeGenerated(const std::filesystem::path& path, const QString& source, st
 // Renders the window and its sheets to PNG files for people to look at (`make screenshots`).
 class ScreenshotTest : public WindowTest {
  protected:
+  static void SetUpTestSuite() { QApplication::setStyle(new ui::IconGapStyle); }
   void SetUp() override {
     WindowTest::SetUp();
     window_->resize(ui::ContentView::kDefaultWidth, ui::ContentView::kDefaultHeight);
@@ -69,14 +71,21 @@ class ScreenshotTest : public WindowTest {
     p.setColor(QPalette::ToolTipText, QColor(0xee, 0xee, 0xec));
     return p;
   }
-  // The widget drawn as on a screen scaled by `scale`.
-  static void saveScaled(QWidget* widget, const QString& name, qreal scale) {
+  // The window as on a 1920 × 1080 screen scaled by `scale`: the size it opens at there
+  // (in logical pixels, so the layout is the one a user meets) drawn at that scale.
+  void saveScaled(const QString& name, qreal scale) {
+    const QSize screen(qRound(1920 / scale), qRound(1080 / scale));
+    window_->resize(ui::ContentView::fittedSize({ui::ContentView::kDefaultWidth, ui::ContentView::kDefaultHeight},
+                                                window_->minimumSize(), screen));
     QCoreApplication::processEvents();
-    QPixmap shot(widget->size() * scale);
+    QCoreApplication::processEvents();
+    window_->jobModel()->flushChanges();
+    QPixmap shot(window_->size() * scale);
     shot.setDevicePixelRatio(scale);
     shot.fill(Qt::transparent);
-    widget->render(&shot);
-    ASSERT_TRUE(shot.save(output(name))) << output(name).toStdString();
+    window_->render(&shot);
+    ASSERT_TRUE(shot.save(output(name), "PNG", 0)) << output(name).toStdString();
+    window_->resize(ui::ContentView::kDefaultWidth, ui::ContentView::kDefaultHeight);
   }
   QPalette lightPalette_ = QApplication::palette();
   static QString output(const QString& name) {
@@ -87,13 +96,17 @@ class ScreenshotTest : public WindowTest {
     QCoreApplication::processEvents();
     const QPixmap shot = widget->grab();
     ASSERT_FALSE(shot.isNull());
-    ASSERT_TRUE(shot.save(output(name))) << output(name).toStdString();
+    ASSERT_TRUE(shot.save(output(name), "PNG", 0)) << output(name).toStdString();
   }
 
-  // An album being converted, a live recording finished, a few loose files.
+  // An album with long names being converted, a live recording finished, a few loose
+  // files, one of which failed.
   void populate() {
-    const QStringList album{"01 Overture", "02 The Long Road", "03 Night Drive", "04 Glass Harbour",
-                            "05 Coda"};
+    const QStringList album{"01 Overture to the Northern Lights (Live at the Harbour Hall, Take 1)",
+                            "02 The Long Road Home Through the Glass Harbour (Extended Version)",
+                            "03 Night Drive Along the Coast Road (Remastered 2024)",
+                            "04 Glass Harbour (Acoustic Version, Take 3)",
+                            "05 Coda - What the Northern Lights Left Behind (Reprise)"};
     QStringList albumPaths;
     for (int i = 0; i < album.size(); ++i) {
       const QString& name = album[i];
@@ -109,7 +122,7 @@ class ScreenshotTest : public WindowTest {
            "-metadata", "genre=Ambient"}));
       albumPaths << path("Music/Northern Lights/" + name.toStdString() + ".flac");
     }
-    vm().addFiles(albumPaths, QString("Northern Lights"));
+    vm().addFiles(albumPaths, QString("Aurora Fields - Northern Lights (Deluxe Anniversary Edition)"));
     vm().addFiles({path("Music/Live/Opening.wav"), path("Music/Live/Encore.wav")},
                   QString("Live at the Hall"));
     vm().addFiles({path("Downloads/podcast-episode-42.mp3"), path("Downloads/voice memo.m4a"),
@@ -131,18 +144,21 @@ class ScreenshotTest : public WindowTest {
     window_->sidebar()->setExpandedFormat(OutputFormat::mp3);
   }
 
-  // A real batch over a stand-in engine that advances slowly until cancelled, so the
-  // bar, the title and two rows show a conversion in flight.
+  // A real batch over a stand-in engine: FLAC outputs finish, the others advance to a
+  // point and wait there until cancelled, so the rows show which output is being written.
   void startSlowBatch() {
     vm().setConcurrencyLimit(2);
     vm().setConvertFunction([](const std::filesystem::path& source, const std::filesystem::path&,
-                               OutputFormat, const ConversionSettings&, std::optional<std::int64_t>,
+                               OutputFormat format, const ConversionSettings&, std::optional<std::int64_t>,
                                std::optional<std::int64_t>, ProgressCallback progress,
                                std::stop_token stop, const AudioMetadata*,
                                ConversionTally*) -> Expected<> {
-      const double step = source.string().find("Night") != std::string::npos ? 0.05 : 0.02;
-      for (int i = 1; i < 3000 && !stop.stop_requested(); ++i) {
-        if (progress) progress(std::min(0.95, i * step));
+      const bool quick = source.string().find("Night") != std::string::npos;
+      const bool finishes = format == OutputFormat::flac;
+      const double step = quick && finishes ? 0.1 : quick ? 0.03 : 0.004;
+      for (int i = 1; i < 30000 && !stop.stop_requested(); ++i) {
+        if (progress) progress(std::min(finishes ? 1.0 : 0.6, i * step));
+        if (finishes && i * step >= 1.0) return {};
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
       }
       return Unexpected(ConversionError::cancelled());
@@ -166,18 +182,22 @@ TEST_F(ScreenshotTest, MainWindowSettingsAndHistory) {
     QApplication::sendEvent(window_.get(), &leave);
   }
   populate();
-  // The album's first track shown in the metadata panel.
+  // The failed download selected: its reason on the row and in the metadata panel.
   auto* tree = window_->fileTree();
-  tree->setCurrentIndex(window_->jobModel()->index(0, 0, window_->jobModel()->index(0, 0)));
+  const QModelIndex failedRow = window_->jobModel()->indexOfJob(vm().jobs()[7]->id());
+  tree->setFocus();
+  tree->selectionModel()->setCurrentIndex(failedRow, QItemSelectionModel::ClearAndSelect);
   ASSERT_TRUE(waitFor([&] {
     return !window_->metadataPanel()->isLoading() &&
            !window_->metadataPanel()->waveform()->isLoading();
   }));
   startSlowBatch();
-  ASSERT_TRUE(waitFor([&] { return vm().overallProgress() > 0.5; }));
+  const auto& night = vm().jobs()[2];
+  ASSERT_TRUE(waitFor([&] { return night->currentOutput() && night->progress() >= 0.5; }));
   window_->jobModel()->flushChanges();
   save(window_.get(), "main.png");
-  saveScaled(window_.get(), "main@2x.png", 2.0);
+  saveScaled("main@1.5x.png", 1.5);
+  saveScaled("main@2x.png", 2.0);
   QApplication::setPalette(darkPalette());
   save(window_.get(), "main-dark.png");
   QApplication::setPalette(lightPalette_);
