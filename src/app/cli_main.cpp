@@ -250,8 +250,14 @@ void CommandLine::addOptions() {
   valueOption("aac-mode", "AAC strategy: cbr, vbr-low, vbr-medium or vbr-high.", "MODE");
   valueOption("sample-rate", "Output sample rate in Hz.", "HZ");
   valueOption("channels", "Output channels: 1 or 2.", "N");
+  valueOption("bit-depth",
+              "WAV, AIFF, FLAC, ALAC: default, original, 16 (dithered), 24 or float (WAV).", "DEPTH");
   valueOption("normalize", "Normalise: peak, rms or lufs.", "MODE");
   valueOption("target", "Normalisation target in dB (LUFS for lufs).", "DB");
+  valueOption("true-peak-ceiling",
+              "Normalised true peak at most this (default -1; a missed target is logged).", "DBTP");
+  flagOption("limiter",
+             "With --normalize rms or lufs: a look-ahead limiter holds the ceiling and the target is met.");
   flagOption("trim-silence", "Trim leading and trailing silence.");
   valueOption("silence-threshold", "Silence threshold in dBFS.", "DB");
   valueOption("fade-in", "Fade-in length in seconds.", "S");
@@ -267,6 +273,8 @@ void CommandLine::addOptions() {
              "album (one cue sheet, or one folder's files with the same album tag) once all of "
              "them succeeded; Opus gets R128_TRACK_GAIN/R128_ALBUM_GAIN (-23 LUFS), WAV and AIFF "
              "nothing.");
+  flagOption("album-by-folder",
+             "With --replaygain: each source folder is one album, album tags or not.");
   flagOption("verify", "Decode every output once more to check it.");
   valueOption("watch", "Keep watching DIR and convert what appears in it, until interrupted.",
               "DIR");
@@ -351,6 +359,12 @@ std::optional<UsageError> CommandLine::buildSettings(ConversionSettings& setting
   }));
   check(readNumber(parser_, "target", -70, 0, "dB",
                    [&](double v) { settings.normalizationTarget = v; }));
+  check(readNumber(parser_, "true-peak-ceiling", -20, 0, "dBTP",
+                   [&](double v) { settings.truePeakCeiling = v; }));
+  if (parser_.isSet("limiter")) settings.truePeakLimiter = true;
+  check(readChoice(parser_, "bit-depth", {"default", "original", "16", "24", "float"}, [&](qsizetype i) {
+    settings.bitDepth = kAllBitDepths[static_cast<std::size_t>(i)];
+  }));
   if (parser_.isSet("trim-silence")) settings.trimSilence = true;
   check(readNumber(parser_, "silence-threshold", -120, 0, "dBFS",
                    [&](double v) { settings.silenceThresholdDB = v; }));
@@ -366,6 +380,7 @@ std::optional<UsageError> CommandLine::buildSettings(ConversionSettings& setting
   }
   if (parser_.isSet("no-metadata")) settings.preserveMetadata = false;
   if (parser_.isSet("replaygain")) settings.writeReplayGain = true;
+  if (parser_.isSet("album-by-folder")) settings.albumByFolder = true;
   if (parser_.isSet("verify")) settings.verifyAfterConversion = true;
   if (parser_.isSet("sync")) settings.skipConverted = true;
   return error;

@@ -57,6 +57,10 @@ QJsonObject encodePreset(const ConversionPreset& preset) {
   object.insert("writeReplayGain", preset.writeReplayGain);
   object.insert("verifyAfterConversion", preset.verifyAfterConversion);
   if (preset.skipConverted) object.insert("skipConverted", true);
+  if (preset.bitDepth != QLatin1String("default")) object.insert("bitDepth", preset.bitDepth);
+  if (preset.truePeakCeiling != -1.0) object.insert("truePeakCeiling", json_file::finiteOrZero(preset.truePeakCeiling));
+  if (preset.truePeakLimiter) object.insert("truePeakLimiter", true);
+  if (preset.albumByFolder) object.insert("albumByFolder", true);
   if (!preset.formatBitrates.isEmpty()) {
     QJsonObject bitrates;
     for (auto it = preset.formatBitrates.cbegin(); it != preset.formatBitrates.cend(); ++it)
@@ -127,10 +131,25 @@ std::optional<ConversionPreset> decodePreset(const QJsonValue& value) {
   }
 
   auto absent = [](const QJsonValue& v) { return v.isUndefined() || v.isNull(); };
-  if (const QJsonValue skip = object.value("skipConverted"); !absent(skip)) {
-    const auto flag = json_file::boolean(skip);
-    if (!flag) return std::nullopt;
-    preset.skipConverted = *flag;
+  const std::pair<const char*, bool*> optionalFlags[] = {{"skipConverted", &preset.skipConverted},
+                                                        {"truePeakLimiter", &preset.truePeakLimiter},
+                                                        {"albumByFolder", &preset.albumByFolder}};
+  for (const auto& [key, field] : optionalFlags) {
+    if (const QJsonValue value = object.value(QLatin1String(key)); !absent(value)) {
+      const auto flag = json_file::boolean(value);
+      if (!flag) return std::nullopt;
+      *field = *flag;
+    }
+  }
+  if (const QJsonValue depth = object.value("bitDepth"); !absent(depth)) {
+    const auto text = json_file::string(depth);
+    if (!text) return std::nullopt;
+    preset.bitDepth = *text;
+  }
+  if (const QJsonValue ceiling = object.value("truePeakCeiling"); !absent(ceiling)) {
+    const auto number = json_file::number(ceiling);
+    if (!number) return std::nullopt;
+    preset.truePeakCeiling = *number;
   }
   const QJsonValue bitrate = object.value("customBitrate");
   if (!absent(bitrate)) {
@@ -181,7 +200,11 @@ ConversionPreset::ConversionPreset(QString presetName, const ConversionSettings&
       namingTemplate(QString::fromStdString(settings.namingTemplate.templateText)),
       writeReplayGain(settings.writeReplayGain),
       verifyAfterConversion(settings.verifyAfterConversion),
-      skipConverted(settings.skipConverted) {
+      skipConverted(settings.skipConverted),
+      bitDepth(toQString(rawValue(settings.bitDepth))),
+      truePeakCeiling(settings.truePeakCeiling),
+      truePeakLimiter(settings.truePeakLimiter),
+      albumByFolder(settings.albumByFolder) {
   for (OutputFormat format : settings.enabledFormats) enabledFormats.append(toQString(rawValue(format)));
   for (const auto& [format, bitrate] : settings.formatBitrates) formatBitrates.insert(toQString(rawValue(format)), bitrate);
 }
@@ -208,6 +231,10 @@ ConversionSettings ConversionPreset::toSettings() const {
   settings.namingTemplate.templateText = namingTemplate.toStdString();
   settings.verifyAfterConversion = verifyAfterConversion;
   settings.skipConverted = skipConverted;
+  settings.bitDepth = bitDepthFromRaw(bitDepth.toStdString()).value_or(BitDepth::formatDefault);
+  settings.truePeakCeiling = truePeakCeiling;
+  settings.truePeakLimiter = truePeakLimiter;
+  settings.albumByFolder = albumByFolder;
   for (auto it = formatBitrates.cbegin(); it != formatBitrates.cend(); ++it) {
     if (auto format = outputFormatFromRaw(it.key().toStdString())) settings.formatBitrates[*format] = it.value();
   }

@@ -37,12 +37,17 @@ struct ConversionPreset {
   bool writeReplayGain = false;
   bool verifyAfterConversion = false;
   bool skipConverted = false;  // key written only when true, so older files load unchanged
+  // Keys written only when not the default, like skipConverted.
+  QString bitDepth = "default";
+  double truePeakCeiling = -1.0;
+  bool truePeakLimiter = false;
+  bool albumByFolder = false;
   // Format raw value to bit/s; key omitted when empty, so older files load unchanged.
   QMap<QString, qint64> formatBitrates;
 
   ConversionPreset() = default;
   ConversionPreset(QString name, const ConversionSettings& settings);
-  // Unknown raw values fall back: cbr, v2, cbr strategy, normalisation off.
+  // Unknown raw values fall back: cbr, v2, cbr strategy, normalisation off, default depth.
   ConversionSettings toSettings() const;
   bool operator==(const ConversionPreset&) const = default;
 };
