@@ -98,9 +98,11 @@ struct ProgressRelay {
 
 // The album a job belongs to for album ReplayGain: the tracks of one folder with the
 // same album tag, or the tracks of one cue-sheet image that names no album. None for a
-// plain file without an album tag.
-std::optional<std::string> albumKey(const ConversionJob& job) {
+// plain file without an album tag. `byFolder`: every track of one source folder, tags
+// or not.
+std::optional<std::string> albumKey(const ConversionJob& job, bool byFolder) {
   const std::string folder = job.sourceURL().parent_path().string() + '\n';
+  if (byFolder) return folder;
   const auto& metadata = job.metadata();
   if (metadata && metadata->album && !metadata->album->empty()) return folder + *metadata->album;
   if (job.startFrame() || job.endFrame()) return folder + "\ncue\n" + job.sourceURL().filename().string();
@@ -231,7 +233,8 @@ Outcome runJob(const WorkItem& item, const ProgressCallback& progress, OnWritten
                                item.endFrame, progress, item.stop,
                                item.metadata ? &*item.metadata : nullptr, &tally);
     if (result && item.settings.verifyAfterConversion) {
-      const VerificationResult verified = verifyOutput(part, item.stop);
+      // A lossy output measured for ReplayGain was decoded by the engine already.
+      const VerificationResult verified = tally.decoded ? *tally.decoded : verifyOutput(part, item.stop);
       if (item.stop.stop_requested()) {
         result = Unexpected(ConversionError::cancelled());
       } else if (const auto failure = verificationFailure(verified, tally)) {
@@ -855,7 +858,7 @@ void ConverterViewModel::planAndRun(const std::shared_ptr<Batch>& batch) {
     for (const auto& plan : batch->plans) {
       const auto& job = *batch->jobs[static_cast<std::size_t>(plan.index)];
       if (batch->foldersWithSkipped.contains(job.sourceURL().parent_path())) continue;
-      if (const auto key = albumKey(job)) {
+      if (const auto key = albumKey(job, batch->settings.albumByFolder)) {
         ++batch->albums[*key].pending;
         batch->albumOfJob[job.id()] = *key;
       }
