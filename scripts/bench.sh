@@ -70,12 +70,13 @@ batch_row() {
     "$scratch/batch.time" "$scratch/batch"
 }
 
-# Integrated loudness of a 60-minute file against libebur128 fed by the same decoder.
+# Integrated loudness and true peak of a 60-minute file against libebur128 fed by the same
+# decoder.
 loudness_row() {
   "$bench/vexal_bench_loudness" --minutes 60 >"$scratch/loudness"
   awk '/^vexal analyzeLoudness/ { ours = $3 } /^libebur128/ { ref = $4 }
        /^peak RSS/ { peak = $5 }
-       END { printf "| loudness 60 min vs libebur128 | %.2f | %.2f | %.2f | | | | %.0f |\n", ours, ref, ours / ref, peak }' \
+       END { printf "| loudness + true peak 60 min vs libebur128 | %.2f | %.2f | %.2f | | | | %.0f |\n", ours, ref, ours / ref, peak }' \
     "$scratch/loudness"
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <numbers>
 
 namespace vexal {
@@ -31,8 +32,8 @@ double besselI0(double x) {
   return sum;
 }
 
-// The four phases, tap k of each in one vector.
-const std::array<F4, kTaps> kTapVectors = [] {
+// Tap k of phase p, in all four lanes (the kernel runs four consecutive frames at once).
+const std::array<std::array<F4, kTaps>, kPhases> kTapSplats = [] {
   constexpr std::uint32_t kLength = kPhases * kTaps;
   constexpr double kCentre = (kLength - 1) / 2.0;
   std::array<std::array<double, kTaps>, kPhases> phases{};
@@ -44,11 +45,14 @@ const std::array<F4, kTaps> kTapVectors = [] {
     // Phase p of input frame i reads taps p, p + 4, ... against frames i, i - 1, ...
     phases[n % kPhases][n / kPhases] = sinc * window;
   }
-  std::array<F4, kTaps> taps{};
+  std::array<std::array<F4, kTaps>, kPhases> taps{};
   for (std::uint32_t p = 0; p < kPhases; ++p) {
     double sum = 0.0;
     for (const double tap : phases[p]) sum += tap;
-    for (std::uint32_t k = 0; k < kTaps; ++k) taps[k][p] = static_cast<float>(phases[p][k] / sum);
+    for (std::uint32_t k = 0; k < kTaps; ++k) {
+      const auto tap = static_cast<float>(phases[p][k] / sum);
+      taps[p][k] = F4{tap, tap, tap, tap};
+    }
   }
   return taps;
 }();
@@ -59,14 +63,25 @@ const double kGainBound = [] {
   double bound = 0;
   for (std::uint32_t p = 0; p < kPhases; ++p) {
     double sum = 0;
-    for (std::uint32_t k = 0; k < kTaps; ++k) sum += std::fabs(kTapVectors[k][p]);
+    for (std::uint32_t k = 0; k < kTaps; ++k) sum += std::fabs(kTapSplats[p][k][0]);
     bound = std::max(bound, sum);
   }
   return bound;
 }();
 
-// Frames screened together against the floor.
+// Frames screened together against the floor: a multiple of the kernel's four.
 constexpr std::uint32_t kScreenFrames = 16;
+
+F4 magnitude(F4 v) {
+  using I4 = std::int32_t __attribute__((vector_size(16)));
+  return reinterpret_cast<F4>(reinterpret_cast<I4>(v) & I4{0x7fffffff, 0x7fffffff, 0x7fffffff, 0x7fffffff});
+}
+F4 larger(F4 a, F4 b) { return a > b ? a : b; }
+F4 loadF4(const float* from) {
+  F4 v;
+  std::memcpy(&v, from, sizeof v);
+  return v;
+}
 
 // Look-ahead limiter timing: the gain falls over 5 ms before a peak and recovers with a
 // 200 ms time constant, slow enough not to pump on programme material.
@@ -85,7 +100,8 @@ TruePeakInterpolator::TruePeakInterpolator(std::uint32_t channels)
 void TruePeakInterpolator::framePeaks(const float* samples, std::uint32_t frames, float floor,
                                       float* peaks) {
   std::fill(peaks, peaks + frames, 0.0f);
-  line_.resize(kSpan + std::size_t{frames});
+  // Three zeros after the chunk, so the last group of four frames reads no further.
+  line_.assign(kSpan + std::size_t{frames} + 3, 0.0f);
   const float screen = static_cast<float>(static_cast<double>(floor) / kGainBound);
   for (std::uint32_t c = 0; c < channels_; ++c) {
     float* history = history_.data() + std::size_t{c} * kSpan;
@@ -101,16 +117,25 @@ void TruePeakInterpolator::framePeaks(const float* samples, std::uint32_t frames
         for (std::uint32_t i = first; i < last; ++i) peaks[i] = std::max(peaks[i], std::fabs(line[kSpan + i]));
         continue;
       }
-      for (std::uint32_t i = first; i < last; ++i) {
+      // Frames i ... i + 3 in the four lanes, the four phases in four sums.
+      for (std::uint32_t i = first; i < last; i += 4) {
         const float* newest = line + kSpan + i;
-        F4 sum{};
-        for (std::uint32_t k = 0; k < kTaps; ++k) sum += kTapVectors[k] * newest[-static_cast<int>(k)];
-        const float interpolated = std::max(std::max(std::fabs(sum[0]), std::fabs(sum[1])),
-                                            std::max(std::fabs(sum[2]), std::fabs(sum[3])));
-        peaks[i] = std::max({peaks[i], interpolated, std::fabs(*newest)});
+        F4 phase0{}, phase1{}, phase2{}, phase3{};
+        for (std::uint32_t k = 0; k < kTaps; ++k) {
+          const F4 x = loadF4(newest - k);
+          phase0 += kTapSplats[0][k] * x;
+          phase1 += kTapSplats[1][k] * x;
+          phase2 += kTapSplats[2][k] * x;
+          phase3 += kTapSplats[3][k] * x;
+        }
+        const F4 found = larger(larger(magnitude(phase0), magnitude(phase1)),
+                                larger(larger(magnitude(phase2), magnitude(phase3)), magnitude(loadF4(newest))));
+        for (std::uint32_t lane = 0; lane < 4 && i + lane < last; ++lane) {
+          peaks[i + lane] = std::max(peaks[i + lane], found[lane]);
+        }
       }
     }
-    std::copy(line_.end() - kSpan, line_.end(), history);
+    std::copy(line_.begin() + frames, line_.begin() + frames + kSpan, history);
   }
 }
 
