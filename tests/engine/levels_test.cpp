@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numbers>
 #include <regex>
 #include <string>
 #include <vector>
@@ -128,24 +127,6 @@ TEST(TruePeakLimiter, SteadyToneGetsASteadyGainUnderTheCeiling) {
   }
 }
 
-// The interpolator against libebur128's: a quarter-rate sine sampled 45 degrees off its
-// crests peaks 3 dB above its samples; noise has peaks of every shape.
-TEST(TruePeak, AgreesWithLibebur128) {
-  test::TempDir dir;
-  const double rate = 48000;
-  const test::Signal quarter{rate, 2, 48000, [](std::int64_t i, std::uint32_t) {
-                               return static_cast<float>(0.5 * std::sin(std::numbers::pi / 2 * i + std::numbers::pi / 4));
-                             }};
-  for (const auto& signal : {quarter, test::pinkNoise(44100, 2, 2.0, -6.0)}) {
-    const auto file = test::writeAudio(dir.path(), "signal", signal, test::InputKind::wavFloat);
-    const auto result = analyzeLoudness(file, {}, {}, {}, {});
-    ASSERT_TRUE(result);
-    // The two interpolators differ (and sample the peaks at other points): 0.2 dB.
-    EXPECT_NEAR(result->truePeakDB, test::ebur128TruePeakDB(file), 0.2);
-    EXPECT_GT(result->truePeakDB, result->peakDB);
-  }
-}
-
 // A track's loudness kept as a histogram gives its loudness, and an album's histograms
 // added up give the album's, as the blocks themselves do.
 TEST(LoudnessHistogram, GatesLikeTheBlocksItCounts) {
@@ -153,10 +134,10 @@ TEST(LoudnessHistogram, GatesLikeTheBlocksItCounts) {
   std::vector<double> pooled;
   LoudnessHistogram album;
   for (const double dbfs : {-8.0, -30.0}) {
-    const auto chords = test::musicLike(44100, 2, 6.0);
+    const auto chords = test::musicLike(44100, 2, 3.0);
     const double gain = std::pow(10.0, dbfs / 20.0);
     const test::Signal swelling{44100, 2, chords.frames, [=](std::int64_t i, std::uint32_t c) {
-                                  return static_cast<float>(gain * (0.2 + i / 264600.0) * chords.sample(i, c));
+                                  return static_cast<float>(gain * (0.2 + i / 132300.0) * chords.sample(i, c));
                                 }};
     LoudnessMeter meter(44100, 2);
     const auto samples = test::render(swelling);
