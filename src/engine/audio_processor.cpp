@@ -60,17 +60,18 @@ Expected<std::int64_t> fadeFrames(double rate, double seconds) {
   return static_cast<std::int64_t>(frames);
 }
 
-// Whether a lossless output of this shape stores the samples it is handed, the source's
-// own when `unchanged`, exactly: same rate and layout, and a float output or integer data of
-// at most the output's bits (float and lossy sources decode to values between the steps).
+// Whether a lossless output of this shape stores the source's samples exactly: they reach
+// it `unchanged` (no gain, fades or limiter), at the same rate and layout, and it is a
+// float output or holds at least the source's integer bits (float and lossy sources
+// decode to values between the steps).
 bool storedExactly(const AudioFileInfo& info, const EncoderShape& shape, bool unchanged) {
   if (!unchanged || shape.sampleRate != info.sampleRate || shape.channels != info.channels) return false;
   return shape.floatSamples ||
          (!info.floatingPoint && info.bitsPerChannel > 0 && info.bitsPerChannel <= shape.sampleBits);
 }
 
-// A ceiling in dBTP as a linear level: at most full scale; a value that is no number
-// (from a hand-edited preset) counts as the default -1 dBTP.
+// The true-peak ceiling in dBTP: at most full scale; a value that is no number (from a
+// hand-edited preset) counts as the default -1 dBTP.
 double ceilingDB(const ConversionSettings& settings) {
   constexpr double kDefaultCeilingDB = -1.0;
   return std::isfinite(settings.truePeakCeiling) ? std::min(settings.truePeakCeiling, 0.0) : kDefaultCeilingDB;
