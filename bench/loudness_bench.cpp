@@ -1,6 +1,6 @@
-// Integrated-loudness throughput on a generated 44.1 kHz stereo file: the engine's
-// analysis, libebur128 in this process (fed by the same decoder), and
-// `ffmpeg -af ebur128 -f null -` as a whole process.
+// Integrated-loudness and true-peak throughput on a generated 44.1 kHz stereo file: the
+// engine's analysis, libebur128 in this process (fed by the same decoder), and
+// `ffmpeg -af ebur128=peak=true -f null -` as a whole process.
 //
 //   vexal_bench_loudness [--minutes N]
 
@@ -23,8 +23,8 @@ struct Measured {
   double lufs = 0;
 };
 
-// Decodes with the same reader the engine uses and measures with libebur128 (mode I:
-// integrated loudness with its 400 ms blocks, nothing else).
+// Decodes with the same reader the engine uses and measures with libebur128: integrated
+// loudness with its 400 ms blocks and the true peak, as the engine's pre-pass does.
 Measured libebur128(const std::filesystem::path& file, bool analyse) {
   const double start = vexal::bench::now();
   std::unique_ptr<vexal::platform::AudioFileReader> reader;
@@ -34,7 +34,7 @@ Measured libebur128(const std::filesystem::path& file, bool analyse) {
   reader->setClientFormat(vexal::platform::floatClientFormat(format.sampleRate, format.channelsPerFrame));
   std::unique_ptr<ebur128_state, void (*)(ebur128_state*)> state(
       ebur128_init(format.channelsPerFrame, static_cast<unsigned long>(format.sampleRate),
-                   EBUR128_MODE_I),
+                   EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK),
       [](ebur128_state* s) { ebur128_destroy(&s); });
   std::vector<float> buffer(8192 * std::size_t{format.channelsPerFrame});
   for (;;) {
@@ -77,7 +77,7 @@ int main(int argc, char** argv) {
   const double referenceRss = vexal::bench::peakRssMiB();
   const double ffmpeg = vexal::bench::runCommand("ffmpeg -nostdin -v error -nostats -i '" +
                                                  file.string() +
-                                                 "' -af ebur128 -f null - 2>/dev/null");
+                                                 "' -af ebur128=peak=true -f null - 2>/dev/null");
 
   std::printf("loudness analysis of a %.0f-minute 44.1 kHz stereo 16-bit WAV\n", minutes);
   std::printf("%-28s %9s %12s %10s\n", "", "seconds", "x real time", "LUFS");
@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
               audioSeconds / reference.seconds, reference.lufs);
   std::printf("%-28s %9.3f %12.1f %10s\n", "decoding alone", decodeOnly.seconds,
               audioSeconds / decodeOnly.seconds, "-");
-  std::printf("%-28s %9.3f %12.1f %10s\n", "ffmpeg -af ebur128", ffmpeg, audioSeconds / ffmpeg, "-");
+  std::printf("%-28s %9.3f %12.1f %10s\n", "ffmpeg -af ebur128=peak", ffmpeg, audioSeconds / ffmpeg, "-");
   std::printf("speed vs libebur128: %.2fx overall, %.2fx on the analysis alone (decoding "
               "subtracted)\n",
               reference.seconds / ours.seconds,

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # `make bench`: one table of Vexal against ffmpeg, measured side by side in one run, as a
 # Markdown table ready for docs/performance.md. Not part of the test suite.
-# Usage: scripts/bench.sh [build-dir]   (MINUTES=3 REPEATS=3 by default)
+# Usage: scripts/bench.sh [build-dir]   (MINUTES=3 REPEATS=3 by default; ONLY=row_function
+# prints that one row function's rows, e.g. ONLY=replaygain_rows)
 #
 # A row is one line in `conversions` (whole processes: vexal-cli against ffmpeg's default,
 # threaded run, on the same source), or a function in `extra_rows` that prints
@@ -27,7 +28,7 @@ conversions=(
   "Vorbis 192k|--format vorbis --bitrate 192|-c:a libvorbis -b:a 192k|ogg"
   "WAV 24-bit|--format wav|-c:a pcm_s24le|wav"
 )
-extra_rows=(batch_row loudness_row cue_split_rows sync_row)
+extra_rows=(batch_row loudness_row cue_split_rows sync_row replaygain_rows)
 
 # Runs a command under GNU time; appends "wall cpu peak-MiB" to the file $1.
 measure() {
@@ -69,12 +70,13 @@ batch_row() {
     "$scratch/batch.time" "$scratch/batch"
 }
 
-# Integrated loudness of a 60-minute file against libebur128 fed by the same decoder.
+# Integrated loudness and true peak of a 60-minute file against libebur128 fed by the same
+# decoder.
 loudness_row() {
   "$bench/vexal_bench_loudness" --minutes 60 >"$scratch/loudness"
   awk '/^vexal analyzeLoudness/ { ours = $3 } /^libebur128/ { ref = $4 }
        /^peak RSS/ { peak = $5 }
-       END { printf "| loudness 60 min vs libebur128 | %.2f | %.2f | %.2f | | | | %.0f |\n", ours, ref, ours / ref, peak }' \
+       END { printf "| loudness + true peak 60 min vs libebur128 | %.2f | %.2f | %.2f | | | | %.0f |\n", ours, ref, ours / ref, peak }' \
     "$scratch/loudness"
 }
 
@@ -95,11 +97,39 @@ sync_row() {
     "$scratch/sync"
 }
 
+# What measuring lossy outputs for ReplayGain costs (one decode of the finished file, which
+# --verify then reuses): each lossy format with --replaygain against the same without it,
+# then both with --verify.
+replaygain_rows() {
+  local row name ours extra
+  for row in "MP3|--format mp3" "AAC|--format aac" "Opus|--format opus" "Vorbis|--format vorbis"; do
+    IFS='|' read -r name ours <<<"$row"
+    for extra in "" "--verify"; do
+      rm -f "$scratch/with" "$scratch/without"
+      for ((r = 0; r < repeats; r++)); do
+        for side in without with; do
+          rm -rf "$scratch/out" && mkdir -p "$scratch/out"
+          # shellcheck disable=SC2086
+          measure "$scratch/$side" "$cli" --quiet --no-metadata $ours $extra \
+            $([ "$side" = with ] && echo --replaygain) --output "$scratch/out" "$source"
+        done
+      done
+      awk -v n="$name${extra:+ $extra}" -v ww="$(median "$scratch/with" 1)" -v wo="$(median "$scratch/without" 1)" \
+        -v cw="$(median "$scratch/with" 2)" -v co="$(median "$scratch/without" 2)" \
+        'BEGIN { printf "| --replaygain vs without: %s | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f | |\n", n, ww, wo, ww / wo, cw, co, cw / co }'
+    done
+  done
+}
+
 source="$scratch/source.flac"
 # Music-like: two chords, a sweep and a little noise, 44.1 kHz stereo 16-bit.
 ffmpeg -nostdin -v error -f lavfi -i "aevalsrc=exprs=0.2*sin(2*PI*220*t)+0.15*sin(2*PI*277.2*t)+0.1*sin(2*PI*(300+200*sin(PI*t))*4*t)+0.08*(2*random(0)-1)|0.2*sin(2*PI*220*t+1)+0.15*sin(2*PI*329.6*t)+0.08*(2*random(1)-1):s=44100:d=$((minutes * 60))" \
   -c:a flac -sample_fmt s16 "$source"
 
+if [ -n "${ONLY:-}" ]; then
+  "$ONLY"
+  exit 0
+fi
 echo "$(date -u '+%Y-%m-%d %H:%M UTC'), $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores," \
   "load average $(cut -d' ' -f1-3 /proc/loadavg) at the start"
 echo "Conversions: a ${minutes}-minute 44.1 kHz stereo 16-bit FLAC, whole processes, median of $repeats;" \

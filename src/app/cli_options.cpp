@@ -104,6 +104,12 @@ std::optional<UsageError> buildSettings(const QCommandLineParser& parser, Preset
                    [&](std::size_t i) { settings.normalizationMode = kAllNormalizationModes[i + 1]; }));
   check(readNumber(parser, "target", -70, 0, "dB",
                    [&](double v) { settings.normalizationTarget = v; }));
+  check(readNumber(parser, "true-peak-ceiling", -20, 0, "dBTP",
+                   [&](double v) { settings.truePeakCeiling = v; }));
+  if (parser.isSet("limiter")) settings.truePeakLimiter = true;
+  check(readChoice(parser, "bit-depth", {"default", "original", "16", "24", "float"}, [&](qsizetype i) {
+    settings.bitDepth = kAllBitDepths[static_cast<std::size_t>(i)];
+  }));
   if (parser.isSet("trim-silence")) settings.trimSilence = true;
   check(readNumber(parser, "silence-threshold", -120, 0, "dBFS",
                    [&](double v) { settings.silenceThresholdDB = v; }));
@@ -123,6 +129,7 @@ std::optional<UsageError> buildSettings(const QCommandLineParser& parser, Preset
   }));
   if (parser.isSet("front-cover-only")) settings.frontCoverOnly = true;
   if (parser.isSet("replaygain")) settings.writeReplayGain = true;
+  if (parser.isSet("album-by-folder")) settings.albumByFolder = true;
   if (parser.isSet("verify")) settings.verifyAfterConversion = true;
   if (parser.isSet("sync")) settings.skipConverted = true;
   return error;

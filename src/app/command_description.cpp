@@ -11,6 +11,7 @@ constexpr std::array<std::string_view, 5> kVbrQualities = {"0", "2", "4", "6", "
 constexpr std::array<std::string_view, 4> kAacModes = {"cbr", "vbr-low", "vbr-medium", "vbr-high"};
 constexpr std::array<std::string_view, 2> kChannelCounts = {"1", "2"};
 constexpr std::array<std::string_view, 3> kNormalizations = {"peak", "rms", "lufs"};
+constexpr std::array<std::string_view, 5> kBitDepths = {"default", "original", "16", "24", "float"};
 
 constexpr CommandOption kHelp{"help", "h", "", "Show this help and exit."};
 constexpr CommandOption kVersion{"version", "v", "", "Show the version and exit."};
@@ -34,10 +35,19 @@ constexpr std::array kToolOptions = {
     CommandOption{"sample-rate", "", "HZ", "Output sample rate in Hz.", ValueKind::number},
     CommandOption{"channels", "", "N", "Output channels: 1 or 2.", ValueKind::choice,
                   kChannelCounts},
+    CommandOption{"bit-depth", "", "DEPTH",
+                  "WAV, AIFF, FLAC, ALAC: default, original, 16 (dithered), 24 or float (WAV).",
+                  ValueKind::choice, kBitDepths},
     CommandOption{"normalize", "", "MODE", "Normalise: peak, rms or lufs.", ValueKind::choice,
                   kNormalizations},
     CommandOption{"target", "", "DB", "Normalisation target in dB (LUFS for lufs).",
                   ValueKind::number},
+    CommandOption{"true-peak-ceiling", "", "DBTP",
+                  "Normalised true peak at most this (default -1; a missed target is logged).",
+                  ValueKind::number},
+    CommandOption{"limiter", "", "",
+                  "With --normalize rms or lufs: a look-ahead limiter holds the ceiling and the "
+                  "target is met."},
     CommandOption{"trim-silence", "", "", "Trim leading and trailing silence."},
     CommandOption{"silence-threshold", "", "DB", "Silence threshold in dBFS.", ValueKind::number},
     CommandOption{"fade-in", "", "S", "Fade-in length in seconds.", ValueKind::number},
@@ -56,6 +66,8 @@ constexpr std::array kToolOptions = {
                   "the tracks of one album (one cue sheet, or one folder's files with the same "
                   "album tag) once all of them succeeded; Opus gets "
                   "R128_TRACK_GAIN/R128_ALBUM_GAIN (-23 LUFS), WAV and AIFF nothing."},
+    CommandOption{"album-by-folder", "", "",
+                  "With --replaygain: each source folder is one album, album tags or not."},
     CommandOption{"verify", "", "", "Decode every output once more to check it."},
     CommandOption{"jobs", "j", "N",
                   "Convert at most N files at once (default: the cores this process may run "

@@ -25,8 +25,13 @@ Expected<AudioFileInfo> readAudioFileInfo(const std::filesystem::path& url) {
   if (const auto status = reader->getFileLengthFrames(frames); status != platform::kNoError) {
     return Unexpected(readFailure(*reader, "Read frame count", status));
   }
-  return AudioFileInfo{url, format.sampleRate, format.channelsPerFrame, frames, format.formatID,
-                       format.bitsPerChannel};
+  return AudioFileInfo{url,
+                       format.sampleRate,
+                       format.channelsPerFrame,
+                       frames,
+                       format.formatID,
+                       format.bitsPerChannel,
+                       (format.formatFlags & platform::FormatFlags::kFloat) != 0};
 }
 
 }  // namespace vexal

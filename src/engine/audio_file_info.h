@@ -18,7 +18,8 @@ struct AudioFileInfo {
   std::uint32_t channels = 0;
   std::int64_t totalFrames = 0;
   std::uint32_t formatID = 0;  // four-character code of the stored data ('lpcm', 'flac', ...)
-  std::uint32_t bitsPerChannel = 0;  // of integer PCM, FLAC or ALAC data; 0 for lossy codecs
+  std::uint32_t bitsPerChannel = 0;  // of PCM, FLAC or ALAC data; 0 for lossy codecs
+  bool floatingPoint = false;        // float PCM
   bool operator==(const AudioFileInfo&) const = default;
 };
 

@@ -61,13 +61,47 @@ Expected<std::int64_t> fadeFrames(double rate, double seconds) {
   return static_cast<std::int64_t>(frames);
 }
 
-// Whether a lossless output at `rate` and `channels` stores the source's samples
-// unchanged: same rate and layout, integer data of at most the 24 bits every lossless
-// writer keeps (float and lossy sources decode to values between those steps).
-bool storedExactly(const AudioFileInfo& info, double rate, std::uint32_t channels) {
-  constexpr std::uint32_t kStoredBits = 24;
-  return rate == info.sampleRate && channels == info.channels && info.bitsPerChannel > 0 &&
-         info.bitsPerChannel <= kStoredBits;
+// Whether a lossless output of this shape stores the source's samples exactly: they reach
+// it `unchanged` (no gain, fades or limiter), at the same rate and layout, and it is a
+// float output or holds at least the source's integer bits (float and lossy sources
+// decode to values between the steps).
+bool storedExactly(const AudioFileInfo& info, const EncoderShape& shape, bool unchanged) {
+  if (!unchanged || shape.sampleRate != info.sampleRate || shape.channels != info.channels) return false;
+  return shape.floatSamples ||
+         (!info.floatingPoint && info.bitsPerChannel > 0 && info.bitsPerChannel <= shape.sampleBits);
+}
+
+// The true-peak ceiling in dBTP: at most full scale; a value that is no number (from a
+// hand-edited preset) counts as the default -1 dBTP.
+double ceilingDB(const ConversionSettings& settings) {
+  constexpr double kDefaultCeilingDB = -1.0;
+  return std::isfinite(settings.truePeakCeiling) ? std::min(settings.truePeakCeiling, 0.0) : kDefaultCeilingDB;
+}
+
+// Passes through the limiter to find the gain that reaches the target, at most; the
+// level a pass may miss it by without another; the smallest share of a dB of gain the
+// limiter is taken to keep as loudness (heavier limiting is not chased further).
+constexpr int kLimiterPasses = 3;
+constexpr double kLimiterToleranceLU = 0.05;
+constexpr double kMinLimiterSlope = 0.2;
+
+constexpr ReadSteps kLimiterSteps{"Open source", "Seek for analysis", "Set client format for analysis",
+                                  "Read for analysis"};
+
+// The level, in the unit of `mode` (LUFS or RMS dB), that `request`'s audio reaches
+// through its limiter: one pass that reads, stages and limits as the encoder's will,
+// and encodes nothing.
+Expected<double> limitedLevel(EncodeRequest request, const EncoderShape& shape, NormalizationMode mode) {
+  ConversionTally tally;
+  tally.measureLoudness = true;
+  request.tally = &tally;
+  auto chunks = ChunkReader<float>::open(request, shape.sampleRate, shape.channels, kLimiterSteps);
+  if (!chunks) return Unexpected(std::move(chunks.error()));
+  if (auto read = chunks->run([](const float*, std::uint32_t) -> Expected<> { return {}; }); !read) {
+    return Unexpected(std::move(read.error()));
+  }
+  if (!tally.loudness) return -100.0;
+  return mode == NormalizationMode::rms ? tally.loudness->rmsDB : integratedLoudness(tally.loudness->blockPowers);
 }
 
 }  // namespace
@@ -126,12 +160,25 @@ Expected<> AudioProcessor::convert(const std::filesystem::path& source,
   double gain = 1.0;
   double offset = 0.0;
   double scale = 1.0;
-  if (settings.normalizationMode != NormalizationMode::off) {
+  bool limit = false;
+  const NormalizationMode mode = settings.normalizationMode;
+  if (mode != NormalizationMode::off) {
     auto loudness = analyzeLoudness(source, start, end, stop, progress);
     if (!loudness) return Unexpected(std::move(loudness.error()));
-    gain = normalizationGain(*loudness, settings.normalizationMode, settings.normalizationTarget);
+    const NormalizationPlan plan =
+        planNormalization(*loudness, mode, settings.normalizationTarget, ceilingDB(settings));
+    gain = plan.gain;
     offset = 0.3;
     scale = 0.7;
+    // A peak target is a sample level: the limiter has nothing to add to the held gain.
+    if (plan.heldByCeiling && settings.truePeakLimiter && mode != NormalizationMode::peak) {
+      limit = true;
+      gain = normalizationGain(*loudness, mode, settings.normalizationTarget);
+    } else if (plan.heldByCeiling) {
+      platform::log(platform::LogCategory::conversion, platform::LogLevel::info,
+                    source.filename().string() + " (" + std::string(displayName(format)) + "): " +
+                        ceilingNote(mode, settings.normalizationTarget, plan.reached, ceilingDB(settings)));
+    }
   }
 
   auto fadeIn = fadeFrames(rate, settings.fadeInSeconds);
@@ -168,28 +215,58 @@ Expected<> AudioProcessor::convert(const std::filesystem::path& source,
   request.fadeInFrames = *fadeIn;
   request.fadeOutFrames = *fadeOut;
   if (route.encoderWritesTags) request.metadata = metadata;
-  if (progress) {
-    // The encoder's 0 ... 1 maps into the window after the analysis; its end is
-    // exactly 1.0.
-    request.progress = [progress, offset, scale](double p) {
-      progress(p >= 1.0 ? 1.0 : offset + p * scale);
-    };
-  }
+  // A pass's 0 ... 1 maps into its window of the job's progress; the encoder's, the
+  // last, ends at exactly 1.0.
+  const auto mapProgress = [&](double from, double width, bool last) -> ProgressCallback {
+    if (!progress) return {};
+    return [progress, from, width, last](double p) { progress(p >= 1.0 && last ? 1.0 : from + p * width); };
+  };
   request.stop = stop;
   request.gain = gain;
-  // ReplayGain values come from the reading loop itself: the output's own audio, with no
-  // extra decode (a normalisation pass measured the source, not the output).
+  request.pipelined = settings.threads > 1;
+  if (limit) {
+    request.limiterCeiling = std::pow(10.0, ceilingDB(settings) / 20.0);
+    // The limiter takes off loudness with the peaks it holds, the more so the more gain
+    // it is given: passes through it measure how much, and the gain makes up for it
+    // (secant steps on the level against the gain in dB).
+    const double target = settings.normalizationTarget;
+    double gainDB = 20.0 * std::log10(gain);
+    std::optional<std::pair<double, double>> previous;  // gain dB, level reached
+    const double window = scale * 0.3 / kLimiterPasses;
+    for (int pass = 0; pass < kLimiterPasses; ++pass) {
+      request.gain = std::pow(10.0, gainDB / 20.0);
+      request.progress = mapProgress(offset + pass * window, window, false);
+      auto reached = limitedLevel(request, shape, mode);
+      if (!reached) return Unexpected(std::move(reached.error()));
+      if (!std::isfinite(*reached) || *reached <= -100.0 || std::fabs(target - *reached) < kLimiterToleranceLU) break;
+      double slope = 1.0;  // LU per dB of gain
+      if (previous && gainDB != previous->first) {
+        slope = std::clamp((*reached - previous->second) / (gainDB - previous->first), kMinLimiterSlope, 1.0);
+      }
+      previous = std::pair{gainDB, *reached};
+      gainDB += (target - *reached) / slope;
+    }
+    request.gain = std::pow(10.0, gainDB / 20.0);
+    offset += scale * 0.3;
+    scale *= 0.7;
+  }
+  request.progress = mapProgress(offset, scale, true);
+  // ReplayGain values describe the output as it plays: lossless outputs are measured by
+  // the reading loop (they decode to what it measured), lossy ones by decoding them once
+  // after encoding, which verification then reuses instead of decoding again.
   ConversionTally ownTally;
   const bool measure = settings.writeReplayGain && MetadataService::holdsReplayGain(format);
   if (!tally && measure) tally = &ownTally;
-  request.pipelined = settings.threads > 1;
+  const bool unchanged = request.gain == 1.0 && !limit && *fadeIn == 0 && *fadeOut == 0;
+  const bool exact = !isLossy(format) && storedExactly(*info, shape, unchanged);
+  // 16-bit outputs are dithered unless they hold the source's samples as they are; at 24
+  // bits the rounding error lies near -144 dBFS, below any converter's own noise.
+  constexpr std::uint32_t kDitheredBits = 16;
+  request.dither = !isLossy(format) && !shape.floatSamples && shape.sampleBits <= kDitheredBits && !exact;
   if (tally) {
     *tally = {};
-    tally->measureLoudness = measure;
-    if (!isLossy(format) && gain == 1.0 && *fadeIn == 0 && *fadeOut == 0 &&
-        storedExactly(*info, rate, channels)) {
-      tally->checksum = kPcmChecksumSeed;
-    }
+    tally->measureLoudness = measure && !isLossy(format);
+    if (exact) tally->checksum = kPcmChecksumSeed;
     request.tally = tally;
   }
 
@@ -199,6 +276,16 @@ Expected<> AudioProcessor::convert(const std::filesystem::path& source,
   }
   if (auto encoded = route.encode(request); !encoded) return encoded;
 
+  if (measure && isLossy(format)) {
+    DecodedOutput decoded = decodeOutput(output, stop, true);
+    if (stop.stop_requested()) return Unexpected(ConversionError::cancelled());
+    tally->loudness = decoded.loudness;
+    if (!decoded.loudness) {
+      platform::log(platform::LogCategory::metadata, platform::LogLevel::error,
+                    "ReplayGain not measured for " + output.filename().string() + ": output is not decodable");
+    }
+    tally->decoded = std::move(decoded);
+  }
   ReplayGainTags gains;
   if (measure && tally->loudness) {
     // Silence (nothing above the gate) gets no gain: +80 dB would be nonsense.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <type_traits>
 #include <memory>
@@ -13,6 +14,7 @@
 #include "engine/chunk_stage.h"
 #include "engine/encode_request.h"
 #include "engine/loudness.h"
+#include "engine/true_peak.h"
 #include "model/conversion_error.h"
 #include "platform/audio_file.h"
 
@@ -64,7 +66,9 @@ class ChunkReader {
 
  private:
   ChunkReader() = default;
-  Expected<std::uint32_t> produce(Sample* samples, std::int64_t processed);
+  Expected<std::uint32_t> produce(Sample* samples);
+  Expected<std::uint32_t> readStaged(Sample* samples);
+  std::uint32_t limit(Sample* samples, std::uint32_t frames);
   template <typename Encode>
   Expected<> streamInline(Encode& encode);
   template <typename Encode>
@@ -79,6 +83,10 @@ class ChunkReader {
   FrameBudget budget_;
   ChunkStage stage_;
   std::optional<LoudnessMeter> meter_;  // when the tally asks for loudness
+  std::optional<TruePeakLimiter> limiter_;
+  std::vector<float> limited_;  // int16 chunks as float, for the limiter
+  std::int64_t read_ = 0;       // frames read from the source so far
+  bool sourceEnded_ = false;
 };
 
 // Fails with sourceDamaged when a read that ended at the end of the source delivered
@@ -127,16 +135,22 @@ Expected<ChunkReader<Sample>> ChunkReader<Sample>::open(const EncodeRequest& req
     chunks.buffer_.assign(static_cast<std::size_t>(kChunkFrames) * clientChannels, Sample{});
   }
   if (request.tally && request.tally->measureLoudness) chunks.meter_.emplace(clientRate, clientChannels);
+  if (request.limiterCeiling) {
+    chunks.limiter_.emplace(clientRate, clientChannels, *request.limiterCeiling);
+    if constexpr (std::is_same_v<Sample, std::int16_t>) {
+      chunks.limited_.assign(static_cast<std::size_t>(kChunkFrames) * clientChannels, 0.0f);
+    }
+  }
   return chunks;
 }
 
-// Reads the chunk that starts `processed` frames into the range into `samples`, through
-// the gain/fade stage and into the tally's checksum and loudness meter. 0 frames: the range or file ended.
+// Reads the next chunk of the range into `samples` through the gain/fade stage; 0 frames:
+// the range or file ended.
 template <typename Sample>
-Expected<std::uint32_t> ChunkReader<Sample>::produce(Sample* samples, std::int64_t processed) {
+Expected<std::uint32_t> ChunkReader<Sample>::readStaged(Sample* samples) {
   std::uint32_t frames = kChunkFrames;
   if (budget_.bounded) {
-    const std::int64_t remaining = budget_.frames - processed;
+    const std::int64_t remaining = budget_.frames - read_;
     if (remaining <= 0) return 0u;
     frames = static_cast<std::uint32_t>(std::min<std::int64_t>(remaining, kChunkFrames));
   }
@@ -144,7 +158,52 @@ Expected<std::uint32_t> ChunkReader<Sample>::produce(Sample* samples, std::int64
     return Unexpected(readFailure(*reader_, std::string(steps_.read), s));
   }
   if (frames == 0) return 0u;
-  stage_.apply(samples, frames, channels_, processed);
+  // 16-bit samples meet the limiter as floats, so that the gain does not clip first.
+  if (!limiter_ || std::is_same_v<Sample, float>) stage_.apply(samples, frames, channels_, read_);
+  read_ += frames;
+  return frames;
+}
+
+// Runs `frames` staged frames (none once the source ended) through the look-ahead
+// limiter; returns the frames leaving it, delayed by its latency.
+template <typename Sample>
+std::uint32_t ChunkReader<Sample>::limit(Sample* samples, std::uint32_t frames) {
+  if constexpr (std::is_same_v<Sample, float>) {
+    return sourceEnded_ ? limiter_->drain(samples) : limiter_->process(samples, frames);
+  } else {
+    constexpr float kScale = 32768.0f;
+    float* staged = limited_.data();
+    const std::size_t count = std::size_t{frames} * channels_;
+    for (std::size_t i = 0; i < count; ++i) staged[i] = static_cast<float>(samples[i]) / kScale;
+    stage_.apply(staged, frames, channels_, read_ - frames);
+    const std::uint32_t out = sourceEnded_ ? limiter_->drain(staged) : limiter_->process(staged, frames);
+    for (std::size_t i = 0; i < std::size_t{out} * channels_; ++i) {
+      samples[i] = static_cast<std::int16_t>(
+          std::clamp(std::nearbyint(staged[i] * kScale), -kScale, kScale - 1.0f));
+    }
+    return out;
+  }
+}
+
+// The next chunk to encode: read, staged, limited, then summed into the tally's checksum
+// and loudness meter. 0 frames: the range or file ended.
+template <typename Sample>
+Expected<std::uint32_t> ChunkReader<Sample>::produce(Sample* samples) {
+  std::uint32_t frames = 0;
+  do {
+    if (sourceEnded_ && !limiter_) return 0u;
+    std::uint32_t staged = 0;
+    if (!sourceEnded_) {
+      auto read = readStaged(samples);
+      if (!read) return Unexpected(std::move(read.error()));
+      staged = *read;
+      sourceEnded_ = staged == 0;
+    }
+    // The limiter keeps the head of its first chunk back, and gives it all out once
+    // drained after the last.
+    frames = limiter_ ? limit(samples, staged) : staged;
+  } while (frames == 0 && !sourceEnded_);
+  if (frames == 0) return 0u;
   if (meter_) meter_->add(samples, frames);
   // Only float chunks are summed: int16 reads feed lossy encoders alone.
   if constexpr (std::is_same_v<Sample, float>) {
@@ -185,7 +244,7 @@ Expected<std::int64_t> ChunkReader<Sample>::run(Consume&& consume) {
     tally->sampleRate = rate_;
     if (meter_) {
       meter_->finish();
-      tally->loudness = MeasuredLoudness{meter_->peak(), meter_->blockPowers()};
+      tally->loudness = MeasuredLoudness{meter_->peak(), meter_->blockPowers(), meter_->result().rmsDB};
     }
   }
   return processed;
@@ -194,11 +253,10 @@ Expected<std::int64_t> ChunkReader<Sample>::run(Consume&& consume) {
 template <typename Sample>
 template <typename Encode>
 Expected<> ChunkReader<Sample>::streamInline(Encode& encode) {
-  for (std::int64_t produced = 0;;) {
-    auto frames = produce(buffer_.data(), produced);
+  for (;;) {
+    auto frames = produce(buffer_.data());
     if (!frames) return Unexpected(std::move(frames.error()));
     if (*frames == 0) return {};
-    produced += *frames;
     if (auto encoded = encode(buffer_.data(), *frames); !encoded) return encoded;
   }
 }
@@ -211,13 +269,12 @@ template <typename Encode>
 Expected<> ChunkReader<Sample>::streamPipelined(Encode& encode) {
   ChunkQueue<Sample> queue(static_cast<std::size_t>(kChunkFrames) * channels_);
   std::jthread reading([this, &queue](std::stop_token stop) {
-    for (std::int64_t produced = 0;;) {
+    for (;;) {
       Sample* into = queue.acquire(stop);
       if (!into) return;
-      auto frames = produce(into, produced);
+      auto frames = produce(into);
       if (!frames) return queue.finish(Unexpected(std::move(frames.error())));
       if (*frames == 0) return queue.finish({});
-      produced += *frames;
       queue.publish(*frames);
     }
   });

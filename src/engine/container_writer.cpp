@@ -19,42 +19,39 @@ struct Destination {
   platform::StreamDescription description;
 };
 
-// What each container format is asked to hold. WAV and AIFF are 24-bit integer PCM,
-// FLAC 24-bit; ALAC keeps 16 bits for 16-bit sources (no padding to 24), else 24.
-Destination destinationFor(OutputFormat format, double rate, std::uint32_t channels,
-                           const AudioFileInfo& info) {
+// What each container format is asked to hold: the depth encoderShape chose (WAV and
+// AIFF packed PCM, FLAC and ALAC their own coding of 16 or 24 bits).
+Destination destinationFor(OutputFormat format, const EncoderShape& shape) {
   using namespace platform;
   StreamDescription d;
-  d.sampleRate = rate;
-  d.channelsPerFrame = channels;
+  d.sampleRate = shape.sampleRate;
+  d.channelsPerFrame = shape.channels;
+  d.bitsPerChannel = shape.floatSamples ? 32 : shape.sampleBits == 16 ? 16 : 24;
+  const auto packed = [&](std::uint32_t flags) {
+    d.formatID = FormatID::kLinearPCM;
+    d.formatFlags = flags | FormatFlags::kPacked | (shape.floatSamples ? FormatFlags::kFloat : FormatFlags::kSignedInteger);
+    d.bytesPerPacket = d.bytesPerFrame = d.bitsPerChannel / 8 * shape.channels;
+    d.framesPerPacket = 1;
+  };
   switch (format) {
     case OutputFormat::aac:
       d.formatID = FormatID::kAAC;
       d.framesPerPacket = 1024;
+      d.bitsPerChannel = 0;
       return {FileType::m4a, d};
     case OutputFormat::alac:
       d.formatID = FormatID::kALAC;
       d.framesPerPacket = 4096;
-      d.bitsPerChannel = info.bitsPerChannel == 16 ? 16 : 24;
       return {FileType::m4a, d};
     case OutputFormat::flac:
       d.formatID = FormatID::kFLAC;
-      d.bitsPerChannel = 24;
       return {FileType::flac, d};
     case OutputFormat::aiff:
-      d.formatID = FormatID::kLinearPCM;
-      d.formatFlags = FormatFlags::kBigEndian | FormatFlags::kSignedInteger | FormatFlags::kPacked;
-      d.bytesPerPacket = d.bytesPerFrame = 3 * channels;
-      d.framesPerPacket = 1;
-      d.bitsPerChannel = 24;
+      packed(FormatFlags::kBigEndian);
       return {FileType::aiff, d};
     case OutputFormat::wav:
     default:
-      d.formatID = FormatID::kLinearPCM;
-      d.formatFlags = FormatFlags::kSignedInteger | FormatFlags::kPacked;
-      d.bytesPerPacket = d.bytesPerFrame = 3 * channels;
-      d.framesPerPacket = 1;
-      d.bitsPerChannel = 24;
+      packed(0);
       return {FileType::wave, d};
   }
 }
@@ -78,7 +75,7 @@ Expected<> encodeWithExtAudioFile(const EncodeRequest& request) {
   auto chunks = ChunkReader<float>::open(request, rate, channels, kReadSteps);
   if (!chunks) return Unexpected(std::move(chunks.error()));
 
-  const Destination destination = destinationFor(request.format, rate, channels, request.info);
+  const Destination destination = destinationFor(request.format, shape);
   std::unique_ptr<platform::AudioFileWriter> writer;
   const auto created = platform::AudioFileWriter::create(request.output, destination.type,
                                                          destination.description, writer);
@@ -89,6 +86,9 @@ Expected<> encodeWithExtAudioFile(const EncodeRequest& request) {
   }
   if (const auto s = writer->setClientFormat(platform::floatClientFormat(rate, channels));
       s != platform::kNoError) {
+    return Unexpected(ConversionError::extAudioFileError("Set destination client format", s));
+  }
+  if (const auto s = writer->setDither(request.dither); s != platform::kNoError) {
     return Unexpected(ConversionError::extAudioFileError("Set destination client format", s));
   }
   if (auto configured = configureEncoder(*writer, request, shape.bitrate); !configured) return configured;

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -10,6 +9,7 @@
 #include <vector>
 
 #include "engine/audio_file_info.h"
+#include "engine/decoded_output.h"
 #include "model/audio_metadata.h"
 #include "model/conversion_settings.h"
 #include "model/output_format.h"
@@ -18,37 +18,22 @@ namespace vexal {
 
 using ProgressCallback = std::function<void(double)>;
 
-// The loudness of an output's audio as the reading loop measured it (after gain, fades,
-// resampling and channel mapping, before encoding): the sample peak (linear) and the
-// powers of its 400 ms gating blocks, which several tracks can pool for album values.
-struct MeasuredLoudness {
-  double peak = 0;
-  std::vector<double> blockPowers;
-};
-
 // What one conversion handed its encoder, reported back so the output can be checked
 // against it after the write.
 struct ConversionTally {
   std::int64_t frames = 0;  // frames encoded, at `sampleRate`
   double sampleRate = 0;    // 0: nothing was encoded
   // Of the float samples encoded, present only when the output must decode to exactly
-  // these samples: a lossless format, no gain or fades, no resampling or channel change,
-  // an integer source of at most 24 bits.
+  // these samples: a lossless format, no gain, fades or limiter, no resampling or channel
+  // change, and an integer source of at most the output's bits (or a float output).
   std::optional<std::uint64_t> checksum;
   bool measureLoudness = false;  // asks the reading loop to fill `loudness`
+  // The output's loudness: measured by the reading loop (lossless outputs, exact), or on
+  // the decoded output (lossy ones, as it plays).
   std::optional<MeasuredLoudness> loudness;
+  // The lossy output decoded for its loudness; verification reuses it.
+  std::optional<DecodedOutput> decoded;
 };
-
-// Running checksum over float samples, by bit pattern; `pcmChecksum(kPcmChecksumSeed,
-// ...)` starts one. Word-wise FNV-1a: quick enough to run beside every encode.
-inline constexpr std::uint64_t kPcmChecksumSeed = 14695981039346656037ull;
-inline std::uint64_t pcmChecksum(std::uint64_t running, const float* samples, std::size_t count) {
-  constexpr std::uint64_t kPrime = 1099511628211ull;
-  for (std::size_t i = 0; i < count; ++i) {
-    running = (running ^ std::bit_cast<std::uint32_t>(samples[i])) * kPrime;
-  }
-  return running;
-}
 
 // Everything an encoder receives from the conversion entry.
 struct EncodeRequest {
@@ -65,6 +50,10 @@ struct EncodeRequest {
   ProgressCallback progress;              // 0.0 ... 1.0 of this encoder's work
   std::stop_token stop;
   double gain = 1.0;
+  // Linear true-peak ceiling held by a look-ahead limiter after the gain and fades.
+  std::optional<double> limiterCeiling;
+  // TPDF dither when an integer output holds fewer bits than the samples carry.
+  bool dither = false;
   ConversionTally* tally = nullptr;  // filled by the reading loop when present
   bool pipelined = false;  // read on a second thread while this one encodes
 

@@ -80,6 +80,34 @@ int mp3Kbps(int kbps, double rate, std::uint32_t channels) {
   return lame_get_brate(lame.get());
 }
 
+constexpr std::uint32_t kDeepBits = 24;
+constexpr std::uint32_t kCdBits = 16;
+
+// The depth of a lossless output (see encoderShape).
+void chooseDepth(OutputFormat format, BitDepth asked, const AudioFileInfo& info, EncoderShape& shape) {
+  const bool wav = format == OutputFormat::wav;
+  const bool integerSource = info.bitsPerChannel > 0 && !info.floatingPoint;
+  if (asked == BitDepth::original) {
+    if (info.floatingPoint) asked = BitDepth::float32;
+    else if (integerSource) asked = info.bitsPerChannel <= kCdBits ? BitDepth::int16 : BitDepth::int24;
+    else asked = BitDepth::formatDefault;
+  }
+  switch (asked) {
+    case BitDepth::int16: shape.sampleBits = kCdBits; break;
+    case BitDepth::float32:
+      shape.floatSamples = wav;
+      shape.sampleBits = wav ? 0 : kDeepBits;
+      break;
+    case BitDepth::formatDefault:
+    case BitDepth::original:
+    case BitDepth::int24:
+      shape.sampleBits = asked == BitDepth::formatDefault && format == OutputFormat::alac && info.bitsPerChannel == kCdBits
+                             ? kCdBits
+                             : kDeepBits;
+      break;
+  }
+}
+
 }  // namespace
 
 EncoderShape encoderShape(OutputFormat format, const ConversionSettings& settings,
@@ -139,6 +167,7 @@ EncoderShape encoderShape(OutputFormat format, const ConversionSettings& setting
     case OutputFormat::flac:
     case OutputFormat::wav:
     case OutputFormat::aiff:
+      chooseDepth(format, settings.bitDepth, info, shape);
       break;
   }
   return shape;

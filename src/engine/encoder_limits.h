@@ -16,6 +16,10 @@ struct EncoderShape {
   double sampleRate = 0;  // frames per second the encoder is fed
   std::uint32_t channels = 0;
   std::int64_t bitrate = 0;  // bits per second; 0 where none applies
+  // Sample depth of WAV, AIFF, FLAC and ALAC outputs: integer bits (16 or 24), or 32-bit
+  // float (WAV); 0 and false for lossy formats.
+  std::uint32_t sampleBits = 0;
+  bool floatSamples = false;
   double askedRate = 0;
   std::int64_t askedBitrate = 0;
 };
@@ -26,7 +30,10 @@ struct EncoderShape {
 // it, else 48 kHz, while its header keeps the asked rate). Channels: customChannels, else
 // the source's, at most 2 for MP3, Opus and Vorbis. Bit rate: the one chosen for the format as given
 // (an encoder that refuses it fails), else the format's default moved to the nearest
-// one the encoder accepts at that rate and channel count.
+// one the encoder accepts at that rate and channel count. Depth: bitDepth, where
+// formatDefault is 24 bits (ALAC: 16 for 16-bit sources), original the source's (16 up to
+// 16 bits, else 24; float sources float in WAV, 24 elsewhere; lossy sources as default),
+// float32 float in WAV and 24 bits elsewhere.
 EncoderShape encoderShape(OutputFormat format, const ConversionSettings& settings,
                           const AudioFileInfo& info);
 

@@ -2,12 +2,14 @@
 
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <numbers>
 #include <numeric>
 
 #include "engine/chunk_reader.h"
+#include "engine/true_peak.h"
 #include "platform/audio_file.h"
 
 namespace vexal {
@@ -209,6 +211,7 @@ Expected<LoudnessResult> analyzeLoudness(const std::filesystem::path& source,
 
   std::vector<float> buffer(static_cast<std::size_t>(kChunkFrames) * channels, 0.0f);
   LoudnessMeter meter(fs, channels);
+  TruePeakMeter truePeak(channels);
   if (stop.stop_requested()) return Unexpected(ConversionError::cancelled());
   std::int64_t framesRead = 0;
   for (;;) {
@@ -223,6 +226,7 @@ Expected<LoudnessResult> analyzeLoudness(const std::filesystem::path& source,
     }
     if (frames == 0) break;
     meter.add(buffer.data(), frames);
+    truePeak.add(buffer.data(), frames);
     framesRead += frames;
     if (progress && total > 0) {
       progress(0.3 * static_cast<double>(framesRead) / static_cast<double>(total));
@@ -231,7 +235,9 @@ Expected<LoudnessResult> analyzeLoudness(const std::filesystem::path& source,
   }
   meter.finish();
   if (progress) progress(0.3);
-  return meter.result();
+  LoudnessResult result = meter.result();
+  if (truePeak.peak() > 0.0f) result.truePeakDB = 20.0 * std::log10(static_cast<double>(truePeak.peak()));
+  return result;
 }
 
 LoudnessMeter::LoudnessMeter(double sampleRate, std::uint32_t channels)
@@ -335,19 +341,84 @@ LoudnessResult LoudnessMeter::result() const {
   return result;
 }
 
-double normalizationGain(const LoudnessResult& result, NormalizationMode mode, double target) {
-  double measured = result.lufs;
+double measuredLevel(const LoudnessResult& result, NormalizationMode mode) {
   switch (mode) {
-    case NormalizationMode::peak: measured = result.peakDB; break;
-    case NormalizationMode::rms: measured = result.rmsDB; break;
+    case NormalizationMode::peak: return result.peakDB;
+    case NormalizationMode::rms: return result.rmsDB;
     case NormalizationMode::lufs:
     case NormalizationMode::off: break;
   }
-  const double d = target - measured;
+  return result.lufs;
+}
+
+double normalizationGain(const LoudnessResult& result, NormalizationMode mode, double target) {
+  const double d = target - measuredLevel(result, mode);
   double gain = std::pow(10.0, std::min(d, 30.0) / 20.0);
   if (d <= -60.0) gain = 0.001;
   if (!(gain > 0.0) || !std::isfinite(gain)) gain = 1.0;
   return gain;
+}
+
+NormalizationPlan planNormalization(const LoudnessResult& result, NormalizationMode mode,
+                                    double target, double ceilingDB) {
+  NormalizationPlan plan;
+  plan.gain = normalizationGain(result, mode, target);
+  // Silence has no true peak, and gains are linear: the output's true peak is the
+  // source's times the gain (at the source's rate).
+  if (result.truePeakDB > -100.0) {
+    const double headroom = std::pow(10.0, (ceilingDB - result.truePeakDB) / 20.0);
+    if (headroom < plan.gain) {
+      plan.gain = headroom;
+      plan.heldByCeiling = true;
+    }
+  }
+  plan.reached = measuredLevel(result, mode) + 20.0 * std::log10(plan.gain);
+  return plan;
+}
+
+std::string ceilingNote(NormalizationMode mode, double target, double reached, double ceilingDB) {
+  const std::string unitText(unit(mode));
+  char text[160];
+  std::snprintf(text, sizeof text, "%.1f %s requested, %.1f %s reached: true-peak ceiling %g dBTP", target,
+                unitText.c_str(), reached, unitText.c_str(), ceilingDB);
+  return text;
+}
+
+LoudnessHistogram LoudnessHistogram::of(const std::vector<double>& blockPowers) {
+  LoudnessHistogram histogram;
+  const double absoluteGate = loudnessToPower(kAbsoluteGateLUFS);
+  for (const double power : blockPowers) {
+    if (!(power > absoluteGate)) continue;
+    const double bin = std::floor((powerToLoudness(power) - kFloorLUFS) / kBinLU);
+    ++histogram.counts[static_cast<std::size_t>(std::clamp(bin, 0.0, static_cast<double>(kBins - 1)))];
+  }
+  return histogram;
+}
+
+void LoudnessHistogram::add(const LoudnessHistogram& other) {
+  for (std::size_t i = 0; i < kBins; ++i) counts[i] += other.counts[i];
+}
+
+double LoudnessHistogram::integratedLoudness() const {
+  const auto centre = [](std::size_t bin) {
+    return loudnessToPower(kFloorLUFS + (static_cast<double>(bin) + 0.5) * kBinLU);
+  };
+  // The same two gates as over the blocks themselves, each bin standing for its centre.
+  const auto gatedMean = [&](double gate) -> std::optional<double> {
+    double sum = 0.0;
+    std::uint64_t kept = 0;
+    for (std::size_t bin = 0; bin < kBins; ++bin) {
+      if (counts[bin] == 0 || !(centre(bin) > gate)) continue;
+      sum += static_cast<double>(counts[bin]) * centre(bin);
+      kept += counts[bin];
+    }
+    if (kept == 0) return std::nullopt;
+    return std::max(sum / static_cast<double>(kept), 1e-10);
+  };
+  const auto ungated = gatedMean(loudnessToPower(kAbsoluteGateLUFS));
+  if (!ungated) return -100.0;
+  const auto gated = gatedMean(loudnessToPower(powerToLoudness(*ungated) + kRelativeGateLU));
+  return gated ? powerToLoudness(*gated) : -100.0;
 }
 
 }  // namespace vexal

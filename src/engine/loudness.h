@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <optional>
 #include <stop_token>
+#include <string>
 #include <vector>
 
 #include "engine/encode_request.h"
@@ -19,6 +20,7 @@ struct LoudnessResult {
   double lufs = -100.0;    // gated integrated loudness (ITU-R BS.1770-4)
   double sampleRate = 0;
   std::uint32_t channels = 0;
+  double truePeakDB = -100.0;  // 20·log10 of the true peak (4x oversampled), or -100.0
 };
 
 // One transposed direct form II biquad in 32-bit floats.
@@ -84,8 +86,8 @@ class LoudnessMeter {
   std::int64_t sampleCount_ = 0;
 };
 
-// Measures [start, end) of the source at its stored rate and channels. Progress goes
-// from 0.0 to 0.3.
+// Measures [start, end) of the source at its stored rate and channels, true peak
+// included. Progress goes from 0.0 to 0.3.
 Expected<LoudnessResult> analyzeLoudness(const std::filesystem::path& source,
                                          std::optional<std::int64_t> start,
                                          std::optional<std::int64_t> end, std::stop_token stop,
@@ -97,5 +99,39 @@ double integratedLoudness(const std::vector<double>& blockPowers);
 // Linear gain bringing the measurement of `mode` to `target`: at most +30 dB, 0.001 at
 // -60 dB or below, 1.0 when not finite.
 double normalizationGain(const LoudnessResult& result, NormalizationMode mode, double target);
+
+// The measurement of `result` in `mode`'s own unit (LUFS, dBFS or dB).
+double measuredLevel(const LoudnessResult& result, NormalizationMode mode);
+
+// A normalisation's gain held so that the output's true peak stays at or below
+// `ceilingDB` (dBTP), and the level it then reaches in the mode's unit.
+struct NormalizationPlan {
+  double gain = 1.0;
+  double reached = 0.0;
+  bool heldByCeiling = false;  // the target was not reached
+};
+NormalizationPlan planNormalization(const LoudnessResult& result, NormalizationMode mode,
+                                    double target, double ceilingDB);
+
+// "-9.0 LUFS requested, -11.4 LUFS reached: true-peak ceiling -1 dBTP".
+std::string ceilingNote(NormalizationMode mode, double target, double reached, double ceilingDB);
+
+// Block loudness in the form libebur128 keeps in its histogram mode: 1000 bins of 0.1 LU
+// from -70 to +30 LUFS (louder blocks count in the last bin), each block counted by its
+// loudness; the gates then work on the bins' centre energies. A track's histogram is a
+// fixed 1000 counts whatever its length, histograms of several tracks add up to their
+// album's, and the loudness they give is within 0.05 LU of the exact gate.
+struct LoudnessHistogram {
+  static constexpr std::size_t kBins = 1000;
+  static constexpr double kFloorLUFS = -70.0;
+  static constexpr double kBinLU = 0.1;
+  std::vector<std::uint32_t> counts = std::vector<std::uint32_t>(kBins, 0);
+
+  static LoudnessHistogram of(const std::vector<double>& blockPowers);
+  void add(const LoudnessHistogram& other);
+  // The two-stage gate on the counted blocks; -100.0 when nothing passes.
+  double integratedLoudness() const;
+  bool operator==(const LoudnessHistogram&) const = default;
+};
 
 }  // namespace vexal

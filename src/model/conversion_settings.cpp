@@ -56,11 +56,21 @@ std::string outputFingerprint(const ConversionSettings& s, OutputFormat format) 
   if (format == OutputFormat::aac) shape += ";aac=" + std::to_string(rawValue(s.aacStrategy));
   shape += ";rate=" + (s.customSampleRate ? number(*s.customSampleRate) : std::string("-"));
   shape += ";channels=" + (s.customChannels ? std::to_string(*s.customChannels) : std::string("-"));
+  // Keys that older indexes do not hold are added only where they change the output, so
+  // outputs made before they existed stay up to date.
+  if (!isLossy(format) && s.bitDepth != BitDepth::formatDefault) {
+    shape += ";depth=" + std::string(rawValue(s.bitDepth));
+  }
   shape += ";normalize=" + std::string(rawValue(s.normalizationMode));
-  if (s.normalizationMode != NormalizationMode::off) shape += "@" + number(s.normalizationTarget);
+  if (s.normalizationMode != NormalizationMode::off) {
+    // Normalised outputs made before the ceiling existed may clip: they convert again.
+    shape += "@" + number(s.normalizationTarget) + ",ceiling=" + number(s.truePeakCeiling);
+    if (s.truePeakLimiter) shape += ",limiter";
+  }
   shape += ";trim=" + (s.trimSilence ? number(s.silenceThresholdDB) : std::string("-"));
   shape += ";fades=" + number(s.fadeInSeconds) + "," + number(s.fadeOutSeconds);
   shape += ";replaygain=" + std::to_string(s.writeReplayGain);
+  if (s.writeReplayGain && s.albumByFolder) shape += ",albums=folder";
   shape += ";tags=" + std::to_string(s.preserveMetadata);
   // Only when chosen, so outputs made before the cover options existed stay up to date.
   if (s.coverMaxSize) shape += ";cover=" + std::to_string(*s.coverMaxSize);

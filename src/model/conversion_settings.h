@@ -19,8 +19,13 @@ struct ConversionSettings {
   std::optional<std::int64_t> customBitrate;   // bit/s; the fallback of formatBitrates
   std::optional<double> customSampleRate;      // Hz
   std::optional<std::uint32_t> customChannels;
+  BitDepth bitDepth = BitDepth::formatDefault;  // WAV, AIFF, FLAC and ALAC
   NormalizationMode normalizationMode = NormalizationMode::off;
   double normalizationTarget = -14.0;  // LUFS, dBFS or dB depending on the mode
+  // Normalisation never lifts the output's true peak above this (dBTP); with the limiter
+  // on, a look-ahead true-peak limiter holds it there and the target is reached instead.
+  double truePeakCeiling = -1.0;
+  bool truePeakLimiter = false;
   BitrateMode bitrateMode = BitrateMode::cbr;
   VBRQuality vbrQuality = VBRQuality::v2;
   AACStrategy aacStrategy = AACStrategy::cbr;
@@ -29,6 +34,8 @@ struct ConversionSettings {
   double fadeInSeconds = 0.0;
   double fadeOutSeconds = 0.0;
   bool writeReplayGain = false;
+  // Album ReplayGain takes each source folder as one album, album tags or not.
+  bool albumByFolder = false;
   bool preserveMetadata = true;
   // Pictures for devices: the longest side in pixels a picture may keep (larger ones are
   // scaled down, aspect kept, to a JPEG of quality 90; absent: as they are), and whether

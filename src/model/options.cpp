@@ -14,6 +14,24 @@ std::string_view rawValue(NormalizationMode mode) {
   return "off";
 }
 
+std::string_view rawValue(BitDepth depth) {
+  switch (depth) {
+    case BitDepth::formatDefault: return "default";
+    case BitDepth::original: return "original";
+    case BitDepth::int16: return "16";
+    case BitDepth::int24: return "24";
+    case BitDepth::float32: return "float";
+  }
+  return "default";
+}
+
+std::optional<BitDepth> bitDepthFromRaw(std::string_view raw) {
+  for (BitDepth depth : kAllBitDepths) {
+    if (rawValue(depth) == raw) return depth;
+  }
+  return std::nullopt;
+}
+
 std::optional<BitrateMode> bitrateModeFromRaw(std::string_view raw) {
   for (BitrateMode mode : kAllBitrateModes) {
     if (rawValue(mode) == raw) return mode;
@@ -71,6 +89,27 @@ std::string_view label(NormalizationMode mode) {
     case NormalizationMode::peak: return "Peak";
     case NormalizationMode::rms: return "RMS";
     case NormalizationMode::lufs: return "LUFS (EBU R128)";
+  }
+  return "";
+}
+
+std::string_view label(BitDepth depth) {
+  switch (depth) {
+    case BitDepth::formatDefault: return "Default";
+    case BitDepth::original: return "Original";
+    case BitDepth::int16: return "16-bit";
+    case BitDepth::int24: return "24-bit";
+    case BitDepth::float32: return "32-bit float (WAV)";
+  }
+  return "";
+}
+
+std::string_view unit(NormalizationMode mode) {
+  switch (mode) {
+    case NormalizationMode::lufs: return "LUFS";
+    case NormalizationMode::peak: return "dBFS";
+    case NormalizationMode::rms: return "dB";
+    case NormalizationMode::off: return "";
   }
   return "";
 }

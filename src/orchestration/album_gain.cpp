@@ -7,8 +7,9 @@ namespace vexal {
 
 namespace fs = std::filesystem;
 
-std::optional<std::string> albumKey(const ConversionJob& job) {
+std::optional<std::string> albumKey(const ConversionJob& job, bool byFolder) {
   const std::string folder = job.sourceURL().parent_path().string() + '\n';
+  if (byFolder) return folder;
   const auto& metadata = job.metadata();
   if (metadata && metadata->album && !metadata->album->empty()) return folder + *metadata->album;
   if (job.startFrame() || job.endFrame()) return folder + "\ncue\n" + job.sourceURL().filename().string();

@@ -17,8 +17,8 @@ namespace vexal {
 
 // The album a job belongs to: the tracks of one folder with the same album tag, or the
 // tracks of one cue-sheet image that names no album. None for a plain file without an
-// album tag.
-std::optional<std::string> albumKey(const ConversionJob& job);
+// album tag. `byFolder`: every track of one source folder, tags or not.
+std::optional<std::string> albumKey(const ConversionJob& job, bool byFolder = false);
 
 // The outputs of one album in a batch, gathered as its tracks finish.
 struct AlbumGroup {

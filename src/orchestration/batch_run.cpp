@@ -231,7 +231,7 @@ void BatchRun::plan() {
     for (const auto& plan : plans_) {
       const auto& job = *jobs_[static_cast<std::size_t>(plan.index)];
       if (foldersWithSkipped_.contains(job.sourceURL().parent_path().native())) continue;
-      if (const auto key = albumKey(job)) {
+      if (const auto key = albumKey(job, settings_.albumByFolder)) {
         ++albums_[*key].pending;
         albumOfJob_[job.id()] = *key;
       }

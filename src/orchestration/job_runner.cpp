@@ -51,7 +51,8 @@ Expected<> convertOne(const WorkItem& item, OutputFormat format, const PartFile&
                              item.endFrame, progress, item.stop,
                              item.metadata ? &*item.metadata : nullptr, &tally);
   if (!result || !item.settings.verifyAfterConversion) return result;
-  const VerificationResult verified = verifyOutput(part.path(), item.stop);
+  // A lossy output measured for ReplayGain was decoded by the engine already.
+  const VerificationResult verified = tally.decoded ? *tally.decoded : verifyOutput(part.path(), item.stop);
   if (item.stop.stop_requested()) return Unexpected(ConversionError::cancelled());
   if (const auto failure = verificationFailure(verified, tally)) {
     return Unexpected(

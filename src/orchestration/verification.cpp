@@ -1,55 +1,13 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <vector>
 
 #include "orchestration/verification.h"
-#include "platform/audio_file.h"
 
 namespace vexal {
 
-namespace {
-constexpr std::uint32_t kVerifyChunkFrames = 8192;
-}  // namespace
-
 VerificationResult verifyOutput(const std::filesystem::path& url, std::stop_token stop) {
-  std::unique_ptr<platform::AudioFileReader> reader;
-  if (platform::AudioFileReader::open(url, reader) != platform::kNoError || !reader) return {};
-  platform::StreamDescription format;
-  if (reader->getFileDataFormat(format) != platform::kNoError) return {};
-  std::int64_t frames = 0;
-  if (reader->getFileLengthFrames(frames) != platform::kNoError) return {};
-  const std::uint32_t channels = format.channelsPerFrame;
-  if (channels == 0 || reader->setClientFormat(platform::floatClientFormat(
-                           format.sampleRate, channels)) != platform::kNoError) {
-    return {};
-  }
-  std::vector<float> buffer(static_cast<std::size_t>(kVerifyChunkFrames) * channels);
-  VerificationResult result;
-  result.sampleRate = format.sampleRate;
-  while (!stop.stop_requested()) {
-    std::uint32_t read = kVerifyChunkFrames;
-    const platform::Status status = reader->read(buffer.data(), read);
-    if (status == platform::kStatusSourceDamaged) {
-      // What decoded up to the damage still tells how much of the output is there.
-      result.decodable = true;
-      result.damaged = true;
-      result.frames = std::max(result.frames, reader->damage().decodedFrames);
-      return result;
-    }
-    if (status != platform::kNoError) return {};
-    if (read == 0) {
-      result.decodable = true;
-      return result;
-    }
-    const std::size_t samples = static_cast<std::size_t>(read) * channels;
-    for (std::size_t i = 0; i < samples; ++i) {
-      if (!std::isfinite(buffer[i])) return {};
-    }
-    result.checksum = pcmChecksum(result.checksum, buffer.data(), samples);
-    result.frames += read;
-  }
-  return {};
+  return decodeOutput(url, stop, false);
 }
 
 std::optional<std::string> verificationFailure(const VerificationResult& decoded,

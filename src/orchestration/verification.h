@@ -8,20 +8,13 @@
 #include <stop_token>
 #include <string>
 
+#include "engine/decoded_output.h"
 #include "engine/encode_request.h"
 
 namespace vexal {
 
-// A finished output decoded once more: whether it decodes from start to end without
-// read errors and without NaN or infinite samples, how long it is, and the checksum of
-// its float samples (pcmChecksum).
-struct VerificationResult {
-  bool decodable = false;
-  std::int64_t frames = 0;
-  double sampleRate = 0;
-  std::uint64_t checksum = kPcmChecksumSeed;
-  bool damaged = false;  // decoding stopped at damage after `frames` frames
-};
+// A finished output decoded once more (decodeOutput, without loudness).
+using VerificationResult = DecodedOutput;
 VerificationResult verifyOutput(const std::filesystem::path& url, std::stop_token stop = {});
 
 // What is wrong with a decoded output against what the conversion encoded ("decoded

@@ -59,6 +59,10 @@ QJsonObject encodePreset(const ConversionPreset& preset) {
   if (preset.skipConverted) object.insert("skipConverted", true);
   if (preset.coverMaxSize) object.insert("coverMaxSize", static_cast<qint64>(*preset.coverMaxSize));
   if (preset.frontCoverOnly) object.insert("frontCoverOnly", true);
+  if (preset.bitDepth != QLatin1String("default")) object.insert("bitDepth", preset.bitDepth);
+  if (preset.truePeakCeiling != -1.0) object.insert("truePeakCeiling", json_file::finiteOrZero(preset.truePeakCeiling));
+  if (preset.truePeakLimiter) object.insert("truePeakLimiter", true);
+  if (preset.albumByFolder) object.insert("albumByFolder", true);
   if (!preset.formatBitrates.isEmpty()) {
     QJsonObject bitrates;
     for (auto it = preset.formatBitrates.cbegin(); it != preset.formatBitrates.cend(); ++it)
@@ -129,8 +133,11 @@ std::optional<ConversionPreset> decodePreset(const QJsonValue& value) {
   }
 
   auto absent = [](const QJsonValue& v) { return v.isUndefined() || v.isNull(); };
-  for (const auto& [key, field] : {std::pair{"skipConverted", &preset.skipConverted},
-                                   std::pair{"frontCoverOnly", &preset.frontCoverOnly}}) {
+  const std::pair<const char*, bool*> optionalFlags[] = {{"skipConverted", &preset.skipConverted},
+                                                        {"frontCoverOnly", &preset.frontCoverOnly},
+                                                        {"truePeakLimiter", &preset.truePeakLimiter},
+                                                        {"albumByFolder", &preset.albumByFolder}};
+  for (const auto& [key, field] : optionalFlags) {
     if (const QJsonValue value = object.value(QLatin1String(key)); !absent(value)) {
       const auto flag = json_file::boolean(value);
       if (!flag) return std::nullopt;
@@ -143,6 +150,16 @@ std::optional<ConversionPreset> decodePreset(const QJsonValue& value) {
       return std::nullopt;
     }
     preset.coverMaxSize = static_cast<quint32>(*number);
+  }
+  if (const QJsonValue depth = object.value("bitDepth"); !absent(depth)) {
+    const auto text = json_file::string(depth);
+    if (!text) return std::nullopt;
+    preset.bitDepth = *text;
+  }
+  if (const QJsonValue ceiling = object.value("truePeakCeiling"); !absent(ceiling)) {
+    const auto number = json_file::number(ceiling);
+    if (!number) return std::nullopt;
+    preset.truePeakCeiling = *number;
   }
   const QJsonValue bitrate = object.value("customBitrate");
   if (!absent(bitrate)) {
@@ -195,7 +212,11 @@ ConversionPreset::ConversionPreset(QString presetName, const ConversionSettings&
       verifyAfterConversion(settings.verifyAfterConversion),
       skipConverted(settings.skipConverted),
       coverMaxSize(settings.coverMaxSize),
-      frontCoverOnly(settings.frontCoverOnly) {
+      frontCoverOnly(settings.frontCoverOnly),
+      bitDepth(toQString(rawValue(settings.bitDepth))),
+      truePeakCeiling(settings.truePeakCeiling),
+      truePeakLimiter(settings.truePeakLimiter),
+      albumByFolder(settings.albumByFolder) {
   for (OutputFormat format : settings.enabledFormats) enabledFormats.append(toQString(rawValue(format)));
   for (const auto& [format, bitrate] : settings.formatBitrates) formatBitrates.insert(toQString(rawValue(format)), bitrate);
 }
@@ -224,6 +245,10 @@ ConversionSettings ConversionPreset::toSettings() const {
   settings.skipConverted = skipConverted;
   settings.coverMaxSize = coverMaxSize;
   settings.frontCoverOnly = frontCoverOnly;
+  settings.bitDepth = bitDepthFromRaw(bitDepth.toStdString()).value_or(BitDepth::formatDefault);
+  settings.truePeakCeiling = truePeakCeiling;
+  settings.truePeakLimiter = truePeakLimiter;
+  settings.albumByFolder = albumByFolder;
   for (auto it = formatBitrates.cbegin(); it != formatBitrates.cend(); ++it) {
     if (auto format = outputFormatFromRaw(it.key().toStdString())) settings.formatBitrates[*format] = it.value();
   }

@@ -40,12 +40,17 @@ struct ConversionPreset {
   // Keys written only when set, so older files load unchanged.
   std::optional<quint32> coverMaxSize;  // pixels, at least 1
   bool frontCoverOnly = false;
+  // Keys written only when not the default, like skipConverted.
+  QString bitDepth = "default";
+  double truePeakCeiling = -1.0;
+  bool truePeakLimiter = false;
+  bool albumByFolder = false;
   // Format raw value to bit/s; key omitted when empty, so older files load unchanged.
   QMap<QString, qint64> formatBitrates;
 
   ConversionPreset() = default;
   ConversionPreset(QString name, const ConversionSettings& settings);
-  // Unknown raw values fall back: cbr, v2, cbr strategy, normalisation off.
+  // Unknown raw values fall back: cbr, v2, cbr strategy, normalisation off, default depth.
   ConversionSettings toSettings() const;
   bool operator==(const ConversionPreset&) const = default;
 };

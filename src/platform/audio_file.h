@@ -142,7 +142,8 @@ class AudioFileReader {
 };
 
 // Writes one file. Created with a destination description; accepts interleaved float32
-// client frames at the destination's rate and channel count.
+// client frames at the destination's rate and channel count. WAV takes 16- or 24-bit
+// integers or 32-bit floats (flag kFloat), AIFF and FLAC 16 or 24 bits, ALAC 16 or 24.
 class AudioFileWriter {
  public:
   // Erases an existing file at `path`.
@@ -157,6 +158,9 @@ class AudioFileWriter {
   // Variable bitrate at an encoder quality level (see audio_file.cpp for the mapping
   // of quality to bitrate).
   Status setAACVBRQuality(double quality);
+  // TPDF dither of +-1 step of the integer samples written (16 or 24 bits), before the
+  // first write; float outputs are not dithered.
+  Status setDither(bool on);
   // Applies the settings above by opening the encoder now; a refusal fails here.
   Status commitEncoderSettings();
 

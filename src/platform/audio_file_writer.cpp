@@ -54,12 +54,20 @@ std::optional<Target> targetFor(FileType type, const StreamDescription& destinat
       return std::nullopt;
     case FileType::flac:
       if (destination.formatID != FormatID::kFLAC) return std::nullopt;
+      if (destination.bitsPerChannel == 16) return Target{"flac", "flac", AV_SAMPLE_FMT_S16, SampleKind::int16, 16};
       return Target{"flac", "flac", AV_SAMPLE_FMT_S32, SampleKind::int24, 24};
     case FileType::wave:
       if (destination.formatID != FormatID::kLinearPCM) return std::nullopt;
+      if (destination.formatFlags & FormatFlags::kFloat) {
+        return Target{"wav", "pcm_f32le", AV_SAMPLE_FMT_FLT, SampleKind::float32, 0};
+      }
+      if (destination.bitsPerChannel == 16) return Target{"wav", "pcm_s16le", AV_SAMPLE_FMT_S16, SampleKind::int16, 0};
       return Target{"wav", "pcm_s24le", AV_SAMPLE_FMT_S32, SampleKind::int24, 24};
     case FileType::aiff:
-      if (destination.formatID != FormatID::kLinearPCM) return std::nullopt;
+      if (destination.formatID != FormatID::kLinearPCM || (destination.formatFlags & FormatFlags::kFloat)) {
+        return std::nullopt;
+      }
+      if (destination.bitsPerChannel == 16) return Target{"aiff", "pcm_s16be", AV_SAMPLE_FMT_S16, SampleKind::int16, 0};
       return Target{"aiff", "pcm_s24be", AV_SAMPLE_FMT_S32, SampleKind::int24, 24};
   }
   return std::nullopt;
@@ -90,12 +98,30 @@ AVChannelLayout layoutFor(const AVCodec* codec, int channels) {
   return layout;
 }
 
-// Rounds to the nearest integer step without dither: values on the grid stay exact.
-std::int32_t quantise(float sample, double scale) {
+// Rounds to the nearest integer step after adding `dither` steps: without dither,
+// values on the grid stay exact.
+std::int32_t quantise(float sample, double scale, double dither) {
   if (!std::isfinite(sample)) return 0;
-  const double scaled = std::nearbyint(static_cast<double>(sample) * scale);
+  const double scaled = std::nearbyint(static_cast<double>(sample) * scale + dither);
   return static_cast<std::int32_t>(std::clamp(scaled, -scale, scale - 1.0));
 }
+
+// TPDF dither: the difference of two uniform values, triangular over (-1, 1) steps
+// (variance 1/6 of a step squared), from a xorshift64* sequence fixed per file so that a
+// conversion writes the same file every time.
+class TpdfDither {
+ public:
+  double next() { return uniform() - uniform(); }
+
+ private:
+  double uniform() {
+    state_ ^= state_ >> 12;
+    state_ ^= state_ << 25;
+    state_ ^= state_ >> 27;
+    return static_cast<double>((state_ * 0x2545F4914F6CDD1DULL) >> 11) * 0x1.0p-53;
+  }
+  std::uint64_t state_ = 0x9E3779B97F4A7C15ULL;
+};
 
 }  // namespace
 
@@ -133,6 +159,7 @@ struct AudioFileWriter::Impl {
   std::vector<std::uint8_t> scratch;
   std::optional<std::uint32_t> bitRate;
   std::optional<double> quality;
+  std::optional<TpdfDither> dither;
   std::int64_t nextPts = 0;
   int frameSize = 0;
   bool started = false;
@@ -321,6 +348,15 @@ Status AudioFileWriter::setAACVBRQuality(double quality) {
   return kNoError;
 }
 
+Status AudioFileWriter::setDither(bool on) {
+  Impl& impl = *impl_;
+  if (impl.closed) return kStatusAlreadyClosed;
+  if (impl.started) return kStatusBadArgument;
+  impl.dither.reset();
+  if (on) impl.dither.emplace();
+  return kNoError;
+}
+
 Status AudioFileWriter::commitEncoderSettings() {
   Impl& impl = *impl_;
   if (impl.closed) return kStatusAlreadyClosed;
@@ -351,16 +387,17 @@ Status AudioFileWriter::write(const void* buffer, std::uint32_t frames) {
     for (int i = 0; i < count; ++i) {
       for (int c = 0; c < channels; ++c) {
         const float sample = source[static_cast<std::size_t>(i) * channels + c];
+        const double offset = impl.dither && impl.target.kind != SampleKind::float32 ? impl.dither->next() : 0.0;
         const std::size_t index = planar ? static_cast<std::size_t>(i) : static_cast<std::size_t>(i) * channels + c;
         std::uint8_t* plane = planar ? planes[c] : planes[0];
         switch (impl.target.kind) {
           case SampleKind::int16:
-            reinterpret_cast<std::int16_t*>(plane)[index] = static_cast<std::int16_t>(quantise(sample, kScale16));
+            reinterpret_cast<std::int16_t*>(plane)[index] = static_cast<std::int16_t>(quantise(sample, kScale16, offset));
             break;
           case SampleKind::int24:
             // 24-bit samples sit in the top bits of a 32-bit word, as FFmpeg expects.
             reinterpret_cast<std::int32_t*>(plane)[index] =
-                static_cast<std::int32_t>(static_cast<std::uint32_t>(quantise(sample, kScale24)) << 8);
+                static_cast<std::int32_t>(static_cast<std::uint32_t>(quantise(sample, kScale24, offset)) << 8);
             break;
           case SampleKind::float32:
             reinterpret_cast<float*>(plane)[index] = sample;

@@ -77,18 +77,6 @@ std::vector<Choice<double>> normalizationTargetPresets(NormalizationMode mode) {
   return {};
 }
 
-QString normalizationUnit(NormalizationMode mode) {
-  switch (mode) {
-    case NormalizationMode::lufs:
-      return QStringLiteral("LUFS");
-    case NormalizationMode::peak:
-      return QStringLiteral("dBFS");
-    case NormalizationMode::rms:
-      return QStringLiteral("dB");
-    case NormalizationMode::off:
-      return {};
-  }
-  return {};
-}
+QString normalizationUnit(NormalizationMode mode) { return qs(unit(mode)); }
 
 }  // namespace vexal::ui

@@ -187,7 +187,7 @@ void SettingsPanel::rebuildEncoding() {
                    .arg(s.customBitrate.value_or(-1))
                    .arg(s.customSampleRate.value_or(-1))
                    .arg(s.customChannels ? static_cast<int>(*s.customChannels) : -1);
-  signature += qs(rawValue(s.primaryFormat()));
+  signature += qs(rawValue(s.primaryFormat())) + qs(rawValue(s.bitDepth));
   for (const auto& [format, bitrate] : s.formatBitrates)
     signature += QLatin1Char('|') + qs(rawValue(format)) + QString::number(bitrate);
   if (signature == encodingSignature_) return;
@@ -288,6 +288,15 @@ void SettingsPanel::rebuildEncoding() {
     edit([&](ConversionSettings& settings) { settings.customChannels = channels[index].value; });
   });
   encodingForm_->addRow(QStringLiteral("Channels"), channelCombo);
+  auto* depth = new QComboBox;
+  depth->setObjectName(QStringLiteral("bitDepth"));
+  depth->setToolTip(QStringLiteral("WAV, AIFF, FLAC and ALAC; 16 bits are dithered unless the source fits"));
+  for (BitDepth choice : kAllBitDepths) depth->addItem(qs(label(choice)));
+  depth->setCurrentIndex(static_cast<int>(s.bitDepth));
+  connect(depth, &QComboBox::activated, this, [this](int index) {
+    edit([&](ConversionSettings& settings) { settings.bitDepth = kAllBitDepths[index]; });
+  });
+  encodingForm_->addRow(QStringLiteral("Bit Depth"), depth);
 }
 
 QWidget* SettingsPanel::buildAudioProcessing() {
@@ -349,9 +358,25 @@ QWidget* SettingsPanel::buildLoudness() {
   targetPresetsLayout_ = new QHBoxLayout(targetPresets_);
   targetPresetsLayout_->setContentsMargins(0, 0, 0, 0);
   targetPresetsLayout_->setSpacing(4);
+  ceiling_ = new QDoubleSpinBox(box);
+  ceiling_->setObjectName(QStringLiteral("truePeakCeiling"));
+  ceiling_->setDecimals(1);
+  ceiling_->setRange(-20.0, 0.0);
+  ceiling_->setSingleStep(0.5);
+  ceiling_->setFixedWidth(kTargetField);
+  ceiling_->setButtonSymbols(QAbstractSpinBox::NoButtons);
+  connect(ceiling_, &QDoubleSpinBox::valueChanged, this, [this](double value) {
+    edit([&](ConversionSettings& s) { s.truePeakCeiling = value; });
+  });
+  limiter_ = new QCheckBox(QStringLiteral("Reach the target with a true-peak limiter"), box);
+  limiter_->setObjectName(QStringLiteral("truePeakLimiter"));
+  connect(limiter_, &QCheckBox::toggled, this,
+          [this](bool on) { edit([&](ConversionSettings& s) { s.truePeakLimiter = on; }); });
   loudnessForm_->addRow(QStringLiteral("Mode"), normalizationMode_);
   loudnessForm_->addRow(QStringLiteral("Target"), withUnit(target_, QString(), &targetUnit_));
   loudnessForm_->addRow(QStringLiteral("Presets"), targetPresets_);
+  loudnessForm_->addRow(QStringLiteral("Ceiling"), withUnit(ceiling_, QStringLiteral("dBTP")));
+  loudnessForm_->addRow(limiter_);
   return box;
 }
 
@@ -403,6 +428,10 @@ QWidget* SettingsPanel::buildMetadata() {
   frontCoverOnly_->setObjectName(QStringLiteral("frontCoverOnly"));
   connect(frontCoverOnly_, &QCheckBox::toggled, this,
           [this](bool on) { edit([&](ConversionSettings& s) { s.frontCoverOnly = on; }); });
+  albumByFolder_ = new QCheckBox(QStringLiteral("Treat each folder as one album"), box);
+  albumByFolder_->setObjectName(QStringLiteral("albumByFolder"));
+  connect(albumByFolder_, &QCheckBox::toggled, this,
+          [this](bool on) { edit([&](ConversionSettings& s) { s.albumByFolder = on; }); });
   auto* naming = new QLabel(QStringLiteral("Output naming"), box);
   QFont bold = naming->font();
   bold.setBold(true);
@@ -433,6 +462,7 @@ QWidget* SettingsPanel::buildMetadata() {
   metadataForm_->addRow(QStringLiteral("Cover size"),
                         withUnit(coverMaxSize_, QStringLiteral("px")));
   metadataForm_->addRow(frontCoverOnly_);
+  metadataForm_->addRow(albumByFolder_);
   metadataForm_->addRow(naming);
   metadataForm_->addRow(QStringLiteral("Template"), templatePicker_);
   metadataForm_->addRow(QStringLiteral("Custom pattern"), templateField_);
@@ -485,7 +515,8 @@ void SettingsPanel::refresh() {
 
   const QSignalBlocker b1(trimSilence_), b2(threshold_), b3(fadeIn_), b4(fadeOut_),
       b5(normalizationMode_), b6(target_), b7(preserveMetadata_), b8(replayGain_),
-      b9(templatePicker_), b10(verify_), b11(skipConverted_), b12(coverMaxSize_), b13(frontCoverOnly_);
+      b9(templatePicker_), b10(verify_), b11(skipConverted_), b12(ceiling_), b13(limiter_),
+      b14(albumByFolder_), b15(coverMaxSize_), b16(frontCoverOnly_);
   trimSilence_->setChecked(s.trimSilence);
   if (threshold_->value() != static_cast<int>(s.silenceThresholdDB)) {
     threshold_->setValue(static_cast<int>(s.silenceThresholdDB));
@@ -500,6 +531,11 @@ void SettingsPanel::refresh() {
   targetUnit_->setText(normalizationUnit(s.normalizationMode));
   loudnessForm_->setRowVisible(target_->parentWidget(), normalizing);
   loudnessForm_->setRowVisible(targetPresets_, normalizing);
+  if (ceiling_->value() != s.truePeakCeiling) ceiling_->setValue(s.truePeakCeiling);
+  limiter_->setChecked(s.truePeakLimiter);
+  loudnessForm_->setRowVisible(ceiling_->parentWidget(), normalizing);
+  // A peak target is a sample level the ceiling already keeps: no limiter there.
+  loudnessForm_->setRowVisible(limiter_, normalizing && s.normalizationMode != NormalizationMode::peak);
   rebuildTargetPresets();
 
   preserveMetadata_->setChecked(s.preserveMetadata);
@@ -508,6 +544,8 @@ void SettingsPanel::refresh() {
   frontCoverOnly_->setChecked(s.frontCoverOnly);
   metadataForm_->setRowVisible(coverMaxSize_->parentWidget(), s.preserveMetadata);
   metadataForm_->setRowVisible(frontCoverOnly_, s.preserveMetadata);
+  albumByFolder_->setChecked(s.albumByFolder);
+  metadataForm_->setRowVisible(albumByFolder_, s.writeReplayGain);
   const QString templateText = QString::fromStdString(s.namingTemplate.templateText);
   int choiceIndex = -1;
   const auto& choices = NamingTemplate::templateChoices();

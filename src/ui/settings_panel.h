@@ -24,8 +24,8 @@ struct ConversionSettings;
 namespace vexal::ui {
 
 // "Advanced Settings": every option of the orchestrator's settings, edited in place.
-// Sections: Encoding (the rows of each enabled lossy format in turn, then sample rate
-// and channels), Audio Processing, Loudness Normalization, Metadata, Quality.
+// Sections: Encoding (the rows of each enabled lossy format in turn, then sample rate,
+// channels and bit depth), Audio Processing, Loudness Normalization, Metadata, Quality.
 class SettingsPanel : public QDialog {
   Q_OBJECT
  public:
@@ -71,6 +71,8 @@ class SettingsPanel : public QDialog {
   QDoubleSpinBox* target_ = nullptr;
   QLabel* targetUnit_ = nullptr;
   QWidget* targetPresets_ = nullptr;
+  QDoubleSpinBox* ceiling_ = nullptr;
+  QCheckBox* limiter_ = nullptr;
   QHBoxLayout* targetPresetsLayout_ = nullptr;
   int presetsMode_ = -1;
   QFormLayout* metadataForm_ = nullptr;
@@ -78,6 +80,7 @@ class SettingsPanel : public QDialog {
   QCheckBox* replayGain_ = nullptr;
   QSpinBox* coverMaxSize_ = nullptr;  // 0 shows "Original"
   QCheckBox* frontCoverOnly_ = nullptr;
+  QCheckBox* albumByFolder_ = nullptr;
   QComboBox* templatePicker_ = nullptr;
   QLineEdit* templateField_ = nullptr;
   QLabel* templateCaption_ = nullptr;

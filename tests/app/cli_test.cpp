@@ -53,6 +53,7 @@ INSTANTIATE_TEST_SUITE_P(
                     UsageCase{{"--format", "wav", "--fade-in", "-1"}, "--fade-in"},
                     UsageCase{{"--format", "wav", "--jobs", "0"}, "--jobs"},
                     UsageCase{{"--preset", "Nonexistent"}, "Nonexistent"},
+                    UsageCase{{"--format", "wav", "--bit-depth", "32"}, "--bit-depth"},
                     UsageCase{{"--format", "wav", "--output", ".", "--watch", "."}, "--watch"},
                     UsageCase{{}, "--format"}));
 
@@ -89,6 +90,22 @@ TEST_F(Cli, ConvertsAlbumFolderAndCueSheetIntoSeveralFormats) {
 
 // Names that would steer a terminal are printed escaped; a name that is not UTF-8 still
 // converts and is shown with a replacement character.
+// A loud file normalised past its true-peak ceiling completes and says what it reached;
+// with --limiter it reaches the target and has nothing to say.
+TEST_F(Cli, NormalisationHeldAtTheCeilingSaysWhatItReached) {
+  const auto source =
+      test::writeAudio(dir.path(), "loud", test::pinkNoise(44100, 2, 1.0, -3.3), test::InputKind::wav24);
+  const QStringList common{"--format", "flac", "--normalize", "lufs", "--target", "-9", "--output", q(dir / "out")};
+  const CliRun held = run(QStringList(common) << q(source));
+  ASSERT_EQ(held.status, 0) << held.err.toStdString();
+  EXPECT_THAT(held.err.toStdString(),
+              testing::ContainsRegex("loud.wav \\(FLAC\\): -9.0 LUFS requested, -1[0-9].[0-9] LUFS reached: "
+                                     "true-peak ceiling -1 dBTP"));
+  const CliRun limited = run(QStringList(common) << "--limiter" << q(source));
+  ASSERT_EQ(limited.status, 0) << limited.err.toStdString();
+  EXPECT_THAT(limited.err.toStdString(), testing::Not(testing::HasSubstr("requested")));
+}
+
 TEST_F(Cli, HostileAndNonUtf8NamesConvertAndPrintEscaped) {
   fs::create_directories(dir / "in");
   const std::string hostile = "\x1b[2J\xe2\x80\xaered\r";

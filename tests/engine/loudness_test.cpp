@@ -138,7 +138,7 @@ TEST_P(NormalizedConversionTest, LandsOnTheTarget) {
 
 INSTANTIATE_TEST_SUITE_P(Targets, NormalizedConversionTest,
                          ::testing::Values(std::pair{NormalizationMode::lufs, -16.0},
-                                           std::pair{NormalizationMode::peak, -1.0}));
+                                           std::pair{NormalizationMode::peak, -3.0}));
 
 }  // namespace
 }  // namespace vexal

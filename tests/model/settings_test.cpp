@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <set>
+
 #include "model/conversion_settings.h"
 
 namespace vexal {
@@ -25,20 +28,43 @@ TEST(ConversionSettings, EachLossyFormatKeepsItsOwnBitrate) {
   EXPECT_EQ(settings.effectiveBitrate(), 0);  // FLAC sorts first
 }
 
-// The cover options shape the output, so they change its fingerprint; left at their
-// defaults they keep the fingerprint outputs had before the options existed, so no
-// mirrored library is converted again for them.
-TEST(ConversionSettings, CoverOptionsEnterTheFingerprintOnlyWhenChosen) {
-  const ConversionSettings plain;
-  EXPECT_EQ(outputFingerprint(plain, OutputFormat::flac), "0b31209e8998be08");
-  ConversionSettings sized = plain;
-  sized.coverMaxSize = 500;
-  ConversionSettings frontOnly = plain;
-  frontOnly.frontCoverOnly = true;
-  const std::set<std::string> fingerprints = {outputFingerprint(plain, OutputFormat::flac),
-                                              outputFingerprint(sized, OutputFormat::flac),
-                                              outputFingerprint(frontOnly, OutputFormat::flac)};
-  EXPECT_EQ(fingerprints.size(), 3u);
+// A choice changes the fingerprint of the outputs it shapes and of no other, so a mirror
+// converts exactly those again; the defaults keep the fingerprint indexes already hold.
+TEST(OutputFingerprint, ChangesOnlyWhereAChoiceShapesTheOutput) {
+  EXPECT_EQ(outputFingerprint(ConversionSettings{}, OutputFormat::flac), "0b31209e8998be08");
+  const std::set<OutputFormat> lossless = {OutputFormat::wav, OutputFormat::aiff, OutputFormat::flac,
+                                           OutputFormat::alac};
+  const std::set<OutputFormat> all(kAllOutputFormats.begin(), kAllOutputFormats.end());
+  struct Case {
+    std::function<void(ConversionSettings&)> base;
+    std::function<void(ConversionSettings&)> change;
+    std::set<OutputFormat> shaped;
+  };
+  const auto nothing = [](ConversionSettings&) {};
+  const auto normalising = [](ConversionSettings& s) { s.normalizationMode = NormalizationMode::lufs; };
+  const auto replayGain = [](ConversionSettings& s) { s.writeReplayGain = true; };
+  const Case cases[] = {
+      {nothing, [](ConversionSettings& s) { s.bitDepth = BitDepth::int16; }, lossless},
+      {nothing, [](ConversionSettings& s) { s.truePeakLimiter = true; }, {}},
+      {normalising, [](ConversionSettings& s) { s.truePeakLimiter = true; }, all},
+      {nothing, [](ConversionSettings& s) { s.truePeakCeiling = -2.0; }, {}},
+      {normalising, [](ConversionSettings& s) { s.truePeakCeiling = -2.0; }, all},
+      {nothing, [](ConversionSettings& s) { s.albumByFolder = true; }, {}},
+      {replayGain, [](ConversionSettings& s) { s.albumByFolder = true; }, all},
+      {nothing, [](ConversionSettings& s) { s.coverMaxSize = 500; }, all},
+      {nothing, [](ConversionSettings& s) { s.frontCoverOnly = true; }, all},
+  };
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    ConversionSettings before;
+    cases[i].base(before);
+    ConversionSettings after = before;
+    cases[i].change(after);
+    for (const OutputFormat format : kAllOutputFormats) {
+      EXPECT_EQ(outputFingerprint(before, format) != outputFingerprint(after, format),
+                cases[i].shaped.contains(format))
+          << "case " << i << ", " << rawValue(format);
+    }
+  }
 }
 
 }  // namespace

@@ -65,5 +65,34 @@ TEST_P(AlbumGain, PooledBlocksWhenEveryTrackSucceeded) {
 
 INSTANTIATE_TEST_SUITE_P(Tracks, AlbumGain, testing::Values(false, true));
 
+// Files of one folder without album tags: with "album by folder" they are one album,
+// without it none.
+TEST(AlbumByFolder, MakesOneFolderOneAlbumWithoutAlbumTags) {
+  for (const bool byFolder : {false, true}) {
+    test::TempDir dir;
+    QStringList sources;
+    for (const auto& [name, dbfs] : {std::pair{"a", -14.0}, {"b", -24.0}}) {
+      sources << test::q(test::writeAudio(dir.path(), name, test::sine(44100, 2, 0.8, 1000, dbfs), test::InputKind::flac16));
+    }
+    ConverterViewModel model(test::storesIn(dir.path()));
+    ConversionSettings settings;
+    settings.enabledFormats = {OutputFormat::flac};
+    settings.writeReplayGain = true;
+    settings.albumByFolder = byFolder;
+    model.setSettings(settings);
+    model.addFiles(sources);
+    model.startConversion();
+    ASSERT_TRUE(test::waitFor([&] { return !model.isConverting() && model.activeWorkerCount() == 0; }));
+    const auto a = dir / "out" / "a.flac";
+    const auto b = dir / "out" / "b.flac";
+    if (!byFolder) {
+      EXPECT_EQ(comment(a, "REPLAYGAIN_ALBUM_GAIN") + comment(b, "REPLAYGAIN_ALBUM_GAIN"), "");
+      continue;
+    }
+    EXPECT_EQ(comment(a, "REPLAYGAIN_ALBUM_GAIN"), comment(b, "REPLAYGAIN_ALBUM_GAIN"));
+    EXPECT_NEAR(std::stod(comment(b, "REPLAYGAIN_ALBUM_GAIN")), -18.0 - test::ebur128Loudness({a, b}), 0.1);
+  }
+}
+
 }  // namespace
 }  // namespace vexal

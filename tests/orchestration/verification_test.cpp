@@ -107,5 +107,31 @@ INSTANTIATE_TEST_SUITE_P(Lossless, DamagedOutputs,
                                           testing::Values(Damage::truncated, Damage::bitFlipped)),
                          caseName<Damage>);
 
+// A lossy output measured for ReplayGain was decoded by the engine already: verification
+// takes that decode (reported here as undecodable) instead of decoding a second time.
+TEST(Verification, TakesTheEnginesDecodeOfAMeasuredLossyOutput) {
+  test::TempDir dir;
+  test::writeWav(dir / "tone.wav", 22050, 44100, 2);
+  ConverterViewModel model(test::storesIn(dir.path()));
+  model.setConvertFunction([](const fs::path& source, const fs::path& output, OutputFormat format,
+                              const ConversionSettings& settings, std::optional<std::int64_t> start,
+                              std::optional<std::int64_t> end, ProgressCallback progress, std::stop_token stop,
+                              const AudioMetadata* tags, ConversionTally* tally) -> Expected<> {
+    auto result = AudioProcessor::convert(source, output, format, settings, start, end, std::move(progress), stop,
+                                          tags, tally);
+    if (result && tally->decoded) tally->decoded->decodable = false;
+    return result;
+  });
+  ConversionSettings settings;
+  settings.enabledFormats = {OutputFormat::mp3};
+  settings.verifyAfterConversion = true;
+  settings.writeReplayGain = true;
+  model.setSettings(settings);
+  model.addFiles({q(dir / "tone.wav")});
+  model.startConversion();
+  ASSERT_TRUE(test::waitFor([&] { return !model.isConverting() && model.activeWorkerCount() == 0; }));
+  EXPECT_THAT(model.jobs().front()->status().text(), testing::EndsWith("output is not decodable"));
+}
+
 }  // namespace
 }  // namespace vexal

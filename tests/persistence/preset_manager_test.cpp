@@ -37,6 +37,10 @@ ConversionSettings everyFieldSet() {
   settings.namingTemplate.templateText = "{artist}/{title}";
   settings.verifyAfterConversion = true;
   settings.skipConverted = true;
+  settings.bitDepth = BitDepth::int16;
+  settings.truePeakCeiling = -2.0;
+  settings.truePeakLimiter = true;
+  settings.albumByFolder = true;
   settings.formatBitrates = {{OutputFormat::vorbis, 224000}, {OutputFormat::aac, 96000}};
   settings.coverMaxSize = 500;
   settings.frontCoverOnly = true;
@@ -100,6 +104,8 @@ INSTANTIATE_TEST_SUITE_P(Values, PresetBadValue,
                                            std::pair{"customChannels", QJsonValue(-1)},
                                            std::pair{"coverMaxSize", QJsonValue(0)},
                                            std::pair{"frontCoverOnly", QJsonValue("yes")},
+                                           std::pair{"truePeakLimiter", QJsonValue("yes")},
+                                           std::pair{"bitDepth", QJsonValue(16)},
                                            std::pair{"id", QJsonValue("E621E1F8C36C495A93FC0C247A3E6E5F")}));
 
 TEST(PresetSettings, UnknownRawValuesFallBack) {
@@ -109,12 +115,14 @@ TEST(PresetSettings, UnknownRawValuesFallBack) {
   preset.vbrQuality = 3;
   preset.aacStrategy = 7;
   preset.normalizationMode = "LUFS";
+  preset.bitDepth = "32";
   const ConversionSettings settings = preset.toSettings();
   EXPECT_THAT(settings.enabledFormats, ElementsAre(OutputFormat::mp3));
   EXPECT_EQ(settings.bitrateMode, BitrateMode::cbr);
   EXPECT_EQ(settings.vbrQuality, VBRQuality::v2);
   EXPECT_EQ(settings.aacStrategy, AACStrategy::cbr);
   EXPECT_EQ(settings.normalizationMode, NormalizationMode::off);
+  EXPECT_EQ(settings.bitDepth, BitDepth::formatDefault);
 }
 
 class PresetStore : public ::testing::Test {

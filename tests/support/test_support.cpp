@@ -157,6 +157,30 @@ Signal noise(double rate, std::uint32_t channels, double seconds, double dbfs, s
                 }};
 }
 
+Signal pinkNoise(double rate, std::uint32_t channels, double seconds, double peakDbfs, std::uint32_t seed) {
+  const std::int64_t frames = framesFor(rate, seconds);
+  auto samples = std::make_shared<std::vector<float>>(static_cast<std::size_t>(frames) * channels);
+  float largest = 0.0f;
+  for (std::uint32_t c = 0; c < channels; ++c) {
+    // Paul Kellet's three-pole approximation of a -3 dB/octave filter over white noise.
+    double b0 = 0, b1 = 0, b2 = 0;
+    for (std::int64_t i = 0; i < frames; ++i) {
+      const double white = hashNoise(seed, i, c);
+      b0 = 0.99765 * b0 + white * 0.0990460;
+      b1 = 0.96300 * b1 + white * 0.2965164;
+      b2 = 0.57000 * b2 + white * 1.0526913;
+      const auto value = static_cast<float>(b0 + b1 + b2 + white * 0.1848);
+      (*samples)[static_cast<std::size_t>(i) * channels + c] = value;
+      largest = std::max(largest, std::fabs(value));
+    }
+  }
+  const auto scale = static_cast<float>(std::pow(10.0, peakDbfs / 20.0) / largest);
+  for (float& value : *samples) value *= scale;
+  return Signal{rate, channels, frames, [samples, channels](std::int64_t frame, std::uint32_t channel) {
+                  return (*samples)[static_cast<std::size_t>(frame) * channels + channel];
+                }};
+}
+
 Signal musicLike(double rate, std::uint32_t channels, double seconds) {
   // Four triads (Hz of the root) changing every half second, each note with two overtones
   // and a decaying envelope, over a noise floor at -40 dBFS.

@@ -40,6 +40,9 @@ Signal sine(double rate, std::uint32_t channels, double seconds, double hz, doub
 Signal silence(double rate, std::uint32_t channels, double seconds);
 // Uniform white noise at `dbfs` peak, deterministic for a seed, independent per channel.
 Signal noise(double rate, std::uint32_t channels, double seconds, double dbfs, std::uint32_t seed = 1);
+// Pink noise (-3 dB per octave), independent per channel, scaled so that its largest
+// sample is at `peakDbfs`: a dense, loud signal with inter-sample peaks.
+Signal pinkNoise(double rate, std::uint32_t channels, double seconds, double peakDbfs, std::uint32_t seed = 1);
 // Chords with harmonics and a noise floor, about -12 dBFS RMS: a stand-in for music in
 // bit-rate measurements.
 Signal musicLike(double rate, std::uint32_t channels, double seconds);
