@@ -107,9 +107,7 @@ std::optional<UsageError> buildSettings(const QCommandLineParser& parser, Preset
   check(readNumber(parser, "true-peak-ceiling", -20, 0, "dBTP",
                    [&](double v) { settings.truePeakCeiling = v; }));
   if (parser.isSet("limiter")) settings.truePeakLimiter = true;
-  check(readChoice(parser, "bit-depth", {"default", "original", "16", "24", "float"}, [&](qsizetype i) {
-    settings.bitDepth = kAllBitDepths[static_cast<std::size_t>(i)];
-  }));
+  check(readChoice(parser, "bit-depth", [&](std::size_t i) { settings.bitDepth = kAllBitDepths[i]; }));
   if (parser.isSet("trim-silence")) settings.trimSilence = true;
   check(readNumber(parser, "silence-threshold", -120, 0, "dBFS",
                    [&](double v) { settings.silenceThresholdDB = v; }));

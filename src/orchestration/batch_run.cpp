@@ -3,9 +3,11 @@
 #include <QDateTime>
 #include <QMetaObject>
 #include <algorithm>
+#include <iterator>
 #include <atomic>
 
 #include "metadata/metadata_service.h"
+#include "orchestration/mirror_albums.h"
 #include "orchestration/output_files.h"
 #include "persistence/conversion_history.h"
 #include "platform/logging.h"
@@ -140,7 +142,6 @@ void BatchRun::applyDecisions(std::map<Uuid, LibraryMirror::Decision> decisions)
         job->setOutputURLs({decision.upToDate.begin(), decision.upToDate.end()});
         job->setStatus(ConversionStatus::skipped());
       }
-      foldersWithSkipped_.insert(job->sourceURL().parent_path().native());
       addCompanionFolders(*job, upToDate);
       continue;
     }
@@ -230,14 +231,21 @@ void BatchRun::plan() {
   if (settings_.writeReplayGain && !dryRun) {
     for (const auto& plan : plans_) {
       const auto& job = *jobs_[static_cast<std::size_t>(plan.index)];
-      if (foldersWithSkipped_.contains(job.sourceURL().parent_path().native())) continue;
+      if (mirror_) {
+        // The album's other tracks may be up to date: its values come from the index.
+        const MirrorSource& source = mirroring_.sources[job.id()];
+        if (auto key = libraryAlbumKey(job, source.libraryPath, source.track.has_value(), settings_.albumByFolder))
+          albumOfJob_[job.id()] = std::move(*key);
+        continue;
+      }
       if (const auto key = albumKey(job, settings_.albumByFolder)) {
         ++albums_[*key].pending;
         albumOfJob_[job.id()] = *key;
       }
     }
     // One track is no album: its album values would only repeat the track's.
-    std::erase_if(albumOfJob_, [&](const auto& entry) { return albums_[entry.second].pending < 2; });
+    if (!mirror_)
+      std::erase_if(albumOfJob_, [&](const auto& entry) { return albums_[entry.second].pending < 2; });
     std::erase_if(albums_, [](const auto& entry) { return entry.second.pending < 2; });
   }
   startNextJobs();
@@ -294,6 +302,7 @@ void BatchRun::startJob(std::size_t planIndex) {
     item.sourceStamp = decision.sourceStamp;
     item.previous = decision.previous;
     item.reasons = decision.reasons;
+    if (const auto album = albumOfJob_.find(job->id()); album != albumOfJob_.end()) item.albumKey = album->second;
   }
 
   auto relay = std::make_shared<ProgressRelay>();
@@ -390,6 +399,13 @@ void BatchRun::addHistory(const ConversionJob& job, const JobOutcome& outcome) {
 void BatchRun::finishAlbumTrack(const JobPtr& job, const JobOutcome& outcome) {
   const auto key = albumOfJob_.find(job->id());
   if (key == albumOfJob_.end()) return;
+  if (mirror_) {
+    const bool measured = std::ranges::all_of(outcome.outputs, [](const OutputOutcome& output) {
+      return output.error || output.loudness || !MetadataService::holdsReplayGain(output.format);
+    });
+    (outcome.error || !measured ? spoiledAlbums_ : touchedAlbums_).insert(key->second);
+    return;
+  }
   AlbumGroup& album = albums_[key->second];
   // A failed or cancelled track leaves its album without album values; the finished
   // tracks keep their track values.
@@ -443,17 +459,28 @@ void BatchRun::addCompanionFolders(const ConversionJob& job, const std::vector<f
 // The end
 
 void BatchRun::finishMirroring() {
-  if (!mirror_ || (!mirroring_.deleteOrphans && !mirroring_.copyCompanions)) {
+  std::set<std::string> albums;
+  std::ranges::set_difference(touchedAlbums_, spoiledAlbums_, std::inserter(albums, albums.end()));
+  for (const std::string& album : spoiledAlbums_) {
+    // "Folder\nAlbum": the album's folder and name, as the user knows them.
+    QString name = QString::fromStdString(album);
+    name.replace(QStringLiteral("\ncue\n"), QStringLiteral(" ")).replace(QLatin1Char('\n'), QStringLiteral(": "));
+    emit mirrorWarning(QStringLiteral("no album gain for %1: not every track converted").arg(name));
+  }
+  if (!mirror_ || (!mirroring_.deleteOrphans && !mirroring_.copyCompanions && albums.empty())) {
     end();
     return;
   }
   std::vector<CompanionFolder> folders;
   for (const auto& [source, output] : companionFolders_) folders.push_back({source, libraryFolders_[source], output});
   workerStarted();
-  context_.pool->start([this, mirror = mirror_, folders = std::move(folders),
+  context_.pool->start([this, mirror = mirror_, folders = std::move(folders), albums = std::move(albums),
+                        formats = settings_.enabledFormats,
                         orphans = mirroring_.deleteOrphans ? std::optional(mirroring_.orphans) : std::nullopt] {
     MirrorReport done;
     if (orphans) done.cleanup = mirror->removeOrphans(*orphans);
+    // After the orphans: a removed track is no longer part of its album.
+    updateMirrorAlbums(mirror->store(), albums, formats);
     if (!folders.empty()) done.companions = syncCompanions(mirror->store(), folders);
     QMetaObject::invokeMethod(
         this,

@@ -122,9 +122,10 @@ class BatchRun : public QObject {
   bool ended_ = false;
   std::map<std::string, AlbumGroup> albums_;  // with "Write ReplayGain tags", by albumKey
   std::map<Uuid, std::string> albumOfJob_;
-  // Folders with a source skipped as up to date: their albums are not whole in this
-  // batch, so album values measured here would be wrong.
-  std::set<std::string> foldersWithSkipped_;
+  // A mirroring batch's albums (by libraryAlbumKey) with a track converted, and those with
+  // a track that failed: the former get album values from the index at the end.
+  std::set<std::string> touchedAlbums_;
+  std::set<std::string> spoiledAlbums_;
   std::set<std::pair<std::filesystem::path, std::filesystem::path>> companionFolders_;
   std::map<std::filesystem::path, std::string> libraryFolders_;  // source folder -> library path
   MirrorReport report_;

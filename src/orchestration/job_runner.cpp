@@ -9,6 +9,7 @@
 
 #include "engine/audio_file_info.h"
 #include "engine/encoder_limits.h"
+#include "orchestration/mirror_albums.h"
 #include "orchestration/output_files.h"
 #include "orchestration/verification.h"
 #include "platform/audio_file.h"
@@ -187,10 +188,16 @@ JobOutcome runJob(const WorkItem& item, const JobProgress& progress,
     Expected<fs::path> committed = fs::path();
     if (item.mirror) {
       const auto previous = item.previous.find(output.format);
+      std::string loudness;
+      if (output.loudness && !item.albumKey.empty()) {
+        loudness = encodeTrackLoudness(
+            {item.albumKey, output.loudness->peak, LoudnessHistogram::of(output.loudness->blockPowers)});
+      }
       committed = item.mirror->commit(
           item.mirrorSource, output.format, item.sourceStamp.value_or(FileStamp{}), part,
           output.planned,
-          previous == item.previous.end() ? std::nullopt : std::optional(previous->second));
+          previous == item.previous.end() ? std::nullopt : std::optional(previous->second),
+          std::move(loudness));
     } else {
       committed = commitPart(part, output.planned);
     }

@@ -49,6 +49,9 @@ struct WorkItem {
   std::map<OutputFormat, PreviousOutput> previous;
   std::map<OutputFormat, std::filesystem::path> adoptable;
   std::map<OutputFormat, MirrorReason> reasons;
+  // The album the index records the source's loudness under, for album values worked
+  // out in later runs; empty when none.
+  std::string albumKey;
   bool dryRun = false;  // report what would be done; write nothing
 };
 

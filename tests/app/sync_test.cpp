@@ -9,6 +9,7 @@
 
 #include "app/library_mirror_fixture.h"
 #include "persistence/library_index.h"
+#include "platform/media_assets.h"
 
 namespace vexal {
 namespace {
@@ -180,6 +181,13 @@ TEST_F(Sync, AlbumGainAddedAfterTheIndexKeepsTheAlbumUpToDate) {
   ASSERT_EQ(sync({"--replaygain"}).status, 0);
   const CliRun again = sync({"--replaygain"});
   EXPECT_THAT(again.out.toStdString(), HasSubstr("0 of 0 files converted successfully, 2 up to date."));
+  const auto albumGain = [&](const char* name) {
+    const auto tags = platform::loadFileTags(out / "Library" / "Live" / name).value_or(platform::FileTags{});
+    const auto found = tags.properties.find("REPLAYGAIN_ALBUM_GAIN");
+    return found == tags.properties.end() ? std::string() : found->second.front();
+  };
+  EXPECT_NE(albumGain("01 Track 1.flac"), "");
+  EXPECT_EQ(albumGain("01 Track 1.flac"), albumGain("02 Track 2.flac"));
 }
 
 class SyncUsage : public Cli, public testing::WithParamInterface<QStringList> {};

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "engine/audio_processor.h"
 #include "metadata/metadata_service.h"
 #include "orchestration_helpers.h"
@@ -92,6 +94,78 @@ TEST(AlbumByFolder, MakesOneFolderOneAlbumWithoutAlbumTags) {
     EXPECT_EQ(comment(a, "REPLAYGAIN_ALBUM_GAIN"), comment(b, "REPLAYGAIN_ALBUM_GAIN"));
     EXPECT_NEAR(std::stod(comment(b, "REPLAYGAIN_ALBUM_GAIN")), -18.0 - test::ebur128Loudness({a, b}), 0.1);
   }
+}
+
+// Albums of a mirrored library, each a folder of two tracks with an album tag, synced
+// into `out` by runs of their own (as the command line runs them, a shard each when asked).
+class MirroredAlbums : public testing::Test {
+ protected:
+  fs::path track(const std::string& album, const std::string& name, double dbfs, double seconds) {
+    fs::create_directories(dir / "Lib" / album);
+    const auto path = test::writeAudio(dir / "Lib" / album, name, test::sine(44100, 2, seconds, 1000, dbfs),
+                                       test::InputKind::flac16);
+    AudioMetadata tags;
+    tags.album = album;
+    EXPECT_FALSE(MetadataService::writeToFlac(tags, path));
+    return path;
+  }
+  void sync(const fs::path& out, int shard = 0, int shards = 1) {
+    auto options = test::storesIn(dir.path());
+    options.outputDirectory = test::q(out);
+    ConverterViewModel model(options);
+    ConversionSettings settings;
+    settings.enabledFormats = {OutputFormat::flac, OutputFormat::vorbis};
+    settings.writeReplayGain = true;
+    settings.skipConverted = true;
+    model.setSettings(settings);
+    model.setMirrorOptions({false, false, false, shard, shards});
+    model.importURLs({test::q(dir / "Lib")});
+    model.keepShard(shard, shards);
+    model.startConversion();
+    ASSERT_TRUE(test::waitFor([&] { return !model.isConverting() && model.activeWorkerCount() == 0; }));
+  }
+  // The album gain of every output below `out`, by its path there.
+  static std::map<std::string, std::string> albumGains(const fs::path& out) {
+    std::map<std::string, std::string> gains;
+    for (const auto& file : fs::recursive_directory_iterator(out)) {
+      if (file.is_regular_file() && !file.path().string().contains("/."))
+        gains[fs::relative(file.path(), out).string()] = comment(file.path(), "REPLAYGAIN_ALBUM_GAIN");
+    }
+    return gains;
+  }
+
+  test::TempDir dir;
+};
+
+// One track of an album converts again (its source changed): every track of the album,
+// the up-to-date one included, gets the album's new pooled value from the index.
+TEST_F(MirroredAlbums, ATrackConvertedAgainUpdatesItsWholeAlbum) {
+  track("Album", "loud", -14, 0.8);
+  track("Album", "quiet", -24, 1.6);
+  sync(dir / "out");
+  track("Album", "loud", -8, 0.8);
+  sync(dir / "out");
+  for (const std::string extension : {".flac", ".ogg"}) {
+    const auto loud = dir / "out" / "Lib" / "Album" / ("loud" + extension);
+    const auto quiet = dir / "out" / "Lib" / "Album" / ("quiet" + extension);
+    ASSERT_NE(comment(quiet, "REPLAYGAIN_ALBUM_GAIN"), "") << extension;
+    EXPECT_EQ(comment(loud, "REPLAYGAIN_ALBUM_GAIN"), comment(quiet, "REPLAYGAIN_ALBUM_GAIN"));
+    EXPECT_NEAR(std::stod(comment(quiet, "REPLAYGAIN_ALBUM_GAIN")), -18.0 - test::ebur128Loudness({loud, quiet}), 0.1);
+  }
+}
+
+// A library split into shards gets the album values one run over it gives.
+TEST_F(MirroredAlbums, ShardsGiveTheAlbumGainsOfOneRun) {
+  track("First", "a", -14, 0.8);
+  track("First", "b", -24, 1.6);
+  track("Second", "c", -10, 0.6);
+  track("Second", "d", -20, 1.2);
+  sync(dir / "whole");
+  for (int shard = 0; shard < 3; ++shard) sync(dir / "split", shard, 3);
+  const auto whole = albumGains(dir / "whole");
+  ASSERT_EQ(whole.size(), 8u);
+  for (const auto& [file, gain] : whole) EXPECT_NE(gain, "") << file;
+  EXPECT_EQ(albumGains(dir / "split"), whole);
 }
 
 }  // namespace
