@@ -448,10 +448,7 @@ void BatchRun::addCompanionFolders(const ConversionJob& job, const std::vector<f
   for (const fs::path& output : outputs)
     companionFolders_.emplace(job.sourceURL().parent_path(), output.parent_path());
   if (const auto source = mirroring_.sources.find(job.id()); source != mirroring_.sources.end()) {
-    const std::string& library = source->second.libraryPath;
-    const auto slash = library.rfind('/');
-    libraryFolders_[job.sourceURL().parent_path()] =
-        slash == std::string::npos ? std::string() : library.substr(0, slash);
+    libraryFolders_[job.sourceURL().parent_path()] = libraryFolderOf(source->second.libraryPath);
   }
 }
 

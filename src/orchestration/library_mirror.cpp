@@ -8,11 +8,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string parentOf(const std::string& libraryPath) {
-  const auto slash = libraryPath.rfind('/');
-  return slash == std::string::npos ? std::string() : libraryPath.substr(0, slash);
-}
-
 bool missingOnDisk(const fs::path& path) {
   std::error_code error;
   return fs::symlink_status(path, error).type() == fs::file_type::not_found;
@@ -20,10 +15,15 @@ bool missingOnDisk(const fs::path& path) {
 
 }  // namespace
 
-std::string MirrorSource::shardKey() const { return track ? libraryPath : parentOf(libraryPath); }
+std::string libraryFolderOf(const std::string& libraryPath) {
+  const auto slash = libraryPath.rfind('/');
+  return slash == std::string::npos ? std::string() : libraryPath.substr(0, slash);
+}
+
+std::string MirrorSource::shardKey() const { return track ? libraryPath : libraryFolderOf(libraryPath); }
 
 std::string shardKeyOf(const LibraryIndexEntry& entry) {
-  return entry.track || entry.start ? entry.source : parentOf(entry.source);
+  return entry.track || entry.start ? entry.source : libraryFolderOf(entry.source);
 }
 
 std::string_view reasonText(MirrorReason reason) {

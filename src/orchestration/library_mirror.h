@@ -138,6 +138,9 @@ class LibraryMirror {
   std::map<OutputFormat, std::string> fingerprints_;
 };
 
+// The folder part of a library path ("Album/CD1/01.flac" -> "Album/CD1"; "" for a name).
+std::string libraryFolderOf(const std::string& libraryPath);
+
 // Shard key of a recorded entry: as MirrorSource::shardKey of its source.
 std::string shardKeyOf(const LibraryIndexEntry& entry);
 

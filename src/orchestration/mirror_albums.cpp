@@ -6,21 +6,13 @@
 #include <map>
 
 #include "metadata/metadata_service.h"
+#include "orchestration/library_mirror.h"
 #include "platform/logging.h"
 #include "sources/path_text.h"
 
 namespace vexal {
 
-namespace {
-
 namespace fs = std::filesystem;
-
-std::string parentOf(const std::string& libraryPath) {
-  const auto slash = libraryPath.rfind('/');
-  return slash == std::string::npos ? std::string() : libraryPath.substr(0, slash);
-}
-
-}  // namespace
 
 // "<peak>;<bin>:<count>,...;<album>": the album last, as it may hold any byte.
 std::string encodeTrackLoudness(const TrackLoudness& track) {
@@ -71,7 +63,7 @@ std::optional<TrackLoudness> decodeTrackLoudness(std::string_view text) {
 
 std::optional<std::string> libraryAlbumKey(const ConversionJob& job, const std::string& libraryPath,
                                            bool cueTrack, bool byFolder) {
-  const std::string folder = parentOf(libraryPath) + '\n';
+  const std::string folder = libraryFolderOf(libraryPath) + '\n';
   if (byFolder) return folder;
   const auto& metadata = job.metadata();
   if (metadata && metadata->album && !metadata->album->empty()) return folder + *metadata->album;
