@@ -103,6 +103,7 @@ ScratchDir::ScratchDir() {
 }
 
 ScratchDir::~ScratchDir() {
+  if (std::getenv("VEXAL_BENCH_KEEP")) return;
   std::error_code ignored;
   std::filesystem::remove_all(path_, ignored);
 }

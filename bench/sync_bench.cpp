@@ -66,18 +66,28 @@ int main(int argc, char** argv) {
   vexal::bench::ScratchDir scratch;
   const fs::path library = scratch / "Library";
   const fs::path out = scratch / "out";
-  const fs::path sample = scratch / "sample.wav";
-  vexal::bench::writeMusicWav(sample, 44100, 0.05);
-  const fs::path converted = scratch / "sample.flac";
-  vexal::bench::runCommand("ffmpeg -nostdin -v error -i '" + sample.string() + "' -c:a flac '" +
-                           converted.string() + "'");
+  // Hard links of one file stop at 65 000 on ext4: a fresh pair of files every 50 000.
+  constexpr int kLinksPerFile = 50'000;
+  struct Pair {
+    fs::path sample, converted;
+    vexal::FileStamp sampleStamp, convertedStamp;
+  };
+  std::vector<Pair> pairs;
+  for (int first = 0; first < std::max(files, 1); first += kLinksPerFile) {
+    const std::string n = std::to_string(pairs.size());
+    Pair pair{scratch / ("sample" + n + ".wav"), scratch / ("sample" + n + ".flac"), {}, {}};
+    vexal::bench::writeMusicWav(pair.sample, 44100, 0.05);
+    vexal::bench::runCommand("ffmpeg -nostdin -v error -i '" + pair.sample.string() + "' -c:a flac '" +
+                             pair.converted.string() + "'");
+    pair.sampleStamp = *vexal::stampOf(pair.sample.native());
+    pair.convertedStamp = *vexal::stampOf(pair.converted.native());
+    pairs.push_back(std::move(pair));
+  }
 
   vexal::ConversionSettings settings;  // what `--format flac --sync` sets
   settings.enabledFormats = {vexal::OutputFormat::flac};
   settings.skipConverted = true;
   const std::string fingerprint = vexal::outputFingerprint(settings, vexal::OutputFormat::flac);
-  const auto sourceStamp = *vexal::stampOf(sample.native());
-  const auto outputStamp = *vexal::stampOf(converted.native());
   std::vector<vexal::LibraryIndexEntry> entries;
   entries.reserve(static_cast<std::size_t>(files));
   const double layoutStart = vexal::bench::now();
@@ -86,15 +96,16 @@ int main(int argc, char** argv) {
     const std::string track = "Track " + std::to_string(i % 10);
     fs::create_directories(scratch / folder);
     fs::create_directories(out / folder);
-    fs::create_hard_link(sample, scratch / folder / (track + ".wav"));
-    fs::create_hard_link(converted, out / folder / (track + ".flac"));
+    const Pair& pair = pairs[static_cast<std::size_t>(i / kLinksPerFile)];
+    fs::create_hard_link(pair.sample, scratch / folder / (track + ".wav"));
+    fs::create_hard_link(pair.converted, out / folder / (track + ".flac"));
     vexal::LibraryIndexEntry entry;
     entry.output = folder + "/" + track + ".flac";
     entry.source = folder + "/" + track + ".wav";
     entry.format = "flac";
-    entry.sourceStamp = sourceStamp;
+    entry.sourceStamp = pair.sampleStamp;
     entry.fingerprint = fingerprint;
-    entry.outputStamp = outputStamp;
+    entry.outputStamp = pair.convertedStamp;
     entries.push_back(std::move(entry));
   }
   {

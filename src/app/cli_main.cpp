@@ -266,6 +266,7 @@ int CommandLine::run(QCoreApplication& app, int argc, char** argv) {
                      report_->warn(path, reason);
                      skippedInput_ = true;
                    });
+  model_->openMirrorAhead();  // the index loads while the folders are walked
   model_->importURLs(paths);
   if (model_->jobs().empty() && !watching_) {
     printErr(QStringLiteral("vexal-cli: no audio files or cue sheets found"));

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <iterator>
 #include <atomic>
+#include <thread>
 
 #include "metadata/metadata_service.h"
 #include "orchestration/mirror_albums.h"
@@ -78,30 +79,42 @@ void BatchRun::checkDrained() {
 
 void BatchRun::decide() {
   if (isCancelled()) return;
-  mirror_ = std::make_shared<LibraryMirror>(pathFromQString(destination_), settings_, mirroring_.options);
-  struct Job {
-    Uuid id;
-    MirrorSource source;
-  };
-  std::vector<Job> work;
-  for (const auto& job : jobs_) work.push_back({job->id(), mirroring_.sources[job->id()]});
+  std::shared_ptr<PreparedMirror> prepared = std::move(mirroring_.prepared);
+  mirror_ = prepared ? prepared->mirror()
+                     : std::make_shared<LibraryMirror>(pathFromQString(destination_), settings_, mirroring_.options);
+  std::vector<MirrorSource> work;  // of jobs_, in order
+  work.reserve(jobs_.size());
+  for (const auto& job : jobs_) work.push_back(mirroring_.sources[job->id()]);
   workerStarted();
-  context_.pool->start([this, mirror = mirror_, work = std::move(work), formats = formats_,
-                        stop = stop_.get_token(), shard = mirroring_.options] {
+  context_.pool->start([this, mirror = mirror_, prepared = std::move(prepared), work = std::move(work),
+                        formats = formats_, stop = stop_.get_token(), shard = mirroring_.options] {
     const auto onWait = [this] {
       QMetaObject::invokeMethod(this, [this] { emit mirrorWaiting(); }, Qt::QueuedConnection);
     };
-    auto opened = mirror->store().open(shard.shardIndex, shard.shardCount, stop, onWait);
-    std::map<Uuid, LibraryMirror::Decision> decisions;
+    auto opened = prepared ? prepared->opened(stop)
+                           : mirror->store().open(shard.shardIndex, shard.shardCount, stop, onWait);
+    std::vector<LibraryMirror::Decision> decided;  // of each job, in order
     if (opened) {
-      for (const Job& job : work) {
-        if (stop.stop_requested()) break;
-        decisions[job.id] = mirror->decide(job.source, formats);
+      // Mostly stat calls and index look-ups, spread over the cores: a library of
+      // 200 000 sources takes seconds. Each thread takes a run of sources in import
+      // (folder) order, so the store's open folders serve it.
+      decided.resize(work.size());
+      const std::size_t threads = std::clamp<std::size_t>(static_cast<std::size_t>(availableCores()), 1,
+                                                          std::max<std::size_t>(1, work.size() / 256));
+      const auto decideRange = [&](std::size_t part) {
+        const std::size_t end = work.size() * (part + 1) / threads;
+        for (std::size_t i = work.size() * part / threads; i < end && !stop.stop_requested(); ++i)
+          decided[i] = mirror->decide(work[i], formats);
+      };
+      {
+        std::vector<std::jthread> helpers;
+        for (std::size_t part = 1; part < threads; ++part) helpers.emplace_back(decideRange, part);
+        decideRange(0);
       }
     }
     QMetaObject::invokeMethod(
         this,
-        [this, decisions = std::move(decisions), error = opened ? QString() : opened.error()]() mutable {
+        [this, decided = std::move(decided), error = opened ? QString() : opened.error()]() mutable {
           workerEnded();
           if (!error.isEmpty()) {
             emit mirrorWarning(QStringLiteral("index of %1 not usable: %2").arg(destination_, error));
@@ -115,20 +128,19 @@ void BatchRun::decide() {
             end();
             return;
           }
-          applyDecisions(std::move(decisions));
+          applyDecisions(std::move(decided));
         },
         Qt::QueuedConnection);
   });
 }
 
-void BatchRun::applyDecisions(std::map<Uuid, LibraryMirror::Decision> decisions) {
-  if (isCancelled()) return;
+void BatchRun::applyDecisions(std::vector<LibraryMirror::Decision> decided) {
+  if (isCancelled() || decided.size() != jobs_.size()) return;
   warnFromStore();
   std::vector<JobPtr> remaining;
-  for (const auto& job : jobs_) {
-    auto found = decisions.find(job->id());
-    if (found == decisions.end()) continue;
-    LibraryMirror::Decision& decision = found->second;
+  for (std::size_t i = 0; i < jobs_.size(); ++i) {
+    const JobPtr& job = jobs_[i];
+    LibraryMirror::Decision& decision = decided[i];
     for (const fs::path& changed : decision.changedByUser) {
       emit mirrorWarning(QStringLiteral("kept %1: it changed since it was converted; the new "
                                         "output goes beside it")
@@ -501,7 +513,11 @@ void BatchRun::report(const std::vector<MirrorAction>& actions) {
 void BatchRun::end() {
   if (ended_ || isCancelled()) return;
   ended_ = true;
-  mirror_.reset();  // ends its journal; its locks go with it
+  if (mirror_) {
+    mirror_->store().close();  // ends its journal, lets other runs in
+    // An index of a large library takes a second to free: not on this thread.
+    context_.pool->start([mirror = std::exchange(mirror_, nullptr)]() mutable { mirror.reset(); });
+  }
   emit finished(completed_, total_);
   checkDrained();
 }

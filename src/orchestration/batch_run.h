@@ -50,6 +50,8 @@ class BatchRun : public QObject {
     bool copyCompanions = false;
     std::unordered_map<Uuid, MirrorSource> sources;  // of every job of the batch
     LibraryMirror::OrphanScope orphans;
+    // Opened before the batch (while its sources were imported), or none.
+    std::shared_ptr<PreparedMirror> prepared;
   };
   struct Context {
     QThreadPool* pool = nullptr;
@@ -86,7 +88,7 @@ class BatchRun : public QObject {
  private:
   void checkDrained();
   void decide();
-  void applyDecisions(std::map<Uuid, LibraryMirror::Decision> decisions);
+  void applyDecisions(std::vector<LibraryMirror::Decision> decided);  // of jobs_, in order
   void preload();
   void plan();
   void startNextJobs();

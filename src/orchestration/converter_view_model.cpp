@@ -296,6 +296,18 @@ void ConverterViewModel::keepShard(int index, int count) {
   });
 }
 
+void ConverterViewModel::openMirrorAhead() {
+  if (!settings_.skipConverted || preparedMirror_) return;
+  QDir().mkpath(outputDirectory_);
+  preparedSettings_ = settings_;
+  preparedMirror_ = std::make_shared<PreparedMirror>(
+      pathFromQString(outputDirectory_), settings_,
+      LibraryMirror::Options{mirrorOptions_.dryRun, mirrorOptions_.shardIndex, mirrorOptions_.shardCount},
+      [this] {
+        QMetaObject::invokeMethod(this, [this] { emit mirrorWaiting(outputDirectory_); }, Qt::QueuedConnection);
+      });
+}
+
 BatchRun::Mirroring ConverterViewModel::mirroringFor(const std::vector<JobPtr>& jobs) const {
   BatchRun::Mirroring mirroring;
   mirroring.enabled = true;
@@ -459,9 +471,10 @@ void ConverterViewModel::startBatch(bool continuesRun) {
         this, [this] { if (activeWorkers_ == 0) emit workersIdle(); }, Qt::QueuedConnection);
   };
   pool_->setMaxThreadCount(std::max(pool_->maxThreadCount(), context.limit + kPreloadThreads));
-  auto* batch = new BatchRun(pending, settings_, outputDirectory_,
-                             settings_.skipConverted ? mirroringFor(pending) : BatchRun::Mirroring{},
-                             std::move(context), this);
+  BatchRun::Mirroring mirroring = settings_.skipConverted ? mirroringFor(pending) : BatchRun::Mirroring{};
+  if (auto prepared = std::exchange(preparedMirror_, nullptr); prepared && settings_ == preparedSettings_)
+    mirroring.prepared = std::move(prepared);
+  auto* batch = new BatchRun(pending, settings_, outputDirectory_, std::move(mirroring), std::move(context), this);
   connect(batch, &BatchRun::finished, this,
           [this, batch](int completed, int total) { onBatchFinished(batch, completed, total); });
   connect(batch, &BatchRun::drained, batch, &QObject::deleteLater);

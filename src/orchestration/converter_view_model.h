@@ -116,6 +116,10 @@ class ConverterViewModel : public QObject {
   // sheet) is never split.
   void keepShard(int index, int count);
   void setMirrorOptions(MirrorOptions options) { mirrorOptions_ = options; }
+  // With "Skip files already converted": takes the destination and reads its index now,
+  // beside the import that follows, for the next batch. Call once the settings, the
+  // destination and the mirror options are final.
+  void openMirrorAhead();
   // What the last mirroring batch did besides converting (removed, copied, adopted).
   const MirrorReport& mirrorReport() const { return mirrorReport_; }
 
@@ -178,6 +182,8 @@ class ConverterViewModel : public QObject {
   int runEarlierJobs_ = 0;           // jobs of the run's earlier batches, all finished
   mutable RunProgress runProgress_;
   MirrorOptions mirrorOptions_;
+  std::shared_ptr<PreparedMirror> preparedMirror_;
+  ConversionSettings preparedSettings_;  // what the prepared mirror was opened for
   MirrorReport mirrorReport_;
   std::unordered_map<Uuid, ConversionJob::ObserverId> observers_;
   std::unordered_map<Uuid, std::string> libraryPaths_;          // of every job imported

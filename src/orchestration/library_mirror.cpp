@@ -15,6 +15,27 @@ bool missingOnDisk(const fs::path& path) {
 
 }  // namespace
 
+PreparedMirror::PreparedMirror(const fs::path& destination, const ConversionSettings& settings,
+                               LibraryMirror::Options options, std::function<void()> onWait)
+    : mirror_(std::make_shared<LibraryMirror>(destination, settings, options)),
+      result_(std::unexpected(QStringLiteral("not opened"))) {
+  thread_ = std::jthread([this, options, onWait = std::move(onWait)](std::stop_token stop) {
+    result_ = mirror_->store().open(options.shardIndex, options.shardCount, stop, onWait);
+  });
+}
+
+PreparedMirror::~PreparedMirror() {
+  thread_.request_stop();
+}
+
+std::expected<LibraryIndex::LoadReport, QString> PreparedMirror::opened(std::stop_token stop) {
+  if (thread_.joinable()) {
+    const std::stop_callback forward(stop, [this] { thread_.request_stop(); });
+    thread_.join();
+  }
+  return result_;
+}
+
 std::string libraryFolderOf(const std::string& libraryPath) {
   const auto slash = libraryPath.rfind('/');
   return slash == std::string::npos ? std::string() : libraryPath.substr(0, slash);

@@ -6,12 +6,16 @@
 
 #include <QString>
 #include <cstdint>
+#include <expected>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <set>
+#include <stop_token>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "model/conversion_error.h"
@@ -136,6 +140,28 @@ class LibraryMirror {
   MirrorStore store_;
   Options options_;
   std::map<OutputFormat, std::string> fingerprints_;
+};
+
+// A mirror opened ahead of its batch, on a thread of its own: the destination taken and
+// its index read while the sources are still being walked (a library of 200 000 files
+// takes seconds for each).
+class PreparedMirror {
+ public:
+  // `onWait` is called on the opening thread while another run holds the destination.
+  PreparedMirror(const std::filesystem::path& destination, const ConversionSettings& settings,
+                 LibraryMirror::Options options, std::function<void()> onWait);
+  PreparedMirror(const PreparedMirror&) = delete;
+  PreparedMirror& operator=(const PreparedMirror&) = delete;
+  ~PreparedMirror();  // stops a wait for the destination and joins
+
+  const std::shared_ptr<LibraryMirror>& mirror() const { return mirror_; }
+  // What MirrorStore::open returned, once it has; `stop` ends a wait for the destination.
+  std::expected<LibraryIndex::LoadReport, QString> opened(std::stop_token stop);
+
+ private:
+  std::shared_ptr<LibraryMirror> mirror_;
+  std::expected<LibraryIndex::LoadReport, QString> result_;
+  std::jthread thread_;
 };
 
 // The folder part of a library path ("Album/CD1/01.flac" -> "Album/CD1"; "" for a name).

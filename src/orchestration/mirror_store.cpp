@@ -76,7 +76,13 @@ MirrorStore::MirrorStore(fs::path destination, bool dryRun)
       tree_(destination_),
       index_(destination_.native()) {}
 
-MirrorStore::~MirrorStore() { index_.close(); }
+MirrorStore::~MirrorStore() { close(); }
+
+void MirrorStore::close() {
+  std::lock_guard lock(mutex_);
+  index_.close();
+  locks_.clear();
+}
 
 std::expected<LibraryIndex::LoadReport, QString> MirrorStore::open(
     int shardIndex, int shardCount, std::stop_token stop, const std::function<void()>& onWait) {
@@ -120,37 +126,49 @@ std::optional<std::uint64_t> MirrorStore::identityOf(std::string_view format, co
   return format == kCompanionFormat ? contentHash(path) : platform::audioIdentity(path);
 }
 
-MirrorStore::Ownership MirrorStore::ownership(const LibraryIndexEntry& entry,
-                                              std::optional<FileStamp>* now) const {
-  const auto slash = entry.output.rfind('/');
-  const std::string parent = slash == std::string::npos ? std::string() : entry.output.substr(0, slash);
-  std::expected<UniqueFd, int> folder = std::unexpected(EBADF);
+std::expected<std::shared_ptr<const UniqueFd>, int> MirrorStore::openFolderOf(
+    const std::string& relative) const {
+  const auto slash = relative.rfind('/');
+  const std::string_view parent =
+      slash == std::string::npos ? std::string_view() : std::string_view(relative).substr(0, slash);
   {
     std::lock_guard lock(folderMutex_);
-    if (folder_ && folderPath_ == parent) folder = UniqueFd(::dup(folder_.get()));
-  }
-  if (!folder || !*folder) {
-    folder = tree_.openParent(entry.output);
-    if (!folder) {
-      if (folder.error() == ENOENT) return Ownership::missing;
-      warn(QStringLiteral("not touching %1: it lies beyond a link or outside the destination")
-               .arg(pathToQString(tree_.absoluteOf(entry.output))));
-      return Ownership::refused;
+    for (const OpenFolder& open : folders_) {
+      struct stat info {};
+      // A folder removed since (no links left) may have been made again under its name.
+      if (open.fd && open.path == parent && ::fstat(open.fd->get(), &info) == 0 && info.st_nlink > 0)
+        return open.fd;
     }
-    std::lock_guard lock(folderMutex_);
-    folderPath_ = parent;
-    folder_ = UniqueFd(::dup(folder->get()));
   }
+  auto folder = tree_.openParent(relative);
+  if (!folder) return std::unexpected(folder.error());  // not cached: reported every time
+  auto shared = std::make_shared<const UniqueFd>(std::move(*folder));
+  std::lock_guard lock(folderMutex_);
+  folders_[nextFolder_] = {std::string(parent), shared};
+  nextFolder_ = (nextFolder_ + 1) % folders_.size();
+  return shared;
+}
+
+MirrorStore::Ownership MirrorStore::ownership(const LibraryIndexEntry& entry,
+                                              std::optional<FileStamp>* now) const {
+  const auto opened = openFolderOf(entry.output);
+  if (!opened) {
+    if (opened.error() == ENOENT) return Ownership::missing;
+    warn(QStringLiteral("not touching %1: it lies beyond a link or outside the destination")
+             .arg(pathToQString(tree_.absoluteOf(entry.output))));
+    return Ownership::refused;
+  }
+  const UniqueFd& folder = **opened;
   const std::string name = fs::path(entry.output).filename().string();
   struct stat info {};
-  if (::fstatat(folder->get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+  if (::fstatat(folder.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
     return errno == ENOENT ? Ownership::missing : Ownership::refused;
   if (!S_ISREG(info.st_mode)) return Ownership::changed;
   const FileStamp stamp = stampFrom(info);
   if (now) *now = stamp;
   if (stamp == entry.outputStamp) return Ownership::asWritten;
   // The stamp moved: only the audio tells whether this is still what Vexal wrote.
-  const auto identity = identityOf(entry.format, DestinationTree::procPath(folder->get(), name));
+  const auto identity = identityOf(entry.format, DestinationTree::procPath(folder.get(), name));
   if (identity && identity == entry.identity) return Ownership::sameAudio;
   if (identity && identity == entry.previousIdentity) return Ownership::interrupted;
   return Ownership::changed;

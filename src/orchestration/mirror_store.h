@@ -7,10 +7,12 @@
 // several workers at once.
 
 #include <QString>
+#include <array>
 #include <cstdint>
 #include <expected>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <stop_token>
@@ -28,6 +30,8 @@ class MirrorStore {
   // A dry run reads the index and the destination and changes neither.
   MirrorStore(std::filesystem::path destination, bool dryRun);
   ~MirrorStore();
+  // Ends this run's journal and lets other runs in; the memory may go later, elsewhere.
+  void close();
 
   // Takes the destination for this run, waiting while another run holds it (`onWait`
   // is called once then): the whole destination, or with `shardCount` > 1 one shard of
@@ -88,11 +92,17 @@ class MirrorStore {
   DestinationTree tree_;
   LibraryIndex index_;
   std::vector<UniqueFd> locks_;
-  // The folder the last ownership check looked in: outputs come in folder order, so most
-  // checks reuse it instead of walking down from the root again.
+  // The folders the last ownership checks looked in: each deciding thread takes outputs
+  // in folder order, so most checks reuse one instead of walking down from the root.
+  struct OpenFolder {
+    std::string path;
+    std::shared_ptr<const UniqueFd> fd;
+  };
+  // The folder holding `relative`, or the errno of opening it.
+  std::expected<std::shared_ptr<const UniqueFd>, int> openFolderOf(const std::string& relative) const;
   mutable std::mutex folderMutex_;
-  mutable std::string folderPath_;
-  mutable UniqueFd folder_;
+  mutable std::array<OpenFolder, 8> folders_;
+  mutable std::size_t nextFolder_ = 0;
   mutable std::mutex mutex_;  // the index
   mutable std::mutex warningsMutex_;
   mutable std::vector<QString> warnings_;

@@ -69,8 +69,12 @@ QString pathToQString(const std::filesystem::path& path) {
   for (std::size_t i = 0; i < bytes.size();) {
     char32_t codePoint = 0;
     if (const std::size_t length = decodeUtf8(std::string_view(bytes).substr(i), codePoint); length > 0) {
-      const char32_t one[1] = {codePoint};
-      text += QString::fromUcs4(one, 1);
+      if (QChar::requiresSurrogates(codePoint)) {
+        text += QChar(QChar::highSurrogate(codePoint));
+        text += QChar(QChar::lowSurrogate(codePoint));
+      } else {
+        text += QChar(static_cast<char16_t>(codePoint));
+      }
       i += length;
     } else {
       text += QChar(static_cast<char16_t>(kEscapeBase + static_cast<unsigned char>(bytes[i++])));
