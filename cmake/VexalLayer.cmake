@@ -22,9 +22,14 @@ function(vexal_layer name)
   endif()
 endfunction()
 
-# One test executable per layer, run through CTest.
+# One test executable per layer, run through CTest: by default as SHARDS processes that
+# each run a share of its tests (gtest sharding), as a process per test costs more than
+# most tests do; with VEXAL_TEST_PER_CASE one CTest test per test case (`ctest -R Name`).
 function(vexal_test_suite name)
-  cmake_parse_arguments(ARG "QT" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "QT" "SHARDS" "DEPS" ${ARGN})
+  if(NOT ARG_SHARDS)
+    set(ARG_SHARDS 1)
+  endif()
   file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
   if(NOT sources)
     return()
@@ -37,6 +42,18 @@ function(vexal_test_suite name)
   else()
     target_link_libraries(${name}_tests PRIVATE GTest::gmock_main)
   endif()
-  gtest_discover_tests(${name}_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-                       PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VEXAL_TEST_MODE=1" TIMEOUT 300)
+  set(environment "QT_QPA_PLATFORM=offscreen;VEXAL_TEST_MODE=1")
+  if(VEXAL_TEST_PER_CASE)
+    gtest_discover_tests(${name}_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                         PROPERTIES ENVIRONMENT "${environment}" TIMEOUT 300)
+    return()
+  endif()
+  math(EXPR last "${ARG_SHARDS} - 1")
+  foreach(shard RANGE ${last})
+    math(EXPR number "${shard} + 1")
+    set(test ${name}_tests.${number}of${ARG_SHARDS})
+    add_test(NAME ${test} COMMAND ${name}_tests --gtest_brief=1)
+    set_tests_properties(${test} PROPERTIES TIMEOUT 300 ENVIRONMENT
+                         "${environment};GTEST_TOTAL_SHARDS=${ARG_SHARDS};GTEST_SHARD_INDEX=${shard}")
+  endforeach()
 endfunction()
