@@ -103,7 +103,7 @@ ScratchDir::ScratchDir() {
 }
 
 ScratchDir::~ScratchDir() {
-  if (std::getenv("VEXAL_BENCH_KEEP")) return;
+  if (std::getenv("VEXAL_BENCH_KEEP")) return;  // left for a profiler to run over again
   std::error_code ignored;
   std::filesystem::remove_all(path_, ignored);
 }

@@ -91,7 +91,7 @@ cue_split_rows() {
 
 # A second `--sync` over an unchanged library of 10 000 files: nothing to convert.
 sync_row() {
-  "$bench/orchestration/sync_bench" 10000 "$cli" >"$scratch/sync"
+  "$bench/orchestration/sync_bench" 10000 100 "$cli" >"$scratch/sync"
   awk '/^second run/ { for (i = 1; i <= NF; i++) { if ($i == "wall") wall = $(i + 1); if ($i == "CPU") cpu = $(i + 1) } }
        END { printf "| second --sync, 10 000 unchanged files (goal < 3 s) | %.2f | | | %.2f | | | |\n", wall, cpu }' \
     "$scratch/sync"
