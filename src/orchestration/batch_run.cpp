@@ -100,7 +100,7 @@ void BatchRun::decide() {
       // (folder) order, so the store's open folders serve it.
       decided.resize(work.size());
       const std::size_t threads = std::clamp<std::size_t>(static_cast<std::size_t>(availableCores()), 1,
-                                                          std::max<std::size_t>(1, work.size() / 256));
+                                                          std::max<std::size_t>(1, work.size() / 2));
       const auto decideRange = [&](std::size_t part) {
         const std::size_t end = work.size() * (part + 1) / threads;
         for (std::size_t i = work.size() * part / threads; i < end && !stop.stop_requested(); ++i)
