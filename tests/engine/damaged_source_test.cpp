@@ -15,11 +15,6 @@ namespace {
 
 using test::InputKind;
 
-std::string readBytes(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 // Damage done to a good file's bytes.
 using Damage = std::function<void(std::string&)>;
 
@@ -89,7 +84,7 @@ class DamagedSourceTest : public ::testing::TestWithParam<DamageCase> {
     const double rate = test::requires48k(param.kind) ? 48000.0 : 44100.0;
     const auto good = test::writeAudio(dir_.path(), "good", test::noise(rate, 2, param.seconds, -3.0), param.kind);
     const auto path = dir_ / ("damaged." + test::extensionFor(param.kind));
-    std::string bytes = readBytes(good);
+    std::string bytes = test::readText(good);
     param.damage(bytes);
     std::ofstream(path, std::ios::binary) << bytes;
     return path;

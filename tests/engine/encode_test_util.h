@@ -1,19 +1,9 @@
 #pragma once
 
-// Helpers shared by the encoder tests: a raw look into MP3 frames, a full tag record and
-// a disk that fills up mid-file.
-
-#include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
+// Helpers shared by the encoder tests: a raw look into MP3 frames and a full tag record.
 
 #include <cstdint>
 #include <cstring>
-#include <filesystem>
-#include <functional>
-#include <string>
 #include <vector>
 
 #include "engine/audio_processor.h"
@@ -65,21 +55,6 @@ inline AudioMetadata fullMetadata() {
   m.composer = "A. Composer";
   m.artwork = pngImage();
   return m;
-}
-
-// The exit code of `body` run in a child that may write at most `limitBytes` to a file
-// (a disk filling up mid-file); -1 when the child did not exit.
-inline int exitCodeOnFullDisk(const std::function<int()>& body, rlim_t limitBytes = 16 * 1024) {
-  const pid_t child = fork();
-  if (child == 0) {
-    signal(SIGXFSZ, SIG_IGN);
-    const rlimit limit{limitBytes, limitBytes};
-    setrlimit(RLIMIT_FSIZE, &limit);
-    _exit(body());
-  }
-  int status = 0;
-  if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
-  return WEXITSTATUS(status);
 }
 
 }  // namespace vexal::test

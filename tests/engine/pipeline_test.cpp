@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
 #include <iterator>
 
 #include "encode_test_util.h"
@@ -36,6 +35,18 @@ Outcome convert(const std::filesystem::path& source, const std::filesystem::path
                                        stop.get_token(), nullptr, &run.tally);
   return run;
 }
+
+// The error kind of a conversion on a disk that fills up after `limitBytes` (100: none).
+int kindOnFullDisk(const std::filesystem::path& source, const std::filesystem::path& output, OutputFormat format,
+                   int threads, std::uint64_t limitBytes = 16 * 1024) {
+  return test::exitCodeOnFullDisk(
+      [&] {
+        const auto result = convert(source, output, format, threads).result;
+        return result ? 100 : static_cast<int>(result.error().kind());
+      },
+      limitBytes);
+}
+constexpr int kWriteFailed = static_cast<int>(ConversionError::Kind::extAudioFileError);
 
 class PipelinedConversion : public ::testing::TestWithParam<OutputFormat> {
  protected:
@@ -80,23 +91,15 @@ TEST_F(PipelinedConversion, FailuresEndBothThreads) {
   auto bytes = test::readBytes(source);
   for (std::size_t i = bytes.size() / 2; i < bytes.size() * 3 / 4; ++i) bytes[i] = static_cast<unsigned char>(i * 7);
   const auto damaged = dir_ / "damaged.flac";
-  std::ofstream(damaged, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::ssize(bytes));
+  test::writeBytes(damaged, bytes);
   const Outcome broken = convert(damaged, dir_ / "broken", OutputFormat::mp3, 2);
   ASSERT_FALSE(broken.result);
   EXPECT_EQ(broken.result.error().kind(), ConversionError::Kind::sourceDamaged);
   EXPECT_EQ(broken.result.error(), convert(damaged, dir_ / "one", OutputFormat::mp3, 1).result.error());
   EXPECT_GT(broken.progress.size(), 2u);  // the chunks before the damage were encoded
 
-  for (const auto& [format, expected] :
-       {std::pair{OutputFormat::mp3, ConversionError::Kind::extAudioFileError},
-        std::pair{OutputFormat::opus, ConversionError::Kind::extAudioFileError},
-        std::pair{OutputFormat::vorbis, ConversionError::Kind::extAudioFileError},
-        std::pair{OutputFormat::wav, ConversionError::Kind::extAudioFileError}}) {
-    EXPECT_EQ(test::exitCodeOnFullDisk([&] {
-                const auto full = convert(source, dir_ / "full", format, 2).result;
-                return full ? 100 : static_cast<int>(full.error().kind());
-              }),
-              static_cast<int>(expected));
+  for (const auto format : {OutputFormat::mp3, OutputFormat::opus, OutputFormat::vorbis, OutputFormat::wav}) {
+    EXPECT_EQ(kindOnFullDisk(source, dir_ / "full", format, 2), kWriteFailed) << rawValue(format);
   }
 }
 
@@ -122,13 +125,7 @@ TEST(OutputClose, AFailedCloseFailsTheConversion) {
   test::TempDir dir;
   const auto source = test::writeAudio(dir.path(), "source", test::noise(48000, 1, 0.05, -3.0),
                                        test::InputKind::flac16);
-  const int kind = test::exitCodeOnFullDisk(
-      [&] {
-        const auto result = convert(source, dir / "short.opus", OutputFormat::opus, 1).result;
-        return result ? 100 : static_cast<int>(result.error().kind());
-      },
-      512);
-  EXPECT_EQ(kind, static_cast<int>(ConversionError::Kind::extAudioFileError));
+  EXPECT_EQ(kindOnFullDisk(source, dir / "short.opus", OutputFormat::opus, 1, 512), kWriteFailed);
 }
 
 }  // namespace

@@ -1,8 +1,4 @@
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <fstream>
@@ -210,28 +206,17 @@ TEST_F(WriterTest, AFullDiskFailsTheWriteOrClose) {
   // A long file fails while writing; a short one sits in the output buffer until the
   // close, which alone can see the disk refuse it.
   for (const auto& [seconds, limitBytes] : {std::pair{2.0, 16 * 1024}, std::pair{0.02, 256}}) {
-  SCOPED_TRACE(seconds);
-  const std::vector<float> samples = test::render(test::noise(44100, 2, seconds, -3));
-  for (const auto& [type, formatId] :
-       {std::pair{FileType::wave, FormatID::kLinearPCM}, std::pair{FileType::flac, FormatID::kFLAC},
-        std::pair{FileType::m4a, FormatID::kALAC}, std::pair{FileType::m4a, FormatID::kAAC}}) {
-    const StreamDescription destination = destinationFor(type, formatId, 44100, 2);
-    EXPECT_NE(writeFile("/dev/full", type, destination, samples), kNoError) << static_cast<std::uint32_t>(type);
-    if (formatId == FormatID::kALAC) continue;
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      signal(SIGXFSZ, SIG_IGN);
-      const rlimit limit{static_cast<rlim_t>(limitBytes), static_cast<rlim_t>(limitBytes)};  // below each file's size
-      setrlimit(RLIMIT_FSIZE, &limit);
-      _exit(writeFile(dir_ / "limited", type, destination, samples) != kNoError ? 0 : 1);
+    const std::vector<float> samples = test::render(test::noise(44100, 2, seconds, -3));
+    for (const auto& [type, formatId] :
+         {std::pair{FileType::wave, FormatID::kLinearPCM}, std::pair{FileType::flac, FormatID::kFLAC},
+          std::pair{FileType::m4a, FormatID::kALAC}, std::pair{FileType::m4a, FormatID::kAAC}}) {
+      SCOPED_TRACE(std::to_string(seconds) + " s, format " + std::to_string(formatId));
+      const StreamDescription destination = destinationFor(type, formatId, 44100, 2);
+      EXPECT_NE(writeFile("/dev/full", type, destination, samples), kNoError);
+      if (formatId == FormatID::kALAC) continue;
+      const auto written = [&] { return writeFile(dir_ / "limited", type, destination, samples) == kNoError; };
+      EXPECT_EQ(test::exitCodeOnFullDisk(written, limitBytes), 0) << "a truncated file was reported as written";
     }
-    int result = 0;
-    ASSERT_EQ(waitpid(child, &result, 0), child);
-    ASSERT_TRUE(WIFEXITED(result));
-    EXPECT_EQ(WEXITSTATUS(result), 0) << "a truncated file was reported as written, type "
-                                      << static_cast<std::uint32_t>(type);
-  }
   }
 }
 

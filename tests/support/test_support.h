@@ -96,9 +96,14 @@ const std::vector<std::uint8_t>& jpegImage();
 std::vector<std::pair<std::string, std::string>> ffmpegTags(const std::filesystem::path& path);
 std::vector<std::string> ffmpegPictureKinds(const std::filesystem::path& path);
 
-// Whole files as bytes.
+// Whole files as bytes, or as one string.
 std::vector<std::uint8_t> readBytes(const std::filesystem::path& path);
+std::string readText(const std::filesystem::path& path);
 void writeBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
+
+// The exit code of `body` run in a child that may write at most `limitBytes` to a file
+// (a disk filling up mid-file); -1 when the child did not exit.
+int exitCodeOnFullDisk(const std::function<int()>& body, std::uint64_t limitBytes = 16 * 1024);
 
 // The signal's samples as a lossless file of `kind` stores them (rounded to its bits).
 std::vector<float> quantised(const Signal& signal, int bits);
