@@ -36,11 +36,6 @@ std::filesystem::path noiseSource(const test::TempDir& dir, std::int64_t frames)
                           InputKind::wav16);
 }
 
-std::string readText(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 std::uint32_t le(const std::string& bytes, std::size_t at, int width) {
   std::uint32_t value = 0;
   for (int b = width - 1; b >= 0; --b) value = value << 8 | static_cast<unsigned char>(bytes[at + b]);
@@ -111,9 +106,9 @@ TEST(ConversionTest, CueRangeConvertsExactlyItsSourceFrames) {
   EXPECT_TRUE(std::equal(out.samples.begin(), out.samples.end(), expected.begin() + 441000 * 2));
 }
 
-// WAV keeps 24-bit samples as 24-bit little-endian integers (6 bytes a stereo frame); a
-// range of no frames is refused.
-TEST(ConversionTest, WavIs24BitLittleEndianAndEmptyRangesAreRefused) {
+// WAV keeps 24-bit samples as 24-bit little-endian integers (6 bytes a stereo frame) and
+// labels surround speakers; a range of no frames is refused.
+TEST(ConversionTest, WavHeadersAndEmptyRanges) {
   test::TempDir dir;
   // One known sample value: 0x123456 / 2^23 on both channels of the first frame.
   const float value = static_cast<float>(0x123456) / 8388608.0f;
@@ -123,7 +118,7 @@ TEST(ConversionTest, WavIs24BitLittleEndianAndEmptyRangesAreRefused) {
       InputKind::wav24);
 
   ASSERT_TRUE(convertFile(source, dir / "out.wav", OutputFormat::wav, plainSettings()));
-  const std::string wav = readText(dir / "out.wav");
+  const std::string wav = test::readText(dir / "out.wav");
   const auto fmt = wav.find("fmt ");
   ASSERT_NE(fmt, std::string::npos);
   const bool extensible = le(wav, fmt + 8, 2) == 0xFFFE;
@@ -135,6 +130,18 @@ TEST(ConversionTest, WavIs24BitLittleEndianAndEmptyRangesAreRefused) {
   EXPECT_EQ(le(wav, data + 4, 4), 600u);
   EXPECT_EQ(le(wav, data + 8, 3), 0x123456u);
   EXPECT_EQ(test::decodeFile(dir / "out.wav").samples[0], value);
+
+  // Surround outputs are WAVE_FORMAT_EXTENSIBLE with their speakers' mask (5.1 and 7.1).
+  for (const auto& [channels, mask] : {std::pair{6u, 0x3Fu}, std::pair{8u, 0x63Fu}}) {
+    const auto name = std::to_string(channels);
+    const auto surround =
+        test::writeAudio(dir.path(), name, test::noise(44100, channels, 0.1, -6.0), InputKind::wav24);
+    ASSERT_TRUE(convertFile(surround, dir / ("out" + name + ".wav"), OutputFormat::wav, plainSettings()));
+    const std::string bytes = test::readText(dir / ("out" + name + ".wav"));
+    const auto at = bytes.find("fmt ");
+    EXPECT_EQ(le(bytes, at + 8, 2), 0xFFFEu) << channels;
+    EXPECT_EQ(le(bytes, at + 28, 4), mask) << channels;
+  }
 
   // Ranges without audio (empty, or past the end) are refused, and nothing is written.
   for (const auto& [start, end] : {std::pair{50, 50}, std::pair{60, 40}, std::pair{100, 200}}) {
@@ -157,7 +164,7 @@ TEST_P(BrokenSourceTest, FailsAsUnreadable) {
   test::TempDir dir;
   const auto good = noiseSource(dir, 44100);
   if (GetParam().name != "missing") {
-    std::ofstream(dir / "bad.wav", std::ios::binary) << GetParam().make(readText(good));
+    std::ofstream(dir / "bad.wav", std::ios::binary) << GetParam().make(test::readText(good));
   }
 
   const auto result = convertFile(dir / "bad.wav", dir / "out.flac", OutputFormat::flac, plainSettings());

@@ -142,31 +142,5 @@ TEST_P(SurroundOrderTest, EveryChannelKeepsItsTone) {
 INSTANTIATE_TEST_SUITE_P(Formats, SurroundOrderTest, ::testing::Values(OutputFormat::vorbis, OutputFormat::opus),
                          [](const auto& info) { return std::string(rawValue(info.param)); });
 
-// The payload of the first chunk called `id` in a RIFF file (a plain search:
-// these headers come first and are short).
-std::vector<unsigned char> chunk(const std::filesystem::path& path, const std::string& id) {
-  const auto bytes = test::readBytes(path);
-  const auto at = std::search(bytes.begin(), bytes.end(), id.begin(), id.end());
-  if (at == bytes.end() || bytes.end() - at < 8) return {};
-  return {at + 8, bytes.end()};
-}
-
-// Surround outputs are labelled with their speakers: WAV in WAVE_FORMAT_EXTENSIBLE with
-// the channel mask (5.1 and 7.1; AIFF takes the same layout).
-TEST(EncoderLimits, SurroundLayoutsAreWritten) {
-  test::TempDir dir;
-  for (const auto& [channels, mask] : {std::pair{6u, 0x3Fu}, std::pair{8u, 0x63Fu}}) {
-    SCOPED_TRACE(channels);
-    const auto source = test::writeAudio(dir.path(), "surround" + std::to_string(channels),
-                                         test::noise(44100, channels, kTableSeconds, -6.0), InputKind::wav24);
-    const auto output = dir / ("out" + std::to_string(channels) + ".wav");
-    ASSERT_TRUE(AudioProcessor::convert(source, output, OutputFormat::wav, plainSettings(OutputFormat::wav), {}, {}, {}));
-    const auto fmt = chunk(output, "fmt ");
-    ASSERT_GE(fmt.size(), 24u);
-    EXPECT_EQ(fmt[0] | fmt[1] << 8, 0xFFFE);  // WAVE_FORMAT_EXTENSIBLE
-    EXPECT_EQ(static_cast<std::uint32_t>(fmt[20] | fmt[21] << 8 | fmt[22] << 16 | fmt[23] << 24), mask);
-  }
-}
-
 }  // namespace
 }  // namespace vexal

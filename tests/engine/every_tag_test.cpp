@@ -1,7 +1,5 @@
-// A library tagged by a tagger converts without losing a property: sources in FLAC, MP3
-// (ID3v2.4), M4A and Opus carrying sort names, MusicBrainz identifiers, lyrics, totals,
-// a full date and a key no tagger standardised, into every format that holds tags, read
-// back through TagLib and through FFmpeg's demuxers; typed pictures; the cover options; and source
+// Tags carried through a conversion: every property a tagger writes, read back through
+// TagLib and FFmpeg's demuxers; the record each format keeps; typed pictures; and source
 // gain values only where the output's level is the source's.
 
 #include <gtest/gtest.h>
@@ -15,10 +13,13 @@
 #include <taglib/xiphcomment.h>
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 
+#include "encode_test_util.h"
 #include "engine/audio_processor.h"
 #include "metadata/metadata_service.h"
+#include "platform/logging.h"
 #include "platform/media_assets.h"
 #include "support/test_support.h"
 
@@ -256,6 +257,60 @@ TEST_P(PictureTest, ThreePicturesKeepTheirTypes) {
 
 INSTANTIATE_TEST_SUITE_P(Formats, PictureTest,
                          testing::Values(OutputFormat::flac, OutputFormat::mp3, OutputFormat::opus),
+                         [](const auto& info) { return std::string(rawValue(info.param)); });
+
+// The record of a FLAC source in every output format: whole where the format holds tags
+// (two artists and genres as repeated comments where it takes several values, else
+// joined), nothing in WAV and AIFF, with preserveMetadata off or for a record without
+// content. A tag rewrite keeps the audio whole and logs nothing.
+class RecordTest : public testing::TestWithParam<OutputFormat> {
+ protected:
+  // A full record with a front cover, or only a genre and a year: no record's content.
+  std::filesystem::path convert(bool full, bool preserve) {
+    const auto source =
+        full ? flacWithPictures(dir_.path(), {{TagPicture::kFrontCover, "", test::pngImage()}},
+                                {{"TITLE", {"Fl\xC3\xBCgel"}}, {"ARTIST", {"First", "Zw\xC3\xB6lf"}},
+                                 {"ALBUM", {"Generated Signals"}}, {"ALBUMARTIST", {"Various Testers"}},
+                                 {"TRACKNUMBER", {"3"}}, {"TRACKTOTAL", {"12"}}, {"DISCNUMBER", {"2"}},
+                                 {"GENRE", {"Rock", "Pop"}}, {"DATE", {"1997-05-17"}},
+                                 {"COMPOSER", {"A. Composer"}}})
+             : flacWithPictures(dir_.path(), {}, {{"GENRE", {"Rock"}}, {"DATE", {"2004"}}});
+    auto settings = settingsFor(GetParam());
+    settings.preserveMetadata = preserve;
+    std::vector<std::string> logged;
+    const auto previous = platform::setLogSink(
+        [&](platform::LogCategory, platform::LogLevel, std::string_view line) { logged.emplace_back(line); });
+    const auto output = convertInto(source, dir_.path(), GetParam(), settings);
+    platform::setLogSink(previous);
+    EXPECT_TRUE(logged.empty()) << logged.front();
+    const auto decoded = test::decodeFile(output);
+    EXPECT_EQ(decoded.frames(), std::llround(0.5 * decoded.sampleRate));
+    return output;
+  }
+
+  test::TempDir dir_;
+};
+
+TEST_P(RecordTest, CarriesEveryFieldTheFormatTakes) {
+  AudioMetadata record = test::fullMetadata();
+  record.title = "Fl\xC3\xBCgel";
+  record.artist = "First; Zw\xC3\xB6lf";
+  record.genre = "Rock; Pop";
+  record.date = "1997-05-17";
+  const auto output = convert(true, true);
+  const bool tagless = GetParam() == OutputFormat::wav || GetParam() == OutputFormat::aiff;
+  EXPECT_EQ(MetadataService::readMetadata(output), tagless ? AudioMetadata{} : record);
+  if (tagless) return;
+  const TagLib::FileRef file(output.c_str());
+  EXPECT_EQ(file.file()->properties()["ARTIST"].size(), holdsTotalsApart(GetParam()) ? 2u : 1u);
+}
+
+TEST_P(RecordTest, WritesNothingWhenOffOrEmpty) {
+  EXPECT_EQ(MetadataService::readMetadata(convert(true, false)), AudioMetadata{});
+  EXPECT_EQ(MetadataService::readMetadata(convert(false, true)), AudioMetadata{});
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, RecordTest, testing::ValuesIn(kAllOutputFormats),
                          [](const auto& info) { return std::string(rawValue(info.param)); });
 
 // Source gain values describe the source's level: kept while nothing changes it, gone
