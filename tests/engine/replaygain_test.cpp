@@ -6,7 +6,6 @@
 #include <taglib/tpropertymap.h>
 
 #include <cmath>
-#include <fstream>
 #include <regex>
 
 #include "engine/audio_processor.h"
@@ -33,15 +32,15 @@ std::string gainField(const std::filesystem::path& path, std::string name) {
   return ref.file()->properties()[name].toString().to8Bit(true);
 }
 
-class ReplayGainTags : public testing::TestWithParam<std::pair<OutputFormat, const char*>> {};
+class ReplayGainTags : public testing::TestWithParam<OutputFormat> {};
 
 // A stereo 1 kHz tone at -18 dBFS reads -18 LUFS: ReplayGain 0 dB, R128 -5 dB.
 TEST_P(ReplayGainTags, TrackValuesOfAMinus18LufsTone) {
-  const auto [format, extension] = GetParam();
+  const auto format = GetParam();
   test::TempDir dir;
   const double rate = format == OutputFormat::opus ? 48000 : 44100;
   const auto source = test::writeAudio(dir.path(), "tone", test::sine(rate, 2, 0.8, 1000, -18), test::InputKind::wav16);
-  const auto output = dir / (std::string("out.") + extension);
+  const auto output = dir / ("out." + std::string(fileExtension(format)));
   ConversionSettings settings;
   settings.enabledFormats = {format};
   settings.writeReplayGain = true;
@@ -56,8 +55,7 @@ TEST_P(ReplayGainTags, TrackValuesOfAMinus18LufsTone) {
     ASSERT_TRUE(std::regex_match(r128, std::regex("-?[0-9]+"))) << r128;
     EXPECT_NEAR(std::stoi(r128) / 256.0, -23.0 - measured, 0.1);
     EXPECT_EQ(gainField(output, "REPLAYGAIN_TRACK_GAIN"), "");
-    std::ifstream in(output, std::ios::binary);
-    const std::string bytes{std::istreambuf_iterator<char>(in), {}};
+    const std::string bytes = test::readText(output);
     EXPECT_EQ(bytes.substr(bytes.find("OpusHead") + 16, 2), std::string(2, '\0'));  // output gain
     return;
   }
@@ -71,22 +69,24 @@ TEST_P(ReplayGainTags, TrackValuesOfAMinus18LufsTone) {
   EXPECT_NEAR(std::stod(peak), std::pow(10.0, test::peakDbfs(test::decodeFile(output)) / 20.0), 1e-6);
 }
 
+std::string formatName(const testing::TestParamInfo<OutputFormat>& info) { return std::string(rawValue(info.param)); }
+
 INSTANTIATE_TEST_SUITE_P(Formats, ReplayGainTags,
-                         testing::Values(std::pair{OutputFormat::flac, "flac"}, std::pair{OutputFormat::alac, "m4a"},
-                                         std::pair{OutputFormat::aac, "m4a"}, std::pair{OutputFormat::mp3, "mp3"},
-                                         std::pair{OutputFormat::vorbis, "ogg"}, std::pair{OutputFormat::opus, "opus"}));
+                         testing::Values(OutputFormat::flac, OutputFormat::alac, OutputFormat::aac, OutputFormat::mp3,
+                                         OutputFormat::vorbis, OutputFormat::opus),
+                         formatName);
 
 // Track gain as the file plays. At 64 kbit/s each codec drops treble of white noise
 // that K-weighting counts, so the source's loudness would be wrong by tenths of a dB;
 // the decode that measured it is handed on for verification.
-class DecodedGain : public testing::TestWithParam<std::pair<OutputFormat, const char*>> {};
+class DecodedGain : public testing::TestWithParam<OutputFormat> {};
 
 TEST_P(DecodedGain, LossyGainAndPeakOfTheDecodedOutput) {
-  const auto [format, extension] = GetParam();
+  const auto format = GetParam();
   test::TempDir dir;
   const double rate = format == OutputFormat::opus ? 48000 : 44100;
   const auto source = test::writeAudio(dir.path(), "noise", test::noise(rate, 2, 3.0, -10), test::InputKind::wav16);
-  const auto output = dir / (std::string("out.") + extension);
+  const auto output = dir / ("out." + std::string(fileExtension(format)));
   ConversionSettings settings;
   settings.enabledFormats = {format};
   settings.writeReplayGain = true;
@@ -108,9 +108,8 @@ TEST_P(DecodedGain, LossyGainAndPeakOfTheDecodedOutput) {
 }
 
 INSTANTIATE_TEST_SUITE_P(At64k, DecodedGain,
-                         testing::Values(std::pair{OutputFormat::aac, "m4a"}, std::pair{OutputFormat::mp3, "mp3"},
-                                         std::pair{OutputFormat::vorbis, "ogg"}, std::pair{OutputFormat::opus, "opus"}),
-                         [](const auto& info) { return std::string(rawValue(info.param.first)); });
+                         testing::Values(OutputFormat::aac, OutputFormat::mp3, OutputFormat::vorbis, OutputFormat::opus),
+                         formatName);
 
 }  // namespace
 }  // namespace vexal

@@ -20,22 +20,12 @@ void writeBytes(const std::filesystem::path& path, const QByteArray& bytes) {
   ASSERT_EQ(file.write(bytes), bytes.size());
 }
 
-std::vector<double> startTimes(const CueSheet& sheet) {
-  std::vector<double> times;
-  for (const auto& track : sheet.tracks) times.push_back(track.startTime);
-  return times;
-}
-
-std::vector<QString> fileNames(const CueSheet& sheet) {
-  std::vector<QString> names;
-  for (const auto& file : sheet.files) names.push_back(file.name);
-  return names;
-}
-
-std::vector<std::size_t> trackFiles(const CueSheet& sheet) {
-  std::vector<std::size_t> files;
-  for (const auto& track : sheet.tracks) files.push_back(track.file);
-  return files;
+// One member of every element: each track's start time, each file's name.
+template <typename Element, typename Member>
+std::vector<Member> each(const std::vector<Element>& elements, Member Element::*member) {
+  std::vector<Member> values;
+  for (const auto& element : elements) values.push_back(element.*member);
+  return values;
 }
 
 TEST(CueSheetParse, AlbumWithThreeTracks) {
@@ -55,11 +45,11 @@ TEST(CueSheetParse, AlbumWithThreeTracks) {
       "  TRACK 03 AUDIO\r\n"
       "\tINDEX 01 06:42:00\r\n");
   ASSERT_TRUE(sheet) << sheet.error().errorDescription().toStdString();
-  EXPECT_THAT(fileNames(*sheet), ::testing::ElementsAre("Long Night.wav"));
+  EXPECT_THAT(each(sheet->files, &CueFile::name), ::testing::ElementsAre("Long Night.wav"));
   EXPECT_EQ(sheet->albumTitle, "Long Night");
   EXPECT_EQ(sheet->albumPerformer, "The Band");
   ASSERT_EQ(sheet->tracks.size(), 3u);
-  EXPECT_THAT(startTimes(*sheet), ::testing::ElementsAre(0.0, ::testing::DoubleEq(185.4), 402.0));
+  EXPECT_THAT(each(sheet->tracks, &CueTrack::startTime), ::testing::ElementsAre(0.0, ::testing::DoubleEq(185.4), 402.0));
   EXPECT_EQ(sheet->tracks[0].title, "Dusk");
   EXPECT_FALSE(sheet->tracks[0].performer);
   EXPECT_EQ(sheet->tracks[1].performer, "Guest");
@@ -111,9 +101,9 @@ TEST(CueSheetParse, EachTrackBelongsToTheFileOfItsIndex) {
       "    INDEX 00 00:00:00\r\n"
       "    INDEX 01 00:02:00\r\n");
   ASSERT_TRUE(sheet);
-  EXPECT_THAT(fileNames(*sheet), ::testing::ElementsAre("01 One.wav", "02.flac", "03.wav"));
-  EXPECT_THAT(trackFiles(*sheet), ::testing::ElementsAre(0u, 1u, 1u, 2u));
-  EXPECT_THAT(startTimes(*sheet), ::testing::ElementsAre(0.0, 0.0, 120.0, 2.0));
+  EXPECT_THAT(each(sheet->files, &CueFile::name), ::testing::ElementsAre("01 One.wav", "02.flac", "03.wav"));
+  EXPECT_THAT(each(sheet->tracks, &CueTrack::file), ::testing::ElementsAre(0u, 1u, 1u, 2u));
+  EXPECT_THAT(each(sheet->tracks, &CueTrack::startTime), ::testing::ElementsAre(0.0, 0.0, 120.0, 2.0));
   EXPECT_EQ(sheet->genre, "Hard Rock");
   EXPECT_EQ(sheet->date, "2004-05-17");
   EXPECT_EQ(sheet->discNumber, 2);
