@@ -337,21 +337,6 @@ TEST_F(ReaderTest, ExtremeRatesAndManyChannelsDecodeAsIs) {
   }
 }
 
-TEST_F(ReaderTest, ResamplingKeepsDurationAndPitch) {
-  const test::Signal signal = test::sine(44100, 2, 2.0, 1000, -6);
-  for (const InputKind kind : {InputKind::flac24, InputKind::mp3}) {
-    const test::DecodedAudio resampled = readAs(write(signal, kind), 48000, 2);
-    EXPECT_NEAR(static_cast<double>(resampled.frames()), 96000.0, 2.0) << test::nameOf(kind);
-    EXPECT_NEAR(test::frequencyOf(resampled, 0), 1000.0, 0.5) << test::nameOf(kind);
-    // A -6 dBFS peak sine has an RMS level of -9.03 dBFS.
-    EXPECT_NEAR(test::rmsDbfs(resampled), -9.03, kind == InputKind::mp3 ? 0.6 : 0.1);
-  }
-  // And down again, to a rate that does not divide evenly.
-  const test::DecodedAudio down = readAs(write(test::sine(48000, 1, 1.0, 1000, -6)), 22050, 1);
-  EXPECT_NEAR(static_cast<double>(down.frames()), 22050.0, 2.0);
-  EXPECT_NEAR(test::frequencyOf(down), 1000.0, 0.5);
-}
-
 TEST_F(ReaderTest, MonoToStereoDuplicatesAndStereoToMonoAverages) {
   const test::Signal mono = test::noise(44100, 1, 0.3, -6, 2);
   const test::Signal two = test::noise(44100, 2, 0.3, -6, 3);
