@@ -52,7 +52,7 @@ class Batch : public testing::Test {
   }
 
   bool runToEnd() {
-    return waitFor([this] { return !model.isConverting() && model.activeWorkerCount() == 0; });
+    return test::waitForBatch(model);
   }
 
   std::vector<fs::path> outputFiles() const {
@@ -396,7 +396,7 @@ TEST_P(NotUtf8Source, ConvertsAndKeepsItsBytes) {
   ASSERT_EQ(model.jobs().size(), 1u);
   EXPECT_EQ(model.jobs()[0]->sourceURL(), source);
   if (!model.isConverting()) model.startConversion();
-  ASSERT_TRUE(waitFor([&] { return !model.isConverting() && model.activeWorkerCount() == 0; }, 60'000));
+  ASSERT_TRUE(test::waitForBatch(model, 60'000));
   model.watchFolderService().stopWatching();
   const auto& job = *model.jobs()[0];
   ASSERT_EQ(job.status().kind(), ConversionStatus::Kind::completed) << job.status().text();

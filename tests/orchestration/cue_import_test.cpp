@@ -80,7 +80,7 @@ class CueBatch : public Import {
     settings.enabledFormats = std::move(formats);
     model.setSettings(settings);
     model.startConversion();
-    ASSERT_TRUE(test::waitFor([this] { return !model.isConverting() && model.activeWorkerCount() == 0; }));
+    ASSERT_TRUE(test::waitForBatch(model));
   }
 };
 
