@@ -38,7 +38,7 @@ class EndOfBatch : public WindowTest {
   }
   void run() {
     QTest::mouseClick(window_->convertBar()->convertButton(), Qt::LeftButton);
-    ASSERT_TRUE(waitFor([&] { return !vm().isConverting() && vm().activeWorkerCount() == 0; }));
+    ASSERT_TRUE(waitForBatch(vm()));
   }
   QModelIndex rowOf(const char* name) {
     for (int row = 0; row < window_->jobModel()->rowCount(); ++row) {
@@ -97,9 +97,8 @@ TEST_F(EndOfBatch, NoticeShowsTheOutputsAndShiftF10OpensTheRowMenu) {
   emit vm().showFolderRequested(path("out"));
   EXPECT_THAT(shown_, testing::UnorderedElementsAre(path("out/one.wav"), path("out/two.wav")));
 
-  auto* tree = window_->fileTree();
-  QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualRect(rowOf("two")).center());
-  QTest::keyClick(tree, Qt::Key_F10, Qt::ShiftModifier);
+  clickRow(rowOf("two"));
+  QTest::keyClick(window_->fileTree(), Qt::Key_F10, Qt::ShiftModifier);
   auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
   ASSERT_NE(menu, nullptr);
   findAction(menu, "Show in Folder")->trigger();
@@ -111,8 +110,7 @@ TEST_F(EndOfBatch, NoticeShowsTheOutputsAndShiftF10OpensTheRowMenu) {
 TEST_F(EndOfBatch, RetryReadsTheSourceAgainForThePanel) {
   std::ofstream(temp_ / "bad.wav") << "not audio";
   run();
-  auto* tree = window_->fileTree();
-  QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualRect(rowOf("bad")).center());
+  clickRow(rowOf("bad"));
   ui::MetadataPanel* panel = window_->metadataPanel();
   ASSERT_TRUE(waitFor([&] { return !panel->isLoading(); }));
   ASSERT_EQ(panel->rows().front().second, "Unknown");

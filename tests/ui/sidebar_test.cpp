@@ -43,7 +43,7 @@ TEST_F(SidebarTest, FailedSavesAreShownInTheWindow) {
   for (const char* name : {"a.wav", "b.wav"}) {
     model.addFiles({path(std::string("in/") + name)});
     model.startConversion();
-    ASSERT_TRUE(waitFor([&] { return !model.isConverting() && model.activeWorkerCount() == 0; }));
+    ASSERT_TRUE(waitForBatch(model));
     EXPECT_FALSE(model.historyManager().saveNow());
     EXPECT_EQ(summary->text().count("History could not be saved: "), 1) << summary->text().toStdString();
   }

@@ -9,11 +9,13 @@
 #include <QApplication>
 #include <QMenu>
 #include <QPushButton>
+#include <QTest>
 #include <filesystem>
 #include <memory>
 
 #include "orchestration/orchestration_helpers.h"  // waitFor, writeWav, FakeEngine
 #include "ui/content_view.h"
+#include "ui/file_tree_view.h"
 
 // Readable QString values in failure messages.
 inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
@@ -64,6 +66,11 @@ class WindowTest : public ::testing::Test {
     ConversionSettings settings = vm().settings();
     settings.enabledFormats = std::move(formats);
     vm().setSettings(settings);
+  }
+  // Clicks the list's row of `index`, as the mouse selects it.
+  void clickRow(const QModelIndex& index) {
+    ui::FileTreeView* tree = window_->fileTree();
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualRect(index).center());
   }
   QString path(const std::string& name) const { return q(temp_ / name); }
   ConverterViewModel::Options options(const std::string& prefix = "") const {

@@ -143,9 +143,7 @@ TEST_F(WindowTest, NamesThatAreNotUtf8KeepTheirBytesFromDropsAndDialogs) {
   ASSERT_EQ(vm().jobs().size(), 1u);
   EXPECT_EQ(vm().jobs()[0]->sourceURL(), source);
 
-  auto* tree = window_->fileTree();
-  const QModelIndex row = window_->jobModel()->index(0, 0);
-  QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualRect(row).center());
+  clickRow(window_->jobModel()->index(0, 0));
   ui::MetadataPanel* panel = window_->metadataPanel();
   ASSERT_TRUE(waitFor([&] { return !panel->isLoading() && !panel->waveform()->isLoading(); }));
   EXPECT_FALSE(panel->waveform()->samples().empty());
