@@ -4,8 +4,6 @@
 
 #include <gmock/gmock.h>
 
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <fstream>
 #include <map>
 #include <random>
@@ -45,9 +43,7 @@ class Mirror : public LibraryMirrorTest {
   }
   static std::vector<std::tuple<std::string, std::string, std::string, std::string>> actionsIn(const QString& out) {
     std::vector<std::tuple<std::string, std::string, std::string, std::string>> actions;
-    for (const QString& line : out.split('\n', Qt::SkipEmptyParts)) {
-      const QJsonObject event = QJsonDocument::fromJson(line.toUtf8()).object();
-      if (event.value("event").toString() != "action") continue;
+    for (const QJsonObject& event : jsonEvents(out, "action")) {
       actions.emplace_back(event.value("action").toString().toStdString(),
                            event.value("reason").toString().toStdString(),
                            event.value("source").toString().toStdString(),
