@@ -39,20 +39,6 @@ class Import : public testing::Test {
   }
 };
 
-// A sheet over a real 3-second WAV file: the frame ranges come from the file's own info.
-TEST_F(Import, CueSheetOverRealAudioFile) {
-  fs::create_directories(dir / "cd");
-  test::writeWav(dir / "cd" / "album.wav", 132'300, 44100, 2);
-  std::ofstream(dir / "cd" / "album.cue")
-      << "PERFORMER \"X\"\nTITLE \"Album X\"\nFILE \"album.wav\" WAVE\n"
-         "  TRACK 01 AUDIO\n    TITLE \"Intro\"\n    INDEX 01 00:00:00\n"
-         "  TRACK 02 AUDIO\n    INDEX 01 00:02:00\n";
-  model.importCueSheet(q(dir / "cd" / "album.cue"));
-  ASSERT_EQ(model.jobs().size(), 2u);
-  EXPECT_EQ(ranges(model.jobs()), (std::vector<Range>{{0, 88'200}, {88'200, 132'300}}));
-  EXPECT_EQ(model.jobs()[0]->outputSubdirectory(), "Album X");
-}
-
 TEST_F(Import, CueSheetWithMissingAudioLogsAndAddsNothing) {
   std::vector<std::string> messages;
   auto previous = platform::setLogSink(
