@@ -52,35 +52,25 @@ INSTANTIATE_TEST_SUITE_P(
                     UsageCase{{"--format", "flac", "--shard", "4/3"}, "--shard"},
                     UsageCase{{"--format", "flac", "--shard", "2"}, "--shard"}));
 
-// A generated album folder and a cue sheet, into lossless and lossy formats at once.
-TEST_F(Cli, ConvertsAlbumFolderAndCueSheetIntoSeveralFormats) {
-  fs::create_directories(dir / "Album");
-  for (int i = 1; i <= 3; ++i) {
-    test::writeWav(dir / "Album" / ("0" + std::to_string(i) + ".wav"), 22050 * i, 44100, 2);
-  }
+// A cue sheet into lossless and lossy formats at once: its tracks go into a folder named
+// by its album title, and the history lists every output.
+TEST_F(Cli, ConvertsACueSheetIntoSeveralFormats) {
   fs::create_directories(dir / "cd");
   test::writeWav(dir / "cd" / "image.wav", 3 * 44100, 44100, 2);
   std::ofstream(dir / "cd" / "image.cue") << "TITLE \"Live\"\nFILE \"image.wav\" WAVE\n"
                                              "TRACK 01 AUDIO\nTITLE \"Intro\"\nINDEX 01 00:00:00\n"
                                              "TRACK 02 AUDIO\nINDEX 01 00:02:00\n";
   const fs::path out = dir / "out";
-  const CliRun result = run({"--format", "flac,mp3,wav", "--output", q(out), q(dir / "Album"),
-                             q(dir / "cd" / "image.cue")});
+  const CliRun result = run({"--format", "flac,mp3,wav", "--output", q(out), q(dir / "cd" / "image.cue")});
   ASSERT_EQ(result.status, 0) << result.err.toStdString() << result.out.toStdString();
-  EXPECT_THAT(result.out.toStdString(), testing::HasSubstr("5 of 5 files converted successfully."));
-  for (int i = 1; i <= 3; ++i) {
-    const std::string name = "0" + std::to_string(i);
-    EXPECT_EQ(framesOf(out / "Album" / (name + ".flac")), 22050 * i);
-    EXPECT_EQ(framesOf(out / "Album" / (name + ".wav")), 22050 * i);
-    EXPECT_GT(framesOf(out / "Album" / (name + ".mp3")), 0);
-  }
+  EXPECT_THAT(result.out.toStdString(), testing::HasSubstr("2 of 2 files converted successfully."));
   EXPECT_EQ(framesOf(out / "Live" / "01 Intro.flac"), 2 * 44100);
   EXPECT_EQ(framesOf(out / "Live" / "02 Track 2.wav"), 44100);
-  EXPECT_TRUE(fs::exists(out / "Live" / "02 Track 2.mp3"));
+  EXPECT_GT(framesOf(out / "Live" / "02 Track 2.mp3"), 0);
 
   const CliRun history = run({"--history"});
   EXPECT_EQ(history.status, 0);
-  EXPECT_EQ(history.out.count('\n'), 15);  // one line per output file
+  EXPECT_EQ(history.out.count('\n'), 6);  // one line per output file
 }
 
 // A loud file normalised past its true-peak ceiling completes and says what it reached;
