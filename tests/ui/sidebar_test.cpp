@@ -13,9 +13,8 @@ namespace {
 
 using SidebarTest = WindowTest;
 
-// A data folder that cannot take the stores' files (a folder in the way of each): a
-// preset that cannot be saved keeps its dialog open with the reason, and a history that
-// cannot be saved is named once beside the batch summary.
+// Folders in the way of the stores' files: the preset dialog stays open with the reason,
+// and the unsaved history is named once beside the batch summary.
 TEST_F(SidebarTest, FailedSavesAreShownInTheWindow) {
   std::filesystem::create_directories(temp_ / "blocked" / "presets.json");
   std::filesystem::create_directories(temp_ / "blocked" / "history.json");

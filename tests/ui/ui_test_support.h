@@ -22,23 +22,6 @@ inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << tex
 
 namespace vexal::test {
 
-// A 440 Hz stereo tone of `seconds` in the kind its extension names (WAV when unknown).
-inline bool writeTone(const std::filesystem::path& path, double seconds) {
-  std::filesystem::create_directories(path.parent_path());
-  const QString extension = QString::fromStdString(path.extension().string()).mid(1).toLower();
-  InputKind kind = InputKind::wav16;
-  for (const InputKind candidate : kAllInputKinds) {
-    if (QString::fromStdString(extensionFor(candidate)) == extension) {
-      kind = candidate;
-      break;
-    }
-  }
-  const double rate = requires48k(kind) ? 48000 : 44100;
-  const auto written = writeAudio(path.parent_path(), path.stem().string(), sine(rate, 2, seconds, 440, -6), kind);
-  if (written != path) std::filesystem::rename(written, path);
-  return std::filesystem::exists(path);
-}
-
 inline QAction* findAction(QMenu* menu, const QString& text) {
   for (QAction* action : menu->actions()) {
     if (action->text() == text) return action;
