@@ -310,9 +310,8 @@ TEST_F(Batch, AThreeFormatJobsProgressOnlyMovesForward) {
                                           Step{OutputFormat::wav, 2, 3}));
 }
 
-// A file found while a watch-triggered batch runs waits for it, then converts in the
-// next batch without another file arriving. The run counts it from the moment it is
-// queued, and the overall fraction never falls for it.
+// A file found during a watch-triggered batch converts in the next batch by itself; it
+// counts from the moment it is queued, and the overall fraction never falls for it.
 TEST_F(Batch, WatchedFileFoundMidBatchConvertsInTheNextBatch) {
   useFormats({OutputFormat::wav});
   engine.delay = std::chrono::milliseconds(300);

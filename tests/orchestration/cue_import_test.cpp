@@ -70,9 +70,8 @@ class CueBatch : public Import {
   }
 };
 
-// Two different files under one sheet, the second named as its uncompressed original,
-// with pregaps at a file's start and end: the lossless tracks, end to end, are both files
-// bit for bit.
+// Two files under one sheet (the second named as its uncompressed original), pregaps at
+// a file's start and end: the lossless tracks, end to end, are both files bit for bit.
 TEST_F(CueBatch, TracksOfSeveralFilesConcatenateToTheFiles) {
   const auto one = test::writeAudio(dir.path(), "one", test::noise(44100, 2, 0.4, -3, 7), test::InputKind::wav16);
   const auto two = test::writeAudio(dir.path(), "two", test::sine(44100, 2, 0.3, 1000, -1), test::InputKind::flac16);
@@ -120,9 +119,8 @@ TEST_F(CueBatch, AnEmptyTrackFailsItsJobAlone) {
   EXPECT_THAT(finished, testing::ElementsAre(std::pair{2, 3}));
 }
 
-// A tagged image with pictures: every track in every tagging format carries its own
-// title, performer and number of the total, the sheet's album facts, the image's
-// album-level properties (not its own recording's identifier) and its pictures.
+// Every track in every format carries its own title, performer and number, the sheet's
+// album facts, the image's album-level properties (not its track id) and its pictures.
 TEST_F(CueBatch, EveryFormatGetsEachTracksTags) {
   const auto image = test::writeAudio(dir.path(), "image", test::sine(48000, 2, 0.4, 440, -6),
                                       test::InputKind::flac16);

@@ -240,9 +240,8 @@ TEST_F(HistoryStore, FailedSaveIsReportedOnceAndKeepsEntries) {
   EXPECT_EQ(decodeHistory(readAll(path_))->size(), 2u);
 }
 
-// In a child process set up by `prepare`, one save of each store: its exit status has
-// bit 1 set when the history reported its save as done, bit 2 for the preset; -1 when the
-// child did not exit.
+// One save of each store in a child set up by `prepare`: bit 1 of the result when the
+// history reported success, bit 2 the preset; -1 when the child did not exit.
 int savesReportedInChild(const std::function<void()>& prepare, const QString& historyPath,
                          const QString& presetsPath) {
   const pid_t child = ::fork();
@@ -260,9 +259,8 @@ int savesReportedInChild(const std::function<void()>& prepare, const QString& hi
   return WEXITSTATUS(status);
 }
 
-// A disk that takes only part of the data (a file-size limit in a child process), which
-// shows only when the temporary is flushed: both stores report the save as failed, and no
-// cut-short file takes the history's place.
+// A file-size limit that shows only when the temporary is flushed: both stores report
+// the failure, and no cut-short file takes the history's place.
 TEST_F(HistoryStore, FailedFinalCommitIsReportedByBothStores) {
   const auto limitFileSize = [] {
     std::signal(SIGXFSZ, SIG_IGN);
@@ -274,9 +272,8 @@ TEST_F(HistoryStore, FailedFinalCommitIsReportedByBothStores) {
   EXPECT_FALSE(QFile::exists(path_)) << "a cut-short file took the history's place";
 }
 
-// Everything but the final rename succeeds: in a sticky folder, another user's file cannot
-// be replaced (the files belong to root, the stores run as "nobody" in a child). Both
-// stores report the save as failed and the files keep what they held.
+// Only the final rename fails (root's files in a sticky folder, the stores run as
+// "nobody"): both stores report the failure and the files keep what they held.
 TEST_F(HistoryStore, FailedFinalRenameIsReportedByBothStores) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to make files another user cannot replace";
   constexpr uid_t kNobody = 65534;
