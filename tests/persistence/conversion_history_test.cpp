@@ -97,6 +97,11 @@ INSTANTIATE_TEST_SUITE_P(
 
 class HistoryStore : public ::testing::Test {
  protected:
+  // The entries the file holds; none when it does not decode.
+  std::vector<ConversionHistoryEntry> written() const {
+    return decodeHistory(readAll(path_)).value_or(std::vector<ConversionHistoryEntry>{});
+  }
+
   test::TempDir dir_;
   QString path_ = toQString(dir_ / "history.json");
 };
@@ -120,10 +125,8 @@ TEST_F(HistoryStore, BurstOfAdditionsIsWrittenOnceAfterTheLast) {
     EXPECT_FALSE(QFile::exists(path_)) << name;
   }
   ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(path_); }, 5000));
-  const auto written = decodeHistory(readAll(path_));
-  ASSERT_TRUE(written);
-  ASSERT_EQ(written->size(), 3u);
-  EXPECT_EQ(written->front().sourceFileName, "c.flac");
+  ASSERT_EQ(written().size(), 3u);
+  EXPECT_EQ(written().front().sourceFileName, "c.flac");
   EXPECT_FALSE(history.hasPendingSave());
 }
 
@@ -136,10 +139,8 @@ TEST_F(HistoryStore, DestructionWritesAPendingSaveAndOnlyThen) {
     ConversionHistoryManager history(path_);
     history.add(makeEntry("last", 10));
   }
-  const auto written = decodeHistory(readAll(path_));
-  ASSERT_TRUE(written);
-  ASSERT_EQ(written->size(), 2u);
-  EXPECT_EQ(written->front().sourceFileName, "last.flac");
+  ASSERT_EQ(written().size(), 2u);
+  EXPECT_EQ(written().front().sourceFileName, "last.flac");
 }
 
 // Two processes adding at the same time, each saving after every entry: the read–merge–
@@ -169,9 +170,7 @@ TEST_F(HistoryStore, TwoProcessesAddingAtOnceKeepEveryEntry) {
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   }
-  const auto written = decodeHistory(readAll(path_));
-  ASSERT_TRUE(written);
-  EXPECT_EQ(written->size(), 2u * kPerProcess);
+  EXPECT_EQ(written().size(), 2u * kPerProcess);
 }
 
 // What another process removed stays removed, a clear empties the file (entries this
@@ -196,11 +195,9 @@ TEST_F(HistoryStore, MergeHonoursRemovalsOfEitherProcess) {
   second.clear();
   first.add(makeEntry("c", 4));
   ASSERT_TRUE(first.saveNow());
-  const auto written = decodeHistory(readAll(path_));
-  ASSERT_TRUE(written);
-  ASSERT_EQ(written->size(), 1u);
-  EXPECT_EQ(written->front().sourceFileName, "c.flac");
-  EXPECT_EQ(first.entries(), *written);
+  ASSERT_EQ(written().size(), 1u);
+  EXPECT_EQ(written().front().sourceFileName, "c.flac");
+  EXPECT_EQ(first.entries(), written());
 }
 
 TEST_F(HistoryStore, UndecodableFileIsKeptAsideAndLoadsEmpty) {
@@ -217,7 +214,7 @@ TEST_F(HistoryStore, UndecodableFileIsKeptAsideAndLoadsEmpty) {
 
   history.add(makeEntry("new"));
   ASSERT_TRUE(history.saveNow());
-  EXPECT_EQ(decodeHistory(readAll(path_))->size(), 1u);
+  EXPECT_EQ(written().size(), 1u);
   EXPECT_EQ(readAll(asidePath), damaged);
 }
 
@@ -237,7 +234,7 @@ TEST_F(HistoryStore, FailedSaveIsReportedOnceAndKeepsEntries) {
 
   ASSERT_TRUE(QDir(path_).removeRecursively());
   ASSERT_TRUE(history.saveNow());
-  EXPECT_EQ(decodeHistory(readAll(path_))->size(), 2u);
+  EXPECT_EQ(written().size(), 2u);
 }
 
 // One save of each store in a child set up by `prepare`: bit 1 of the result when the
