@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
@@ -61,6 +63,17 @@ class Cli : public testing::Test {
   // (the test runner included).
   static void sendSignal(QProcess& process, int signal) {
     if (const qint64 pid = process.processId(); pid > 0) ::kill(static_cast<pid_t>(pid), signal);
+  }
+
+  // The events of --json output (one object a line), of one kind when `kind` is given.
+  static std::vector<QJsonObject> jsonEvents(const QString& out, const QString& kind = {}) {
+    std::vector<QJsonObject> events;
+    for (const QString& line : out.split('\n', Qt::SkipEmptyParts)) {
+      const QJsonDocument document = QJsonDocument::fromJson(line.toUtf8());
+      EXPECT_TRUE(document.isObject()) << line.toStdString();
+      if (kind.isEmpty() || document.object().value("event").toString() == kind) events.push_back(document.object());
+    }
+    return events;
   }
 
   std::int64_t framesOf(const std::filesystem::path& path) {

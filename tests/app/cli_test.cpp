@@ -1,30 +1,21 @@
 #include <gmock/gmock.h>
 
 #include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
-#include <csignal>
-#include <cmath>
-#include <cstdio>
-#include <fstream>
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <fstream>
 #include <random>
 
 #include "app/cli_fixture.h"
-#include "orchestration/verification.h"
 #include "app/cli_progress.h"
-#include "engine/audio_file_info.h"
-#include "orchestration/orchestration_helpers.h"
-#include "support/test_support.h"
+#include "orchestration/verification.h"
 
 namespace vexal {
 namespace {
 
 namespace fs = std::filesystem;
 using test::q;
-using test::TempDir;
 
 struct UsageCase {
   QStringList arguments;
@@ -55,41 +46,33 @@ INSTANTIATE_TEST_SUITE_P(
                     UsageCase{{"--preset", "Nonexistent"}, "Nonexistent"},
                     UsageCase{{"--format", "wav", "--bit-depth", "32"}, "--bit-depth"},
                     UsageCase{{"--format", "wav", "--output", ".", "--watch", "."}, "--watch"},
-                    UsageCase{{}, "--format"}));
+                    UsageCase{{}, "--format"},
+                    UsageCase{{"--format", "flac", "--delete"}, "--delete"},
+                    UsageCase{{"--format", "flac", "--shard", "0/3"}, "--shard"},
+                    UsageCase{{"--format", "flac", "--shard", "4/3"}, "--shard"},
+                    UsageCase{{"--format", "flac", "--shard", "2"}, "--shard"}));
 
-// A generated album folder and a cue sheet, into lossless and lossy formats at once.
-TEST_F(Cli, ConvertsAlbumFolderAndCueSheetIntoSeveralFormats) {
-  fs::create_directories(dir / "Album");
-  for (int i = 1; i <= 3; ++i) {
-    test::writeWav(dir / "Album" / ("0" + std::to_string(i) + ".wav"), 22050 * i, 44100, 2);
-  }
+// A cue sheet into lossless and lossy formats at once: its tracks go into a folder named
+// by its album title, and the history lists every output.
+TEST_F(Cli, ConvertsACueSheetIntoSeveralFormats) {
   fs::create_directories(dir / "cd");
   test::writeWav(dir / "cd" / "image.wav", 3 * 44100, 44100, 2);
   std::ofstream(dir / "cd" / "image.cue") << "TITLE \"Live\"\nFILE \"image.wav\" WAVE\n"
                                              "TRACK 01 AUDIO\nTITLE \"Intro\"\nINDEX 01 00:00:00\n"
                                              "TRACK 02 AUDIO\nINDEX 01 00:02:00\n";
   const fs::path out = dir / "out";
-  const CliRun result = run({"--format", "flac,mp3,wav", "--output", q(out), q(dir / "Album"),
-                             q(dir / "cd" / "image.cue")});
+  const CliRun result = run({"--format", "flac,mp3,wav", "--output", q(out), q(dir / "cd" / "image.cue")});
   ASSERT_EQ(result.status, 0) << result.err.toStdString() << result.out.toStdString();
-  EXPECT_THAT(result.out.toStdString(), testing::HasSubstr("5 of 5 files converted successfully."));
-  for (int i = 1; i <= 3; ++i) {
-    const std::string name = "0" + std::to_string(i);
-    EXPECT_EQ(framesOf(out / "Album" / (name + ".flac")), 22050 * i);
-    EXPECT_EQ(framesOf(out / "Album" / (name + ".wav")), 22050 * i);
-    EXPECT_GT(framesOf(out / "Album" / (name + ".mp3")), 0);
-  }
+  EXPECT_THAT(result.out.toStdString(), testing::HasSubstr("2 of 2 files converted successfully."));
   EXPECT_EQ(framesOf(out / "Live" / "01 Intro.flac"), 2 * 44100);
   EXPECT_EQ(framesOf(out / "Live" / "02 Track 2.wav"), 44100);
-  EXPECT_TRUE(fs::exists(out / "Live" / "02 Track 2.mp3"));
+  EXPECT_GT(framesOf(out / "Live" / "02 Track 2.mp3"), 0);
 
   const CliRun history = run({"--history"});
   EXPECT_EQ(history.status, 0);
-  EXPECT_EQ(history.out.count('\n'), 15);  // one line per output file
+  EXPECT_EQ(history.out.count('\n'), 6);  // one line per output file
 }
 
-// Names that would steer a terminal are printed escaped; a name that is not UTF-8 still
-// converts and is shown with a replacement character.
 // A loud file normalised past its true-peak ceiling completes and says what it reached;
 // with --limiter it reaches the target and has nothing to say.
 TEST_F(Cli, NormalisationHeldAtTheCeilingSaysWhatItReached) {
@@ -106,6 +89,8 @@ TEST_F(Cli, NormalisationHeldAtTheCeilingSaysWhatItReached) {
   EXPECT_THAT(limited.err.toStdString(), testing::Not(testing::HasSubstr("requested")));
 }
 
+// Names that would steer a terminal are printed escaped; a name that is not UTF-8 still
+// converts and is shown with a replacement character.
 TEST_F(Cli, HostileAndNonUtf8NamesConvertAndPrintEscaped) {
   fs::create_directories(dir / "in");
   const std::string hostile = "\x1b[2J\xe2\x80\xaered\r";
@@ -121,18 +106,8 @@ TEST_F(Cli, HostileAndNonUtf8NamesConvertAndPrintEscaped) {
   EXPECT_TRUE(result.out.contains(QStringLiteral("caf\ufffd.wav: Completed")));
 }
 
-TEST_F(Cli, ExitsOneWhenAJobFailsOrNothingIsFound) {
-  test::writeWav(dir / "good.wav", 4410, 44100, 1);
-  std::ofstream(dir / "bad.wav") << "this is not a wave file";
-  const CliRun result = run(
-      {"--format", "flac", "--output", q(dir / "out"), q(dir / "good.wav"), q(dir / "bad.wav")});
-  EXPECT_EQ(result.status, 1);
-  EXPECT_THAT(result.out.toStdString(), testing::HasSubstr("1 of 2 files converted successfully."));
-  EXPECT_THAT(result.out.toStdString(), testing::HasSubstr("bad.wav: "));
-  EXPECT_TRUE(fs::exists(dir / "out" / "good.flac"));
-  EXPECT_FALSE(fs::exists(dir / "out" / "bad.flac"));
-
-  // A folder holding no audio at all converts nothing: that is a failure, not a success.
+// A folder holding no audio at all converts nothing: that is a failure, not a success.
+TEST_F(Cli, ExitsOneWhenNothingIsFound) {
   fs::create_directories(dir / "notes");
   std::ofstream(dir / "notes" / "readme.txt") << "no audio here";
   const CliRun empty = run({"--format", "flac", "--output", q(dir / "out"), q(dir / "notes")});
@@ -140,7 +115,8 @@ TEST_F(Cli, ExitsOneWhenAJobFailsOrNothingIsFound) {
   EXPECT_THAT(empty.err.toStdString(), testing::HasSubstr("no audio files"));
 }
 
-// A batch with one source that is not audio, as --json reports it.
+// A batch with one source that is not audio, as --json reports it: the run fails, the
+// good files keep their outputs.
 TEST_F(Cli, JsonLinesParseAndCountEveryFile) {
   test::writeWav(dir / "a.wav", 4410, 44100, 1);
   test::writeWav(dir / "b.wav", 4410, 44100, 2);
@@ -148,27 +124,21 @@ TEST_F(Cli, JsonLinesParseAndCountEveryFile) {
   const CliRun result = run({"--json", "--format", "flac,wav", "--output", q(dir / "out"),
                              q(dir / "a.wav"), q(dir / "b.wav"), q(dir / "bad.wav")});
   EXPECT_EQ(result.status, 1);
-  std::map<QString, int> events;
-  QJsonObject summary;
-  for (const QString& line : result.out.split('\n', Qt::SkipEmptyParts)) {
-    const QJsonDocument document = QJsonDocument::fromJson(line.toUtf8());
-    ASSERT_TRUE(document.isObject()) << line.toStdString();
-    const QJsonObject event = document.object();
-    ++events[event["event"].toString()];
-    if (event["event"] == "summary") summary = event;
-    if (event["event"] != "finished") continue;
+  EXPECT_EQ(jsonEvents(result.out, "started").size(), 3u);
+  const auto finished = jsonEvents(result.out, "finished");
+  EXPECT_EQ(finished.size(), 3u);
+  for (const QJsonObject& event : finished) {
     const bool bad = event["source"].toString().endsWith("bad.wav");
-    EXPECT_EQ(event.contains("error"), bad) << line.toStdString();
+    EXPECT_EQ(event.contains("error"), bad) << event["source"].toString().toStdString();
     for (const QJsonValue output : event["outputs"].toArray())
-      EXPECT_GT(framesOf(fs::path(output.toString().toStdString())), 0) << line.toStdString();
+      EXPECT_GT(framesOf(fs::path(output.toString().toStdString())), 0);
     EXPECT_EQ(event["outputs"].toArray().size(), bad ? 0 : 2);
   }
-  EXPECT_EQ(events["started"], 3);
-  EXPECT_EQ(events["finished"], 3);
-  EXPECT_EQ(events["summary"], 1);
-  EXPECT_EQ(summary["completed"].toInt(), 2);
-  EXPECT_EQ(summary["failed"].toInt(), 1);
-  EXPECT_EQ(summary["total"].toInt(), 3);
+  const auto summary = jsonEvents(result.out, "summary");
+  ASSERT_EQ(summary.size(), 1u);
+  EXPECT_EQ(summary[0]["completed"].toInt(), 2);
+  EXPECT_EQ(summary[0]["failed"].toInt(), 1);
+  EXPECT_EQ(summary[0]["total"].toInt(), 3);
 }
 
 // Speed and time left on a clock the test moves.
@@ -310,8 +280,7 @@ TEST_F(Cli, KilledRunsLeaveOnlyCompleteOutputsUnderRealNames) {
       process.waitForFinished(delay);  // returns early if the batch ends first
       sendSignal(process, SIGKILL);
     });
-    const int hidden = inspect();
-    std::printf("killed after %d ms: %d temporaries left\n", delay, hidden);
+    inspect();
   }
 
   // Leftovers that are surely there, as a run killed mid-write or mid-retag leaves them
@@ -326,12 +295,6 @@ TEST_F(Cli, KilledRunsLeaveOnlyCompleteOutputsUnderRealNames) {
   EXPECT_EQ(finished.status, 0) << finished.err.toStdString();
   EXPECT_EQ(inspect(), 0);
 }
-
-}  // namespace
-}  // namespace vexal
-
-namespace vexal {
-namespace {
 
 // --watch converts files that appear in the folder until interrupted.
 TEST_F(Cli, WatchConvertsNewFilesUntilInterrupted) {

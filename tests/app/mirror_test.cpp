@@ -1,11 +1,8 @@
-// A mirror left running over a library: what real libraries meet (damaged and hostile
-// indexes, retagged outputs, killed runs, two runs at once, edited cue sheets) never
-// costs a file outside the destination, never duplicates an output, and converges.
+// A mirror over a library meeting hostile indexes, retagged outputs, killed and parallel
+// runs and edited cue sheets: nothing outside the destination, no duplicate, convergence.
 
 #include <gmock/gmock.h>
 
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <fstream>
 #include <map>
 #include <random>
@@ -45,9 +42,7 @@ class Mirror : public LibraryMirrorTest {
   }
   static std::vector<std::tuple<std::string, std::string, std::string, std::string>> actionsIn(const QString& out) {
     std::vector<std::tuple<std::string, std::string, std::string, std::string>> actions;
-    for (const QString& line : out.split('\n', Qt::SkipEmptyParts)) {
-      const QJsonObject event = QJsonDocument::fromJson(line.toUtf8()).object();
-      if (event.value("event").toString() != "action") continue;
+    for (const QJsonObject& event : jsonEvents(out, "action")) {
       actions.emplace_back(event.value("action").toString().toStdString(),
                            event.value("reason").toString().toStdString(),
                            event.value("source").toString().toStdString(),
@@ -58,9 +53,8 @@ class Mirror : public LibraryMirrorTest {
   }
 };
 
-// An index anyone could have edited aims removals and replacements at the user's files
-// through "..", an absolute path, a folder swapped for a link and a folder; none of them
-// is touched, and the damaged lines around them cost nothing else.
+// An edited index aims at the user's files through "..", an absolute path, a link and a
+// folder: none is touched, and the damaged lines around them cost nothing else.
 TEST_F(Mirror, HostileIndexActsOnNothingOutsideTheDestination) {
   for (const char* name : {"Disc/a", "Disc/b"}) source(name);
   ASSERT_EQ(sync().status, 0);
@@ -146,9 +140,8 @@ TEST_F(Mirror, MissingOutputsAreRecreatedAndALostIndexAdoptsWhatIsThere) {
   EXPECT_THAT(sync({}, "flac,mp3").out.toStdString(), HasSubstr("0 of 0 files converted successfully, 2 up to date."));
 }
 
-// A run killed at any step of an update (after recording, after the rename, between
-// removing an old file and forgetting it, in the middle of an index write), then run
-// again, leaves exactly what an uninterrupted run leaves.
+// A run killed at any step of an update, then run again, leaves exactly what an
+// uninterrupted run leaves.
 TEST_F(Mirror, KilledAtAnyStepOfAnUpdateConverges) {
   for (const char* name : {"a", "b", "c"}) source(name);
   std::ofstream(lib / "cover.jpg") << "cover";
@@ -271,9 +264,8 @@ TEST_F(Mirror, DryRunChangesNothingAndListsWhatTheRunDoes) {
   EXPECT_EQ(actionsIn(sync({"--delete", "--copy", "--json"}).out), planned);
 }
 
-// Shards of one split run at once and write into one folder (a flat template): a shard
-// that starts while another is writing sweeps leftovers there, and leaves the other's
-// temporaries alone, so every job completes.
+// Shards at once into one folder (a flat template): a shard's sweep leaves the others'
+// live temporaries alone, so every job completes.
 TEST_F(Mirror, ShardsAtOnceInOneFolderAllComplete) {
   for (int i = 0; i < 12; ++i) source("Album " + std::to_string(i) + "/" + std::to_string(i), 4 * 44100);
   const auto shard = [&](int k) {

@@ -5,7 +5,6 @@
 #include "engine/audio_processor.h"
 #include "metadata/metadata_service.h"
 #include "orchestration_helpers.h"
-#include "platform/media_assets.h"
 #include "support/loudness_oracle.h"
 
 namespace vexal {
@@ -13,18 +12,21 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string comment(const fs::path& file, const std::string& name) {
-  const auto tags = platform::loadFileTags(file).value_or(platform::FileTags{});
-  const auto found = tags.properties.find(name);
-  return found == tags.properties.end() ? "" : found->second.front();
-}
+using test::tagValue;
 
-class AlbumGain : public testing::TestWithParam<bool> {};
+struct AlbumCase {
+  bool tagged;     // both tracks carry one album tag
+  bool byFolder;   // "album by folder" on
+  bool oneFails;   // a third track of the album fails
+  bool pooled;     // album values expected
+};
 
-// Two tracks of one album (one folder, one album tag) at -14 and -24 LUFS and of
-// different lengths, in two formats; with `oneFails` a third track of it fails.
-TEST_P(AlbumGain, PooledBlocksWhenEveryTrackSucceeded) {
-  const bool oneFails = GetParam();
+class AlbumGain : public testing::TestWithParam<AlbumCase> {};
+
+// Two tracks of one folder at -14 and -24 LUFS and of different lengths, in two formats:
+// one album when tagged so or taken by folder, and pooled only when every track succeeded.
+TEST_P(AlbumGain, PooledBlocksWhenEveryTrackOfAnAlbumSucceeded) {
+  const auto [tagged, byFolder, oneFails, pooled] = GetParam();
   test::TempDir dir;
   QStringList sources;
   for (const auto& [name, dbfs, seconds] : {std::tuple{"loud", -14.0, 0.8}, {"quiet", -24.0, 1.6}, {"broken", -20.0, 0.5}}) {
@@ -32,7 +34,9 @@ TEST_P(AlbumGain, PooledBlocksWhenEveryTrackSucceeded) {
     const auto path = test::writeAudio(dir.path(), name, test::sine(44100, 2, seconds, 1000, dbfs), test::InputKind::flac16);
     AudioMetadata tags;
     tags.album = "Album";
-    ASSERT_FALSE(MetadataService::writeToFlac(tags, path));
+    if (tagged) {
+      ASSERT_FALSE(MetadataService::writeToFlac(tags, path));
+    }
     sources << test::q(path);
   }
   ConverterViewModel model(test::storesIn(dir.path()));
@@ -45,56 +49,30 @@ TEST_P(AlbumGain, PooledBlocksWhenEveryTrackSucceeded) {
   ConversionSettings settings;
   settings.enabledFormats = {OutputFormat::flac, OutputFormat::vorbis};
   settings.writeReplayGain = true;
+  settings.albumByFolder = byFolder;
   model.setSettings(settings);
   model.addFiles(sources);
   model.startConversion();
-  ASSERT_TRUE(test::waitFor([&] { return !model.isConverting() && model.activeWorkerCount() == 0; }));
+  ASSERT_TRUE(test::waitForBatch(model));
 
   for (const std::string extension : {".flac", ".ogg"}) {
     const auto loud = dir / "out" / ("loud" + extension);
     const auto quiet = dir / "out" / ("quiet" + extension);
-    EXPECT_NE(comment(quiet, "REPLAYGAIN_TRACK_GAIN"), "");
-    if (oneFails) {
-      EXPECT_EQ(comment(loud, "REPLAYGAIN_ALBUM_GAIN") + comment(quiet, "REPLAYGAIN_ALBUM_GAIN"), "");
+    EXPECT_NE(tagValue(quiet, "REPLAYGAIN_TRACK_GAIN"), "");
+    if (!pooled) {
+      EXPECT_EQ(tagValue(loud, "REPLAYGAIN_ALBUM_GAIN") + tagValue(quiet, "REPLAYGAIN_ALBUM_GAIN"), "");
       continue;
     }
-    EXPECT_EQ(comment(loud, "REPLAYGAIN_ALBUM_GAIN"), comment(quiet, "REPLAYGAIN_ALBUM_GAIN"));
-    EXPECT_NEAR(std::stod(comment(loud, "REPLAYGAIN_ALBUM_GAIN")), -18.0 - test::ebur128Loudness({loud, quiet}), 0.1);
+    EXPECT_EQ(tagValue(loud, "REPLAYGAIN_ALBUM_GAIN"), tagValue(quiet, "REPLAYGAIN_ALBUM_GAIN"));
+    EXPECT_NEAR(std::stod(tagValue(loud, "REPLAYGAIN_ALBUM_GAIN")), -18.0 - test::ebur128Loudness({loud, quiet}), 0.1);
     // The album's peak is its loudest track's.
-    EXPECT_EQ(comment(quiet, "REPLAYGAIN_ALBUM_PEAK"), comment(loud, "REPLAYGAIN_TRACK_PEAK"));
+    EXPECT_EQ(tagValue(quiet, "REPLAYGAIN_ALBUM_PEAK"), tagValue(loud, "REPLAYGAIN_TRACK_PEAK"));
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Tracks, AlbumGain, testing::Values(false, true));
-
-// Files of one folder without album tags: with "album by folder" they are one album,
-// without it none.
-TEST(AlbumByFolder, MakesOneFolderOneAlbumWithoutAlbumTags) {
-  for (const bool byFolder : {false, true}) {
-    test::TempDir dir;
-    QStringList sources;
-    for (const auto& [name, dbfs] : {std::pair{"a", -14.0}, {"b", -24.0}}) {
-      sources << test::q(test::writeAudio(dir.path(), name, test::sine(44100, 2, 0.8, 1000, dbfs), test::InputKind::flac16));
-    }
-    ConverterViewModel model(test::storesIn(dir.path()));
-    ConversionSettings settings;
-    settings.enabledFormats = {OutputFormat::flac};
-    settings.writeReplayGain = true;
-    settings.albumByFolder = byFolder;
-    model.setSettings(settings);
-    model.addFiles(sources);
-    model.startConversion();
-    ASSERT_TRUE(test::waitFor([&] { return !model.isConverting() && model.activeWorkerCount() == 0; }));
-    const auto a = dir / "out" / "a.flac";
-    const auto b = dir / "out" / "b.flac";
-    if (!byFolder) {
-      EXPECT_EQ(comment(a, "REPLAYGAIN_ALBUM_GAIN") + comment(b, "REPLAYGAIN_ALBUM_GAIN"), "");
-      continue;
-    }
-    EXPECT_EQ(comment(a, "REPLAYGAIN_ALBUM_GAIN"), comment(b, "REPLAYGAIN_ALBUM_GAIN"));
-    EXPECT_NEAR(std::stod(comment(b, "REPLAYGAIN_ALBUM_GAIN")), -18.0 - test::ebur128Loudness({a, b}), 0.1);
-  }
-}
+INSTANTIATE_TEST_SUITE_P(Tracks, AlbumGain,
+                         testing::Values(AlbumCase{true, false, false, true}, AlbumCase{true, false, true, false},
+                                         AlbumCase{false, false, false, false}, AlbumCase{false, true, false, true}));
 
 // Albums of a mirrored library, each a folder of two tracks with an album tag, synced
 // into `out` by runs of their own (as the command line runs them, a shard each when asked).
@@ -122,14 +100,14 @@ class MirroredAlbums : public testing::Test {
     model.importURLs({test::q(dir / "Lib")});
     model.keepShard(shard, shards);
     model.startConversion();
-    ASSERT_TRUE(test::waitFor([&] { return !model.isConverting() && model.activeWorkerCount() == 0; }));
+    ASSERT_TRUE(test::waitForBatch(model));
   }
   // The album gain of every output below `out`, by its path there.
   static std::map<std::string, std::string> albumGains(const fs::path& out) {
     std::map<std::string, std::string> gains;
     for (const auto& file : fs::recursive_directory_iterator(out)) {
       if (file.is_regular_file() && !file.path().string().contains("/."))
-        gains[fs::relative(file.path(), out).string()] = comment(file.path(), "REPLAYGAIN_ALBUM_GAIN");
+        gains[fs::relative(file.path(), out).string()] = tagValue(file.path(), "REPLAYGAIN_ALBUM_GAIN");
     }
     return gains;
   }
@@ -148,9 +126,9 @@ TEST_F(MirroredAlbums, ATrackConvertedAgainUpdatesItsWholeAlbum) {
   for (const std::string extension : {".flac", ".ogg"}) {
     const auto loud = dir / "out" / "Lib" / "Album" / ("loud" + extension);
     const auto quiet = dir / "out" / "Lib" / "Album" / ("quiet" + extension);
-    ASSERT_NE(comment(quiet, "REPLAYGAIN_ALBUM_GAIN"), "") << extension;
-    EXPECT_EQ(comment(loud, "REPLAYGAIN_ALBUM_GAIN"), comment(quiet, "REPLAYGAIN_ALBUM_GAIN"));
-    EXPECT_NEAR(std::stod(comment(quiet, "REPLAYGAIN_ALBUM_GAIN")), -18.0 - test::ebur128Loudness({loud, quiet}), 0.1);
+    ASSERT_NE(tagValue(quiet, "REPLAYGAIN_ALBUM_GAIN"), "") << extension;
+    EXPECT_EQ(tagValue(loud, "REPLAYGAIN_ALBUM_GAIN"), tagValue(quiet, "REPLAYGAIN_ALBUM_GAIN"));
+    EXPECT_NEAR(std::stod(tagValue(quiet, "REPLAYGAIN_ALBUM_GAIN")), -18.0 - test::ebur128Loudness({loud, quiet}), 0.1);
   }
 }
 

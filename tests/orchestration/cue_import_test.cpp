@@ -39,20 +39,6 @@ class Import : public testing::Test {
   }
 };
 
-// A sheet over a real 3-second WAV file: the frame ranges come from the file's own info.
-TEST_F(Import, CueSheetOverRealAudioFile) {
-  fs::create_directories(dir / "cd");
-  test::writeWav(dir / "cd" / "album.wav", 132'300, 44100, 2);
-  std::ofstream(dir / "cd" / "album.cue")
-      << "PERFORMER \"X\"\nTITLE \"Album X\"\nFILE \"album.wav\" WAVE\n"
-         "  TRACK 01 AUDIO\n    TITLE \"Intro\"\n    INDEX 01 00:00:00\n"
-         "  TRACK 02 AUDIO\n    INDEX 01 00:02:00\n";
-  model.importCueSheet(q(dir / "cd" / "album.cue"));
-  ASSERT_EQ(model.jobs().size(), 2u);
-  EXPECT_EQ(ranges(model.jobs()), (std::vector<Range>{{0, 88'200}, {88'200, 132'300}}));
-  EXPECT_EQ(model.jobs()[0]->outputSubdirectory(), "Album X");
-}
-
 TEST_F(Import, CueSheetWithMissingAudioLogsAndAddsNothing) {
   std::vector<std::string> messages;
   auto previous = platform::setLogSink(
@@ -80,13 +66,12 @@ class CueBatch : public Import {
     settings.enabledFormats = std::move(formats);
     model.setSettings(settings);
     model.startConversion();
-    ASSERT_TRUE(test::waitFor([this] { return !model.isConverting() && model.activeWorkerCount() == 0; }));
+    ASSERT_TRUE(test::waitForBatch(model));
   }
 };
 
-// Two different files under one sheet, the second named as its uncompressed original,
-// with pregaps at a file's start and end: the lossless tracks, end to end, are both files
-// bit for bit.
+// Two files under one sheet (the second named as its uncompressed original), pregaps at
+// a file's start and end: the lossless tracks, end to end, are both files bit for bit.
 TEST_F(CueBatch, TracksOfSeveralFilesConcatenateToTheFiles) {
   const auto one = test::writeAudio(dir.path(), "one", test::noise(44100, 2, 0.4, -3, 7), test::InputKind::wav16);
   const auto two = test::writeAudio(dir.path(), "two", test::sine(44100, 2, 0.3, 1000, -1), test::InputKind::flac16);
@@ -134,9 +119,8 @@ TEST_F(CueBatch, AnEmptyTrackFailsItsJobAlone) {
   EXPECT_THAT(finished, testing::ElementsAre(std::pair{2, 3}));
 }
 
-// A tagged image with pictures: every track in every tagging format carries its own
-// title, performer and number of the total, the sheet's album facts, the image's
-// album-level properties (not its own recording's identifier) and its pictures.
+// Every track in every format carries its own title, performer and number, the sheet's
+// album facts, the image's album-level properties (not its track id) and its pictures.
 TEST_F(CueBatch, EveryFormatGetsEachTracksTags) {
   const auto image = test::writeAudio(dir.path(), "image", test::sine(48000, 2, 0.4, 440, -6),
                                       test::InputKind::flac16);

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "orchestration/converter_view_model.h"
+#include "platform/media_assets.h"
 #include "support/test_support.h"
 
 namespace vexal::test {
@@ -61,6 +62,18 @@ inline bool waitFor(const std::function<bool()>& done, int timeoutMs = 20000) {
     QThread::msleep(1);
   }
   return true;
+}
+
+// The first value of the tag `name` ("REPLAYGAIN_ALBUM_GAIN") in `file`, "" when absent.
+inline std::string tagValue(const std::filesystem::path& file, const std::string& name) {
+  const auto tags = platform::loadFileTags(file).value_or(platform::FileTags{});
+  const auto found = tags.properties.find(name);
+  return found == tags.properties.end() ? "" : found->second.front();
+}
+
+// Runs the event loop until the model's batch and its workers are done.
+inline bool waitForBatch(const ConverterViewModel& model, int timeoutMs = 20000) {
+  return waitFor([&] { return !model.isConverting() && model.activeWorkerCount() == 0; }, timeoutMs);
 }
 
 // A stand-in for AudioProcessor::convert: writes a small file, reports progress, takes

@@ -155,10 +155,8 @@ TEST(OutputFiles, CommitTakesTheNextFreeNameAndNeverReplaces) {
   EXPECT_FALSE(commitPart(dest / "nope" / ".vexal-part-x.wav", dest / "nope" / "a.wav"));
 }
 
-// Leftovers of a killed run go when a batch writes to their folder, but never a
-// temporary a live writer holds, however many folders its batch has; another host's are
-// only swept once they have not been written to for a day, tag writers' copies after an
-// hour.
+// Leftovers of killed runs go, never a temporary a live writer holds; another host's
+// only after a day without writes, tag writers' copies after an hour.
 TEST(OutputFiles, SweepRemovesOnlyTemporariesOfDeadWriters) {
   TempDir dest;
   const auto age = [](const fs::path& path, std::chrono::hours hours) {

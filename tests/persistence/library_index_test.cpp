@@ -43,9 +43,8 @@ void append(const fs::path& file, const std::string& bytes) {
   std::ofstream(file, std::ios::app | std::ios::binary) << bytes;
 }
 
-// Writers that never saw each other (shards on two machines) each keep their records;
-// a record is readable as soon as `record` returns, without any close (a killed run);
-// names that are not UTF-8, tabs and newlines in names, and nanosecond times survive.
+// Writers that never saw each other each keep their records, readable as soon as
+// `record` returns; non-UTF-8 names, tabs, newlines and nanosecond times survive.
 TEST(LibraryIndex, WritersMergeAndEveryRecordIsDurableAtOnce) {
   test::TempDir dir;
   LibraryIndex first(dir.path().native()), second(dir.path().native());
@@ -148,9 +147,8 @@ TEST(LibraryIndex, EarlierJsonIndexIsTakenOverOnce) {
   EXPECT_TRUE(keptAside);
 }
 
-// Many runs leave many journals: a load folds the finished ones into one snapshot with
-// the same content, leaves a journal that is still being written, and a record forgotten
-// later in any journal stays forgotten.
+// A load folds finished journals into one snapshot of the same content, leaves a live
+// journal alone, and a record forgotten in any journal stays forgotten.
 TEST(LibraryIndex, FinishedJournalsFoldIntoOneSnapshot) {
   test::TempDir dir;
   for (int run = 0; run < 20; ++run) {

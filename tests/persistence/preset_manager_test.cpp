@@ -1,7 +1,5 @@
 #include <QDir>
 #include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <gmock/gmock.h>
 
 #include "persistence/preset_manager.h"
@@ -10,8 +8,6 @@
 
 namespace vexal {
 namespace {
-
-using ::testing::ElementsAre;
 
 using test::readAll;
 using test::toQString;
@@ -47,23 +43,21 @@ ConversionSettings everyFieldSet() {
   return settings;
 }
 
+QByteArray withValue(const char* key, const QJsonValue& value) {
+  return test::withKey(encodePresets({ConversionPreset("P", ConversionSettings{})}), 0, key, value);
+}
+
 // A file written before formats had bitrates of their own: its one bitrate still applies
 // to every lossy format, and a map of the wrong shape rejects the file.
 TEST(PresetJson, FileWithoutPerFormatBitratesLoadsWithItsSharedBitrate) {
-  QJsonObject object = QJsonDocument::fromJson(encodePresets({ConversionPreset("Old", ConversionSettings{})}))
-                           .array()
-                           .at(0)
-                           .toObject();
-  object.insert("customBitrate", 160000);
-  const auto decoded = decodePresets(QJsonDocument(QJsonArray{object}).toJson());
+  const QByteArray old = withValue("customBitrate", 160000);
+  const auto decoded = decodePresets(old);
   ASSERT_TRUE(decoded);
   const ConversionSettings settings = decoded->front().toSettings();
   EXPECT_TRUE(settings.formatBitrates.empty());
   EXPECT_EQ(settings.bitrateFor(OutputFormat::opus), 160000);
   EXPECT_EQ(settings.bitrateFor(OutputFormat::mp3), 160000);
-
-  object.insert("formatBitrates", QJsonObject{{"mp3", "192"}});
-  EXPECT_FALSE(decodePresets(QJsonDocument(QJsonArray{object}).toJson()));
+  EXPECT_FALSE(decodePresets(test::withKey(old, 0, "formatBitrates", QJsonObject{{"mp3", "192"}})));
 }
 
 TEST(PresetJson, SettingsSurviveAPresetAndTheFile) {
@@ -74,19 +68,6 @@ TEST(PresetJson, SettingsSurviveAPresetAndTheFile) {
   ASSERT_EQ(decoded->size(), 1u);
   EXPECT_EQ(decoded->front(), preset);
   EXPECT_EQ(decoded->front().toSettings(), settings);
-}
-
-QByteArray withValue(const char* key, const QJsonValue& value) {
-  QJsonObject object = QJsonDocument::fromJson(encodePresets({ConversionPreset("P", ConversionSettings{})}))
-                           .array()
-                           .at(0)
-                           .toObject();
-  if (value.isUndefined()) {
-    object.remove(QLatin1String(key));
-  } else {
-    object.insert(QLatin1String(key), value);
-  }
-  return QJsonDocument(QJsonArray{object}).toJson();
 }
 
 // A required key missing or null, or a value of the wrong type.
@@ -108,21 +89,18 @@ INSTANTIATE_TEST_SUITE_P(Values, PresetBadValue,
                                            std::pair{"bitDepth", QJsonValue(16)},
                                            std::pair{"id", QJsonValue("E621E1F8C36C495A93FC0C247A3E6E5F")}));
 
+// Raw values this version does not know fall back to the defaults.
 TEST(PresetSettings, UnknownRawValuesFallBack) {
-  ConversionPreset preset;
+  ConversionPreset preset("P", ConversionSettings{});
   preset.enabledFormats = {"mp3", "MP3", "ogg", "flac "};
   preset.bitrateMode = "VBR";
   preset.vbrQuality = 3;
   preset.aacStrategy = 7;
   preset.normalizationMode = "LUFS";
   preset.bitDepth = "32";
-  const ConversionSettings settings = preset.toSettings();
-  EXPECT_THAT(settings.enabledFormats, ElementsAre(OutputFormat::mp3));
-  EXPECT_EQ(settings.bitrateMode, BitrateMode::cbr);
-  EXPECT_EQ(settings.vbrQuality, VBRQuality::v2);
-  EXPECT_EQ(settings.aacStrategy, AACStrategy::cbr);
-  EXPECT_EQ(settings.normalizationMode, NormalizationMode::off);
-  EXPECT_EQ(settings.bitDepth, BitDepth::formatDefault);
+  ConversionSettings expected;
+  expected.enabledFormats = {OutputFormat::mp3};
+  EXPECT_EQ(preset.toSettings(), expected);
 }
 
 class PresetStore : public ::testing::Test {

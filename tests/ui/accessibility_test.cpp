@@ -48,8 +48,7 @@ TEST_F(AccessibleWindow, ListCellsReportFocusOnlyWithTheListAndTheErrorIsRead) {
   vm().addFiles({path("a.wav"), path("gone.wav")});
   vm().jobs()[1]->setStatus(ConversionStatus::failed(ConversionError::fileNotReadable(path("gone.wav").toStdString())));
   ui::FileTreeView* tree = window_->fileTree();
-  const QModelIndex failed = window_->jobModel()->index(1, 0);
-  QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualRect(failed).center());
+  clickRow(window_->jobModel()->index(1, 0));
   QAccessibleInterface* list = QAccessible::queryAccessibleInterface(tree);
   ASSERT_NE(list, nullptr);
   const auto cellOf = [&](const QString& name) -> QAccessibleInterface* {
@@ -76,7 +75,7 @@ TEST_F(AccessibleWindow, TheFocusRingFollowsTheListAfterDelete) {
   writeWav(temp_ / "a.wav", 441);
   vm().addFiles({path("a.wav"), path("b.wav")});
   ui::FileTreeView* tree = window_->fileTree();
-  QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualRect(window_->jobModel()->index(0, 0)).center());
+  clickRow(window_->jobModel()->index(0, 0));
   tree->setFocus();
   QCoreApplication::processEvents();
   const int narrow = tree->width();
@@ -99,7 +98,7 @@ TEST_F(AccessibleWindow, EveryControlIsNamedAndReachableAtTheSmallestSize) {
   enable({OutputFormat::mp3});
   window_->resize(window_->minimumSize());
   ui::FileTreeView* tree = window_->fileTree();
-  QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualRect(window_->jobModel()->index(0, 0)).center());
+  clickRow(window_->jobModel()->index(0, 0));
   QCoreApplication::processEvents();
   EXPECT_GE(tree->width(), 300);
   const int panel = window_->findChild<QWidget*>("metadataScroll")->width();

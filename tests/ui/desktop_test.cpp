@@ -38,7 +38,7 @@ class EndOfBatch : public WindowTest {
   }
   void run() {
     QTest::mouseClick(window_->convertBar()->convertButton(), Qt::LeftButton);
-    ASSERT_TRUE(waitFor([&] { return !vm().isConverting() && vm().activeWorkerCount() == 0; }));
+    ASSERT_TRUE(waitForBatch(vm()));
   }
   QModelIndex rowOf(const char* name) {
     for (int row = 0; row < window_->jobModel()->rowCount(); ++row) {
@@ -54,6 +54,14 @@ class EndOfBatch : public WindowTest {
     QApplication::sendEvent(tree->viewport(), &event);
     return qobject_cast<QMenu*>(QApplication::activePopupWidget());
   }
+  // Chooses `action` in the context menu of the row `name`.
+  void choose(const char* name, const QString& action) {
+    QMenu* menu = openMenu(rowOf(name));
+    ASSERT_NE(menu, nullptr);
+    ASSERT_TRUE(findAction(menu, action)->isEnabled());
+    findAction(menu, action)->trigger();
+    menu->close();
+  }
 
   FakeEngine engine_;
   QStringList shown_;
@@ -63,25 +71,20 @@ TEST_F(EndOfBatch, ContextMenuRetriesAndRemovesAndClearFinishedKeepsPending) {
   run();
   window_->convertBar()->refresh();
   EXPECT_EQ(window_->convertBar()->summaryLabel()->text(), "2 converted, 1 failed");
-  QMenu* menu = openMenu(rowOf("bad"));
-  ASSERT_NE(menu, nullptr);
-  findAction(menu, "Retry")->trigger();
-  menu->close();
+  choose("bad", "Retry");
   EXPECT_EQ(vm().jobs()[2]->status().kind(), Kind::pending);
 
   // A completed job cannot be retried; Show in Folder shows its output.
-  menu = openMenu(rowOf("one"));
+  QMenu* menu = openMenu(rowOf("one"));
   ASSERT_NE(menu, nullptr);
   EXPECT_FALSE(findAction(menu, "Retry")->isEnabled());
-  findAction(menu, "Show in Folder")->trigger();
   menu->close();
+  choose("one", "Show in Folder");
   ASSERT_EQ(shown_.size(), 1);
   EXPECT_TRUE(shown_.front().endsWith("one.wav"));
   EXPECT_TRUE(shown_.front().startsWith(path("out")));
 
-  menu = openMenu(rowOf("two"));
-  findAction(menu, "Remove")->trigger();
-  menu->close();
+  choose("two", "Remove");
   ASSERT_EQ(vm().jobs().size(), 2u);
 
   ASSERT_TRUE(window_->clearFinishedAction()->isEnabled());
@@ -97,9 +100,8 @@ TEST_F(EndOfBatch, NoticeShowsTheOutputsAndShiftF10OpensTheRowMenu) {
   emit vm().showFolderRequested(path("out"));
   EXPECT_THAT(shown_, testing::UnorderedElementsAre(path("out/one.wav"), path("out/two.wav")));
 
-  auto* tree = window_->fileTree();
-  QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualRect(rowOf("two")).center());
-  QTest::keyClick(tree, Qt::Key_F10, Qt::ShiftModifier);
+  clickRow(rowOf("two"));
+  QTest::keyClick(window_->fileTree(), Qt::Key_F10, Qt::ShiftModifier);
   auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
   ASSERT_NE(menu, nullptr);
   findAction(menu, "Show in Folder")->trigger();
@@ -111,8 +113,7 @@ TEST_F(EndOfBatch, NoticeShowsTheOutputsAndShiftF10OpensTheRowMenu) {
 TEST_F(EndOfBatch, RetryReadsTheSourceAgainForThePanel) {
   std::ofstream(temp_ / "bad.wav") << "not audio";
   run();
-  auto* tree = window_->fileTree();
-  QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualRect(rowOf("bad")).center());
+  clickRow(rowOf("bad"));
   ui::MetadataPanel* panel = window_->metadataPanel();
   ASSERT_TRUE(waitFor([&] { return !panel->isLoading(); }));
   ASSERT_EQ(panel->rows().front().second, "Unknown");
@@ -131,11 +132,7 @@ TEST_F(EndOfBatch, CancelledJobsCanBeRetried) {
   ASSERT_TRUE(ui::isCancelled(vm().jobs()[0]->status()));
   window_->convertBar()->refresh();
   EXPECT_EQ(window_->convertBar()->summaryLabel()->text(), "0 converted, 1 cancelled");
-  QMenu* menu = openMenu(rowOf("one"));
-  ASSERT_NE(menu, nullptr);
-  ASSERT_TRUE(findAction(menu, "Retry")->isEnabled());
-  findAction(menu, "Retry")->trigger();
-  menu->close();
+  choose("one", "Retry");
   EXPECT_EQ(vm().jobs()[0]->status().kind(), Kind::pending);
   EXPECT_EQ(vm().remainingCount(), 3);
 }

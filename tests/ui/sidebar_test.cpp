@@ -13,9 +13,8 @@ namespace {
 
 using SidebarTest = WindowTest;
 
-// A data folder that cannot take the stores' files (a folder in the way of each): a
-// preset that cannot be saved keeps its dialog open with the reason, and a history that
-// cannot be saved is named once beside the batch summary.
+// Folders in the way of the stores' files: the preset dialog stays open with the reason,
+// and the unsaved history is named once beside the batch summary.
 TEST_F(SidebarTest, FailedSavesAreShownInTheWindow) {
   std::filesystem::create_directories(temp_ / "blocked" / "presets.json");
   std::filesystem::create_directories(temp_ / "blocked" / "history.json");
@@ -43,7 +42,7 @@ TEST_F(SidebarTest, FailedSavesAreShownInTheWindow) {
   for (const char* name : {"a.wav", "b.wav"}) {
     model.addFiles({path(std::string("in/") + name)});
     model.startConversion();
-    ASSERT_TRUE(waitFor([&] { return !model.isConverting() && model.activeWorkerCount() == 0; }));
+    ASSERT_TRUE(waitForBatch(model));
     EXPECT_FALSE(model.historyManager().saveNow());
     EXPECT_EQ(summary->text().count("History could not be saved: "), 1) << summary->text().toStdString();
   }

@@ -9,33 +9,18 @@
 #include <QApplication>
 #include <QMenu>
 #include <QPushButton>
+#include <QTest>
 #include <filesystem>
 #include <memory>
 
 #include "orchestration/orchestration_helpers.h"  // waitFor, writeWav, FakeEngine
 #include "ui/content_view.h"
+#include "ui/file_tree_view.h"
 
 // Readable QString values in failure messages.
 inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 
 namespace vexal::test {
-
-// A 440 Hz stereo tone of `seconds` in the kind its extension names (WAV when unknown).
-inline bool writeTone(const std::filesystem::path& path, double seconds) {
-  std::filesystem::create_directories(path.parent_path());
-  const QString extension = QString::fromStdString(path.extension().string()).mid(1).toLower();
-  InputKind kind = InputKind::wav16;
-  for (const InputKind candidate : kAllInputKinds) {
-    if (QString::fromStdString(extensionFor(candidate)) == extension) {
-      kind = candidate;
-      break;
-    }
-  }
-  const double rate = requires48k(kind) ? 48000 : 44100;
-  const auto written = writeAudio(path.parent_path(), path.stem().string(), sine(rate, 2, seconds, 440, -6), kind);
-  if (written != path) std::filesystem::rename(written, path);
-  return std::filesystem::exists(path);
-}
 
 inline QAction* findAction(QMenu* menu, const QString& text) {
   for (QAction* action : menu->actions()) {
@@ -64,6 +49,11 @@ class WindowTest : public ::testing::Test {
     ConversionSettings settings = vm().settings();
     settings.enabledFormats = std::move(formats);
     vm().setSettings(settings);
+  }
+  // Clicks the list's row of `index`, as the mouse selects it.
+  void clickRow(const QModelIndex& index) {
+    ui::FileTreeView* tree = window_->fileTree();
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualRect(index).center());
   }
   QString path(const std::string& name) const { return q(temp_ / name); }
   ConverterViewModel::Options options(const std::string& prefix = "") const {

@@ -72,9 +72,11 @@ TEST_F(WindowTest, FormatRowsAnswerSpaceRightAndLeft) {
 }
 
 TEST_F(WindowTest, DroppedFolderBecomesOneGroupOfItsAudioFiles) {
-  ASSERT_TRUE(writeTone(temp_ / "in" / "Album" / "a.flac", 0.2));
-  ASSERT_TRUE(writeTone(temp_ / "in" / "Album" / "b.MP3", 0.2));
-  std::ofstream(temp_ / "in" / "Album" / "notes.txt") << "not audio";
+  const std::filesystem::path album = temp_ / "in" / "Album";
+  std::filesystem::create_directories(album);
+  writeAudio(album, "a", sine(44100, 2, 0.2, 440, -6), InputKind::flac16);
+  std::filesystem::rename(writeAudio(album, "b", sine(44100, 2, 0.2, 440, -6), InputKind::mp3), album / "b.MP3");
+  std::ofstream(album / "notes.txt") << "not audio";
   bool targeted = false;
   dropPaths(window_.get(), {path("in/Album")}, &targeted);
   EXPECT_TRUE(targeted) << "the window is highlighted while the drag hovers";
@@ -128,9 +130,8 @@ TEST_F(WindowTest, SettingsDestinationAndGeometryAreRestoredAtTheNextStart) {
   EXPECT_EQ(second.size(), QSize(1000, 700));
 }
 
-// A name that is not UTF-8 keeps its bytes whether dropped (a file manager
-// percent-encodes the byte) or picked in a dialog (which shows U+FFFD for it), and the
-// metadata panel reads the real file.
+// A non-UTF-8 name keeps its bytes dropped (percent-encoded) or picked in a dialog
+// (shown with U+FFFD), and the metadata panel reads the real file.
 TEST_F(WindowTest, NamesThatAreNotUtf8KeepTheirBytesFromDropsAndDialogs) {
   const std::filesystem::path source = temp_ / "in" / "caf\xe9.wav";
   std::filesystem::create_directories(source.parent_path());
@@ -143,9 +144,7 @@ TEST_F(WindowTest, NamesThatAreNotUtf8KeepTheirBytesFromDropsAndDialogs) {
   ASSERT_EQ(vm().jobs().size(), 1u);
   EXPECT_EQ(vm().jobs()[0]->sourceURL(), source);
 
-  auto* tree = window_->fileTree();
-  const QModelIndex row = window_->jobModel()->index(0, 0);
-  QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualRect(row).center());
+  clickRow(window_->jobModel()->index(0, 0));
   ui::MetadataPanel* panel = window_->metadataPanel();
   ASSERT_TRUE(waitFor([&] { return !panel->isLoading() && !panel->waveform()->isLoading(); }));
   EXPECT_FALSE(panel->waveform()->samples().empty());
