@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <set>
 
 #include "app/cli_terminal.h"
 #include "engine/audio_file_info.h"

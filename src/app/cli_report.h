@@ -7,7 +7,7 @@
 #include <QObject>
 #include <QString>
 #include <filesystem>
-#include <set>
+#include <unordered_set>
 #include <thread>
 #include <utility>
 
@@ -72,8 +72,8 @@ class BatchReport {
   bool progressShown_ = false;
   int columns_ = 0;
   Counts sinceBatchEnd_;
-  std::set<Uuid> started_;
-  std::set<Uuid> reported_;
+  std::unordered_set<Uuid> started_;
+  std::unordered_set<Uuid> reported_;
   ProgressMeter meter_;
   // Reads the sources' lengths for the speed, off the main thread; stops with the report.
   std::jthread lengthReader_;
